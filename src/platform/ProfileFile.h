@@ -1,0 +1,34 @@
+#pragma once
+
+// Windows private profile ("INI") files, read and written key by key with the
+// semantics of GetPrivateProfileStringA and WritePrivateProfileStringA.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace orvel::platform {
+
+class ProfileFile {
+public:
+    virtual ~ProfileFile() = default;
+
+    // Copies the value (or the default; nullopt stands for NULL) into buffer,
+    // cut to size-1 characters plus a NUL; returns the characters copied.
+    virtual std::uint32_t GetPrivateProfileStringA(std::string_view section, std::string_view key,
+                                                   std::optional<std::string_view> defaultValue,
+                                                   char* buffer, std::uint32_t size,
+                                                   const std::string& path) = 0;
+
+    // value nullopt deletes the key; key nullopt deletes the whole section.
+    // Returns false when nothing was written: a value holding CR, LF or NUL is
+    // refused, and a file or folder that cannot be written fails. The file is
+    // replaced atomically; a failure leaves it as it was.
+    virtual bool WritePrivateProfileStringA(std::string_view section,
+                                            std::optional<std::string_view> key,
+                                            std::optional<std::string_view> value,
+                                            const std::string& path) = 0;
+};
+
+}  // namespace orvel::platform

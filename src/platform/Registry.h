@@ -1,0 +1,74 @@
+#pragma once
+
+// The registry operations the console was written against, with the Windows
+// result codes, access masks and value types. Handles are 32-bit values: the
+// root constants below, or a handle returned by an open or create.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace orvel::platform {
+
+using HKEY = std::uint32_t;
+using LONG = std::int32_t;
+using DWORD = std::uint32_t;
+
+inline constexpr HKEY HKEY_CLASSES_ROOT = 0x80000000u;
+inline constexpr HKEY HKEY_CURRENT_USER = 0x80000001u;
+inline constexpr HKEY HKEY_LOCAL_MACHINE = 0x80000002u;
+
+inline constexpr DWORD KEY_READ = 0x20019u;
+inline constexpr DWORD KEY_WRITE = 0x20006u;
+inline constexpr DWORD KEY_ALL_ACCESS = 0xF003Fu;
+
+inline constexpr DWORD REG_NONE = 0;
+inline constexpr DWORD REG_SZ = 1;
+inline constexpr DWORD REG_EXPAND_SZ = 2;
+inline constexpr DWORD REG_BINARY = 3;
+inline constexpr DWORD REG_DWORD = 4;
+inline constexpr DWORD REG_MULTI_SZ = 7;
+
+inline constexpr LONG ERROR_SUCCESS = 0;
+inline constexpr LONG ERROR_FILE_NOT_FOUND = 2;
+inline constexpr LONG ERROR_ACCESS_DENIED = 5;
+inline constexpr LONG ERROR_INVALID_HANDLE = 6;
+inline constexpr LONG ERROR_INVALID_PARAMETER = 87;
+inline constexpr LONG ERROR_MORE_DATA = 234;
+inline constexpr LONG ERROR_NO_MORE_ITEMS = 259;
+// The store file itself is damaged or unreadable (ERROR_BADDB).
+inline constexpr LONG ERROR_BADDB = 1009;
+
+class Registry {
+public:
+    virtual ~Registry() = default;
+
+    // Opens an existing key; never creates. An empty sub-key opens the key itself.
+    virtual LONG RegOpenKeyExA(HKEY key, std::string_view subKey, DWORD options, DWORD samDesired,
+                               HKEY* result) = 0;
+    // Opens the key, or creates it with every missing intermediate key.
+    virtual LONG RegCreateKeyA(HKEY key, std::string_view subKey, HKEY* result) = 0;
+    // An empty value name addresses the default value. On success dataSize holds the
+    // bytes copied; when the buffer is too small, 234 and the size needed. data may be
+    // null to ask for the size (then 0 and the size).
+    virtual LONG RegQueryValueExA(HKEY key, std::string_view valueName, DWORD* type,
+                                  std::uint8_t* data, DWORD* dataSize) = 0;
+    virtual LONG RegSetValueExA(HKEY key, std::string_view valueName, DWORD type,
+                                const std::uint8_t* data, DWORD dataSize) = 0;
+    virtual LONG RegDeleteValueA(HKEY key, std::string_view valueName) = 0;
+    // Deletes the last component of subKey; refuses (5) a key that has subkeys.
+    virtual LONG RegDeleteKeyA(HKEY key, std::string_view subKey) = 0;
+    virtual LONG RegCloseKey(HKEY key) = 0;
+
+    // Enumeration, as RegEnumKeyExA and RegEnumValueA: index from 0 until 259.
+    // Names come back in the case they were created with, in creation order.
+    virtual LONG RegEnumKeyExA(HKEY key, DWORD index, std::string* name) = 0;
+    virtual LONG RegEnumValueA(HKEY key, DWORD index, std::string* valueName, DWORD* type,
+                               std::string* data) = 0;
+
+    // Empty when the store is healthy; otherwise a one-line message naming the
+    // damaged or unreadable file. Every operation then answers ERROR_BADDB or 2.
+    virtual std::string StoreProblem() const = 0;
+};
+
+}  // namespace orvel::platform

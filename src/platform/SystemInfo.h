@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+namespace orvel::platform {
+
+inline constexpr int VER_PLATFORM_WIN32_WINDOWS = 1;
+inline constexpr int VER_PLATFORM_WIN32_NT = 2;
+
+struct OsVersion {
+    int platformId = 0;  // 2 on Linux: the family with per-process inspection
+    int major = 0;
+    int minor = 0;
+    int build = 0;  // 6.1.0 for kernel 6.1.0-18
+};
+
+class SystemInfo {
+public:
+    virtual ~SystemInfo() = default;
+    virtual OsVersion Version() = 0;
+    // This computer's first non-loopback IPv4 address in dotted form; "" when none.
+    virtual std::string LocalIpAddress() = 0;
+    virtual std::string HostName() = 0;
+};
+
+}  // namespace orvel::platform

@@ -1,0 +1,60 @@
+#pragma once
+
+// The suite server object as the console sees it: fifteen operations and two
+// events. A failed call answers the run-time error that the old object raised.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/Clock.h"
+#include "platform/RuntimeError.h"
+
+namespace orvel::server {
+
+using platform::Outcome;
+
+struct SuiteServerEvents {
+    // EventOrvelServerChange(idxIndex)
+    std::function<void(std::int16_t idxIndex)> serverChange;
+    // EventOrvelMessage(intMessage, intVar, strVar)
+    std::function<void(std::int16_t intMessage, std::int16_t intVar, const std::string& strVar)>
+        message;
+};
+
+class SuiteServer {
+public:
+    virtual ~SuiteServer() = default;
+
+    virtual Outcome<std::int16_t> GetClientCount() = 0;
+    virtual Outcome<std::string> GetActiveSet() = 0;
+    virtual Outcome<std::int16_t> DisconnectClient() = 0;
+    virtual Outcome<std::int16_t> ConnectClient(const std::string& name) = 0;
+    virtual Outcome<std::string> GetComponentName(std::int16_t index) = 0;
+    virtual Outcome<std::int32_t> GetComponentStatus(std::int16_t index) = 0;
+    virtual Outcome<std::int32_t> StopComponent(std::int16_t index) = 0;
+    virtual Outcome<std::int32_t> StartComponent(std::int16_t index) = 0;
+    virtual Outcome<std::int16_t> GetPlatformId() = 0;
+    virtual Outcome<platform::DateTime> GetServerTime() = 0;
+    virtual Outcome<std::int16_t> GetOSBuild() = 0;
+    virtual Outcome<std::int16_t> GetOSMinorVersion() = 0;
+    virtual Outcome<std::int16_t> GetOSMajorVersion() = 0;
+    virtual Outcome<std::string> GetServerName() = 0;
+    virtual Outcome<std::string> GetServerVersion() = 0;
+
+    // Handlers run on the user-interface thread. Set them right after creation;
+    // releasing the reference (destroying it) stops its events before it goes.
+    virtual void SetEventHandlers(SuiteServerEvents handlers) = 0;
+};
+
+// Creates suite server instances: on this computer, or on the computer named
+// "\\" + name. Failures: 429 refused or unreachable, 70 permission denied.
+class SuiteServerFactory {
+public:
+    virtual ~SuiteServerFactory() = default;
+    virtual Outcome<std::shared_ptr<SuiteServer>> CreateLocal() = 0;
+    virtual Outcome<std::shared_ptr<SuiteServer>> CreateRemote(const std::string& computerName) = 0;
+};
+
+}  // namespace orvel::server
