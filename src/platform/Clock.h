@@ -17,7 +17,7 @@ struct DateTime {
 };
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // The local date and time now.
     virtual DateTime Now() = 0;

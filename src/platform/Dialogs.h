@@ -28,7 +28,7 @@ inline constexpr int vbDefault = 0;
 inline constexpr int vbHourglass = 11;
 
 class Dialogs {
-public:
+  public:
     virtual ~Dialogs() = default;
 
     // An empty title shows the program title "Orvel Console".

@@ -6,7 +6,7 @@
 namespace orvel::platform {
 
 class FileSystem {
-public:
+  public:
     virtual ~FileSystem() = default;
 
     // A regular file exists at path; a path that does not exist as written is

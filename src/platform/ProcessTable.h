@@ -1,8 +1,8 @@
 #pragma once
 
+#include <sys/types.h>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace orvel::platform {
@@ -15,7 +15,7 @@ struct ProcessEntry {
 // The running processes, as EnumProcesses with GetModuleFileNameExA (per
 // process) and the Toolhelp snapshot (one pass) saw them.
 class ProcessTable {
-public:
+  public:
     virtual ~ProcessTable() = default;
     virtual std::vector<pid_t> EnumProcesses() = 0;
     // The executable's full path; nullopt for a process that cannot be read

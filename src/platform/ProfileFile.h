@@ -11,7 +11,7 @@
 namespace orvel::platform {
 
 class ProfileFile {
-public:
+  public:
     virtual ~ProfileFile() = default;
 
     // Copies the value (or the default; nullopt stands for NULL) into buffer,

@@ -1,19 +1,19 @@
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 
 namespace orvel::platform {
 
 struct StartResult {
-    pid_t pid = 0;       // > 0 when the program runs
-    std::string error;   // why it could not be started, when pid is 0
+    pid_t pid = 0;      // > 0 when the program runs
+    std::string error;  // why it could not be started, when pid is 0
 };
 
 // Starts a program directly (never through a shell) with its folder as the
 // working directory, as Shell() with a window style did.
 class ProgramStarter {
-public:
+  public:
     virtual ~ProgramStarter() = default;
     virtual StartResult Start(const std::string& programPath, int windowStyle) = 0;
 };

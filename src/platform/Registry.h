@@ -40,7 +40,7 @@ inline constexpr LONG ERROR_NO_MORE_ITEMS = 259;
 inline constexpr LONG ERROR_BADDB = 1009;
 
 class Registry {
-public:
+  public:
     virtual ~Registry() = default;
 
     // Opens an existing key; never creates. An empty sub-key opens the key itself.

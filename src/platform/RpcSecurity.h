@@ -23,7 +23,7 @@ struct RpcSecuritySettings {
 };
 
 class RpcSecurity {
-public:
+  public:
     virtual ~RpcSecurity() = default;
     virtual HRESULT CoInitializeSecurity(int authenticationLevel, int impersonationLevel,
                                          int capabilities) = 0;

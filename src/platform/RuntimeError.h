@@ -22,12 +22,14 @@ inline constexpr int kErrServerUnavailable = 462;
 
 // "Invalid procedure call or argument", "Overflow", ... for the numbers above.
 std::string ErrorDescription(int number);
-inline RuntimeError MakeError(int number) { return {number, ErrorDescription(number)}; }
+inline RuntimeError MakeError(int number) {
+    return {number, ErrorDescription(number)};
+}
 
 // A value, or the run-time error that took its place.
 template <typename T>
 class Outcome {
-public:
+  public:
     Outcome(T value) : value_(std::move(value)), ok_(true) {}  // NOLINT: implicit by design
     Outcome(RuntimeError error) : error_(std::move(error)) {}  // NOLINT
     explicit operator bool() const { return ok_; }
@@ -39,7 +41,7 @@ public:
     // The value, or fallback when the call failed ("the variable keeps its content").
     T value_or(T fallback) const { return ok_ ? value_ : std::move(fallback); }
 
-private:
+  private:
     T value_{};
     RuntimeError error_{};
     bool ok_ = false;

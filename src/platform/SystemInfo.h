@@ -15,7 +15,7 @@ struct OsVersion {
 };
 
 class SystemInfo {
-public:
+  public:
     virtual ~SystemInfo() = default;
     virtual OsVersion Version() = 0;
     // This computer's first non-loopback IPv4 address in dotted form; "" when none.

@@ -8,17 +8,17 @@
 namespace orvel::platform {
 
 struct VersionInfo {
-    std::string title;           // "Orvel Console"
-    std::string exeName;         // "Orvel_Console"
-    std::string comments;        // "Orvel Control Console"
+    std::string title;     // "Orvel Console"
+    std::string exeName;   // "Orvel_Console"
+    std::string comments;  // "Orvel Control Console"
     int major = 0;
     int minor = 0;
     int revision = 0;
-    std::string companyName;     // "Quarlen"
-    std::string legalCopyright;  // ""
-    std::string legalTrademarks; // ""
-    std::string fileDescription; // ""
-    std::string releaseMarker;   // "Quarlen_Release_Version: Release 7.1.0"
+    std::string companyName;      // "Quarlen"
+    std::string legalCopyright;   // ""
+    std::string legalTrademarks;  // ""
+    std::string fileDescription;  // ""
+    std::string releaseMarker;    // "Quarlen_Release_Version: Release 7.1.0"
 };
 
 // The values this build was made with.

@@ -14,7 +14,7 @@ inline constexpr int SW_SHOWNORMAL = 1;
 inline constexpr unsigned WM_CLOSE = 16;
 
 class WindowSystem {
-public:
+  public:
     virtual ~WindowSystem() = default;
     // The first top-level window whose whole title equals title, compared
     // without regard to letter case; 0 when none (or no display).
@@ -28,7 +28,7 @@ public:
 
 // The stand-in used where no window system is wired: it never finds a window.
 class NoWindowSystem final : public WindowSystem {
-public:
+  public:
     HWND FindWindowA(std::string_view) override { return 0; }
     bool PostMessageA(HWND, unsigned, std::intptr_t, std::intptr_t) override { return false; }
     bool ShowWindow(HWND, int) override { return false; }
