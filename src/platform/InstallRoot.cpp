@@ -15,6 +15,7 @@ InstallRoot LocateInstallRoot() {
         base = base.lexically_normal();
         root.registryStore = (base / "registry.db").string();
         root.socketFolder = (base / "run").string();
+        root.relocated = true;
     }
     return root;
 }

@@ -10,6 +10,7 @@ namespace orvel::platform {
 struct InstallRoot {
     std::string registryStore;  // /var/lib/orvel/registry.db or $ORVEL_ROOT/registry.db
     std::string socketFolder;   // /run/orvel or $ORVEL_ROOT/run
+    bool relocated = false;     // ORVEL_ROOT named the root
     std::string suiteServerSocket() const { return socketFolder + "/suite-server.sock"; }
 };
 

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string_view>
+
+#include "platform/SystemInfo.h"
+
+namespace orvel::platform {
+
+// Kernel version from uname, the first non-loopback IPv4 address from
+// getifaddrs, the host name from gethostname.
+class LinuxSystemInfo final : public SystemInfo {
+  public:
+    OsVersion Version() override;
+    std::string LocalIpAddress() override;
+    std::string HostName() override;
+};
+
+// "6.1.0-18-amd64" gives 6, 1, 0; missing or unreadable parts are 0.
+OsVersion ParseKernelRelease(std::string_view release);
+
+}  // namespace orvel::platform
