@@ -1,0 +1,161 @@
+#include "FakeSuiteServer.h"
+
+namespace orvel::fakes {
+
+FakeSuiteServer::FakeSuiteServer() {
+    for (std::size_t i = 0; i < names.size(); ++i) names[i] = "Component " + std::to_string(i);
+}
+
+std::optional<platform::RuntimeError> FakeSuiteServer::Fails(const std::string& operation) {
+    if (lost) return platform::MakeError(platform::kErrServerUnavailable);
+    auto it = failures.find(operation);
+    if (it == failures.end()) return std::nullopt;
+    return it->second;
+}
+
+int FakeSuiteServer::CountCalls(const std::string& prefix) const {
+    int count = 0;
+    for (const auto& call : calls) count += call.rfind(prefix, 0) == 0 ? 1 : 0;
+    return count;
+}
+
+
+Outcome<std::int16_t> FakeSuiteServer::GetClientCount() {
+    calls.push_back("GetClientCount");
+    if (auto error = Fails("GetClientCount")) return *error;
+    return clientCount;
+}
+
+Outcome<std::string> FakeSuiteServer::GetActiveSet() {
+    calls.push_back("GetActiveSet");
+    if (auto error = Fails("GetActiveSet")) return *error;
+    return activeSet;
+}
+
+Outcome<std::int16_t> FakeSuiteServer::DisconnectClient() {
+    calls.push_back("DisconnectClient");
+    if (auto error = Fails("DisconnectClient")) return *error;
+    return std::int16_t{0};
+}
+
+Outcome<std::int16_t> FakeSuiteServer::ConnectClient(const std::string& name) {
+    calls.push_back("ConnectClient(" + name + ")");
+    if (auto error = Fails("ConnectClient")) return *error;
+    return connectResult;
+}
+
+Outcome<std::string> FakeSuiteServer::GetComponentName(std::int16_t index) {
+    calls.push_back("GetComponentName(" + std::to_string(index) + ")");
+    if (auto error = Fails("GetComponentName")) return *error;
+    if (index < 0 || index >= 20) return platform::MakeError(platform::kErrInvalidCall);
+    return names[static_cast<std::size_t>(index)];
+}
+
+Outcome<std::int32_t> FakeSuiteServer::GetComponentStatus(std::int16_t index) {
+    calls.push_back("GetComponentStatus(" + std::to_string(index) + ")");
+    if (auto error = Fails("GetComponentStatus")) return *error;
+    if (auto error = Fails("GetComponentStatus(" + std::to_string(index) + ")")) return *error;
+    if (index < 0 || index >= 20) return platform::MakeError(platform::kErrInvalidCall);
+    return statuses[static_cast<std::size_t>(index)];
+}
+
+Outcome<std::int32_t> FakeSuiteServer::StopComponent(std::int16_t index) {
+    calls.push_back("StopComponent(" + std::to_string(index) + ")");
+    if (auto error = Fails("StopComponent")) return *error;
+    if (index < 0 || index >= 20) return platform::MakeError(platform::kErrInvalidCall);
+    if (startStopChangesStatus) statuses[static_cast<std::size_t>(index)] = 0;
+    return 1;
+}
+
+Outcome<std::int32_t> FakeSuiteServer::StartComponent(std::int16_t index) {
+    calls.push_back("StartComponent(" + std::to_string(index) + ")");
+    if (auto error = Fails("StartComponent")) return *error;
+    if (index < 0 || index >= 20) return platform::MakeError(platform::kErrInvalidCall);
+    if (startStopChangesStatus) statuses[static_cast<std::size_t>(index)] = 1;
+    return startResult;
+}
+
+Outcome<std::int16_t> FakeSuiteServer::GetPlatformId() {
+    calls.push_back("GetPlatformId");
+    if (auto error = Fails("GetPlatformId")) return *error;
+    return platformId;
+}
+
+Outcome<platform::DateTime> FakeSuiteServer::GetServerTime() {
+    calls.push_back("GetServerTime");
+    if (auto error = Fails("GetServerTime")) return *error;
+    return serverTime;
+}
+
+Outcome<std::int16_t> FakeSuiteServer::GetOSBuild() {
+    calls.push_back("GetOSBuild");
+    if (auto error = Fails("GetOSBuild")) return *error;
+    return osBuild;
+}
+
+Outcome<std::int16_t> FakeSuiteServer::GetOSMinorVersion() {
+    calls.push_back("GetOSMinorVersion");
+    if (auto error = Fails("GetOSMinorVersion")) return *error;
+    return osMinor;
+}
+
+Outcome<std::int16_t> FakeSuiteServer::GetOSMajorVersion() {
+    calls.push_back("GetOSMajorVersion");
+    if (auto error = Fails("GetOSMajorVersion")) return *error;
+    return osMajor;
+}
+
+Outcome<std::string> FakeSuiteServer::GetServerName() {
+    calls.push_back("GetServerName");
+    if (auto error = Fails("GetServerName")) return *error;
+    return serverName;
+}
+
+Outcome<std::string> FakeSuiteServer::GetServerVersion() {
+    calls.push_back("GetServerVersion");
+    if (auto error = Fails("GetServerVersion")) return *error;
+    return serverVersion;
+}
+
+void FakeSuiteServer::SetEventHandlers(server::SuiteServerEvents newHandlers) {
+    handlers = std::move(newHandlers);
+}
+
+void FakeSuiteServer::RaiseServerChange(std::int16_t index) {
+    if (handlers.serverChange) handlers.serverChange(index);
+}
+
+void FakeSuiteServer::RaiseMessage(std::int16_t intMessage, std::int16_t intVar,
+                                   const std::string& strVar) {
+    if (handlers.message) handlers.message(intMessage, intVar, strVar);
+}
+
+Outcome<std::shared_ptr<server::SuiteServer>> FakeSuiteServerFactory::Make() {
+    if (!creationFailures.empty()) {
+        auto failure = creationFailures.front();
+        creationFailures.erase(creationFailures.begin());
+        if (failure) return *failure;
+    }
+    std::shared_ptr<FakeSuiteServer> instance;
+    if (!next.empty()) {
+        instance = next.front();
+        next.erase(next.begin());
+    } else {
+        instance = std::make_shared<FakeSuiteServer>();
+    }
+    created.push_back(instance);
+    return std::shared_ptr<server::SuiteServer>(instance);
+}
+
+Outcome<std::shared_ptr<server::SuiteServer>> FakeSuiteServerFactory::CreateLocal() {
+    ++localCreations;
+    return Make();
+}
+
+Outcome<std::shared_ptr<server::SuiteServer>> FakeSuiteServerFactory::CreateRemote(
+    const std::string& computerName) {
+    remoteNames.push_back(computerName);
+    return Make();
+}
+
+}  // namespace orvel::fakes

@@ -1,0 +1,92 @@
+#pragma once
+
+// A scripted suite server: per-slot statuses and names, per-operation
+// failures, a record of every call, and events raised synchronously.
+
+#include <array>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server/SuiteServer.h"
+
+namespace orvel::fakes {
+
+class FakeSuiteServer : public server::SuiteServer {
+public:
+    FakeSuiteServer();
+
+    Outcome<std::int16_t> GetClientCount() override;
+    Outcome<std::string> GetActiveSet() override;
+    Outcome<std::int16_t> DisconnectClient() override;
+    Outcome<std::int16_t> ConnectClient(const std::string& name) override;
+    Outcome<std::string> GetComponentName(std::int16_t index) override;
+    Outcome<std::int32_t> GetComponentStatus(std::int16_t index) override;
+    Outcome<std::int32_t> StopComponent(std::int16_t index) override;
+    Outcome<std::int32_t> StartComponent(std::int16_t index) override;
+    Outcome<std::int16_t> GetPlatformId() override;
+    Outcome<platform::DateTime> GetServerTime() override;
+    Outcome<std::int16_t> GetOSBuild() override;
+    Outcome<std::int16_t> GetOSMinorVersion() override;
+    Outcome<std::int16_t> GetOSMajorVersion() override;
+    Outcome<std::string> GetServerName() override;
+    Outcome<std::string> GetServerVersion() override;
+    void SetEventHandlers(server::SuiteServerEvents handlers) override;
+
+    // Raise the events as the server would (synchronously, on the caller's thread).
+    void RaiseServerChange(std::int16_t index);
+    void RaiseMessage(std::int16_t intMessage, std::int16_t intVar, const std::string& strVar);
+
+    // Calls made, by operation name ("GetComponentStatus(3)", "ConnectClient", ...).
+    std::vector<std::string> calls;
+    int CountCalls(const std::string& prefix) const;
+
+    // Script. A failing operation (by name) answers that error instead.
+    std::map<std::string, platform::RuntimeError> failures;
+    // When set, every call fails with 462 (a lost instance).
+    bool lost = false;
+
+    std::array<std::int32_t, 20> statuses{};
+    std::array<std::string, 20> names{};
+    // Start and stop move the slot's status to 1 and 0 unless frozen.
+    bool startStopChangesStatus = true;
+    std::int32_t startResult = 1;
+    std::int16_t clientCount = 1;
+    std::int16_t connectResult = 2;
+    std::string activeSet = "Set A";
+    std::int16_t platformId = 2;
+    std::int16_t osMajor = 6, osMinor = 1, osBuild = 0;
+    platform::DateTime serverTime{2026, 12, 4, 14, 3, 22};
+    std::string serverName = "FILESRV";
+    std::string serverVersion = "Quarlen_Release_Version: Release 7.1.0";
+    server::SuiteServerEvents handlers;
+
+private:
+    std::optional<platform::RuntimeError> Fails(const std::string& operation);
+};
+
+// Hands out FakeSuiteServer instances: the next ones scripted by the test, or
+// fresh ones; records which computer each remote one was asked for.
+class FakeSuiteServerFactory : public server::SuiteServerFactory {
+public:
+    Outcome<std::shared_ptr<server::SuiteServer>> CreateLocal() override;
+    Outcome<std::shared_ptr<server::SuiteServer>> CreateRemote(
+        const std::string& computerName) override;
+
+    // Instances given out next, in order (local and remote alike); when empty
+    // a new default one is made.
+    std::vector<std::shared_ptr<FakeSuiteServer>> next;
+    // Failures of the next creations, in order (nullopt: succeed).
+    std::vector<std::optional<platform::RuntimeError>> creationFailures;
+
+    std::vector<std::shared_ptr<FakeSuiteServer>> created;
+    std::vector<std::string> remoteNames;
+    int localCreations = 0;
+
+private:
+    Outcome<std::shared_ptr<server::SuiteServer>> Make();
+};
+
+}  // namespace orvel::fakes

@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "FakeDialogs.h"
+#include "FakeSuiteServer.h"
+#include "launcher/ApplicationCatalogue.h"
+
+namespace orvel::launcher {
+namespace {
+
+// Windows by title, as a scripted window system finds them (case-blind).
+class TitleWindows : public platform::WindowSystem {
+public:
+    std::map<std::string, platform::HWND> windows;
+    std::vector<std::string> lookups;
+    platform::HWND FindWindowA(std::string_view title) override {
+        lookups.emplace_back(title);
+        for (const auto& [name, handle] : windows) {
+            if (name.size() == title.size() &&
+                std::equal(name.begin(), name.end(), title.begin(), [](char a, char b) {
+                    return std::tolower(static_cast<unsigned char>(a)) ==
+                           std::tolower(static_cast<unsigned char>(b));
+                })) {
+                return handle;
+            }
+        }
+        return 0;
+    }
+    bool PostMessageA(platform::HWND, unsigned, std::intptr_t, std::intptr_t) override {
+        return true;
+    }
+    bool ShowWindow(platform::HWND, int) override { return true; }
+    bool BringWindowToTop(platform::HWND) override { return true; }
+};
+
+class Files : public platform::FileSystem {
+public:
+    std::set<std::string> files;
+    bool FileExists(const std::string& path) override { return files.count(path) > 0; }
+    std::optional<std::string> ResolvePath(const std::string& path) override {
+        return FileExists(path) ? std::optional<std::string>(path) : std::nullopt;
+    }
+    std::string ExecutableFolder() override { return "/bin"; }
+    std::string ExecutableName() override { return "Orvel_Console"; }
+    bool ChangeDirectory(const std::string&) override { return true; }
+    std::string CurrentDirectory() override { return "/"; }
+};
+
+TEST(ApplicationCatalogue, RowsAndFileCheck) {
+    ApplicationCatalogue catalogue;
+    FillApplicationRows(catalogue, "/suite/", "/corvane/bin/", "Shaper.exe");
+    EXPECT_EQ(catalogue[0].WindowTitle, "");
+    EXPECT_EQ(catalogue[2].FileName, "PortSetEdit.exe");
+    EXPECT_EQ(catalogue[2].WindowTitle, "Port Set Editor");
+    EXPECT_EQ(catalogue[2].RemoteSupport, kRemoteUnsupported);
+    EXPECT_EQ(catalogue[7].WindowTitle, "softdeck");
+    EXPECT_EQ(catalogue[14].Path, "/corvane/bin/");
+    EXPECT_EQ(catalogue[14].FileName, "Shaper.exe");
+    EXPECT_EQ(catalogue[15].Category, 2);
+    EXPECT_EQ(catalogue[15].Slot, 0);
+    for (int i = 1; i <= 15; ++i) {
+        EXPECT_EQ(catalogue[static_cast<std::size_t>(i)].State, kStateUnsupported);
+        if (i != 14) EXPECT_EQ(catalogue[static_cast<std::size_t>(i)].Path, "/suite/");
+    }
+    // Seven applications, seven tools, one utility, each slot once per category.
+    std::set<std::pair<int, int>> places;
+    for (int i = 1; i <= 15; ++i) {
+        const auto& e = catalogue[static_cast<std::size_t>(i)];
+        EXPECT_TRUE(places.insert({e.Category, e.Slot}).second) << i;
+    }
+
+    Files files;
+    files.files = {"/suite/DeskMain.exe", "/corvane/bin/Shaper.exe"};
+    CheckApplicationFiles(catalogue, files);
+    EXPECT_EQ(catalogue[1].State, kStateFilePresent);
+    EXPECT_EQ(catalogue[14].State, kStateFilePresent);
+    EXPECT_EQ(catalogue[2].State, kStateFileMissing);
+}
+
+TEST(ApplicationCatalogue, FindRunningApplicationReturnsTheLowestAndNeverEntryZero) {
+    ApplicationCatalogue catalogue;
+    FillApplicationRows(catalogue, "/suite/", "/corvane/bin/", "Shaper.exe");
+    TitleWindows windows;
+    windows.windows = {{"", 5}, {"JOURNALVIEW", 30}, {"Card Health", 80}};
+    EXPECT_EQ(FindRunningApplication(catalogue, windows), 3);
+    EXPECT_EQ(catalogue[3].WindowHandle, 30u);
+    EXPECT_EQ(catalogue[1].WindowHandle, 0u);
+    windows.windows.clear();
+    EXPECT_EQ(FindRunningApplication(catalogue, windows), 0);
+    EXPECT_EQ(windows.lookups.size(), 3u + 15u);
+}
+
+class MissingServer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        status::FillComponentServerTable(table, "/suite/");
+        for (auto& s : local->statuses) s = 1;
+        for (auto& s : remote->statuses) s = 1;
+        objLocal = local;
+        objRemote = remote;
+    }
+    // Stops slot k wherever it is reached.
+    void Stop(int k) {
+        local->statuses[static_cast<std::size_t>(k)] = 0;
+        remote->statuses[static_cast<std::size_t>(k)] = 0;
+    }
+    std::int16_t Find(int index) { return FindMissingServer(index, {table, objLocal, objRemote}); }
+
+    status::ComponentServerTable table;
+    std::shared_ptr<fakes::FakeSuiteServer> local = std::make_shared<fakes::FakeSuiteServer>();
+    std::shared_ptr<fakes::FakeSuiteServer> remote = std::make_shared<fakes::FakeSuiteServer>();
+    std::shared_ptr<server::SuiteServer> objLocal, objRemote;
+};
+
+TEST_F(MissingServer, TheLastOfTheCombinedListThatIsNotRunning) {
+    EXPECT_EQ(Find(2), -1);
+    Stop(6);
+    Stop(9);
+    EXPECT_EQ(Find(2), 6);
+    Stop(3);
+    local->statuses[6] = local->statuses[9] = remote->statuses[6] = remote->statuses[9] = 1;
+    EXPECT_EQ(Find(2), 3);
+    Stop(11);
+    EXPECT_EQ(Find(2), 3);  // 11, 7, 3: the later one wins
+    EXPECT_EQ(Find(15), -1);
+}
+
+TEST_F(MissingServer, EntryOneFollowsTheActiveSetRule) {
+    remote->activeSet = "No Active Set";
+    Stop(7);
+    Stop(11);
+    Stop(3);
+    EXPECT_EQ(Find(1), -1);
+    local->statuses[7] = remote->statuses[7] = 1;
+    Stop(9);
+    EXPECT_EQ(Find(1), 9);
+    local->statuses[9] = remote->statuses[9] = 1;
+    EXPECT_EQ(Find(1), 3);  // with 7 and 9 running, the common part still counts
+    remote->activeSet = "Set A";
+    Stop(9);
+    EXPECT_EQ(Find(1), 9);
+}
+
+TEST_F(MissingServer, NotConnectedOrFailingCalls) {
+    objRemote.reset();
+    EXPECT_EQ(Find(2), -1);
+    EXPECT_TRUE(local->calls.empty());
+    objRemote = remote;
+    remote->lost = true;  // 3, 7, 11 are reached through the remote server
+    EXPECT_EQ(Find(5), 3);
+}
+
+TEST_F(MissingServer, StartRequiredServersStartsCommonThenItsList) {
+    fakes::FakeDialogs dialogs;
+    StartRequiredServers(7, {table, objLocal, objRemote}, dialogs);
+    EXPECT_EQ(remote->calls, (std::vector<std::string>{"StartComponent(11)", "StartComponent(7)",
+                                                       "StartComponent(3)"}));
+    EXPECT_EQ(local->calls,
+              (std::vector<std::string>{"StartComponent(4)", "StartComponent(5)",
+                                        "StartComponent(0)", "StartComponent(1)"}));
+    objRemote.reset();
+    local->calls.clear();
+    StartRequiredServers(7, {table, objLocal, objRemote}, dialogs);
+    EXPECT_TRUE(local->calls.empty());
+}
+
+}  // namespace
+}  // namespace orvel::launcher

@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "FakeDialogs.h"
+#include "FakeSuiteServer.h"
+#include "status/ComponentStatus.h"
+#include "status/IdentityPanel.h"
+#include "status/ServerReferences.h"
+#include "status/StatusPoll.h"
+
+namespace orvel::status {
+namespace {
+
+TEST(ComponentStatusPaint, EveryStateCodeHasItsCaptionColoursAndTip) {
+    const platform::RuntimeError none{};
+    struct Case {
+        std::int32_t code;
+        const char* caption;
+        WinColour back;
+        WinColour text;
+        const char* tip;
+    };
+    const Case cases[] = {
+        {1, "LOCAL", kGreen, kBlack, "Click to Disconnect Journal Server"},
+        {2, "( SRV )", kGreen, kBlack, "Click to Disconnect Journal Server"},
+        {0, "Off Line", kBlack, kGreen, "Click to Connect Journal Server"},
+        {-1, "Invalid Server", kBlack, kRed, "Journal Server is not supported"},
+        {256, "Not Registered", kBlack, kRed, "Journal Server is not Registered"},
+        {257, "Registered", kBlack, kGreen, "Journal Server is Registered"},
+        {513, "Server Not Available", kRed, kWhite, "Journal is not Available"},
+        {77, "Invalid Status", kRed, kWhite, "Journal Server is not supported"},
+    };
+    for (const auto& c : cases) {
+        auto paint = PaintForStatus(c.code, "Journal", "SRV", none);
+        EXPECT_EQ(paint.caption, c.caption) << c.code;
+        EXPECT_EQ(paint.back, c.back) << c.code;
+        EXPECT_EQ(paint.text, c.text) << c.code;
+        EXPECT_EQ(paint.toolTip, c.tip) << c.code;
+        EXPECT_EQ(paint.rowVisible, c.code != -1) << c.code;
+        EXPECT_EQ(paint.panelEnabled, c.code != 77) << c.code;
+    }
+}
+
+TEST(ComponentStatusPaint, DComErrorTipCarriesTheCallsOwnError) {
+    auto paint = PaintForStatus(10, "Journal", "", platform::MakeError(462));
+    EXPECT_EQ(paint.caption, "DCom Error");
+    EXPECT_EQ(paint.back, kRed);
+    EXPECT_EQ(paint.text, kWhite);
+    EXPECT_EQ(paint.toolTip,
+              "Journal Error: The remote server machine does not exist or is unavailable "
+              "(462:0x1CE)");
+    EXPECT_EQ(HexNumber(-1), "FFFFFFFF");
+}
+
+TEST(ComponentStatusPaint, RunningRemoteComponentShowsAsCodeTwoOnlyInRemoteMode) {
+    EXPECT_EQ(DisplayCode(1, false, 2), 2);
+    EXPECT_EQ(DisplayCode(1, false, 1), 1);
+    EXPECT_EQ(DisplayCode(1, true, 2), 1);
+    EXPECT_EQ(DisplayCode(0, false, 2), 0);
+}
+
+TEST(ServerReferences, BindsByHostKindAndClearsEverythingOnAStrangeKind) {
+    ComponentServerTable table;
+    FillComponentServerTable(table, "/suite/");
+    auto local = std::make_shared<fakes::FakeSuiteServer>();
+    auto remote = std::make_shared<fakes::FakeSuiteServer>();
+    std::shared_ptr<server::SuiteServer> l = local, r = remote, none;
+
+    EXPECT_TRUE(RefreshServerReferences(table, l, r));
+    EXPECT_EQ(table[0].objServer, l);   // host kind 1
+    EXPECT_EQ(table[3].objServer, r);   // host kind 2
+    EXPECT_EQ(table[16].objServer, nullptr);  // unused
+
+    EXPECT_FALSE(RefreshServerReferences(table, l, none));
+    for (const auto& entry : table) EXPECT_EQ(entry.objServer, nullptr);
+
+    table[5].intHostKind = 3;
+    EXPECT_FALSE(RefreshServerReferences(table, l, r));
+    for (const auto& entry : table) EXPECT_EQ(entry.objServer, nullptr);
+}
+
+TEST(ServerReferences, StartShowsTheHourglassAndRestoresThePointer) {
+    ComponentServerTable table;
+    FillComponentServerTable(table, "/suite/");
+    auto server = std::make_shared<fakes::FakeSuiteServer>();
+    std::shared_ptr<server::SuiteServer> s = server;
+    ASSERT_TRUE(RefreshServerReferences(table, s, s));
+    fakes::FakeDialogs dialogs;
+    dialogs.pointer = 99;
+    auto result = StartComponentServer(table, 4, dialogs);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(*result, 1);
+    EXPECT_EQ(dialogs.pointer, 99);
+    EXPECT_EQ(server->calls.back(), "StartComponent(4)");
+    EXPECT_EQ(StartComponentServer(table, 16, dialogs).error().number, 91);  // unused slot
+    EXPECT_FALSE(StopComponentServer(table, 20));
+}
+
+TEST(IdentityPanel, CaptionsByPlatformAndVersion) {
+    EXPECT_EQ(ServerOsCaption(0, 1, 2, 3), "Win");
+    EXPECT_EQ(ServerOsCaption(1, 1, 2, 3), "WIN95/98");
+    EXPECT_EQ(ServerOsCaption(2, 4, 0, 1381), "WINNT 4.0.1381");
+    EXPECT_EQ(ServerOsCaption(7, 4, 0, 1381), "UnKnown");
+    EXPECT_EQ(ReleaseText("Quarlen_Release_Version: Release 7.1.0"), "Release 7.1.0");
+    EXPECT_EQ(ReleaseText("short"), "");
+    EXPECT_EQ(SelectionCaption(true, true, "X"), "Local Server");
+    EXPECT_EQ(SelectionCaption(true, false, "X"), "Remote Server");
+    EXPECT_EQ(SelectionCaption(false, true, "X"), "(Local Server)");
+    EXPECT_EQ(SelectionCaption(false, false, "SRV"), "(SRV)");
+}
+
+TEST(StatusPoll, ElevenTickCycleVisitsEachPhaseGroupAsOften) {
+    std::int16_t counter = 0;
+    std::vector<PollPhase> phases;
+    for (int tick = 0; tick < 22; ++tick) phases.push_back(AdvanceTickCounter(counter));
+    // First tick runs phase 1; the tenth resets to -1; the eleventh runs phase 0.
+    EXPECT_EQ(phases[0], PollPhase::HostButtonRelease);
+    EXPECT_EQ(phases[4], PollPhase::StopUnneeded);
+    EXPECT_EQ(phases[9], PollPhase::Idle);
+    EXPECT_EQ(phases[10], PollPhase::DisconnectButton);
+    for (int start : {0, 11}) {
+        std::map<PollPhase, int> count;
+        for (int i = start; i < start + 11; ++i) ++count[phases[static_cast<std::size_t>(i)]];
+        EXPECT_EQ(count[PollPhase::DisconnectButton], 3);
+        EXPECT_EQ(count[PollPhase::HostButtonRelease], 3);
+        EXPECT_EQ(count[PollPhase::StopUnneeded], 1);
+        EXPECT_EQ(count[PollPhase::ActiveSet], 3);
+        EXPECT_EQ(count[PollPhase::Idle], 1);
+    }
+}
+
+TEST(StatusPoll, TimeAndDateTexts) {
+    platform::DateTime t{2026, 12, 4, 4, 3, 2};
+    EXPECT_EQ(FormatTime(t), "04:03:02");
+    EXPECT_EQ(FormatDate(t), "12/04/2026");
+    t.hour = 23;
+    EXPECT_EQ(FormatTime(t), "23:03:02");
+}
+
+TEST(ServerName, HostNamesAndIpv4AddressesOnly) {
+    for (const char* good : {"SRV", "FILE-SERVER.CORP.LOCAL", "PC_01", "10.0.0.7", "A1",
+                             "255.255.255.255"}) {
+        EXPECT_TRUE(IsValidServerName(good)) << good;
+    }
+    for (const char* bad : {"", "-SRV", "SRV-", "A..B", "SRV NAME", "10.0.0.256", "1.2.3",
+                            "\\\\SRV", "SRV;rm", "<b>X</b>", "SRV\r", "1.2.3.4.5"}) {
+        EXPECT_FALSE(IsValidServerName(bad)) << bad;
+    }
+    EXPECT_TRUE(IsValidServerName(std::string(63, 'A') + "." + std::string(63, 'B')));
+    EXPECT_FALSE(IsValidServerName(std::string(64, 'A')));
+    std::string longName;
+    for (int i = 0; i < 4; ++i) longName += std::string(63, 'A') + ".";
+    EXPECT_FALSE(IsValidServerName(longName.substr(0, 254)));
+}
+
+}  // namespace
+}  // namespace orvel::status
