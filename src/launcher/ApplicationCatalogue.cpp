@@ -71,7 +71,9 @@ const std::array<RequiredServers, 16> kRequired{{
     {},
 }};
 
-bool ValidIndex(int index) { return index >= kFirstApplication && index <= kLastApplication; }
+bool ValidIndex(int index) {
+    return index >= kFirstApplication && index <= kLastApplication;
+}
 
 }  // namespace
 
@@ -119,7 +121,9 @@ RequiredServers RequiredServersOf(int index) {
     return kRequired[static_cast<std::size_t>(index)];
 }
 
-std::span<const std::int16_t> CommonRequiredServers() { return kCommon; }
+std::span<const std::int16_t> CommonRequiredServers() {
+    return kCommon;
+}
 
 std::int16_t FindMissingServer(int index, ServerAccess access) {
     if (!status::RefreshServerReferences(access.table, access.objOrvelServerLocal,

@@ -42,8 +42,12 @@ std::string FormatDate(const platform::DateTime& time) {
 namespace {
 
 // ASCII only, whatever the process locale says.
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool IsLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 bool IsIpv4Shaped(std::string_view name) {
     // Four dot-separated decimal parts, each 0-255.
@@ -51,8 +55,8 @@ bool IsIpv4Shaped(std::string_view name) {
     std::size_t start = 0;
     while (true) {
         std::size_t dot = name.find('.', start);
-        std::string_view part = name.substr(start, dot == std::string_view::npos ? name.npos
-                                                                                 : dot - start);
+        std::string_view part =
+            name.substr(start, dot == std::string_view::npos ? name.npos : dot - start);
         if (part.empty() || part.size() > 3) return false;
         int value = 0;
         for (char c : part) {

@@ -19,7 +19,6 @@ int FakeSuiteServer::CountCalls(const std::string& prefix) const {
     return count;
 }
 
-
 Outcome<std::int16_t> FakeSuiteServer::GetClientCount() {
     calls.push_back("GetClientCount");
     if (auto error = Fails("GetClientCount")) return *error;

@@ -14,8 +14,10 @@
 
 namespace orvel::fakes {
 
+using platform::Outcome;
+
 class FakeSuiteServer : public server::SuiteServer {
-public:
+  public:
     FakeSuiteServer();
 
     Outcome<std::int16_t> GetClientCount() override;
@@ -63,14 +65,14 @@ public:
     std::string serverVersion = "Quarlen_Release_Version: Release 7.1.0";
     server::SuiteServerEvents handlers;
 
-private:
+  private:
     std::optional<platform::RuntimeError> Fails(const std::string& operation);
 };
 
 // Hands out FakeSuiteServer instances: the next ones scripted by the test, or
 // fresh ones; records which computer each remote one was asked for.
 class FakeSuiteServerFactory : public server::SuiteServerFactory {
-public:
+  public:
     Outcome<std::shared_ptr<server::SuiteServer>> CreateLocal() override;
     Outcome<std::shared_ptr<server::SuiteServer>> CreateRemote(
         const std::string& computerName) override;
@@ -85,7 +87,7 @@ public:
     std::vector<std::string> remoteNames;
     int localCreations = 0;
 
-private:
+  private:
     Outcome<std::shared_ptr<server::SuiteServer>> Make();
 };
 

@@ -12,7 +12,7 @@ namespace {
 
 // Windows by title, as a scripted window system finds them (case-blind).
 class TitleWindows : public platform::WindowSystem {
-public:
+  public:
     std::map<std::string, platform::HWND> windows;
     std::vector<std::string> lookups;
     platform::HWND FindWindowA(std::string_view title) override {
@@ -36,7 +36,7 @@ public:
 };
 
 class Files : public platform::FileSystem {
-public:
+  public:
     std::set<std::string> files;
     bool FileExists(const std::string& path) override { return files.count(path) > 0; }
     std::optional<std::string> ResolvePath(const std::string& path) override {
@@ -62,7 +62,9 @@ TEST(ApplicationCatalogue, RowsAndFileCheck) {
     EXPECT_EQ(catalogue[15].Slot, 0);
     for (int i = 1; i <= 15; ++i) {
         EXPECT_EQ(catalogue[static_cast<std::size_t>(i)].State, kStateUnsupported);
-        if (i != 14) EXPECT_EQ(catalogue[static_cast<std::size_t>(i)].Path, "/suite/");
+        if (i != 14) {
+            EXPECT_EQ(catalogue[static_cast<std::size_t>(i)].Path, "/suite/");
+        }
     }
     // Seven applications, seven tools, one utility, each slot once per category.
     std::set<std::pair<int, int>> places;
@@ -93,7 +95,7 @@ TEST(ApplicationCatalogue, FindRunningApplicationReturnsTheLowestAndNeverEntryZe
 }
 
 class MissingServer : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         status::FillComponentServerTable(table, "/suite/");
         for (auto& s : local->statuses) s = 1;
@@ -157,9 +159,8 @@ TEST_F(MissingServer, StartRequiredServersStartsCommonThenItsList) {
     StartRequiredServers(7, {table, objLocal, objRemote}, dialogs);
     EXPECT_EQ(remote->calls, (std::vector<std::string>{"StartComponent(11)", "StartComponent(7)",
                                                        "StartComponent(3)"}));
-    EXPECT_EQ(local->calls,
-              (std::vector<std::string>{"StartComponent(4)", "StartComponent(5)",
-                                        "StartComponent(0)", "StartComponent(1)"}));
+    EXPECT_EQ(local->calls, (std::vector<std::string>{"StartComponent(4)", "StartComponent(5)",
+                                                      "StartComponent(0)", "StartComponent(1)"}));
     objRemote.reset();
     local->calls.clear();
     StartRequiredServers(7, {table, objLocal, objRemote}, dialogs);

@@ -68,8 +68,8 @@ TEST(ServerReferences, BindsByHostKindAndClearsEverythingOnAStrangeKind) {
     std::shared_ptr<server::SuiteServer> l = local, r = remote, none;
 
     EXPECT_TRUE(RefreshServerReferences(table, l, r));
-    EXPECT_EQ(table[0].objServer, l);   // host kind 1
-    EXPECT_EQ(table[3].objServer, r);   // host kind 2
+    EXPECT_EQ(table[0].objServer, l);         // host kind 1
+    EXPECT_EQ(table[3].objServer, r);         // host kind 2
     EXPECT_EQ(table[16].objServer, nullptr);  // unused
 
     EXPECT_FALSE(RefreshServerReferences(table, l, none));
@@ -139,8 +139,8 @@ TEST(StatusPoll, TimeAndDateTexts) {
 }
 
 TEST(ServerName, HostNamesAndIpv4AddressesOnly) {
-    for (const char* good : {"SRV", "FILE-SERVER.CORP.LOCAL", "PC_01", "10.0.0.7", "A1",
-                             "255.255.255.255"}) {
+    for (const char* good :
+         {"SRV", "FILE-SERVER.CORP.LOCAL", "PC_01", "10.0.0.7", "A1", "255.255.255.255"}) {
         EXPECT_TRUE(IsValidServerName(good)) << good;
     }
     for (const char* bad : {"", "-SRV", "SRV-", "A..B", "SRV NAME", "10.0.0.256", "1.2.3",
