@@ -1,0 +1,355 @@
+#include "platform/IniProfileFile.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace orvel::platform {
+
+namespace ini {
+namespace {
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v';
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// The caller's section and key names lose spaces only.
+std::string_view TrimSpaces(std::string_view text) {
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    return text;
+}
+
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return Lower(x) == Lower(y); });
+}
+
+bool HoldsLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+enum class Kind { Blank, Header, Comment, Entry, Other };
+
+struct Line {
+    std::size_t begin = 0;  // first byte of the line
+    std::size_t end = 0;    // first byte of its line end (or of the next line when it has none)
+    std::size_t next = 0;   // first byte of the next line
+    Kind kind = Kind::Blank;
+    std::string_view name;   // section name of a header, key of an entry
+    std::string_view value;  // value of an entry, trimmed
+};
+
+// Splits at CR LF, LF and lone CR and classifies every line.
+std::vector<Line> ParseLines(std::string_view text) {
+    std::vector<Line> lines;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        Line line;
+        line.begin = pos;
+        std::size_t end = text.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos) {
+            line.end = line.next = text.size();
+        } else {
+            line.end = end;
+            line.next = end + 1;
+            if (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ++line.next;
+        }
+        std::string_view content = text.substr(line.begin, line.end - line.begin);
+        std::string_view trimmed = TrimBlanks(content);
+        if (trimmed.empty()) {
+            line.kind = Kind::Blank;
+        } else if (trimmed.front() == '[') {
+            line.kind = Kind::Header;
+            std::string_view name = trimmed.substr(1);
+            std::size_t close = name.find(']');
+            if (close != std::string_view::npos) name = name.substr(0, close);
+            line.name = TrimBlanks(name);
+        } else if (trimmed.front() == ';') {
+            line.kind = Kind::Comment;
+        } else if (std::size_t equals = trimmed.find('='); equals != std::string_view::npos) {
+            line.kind = Kind::Entry;
+            line.name = TrimBlanks(trimmed.substr(0, equals));
+            line.value = TrimBlanks(trimmed.substr(equals + 1));
+        } else {
+            line.kind = Kind::Other;
+        }
+        lines.push_back(line);
+        pos = line.next;
+    }
+    return lines;
+}
+
+// Index of the first header named section, or lines.size().
+std::size_t FindSection(const std::vector<Line>& lines, std::string_view section) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].kind == Kind::Header && SameName(lines[i].name, section)) return i;
+    }
+    return lines.size();
+}
+
+// Index of the line after the section that starts at header.
+std::size_t SectionEnd(const std::vector<Line>& lines, std::size_t header) {
+    std::size_t i = header + 1;
+    while (i < lines.size() && lines[i].kind != Kind::Header) ++i;
+    return i;
+}
+
+std::size_t FindKey(const std::vector<Line>& lines, std::size_t header, std::size_t end,
+                    std::string_view key) {
+    for (std::size_t i = header + 1; i < end; ++i) {
+        if (lines[i].kind == Kind::Entry && SameName(lines[i].name, key)) return i;
+    }
+    return end;
+}
+
+std::string_view LineEndOf(std::string_view text) {
+    std::size_t end = text.find_first_of("\r\n");
+    if (end == std::string_view::npos) return "\n";
+    if (text[end] == '\r') return (end + 1 < text.size() && text[end + 1] == '\n') ? "\r\n" : "\r";
+    return "\n";
+}
+
+}  // namespace
+
+std::optional<std::string> FindValue(std::string_view text, std::string_view section,
+                                     std::string_view key) {
+    std::vector<Line> lines = ParseLines(text);
+    std::size_t header = FindSection(lines, TrimSpaces(section));
+    if (header == lines.size()) return std::nullopt;
+    std::size_t end = SectionEnd(lines, header);
+    std::size_t found = FindKey(lines, header, end, TrimSpaces(key));
+    if (found == end) return std::nullopt;
+    std::string_view value = lines[found].value;
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        value = value.substr(1, value.size() - 2);
+    }
+    return std::string(value);
+}
+
+std::optional<EditResult> ApplyWrite(std::string_view text, std::string_view section,
+                                     std::optional<std::string_view> key,
+                                     std::optional<std::string_view> value) {
+    // A line break or NUL in any argument could forge further lines.
+    if (HoldsLineBreakOrNul(section) || (key && HoldsLineBreakOrNul(*key)) ||
+        (value && HoldsLineBreakOrNul(*value))) {
+        return std::nullopt;
+    }
+    section = TrimSpaces(section);
+    if (key) key = TrimSpaces(*key);
+
+    std::vector<Line> lines = ParseLines(text);
+    std::string_view lineEnd = LineEndOf(text);
+    std::size_t header = FindSection(lines, section);
+    EditResult result{std::string(text), false};
+
+    if (header == lines.size()) {
+        if (!key || !value) return result;  // nothing to delete
+        if (!text.empty() && text.back() != '\n' && text.back() != '\r') result.text += lineEnd;
+        result.text.append("[").append(section).append("]").append(lineEnd);
+        result.text.append(*key).append("=").append(*value).append(lineEnd);
+        result.changed = true;
+        return result;
+    }
+
+    std::size_t end = SectionEnd(lines, header);
+    if (!key) {
+        // The header and everything up to the next header go.
+        std::size_t from = lines[header].begin;
+        std::size_t to = end < lines.size() ? lines[end].begin : text.size();
+        result.text.erase(from, to - from);
+        result.changed = true;
+        return result;
+    }
+
+    std::size_t found = FindKey(lines, header, end, *key);
+    if (!value) {
+        if (found == end) return result;
+        result.text.erase(lines[found].begin, lines[found].next - lines[found].begin);
+        result.changed = true;
+        return result;
+    }
+
+    if (found != end) {
+        // Rewritten in place, keeping the key's spelling in the file.
+        std::string entry = std::string(lines[found].name) + "=" + std::string(*value);
+        std::string_view old =
+            text.substr(lines[found].begin, lines[found].end - lines[found].begin);
+        if (old != entry) {
+            result.text.replace(lines[found].begin, old.size(), entry);
+            result.changed = true;
+        }
+        return result;
+    }
+
+    // A new key goes after the section's last entry, or right after its header.
+    std::size_t anchor = header;
+    for (std::size_t i = header + 1; i < end; ++i) {
+        if (lines[i].kind == Kind::Entry) anchor = i;
+    }
+    std::string entry = std::string(*key) + "=" + std::string(*value);
+    if (lines[anchor].next == lines[anchor].end) {
+        result.text.insert(lines[anchor].next, std::string(lineEnd) + entry + std::string(lineEnd));
+    } else {
+        result.text.insert(lines[anchor].next, entry + std::string(lineEnd));
+    }
+    result.changed = true;
+    return result;
+}
+
+}  // namespace ini
+
+namespace {
+
+bool ReadWholeFile(const std::string& path, std::string& text) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    text.clear();
+    char chunk[16384];
+    for (;;) {
+        ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            ::close(fd);
+            return false;
+        }
+        if (got == 0) break;
+        text.append(chunk, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return true;
+}
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t put = ::write(fd, data.data(), data.size());
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        data.remove_prefix(static_cast<std::size_t>(put));
+    }
+    return true;
+}
+
+std::string FolderOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// Writable as Windows saw it: the process may write it, and it is not marked
+// read-only (no write bit at all), which holds even for the administrator.
+bool Writable(const std::string& path, const struct stat& info) {
+    return (info.st_mode & 0222) != 0 && ::access(path.c_str(), W_OK) == 0;
+}
+
+// Writes text to a new file beside path and renames it over path, so that a
+// reader (or a writer killed half way) only ever sees the old or the new file.
+bool ReplaceFile(const std::string& path, std::string_view text, const struct stat* existing) {
+    std::string folder = FolderOf(path);
+    std::string base = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = folder + "/." + base + "." + std::to_string(::getpid()) + "." +
+               std::to_string(stamp) + "." + std::to_string(attempt) + ".tmp";
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, text);
+    if (ok && existing != nullptr) {
+        ok = ::fchmod(fd, existing->st_mode & 07777) == 0;
+        if (ok && (existing->st_uid != ::geteuid() || existing->st_gid != ::getegid())) {
+            // Only the administrator may hand the file back; others keep their own.
+            [[maybe_unused]] int ignored = ::fchown(fd, existing->st_uid, existing->st_gid);
+        }
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) ::unlink(temp.c_str());
+    return ok;
+}
+
+// A link is followed, so that the file it names is replaced and the link kept.
+std::string FileBehind(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        char resolved[PATH_MAX];
+        if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
+    }
+    return path;
+}
+
+}  // namespace
+
+std::uint32_t IniProfileFile::GetPrivateProfileStringA(std::string_view section,
+                                                       std::string_view key,
+                                                       std::optional<std::string_view> defaultValue,
+                                                       char* buffer, std::uint32_t size,
+                                                       const std::string& path) {
+    if (buffer == nullptr || size == 0) return 0;
+    std::string text;
+    std::optional<std::string> value;
+    if (ReadWholeFile(path, text)) value = ini::FindValue(text, section, key);
+    if (!value) {
+        std::string_view fallback = defaultValue.value_or("");
+        while (!fallback.empty() && fallback.back() == ' ') fallback.remove_suffix(1);
+        value = std::string(fallback);
+    }
+    std::size_t count = std::min<std::size_t>(value->size(), size - 1);
+    std::memcpy(buffer, value->data(), count);
+    buffer[count] = '\0';
+    return static_cast<std::uint32_t>(count);
+}
+
+bool IniProfileFile::WritePrivateProfileStringA(std::string_view section,
+                                                std::optional<std::string_view> key,
+                                                std::optional<std::string_view> value,
+                                                const std::string& path) {
+    if (path.empty()) return false;
+    std::string target = FileBehind(path);
+    struct stat info {};
+    bool exists = ::stat(target.c_str(), &info) == 0;
+    if (exists && !S_ISREG(info.st_mode)) return false;
+    if (!exists && errno != ENOENT) return false;
+
+    std::string text;
+    if (exists && !ReadWholeFile(target, text)) return false;
+    std::optional<ini::EditResult> edit = ini::ApplyWrite(text, section, key, value);
+    if (!edit) return false;
+    bool deleting = !key || !value;
+    if (deleting && !edit->changed) return true;  // nothing there to delete
+
+    if (exists && !Writable(target, info)) return false;
+    std::string folder = FolderOf(target);
+    struct stat folderInfo {};
+    if (::stat(folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode) ||
+        !Writable(folder, folderInfo)) {
+        return false;
+    }
+    return ReplaceFile(target, edit->text, exists ? &info : nullptr);
+}
+
+}  // namespace orvel::platform

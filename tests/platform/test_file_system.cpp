@@ -1,0 +1,60 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/LinuxFileSystem.h"
+
+namespace orvel::platform {
+namespace {
+
+class FileSystemTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/orvel-fs-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root = pattern;
+        std::filesystem::create_directories(root + "/Corvane/Bin");
+        std::ofstream(root + "/Corvane/Bin/Corvane.INI") << "[NETWORK]\n";
+    }
+    void TearDown() override { std::filesystem::remove_all(root); }
+
+    LinuxFileSystem fileSystem;
+    std::string root;
+};
+
+TEST_F(FileSystemTest, FindsFilesWithoutRegardToLetterCase) {
+    EXPECT_TRUE(fileSystem.FileExists(root + "/Corvane/Bin/Corvane.INI"));
+    EXPECT_TRUE(fileSystem.FileExists(root + "/CORVANE/BIN/corvane.ini"));
+    EXPECT_EQ(fileSystem.ResolvePath(root + "/corvane/BIN/CORVANE.ini"),
+              root + "/Corvane/Bin/Corvane.INI");
+    EXPECT_EQ(fileSystem.ResolvePath(root + "//corvane/./bin/"), root + "/Corvane/./Bin/");
+    EXPECT_FALSE(fileSystem.FileExists(root + "/Corvane/Bin"));  // a folder is no file
+    EXPECT_FALSE(fileSystem.FileExists(root + "/Corvane/Bin/Other.ini"));
+    EXPECT_EQ(fileSystem.ResolvePath(root + "/Missing/Corvane.ini"), std::nullopt);
+    EXPECT_EQ(fileSystem.ResolvePath(""), std::nullopt);
+}
+
+TEST_F(FileSystemTest, PrefersTheExactNameAndChoosesStablyAmongOthers) {
+    std::filesystem::create_directories(root + "/Corvane/BIN");
+    EXPECT_EQ(fileSystem.ResolvePath(root + "/Corvane/BIN"), root + "/Corvane/BIN");
+    EXPECT_EQ(fileSystem.ResolvePath(root + "/Corvane/bin"), root + "/Corvane/BIN");
+}
+
+TEST_F(FileSystemTest, KnowsItsOwnProgramAndChangesDirectory) {
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
+    EXPECT_EQ(fileSystem.ExecutableFolder(), self.parent_path().string());
+    EXPECT_EQ(fileSystem.ExecutableName(), "platform_tests");
+
+    std::string before = fileSystem.CurrentDirectory();
+    ASSERT_TRUE(fileSystem.ChangeDirectory(root + "/CORVANE/bin"));
+    EXPECT_EQ(fileSystem.CurrentDirectory(), root + "/Corvane/Bin");
+    EXPECT_TRUE(fileSystem.FileExists("corvane.ini"));
+    EXPECT_FALSE(fileSystem.ChangeDirectory(root + "/nowhere"));
+    EXPECT_EQ(fileSystem.CurrentDirectory(), root + "/Corvane/Bin");
+    ASSERT_TRUE(fileSystem.ChangeDirectory(before));
+}
+
+}  // namespace
+}  // namespace orvel::platform
