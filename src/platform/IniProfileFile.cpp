@@ -264,7 +264,8 @@ bool Writable(const std::string& path, const struct stat& info) {
 
 // Writes text to a new file beside path and renames it over path, so that a
 // reader (or a writer killed half way) only ever sees the old or the new file.
-bool ReplaceFile(const std::string& path, std::string_view text, const struct stat* existing) {
+bool ReplaceFile(const IniProfileFile::Target& target) {
+    const std::string& path = target.path;
     std::string folder = FolderOf(path);
     std::string base = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
@@ -277,12 +278,12 @@ bool ReplaceFile(const std::string& path, std::string_view text, const struct st
         if (fd < 0 && errno != EEXIST) return false;
     }
     if (fd < 0) return false;
-    bool ok = WriteAll(fd, text);
-    if (ok && existing != nullptr) {
-        ok = ::fchmod(fd, existing->st_mode & 07777) == 0;
-        if (ok && (existing->st_uid != ::geteuid() || existing->st_gid != ::getegid())) {
+    bool ok = WriteAll(fd, target.text);
+    if (ok && target.exists) {
+        ok = ::fchmod(fd, target.mode) == 0;
+        if (ok && (target.owner != ::geteuid() || target.group != ::getegid())) {
             // Only the administrator may hand the file back; others keep their own.
-            [[maybe_unused]] int ignored = ::fchown(fd, existing->st_uid, existing->st_gid);
+            [[maybe_unused]] int ignored = ::fchown(fd, target.owner, target.group);
         }
     }
     ok = ok && ::fsync(fd) == 0;
@@ -302,6 +303,29 @@ std::string FileBehind(const std::string& path) {
     return path;
 }
 
+IniProfileFile::Target Inspect(const std::string& path) {
+    IniProfileFile::Target target;
+    target.path = FileBehind(path);
+    struct stat info {};
+    target.exists = ::stat(target.path.c_str(), &info) == 0;
+    if (target.exists) {
+        target.mode = info.st_mode & 07777;
+        target.owner = info.st_uid;
+        target.group = info.st_gid;
+        if (!S_ISREG(info.st_mode) || !ReadWholeFile(target.path, target.text) ||
+            !Writable(target.path, info)) {
+            return target;
+        }
+    } else if (errno != ENOENT) {
+        return target;
+    }
+    std::string folder = FolderOf(target.path);
+    struct stat folderInfo {};
+    target.writable = ::stat(folder.c_str(), &folderInfo) == 0 && S_ISDIR(folderInfo.st_mode) &&
+                      Writable(folder, folderInfo);
+    return target;
+}
+
 }  // namespace
 
 std::uint32_t IniProfileFile::GetPrivateProfileStringA(std::string_view section,
@@ -312,7 +336,11 @@ std::uint32_t IniProfileFile::GetPrivateProfileStringA(std::string_view section,
     if (buffer == nullptr || size == 0) return 0;
     std::string text;
     std::optional<std::string> value;
-    if (ReadWholeFile(path, text)) value = ini::FindValue(text, section, key);
+    if (batch_ && batch_->path == FileBehind(path)) {
+        value = ini::FindValue(batch_->text, section, key);
+    } else if (ReadWholeFile(path, text)) {
+        value = ini::FindValue(text, section, key);
+    }
     if (!value) {
         std::string_view fallback = defaultValue.value_or("");
         while (!fallback.empty() && fallback.back() == ' ') fallback.remove_suffix(1);
@@ -329,27 +357,34 @@ bool IniProfileFile::WritePrivateProfileStringA(std::string_view section,
                                                 std::optional<std::string_view> value,
                                                 const std::string& path) {
     if (path.empty()) return false;
-    std::string target = FileBehind(path);
-    struct stat info {};
-    bool exists = ::stat(target.c_str(), &info) == 0;
-    if (exists && !S_ISREG(info.st_mode)) return false;
-    if (!exists && errno != ENOENT) return false;
-
-    std::string text;
-    if (exists && !ReadWholeFile(target, text)) return false;
-    std::optional<ini::EditResult> edit = ini::ApplyWrite(text, section, key, value);
+    std::optional<Target> single;
+    Target* target = nullptr;
+    if (batch_ && batch_->path == FileBehind(path)) {
+        target = &*batch_;
+    } else {
+        single = Inspect(path);
+        target = &*single;
+    }
+    std::optional<ini::EditResult> edit = ini::ApplyWrite(target->text, section, key, value);
     if (!edit) return false;
     bool deleting = !key || !value;
     if (deleting && !edit->changed) return true;  // nothing there to delete
+    if (!target->writable) return false;
+    target->text = std::move(edit->text);
+    target->dirty = true;
+    return single ? ReplaceFile(*single) : true;
+}
 
-    if (exists && !Writable(target, info)) return false;
-    std::string folder = FolderOf(target);
-    struct stat folderInfo {};
-    if (::stat(folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode) ||
-        !Writable(folder, folderInfo)) {
-        return false;
-    }
-    return ReplaceFile(target, edit->text, exists ? &info : nullptr);
+void IniProfileFile::BeginBatch(const std::string& path) {
+    EndBatch();
+    batch_ = Inspect(path);
+}
+
+bool IniProfileFile::EndBatch() {
+    if (!batch_) return true;
+    Target target = std::move(*batch_);
+    batch_.reset();
+    return !target.dirty || ReplaceFile(target);
 }
 
 }  // namespace orvel::platform

@@ -44,6 +44,24 @@ class IniProfileFile final : public ProfileFile {
     bool WritePrivateProfileStringA(std::string_view section, std::optional<std::string_view> key,
                                     std::optional<std::string_view> value,
                                     const std::string& path) override;
+
+    void BeginBatch(const std::string& path) override;
+    bool EndBatch() override;
+
+    // The file a write to path replaces, with its state before the write.
+    struct Target {
+        std::string path;  // links followed
+        std::string text;
+        bool exists = false;
+        bool writable = false;  // readable, and file (if any) and folder writable
+        unsigned mode = 0;
+        unsigned owner = 0;
+        unsigned group = 0;
+        bool dirty = false;
+    };
+
+  private:
+    std::optional<Target> batch_;
 };
 
 }  // namespace orvel::platform

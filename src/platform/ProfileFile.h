@@ -29,6 +29,13 @@ class ProfileFile {
                                             std::optional<std::string_view> key,
                                             std::optional<std::string_view> value,
                                             const std::string& path) = 0;
+
+    // Writes to path between BeginBatch and EndBatch may be gathered and put
+    // into the file as one replacement at EndBatch (one file sync instead of
+    // one per key); reads in between see them. EndBatch returns false when
+    // that replacement fails. Without batching every write goes out at once.
+    virtual void BeginBatch(const std::string& path) { (void)path; }
+    virtual bool EndBatch() { return true; }
 };
 
 }  // namespace orvel::platform

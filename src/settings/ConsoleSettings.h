@@ -34,6 +34,8 @@ struct ConfigurationContext {
     platform::Dialogs& dialogs;
     platform::Clock& clock;
     const platform::VersionInfo& version;
+    // The box telling that the file cannot be written has been shown this run.
+    bool writeFailureShown = false;
 };
 
 // Fills settings from the file; asks to create the file when it is missing.

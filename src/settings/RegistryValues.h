@@ -14,8 +14,8 @@ namespace orvel::settings {
 
 // The old variant as these helpers used it: empty, text (types 1 and 7),
 // 32-bit integer (type 4) or bytes (type 3).
-using RegistryVariant = std::variant<std::monostate, std::string, std::int32_t,
-                                     std::vector<std::uint8_t>>;
+using RegistryVariant =
+    std::variant<std::monostate, std::string, std::int32_t, std::vector<std::uint8_t>>;
 
 // The registry and the boxes the helpers may show.
 struct RegistryContext {
@@ -27,9 +27,8 @@ RegistryVariant functGetRegistryValue(RegistryContext& context, platform::HKEY h
                                       const std::string& strKey, const std::string& strValueName,
                                       std::int16_t intType, const RegistryVariant& varDefault = {});
 RegistryVariant functWriteRegistryValue(RegistryContext& context, platform::HKEY hKey,
-                                        const std::string& strKey,
-                                        const std::string& strValueName, std::int16_t intType,
-                                        const RegistryVariant& varValue,
+                                        const std::string& strKey, const std::string& strValueName,
+                                        std::int16_t intType, const RegistryVariant& varValue,
                                         const RegistryVariant& varDefault = {});
 void functDeleteRegistryValue(RegistryContext& context, platform::HKEY hKey,
                               const std::string& strKey, const std::string& strValueName);

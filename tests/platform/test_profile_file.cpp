@@ -241,6 +241,25 @@ TEST_F(ProfileFileTest, DeletingWhatIsNotThereCreatesNothing) {
     EXPECT_FALSE(std::filesystem::exists(path));
 }
 
+TEST_F(ProfileFileTest, BatchedWritesGoOutAsOneReplacement) {
+    Put(path, "[S]\nk=1\n");
+    profile.BeginBatch(path);
+    EXPECT_TRUE(profile.WritePrivateProfileStringA("S", "k", "2", path));
+    EXPECT_TRUE(profile.WritePrivateProfileStringA("T", "", "", path));
+    EXPECT_FALSE(profile.WritePrivateProfileStringA("T", "bad", "\r", path));
+    EXPECT_EQ(Get("s", "K", "x"), "2");  // reads see the gathered writes
+    EXPECT_EQ(Contents(path), "[S]\nk=1\n");
+    EXPECT_TRUE(profile.EndBatch());
+    EXPECT_EQ(Contents(path), "[S]\nk=2\n[T]\n=\n");
+    EXPECT_TRUE(profile.EndBatch());  // no batch open
+
+    ::chmod(path.c_str(), 0444);
+    profile.BeginBatch(path);
+    EXPECT_FALSE(profile.WritePrivateProfileStringA("S", "k", "3", path));
+    EXPECT_TRUE(profile.EndBatch());
+    EXPECT_EQ(Contents(path), "[S]\nk=2\n[T]\n=\n");
+}
+
 // A writer killed at any moment leaves the old file or the new one, whole.
 TEST_F(ProfileFileTest, KilledWriterNeverLeavesATornFile) {
     const std::string big(64 * 1024, 'x');

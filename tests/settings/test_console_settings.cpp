@@ -1,0 +1,307 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "FakeClock.h"
+#include "FakeDialogs.h"
+#include "platform/IniProfileFile.h"
+#include "platform/LinuxFileSystem.h"
+#include "settings/ConsoleSettings.h"
+
+namespace orvel::settings {
+namespace {
+
+using platform::vbNo;
+using platform::vbYes;
+
+// The real file system, with the program placed in a test folder.
+class PlacedFileSystem : public platform::FileSystem {
+  public:
+    explicit PlacedFileSystem(std::string folder) : folder_(std::move(folder)) {}
+    bool FileExists(const std::string& path) override { return real_.FileExists(path); }
+    std::optional<std::string> ResolvePath(const std::string& path) override {
+        return real_.ResolvePath(path);
+    }
+    std::string ExecutableFolder() override { return folder_; }
+    std::string ExecutableName() override { return "Orvel_Console"; }
+    bool ChangeDirectory(const std::string& path) override { return real_.ChangeDirectory(path); }
+    std::string CurrentDirectory() override { return real_.CurrentDirectory(); }
+
+  private:
+    platform::LinuxFileSystem real_;
+    std::string folder_;
+};
+
+const std::string kFirstStartFile =
+    "[Orvel Console]\n"
+    "Created=12.04.2026 15:07:09\n"
+    "Title=Orvel Console\n"
+    "Application=Orvel_Console\n"
+    "Comments=Orvel Control Console\n"
+    "Version=6.0.0\n"
+    "Company=Quarlen\n"
+    "Copyright=\n"
+    "Trademark=\n"
+    "=\n"
+    "[CONFIGURATION]\n"
+    "Current=0\n"
+    "AutoStart=False\n"
+    "=\n"
+    "[REMOTE SERVER]\n"
+    "ServerName=\n"
+    "Selected=No\n"
+    "=\n"
+    "[LOCAL SERVER]\n"
+    "ServerName=\n"
+    "Selected=Yes\n"
+    "=\n"
+    "[APPLICATION]\n"
+    "LastUpdate=04.12.2026 15:07:09\n"
+    "ColorTheme=0\n"
+    "WindowState=0\n"
+    "WindowFormHeight=0\n"
+    "WindowFormWidth=0\n"
+    "WindowFormTop=0\n"
+    "WindowFormLeft=0\n"
+    "=\n";
+
+class ConsoleSettingsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/orvel-settings-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        folder = pattern;
+        path = folder + "/Orvel Console.ini";
+        fileSystem = std::make_unique<PlacedFileSystem>(folder);
+        context = std::make_unique<ConfigurationContext>(
+            ConfigurationContext{profile, *fileSystem, dialogs, clock, version});
+        // The start-up defaults set before the file is read.
+        settings.LocalServerSelected = true;
+        settings.AutoStart = false;
+    }
+    void TearDown() override {
+        ::chmod(folder.c_str(), 0700);
+        std::filesystem::remove_all(folder);
+        EXPECT_TRUE(dialogs.ScriptDone());
+    }
+    std::string Contents() const {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream all;
+        all << in.rdbuf();
+        return all.str();
+    }
+    void Put(const std::string& text) const { std::ofstream(path, std::ios::binary) << text; }
+
+    platform::IniProfileFile profile;
+    fakes::FakeDialogs dialogs;
+    fakes::FakeClock clock;
+    platform::VersionInfo version = platform::ProgramVersionInfo();
+    std::unique_ptr<PlacedFileSystem> fileSystem;
+    std::unique_ptr<ConfigurationContext> context;
+    ConsoleSettings settings;
+    std::string folder;
+    std::string path;
+};
+
+TEST_F(ConsoleSettingsTest, FirstStartCreatesTheFileWhenTheOperatorAgrees) {
+    dialogs.ExpectBox("Create System File", vbYes);
+    ReadConsoleConfiguration(*context, settings);
+    ASSERT_EQ(dialogs.boxes.size(), 1u);
+    EXPECT_EQ(dialogs.boxes[0].text,
+              "The File 'Orvel Console.ini' needs to be created.\r\rCreate one now?");
+    EXPECT_EQ(dialogs.boxes[0].style, platform::vbYesNo + platform::vbQuestion);
+    EXPECT_EQ(Contents(), kFirstStartFile);
+    // What was just written is read back, not the read defaults.
+    EXPECT_EQ(settings.WindowFormHeight, 0);
+    EXPECT_EQ(settings.WindowFormWidth, 0);
+    EXPECT_TRUE(settings.LocalServerSelected);
+    EXPECT_FALSE(settings.AutoStart);
+}
+
+TEST_F(ConsoleSettingsTest, FirstStartWithoutTheFileReadsNothingAndWritesLater) {
+    dialogs.ExpectBox("Create System File", vbNo);
+    settings.WindowFormHeight = 1234;
+    ReadConsoleConfiguration(*context, settings);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(settings.WindowFormHeight, 1234);
+    EXPECT_TRUE(settings.LocalServerSelected);
+
+    settings.LocalServerName = "Local Server";
+    settings.RemoteServerName = "ROUTER2";
+    settings.LocalServerSelected = false;
+    settings.ColorTheme = -3;
+    settings.AutoStart = true;
+    clock.Advance(std::chrono::seconds(61));
+    WriteConsoleConfiguration(*context, settings);
+    EXPECT_EQ(Contents(),
+              "[Orvel Console]\n"
+              "Title=Orvel Console\n"
+              "Application=Orvel_Console\n"
+              "Comments=Orvel Control Console\n"
+              "Version=6.0.0\n"
+              "Company=Quarlen\n"
+              "Copyright=\n"
+              "Trademark=\n"
+              "=\n"
+              "[REMOTE SERVER]\n"
+              "ServerName=ROUTER2\n"
+              "Selected=Yes\n"
+              "=\n"
+              "[LOCAL SERVER]\n"
+              "ServerName=Local Server\n"
+              "Selected=No\n"
+              "=\n"
+              "[APPLICATION]\n"
+              "LastUpdate=04.12.2026 15:08:10\n"
+              "ColorTheme=-3\n"
+              "WindowState=0\n"
+              "WindowFormHeight=1234\n"
+              "WindowFormWidth=0\n"
+              "WindowFormTop=0\n"
+              "WindowFormLeft=0\n"
+              "=\n"
+              "[CONFIGURATION]\n"
+              "Current=0\n"
+              "AutoStart=True\n"
+              "=\n");
+}
+
+TEST_F(ConsoleSettingsTest, RewritingKeepsForeignLinesAndDuplicates) {
+    Put("; kept comment\r\n"
+        "[Orvel Console]\r\n"
+        "Created=01.02.2020 03:04:05\r\n"
+        "unknown line\r\n"
+        "[REMOTE SERVER]\r\n"
+        "servername = OLD\r\n"
+        "ServerName=second copy\r\n"
+        "\r\n"
+        "[APPLICATION]\r\n"
+        "LastUpdate=x\r\n"
+        "Extra=kept\r\n"
+        "[application]\r\n"
+        "ColorTheme=9\r\n");
+    settings.RemoteServerName = "NEW";
+    WriteConsoleConfiguration(*context, settings);
+    EXPECT_EQ(Contents(),
+              "; kept comment\r\n"
+              "[Orvel Console]\r\n"
+              "Created=01.02.2020 03:04:05\r\n"
+              "Title=Orvel Console\r\n"
+              "Application=Orvel_Console\r\n"
+              "Comments=Orvel Control Console\r\n"
+              "Version=6.0.0\r\n"
+              "Company=Quarlen\r\n"
+              "Copyright=\r\n"
+              "Trademark=\r\n"
+              "=\r\n"
+              "unknown line\r\n"
+              "[REMOTE SERVER]\r\n"
+              "servername=NEW\r\n"
+              "ServerName=second copy\r\n"
+              "Selected=No\r\n"
+              "=\r\n"
+              "\r\n"
+              "[APPLICATION]\r\n"
+              "LastUpdate=04.12.2026 15:07:09\r\n"
+              "Extra=kept\r\n"
+              "ColorTheme=0\r\n"
+              "WindowState=0\r\n"
+              "WindowFormHeight=0\r\n"
+              "WindowFormWidth=0\r\n"
+              "WindowFormTop=0\r\n"
+              "WindowFormLeft=0\r\n"
+              "=\r\n"
+              "[application]\r\n"
+              "ColorTheme=9\r\n"
+              "[LOCAL SERVER]\r\n"
+              "ServerName=\r\n"
+              "Selected=Yes\r\n"
+              "=\r\n"
+              "[CONFIGURATION]\r\n"
+              "Current=0\r\n"
+              "AutoStart=False\r\n"
+              "=\r\n");
+}
+
+TEST_F(ConsoleSettingsTest, MissingKeysGiveTheReadDefaults) {
+    Put("[Other]\n");
+    settings.ColorTheme = 4;
+    settings.AutoStart = true;
+    ReadConsoleConfiguration(*context, settings);
+    EXPECT_EQ(settings.RemoteServerName, "");
+    EXPECT_TRUE(settings.LocalServerSelected);
+    EXPECT_EQ(settings.ColorTheme, 0);
+    EXPECT_EQ(settings.WindowFormHeight, 9500);
+    EXPECT_EQ(settings.WindowFormWidth, 9500);
+    EXPECT_FALSE(settings.AutoStart);
+}
+
+TEST_F(ConsoleSettingsTest, ConvertsNumbersAndTruthWordsAsTheOldRuntimeDid) {
+    struct Case {
+        const char* colorTheme;
+        const char* height;
+        const char* selected;
+        const char* autoStart;
+        std::int16_t expectedTheme;
+        std::int16_t expectedHeight;
+        bool expectedLocal;
+        bool expectedAutoStart;
+    };
+    const Case cases[] = {
+        {"2.5", "12abc", "yes", "TRUE", 2, 12, true, true},
+        {"3.5", "40000", "Yes, remote", "-1", 4, 777, false, true},
+        {" -2.5e0x", "-32768", "No", "fAlSe", -2, -32768, true, false},
+        {"abc", "32768", "YesYes", "yes", 0, 777, false, true},
+        {"1d2", "-32769", "", "0", 100, 777, true, false},
+    };
+    for (const Case& c : cases) {
+        Put(std::string("[REMOTE SERVER]\nSelected=") + c.selected +
+            "\n[APPLICATION]\nColorTheme=" + c.colorTheme + "\nWindowFormHeight=" + c.height +
+            "\n[CONFIGURATION]\nAutoStart=" + c.autoStart + "\n");
+        settings.WindowFormHeight = 777;
+        settings.AutoStart = true;
+        ReadConsoleConfiguration(*context, settings);
+        EXPECT_EQ(settings.ColorTheme, c.expectedTheme) << c.colorTheme;
+        EXPECT_EQ(settings.WindowFormHeight, c.expectedHeight) << c.height;
+        EXPECT_EQ(settings.LocalServerSelected, c.expectedLocal) << c.selected;
+        EXPECT_EQ(settings.AutoStart, c.expectedAutoStart) << c.autoStart;
+    }
+}
+
+TEST_F(ConsoleSettingsTest, LongServerNameIsCutTo255Characters) {
+    Put("[REMOTE SERVER]\nServerName=" + std::string(300, 'r') + "\n");
+    ReadConsoleConfiguration(*context, settings);
+    EXPECT_EQ(settings.RemoteServerName, std::string(255, 'r'));
+}
+
+TEST_F(ConsoleSettingsTest, UnwritableFileIsToldOncePerRun) {
+    Put("[CONFIGURATION]\nCurrent=2\n");
+    ::chmod(path.c_str(), 0444);
+    dialogs.ExpectBox("Settings Not Saved");
+    WriteConsoleConfiguration(*context, settings);
+    WriteConsoleConfiguration(*context, settings);
+    ASSERT_EQ(dialogs.boxes.size(), 1u);
+    EXPECT_EQ(dialogs.boxes[0].style, platform::vbExclamation);
+    EXPECT_NE(dialogs.boxes[0].text.find(path), std::string::npos);
+    EXPECT_EQ(Contents(), "[CONFIGURATION]\nCurrent=2\n");
+    // The settings in memory stay as they were; reading still works.
+    ReadConsoleConfiguration(*context, settings);
+    EXPECT_EQ(settings.Current, 2);
+}
+
+TEST_F(ConsoleSettingsTest, UnwritableFolderAtCreationIsToldOnce) {
+    ::chmod(folder.c_str(), 0555);
+    dialogs.ExpectBox("Create System File", vbYes).ExpectBox("Settings Not Saved");
+    ReadConsoleConfiguration(*context, settings);
+    WriteConsoleConfiguration(*context, settings);
+    EXPECT_EQ(dialogs.boxes.size(), 2u);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(settings.WindowFormHeight, 9500);  // read defaults, nothing was written
+}
+
+}  // namespace
+}  // namespace orvel::settings
