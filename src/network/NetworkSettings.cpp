@@ -20,9 +20,8 @@ std::int32_t ReadDoubleWord(settings::RegistryContext& registry, const char* val
 }
 
 std::string ReadString(settings::RegistryContext& registry, const char* valueName) {
-    const settings::RegistryVariant value =
-        settings::functGetRegistryValue(registry, platform::HKEY_LOCAL_MACHINE, kNetworkKey,
-                                        valueName, kString, std::string());
+    const settings::RegistryVariant value = settings::functGetRegistryValue(
+        registry, platform::HKEY_LOCAL_MACHINE, kNetworkKey, valueName, kString, std::string());
     const auto* text = std::get_if<std::string>(&value);
     return text != nullptr ? *text : std::string();
 }
@@ -33,9 +32,9 @@ class SaveRun {
     explicit SaveRun(NetworkContext& context) : context_(context) {}
 
     void WriteDoubleWord(const char* valueName, std::int32_t value) {
-        const settings::RegistryVariant readBack = settings::functWriteRegistryValue(
-            context_.registry, platform::HKEY_LOCAL_MACHINE, kNetworkKey, valueName,
-            kDoubleWord, value);
+        const settings::RegistryVariant readBack =
+            settings::functWriteRegistryValue(context_.registry, platform::HKEY_LOCAL_MACHINE,
+                                              kNetworkKey, valueName, kDoubleWord, value);
         const auto* number = std::get_if<std::int32_t>(&readBack);
         if (number == nullptr || *number != value) {
             report_.failedRegistryValues.emplace_back(valueName);
@@ -43,9 +42,9 @@ class SaveRun {
     }
 
     void WriteString(const char* valueName, const std::string& value) {
-        const settings::RegistryVariant readBack = settings::functWriteRegistryValue(
-            context_.registry, platform::HKEY_LOCAL_MACHINE, kNetworkKey, valueName, kString,
-            value);
+        const settings::RegistryVariant readBack =
+            settings::functWriteRegistryValue(context_.registry, platform::HKEY_LOCAL_MACHINE,
+                                              kNetworkKey, valueName, kString, value);
         const auto* text = std::get_if<std::string>(&readBack);
         if (text == nullptr || *text != value) {
             report_.failedRegistryValues.emplace_back(valueName);

@@ -137,8 +137,8 @@ void frmIPAddress::BuildControls() {
     lblMultiCast_ = MakeValueLabel<QLabel>("lblMultiCast", "Primary Multicast Interface", this);
     chkMulticastSecondary_ = new QCheckBox("Secondary", this);
     chkMulticastSecondary_->setObjectName("chkMulticastSecondary");
-    lblMulticastSecondary_ = MakeValueLabel<ClickableLabel>(
-        "lblMulticastSecondary", "Secondary Multicast Interface", this);
+    lblMulticastSecondary_ = MakeValueLabel<ClickableLabel>("lblMulticastSecondary",
+                                                            "Secondary Multicast Interface", this);
     auto* multicastLayout = new QGridLayout(fraMultiCast_);
     multicastLayout->addWidget(chkMulticast_, 0, 0);
     multicastLayout->addWidget(lblMultiCast_, 0, 1);
@@ -350,9 +350,9 @@ void frmIPAddress::done(int result) {
         if (AnyChanged() &&
             dialogs_.MsgBox("Save Changes to Settings ?", platform::vbQuestion | platform::vbYesNo,
                             "Save Changes To Settings") == platform::vbYes) {
-            SaveNetworkSettings(context_, settings_,
-                                chkMulticast_->isChecked() ? MulticastChoice::Primary
-                                                           : MulticastChoice::Secondary);
+            SaveNetworkSettings(
+                context_, settings_,
+                chkMulticast_->isChecked() ? MulticastChoice::Primary : MulticastChoice::Secondary);
         }
         closing_ = false;
     }

@@ -47,8 +47,7 @@ class frmIPAddress : public QDialog {
     // Loads the settings from the registry at once; show it with exec().
     frmIPAddress(settings::RegistryContext& registryContext, platform::ProfileFile& profile,
                  platform::FileSystem& fileSystem, platform::SystemInfo& systemInfo,
-                 platform::Dialogs& dialogs, std::string strCorvanePath,
-                 QWidget* parent = nullptr);
+                 platform::Dialogs& dialogs, std::string strCorvanePath, QWidget* parent = nullptr);
 
     const NetworkSettings& Settings() const { return settings_; }
 
