@@ -98,15 +98,7 @@ class RefusingRegistry : public platform::Registry {
 
 class Installation : public ::testing::Test {
   protected:
-    Installation() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "orvel-network-XXXXXX").string();
-        root = mkdtemp(pattern.data());
-        corvanePath = root + "/Corvane/";
-        std::filesystem::create_directories(corvanePath + "bin");
-        store = std::make_unique<platform::SqliteRegistry>(root + "/registry.db");
-        refusing = std::make_unique<RefusingRegistry>(*store);
-    }
+    Installation() { std::filesystem::create_directories(corvanePath + "bin"); }
     ~Installation() override { std::filesystem::remove_all(root); }
 
     // The INI file as the router system ships it: lower-case folder, upper-case name.
@@ -155,10 +147,17 @@ class Installation : public ::testing::Test {
         return values;
     }
 
-    std::string root;
-    std::string corvanePath;
-    std::unique_ptr<platform::SqliteRegistry> store;
-    std::unique_ptr<RefusingRegistry> refusing;
+    static std::string MakeRoot() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "orvel-network-XXXXXX").string();
+        return mkdtemp(pattern.data());
+    }
+
+    std::string root = MakeRoot();
+    std::string corvanePath = root + "/Corvane/";
+    std::unique_ptr<platform::SqliteRegistry> store =
+        std::make_unique<platform::SqliteRegistry>(root + "/registry.db");
+    std::unique_ptr<RefusingRegistry> refusing = std::make_unique<RefusingRegistry>(*store);
     fakes::FakeDialogs dialogs;
     fakes::FakeSystemInfo systemInfo;  // this computer is 192.168.10.20
     platform::IniProfileFile profile;
