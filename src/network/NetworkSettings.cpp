@@ -51,10 +51,18 @@ class SaveRun {
         }
     }
 
+    // The INI keys go into the file as one replacement: all of them or none.
+    void BeginIni() { context_.profile.BeginBatch(report_.iniPath); }
     void WriteIni(const char* key, const std::string& value) {
+        iniKeys_.emplace_back(key);
         if (!context_.profile.WritePrivateProfileStringA(kNetworkSection, key, value,
                                                          report_.iniPath)) {
             report_.failedIniKeys.emplace_back(key);
+        }
+    }
+    void EndIni() {
+        if (!context_.profile.EndBatch()) {
+            report_.failedIniKeys = iniKeys_;
         }
     }
 
@@ -63,6 +71,7 @@ class SaveRun {
   private:
     NetworkContext& context_;
     SaveReport report_;
+    std::vector<std::string> iniKeys_;
 };
 
 void ShowSaveResult(platform::Dialogs& dialogs, const SaveReport& report) {
@@ -155,6 +164,7 @@ SaveReport SaveNetworkSettings(NetworkContext& context, const NetworkSettings& s
     run.WriteDoubleWord("Router 2", settings.lngRouter2);
     run.WriteString("Router 2 SZ", funct_LongToIPString(settings.lngRouter2));
 
+    run.BeginIni();
     if (settings.baseIPAddressValid) {
         run.WriteIni("base_ip_address", funct_LongToIPString(settings.lngBaseIPAddress));
     }
@@ -163,6 +173,7 @@ SaveReport SaveNetworkSettings(NetworkContext& context, const NetworkSettings& s
     run.WriteIni("communication_port", HexText(settings.lngCommunicationPort));
     run.WriteIni("router1", funct_LongToIPString(settings.lngRouter1));
     run.WriteIni("router2", funct_LongToIPString(settings.lngRouter2));
+    run.EndIni();
 
     ShowSaveResult(context.registry.dialogs, run.report());
     return run.report();
