@@ -226,8 +226,10 @@ RegistryVariant functWriteRegistryValue(RegistryContext& context, HKEY hKey,
     }
 
     // A value that cannot be converted ends the operation with the default.
+    const std::uint8_t none = 0;  // an empty value still passes a valid pointer
     if (convertible &&
-        registry.RegSetValueExA(handle, strValueName, static_cast<DWORD>(intType), data.data(),
+        registry.RegSetValueExA(handle, strValueName, static_cast<DWORD>(intType),
+                                data.empty() ? &none : data.data(),
                                 static_cast<DWORD>(data.size())) == platform::ERROR_SUCCESS) {
         result =
             functGetRegistryValue(context, hKey, strKey, strValueName, intType, readBackDefault);

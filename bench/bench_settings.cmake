@@ -1,0 +1,2 @@
+add_executable(bench_settings ${CMAKE_CURRENT_LIST_DIR}/bench_settings.cpp)
+target_link_libraries(bench_settings PRIVATE settings benchmark::benchmark)
