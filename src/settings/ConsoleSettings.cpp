@@ -18,8 +18,11 @@ constexpr const char* kLocalServer = "LOCAL SERVER";
 constexpr const char* kApplication = "APPLICATION";
 constexpr const char* kConfiguration = "CONFIGURATION";
 
+// The file beside the executable; an existing file of the same name in other
+// letter case is the same file, as it was on Windows.
 std::string SettingsFilePath(ConfigurationContext& context) {
-    return context.fileSystem.ExecutableFolder() + "/" + context.version.title + ".ini";
+    std::string path = context.fileSystem.ExecutableFolder() + "/" + context.version.title + ".ini";
+    return context.fileSystem.ResolvePath(path).value_or(path);
 }
 
 std::string TwoDigits(int value) {

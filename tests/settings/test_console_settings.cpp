@@ -272,6 +272,19 @@ TEST_F(ConsoleSettingsTest, ConvertsNumbersAndTruthWordsAsTheOldRuntimeDid) {
     }
 }
 
+TEST_F(ConsoleSettingsTest, FileInOtherLetterCaseIsTheSameFile) {
+    const std::string other = folder + "/ORVEL console.INI";
+    std::ofstream(other) << "[CONFIGURATION]\nCurrent=2\n";
+    ReadConsoleConfiguration(*context, settings);
+    EXPECT_EQ(settings.Current, 2);
+    WriteConsoleConfiguration(*context, settings);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    std::ifstream in(other);
+    std::string first;
+    std::getline(in, first);
+    EXPECT_EQ(first, "[CONFIGURATION]");
+}
+
 TEST_F(ConsoleSettingsTest, LongServerNameIsCutTo255Characters) {
     Put("[REMOTE SERVER]\nServerName=" + std::string(300, 'r') + "\n");
     ReadConsoleConfiguration(*context, settings);
