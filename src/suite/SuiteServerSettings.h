@@ -1,0 +1,51 @@
+#pragma once
+
+// The suite server's class identity, its transport settings and the registry
+// values it keeps them in: known to the console and to the suite server alike.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/Registry.h"
+#include "suite/MachineDefaults.h"
+
+namespace orvel::suite {
+
+// The suite server class: its ProgID and its class identifier.
+inline constexpr std::string_view kSuiteServerProgId = "Orvel_Server.clsOrvel_Server";
+inline constexpr std::string_view kSuiteServerClassId = "{4F52564C-0000-4000-8000-000000000000}";
+
+// TCP port of the suite server when remote use is on; HKLM "SOFTWARE\Quarlen\Orvel\Server"
+// "TcpPort" (double word) overrides it.
+inline constexpr std::uint16_t kDefaultTcpPort = 47310;
+inline constexpr std::string_view kServerSettingsKey = "SOFTWARE\\Quarlen\\Orvel\\Server";
+inline constexpr std::string_view kTcpPortValue = "TcpPort";
+// Milliseconds a component gets between the request to end and being killed.
+inline constexpr std::string_view kStopGraceValue = "StopGraceMs";
+inline constexpr std::uint32_t kDefaultStopGraceMs = 5000;
+
+// The active configuration set (HKLM, string).
+inline constexpr std::string_view kActiveSetKey = "SOFTWARE\\Quarlen\\Corvane";
+inline constexpr std::string_view kActiveSetValue = "ActiveSet";
+inline constexpr std::string_view kNoActiveSet = "No Active Set";
+
+// The DCOM machine values that allow remote use (HKLM kOleKey, strings "Y"/"N").
+inline constexpr std::string_view kEnableDcomValue = "EnableDCOM";
+inline constexpr std::string_view kEnableRemoteConnectValue = "EnableRemoteConnect";
+
+// A string value (types 1 and 2) without its terminating NUL; nullopt when the
+// key or value is missing, of another type, or the store cannot be read.
+std::optional<std::string> ReadStringValue(platform::Registry& registry, platform::HKEY root,
+                                           std::string_view subKey, std::string_view valueName);
+// A double-word value (type 4); nullopt as above.
+std::optional<std::uint32_t> ReadDwordValue(platform::Registry& registry, platform::HKEY root,
+                                            std::string_view subKey, std::string_view valueName);
+
+// The TCP port: the registry's value when it is 1..65535, the default otherwise.
+std::uint16_t ReadTcpPort(platform::Registry& registry);
+// True when both DCOM values, upper-cased, are "Y".
+bool RemoteUseEnabled(platform::Registry& registry);
+
+}  // namespace orvel::suite
