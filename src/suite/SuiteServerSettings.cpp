@@ -11,7 +11,8 @@ namespace {
 
 // Opens, queries and closes one value; the raw bytes and the type.
 bool QueryValue(platform::Registry& registry, platform::HKEY root, std::string_view subKey,
-                std::string_view valueName, platform::DWORD* type, std::vector<std::uint8_t>* data) {
+                std::string_view valueName, platform::DWORD* type,
+                std::vector<std::uint8_t>* data) {
     platform::HKEY key = 0;
     if (registry.RegOpenKeyExA(root, subKey, 0, platform::KEY_READ, &key) !=
         platform::ERROR_SUCCESS) {
@@ -49,12 +50,13 @@ std::optional<std::uint32_t> ReadDwordValue(platform::Registry& registry, platfo
     if (!QueryValue(registry, root, subKey, valueName, &type, &data)) return std::nullopt;
     if (type != platform::REG_DWORD || data.size() != 4) return std::nullopt;
     return static_cast<std::uint32_t>(data[0]) | (static_cast<std::uint32_t>(data[1]) << 8) |
-           (static_cast<std::uint32_t>(data[2]) << 16) | (static_cast<std::uint32_t>(data[3]) << 24);
+           (static_cast<std::uint32_t>(data[2]) << 16) |
+           (static_cast<std::uint32_t>(data[3]) << 24);
 }
 
 std::uint16_t ReadTcpPort(platform::Registry& registry) {
-    auto port = ReadDwordValue(registry, platform::HKEY_LOCAL_MACHINE, kServerSettingsKey,
-                               kTcpPortValue);
+    auto port =
+        ReadDwordValue(registry, platform::HKEY_LOCAL_MACHINE, kServerSettingsKey, kTcpPortValue);
     if (port && *port >= 1 && *port <= 65535) return static_cast<std::uint16_t>(*port);
     return kDefaultTcpPort;
 }

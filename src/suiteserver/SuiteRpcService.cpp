@@ -177,9 +177,8 @@ grpc::Status SuiteRpcService::SendOperatorMessage(Ctx* context,
     auto clamp16 = [](std::int32_t value) {
         return static_cast<std::int16_t>(std::clamp<std::int32_t>(value, INT16_MIN, INT16_MAX));
     };
-    return RefusalStatus(core_.SendOperatorMessage(clamp16(request->int_message()),
-                                                   clamp16(request->int_var()),
-                                                   request->str_var()));
+    return RefusalStatus(core_.SendOperatorMessage(
+        clamp16(request->int_message()), clamp16(request->int_var()), request->str_var()));
 }
 
 }  // namespace orvel::suiteserver

@@ -87,9 +87,8 @@ class EventQueue {
 
 class SuiteServerCore {
   public:
-    SuiteServerCore(platform::Registry& registry, ProcessLauncher& launcher,
-                    platform::Clock& clock, platform::SystemInfo& systemInfo, ServerLog& log,
-                    CoreOptions options);
+    SuiteServerCore(platform::Registry& registry, ProcessLauncher& launcher, platform::Clock& clock,
+                    platform::SystemInfo& systemInfo, ServerLog& log, CoreOptions options);
     // Stops every component it started (grace, then kill) and closes every instance.
     ~SuiteServerCore();
     SuiteServerCore(const SuiteServerCore&) = delete;

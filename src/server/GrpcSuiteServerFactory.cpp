@@ -1,0 +1,295 @@
+#include "server/GrpcSuiteServerFactory.h"
+
+#include <grpcpp/grpcpp.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <future>
+#include <limits>
+#include <thread>
+
+#include "suite_server.grpc.pb.h"
+
+namespace orvel::server {
+
+namespace {
+
+using platform::MakeError;
+using platform::RuntimeError;
+using Stub = orvel::rpc::SuiteServer::Stub;
+
+constexpr int kMaxReceiveBytes = 64 * 1024;
+
+std::int16_t To16(std::int32_t value) {
+    return static_cast<std::int16_t>(std::clamp<std::int32_t>(
+        value, std::numeric_limits<std::int16_t>::min(), std::numeric_limits<std::int16_t>::max()));
+}
+
+std::chrono::system_clock::time_point After(std::chrono::milliseconds span) {
+    return std::chrono::system_clock::now() + span;
+}
+
+// Why a connection to the local socket failed: EACCES means the socket is
+// there but this user may not use it.
+bool LocalSocketDeniesUs(const std::string& socketPath) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (socketPath.size() >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    int rc = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    int error = errno;
+    close(fd);
+    return rc != 0 && (error == EACCES || error == EPERM);
+}
+
+// One suite server instance: its own channel, the calls with their deadline,
+// and a thread that reads its events and posts them to the user-interface thread.
+class GrpcSuiteServer final : public SuiteServer {
+  public:
+    GrpcSuiteServer(std::unique_ptr<Stub> stub, std::uint64_t instance,
+                    std::chrono::milliseconds deadline, std::chrono::milliseconds attachDeadline,
+                    platform::UiDispatcher& dispatcher)
+        : stub_(std::move(stub)),
+          instance_(instance),
+          deadline_(deadline),
+          dispatcher_(dispatcher),
+          sink_(std::make_shared<EventSink>()) {
+        ref_.set_instance(instance_);
+        // The instance is handed out once its event stream stands, so the server
+        // can tell from the stream when this console goes away.
+        std::promise<void> attached;
+        auto standing = attached.get_future();
+        eventsThread_ = std::thread([this, sink = sink_, attached = std::move(attached)]() mutable {
+            ReadEvents(sink, attached);
+        });
+        standing.wait_for(attachDeadline);
+    }
+
+    ~GrpcSuiteServer() override {
+        // No handler runs once the release has begun.
+        sink_->alive = false;
+        if (!lost_) {
+            grpc::ClientContext context;
+            context.set_deadline(After(deadline_));
+            orvel::rpc::Empty reply;
+            stub_->ReleaseInstance(&context, ref_, &reply);
+        }
+        eventsContext_.TryCancel();
+        eventsThread_.join();
+    }
+
+    Outcome<std::int16_t> GetClientCount() override { return Call16(&Stub::GetClientCount, ref_); }
+    Outcome<std::string> GetActiveSet() override { return CallText(&Stub::GetActiveSet, ref_); }
+    Outcome<std::int16_t> DisconnectClient() override {
+        return Call16(&Stub::DisconnectClient, ref_);
+    }
+    Outcome<std::int16_t> ConnectClient(const std::string& name) override {
+        orvel::rpc::ConnectClientRequest request;
+        request.set_instance(instance_);
+        request.set_name(name);
+        return Call16(&Stub::ConnectClient, request);
+    }
+    Outcome<std::string> GetComponentName(std::int16_t index) override {
+        return CallText(&Stub::GetComponentName, Indexed(index));
+    }
+    Outcome<std::int32_t> GetComponentStatus(std::int16_t index) override {
+        return Call32(&Stub::GetComponentStatus, Indexed(index));
+    }
+    Outcome<std::int32_t> StopComponent(std::int16_t index) override {
+        return Call32(&Stub::StopComponent, Indexed(index));
+    }
+    Outcome<std::int32_t> StartComponent(std::int16_t index) override {
+        return Call32(&Stub::StartComponent, Indexed(index));
+    }
+    Outcome<std::int16_t> GetPlatformId() override { return Call16(&Stub::GetPlatformId, ref_); }
+    Outcome<platform::DateTime> GetServerTime() override {
+        return Call<platform::DateTime>(
+            &Stub::GetServerTime, ref_, [](const orvel::rpc::DateTimeReply& reply) {
+                return platform::DateTime{reply.year(), reply.month(),  reply.day(),
+                                          reply.hour(), reply.minute(), reply.second()};
+            });
+    }
+    Outcome<std::int16_t> GetOSBuild() override { return Call16(&Stub::GetOSBuild, ref_); }
+    Outcome<std::int16_t> GetOSMinorVersion() override {
+        return Call16(&Stub::GetOSMinorVersion, ref_);
+    }
+    Outcome<std::int16_t> GetOSMajorVersion() override {
+        return Call16(&Stub::GetOSMajorVersion, ref_);
+    }
+    Outcome<std::string> GetServerName() override { return CallText(&Stub::GetServerName, ref_); }
+    Outcome<std::string> GetServerVersion() override {
+        return CallText(&Stub::GetServerVersion, ref_);
+    }
+
+    void SetEventHandlers(SuiteServerEvents handlers) override {
+        sink_->handlers = std::move(handlers);
+    }
+
+  private:
+    // Touched on the user-interface thread only; the reader thread merely
+    // keeps it alive inside the work it posts.
+    struct EventSink {
+        bool alive = true;
+        SuiteServerEvents handlers;
+    };
+
+    template <typename Request, typename Reply>
+    using Method = grpc::Status (Stub::*)(grpc::ClientContext*, const Request&, Reply*);
+
+    template <typename T, typename Request, typename Reply, typename Extract>
+    Outcome<T> Call(Method<Request, Reply> method, const Request& request, Extract extract) {
+        if (lost_) return MakeError(platform::kErrServerUnavailable);
+        grpc::ClientContext context;
+        context.set_deadline(After(deadline_));
+        Reply reply;
+        grpc::Status status = (stub_.get()->*method)(&context, request, &reply);
+        if (status.ok()) return extract(reply);
+        return Failure(status);
+    }
+    template <typename Request, typename Reply>
+    Outcome<std::int16_t> Call16(Method<Request, Reply> method, const Request& request) {
+        return Call<std::int16_t>(method, request,
+                                  [](const Reply& reply) { return To16(reply.value()); });
+    }
+    template <typename Request, typename Reply>
+    Outcome<std::int32_t> Call32(Method<Request, Reply> method, const Request& request) {
+        return Call<std::int32_t>(method, request,
+                                  [](const Reply& reply) { return reply.value(); });
+    }
+    template <typename Request, typename Reply>
+    Outcome<std::string> CallText(Method<Request, Reply> method, const Request& request) {
+        return Call<std::string>(method, request, [](const Reply& reply) { return reply.value(); });
+    }
+
+    orvel::rpc::IndexRequest Indexed(std::int16_t index) const {
+        orvel::rpc::IndexRequest request;
+        request.set_instance(instance_);
+        request.set_index(index);
+        return request;
+    }
+
+    RuntimeError Failure(const grpc::Status& status) {
+        switch (status.error_code()) {
+            case grpc::StatusCode::PERMISSION_DENIED:
+                return MakeError(platform::kErrPermissionDenied);
+            case grpc::StatusCode::INVALID_ARGUMENT:
+            case grpc::StatusCode::RESOURCE_EXHAUSTED:
+                return MakeError(platform::kErrInvalidCall);
+            case grpc::StatusCode::DEADLINE_EXCEEDED:
+            case grpc::StatusCode::UNAVAILABLE:
+            case grpc::StatusCode::NOT_FOUND:  // the server no longer knows this instance
+                lost_ = true;
+                return MakeError(platform::kErrServerUnavailable);
+            default:
+                return MakeError(platform::kErrServerUnavailable);
+        }
+    }
+
+    void ReadEvents(std::shared_ptr<EventSink> sink, std::promise<void>& attached) {
+        auto reader = stub_->Events(&eventsContext_, ref_);
+        reader->WaitForInitialMetadata();
+        attached.set_value();
+        orvel::rpc::ServerEvent event;
+        while (reader->Read(&event)) {
+            if (event.has_server_change()) {
+                std::int16_t index = To16(event.server_change().idx_index());
+                dispatcher_.Post([sink, index] {
+                    if (sink->alive && sink->handlers.serverChange) {
+                        sink->handlers.serverChange(index);
+                    }
+                });
+            } else if (event.has_message()) {
+                std::int16_t intMessage = To16(event.message().int_message());
+                std::int16_t intVar = To16(event.message().int_var());
+                std::string strVar = event.message().str_var();
+                dispatcher_.Post([sink, intMessage, intVar, strVar] {
+                    if (sink->alive && sink->handlers.message) {
+                        sink->handlers.message(intMessage, intVar, strVar);
+                    }
+                });
+            }
+        }
+        grpc::Status status = reader->Finish();
+        // A stream that broke (not one this side cancelled, nor one the server
+        // ended on release) means the server is gone.
+        if (!status.ok() && status.error_code() != grpc::StatusCode::CANCELLED) lost_ = true;
+    }
+
+    std::unique_ptr<Stub> stub_;
+    std::uint64_t instance_ = 0;
+    orvel::rpc::InstanceRef ref_;
+    std::chrono::milliseconds deadline_;
+    platform::UiDispatcher& dispatcher_;
+    std::shared_ptr<EventSink> sink_;
+    std::atomic<bool> lost_{false};
+    grpc::ClientContext eventsContext_;
+    std::thread eventsThread_;
+};
+
+}  // namespace
+
+bool IsPlausibleComputerName(const std::string& name) {
+    if (name.empty() || name.size() > 253) return false;
+    return std::all_of(name.begin(), name.end(), [](unsigned char c) {
+        return std::isalnum(c) || c == '-' || c == '.' || c == '_';
+    });
+}
+
+GrpcSuiteServerFactory::GrpcSuiteServerFactory(SuiteServerEndpoints endpoints,
+                                               platform::UiDispatcher& dispatcher)
+    : endpoints_(std::move(endpoints)), dispatcher_(dispatcher) {}
+
+GrpcSuiteServerFactory::~GrpcSuiteServerFactory() = default;
+
+Outcome<std::shared_ptr<SuiteServer>> GrpcSuiteServerFactory::CreateLocal() {
+    return Create("unix:" + endpoints_.socketPath, true);
+}
+
+Outcome<std::shared_ptr<SuiteServer>> GrpcSuiteServerFactory::CreateRemote(
+    const std::string& computerName) {
+    std::string name = computerName;
+    name.erase(0, name.find_first_not_of('\\'));
+    if (!IsPlausibleComputerName(name)) return MakeError(platform::kErrCannotCreateObject);
+    return Create(name + ":" + std::to_string(endpoints_.tcpPort), false);
+}
+
+Outcome<std::shared_ptr<SuiteServer>> GrpcSuiteServerFactory::Create(const std::string& target,
+                                                                     bool local) {
+    grpc::ChannelArguments arguments;
+    // Every instance has a connection of its own, so a lost one stays lost
+    // and a new instance starts afresh.
+    arguments.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
+    arguments.SetMaxReceiveMessageSize(kMaxReceiveBytes);
+    auto channel = grpc::CreateCustomChannel(target, grpc::InsecureChannelCredentials(), arguments);
+    auto stub = orvel::rpc::SuiteServer::NewStub(channel);
+
+    grpc::ClientContext context;
+    context.set_deadline(After(endpoints_.createDeadline));
+    orvel::rpc::CreateInstanceRequest request;
+    request.set_client_program(endpoints_.clientProgram);
+    orvel::rpc::InstanceRef reply;
+    grpc::Status status = stub->CreateInstance(&context, request, &reply);
+    if (!status.ok()) {
+        if (status.error_code() == grpc::StatusCode::PERMISSION_DENIED) {
+            return MakeError(platform::kErrPermissionDenied);
+        }
+        if (local && status.error_code() == grpc::StatusCode::UNAVAILABLE &&
+            LocalSocketDeniesUs(endpoints_.socketPath)) {
+            return MakeError(platform::kErrPermissionDenied);
+        }
+        return MakeError(platform::kErrCannotCreateObject);
+    }
+    return std::shared_ptr<SuiteServer>(std::make_shared<GrpcSuiteServer>(
+        std::move(stub), reply.instance(), endpoints_.callDeadline, endpoints_.createDeadline,
+        dispatcher_));
+}
+
+}  // namespace orvel::server

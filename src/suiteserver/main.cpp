@@ -1,0 +1,5 @@
+#include "suiteserver/ServerProgram.h"
+
+int main(int argc, char** argv) {
+    return orvel::suiteserver::RunServerProgram(argc, argv);
+}

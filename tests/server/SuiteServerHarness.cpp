@@ -1,0 +1,289 @@
+#include "SuiteServerHarness.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "platform/SqliteRegistry.h"
+#include "suite/ComponentCatalog.h"
+
+extern char** environ;
+
+namespace orvel::testing {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string BinDir() {
+    return ORVEL_BIN_DIR;
+}
+
+std::uint16_t FreeTcpPort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+namespace {
+
+bool SocketAnswers(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return ok;
+}
+
+std::vector<char*> EnvironmentWithRoot(const std::string& root, std::vector<std::string>* keep) {
+    keep->clear();
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (std::strncmp(*entry, "ORVEL_ROOT=", 11) != 0) keep->emplace_back(*entry);
+    }
+    keep->push_back("ORVEL_ROOT=" + root);
+    std::vector<char*> pointers;
+    for (auto& text : *keep) pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+}  // namespace
+
+SuiteServerHarness::SuiteServerHarness() {
+    char pattern[] = "/tmp/orvel-suite-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp");
+    root = pattern;
+    suiteFolder = root + "/suite";
+    fs::create_directories(suiteFolder);
+    socketPath = root + "/run/suite-server.sock";
+    registry_ = std::make_unique<platform::SqliteRegistry>(root + "/registry.db");
+}
+
+SuiteServerHarness::~SuiteServerHarness() {
+    factory_.reset();
+    if (serverPid > 0) {
+        kill(serverPid, SIGCONT);
+        StopServer();
+    }
+    registry_.reset();
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+}
+
+void SuiteServerHarness::SetString(platform::HKEY hive, const std::string& key,
+                                   const std::string& name, const std::string& text) {
+    platform::HKEY handle = 0;
+    ASSERT_EQ(registry_->RegCreateKeyA(hive, key, &handle), platform::ERROR_SUCCESS);
+    registry_->RegSetValueExA(handle, name, platform::REG_SZ,
+                              reinterpret_cast<const std::uint8_t*>(text.c_str()),
+                              static_cast<platform::DWORD>(text.size() + 1));
+    registry_->RegCloseKey(handle);
+}
+
+void SuiteServerHarness::SetDword(platform::HKEY hive, const std::string& key,
+                                  const std::string& name, std::uint32_t value) {
+    platform::HKEY handle = 0;
+    ASSERT_EQ(registry_->RegCreateKeyA(hive, key, &handle), platform::ERROR_SUCCESS);
+    std::uint8_t bytes[4] = {
+        static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+        static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+    registry_->RegSetValueExA(handle, name, platform::REG_DWORD, bytes, 4);
+    registry_->RegCloseKey(handle);
+}
+
+void SuiteServerHarness::RegisterComponent(int slot, const std::string& programPath) {
+    const auto& definition = suite::ComponentDefinitions()[static_cast<std::size_t>(slot)];
+    SetString(platform::HKEY_CLASSES_ROOT,
+              "CLSID\\" + std::string(definition.classId) + "\\LocalServer32", "", programPath);
+}
+
+std::string SuiteServerHarness::InstallComponent(int slot) {
+    const auto& definition = suite::ComponentDefinitions()[static_cast<std::size_t>(slot)];
+    std::string program = suiteFolder + "/" + std::string(definition.exeName);
+    fs::copy_file(BinDir() + "/orvel-demo-component", program,
+                  fs::copy_options::overwrite_existing);
+    RegisterComponent(slot, program);
+    return program;
+}
+
+void SuiteServerHarness::StartServer() {
+    std::string program = BinDir() + "/Orvel_Server";
+    std::string log = root + "/server.log";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
+    std::vector<std::string> keep;
+    auto env = EnvironmentWithRoot(root, &keep);
+    char* argv[] = {program.data(), nullptr};
+    int rc = posix_spawn(&serverPid, program.c_str(), &actions, nullptr, argv, env.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_EQ(rc, 0);
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!SocketAnswers(socketPath)) {
+        int status = 0;
+        ASSERT_EQ(waitpid(serverPid, &status, WNOHANG), 0) << "server ended: " << ServerLog();
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "server did not come up";
+        std::this_thread::sleep_for(5ms);
+    }
+}
+
+int SuiteServerHarness::StopServer() {
+    if (serverPid <= 0) return -1;
+    kill(serverPid, SIGTERM);
+    int status = 0;
+    auto deadline = std::chrono::steady_clock::now() + 15s;
+    while (waitpid(serverPid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(serverPid, SIGKILL);
+            waitpid(serverPid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    serverPid = 0;
+    return status;
+}
+
+std::string SuiteServerHarness::ServerLog() const {
+    std::ifstream in(root + "/server.log");
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::unique_ptr<server::GrpcSuiteServerFactory> SuiteServerHarness::MakeFactory(
+    std::uint16_t tcpPort, std::chrono::milliseconds deadline) {
+    server::SuiteServerEndpoints endpoints;
+    endpoints.socketPath = socketPath;
+    endpoints.tcpPort = tcpPort;
+    endpoints.callDeadline = deadline;
+    endpoints.createDeadline = deadline;
+    endpoints.clientProgram = "server_tests";
+    return std::make_unique<server::GrpcSuiteServerFactory>(endpoints, dispatcher);
+}
+
+server::GrpcSuiteServerFactory& SuiteServerHarness::Factory() {
+    if (!factory_) factory_ = MakeFactory(FreeTcpPort(), 1500ms);
+    return *factory_;
+}
+
+std::string SuiteServerHarness::RunProgram(const std::vector<std::string>& args, int* exitCode) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    std::vector<std::string> keep;
+    auto env = EnvironmentWithRoot(root, &keep);
+    std::vector<std::string> argStore = args;
+    argStore[0] = BinDir() + "/" + args[0];
+    std::vector<char*> argv;
+    for (auto& a : argStore) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    std::string output;
+    if (rc == 0) {
+        char buffer[4096];
+        ssize_t n = 0;
+        while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) output.append(buffer, n);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    } else {
+        *exitCode = -1;
+    }
+    close(pipeFds[0]);
+    return output;
+}
+
+namespace {
+
+// Every process as (pid, state, parent).
+struct ProcessState {
+    pid_t pid = 0;
+    char state = 0;
+    pid_t ppid = 0;
+};
+
+std::vector<ProcessState> AllProcesses() {
+    std::vector<ProcessState> all;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), {});
+        auto close = text.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(text.substr(close + 2));
+        ProcessState process;
+        process.pid = std::stoi(name);
+        rest >> process.state >> process.ppid;
+        all.push_back(process);
+    }
+    return all;
+}
+
+}  // namespace
+
+std::vector<std::string> ChildPrograms(pid_t parent) {
+    std::vector<std::string> programs;
+    for (const auto& process : AllProcesses()) {
+        if (process.ppid != parent) continue;
+        std::error_code error;
+        auto exe = fs::read_symlink("/proc/" + std::to_string(process.pid) + "/exe", error);
+        if (!error) programs.push_back(exe.filename().string());
+    }
+    return programs;
+}
+
+std::vector<pid_t> ZombieChildren(pid_t parent) {
+    std::vector<pid_t> zombies;
+    for (const auto& process : AllProcesses()) {
+        if (process.ppid == parent && process.state == 'Z') zombies.push_back(process.pid);
+    }
+    return zombies;
+}
+
+std::vector<pid_t> ProcessesRunning(const std::string& path) {
+    std::vector<pid_t> found;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::error_code error;
+        auto exe = fs::read_symlink(entry.path() / "exe", error);
+        if (!error && exe.string() == path) found.push_back(std::stoi(name));
+    }
+    return found;
+}
+
+}  // namespace orvel::testing

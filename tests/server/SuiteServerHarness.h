@@ -1,0 +1,69 @@
+#pragma once
+
+// A real Orvel_Server on a temporary installation root: registry store, suite
+// folder with copies of the demo component, socket folder.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "QueueDispatcher.h"
+#include "platform/Registry.h"
+#include "server/GrpcSuiteServerFactory.h"
+
+namespace orvel::testing {
+
+class SuiteServerHarness {
+  public:
+    SuiteServerHarness();
+    ~SuiteServerHarness();
+
+    std::string root;         // ORVEL_ROOT of the server
+    std::string suiteFolder;  // holds the component programs
+    std::string socketPath;
+    pid_t serverPid = 0;
+    QueueDispatcher dispatcher;
+
+    platform::Registry& Registry() { return *registry_; }
+    void SetString(platform::HKEY hive, const std::string& key, const std::string& name,
+                   const std::string& text);
+    void SetDword(platform::HKEY hive, const std::string& key, const std::string& name,
+                  std::uint32_t value);
+    // Copies the demo component to the suite folder as the slot's program and
+    // registers the slot's class with it; returns the program path.
+    std::string InstallComponent(int slot);
+    // Registers the slot's class with the given program path.
+    void RegisterComponent(int slot, const std::string& programPath);
+
+    // Starts Orvel_Server and waits until its socket answers.
+    void StartServer();
+    // SIGTERM and wait; returns the wait status.
+    int StopServer();
+    std::string ServerLog() const;
+
+    server::GrpcSuiteServerFactory& Factory();
+    std::unique_ptr<server::GrpcSuiteServerFactory> MakeFactory(std::uint16_t tcpPort,
+                                                                std::chrono::milliseconds deadline);
+
+    // Runs a program of the build with ORVEL_ROOT set; its standard output.
+    std::string RunProgram(const std::vector<std::string>& args, int* exitCode);
+
+  private:
+    std::unique_ptr<platform::Registry> registry_;
+    std::unique_ptr<server::GrpcSuiteServerFactory> factory_;
+};
+
+std::string BinDir();
+std::uint16_t FreeTcpPort();
+// Child processes of pid that are zombies.
+std::vector<pid_t> ZombieChildren(pid_t parent);
+// File names of the executables of parent's children.
+std::vector<std::string> ChildPrograms(pid_t parent);
+// Processes whose executable is path.
+std::vector<pid_t> ProcessesRunning(const std::string& path);
+
+}  // namespace orvel::testing
