@@ -695,18 +695,12 @@ void frmMain::ReleaseReference(std::shared_ptr<server::SuiteServer>& reference) 
 }
 
 void frmMain::WithdrawRegistrations() {
-    if (local_) {
-        if (auto result = local_->DisconnectClient(); !result && loaded_ && !unloaded_) {
-            ReportDComError(result.error());
-        }
-    }
+    // A withdrawal that fails needs no box: the server drops the registration
+    // of an instance whose connection is gone.
+    if (local_) local_->DisconnectClient();
     localClientNumber_ = 0;
     ReleaseReference(local_);
-    if (remote_) {
-        if (auto result = remote_->DisconnectClient(); !result && loaded_ && !unloaded_) {
-            ReportDComError(result.error());
-        }
-    }
+    if (remote_) remote_->DisconnectClient();
     remoteClientNumber_ = 0;
     ReleaseReference(remote_);
     status::RefreshServerReferences(context_.table, local_, remote_);
@@ -1078,9 +1072,8 @@ void frmMain::cmdServers_Click(int index) {
 
 void frmMain::cmdServerConnect_Click() {
     if (!Connected()) return;
-    for (int slot : launcher::CommonRequiredServers()) {
+    for (int slot : {3, 7, 11})
         status::StartComponentServer(context_.table, slot, context_.dialogs);
-    }
     for (int slot = 0; slot < suite::kComponentSlots; ++slot) {
         status::StartComponentServer(context_.table, slot, context_.dialogs);
         context_.table[static_cast<std::size_t>(slot)].blnKeepRunning = true;

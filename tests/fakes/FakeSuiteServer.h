@@ -55,7 +55,7 @@ class FakeSuiteServer : public server::SuiteServer {
     // Start and stop move the slot's status to 1 and 0 unless frozen.
     bool startStopChangesStatus = true;
     std::int32_t startResult = 1;
-    std::int16_t clientCount = 1;
+    std::int16_t clientCount = 2;  // a console in local mode registers twice
     std::int16_t connectResult = 2;
     std::string activeSet = "Set A";
     std::int16_t platformId = 2;

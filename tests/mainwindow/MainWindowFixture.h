@@ -21,6 +21,7 @@
 #include "FakeInstanceLock.h"
 #include "FakeSuiteServer.h"
 #include "mainwindow/frmMain.h"
+#include "mainwindow/frmMessage.h"
 
 namespace orvel::mainwindow::testing {
 

@@ -1,0 +1,153 @@
+#include "MainWindowFixture.h"
+
+namespace orvel::mainwindow::testing {
+namespace {
+
+TEST_F(MainWindowTest, PollWhileDisconnected) {
+    auto& w = Loaded();
+    context->IsAdministrator = false;
+    w.tmrTimer_Timer();
+    EXPECT_EQ(Status("keyTimeSource")->text(), "Disconnected");
+    EXPECT_EQ(Status("keyTimeSource")->toolTip(), "Server Disconnected");
+    EXPECT_EQ(Status("keyTime")->text(), "15:07:09");
+    EXPECT_EQ(Status("keyTime")->toolTip(), "Time on Local PC");
+    EXPECT_EQ(Status("keyDate")->text(), "12/04/2026");
+    EXPECT_EQ(Status("keyDate")->toolTip(), "Date on Local PC");
+    EXPECT_EQ(Status("keyActiveSet")->text(), "- - -");
+    EXPECT_EQ(Status("keyActiveSet")->toolTip(), "Active Set Not Available");
+    EXPECT_TRUE(Status("keyActiveSet")->isHidden());
+    EXPECT_TRUE(Status("keyClients")->isHidden());
+    EXPECT_TRUE(Menu("mnuTools")->menuAction()->isEnabled());
+    EXPECT_FALSE(Menu("mnuConfigure")->menuAction()->isEnabled());
+}
+
+TEST_F(MainWindowTest, PollPhasesWhileConnectedLocally) {
+    auto& w = ConnectedLocal();
+    for (auto& s : local->statuses) s = 1;
+    for (auto& s : remote->statuses) s = 1;
+    local->calls.clear();
+    remote->calls.clear();
+
+    w.tmrTimer_Timer();  // phase 1
+    EXPECT_EQ(Status("keyTimeSource")->text(), "Local Server");
+    EXPECT_EQ(Status("keyTime")->toolTip(), "Time on Local Server");
+    EXPECT_EQ(Status("keyDate")->toolTip(), "Date on Local Server");
+    EXPECT_TRUE(Status("keyClients")->isHidden());
+    EXPECT_FALSE(Status("keyActiveSet")->isHidden());
+    EXPECT_FALSE(Menu("mnuTools")->menuAction()->isEnabled());
+    EXPECT_TRUE(Menu("mnuConfigure")->menuAction()->isEnabled());
+
+    local->clientCount = 5;  // three other clients
+    w.tmrTimer_Timer();      // phase 2
+    EXPECT_FALSE(Status("keyClients")->isHidden());
+    EXPECT_EQ(Status("keyClients")->text(), "3 Client(s)");
+    EXPECT_EQ(Status("keyClients")->toolTip(), "Server Clients");
+
+    w.tmrTimer_Timer();  // phase 3
+    w.tmrTimer_Timer();  // phase 4
+    // Phase 5 stops nothing while other clients are connected.
+    w.tmrTimer_Timer();
+    EXPECT_EQ(local->CountCalls("StopComponent"), 0);
+
+    // With no other client it stops local components no running tool needs.
+    local->clientCount = 2;
+    windows.windows["MatrixPanel"] = 11;  // needs 4 and 5
+    table[9].blnKeepRunning = true;
+    for (int tick = 0; tick < 11; ++tick) w.tmrTimer_Timer();
+    EXPECT_EQ(local->CountCalls("StopComponent(4)"), 0);
+    EXPECT_EQ(local->CountCalls("StopComponent(5)"), 0);
+    EXPECT_EQ(local->CountCalls("StopComponent(9)"), 0);
+    EXPECT_EQ(local->CountCalls("StopComponent(0)"), 1);
+    EXPECT_EQ(remote->CountCalls("StopComponent"), 0);  // file server slots stay
+    EXPECT_EQ(Panel(0)->text(), "Off Line");
+
+    // Phases 7-9 show the active set of the server in use.
+    remote->activeSet = "Studio <A>";
+    remote->calls.clear();
+    for (int tick = 0; tick < 11; ++tick) w.tmrTimer_Timer();
+    EXPECT_EQ(remote->CountCalls("GetActiveSet"), 3);
+    EXPECT_EQ(Status("keyActiveSet")->text(), "Studio <A>");
+    EXPECT_EQ(Status("keyActiveSet")->textFormat(), Qt::PlainText);
+}
+
+TEST_F(MainWindowTest, DisconnectButtonRuleOfThePoll) {
+    auto& w = ConnectedLocal();
+    local->connectResult = 1;
+    auto* button = Button("cmdServerDisconnect");
+    // Ticks 1..10 reset; the 11th tick is phase 0.
+    windows.windows["Recorder"] = 4;
+    for (int tick = 0; tick < 11; ++tick) w.tmrTimer_Timer();
+    EXPECT_EQ(w.TickCounter(), 0);
+    EXPECT_FALSE(button->isEnabled());
+}
+
+TEST_F(MainWindowTest, ExitRules) {
+    auto& w = ConnectedLocal();
+    local->clientCount = 3;
+    dialogs.ExpectBox("Disconnect Server", platform::vbNo);
+    w.mnuFileExit_Click();
+    EXPECT_EQ(BoxText(0),
+              "This Server has 1 Client(s) connected, do you want to close this "
+              "application?\r\rThe Remote Client(s) will NOT be disconnected from the "
+              "Orvel_Server...");
+    EXPECT_TRUE(w.Connected());
+
+    windows.windows["Rewire Utility"] = 21;
+    dialogs.ExpectBox("Disconnect Server", platform::vbYes)
+        .ExpectBox("Cannot Exit Orvel Control Center");
+    w.mnuFileExit_Click();
+    EXPECT_EQ(BoxText(2),
+              "Cannot Exit the Orvel Console\r\rThe 'Rewire' is still Running\r\rClose "
+              "Application then Exit");
+    EXPECT_EQ(windows.shown, std::vector<platform::HWND>{21});
+    EXPECT_TRUE(w.Connected());
+
+    // Closed by other means: warned, never refused; REVERO asked to close at the end.
+    windows.windows["REVERO"] = 99;
+    dialogs.ExpectBox("Exiting Orvel Control Center...");
+    w.close();
+    EXPECT_EQ(BoxText(3), "FORCING Exit !\r\r'Rewire' is still Running\r\r");
+    EXPECT_EQ(local->CountCalls("DisconnectClient"), 1);
+    EXPECT_EQ(remote->CountCalls("DisconnectClient"), 1);
+    EXPECT_EQ(configurationWrites, 1);
+    window.reset();
+    EXPECT_EQ(configurationWrites, 2);
+    EXPECT_EQ(windows.posted, (std::vector<std::pair<platform::HWND, unsigned>>{{99, 16}}));
+}
+
+TEST_F(MainWindowTest, ExitWhileDisconnectedClosesAtOnce) {
+    auto& w = Loaded();
+    w.mnuFileExit_Click();
+    EXPECT_TRUE(dialogs.boxes.empty());
+    EXPECT_EQ(configurationWrites, 1);
+    window.reset();
+    EXPECT_TRUE(windows.posted.empty());
+}
+
+TEST_F(MainWindowTest, ALostServerIsAskedOnceNotOncePerCall) {
+    auto& w = ConnectedLocal();
+    local->calls.clear();
+    remote->calls.clear();
+    local->lost = true;
+    remote->lost = true;
+    w.RefreshServerList();
+    // One call reaches the dead server; every later one fails at once.
+    EXPECT_EQ(local->calls.size() + remote->calls.size(), 1u);
+    EXPECT_EQ(Panel(0)->text(), "DCom Error");
+    for (int tick = 0; tick < 11; ++tick) w.tmrTimer_Timer();
+    EXPECT_EQ(local->calls.size() + remote->calls.size(), 1u);
+
+    // Disconnect is quiet and a new connection starts afresh.
+    w.cmdServerOrvelHost_Click();
+    EXPECT_FALSE(w.Connected());
+    clock.Advance(std::chrono::seconds(6));
+    auto fresh1 = std::make_shared<fakes::FakeSuiteServer>();
+    auto fresh2 = std::make_shared<fakes::FakeSuiteServer>();
+    factory.next = {fresh1, fresh2};
+    w.cmdServerOrvelHost_Click();
+    EXPECT_TRUE(w.Connected());
+    EXPECT_EQ(fresh1->CountCalls("ConnectClient"), 1);
+}
+
+}  // namespace
+}  // namespace orvel::mainwindow::testing
