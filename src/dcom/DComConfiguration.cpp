@@ -1,0 +1,257 @@
+#include "dcom/DComConfiguration.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+#include <vector>
+
+#include "dcom/DComTexts.h"
+
+namespace orvel::dcom {
+
+using platform::CR;
+using platform::ERROR_SUCCESS;
+using platform::HKEY_CLASSES_ROOT;
+using platform::HKEY_LOCAL_MACHINE;
+using settings::RegistryVariant;
+
+namespace {
+
+constexpr const char* kOleReadKey = "SOFTWARE\\Microsoft\\OLE";
+constexpr const char* kOleLevelKey = "SOFTWARE\\Microsoft\\Ole";
+constexpr const char* kOleWriteKey = "Software\\Microsoft\\Ole";
+constexpr const char* kInstalledVersionKey =
+    "CLSID\\{bdc67890-4fc0-11d0-a805-00aa006d2ea4}\\InstalledVersion";
+
+struct VersionName {
+    std::string_view installed;
+    std::string_view name;
+};
+
+constexpr std::array<VersionName, 6> kVersionTable{{
+    {"4,71,0,3328", "DCOM95/98 1.3"},
+    {"4,71,0,2618", "DCOM95 1.2"},
+    {"4,71,0,2612", "DCOM98 1.2"},
+    {"4,71,0,1719", "DCOM98 Gold"},
+    {"4,71,0,1718", "DCOM95 1.1"},
+    {"4,71,0,1120", "DCOM95 1.x"},
+}};
+
+// Reads one legacy level: the first byte of at most four bytes of data. The key is
+// only read, so a user without write rights still sees the stored value.
+std::int32_t ReadLegacyLevel(DComContext& context, std::string_view valueName) {
+    platform::Registry& registry = context.registry.registry;
+    platform::HKEY key = 0;
+    if (registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kOleLevelKey, 0, platform::KEY_READ, &key) !=
+        ERROR_SUCCESS) {
+        return -1;
+    }
+    std::array<std::uint8_t, 4> data{};
+    platform::DWORD type = 0;
+    platform::DWORD size = static_cast<platform::DWORD>(data.size());
+    const platform::LONG result =
+        registry.RegQueryValueExA(key, valueName, &type, data.data(), &size);
+    registry.RegCloseKey(key);
+    if (result != ERROR_SUCCESS) return -1;
+    return data[0];
+}
+
+std::string ReadEnableFlag(DComContext& context, const std::string& valueName) {
+    const RegistryVariant value =
+        settings::functGetRegistryValue(context.registry, HKEY_LOCAL_MACHINE, kOleReadKey,
+                                        valueName, platform::REG_SZ, std::string("N"));
+    const std::string* text = std::get_if<std::string>(&value);
+    return text != nullptr ? *text : std::string("N");
+}
+
+bool IsYes(const std::string& value) {
+    return value == "Y" || value == "y";
+}
+
+bool VersionPasses(const std::string& version) {
+    for (std::string_view accepted : {"2000", "NT", "DCOM95/98", "DCOM98", "1.3"}) {
+        if (version.find(accepted) != std::string::npos) return true;
+    }
+    // The runtime linked into the programs stands in for a current DCOM.
+    return version.starts_with(kRuntimeVersionPrefix);
+}
+
+}  // namespace
+
+void* LookupLoadedEntryPoint(const char* name) {
+    return ::dlsym(RTLD_DEFAULT, name);
+}
+
+bool functDComInstalled(DComContext& context) {
+    return context.lookupEntryPoint != nullptr &&
+           context.lookupEntryPoint(kRuntimeEntryPoint) != nullptr;
+}
+
+std::string functGetDComVersion(DComContext& context) {
+    void* entryPoint = context.lookupEntryPoint != nullptr
+                           ? context.lookupEntryPoint(kRuntimeEntryPoint)
+                           : nullptr;
+    if (entryPoint == nullptr) {
+        context.registry.dialogs.MsgBox("DCom is not installed, Cannot get Version",
+                                        platform::vbExclamation + platform::vbOKOnly,
+                                        "DCom Version");
+        return "Not Installed";
+    }
+    // The operating-system and installed-version steps of the old platform do not
+    // apply: the runtime linked into the programs names its own version.
+    using VersionFunction = const char* (*)();
+    const auto version = reinterpret_cast<VersionFunction>(entryPoint);
+    const char* text = version();
+    return std::string(kRuntimeVersionPrefix) + (text != nullptr ? text : "");
+}
+
+std::string functGetInstalledDComVersion(DComContext& context) {
+    platform::Registry& registry = context.registry.registry;
+    platform::HKEY key = 0;
+    if (registry.RegOpenKeyExA(HKEY_CLASSES_ROOT, kInstalledVersionKey, 0, platform::KEY_READ,
+                               &key) != ERROR_SUCCESS) {
+        return "hKey Error";
+    }
+    std::array<std::uint8_t, 64> buffer{};
+    platform::DWORD type = 0;
+    platform::DWORD size = static_cast<platform::DWORD>(buffer.size());
+    const platform::LONG result = registry.RegQueryValueExA(key, "", &type, buffer.data(), &size);
+    registry.RegCloseKey(key);
+    if (result != ERROR_SUCCESS) return "Unknown";
+    std::string installed(reinterpret_cast<const char*>(buffer.data()), size);
+    installed.resize(std::min<std::size_t>(installed.size(), 11));
+    for (const VersionName& entry : kVersionTable) {
+        if (installed == entry.installed) return std::string(entry.name);
+    }
+    return "Unknown";
+}
+
+std::int32_t functGetLegacyAuthenticationLevel(DComContext& context) {
+    return ReadLegacyLevel(context, "LegacyAuthenticationLevel");
+}
+
+std::int32_t functGetLegacyImpersonationLevel(DComContext& context) {
+    return ReadLegacyLevel(context, "LegacyImpersonationLevel");
+}
+
+void mnuToolsDComConfiguration_Click(DComContext& context) {
+    platform::Dialogs& dialogs = context.registry.dialogs;
+    std::string report = std::string("DCom Configuration") + CR;
+    bool correct = true;
+    bool dcomMissing = false;
+    std::string version;
+
+    if (functDComInstalled(context)) {
+        report += std::string(1, CR) + "OLE32: Registered";
+    } else {
+        report += std::string(1, CR) + "OLE32: NOT Registered";
+        correct = false;
+        dcomMissing = true;
+    }
+
+    if (!dcomMissing) {
+        version = functGetDComVersion(context);
+        report += std::string(1, CR) + "Version: " + version;
+        if (!VersionPasses(version)) {
+            report += " [Should be 1.3 or higher]";
+            correct = false;
+        }
+    }
+
+    if (IsYes(ReadEnableFlag(context, "EnableDCom"))) {
+        report += std::string(1, CR) + "Enabled: Y";
+    } else {
+        report += std::string(1, CR) + "Enabled: N [Should be Y]";
+        correct = false;
+    }
+    if (IsYes(ReadEnableFlag(context, "EnableRemoteConnect"))) {
+        report += std::string(1, CR) + "Remote Connect: Y";
+    } else {
+        report += std::string(1, CR) + "Remote Connect: N [Should be Y]";
+        correct = false;
+    }
+
+    if (!dcomMissing) {
+        const std::int32_t level = functGetLegacyAuthenticationLevel(context);
+        report += std::string(1, CR) + "LegacyAuthenticationLevel: ";
+        if (level == 1) {
+            report += "None";
+        } else {
+            report += std::to_string(level) + " [Should Be None (1)]";
+            correct = false;
+        }
+    }
+    if (!dcomMissing) {
+        const std::int32_t level = functGetLegacyImpersonationLevel(context);
+        report += std::string(1, CR) + "LegacyImpersonationLevel:  ";
+        if (level == 3) {
+            report += "Impersonate";
+        } else {
+            report += std::to_string(level) + " [Should Be Impersonate (3)]";
+            correct = false;
+        }
+    }
+
+    if (dcomMissing) {
+        dialogs.MsgBox("OLE32 is NOT installed or Active",
+                       platform::vbCritical + platform::vbOKOnly, "DCom OLE32 Configuration Error");
+        return;
+    }
+    if (correct) {
+        dialogs.MsgBox(report, platform::vbInformation + platform::vbOKOnly,
+                       "DCom Configuration is Correct");
+        return;
+    }
+
+    dialogs.Beep();
+    report += std::string(2, CR) + "CONFIGURATION ERROR" + CR +
+              "Do you want 'Automatic Correction' of this error ?";
+    if (dialogs.MsgBox(report,
+                       platform::vbCritical + platform::vbYesNo + platform::vbDefaultButton2,
+                       "DCom Configuration is NOT Correct") != platform::vbYes) {
+        return;
+    }
+
+    std::string summary = std::string("DCom Configuration") + CR;
+    summary += std::string(1, CR) + "OLE32: Registered";
+    summary += std::string(1, CR) + "Version: " + version;
+    summary += std::string(1, CR) + "Enabled: Y";
+    summary += std::string(1, CR) + "Remote Connect: Y";
+    summary += std::string(1, CR) + "LegacyAuthenticationLevel: None";
+    summary += std::string(1, CR) + "LegacyImpersonationLevel:  Impersonate";
+    summary +=
+        std::string(2, CR) + "CONFIGURATION CHANGES" + CR + "Do you want to SAVE these changes ?";
+    if (dialogs.MsgBox(summary,
+                       platform::vbQuestion + platform::vbYesNo + platform::vbDefaultButton2,
+                       "(DCom Configuration is Correct)") != platform::vbYes) {
+        return;
+    }
+
+    struct Correction {
+        const char* valueName;
+        std::int16_t type;
+        RegistryVariant value;
+    };
+    const std::array<Correction, 4> corrections{{
+        {"EnableDCOM", platform::REG_SZ, std::string("Y")},
+        {"EnableRemoteConnect", platform::REG_SZ, std::string("Y")},
+        {"LegacyAuthenticationLevel", platform::REG_DWORD, std::int32_t{1}},
+        {"LegacyImpersonationLevel", platform::REG_DWORD, std::int32_t{3}},
+    }};
+    std::vector<std::string> notWritten;
+    for (const Correction& correction : corrections) {
+        // The helper answers the value read back after a successful write and the
+        // empty default after a failed one.
+        const RegistryVariant written = settings::functWriteRegistryValue(
+            context.registry, HKEY_LOCAL_MACHINE, kOleWriteKey, correction.valueName,
+            correction.type, correction.value);
+        if (std::holds_alternative<std::monostate>(written)) {
+            notWritten.emplace_back(correction.valueName);
+        }
+    }
+    ShowCorrectionOutcome(dialogs, notWritten, "DCom Configuration NOT Saved");
+}
+
+}  // namespace orvel::dcom

@@ -1,0 +1,42 @@
+#pragma once
+
+// The Tools menu checks of the remote-call settings: presence and version of
+// the remote-call runtime, the enable flags, the legacy levels and the
+// protocol order, each with its two-question correction.
+
+#include <cstdint>
+#include <string>
+
+#include "settings/RegistryValues.h"
+
+namespace orvel::dcom {
+
+// Finds an entry point in the running program; nullptr when it is not there.
+using EntryPointLookup = void* (*)(const char* name);
+
+// Looks the name up among the symbols of the program and the libraries it loaded.
+void* LookupLoadedEntryPoint(const char* name);
+
+// The entry point whose presence means the remote-call runtime is linked in;
+// it answers the runtime's version text.
+inline constexpr const char* kRuntimeEntryPoint = "grpc_version_string";
+
+struct DComContext {
+    settings::RegistryContext& registry;
+    EntryPointLookup lookupEntryPoint = &LookupLoadedEntryPoint;
+};
+
+bool functDComInstalled(DComContext& context);
+// "gRPC " + the runtime's version, or "Not Installed" after a box.
+std::string functGetDComVersion(DComContext& context);
+// The version name the installed-version key of an old DCOM installation gives:
+// a name of the version table, "Unknown", or "hKey Error" when the key is missing.
+std::string functGetInstalledDComVersion(DComContext& context);
+// The low byte of the stored value, or -1 when it cannot be read.
+std::int32_t functGetLegacyAuthenticationLevel(DComContext& context);
+std::int32_t functGetLegacyImpersonationLevel(DComContext& context);
+
+void mnuToolsDComConfiguration_Click(DComContext& context);
+void mnuToolsDComProtocol_Click(DComContext& context);
+
+}  // namespace orvel::dcom
