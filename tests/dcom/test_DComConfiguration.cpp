@@ -33,9 +33,11 @@ void* FakeRuntime(const char* name) {
 
 std::string Lines(std::initializer_list<std::string_view> lines) {
     std::string text;
+    bool first = true;
     for (std::string_view line : lines) {
-        if (!text.empty()) text += '\r';
+        if (!first) text += '\r';
         text += line;
+        first = false;
     }
     return text;
 }
@@ -130,7 +132,7 @@ TEST_F(DComConfigurationTest, StoredValuesAreJudgedAsTheOldCheckDid) {
         dialogs.boxes[0].text,
         Lines({"DCom Configuration", "", "OLE32: Registered", "Version: gRPC 1.51.1", "Enabled: Y",
                "Remote Connect: N [Should be Y]", "LegacyAuthenticationLevel: None",
-               "LegacyImpersonationLevel:  49 [Should Be Impersonate (3)]", "", "",
+               "LegacyImpersonationLevel:  49 [Should Be Impersonate (3)]", "",
                "CONFIGURATION ERROR", "Do you want 'Automatic Correction' of this error ?"}));
     EXPECT_EQ(TakeSnapshot(store), before) << "No to the first question writes nothing";
 }
