@@ -1,0 +1,13 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace orvel::startup {
+
+// Why no window could be shown, or nullopt when a display (or a Qt platform
+// named in QT_QPA_PLATFORM) is there. Checked before Qt starts, so the
+// operator reads a clear message instead of Qt's abort.
+std::optional<std::string> MissingDisplayMessage();
+
+}  // namespace orvel::startup

@@ -1,0 +1,78 @@
+#pragma once
+
+// The console's start-up: administrator test, the suite server's activation
+// values, process-wide RPC security, install folders, program-wide tables,
+// settings, splash, main window, settings written back.
+
+#include <functional>
+
+#include "platform/Clock.h"
+#include "platform/Dialogs.h"
+#include "platform/FileSystem.h"
+#include "platform/ProfileFile.h"
+#include "platform/Registry.h"
+#include "platform/RpcSecurity.h"
+#include "platform/VersionInfo.h"
+#include "settings/ConsoleSettings.h"
+#include "settings/RegistryValues.h"
+#include "startup/ProgramState.h"
+
+namespace orvel::startup {
+
+inline constexpr const char* kAdministratorTestKey =
+    "SOFTWARE\\Quarlen\\OrvelConsole_AdministratorTest";
+inline constexpr const char* kServerClassIdKey = "Orvel_Server.clsOrvel_Server\\Clsid";
+inline constexpr const char* kNotFound = "Not Found";
+
+// The platform services start-up uses.
+struct StartupServices {
+    platform::Registry& registry;
+    platform::Dialogs& dialogs;
+    platform::RpcSecurity& rpcSecurity;
+    platform::ProfileFile& profile;
+    platform::FileSystem& fileSystem;
+    platform::Clock& clock;
+    const platform::VersionInfo& version;
+};
+
+// What the windows and the tables of other parts of the console contribute.
+// An empty hook is skipped.
+struct StartupHooks {
+    std::function<void(ProgramState&)> fillColourThemes;           // step 7
+    std::function<void(ProgramState&)> buildApplicationCatalogue;  // step 9
+    std::function<void(ProgramState&)> showSplash;                 // step 12, modal
+    // Step 13: creates and shows the main window, running its load. Answers
+    // false when the load ended the program (another console is running).
+    std::function<bool(ProgramState&)> showMainWindow;
+};
+
+class StartupSequence {
+  public:
+    StartupSequence(const StartupServices& services, StartupHooks hooks, ProgramState& state);
+
+    // Runs steps 1 to 15. True: the main window runs and the event loop takes
+    // over; false: the main window's load ended the program.
+    bool Run();
+
+    // The settings routines' context, for the windows' later writes.
+    settings::ConfigurationContext& Configuration() { return configuration_; }
+    settings::RegistryContext& RegistryValues() { return registryValues_; }
+
+  private:
+    void ReportDamagedStore();
+    void TestAdministrator();
+    void LookUpServerClass();
+    void PrepareServerActivation();
+    void InitializeRpcSecurity();
+    void LocateFolders();
+    void FillComponentServers();
+    void SetSettingsDefaults();
+
+    StartupServices services_;
+    StartupHooks hooks_;
+    ProgramState& state_;
+    settings::RegistryContext registryValues_;
+    settings::ConfigurationContext configuration_;
+};
+
+}  // namespace orvel::startup

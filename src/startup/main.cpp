@@ -1,0 +1,50 @@
+// Orvel_Console: builds the platform services and the program-wide state,
+// runs the start-up sequence, then the window event loop. The program takes
+// no arguments; Qt takes its own options and the rest is ignored.
+
+#include <QApplication>
+
+#include <cstdio>
+
+#include "platform/FileInstanceLock.h"
+#include "platform/IniProfileFile.h"
+#include "platform/InstallRoot.h"
+#include "platform/LinuxFileSystem.h"
+#include "platform/LinuxSystemInfo.h"
+#include "platform/ProcessRpcSecurity.h"
+#include "platform/SqliteRegistry.h"
+#include "platform/SystemClock.h"
+#include "platform/VersionInfo.h"
+#include "platform/qt/QtDialogs.h"
+#include "startup/DisplayCheck.h"
+#include "startup/InterimWindows.h"
+#include "startup/StartupSequence.h"
+
+int main(int argc, char* argv[]) {
+    using namespace orvel;
+    if (auto problem = startup::MissingDisplayMessage()) {
+        std::fprintf(stderr, "%s\n", problem->c_str());
+        return 2;
+    }
+    QApplication application(argc, argv);
+
+    const platform::VersionInfo version = platform::ProgramVersionInfo();
+    const platform::InstallRoot root = platform::LocateInstallRoot();
+    std::unique_ptr<platform::Registry> registry = platform::OpenRegistryStore(root);
+    platform::IniProfileFile profile;
+    platform::LinuxFileSystem fileSystem;
+    platform::SystemClock clock;
+    platform::LinuxSystemInfo systemInfo;
+    platform::FileInstanceLock instanceLock(platform::FileInstanceLock::DefaultLockPath(root));
+    platform::ProcessRpcSecurity rpcSecurity;
+    platform::QtDialogs dialogs(version.title);
+
+    startup::ProgramState state;
+    settings::ConfigurationContext configuration{profile, fileSystem, dialogs, clock, version};
+    startup::InterimWindows windows({dialogs, instanceLock, systemInfo, version, configuration});
+    startup::StartupSequence sequence(
+        {*registry, dialogs, rpcSecurity, profile, fileSystem, clock, version}, windows.Hooks(),
+        state);
+    if (!sequence.Run()) return 0;  // another console of this user runs
+    return application.exec();
+}
