@@ -34,9 +34,9 @@ void InterimWindows::ShowSplash() {
 
 bool InterimWindows::ShowMainWindow(ProgramState& state) {
     if (services_.instanceLock.PreviousInstance()) {
-        services_.dialogs.MsgBox("A previous instance of " + services_.version.exeName +
-                                     " is already running",
-                                 platform::vbCritical, "Previous Instance Detected");
+        services_.dialogs.MsgBox(
+            "A previous instance of " + services_.version.exeName + " is already running",
+            platform::vbCritical, "Previous Instance Detected");
         return false;
     }
     if (!mainWindow_) {

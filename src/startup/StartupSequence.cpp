@@ -42,31 +42,31 @@ bool StartupSequence::Run() {
     // 1. No window yet. A damaged registry store is said once; every lookup
     //    below then falls back to its default.
     RunStep([&] { ReportDamagedStore(); });
-    RunStep([&] { TestAdministrator(); });                 // 2
-    RunStep([&] { LookUpServerClass(); });                 // 3
-    RunStep([&] { PrepareServerActivation(); });           // 4
-    RunStep([&] { InitializeRpcSecurity(); });             // 5
-    RunStep([&] { LocateFolders(); });                     // 6
-    RunStep([&] {                                          // 7
+    RunStep([&] { TestAdministrator(); });        // 2
+    RunStep([&] { LookUpServerClass(); });        // 3
+    RunStep([&] { PrepareServerActivation(); });  // 4
+    RunStep([&] { InitializeRpcSecurity(); });    // 5
+    RunStep([&] { LocateFolders(); });            // 6
+    RunStep([&] {                                 // 7
         if (hooks_.fillColourThemes) hooks_.fillColourThemes(state_);
     });
-    RunStep([&] { FillComponentServers(); });              // 8
-    RunStep([&] {                                          // 9
+    RunStep([&] { FillComponentServers(); });  // 8
+    RunStep([&] {                              // 9
         if (hooks_.buildApplicationCatalogue) hooks_.buildApplicationCatalogue(state_);
     });
-    RunStep([&] { SetSettingsDefaults(); });               // 10
-    RunStep([&] {                                          // 11
+    RunStep([&] { SetSettingsDefaults(); });  // 10
+    RunStep([&] {                             // 11
         settings::ReadConsoleConfiguration(configuration_, state_.ConsoleSettings);
     });
-    RunStep([&] {                                          // 12
+    RunStep([&] {  // 12
         if (hooks_.showSplash) hooks_.showSplash(state_);
     });
-    bool running = true;                                   // 13
+    bool running = true;  // 13
     RunStep([&] {
         if (hooks_.showMainWindow) running = hooks_.showMainWindow(state_);
     });
     if (!running) return false;  // another console runs: no settings write
-    RunStep([&] {                                          // 14
+    RunStep([&] {                // 14
         settings::WriteConsoleConfiguration(configuration_, state_.ConsoleSettings);
     });
     return true;  // 15
@@ -84,8 +84,8 @@ void StartupSequence::ReportDamagedStore() {
 void StartupSequence::TestAdministrator() {
     platform::Registry& registry = services_.registry;
     platform::HKEY key = 0;
-    if (registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAdministratorTestKey, 0,
-                               platform::KEY_WRITE, &key) != platform::ERROR_SUCCESS) {
+    if (registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAdministratorTestKey, 0, platform::KEY_WRITE,
+                               &key) != platform::ERROR_SUCCESS) {
         if (registry.RegCreateKeyA(HKEY_LOCAL_MACHINE, kAdministratorTestKey, &key) ==
             platform::ERROR_SUCCESS) {
             state_.IsAdministrator = true;
@@ -97,9 +97,9 @@ void StartupSequence::TestAdministrator() {
     } else {
         // A key left over from an earlier run.
         registry.RegCloseKey(key);
-        state_.IsAdministrator = registry.RegDeleteKeyA(HKEY_LOCAL_MACHINE,
-                                                        kAdministratorTestKey) ==
-                                 platform::ERROR_SUCCESS;
+        state_.IsAdministrator =
+            registry.RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAdministratorTestKey) ==
+            platform::ERROR_SUCCESS;
     }
 }
 

@@ -16,7 +16,7 @@
 namespace orvel::startup::testing {
 
 class TempFolderFileSystem : public platform::FileSystem {
-public:
+  public:
     explicit TempFolderFileSystem(std::filesystem::path folder) : folder_(std::move(folder)) {}
     bool FileExists(const std::string& path) override { return real_.FileExists(path); }
     std::optional<std::string> ResolvePath(const std::string& path) override {
@@ -27,7 +27,7 @@ public:
     bool ChangeDirectory(const std::string&) override { return true; }
     std::string CurrentDirectory() override { return folder_.string(); }
 
-private:
+  private:
     std::filesystem::path folder_;
     platform::LinuxFileSystem real_;
 };
@@ -35,12 +35,12 @@ private:
 struct RegistryCall {
     std::string operation;  // "open", "create", "delete key", "set"
     platform::HKEY root = 0;
-    std::string subKey;      // or the value name for "set"
+    std::string subKey;  // or the value name for "set"
     platform::DWORD access = 0;
 };
 
 class RecordingRegistry : public platform::Registry {
-public:
+  public:
     explicit RecordingRegistry(platform::Registry& inner) : inner_(inner) {}
 
     // Answers ERROR_ACCESS_DENIED to every open for writing, create, set and delete.
@@ -86,14 +86,13 @@ public:
                                  std::string* name) override {
         return inner_.RegEnumKeyExA(key, index, name);
     }
-    platform::LONG RegEnumValueA(platform::HKEY key, platform::DWORD index,
-                                 std::string* valueName, platform::DWORD* type,
-                                 std::string* data) override {
+    platform::LONG RegEnumValueA(platform::HKEY key, platform::DWORD index, std::string* valueName,
+                                 platform::DWORD* type, std::string* data) override {
         return inner_.RegEnumValueA(key, index, valueName, type, data);
     }
     std::string StoreProblem() const override { return inner_.StoreProblem(); }
 
-private:
+  private:
     platform::Registry& inner_;
 };
 

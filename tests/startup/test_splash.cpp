@@ -51,7 +51,7 @@ TEST(SplashTest, ShortReleaseMarkerGivesAnEmptyReleaseText) {
 }
 
 class SplashClosingTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         splash.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&splash));

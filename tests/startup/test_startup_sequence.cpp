@@ -26,7 +26,7 @@ using testing::TempFolderFileSystem;
 constexpr const char* kClassId = "{6B1E2C10-4F3A-11D3-9A7C-00A0C9E5F001}";
 
 class StartupSequenceTest : public ::testing::Test {
-protected:
+  protected:
     StartupSequenceTest()
         : folder_(std::filesystem::temp_directory_path() /
                   ("orvel-startup-" + std::to_string(getpid()) + "-" +
@@ -37,17 +37,16 @@ protected:
     ~StartupSequenceTest() override { std::filesystem::remove_all(folder_); }
 
     bool RunStartup() {
-        StartupSequence sequence({registry, dialogs, rpcSecurity, profile, fileSystem, clock,
-                                  version},
-                                 hooks, state);
+        StartupSequence sequence(
+            {registry, dialogs, rpcSecurity, profile, fileSystem, clock, version}, hooks, state);
         return sequence.Run();
     }
 
     void RegisterServerClass(const std::string& classId) {
         platform::HKEY key = 0;
-        ASSERT_EQ(store.RegCreateKeyA(HKEY_CLASSES_ROOT, "Orvel_Server.clsOrvel_Server\\Clsid",
-                                      &key),
-                  platform::ERROR_SUCCESS);
+        ASSERT_EQ(
+            store.RegCreateKeyA(HKEY_CLASSES_ROOT, "Orvel_Server.clsOrvel_Server\\Clsid", &key),
+            platform::ERROR_SUCCESS);
         store.RegSetValueExA(key, "", platform::REG_SZ,
                              reinterpret_cast<const std::uint8_t*>(classId.c_str()),
                              static_cast<platform::DWORD>(classId.size() + 1));
@@ -62,8 +61,7 @@ protected:
     }
 
     // The value's type and bytes, or type 0 when it cannot be read.
-    std::pair<platform::DWORD, std::string> ReadValue(platform::HKEY root,
-                                                      const std::string& path,
+    std::pair<platform::DWORD, std::string> ReadValue(platform::HKEY root, const std::string& path,
                                                       const std::string& name) {
         platform::HKEY key = 0;
         if (store.RegOpenKeyExA(root, path, 0, platform::KEY_READ, &key) != 0) return {0, ""};
@@ -136,8 +134,7 @@ TEST_F(StartupSequenceTest, LeftoverAdministratorKeyIsRemoved) {
 
 TEST_F(StartupSequenceTest, LeftoverAdministratorKeyThatCannotBeDeletedMeansNoRights) {
     platform::HKEY key = 0;
-    store.RegCreateKeyA(HKEY_LOCAL_MACHINE,
-                        std::string(kAdministratorTestKey) + "\\Pinned", &key);
+    store.RegCreateKeyA(HKEY_LOCAL_MACHINE, std::string(kAdministratorTestKey) + "\\Pinned", &key);
     store.RegCloseKey(key);
     ExpectFirstStartBoxes();
     RunStartup();
@@ -173,8 +170,8 @@ TEST_F(StartupSequenceTest, FoundServerClassRunsAsInteractiveUserWithoutAuthenti
     auto runAs = ReadValue(HKEY_CLASSES_ROOT, appId, "RunAs");
     EXPECT_EQ(runAs.first, platform::REG_SZ);
     EXPECT_EQ(runAs.second, std::string("Interactive User", 17));
-    auto level = ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\" + appId,
-                           "AuthenticationLevel");
+    auto level =
+        ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\" + appId, "AuthenticationLevel");
     EXPECT_EQ(level.first, platform::REG_DWORD);
     EXPECT_EQ(level.second, std::string("\x01\x00\x00\x00", 4));
 
@@ -254,29 +251,29 @@ TEST_P(SecurityBoxTest, ResultChoosesTheBox) {
 
 INSTANTIATE_TEST_SUITE_P(
     Results, SecurityBoxTest,
-    ::testing::Values(
-        SecurityCase{platform::S_OK, nullptr, nullptr},
-        SecurityCase{platform::RPC_E_TOO_LATE, "Security Already Initialized",
-                     "DCom Security has already been Initialized by another\r"
-                     "      Application, or previous instance of\r"
-                     "      Orvel Control Console.\r\r"
-                     "Remote Clients may not be able to connect\r"
-                     "      if Security was not correctly set."},
-        SecurityCase{platform::RPC_E_NO_GOOD_SECURITY_PACKAGES,
-                     "Security No Good Security Package",
-                     "DCom Security could not find a 'Good Security Package'\r\r"
-                     "Remote Clients may not be able to connect\r"
-                     "      if 'Logged In' as different user on Server"},
-        SecurityCase{static_cast<platform::HRESULT>(0x80004005u), "Security Unknown Result",
-                     "DCom Security has responded with result other than sucess.\r"
-                     "CODE: 80004005\r\r"
-                     "Remote Clients may not be able to connect\r"
-                     "      if 'Logged In' as different user on Server"},
-        SecurityCase{1, "Security Unknown Result",
-                     "DCom Security has responded with result other than sucess.\r"
-                     "CODE: 1\r\r"
-                     "Remote Clients may not be able to connect\r"
-                     "      if 'Logged In' as different user on Server"}));
+    ::testing::Values(SecurityCase{platform::S_OK, nullptr, nullptr},
+                      SecurityCase{platform::RPC_E_TOO_LATE, "Security Already Initialized",
+                                   "DCom Security has already been Initialized by another\r"
+                                   "      Application, or previous instance of\r"
+                                   "      Orvel Control Console.\r\r"
+                                   "Remote Clients may not be able to connect\r"
+                                   "      if Security was not correctly set."},
+                      SecurityCase{platform::RPC_E_NO_GOOD_SECURITY_PACKAGES,
+                                   "Security No Good Security Package",
+                                   "DCom Security could not find a 'Good Security Package'\r\r"
+                                   "Remote Clients may not be able to connect\r"
+                                   "      if 'Logged In' as different user on Server"},
+                      SecurityCase{static_cast<platform::HRESULT>(0x80004005u),
+                                   "Security Unknown Result",
+                                   "DCom Security has responded with result other than sucess.\r"
+                                   "CODE: 80004005\r\r"
+                                   "Remote Clients may not be able to connect\r"
+                                   "      if 'Logged In' as different user on Server"},
+                      SecurityCase{1, "Security Unknown Result",
+                                   "DCom Security has responded with result other than sucess.\r"
+                                   "CODE: 1\r\r"
+                                   "Remote Clients may not be able to connect\r"
+                                   "      if 'Logged In' as different user on Server"}));
 
 // --- Program-wide state, hooks and settings ------------------------------------
 
@@ -380,15 +377,13 @@ TEST_F(StartupSequenceTest, FirstStartWithCreationPromptWritesTheWholeFile) {
     RunStartup();
     const std::string created = "[Orvel Console]\nCreated=12.04.2026 15:07:09\n";
     std::string titleRest = std::string(kTitleSection).substr(std::strlen("[Orvel Console]\n"));
-    EXPECT_EQ(SettingsText(),
-              created + titleRest + kConfigurationSection + kServerSections);
+    EXPECT_EQ(SettingsText(), created + titleRest + kConfigurationSection + kServerSections);
 }
 
 TEST_F(StartupSequenceTest, FirstStartDecliningTheFileStillWritesIt) {
     ExpectFirstStartBoxes(platform::vbNo);
     RunStartup();
-    EXPECT_EQ(SettingsText(),
-              std::string(kTitleSection) + kServerSections + kConfigurationSection);
+    EXPECT_EQ(SettingsText(), std::string(kTitleSection) + kServerSections + kConfigurationSection);
 }
 
 // --- Damaged registry store ------------------------------------------------------
@@ -404,8 +399,7 @@ TEST_F(StartupSequenceTest, DamagedStoreIsNamedOnceAndStartUpGoesOnWithDefaults)
     RecordingRegistry recording(broken);
     dialogs.ExpectBox("Registry Store Damaged");
     ExpectFirstStartBoxes();
-    StartupSequence sequence({recording, dialogs, rpcSecurity, profile, fileSystem, clock,
-                              version},
+    StartupSequence sequence({recording, dialogs, rpcSecurity, profile, fileSystem, clock, version},
                              hooks, state);
     EXPECT_TRUE(sequence.Run());
     EXPECT_NE(dialogs.boxes.at(0).text.find(damaged), std::string::npos)

@@ -57,7 +57,8 @@ std::vector<ButtonChoice> ButtonsFor(int style) {
                     {QMessageBox::Retry, vbRetry},
                     {QMessageBox::Ignore, vbIgnore}};
         case 3:
-            return {{QMessageBox::Yes, vbYes}, {QMessageBox::No, vbNo},
+            return {{QMessageBox::Yes, vbYes},
+                    {QMessageBox::No, vbNo},
                     {QMessageBox::Cancel, vbCancel}};
         case vbYesNo:
             return {{QMessageBox::Yes, vbYes}, {QMessageBox::No, vbNo}};

@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "startup/DisplayCheck.h"
+#include "startup/StartupTexts.h"
+
+namespace orvel::startup {
+namespace {
+
+TEST(StartupTextsTest, MainWindowCaptionFollowsTheReleaseMarker) {
+    platform::VersionInfo version = platform::ProgramVersionInfo();
+    EXPECT_EQ(MainWindowCaption(version), "Orvel Control Console   Release 7.1.0");
+    version.releaseMarker = "Quarlen_Release_Version: Release x.x.x";
+    EXPECT_EQ(MainWindowCaption(version), "Orvel Control Console  6.0.0");
+    version.releaseMarker = "Release 8";
+    EXPECT_EQ(MainWindowCaption(version), "Orvel Control Console  Release 8")
+        << "a marker without ':' is shown whole";
+}
+
+TEST(StartupTextsTest, ResultCodesInUpperCaseHexadecimal) {
+    EXPECT_EQ(HexResult(static_cast<platform::HRESULT>(0x80004005u)), "80004005");
+    EXPECT_EQ(HexResult(static_cast<platform::HRESULT>(0x8001011Au)), "8001011A");
+    EXPECT_EQ(HexResult(0x2A), "2A");
+    EXPECT_EQ(HexResult(-1), "FFFFFFFF");
+}
+
+// Sets or clears one environment variable for the life of the object.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value != nullptr) {
+            setenv(name, value, 1);
+        } else {
+            unsetenv(name);
+        }
+    }
+    ~ScopedEnv() {
+        if (old_) {
+            setenv(name_, old_->c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(DisplayCheckTest, NoDisplayGivesAClearMessage) {
+    ScopedEnv platform("QT_QPA_PLATFORM", nullptr);
+    ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
+    {
+        ScopedEnv display("DISPLAY", nullptr);
+        auto message = MissingDisplayMessage();
+        ASSERT_TRUE(message.has_value());
+        EXPECT_EQ(message->rfind("Orvel Console needs a display: set DISPLAY", 0), 0u) << *message;
+    }
+    {
+        ScopedEnv display("DISPLAY", ":987");
+        auto message = MissingDisplayMessage();
+        ASSERT_TRUE(message.has_value());
+        EXPECT_NE(message->find("\":987\""), std::string::npos) << *message;
+    }
+    ScopedEnv offscreen("QT_QPA_PLATFORM", "offscreen");
+    EXPECT_FALSE(MissingDisplayMessage().has_value());
+}
+
+}  // namespace
+}  // namespace orvel::startup
