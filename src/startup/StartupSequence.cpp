@@ -34,9 +34,7 @@ StartupSequence::StartupSequence(const StartupServices& services, StartupHooks h
     : services_(services),
       hooks_(std::move(hooks)),
       state_(state),
-      registryValues_{services.registry, services.dialogs},
-      configuration_{services.profile, services.fileSystem, services.dialogs, services.clock,
-                     services.version} {}
+      registryValues_{services.registry, services.dialogs} {}
 
 bool StartupSequence::Run() {
     // 1. No window yet. A damaged registry store is said once; every lookup
@@ -56,7 +54,7 @@ bool StartupSequence::Run() {
     });
     RunStep([&] { SetSettingsDefaults(); });  // 10
     RunStep([&] {                             // 11
-        settings::ReadConsoleConfiguration(configuration_, state_.ConsoleSettings);
+        settings::ReadConsoleConfiguration(services_.configuration, state_.ConsoleSettings);
     });
     RunStep([&] {  // 12
         if (hooks_.showSplash) hooks_.showSplash(state_);
@@ -67,7 +65,7 @@ bool StartupSequence::Run() {
     });
     if (!running) return false;  // another console runs: no settings write
     RunStep([&] {                // 14
-        settings::WriteConsoleConfiguration(configuration_, state_.ConsoleSettings);
+        settings::WriteConsoleConfiguration(services_.configuration, state_.ConsoleSettings);
     });
     return true;  // 15
 }
@@ -144,7 +142,7 @@ void StartupSequence::InitializeRpcSecurity() {
         case platform::RPC_E_TOO_LATE:
             dialogs.MsgBox(std::string("DCom Security has already been Initialized by another") +
                                CR + kIndent + "Application, or previous instance of" + CR +
-                               kIndent + services_.version.comments + "." + CR + CR +
+                               kIndent + services_.configuration.version.comments + "." + CR + CR +
                                "Remote Clients may not be able to connect" + CR + kIndent +
                                "if Security was not correctly set.",
                            platform::vbInformation, "Security Already Initialized");

@@ -6,13 +6,9 @@
 
 #include <functional>
 
-#include "platform/Clock.h"
 #include "platform/Dialogs.h"
-#include "platform/FileSystem.h"
-#include "platform/ProfileFile.h"
 #include "platform/Registry.h"
 #include "platform/RpcSecurity.h"
-#include "platform/VersionInfo.h"
 #include "settings/ConsoleSettings.h"
 #include "settings/RegistryValues.h"
 #include "startup/ProgramState.h"
@@ -24,15 +20,13 @@ inline constexpr const char* kAdministratorTestKey =
 inline constexpr const char* kServerClassIdKey = "Orvel_Server.clsOrvel_Server\\Clsid";
 inline constexpr const char* kNotFound = "Not Found";
 
-// The platform services start-up uses.
+// The platform services start-up uses. The settings context is the
+// program's one, shared with the windows that write the settings later.
 struct StartupServices {
     platform::Registry& registry;
     platform::Dialogs& dialogs;
     platform::RpcSecurity& rpcSecurity;
-    platform::ProfileFile& profile;
-    platform::FileSystem& fileSystem;
-    platform::Clock& clock;
-    const platform::VersionInfo& version;
+    settings::ConfigurationContext& configuration;
 };
 
 // What the windows and the tables of other parts of the console contribute.
@@ -54,8 +48,7 @@ class StartupSequence {
     // over; false: the main window's load ended the program.
     bool Run();
 
-    // The settings routines' context, for the windows' later writes.
-    settings::ConfigurationContext& Configuration() { return configuration_; }
+    // The registry helpers' context, for the windows' later use.
     settings::RegistryContext& RegistryValues() { return registryValues_; }
 
   private:
@@ -72,7 +65,6 @@ class StartupSequence {
     StartupHooks hooks_;
     ProgramState& state_;
     settings::RegistryContext registryValues_;
-    settings::ConfigurationContext configuration_;
 };
 
 }  // namespace orvel::startup

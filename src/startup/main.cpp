@@ -42,9 +42,8 @@ int main(int argc, char* argv[]) {
     startup::ProgramState state;
     settings::ConfigurationContext configuration{profile, fileSystem, dialogs, clock, version};
     startup::InterimWindows windows({dialogs, instanceLock, systemInfo, version, configuration});
-    startup::StartupSequence sequence(
-        {*registry, dialogs, rpcSecurity, profile, fileSystem, clock, version}, windows.Hooks(),
-        state);
+    startup::StartupSequence sequence({*registry, dialogs, rpcSecurity, configuration},
+                                      windows.Hooks(), state);
     if (!sequence.Run()) return 0;  // another console of this user runs
     return application.exec();
 }

@@ -37,8 +37,7 @@ class StartupSequenceTest : public ::testing::Test {
     ~StartupSequenceTest() override { std::filesystem::remove_all(folder_); }
 
     bool RunStartup() {
-        StartupSequence sequence(
-            {registry, dialogs, rpcSecurity, profile, fileSystem, clock, version}, hooks, state);
+        StartupSequence sequence({registry, dialogs, rpcSecurity, configuration}, hooks, state);
         return sequence.Run();
     }
 
@@ -97,6 +96,7 @@ class StartupSequenceTest : public ::testing::Test {
     TempFolderFileSystem fileSystem;
     fakes::FakeClock clock;
     platform::VersionInfo version = platform::ProgramVersionInfo();
+    settings::ConfigurationContext configuration{profile, fileSystem, dialogs, clock, version};
     StartupHooks hooks;
     ProgramState state;
 };
@@ -188,7 +188,7 @@ TEST_F(StartupSequenceTest, FoundServerClassRunsAsInteractiveUserWithoutAuthenti
 }
 
 TEST_F(StartupSequenceTest, AnyTextButNotFoundCountsAsFound) {
-    for (const std::string classId : {std::string(""), std::string("not found")}) {
+    for (const std::string& classId : {std::string(""), std::string("not found")}) {
         SCOPED_TRACE("class id \"" + classId + "\"");
         RegisterServerClass(classId);
         registry.calls.clear();
@@ -399,8 +399,7 @@ TEST_F(StartupSequenceTest, DamagedStoreIsNamedOnceAndStartUpGoesOnWithDefaults)
     RecordingRegistry recording(broken);
     dialogs.ExpectBox("Registry Store Damaged");
     ExpectFirstStartBoxes();
-    StartupSequence sequence({recording, dialogs, rpcSecurity, profile, fileSystem, clock, version},
-                             hooks, state);
+    StartupSequence sequence({recording, dialogs, rpcSecurity, configuration}, hooks, state);
     EXPECT_TRUE(sequence.Run());
     EXPECT_NE(dialogs.boxes.at(0).text.find(damaged), std::string::npos)
         << dialogs.boxes.at(0).text;
