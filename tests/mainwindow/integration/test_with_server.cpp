@@ -1,0 +1,125 @@
+// The main window against a real Orvel_Server with real component processes.
+
+#include <signal.h>
+
+#include <chrono>
+
+#include "MainWindowFixture.h"
+#include "SuiteServerHarness.h"
+
+namespace orvel::mainwindow::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+class WithServer : public MainWindowTest {
+protected:
+    WithServer() {
+        for (int slot = 0; slot < 20; ++slot) {
+            if (suite::IsUsedSlot(slot)) programs[slot] = harness.InstallComponent(slot);
+        }
+        harness.StartServer();
+        factoryInUse = harness.MakeFactory(orvel::testing::FreeTcpPort(), kDeadline);
+        context = std::make_unique<MainWindowContext>(MainWindowContext{
+            settings, dialogs, clock, windows, instanceLock, *factoryInUse, files, version,
+            table, catalogue, themes, true});
+        context->configureComputer = [this](std::int16_t role) {
+            ApplyRoleHostKinds(table, settings, role);
+        };
+    }
+    ~WithServer() override {
+        window.reset();
+        factoryInUse.reset();
+    }
+
+    bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
+        return harness.dispatcher.RunUntil(done, limit);
+    }
+    bool AllUsedRowsShow(const QString& caption) {
+        for (int slot = 0; slot < 20; ++slot) {
+            if (suite::IsUsedSlot(slot) && Panel(slot)->text() != caption) return false;
+        }
+        return true;
+    }
+
+    static constexpr std::chrono::milliseconds kDeadline{400};
+    orvel::testing::SuiteServerHarness harness;
+    std::unique_ptr<server::GrpcSuiteServerFactory> factoryInUse;
+    std::map<int, std::string> programs;
+};
+
+TEST_F(WithServer, ConnectStartAllKilledComponentGoesOffLineDisconnect) {
+    auto& w = Loaded();
+    w.cmdServerOrvelHost_Click();
+    ASSERT_TRUE(w.Connected()) << harness.ServerLog();
+    EXPECT_EQ(w.LocalClientNumber(), 1);
+    EXPECT_EQ(w.RemoteClientNumber(), 2);
+    // The slots every local connection starts come up; the others stay off line.
+    EXPECT_TRUE(RunUntil([&] { return Panel(3)->text() == "LOCAL"; }));
+    EXPECT_TRUE(RunUntil([&] { return Panel(5)->text() == "LOCAL"; }));
+    EXPECT_EQ(Panel(0)->text(), "Off Line");
+    EXPECT_EQ(Find<QLabel>("lblOrvelServerOS")->text().left(6), "WINNT ");
+
+    w.cmdServerConnect_Click();
+    EXPECT_TRUE(RunUntil([&] { return AllUsedRowsShow("LOCAL"); }));
+
+    // A component killed outside the console shows "Off Line" through the change event.
+    auto pids = orvel::testing::ProcessesRunning(programs[9]);
+    ASSERT_EQ(pids.size(), 1u);
+    kill(pids[0], SIGKILL);
+    EXPECT_TRUE(RunUntil([&] { return Panel(9)->text() == "Off Line"; }));
+
+    w.cmdServerDisconnect_Click();
+    EXPECT_TRUE(RunUntil([&] { return AllUsedRowsShow("Off Line"); }));
+
+    w.cmdServerOrvelHost_Click();
+    EXPECT_FALSE(w.Connected());
+    EXPECT_EQ(Panel(3)->text(), "");
+    EXPECT_EQ(Button("cmdServerOrvelHost")->text(), "Co&nnect");
+}
+
+TEST_F(WithServer, StoppedServerCostsOneDeadlineAndReconnectWorksAfterwards) {
+    auto& w = Loaded();
+    w.cmdServerOrvelHost_Click();
+    ASSERT_TRUE(w.Connected());
+    RunUntil([&] { return Panel(3)->text() == "LOCAL"; });
+
+    kill(harness.serverPid, SIGSTOP);
+    const auto start = std::chrono::steady_clock::now();
+    w.RefreshServerList();
+    const auto spent = std::chrono::steady_clock::now() - start;
+    // One deadline, not one per call (the list makes some fifty calls).
+    EXPECT_LT(spent, 3 * kDeadline);
+    EXPECT_EQ(Panel(0)->text(), "DCom Error");
+    const auto tickStart = std::chrono::steady_clock::now();
+    for (int tick = 0; tick < 11; ++tick) w.tmrTimer_Timer();
+    EXPECT_LT(std::chrono::steady_clock::now() - tickStart, kDeadline);
+
+    kill(harness.serverPid, SIGCONT);
+    w.cmdServerOrvelHost_Click();  // disconnect: quiet, no box
+    EXPECT_FALSE(w.Connected());
+    clock.Advance(6s);
+    w.cmdServerOrvelHost_Click();
+    EXPECT_TRUE(w.Connected());
+    EXPECT_TRUE(RunUntil([&] { return Panel(3)->text() == "LOCAL"; }));
+}
+
+TEST_F(WithServer, DeadServerNeverFreezesTheWindowNorCrashesIt) {
+    auto& w = Loaded();
+    w.cmdServerOrvelHost_Click();
+    ASSERT_TRUE(w.Connected());
+    harness.StopServer();
+    const auto start = std::chrono::steady_clock::now();
+    w.RefreshServerList();
+    for (int tick = 0; tick < 11; ++tick) w.tmrTimer_Timer();
+    harness.dispatcher.RunPending();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3 * kDeadline);
+    harness.StartServer();
+    w.cmdServerOrvelHost_Click();
+    clock.Advance(6s);
+    w.cmdServerOrvelHost_Click();
+    EXPECT_TRUE(w.Connected());
+}
+
+}  // namespace
+}  // namespace orvel::mainwindow::testing
