@@ -6,6 +6,7 @@
 
 #include "MainWindowFixture.h"
 #include "SuiteServerHarness.h"
+#include "suite/SuiteServerSettings.h"
 
 namespace orvel::mainwindow::testing {
 namespace {
@@ -18,6 +19,8 @@ protected:
         for (int slot = 0; slot < 20; ++slot) {
             if (suite::IsUsedSlot(slot)) programs[slot] = harness.InstallComponent(slot);
         }
+        harness.SetString(platform::HKEY_LOCAL_MACHINE, std::string(suite::kActiveSetKey),
+                          std::string(suite::kActiveSetValue), "Studio A");
         harness.StartServer();
         factoryInUse = harness.MakeFactory(orvel::testing::FreeTcpPort(), kDeadline);
         context = std::make_unique<MainWindowContext>(MainWindowContext{
