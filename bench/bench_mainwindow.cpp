@@ -1,0 +1,109 @@
+// The main window's server work against a real Orvel_Server over its unix
+// socket: the full row refresh, the poll tick over its eleven-tick cycle and
+// its heaviest phase (5), connected in local mode.
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+
+#include "MainWindowFixture.h"
+#include "SuiteServerHarness.h"
+#include "suite/SuiteServerSettings.h"
+
+namespace {
+
+using namespace orvel;
+using mainwindow::testing::TitleWindows;
+
+// One connected console, shared by every benchmark.
+struct Console {
+    Console() {
+        for (int slot = 0; slot < 20; ++slot) {
+            if (suite::IsUsedSlot(slot)) harness.InstallComponent(slot);
+        }
+        harness.SetString(platform::HKEY_LOCAL_MACHINE, std::string(suite::kActiveSetKey),
+                          std::string(suite::kActiveSetValue), "Studio A");
+        harness.StartServer();
+        status::FillComponentServerTable(table, harness.suiteFolder + "/");
+        launcher::FillApplicationRows(catalogue, harness.suiteFolder + "/", "/corvane/bin/",
+                                      "Shaper.exe");
+        mainwindow::FillColourThemes(themes);
+        settings.LocalServerSelected = true;
+        dialogs.AllowUnexpected(true);
+        context = std::make_unique<mainwindow::MainWindowContext>(mainwindow::MainWindowContext{
+            settings, dialogs, clock, windows, instanceLock, harness.Factory(), files, version,
+            table, catalogue, themes, true});
+        context->configureComputer = [this](std::int16_t role) {
+            mainwindow::testing::ApplyRoleHostKinds(table, settings, role);
+        };
+        window = std::make_unique<mainwindow::frmMain>(*context);
+        window->Timer()->stop();
+        window->Load();
+        window->cmdServerOrvelHost_Click();
+        harness.dispatcher.RunUntil([] { return false; }, std::chrono::milliseconds(300));
+    }
+    ~Console() {
+        window.reset();
+        context.reset();
+    }
+
+    orvel::testing::SuiteServerHarness harness;
+    status::ComponentServerTable table;
+    launcher::ApplicationCatalogue catalogue;
+    mainwindow::ColourThemes themes;
+    platform::VersionInfo version = platform::ProgramVersionInfo();
+    settings::ConsoleSettings settings;
+    fakes::FakeDialogs dialogs;
+    fakes::FakeClock clock;
+    TitleWindows windows;
+    fakes::FakeInstanceLock instanceLock;
+    mainwindow::testing::NoFiles files;
+    std::unique_ptr<mainwindow::MainWindowContext> context;
+    std::unique_ptr<mainwindow::frmMain> window;
+};
+
+Console* console = nullptr;
+
+void BM_RefreshServerList(benchmark::State& state) {
+    for (auto _ : state) {
+        console->window->RefreshServerList();
+        console->harness.dispatcher.RunPending();
+    }
+}
+BENCHMARK(BM_RefreshServerList)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// One tick, averaged over whole eleven-tick cycles.
+void BM_PollTick(benchmark::State& state) {
+    for (auto _ : state) {
+        console->window->tmrTimer_Timer();
+        console->harness.dispatcher.RunPending();
+    }
+}
+BENCHMARK(BM_PollTick)->Unit(benchmark::kMicrosecond)->Iterations(1100)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// Phase 5: the tick that stops unneeded components (nothing to stop here, so
+// it asks every slot's status).
+void BM_PollPhaseFive(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        while (console->window->TickCounter() != 4) console->window->tmrTimer_Timer();
+        state.ResumeTiming();
+        console->window->tmrTimer_Timer();
+    }
+}
+BENCHMARK(BM_PollPhaseFive)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    Console shared;
+    // Keep every component running so no phase 5 stops anything.
+    for (auto& entry : shared.table) entry.blnKeepRunning = true;
+    console = &shared;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
