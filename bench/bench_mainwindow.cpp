@@ -81,8 +81,8 @@ void BM_PollTick(benchmark::State& state) {
 }
 BENCHMARK(BM_PollTick)->Unit(benchmark::kMicrosecond)->Iterations(1100)->Repetitions(5)->ReportAggregatesOnly(true);
 
-// Phase 5: the tick that stops unneeded components (nothing to stop here, so
-// it asks every slot's status).
+// Phase 5: the tick that looks for unneeded components (every slot's status
+// and the catalogue's windows).
 void BM_PollPhaseFive(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
@@ -100,8 +100,8 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     benchmark::Initialize(&argc, argv);
     Console shared;
-    // Keep every component running so no phase 5 stops anything.
-    for (auto& entry : shared.table) entry.blnKeepRunning = true;
+    // The first phase 5 stops what the connection started locally; after that
+    // every phase 5 asks each slot's status and stops nothing.
     console = &shared;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
