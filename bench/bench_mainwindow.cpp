@@ -70,7 +70,10 @@ void BM_RefreshServerList(benchmark::State& state) {
         console->harness.dispatcher.RunPending();
     }
 }
-BENCHMARK(BM_RefreshServerList)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_RefreshServerList)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 // One tick, averaged over whole eleven-tick cycles.
 void BM_PollTick(benchmark::State& state) {
@@ -79,7 +82,11 @@ void BM_PollTick(benchmark::State& state) {
         console->harness.dispatcher.RunPending();
     }
 }
-BENCHMARK(BM_PollTick)->Unit(benchmark::kMicrosecond)->Iterations(1100)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_PollTick)
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(1100)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 // Phase 5: the tick that looks for unneeded components (every slot's status
 // and the catalogue's windows).
@@ -91,7 +98,10 @@ void BM_PollPhaseFive(benchmark::State& state) {
         console->window->tmrTimer_Timer();
     }
 }
-BENCHMARK(BM_PollPhaseFive)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_PollPhaseFive)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 }  // namespace
 

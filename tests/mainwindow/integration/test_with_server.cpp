@@ -14,7 +14,7 @@ namespace {
 using namespace std::chrono_literals;
 
 class WithServer : public MainWindowTest {
-protected:
+  protected:
     WithServer() {
         for (int slot = 0; slot < 20; ++slot) {
             if (suite::IsUsedSlot(slot)) programs[slot] = harness.InstallComponent(slot);
@@ -23,9 +23,9 @@ protected:
                           std::string(suite::kActiveSetValue), "Studio A");
         harness.StartServer();
         factoryInUse = harness.MakeFactory(orvel::testing::FreeTcpPort(), kDeadline);
-        context = std::make_unique<MainWindowContext>(MainWindowContext{
-            settings, dialogs, clock, windows, instanceLock, *factoryInUse, files, version,
-            table, catalogue, themes, true});
+        context = std::make_unique<MainWindowContext>(
+            MainWindowContext{settings, dialogs, clock, windows, instanceLock, *factoryInUse, files,
+                              version, table, catalogue, themes, true});
         context->configureComputer = [this](std::int16_t role) {
             ApplyRoleHostKinds(table, settings, role);
         };
