@@ -1,0 +1,68 @@
+#pragma once
+
+// The registry kept in one SQLite file. The file holds HKEY_LOCAL_MACHINE;
+// HKEY_CLASSES_ROOT is the view of HKEY_LOCAL_MACHINE\SOFTWARE\Classes.
+// HKEY_CURRENT_USER has no keys here: opening under it answers 2, writing 5.
+//
+// Key paths and value names are compared without regard to ASCII letter case
+// and keep the spelling they were created with. A value is its type code and
+// its bytes exactly as written.
+//
+// Writing is the file's right: a process that cannot write the store file (or
+// its folder) opens keys for reading only; asking for write access or creating
+// answers 5. A store file that is not a healthy registry store is never
+// written: StoreProblem() names it and every operation fails.
+
+#include <memory>
+#include <string>
+
+#include "platform/InstallRoot.h"
+#include "platform/Registry.h"
+
+namespace orvel::platform {
+
+// Results the store adds to those of Registry.h.
+inline constexpr LONG ERROR_DISK_FULL = 112;
+inline constexpr LONG ERROR_BUSY = 170;  // another writer held the store too long
+inline constexpr LONG ERROR_REGISTRY_IO_FAILED =
+    1016;                                        // the store file could not be read or written
+inline constexpr LONG ERROR_KEY_DELETED = 1018;  // the key of this handle was deleted
+
+class SqliteRegistry final : public Registry {
+  public:
+    // storePath ":memory:" keeps a private store in memory (tests). A missing
+    // file is created with its folder when this process may write there.
+    explicit SqliteRegistry(const std::string& storePath);
+    ~SqliteRegistry() override;
+    SqliteRegistry(const SqliteRegistry&) = delete;
+    SqliteRegistry& operator=(const SqliteRegistry&) = delete;
+
+    LONG RegOpenKeyExA(HKEY key, std::string_view subKey, DWORD options, DWORD samDesired,
+                       HKEY* result) override;
+    LONG RegCreateKeyA(HKEY key, std::string_view subKey, HKEY* result) override;
+    LONG RegQueryValueExA(HKEY key, std::string_view valueName, DWORD* type, std::uint8_t* data,
+                          DWORD* dataSize) override;
+    LONG RegSetValueExA(HKEY key, std::string_view valueName, DWORD type, const std::uint8_t* data,
+                        DWORD dataSize) override;
+    LONG RegDeleteValueA(HKEY key, std::string_view valueName) override;
+    LONG RegDeleteKeyA(HKEY key, std::string_view subKey) override;
+    LONG RegCloseKey(HKEY key) override;
+    LONG RegEnumKeyExA(HKEY key, DWORD index, std::string* name) override;
+    LONG RegEnumValueA(HKEY key, DWORD index, std::string* valueName, DWORD* type,
+                       std::string* data) override;
+    std::string StoreProblem() const override;
+
+    // Whether this process may write the store (decided when it was opened).
+    bool CanWrite() const;
+    // SQLite's own consistency check of the whole file: "ok", or its first complaint.
+    std::string CheckIntegrity();
+
+  private:
+    class Store;
+    std::unique_ptr<Store> store_;
+};
+
+// The registry store of an installation; every program opens it this way.
+std::unique_ptr<Registry> OpenRegistryStore(const InstallRoot& root);
+
+}  // namespace orvel::platform
