@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
 #include <string_view>
 #include <vector>
 
@@ -101,9 +102,12 @@ std::string functGetDComVersion(DComContext& context) {
     }
     // The operating-system and installed-version steps of the old platform do not
     // apply: the runtime linked into the programs names its own version.
-    using VersionFunction = const char* (*)();
-    const auto version = reinterpret_cast<VersionFunction>(entryPoint);
-    const char* text = version();
+    if (void* release = context.lookupEntryPoint(kRuntimeReleaseEntryPoint)) {
+        using ReleaseFunction = std::string (*)();
+        return std::string(kRuntimeVersionPrefix) + reinterpret_cast<ReleaseFunction>(release)();
+    }
+    using CoreFunction = const char* (*)();
+    const char* text = reinterpret_cast<CoreFunction>(entryPoint)();
     return std::string(kRuntimeVersionPrefix) + (text != nullptr ? text : "");
 }
 
@@ -136,7 +140,9 @@ std::int32_t functGetLegacyImpersonationLevel(DComContext& context) {
     return ReadLegacyLevel(context, "LegacyImpersonationLevel");
 }
 
-void mnuToolsDComConfiguration_Click(DComContext& context) {
+namespace {
+
+void RunConfigurationCheck(DComContext& context) {
     platform::Dialogs& dialogs = context.registry.dialogs;
     std::string report = std::string("DCom Configuration") + CR;
     bool correct = true;
@@ -252,6 +258,17 @@ void mnuToolsDComConfiguration_Click(DComContext& context) {
         }
     }
     ShowCorrectionOutcome(dialogs, notWritten, "DCom Configuration NOT Saved");
+}
+
+}  // namespace
+
+void mnuToolsDComConfiguration_Click(DComContext& context) {
+    // An unexpected failure (the store lost, memory exhausted) ends the check at
+    // once, as the old command did, instead of escaping into the window's event loop.
+    try {
+        RunConfigurationCheck(context);
+    } catch (const std::exception&) {
+    }
 }
 
 }  // namespace orvel::dcom

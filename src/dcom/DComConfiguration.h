@@ -20,6 +20,9 @@ void* LookupLoadedEntryPoint(const char* name);
 // The entry point whose presence means the remote-call runtime is linked in;
 // it answers the runtime's version text.
 inline constexpr const char* kRuntimeEntryPoint = "grpc_version_string";
+// The runtime's release version, std::string grpc::Version(), present when its C++
+// library is loaded (the entry point above names only the core library's version).
+inline constexpr const char* kRuntimeReleaseEntryPoint = "_ZN4grpc7VersionB5cxx11Ev";
 
 struct DComContext {
     settings::RegistryContext& registry;
@@ -27,7 +30,8 @@ struct DComContext {
 };
 
 bool functDComInstalled(DComContext& context);
-// "gRPC " + the runtime's version, or "Not Installed" after a box.
+// "gRPC " + the runtime's release version (or its core version when only the core
+// library is loaded), or "Not Installed" after a box.
 std::string functGetDComVersion(DComContext& context);
 // The version name the installed-version key of an old DCOM installation gives:
 // a name of the version table, "Unknown", or "hKey Error" when the key is missing.

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cctype>
+#include <exception>
 
 #include "dcom/DComConfiguration.h"
 #include "dcom/DComTexts.h"
@@ -72,7 +73,9 @@ void MoveTcpEntryFirst(std::vector<std::string>& entries) {
     }
 }
 
-void mnuToolsDComProtocol_Click(DComContext& context) {
+namespace {
+
+void RunProtocolCheck(DComContext& context) {
     platform::Dialogs& dialogs = context.registry.dialogs;
     const settings::RegistryVariant stored = settings::functGetRegistryValue(
         context.registry, platform::HKEY_LOCAL_MACHINE, kRpcKey, kProtocolsValue,
@@ -117,6 +120,16 @@ void mnuToolsDComProtocol_Click(DComContext& context) {
     std::vector<std::string> notWritten;
     if (std::holds_alternative<std::monostate>(written)) notWritten.emplace_back(kProtocolsValue);
     ShowCorrectionOutcome(dialogs, notWritten, "DCom Protocol NOT Saved");
+}
+
+}  // namespace
+
+void mnuToolsDComProtocol_Click(DComContext& context) {
+    // An unexpected failure ends the check at once, without a message.
+    try {
+        RunProtocolCheck(context);
+    } catch (const std::exception&) {
+    }
 }
 
 }  // namespace orvel::dcom

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Registry.h"
 
@@ -130,6 +131,51 @@ class ReadOnlyRegistry final : public Registry {
     }
     LONG RegDeleteValueA(HKEY, std::string_view) override { return ERROR_ACCESS_DENIED; }
     LONG RegDeleteKeyA(HKEY, std::string_view) override { return ERROR_ACCESS_DENIED; }
+    LONG RegCloseKey(HKEY key) override { return store_.RegCloseKey(key); }
+    LONG RegEnumKeyExA(HKEY key, DWORD index, std::string* name) override {
+        return store_.RegEnumKeyExA(key, index, name);
+    }
+    LONG RegEnumValueA(HKEY key, DWORD index, std::string* valueName, DWORD* type,
+                       std::string* data) override {
+        return store_.RegEnumValueA(key, index, valueName, type, data);
+    }
+    std::string StoreProblem() const override { return store_.StoreProblem(); }
+
+  private:
+    Registry& store_;
+};
+
+// The store failing unexpectedly (an exception, as a lost store or memory would
+// raise): on deleting one key, or on every value query.
+class FailingRegistry final : public Registry {
+  public:
+    explicit FailingRegistry(Registry& store) : store_(store) {}
+    std::string failingDeleteKey;
+    bool failQueries = false;
+
+    LONG RegOpenKeyExA(HKEY key, std::string_view subKey, DWORD options, DWORD samDesired,
+                       HKEY* result) override {
+        return store_.RegOpenKeyExA(key, subKey, options, samDesired, result);
+    }
+    LONG RegCreateKeyA(HKEY key, std::string_view subKey, HKEY* result) override {
+        return store_.RegCreateKeyA(key, subKey, result);
+    }
+    LONG RegQueryValueExA(HKEY key, std::string_view valueName, DWORD* type, std::uint8_t* data,
+                          DWORD* dataSize) override {
+        if (failQueries) throw std::runtime_error("store lost");
+        return store_.RegQueryValueExA(key, valueName, type, data, dataSize);
+    }
+    LONG RegSetValueExA(HKEY key, std::string_view valueName, DWORD type, const std::uint8_t* data,
+                        DWORD dataSize) override {
+        return store_.RegSetValueExA(key, valueName, type, data, dataSize);
+    }
+    LONG RegDeleteValueA(HKEY key, std::string_view valueName) override {
+        return store_.RegDeleteValueA(key, valueName);
+    }
+    LONG RegDeleteKeyA(HKEY key, std::string_view subKey) override {
+        if (subKey == failingDeleteKey) throw std::runtime_error("store lost");
+        return store_.RegDeleteKeyA(key, subKey);
+    }
     LONG RegCloseKey(HKEY key) override { return store_.RegCloseKey(key); }
     LONG RegEnumKeyExA(HKEY key, DWORD index, std::string* name) override {
         return store_.RegEnumKeyExA(key, index, name);

@@ -1,6 +1,6 @@
 // The configuration check of the remote-call settings, against the real registry store.
 
-#include <grpc/grpc.h>
+#include <grpcpp/grpcpp.h>
 #include <gtest/gtest.h>
 
 #include "FakeDialogs.h"
@@ -178,7 +178,7 @@ TEST_F(DComConfigurationTest, MissingRuntimeIsReportedAlone) {
 TEST_F(DComConfigurationTest, VersionComesFromTheRuntimeInThisProgram) {
     context.lookupEntryPoint = &LookupLoadedEntryPoint;
     EXPECT_TRUE(functDComInstalled(context));
-    EXPECT_EQ(functGetDComVersion(context), std::string("gRPC ") + grpc_version_string());
+    EXPECT_EQ(functGetDComVersion(context), "gRPC " + grpc::Version());
 
     context.lookupEntryPoint = &NoRuntime;
     EXPECT_FALSE(functDComInstalled(context));

@@ -136,6 +136,18 @@ TEST_F(DComProtocolTest, FailedWriteIsReportedInsteadOfTheRebootNotice) {
     EXPECT_EQ(TakeSnapshot(store), before);
 }
 
+TEST_F(DComProtocolTest, StoreFailureEndsBothChecksQuietly) {
+    SeedList(MultiSz({"ncadg_ip_udp", "ncacn_ip_tcp"}));
+    Seed(store, HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Ole", "EnableDCOM", REG_SZ, Sz("Y"));
+    FailingRegistry failing{store};
+    failing.failQueries = true;
+    settings::RegistryContext failingRegistry{failing, dialogs};
+    DComContext failingContext{failingRegistry};
+    EXPECT_NO_THROW(mnuToolsDComProtocol_Click(failingContext));
+    EXPECT_NO_THROW(mnuToolsDComConfiguration_Click(failingContext));
+    EXPECT_TRUE(dialogs.boxes.empty());
+}
+
 TEST(MachineDefaults, FreshStoreGetsTheOldPlatformsDefaults) {
     SqliteRegistry store{":memory:"};
     ASSERT_EQ(suite::WriteMissingMachineDefaults(store), ERROR_SUCCESS);

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
-
 #include "FakeDialogs.h"
 #include "RegistryTestSupport.h"
 #include "dcom/ServerRegistration.h"
@@ -164,50 +162,9 @@ TEST_F(ServerRegistrationTest, WithoutWriteRightsNothingIsWrittenAndNothingShown
     EXPECT_EQ(table[0].intHostKind, 1);
 }
 
-// A store that fails unexpectedly while one key is being removed.
-class FailingRegistry final : public Registry {
-  public:
-    FailingRegistry(Registry& store, std::string failingKey)
-        : store_(store), failingKey_(std::move(failingKey)) {}
-    LONG RegOpenKeyExA(HKEY key, std::string_view subKey, DWORD options, DWORD samDesired,
-                       HKEY* result) override {
-        return store_.RegOpenKeyExA(key, subKey, options, samDesired, result);
-    }
-    LONG RegCreateKeyA(HKEY key, std::string_view subKey, HKEY* result) override {
-        return store_.RegCreateKeyA(key, subKey, result);
-    }
-    LONG RegQueryValueExA(HKEY key, std::string_view valueName, DWORD* type, std::uint8_t* data,
-                          DWORD* dataSize) override {
-        return store_.RegQueryValueExA(key, valueName, type, data, dataSize);
-    }
-    LONG RegSetValueExA(HKEY key, std::string_view valueName, DWORD type, const std::uint8_t* data,
-                        DWORD dataSize) override {
-        return store_.RegSetValueExA(key, valueName, type, data, dataSize);
-    }
-    LONG RegDeleteValueA(HKEY key, std::string_view valueName) override {
-        return store_.RegDeleteValueA(key, valueName);
-    }
-    LONG RegDeleteKeyA(HKEY key, std::string_view subKey) override {
-        if (subKey == failingKey_) throw std::runtime_error("store lost");
-        return store_.RegDeleteKeyA(key, subKey);
-    }
-    LONG RegCloseKey(HKEY key) override { return store_.RegCloseKey(key); }
-    LONG RegEnumKeyExA(HKEY key, DWORD index, std::string* name) override {
-        return store_.RegEnumKeyExA(key, index, name);
-    }
-    LONG RegEnumValueA(HKEY key, DWORD index, std::string* valueName, DWORD* type,
-                       std::string* data) override {
-        return store_.RegEnumValueA(key, index, valueName, type, data);
-    }
-    std::string StoreProblem() const override { return store_.StoreProblem(); }
-
-  private:
-    Registry& store_;
-    std::string failingKey_;
-};
-
 TEST_F(ServerRegistrationTest, UnexpectedErrorEndsOneEntryWithABoxAndTheNextGoesOn) {
-    FailingRegistry failing{store, "CLSID\\" + table[0].strClassId + "\\_LocalServer32"};
+    FailingRegistry failing{store};
+    failing.failingDeleteKey = "CLSID\\" + table[0].strClassId + "\\_LocalServer32";
     settings::RegistryContext failingRegistry{failing, dialogs};
     RegistrationContext failingContext{failingRegistry, table, consoleSettings, orvelPath};
     dialogs.ExpectBox("RegisterAsRemote (5)");
