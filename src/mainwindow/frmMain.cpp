@@ -316,6 +316,7 @@ void frmMain::SetStatusPanel(const char* key, const std::string& text, const std
 bool frmMain::Load() {
     auto& settings = context_.settings;
     if (context_.instanceLock.PreviousInstance()) {
+        previousInstance_ = true;
         context_.dialogs.MsgBox(
             "A previous instance of " + context_.version.exeName + " is already running",
             vbCritical, "Previous Instance Detected");
@@ -420,7 +421,7 @@ void frmMain::closeEvent(QCloseEvent* event) {
 }
 
 void frmMain::Unload() {
-    if (unloaded_) return;
+    if (unloaded_ || previousInstance_) return;
     unloaded_ = true;
     UnloadWaitWindow();
     if (remote_) {
@@ -448,7 +449,7 @@ void frmMain::Unload() {
 }
 
 void frmMain::Terminate() {
-    if (terminated_) return;
+    if (terminated_ || previousInstance_) return;
     terminated_ = true;
     tmrTimer_->stop();
     UnloadWaitWindow();

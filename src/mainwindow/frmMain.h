@@ -184,6 +184,7 @@ class frmMain : public QMainWindow {
     bool unloaded_ = false;
     bool terminated_ = false;
     bool loaded_ = false;
+    bool previousInstance_ = false;  // a second copy: it ends without any clean-up
 
     QMenu* mnuFile_ = nullptr;
     QMenu* mnuConfigure_ = nullptr;

@@ -16,9 +16,12 @@
 #include "platform/SystemClock.h"
 #include "platform/VersionInfo.h"
 #include "platform/qt/QtDialogs.h"
+#include "platform/qt/QtUiDispatcher.h"
+#include "server/GrpcSuiteServerFactory.h"
+#include "startup/ConsoleWindows.h"
 #include "startup/DisplayCheck.h"
-#include "startup/InterimWindows.h"
 #include "startup/StartupSequence.h"
+#include "suite/SuiteServerSettings.h"
 
 int main(int argc, char* argv[]) {
     using namespace orvel;
@@ -41,7 +44,17 @@ int main(int argc, char* argv[]) {
 
     startup::ProgramState state;
     settings::ConfigurationContext configuration{profile, fileSystem, dialogs, clock, version};
-    startup::InterimWindows windows({dialogs, instanceLock, systemInfo, version, configuration});
+    platform::QtUiDispatcher dispatcher;
+    server::SuiteServerEndpoints endpoints;
+    endpoints.socketPath = root.suiteServerSocket();
+    endpoints.tcpPort = suite::ReadTcpPort(*registry);
+    server::GrpcSuiteServerFactory servers(endpoints, dispatcher);
+    // Until the X11 window system is wired, no tool window is ever found.
+    platform::NoWindowSystem windowSystem;
+
+    startup::ConsoleWindows windows({*registry, dialogs, clock, instanceLock, systemInfo,
+                                     fileSystem, profile, windowSystem, servers, version,
+                                     configuration});
     startup::StartupSequence sequence({*registry, dialogs, rpcSecurity, configuration},
                                       windows.Hooks(), state);
     if (!sequence.Run()) return 0;  // another console of this user runs

@@ -47,6 +47,10 @@ TEST_F(MainWindowTest, PreviousInstanceEndsTheLoad) {
     EXPECT_EQ(BoxText(0), "A previous instance of Orvel_Console is already running");
     EXPECT_EQ(dialogs.boxes[0].style, 16);
     EXPECT_TRUE(roles.empty());
+    windows.windows["REVERO"] = 3;
+    window.reset();
+    EXPECT_TRUE(windows.posted.empty());
+    EXPECT_EQ(configurationWrites, 0);
 }
 
 TEST_F(MainWindowTest, CaptionFollowsTheReleaseMarker) {

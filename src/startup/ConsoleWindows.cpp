@@ -1,0 +1,71 @@
+#include "startup/ConsoleWindows.h"
+
+#include "dcom/DComConfiguration.h"
+#include "dcom/ServerRegistration.h"
+#include "network/ui/frmIPAddress.h"
+#include "startup/frmSplash.h"
+
+namespace orvel::startup {
+
+ConsoleWindows::ConsoleWindows(const ConsoleServices& services)
+    : services_(services), registryValues_{services.registry, services.dialogs} {}
+
+ConsoleWindows::~ConsoleWindows() = default;
+
+StartupHooks ConsoleWindows::Hooks() {
+    StartupHooks hooks;
+    hooks.fillColourThemes = [this](ProgramState&) { mainwindow::FillColourThemes(themes_); };
+    hooks.buildApplicationCatalogue = [this](ProgramState& state) {
+        launcher::BuildApplicationCatalogue(catalogue_, registryValues_, services_.fileSystem,
+                                            state.strOrvelPath, state.strCorvanePath);
+    };
+    hooks.showSplash = [this](ProgramState&) {
+        frmSplash splash(services_.version, services_.systemInfo.Version());
+        splash.exec();
+    };
+    hooks.showMainWindow = [this](ProgramState& state) { return ShowMainWindow(state); };
+    return hooks;
+}
+
+bool ConsoleWindows::ShowMainWindow(ProgramState& state) {
+    if (mainWindow_) {
+        mainWindow_->show();
+        return true;
+    }
+    context_ = std::make_unique<mainwindow::MainWindowContext>(mainwindow::MainWindowContext{
+        state.ConsoleSettings, services_.dialogs, services_.clock, services_.windows,
+        services_.instanceLock, services_.servers, services_.fileSystem, services_.version,
+        state.ComponentServers, catalogue_, themes_, state.IsAdministrator});
+    auto& context = *context_;
+    context.configureComputer = [this, &state](std::int16_t role) {
+        dcom::RegistrationContext registration{registryValues_, state.ComponentServers,
+                                               state.ConsoleSettings, state.strOrvelPath};
+        dcom::ConfigureComputer(registration, role);
+    };
+    context.writeConfiguration = [this, &state] {
+        settings::WriteConsoleConfiguration(services_.configuration, state.ConsoleSettings);
+    };
+    context.dcomConfiguration = [this] {
+        dcom::DComContext dcomContext{registryValues_};
+        dcom::mnuToolsDComConfiguration_Click(dcomContext);
+    };
+    context.dcomProtocol = [this] {
+        dcom::DComContext dcomContext{registryValues_};
+        dcom::mnuToolsDComProtocol_Click(dcomContext);
+    };
+    context.corvaneSettings = [this, &state] {
+        network::frmIPAddress dialog(registryValues_, services_.profile, services_.fileSystem,
+                                     services_.systemInfo, services_.dialogs, state.strCorvanePath,
+                                     mainWindow_.get());
+        dialog.exec();
+    };
+    mainWindow_ = std::make_unique<mainwindow::frmMain>(context);
+    if (!mainWindow_->Load()) {
+        mainWindow_.reset();
+        return false;
+    }
+    mainWindow_->show();
+    return true;
+}
+
+}  // namespace orvel::startup

@@ -1,0 +1,62 @@
+#pragma once
+
+// The windows of the running console: the colour themes and the application
+// catalogue that start-up fills, the splash, and the main window frmMain with
+// the services of the other parts of the console wired to its menus.
+
+#include <memory>
+
+#include "launcher/ApplicationCatalogue.h"
+#include "mainwindow/ColourThemes.h"
+#include "mainwindow/frmMain.h"
+#include "platform/Clock.h"
+#include "platform/Dialogs.h"
+#include "platform/FileSystem.h"
+#include "platform/InstanceLock.h"
+#include "platform/ProfileFile.h"
+#include "platform/Registry.h"
+#include "platform/SystemInfo.h"
+#include "platform/VersionInfo.h"
+#include "platform/WindowSystem.h"
+#include "server/SuiteServer.h"
+#include "settings/ConsoleSettings.h"
+#include "settings/RegistryValues.h"
+#include "startup/StartupSequence.h"
+
+namespace orvel::startup {
+
+struct ConsoleServices {
+    platform::Registry& registry;
+    platform::Dialogs& dialogs;
+    platform::Clock& clock;
+    platform::InstanceLock& instanceLock;
+    platform::SystemInfo& systemInfo;
+    platform::FileSystem& fileSystem;
+    platform::ProfileFile& profile;
+    platform::WindowSystem& windows;
+    server::SuiteServerFactory& servers;
+    const platform::VersionInfo& version;
+    settings::ConfigurationContext& configuration;
+};
+
+class ConsoleWindows {
+  public:
+    explicit ConsoleWindows(const ConsoleServices& services);
+    ~ConsoleWindows();
+
+    // Steps 7, 9, 12 and 13 of start-up.
+    StartupHooks Hooks();
+    mainwindow::frmMain* MainWindow() { return mainWindow_.get(); }
+
+  private:
+    bool ShowMainWindow(ProgramState& state);
+
+    ConsoleServices services_;
+    settings::RegistryContext registryValues_;
+    mainwindow::ColourThemes themes_;
+    launcher::ApplicationCatalogue catalogue_;
+    std::unique_ptr<mainwindow::MainWindowContext> context_;
+    std::unique_ptr<mainwindow::frmMain> mainWindow_;
+};
+
+}  // namespace orvel::startup
