@@ -110,27 +110,42 @@ inline Snapshot TakeSnapshot(Registry& registry) {
     return snapshot;
 }
 
-// The store as a process that may not write it sees it: every value readable,
-// every open for writing, create, write and delete answering 5.
-class ReadOnlyRegistry final : public Registry {
+// A view of the real store. readOnly: as a process that may not write the store
+// sees it (every value readable; opening for writing, create, write and delete
+// answer 5). The throw switches make the store fail unexpectedly, as a lost store
+// or exhausted memory would: on deleting one key, or on every value query.
+class StoreView : public Registry {
   public:
-    explicit ReadOnlyRegistry(Registry& store) : store_(store) {}
+    explicit StoreView(Registry& store) : store_(store) {}
+    bool readOnly = false;
+    std::string throwOnDeleteKey;
+    bool throwOnQuery = false;
 
     LONG RegOpenKeyExA(HKEY key, std::string_view subKey, DWORD options, DWORD samDesired,
                        HKEY* result) override {
-        if ((samDesired & ~KEY_READ) != 0) return ERROR_ACCESS_DENIED;
+        if (readOnly && (samDesired & ~KEY_READ) != 0) return ERROR_ACCESS_DENIED;
         return store_.RegOpenKeyExA(key, subKey, options, samDesired, result);
     }
-    LONG RegCreateKeyA(HKEY, std::string_view, HKEY*) override { return ERROR_ACCESS_DENIED; }
+    LONG RegCreateKeyA(HKEY key, std::string_view subKey, HKEY* result) override {
+        return readOnly ? ERROR_ACCESS_DENIED : store_.RegCreateKeyA(key, subKey, result);
+    }
     LONG RegQueryValueExA(HKEY key, std::string_view valueName, DWORD* type, std::uint8_t* data,
                           DWORD* dataSize) override {
+        if (throwOnQuery) throw std::runtime_error("store lost");
         return store_.RegQueryValueExA(key, valueName, type, data, dataSize);
     }
-    LONG RegSetValueExA(HKEY, std::string_view, DWORD, const std::uint8_t*, DWORD) override {
-        return ERROR_ACCESS_DENIED;
+    LONG RegSetValueExA(HKEY key, std::string_view valueName, DWORD type, const std::uint8_t* data,
+                        DWORD dataSize) override {
+        return readOnly ? ERROR_ACCESS_DENIED
+                        : store_.RegSetValueExA(key, valueName, type, data, dataSize);
     }
-    LONG RegDeleteValueA(HKEY, std::string_view) override { return ERROR_ACCESS_DENIED; }
-    LONG RegDeleteKeyA(HKEY, std::string_view) override { return ERROR_ACCESS_DENIED; }
+    LONG RegDeleteValueA(HKEY key, std::string_view valueName) override {
+        return readOnly ? ERROR_ACCESS_DENIED : store_.RegDeleteValueA(key, valueName);
+    }
+    LONG RegDeleteKeyA(HKEY key, std::string_view subKey) override {
+        if (subKey == throwOnDeleteKey) throw std::runtime_error("store lost");
+        return readOnly ? ERROR_ACCESS_DENIED : store_.RegDeleteKeyA(key, subKey);
+    }
     LONG RegCloseKey(HKEY key) override { return store_.RegCloseKey(key); }
     LONG RegEnumKeyExA(HKEY key, DWORD index, std::string* name) override {
         return store_.RegEnumKeyExA(key, index, name);
@@ -145,49 +160,9 @@ class ReadOnlyRegistry final : public Registry {
     Registry& store_;
 };
 
-// The store failing unexpectedly (an exception, as a lost store or memory would
-// raise): on deleting one key, or on every value query.
-class FailingRegistry final : public Registry {
-  public:
-    explicit FailingRegistry(Registry& store) : store_(store) {}
-    std::string failingDeleteKey;
-    bool failQueries = false;
-
-    LONG RegOpenKeyExA(HKEY key, std::string_view subKey, DWORD options, DWORD samDesired,
-                       HKEY* result) override {
-        return store_.RegOpenKeyExA(key, subKey, options, samDesired, result);
-    }
-    LONG RegCreateKeyA(HKEY key, std::string_view subKey, HKEY* result) override {
-        return store_.RegCreateKeyA(key, subKey, result);
-    }
-    LONG RegQueryValueExA(HKEY key, std::string_view valueName, DWORD* type, std::uint8_t* data,
-                          DWORD* dataSize) override {
-        if (failQueries) throw std::runtime_error("store lost");
-        return store_.RegQueryValueExA(key, valueName, type, data, dataSize);
-    }
-    LONG RegSetValueExA(HKEY key, std::string_view valueName, DWORD type, const std::uint8_t* data,
-                        DWORD dataSize) override {
-        return store_.RegSetValueExA(key, valueName, type, data, dataSize);
-    }
-    LONG RegDeleteValueA(HKEY key, std::string_view valueName) override {
-        return store_.RegDeleteValueA(key, valueName);
-    }
-    LONG RegDeleteKeyA(HKEY key, std::string_view subKey) override {
-        if (subKey == failingDeleteKey) throw std::runtime_error("store lost");
-        return store_.RegDeleteKeyA(key, subKey);
-    }
-    LONG RegCloseKey(HKEY key) override { return store_.RegCloseKey(key); }
-    LONG RegEnumKeyExA(HKEY key, DWORD index, std::string* name) override {
-        return store_.RegEnumKeyExA(key, index, name);
-    }
-    LONG RegEnumValueA(HKEY key, DWORD index, std::string* valueName, DWORD* type,
-                       std::string* data) override {
-        return store_.RegEnumValueA(key, index, valueName, type, data);
-    }
-    std::string StoreProblem() const override { return store_.StoreProblem(); }
-
-  private:
-    Registry& store_;
+// The store as a process without write rights sees it.
+struct ReadOnlyStore : StoreView {
+    explicit ReadOnlyStore(Registry& store) : StoreView(store) { readOnly = true; }
 };
 
 }  // namespace orvel::dcom::testing

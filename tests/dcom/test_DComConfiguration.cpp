@@ -201,7 +201,7 @@ TEST_F(DComConfigurationTest, InstalledVersionKeyComparesTheFirstElevenCharacter
     EXPECT_EQ(functGetInstalledDComVersion(context), "Unknown");
 
     // Reading needs no write rights.
-    ReadOnlyRegistry readOnly{store};
+    ReadOnlyStore readOnly{store};
     settings::RegistryContext readOnlyRegistry{readOnly, dialogs};
     DComContext readOnlyContext{readOnlyRegistry, &FakeRuntime};
     Seed(store, HKEY_CLASSES_ROOT, kKey, "", REG_SZ, Sz("4,71,0,2612"));
@@ -211,7 +211,7 @@ TEST_F(DComConfigurationTest, InstalledVersionKeyComparesTheFirstElevenCharacter
 TEST_F(DComConfigurationTest, UserWithoutWriteRightsSeesRealValuesAndIsToldWhatWasNotSaved) {
     ASSERT_EQ(suite::WriteMissingMachineDefaults(store), ERROR_SUCCESS);
     const Snapshot before = TakeSnapshot(store);
-    ReadOnlyRegistry readOnly{store};
+    ReadOnlyStore readOnly{store};
     settings::RegistryContext readOnlyRegistry{readOnly, dialogs};
     DComContext readOnlyContext{readOnlyRegistry, &FakeRuntime};
     EXPECT_EQ(functGetLegacyAuthenticationLevel(readOnlyContext), 2);

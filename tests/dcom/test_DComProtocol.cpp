@@ -121,7 +121,7 @@ TEST_F(DComProtocolTest, MissingListIsARegistryError) {
 TEST_F(DComProtocolTest, FailedWriteIsReportedInsteadOfTheRebootNotice) {
     SeedList(MultiSz({"ncadg_ip_udp", "ncacn_ip_tcp"}));
     const Snapshot before = TakeSnapshot(store);
-    ReadOnlyRegistry readOnly{store};
+    ReadOnlyStore readOnly{store};
     settings::RegistryContext readOnlyRegistry{readOnly, dialogs};
     DComContext readOnlyContext{readOnlyRegistry};
     dialogs.ExpectBox("DCom Protocol is NOT Correct", vbYes)
@@ -139,8 +139,8 @@ TEST_F(DComProtocolTest, FailedWriteIsReportedInsteadOfTheRebootNotice) {
 TEST_F(DComProtocolTest, StoreFailureEndsBothChecksQuietly) {
     SeedList(MultiSz({"ncadg_ip_udp", "ncacn_ip_tcp"}));
     Seed(store, HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Ole", "EnableDCOM", REG_SZ, Sz("Y"));
-    FailingRegistry failing{store};
-    failing.failQueries = true;
+    StoreView failing{store};
+    failing.throwOnQuery = true;
     settings::RegistryContext failingRegistry{failing, dialogs};
     DComContext failingContext{failingRegistry};
     EXPECT_NO_THROW(mnuToolsDComProtocol_Click(failingContext));
@@ -192,7 +192,7 @@ TEST(MachineDefaults, ValuesAlreadyPresentAreKept) {
 TEST(MachineDefaults, StoreWithoutWriteRightsAnswersAccessDenied) {
     SqliteRegistry store{":memory:"};
     const Snapshot before = TakeSnapshot(store);
-    ReadOnlyRegistry readOnly{store};
+    ReadOnlyStore readOnly{store};
     EXPECT_EQ(suite::WriteMissingMachineDefaults(readOnly), ERROR_ACCESS_DENIED);
     EXPECT_EQ(TakeSnapshot(store), before);
 }

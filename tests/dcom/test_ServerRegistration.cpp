@@ -152,7 +152,7 @@ TEST_F(ServerRegistrationTest, UnknownRoleAndUninstalledClassesChangeNothing) {
 
 TEST_F(ServerRegistrationTest, WithoutWriteRightsNothingIsWrittenAndNothingShown) {
     const Snapshot before = TakeSnapshot(store);
-    ReadOnlyRegistry readOnly{store};
+    ReadOnlyStore readOnly{store};
     settings::RegistryContext readOnlyRegistry{readOnly, dialogs};
     RegistrationContext readOnlyContext{readOnlyRegistry, table, consoleSettings, orvelPath};
     ConfigureComputer(readOnlyContext, 1);
@@ -163,8 +163,8 @@ TEST_F(ServerRegistrationTest, WithoutWriteRightsNothingIsWrittenAndNothingShown
 }
 
 TEST_F(ServerRegistrationTest, UnexpectedErrorEndsOneEntryWithABoxAndTheNextGoesOn) {
-    FailingRegistry failing{store};
-    failing.failingDeleteKey = "CLSID\\" + table[0].strClassId + "\\_LocalServer32";
+    StoreView failing{store};
+    failing.throwOnDeleteKey = "CLSID\\" + table[0].strClassId + "\\_LocalServer32";
     settings::RegistryContext failingRegistry{failing, dialogs};
     RegistrationContext failingContext{failingRegistry, table, consoleSettings, orvelPath};
     dialogs.ExpectBox("RegisterAsRemote (5)");
