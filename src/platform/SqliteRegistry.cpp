@@ -145,9 +145,16 @@ class SqliteRegistry::Store {
     std::string Integrity();
 
   private:
+    // An open key. A key found through the path cache is taken on trust: the
+    // first operation that finds nothing checks it and, when another process
+    // deleted and made the key again, finds it anew from base and path.
     struct Handle {
         sqlite3_int64 id = 0;
         bool write = false;
+        bool checked = false;
+        sqlite3_int64 base = 0;
+        std::string path;
+        std::string cacheKey;
     };
     enum Sql {
         kFindChild,
@@ -176,15 +183,21 @@ class SqliteRegistry::Store {
     void Done(Sql which) { statements_[which]->Done(); }
     int Exec(Sql which);
 
-    // The key a handle stands for; ERROR_INVALID_HANDLE for an unknown handle.
-    LONG KeyOf(HKEY key, sqlite3_int64* id, bool* write);
-    // Finds (and with create makes) the key subKey below a handle.
-    LONG Resolve(HKEY key, std::string_view subKey, bool create, sqlite3_int64* id);
-    LONG Walk(sqlite3_int64 base, const std::vector<std::string_view>& parts, bool create,
-              sqlite3_int64* id);
+    // The open key a handle stands for; ERROR_INVALID_HANDLE for an unknown handle.
+    LONG KeyOf(HKEY key, Handle** handle);
+    // Same, checked against the store (for every operation but the value query).
+    LONG CheckedKeyOf(HKEY key, Handle** handle);
+    // Confirms the handle's key still exists, or finds it again by its path.
+    LONG Refresh(Handle& handle);
+    LONG QueryKey(sqlite3_int64 id, std::string_view name, DWORD* type, std::uint8_t* data,
+                  DWORD* size);
+    // Finds (and with create makes) the key subKey below a handle; with
+    // trustCache a cached path answers without asking the store.
+    LONG Resolve(HKEY key, std::string_view subKey, bool create, bool trustCache, Handle* found);
+    LONG Walk(sqlite3_int64 base, std::string_view path, bool create, sqlite3_int64* id);
     LONG FindChild(sqlite3_int64 parent, std::string_view name, sqlite3_int64* id);
     LONG KeyExists(sqlite3_int64 id);
-    HKEY NewHandle(sqlite3_int64 id, bool write);
+    HKEY NewHandle(Handle handle);
 
     std::string path_;
     sqlite3* db_ = nullptr;
@@ -194,7 +207,9 @@ class SqliteRegistry::Store {
     std::vector<std::unique_ptr<Statement>> statements_;
     std::unordered_map<HKEY, Handle> handles_;
     HKEY nextHandle_ = kFirstHandle;
-    // Folded "base\path" -> key id; checked against the store before use.
+    Handle machineRoot_{kMachineRootId, false, true, kMachineRootId, "", ""};
+    Handle classesRoot_{0, false, false, kMachineRootId, "SOFTWARE\\Classes", ""};
+    // Folded "base\path" -> key id of keys found before.
     std::unordered_map<std::string, sqlite3_int64> pathCache_;
 };
 
@@ -392,15 +407,15 @@ int SqliteRegistry::Store::Exec(Sql which) {
     return rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
-HKEY SqliteRegistry::Store::NewHandle(sqlite3_int64 id, bool write) {
+HKEY SqliteRegistry::Store::NewHandle(Handle handle) {
     // Handles never take the values of the predefined roots (0x80000000 and up).
     while (nextHandle_ < kFirstHandle || nextHandle_ >= HKEY_CLASSES_ROOT ||
            handles_.count(nextHandle_) != 0) {
         nextHandle_ = nextHandle_ + 1 >= HKEY_CLASSES_ROOT ? kFirstHandle : nextHandle_ + 1;
     }
-    const HKEY handle = nextHandle_++;
-    handles_[handle] = Handle{id, write};
-    return handle;
+    const HKEY key = nextHandle_++;
+    handles_[key] = std::move(handle);
+    return key;
 }
 
 LONG SqliteRegistry::Store::FindChild(sqlite3_int64 parent, std::string_view name,
@@ -429,28 +444,49 @@ LONG SqliteRegistry::Store::KeyExists(sqlite3_int64 id) {
     return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : Failure(rc);
 }
 
-LONG SqliteRegistry::Store::KeyOf(HKEY key, sqlite3_int64* id, bool* write) {
+LONG SqliteRegistry::Store::KeyOf(HKEY key, Handle** handle) {
+    machineRoot_.write = canWrite_;
+    classesRoot_.write = canWrite_;
     if (key == HKEY_LOCAL_MACHINE) {
-        *id = kMachineRootId;
-        *write = canWrite_;
-        return ERROR_SUCCESS;
+        *handle = &machineRoot_;
+    } else if (key == HKEY_CLASSES_ROOT) {
+        *handle = &classesRoot_;
+    } else if (key == HKEY_CURRENT_USER) {
+        return ERROR_FILE_NOT_FOUND;
+    } else {
+        const auto found = handles_.find(key);
+        if (found == handles_.end()) return ERROR_INVALID_HANDLE;
+        *handle = &found->second;
     }
-    if (key == HKEY_CLASSES_ROOT) {
-        *write = canWrite_;
-        return Resolve(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes", false, id);
-    }
-    if (key == HKEY_CURRENT_USER) return ERROR_FILE_NOT_FOUND;
-    const auto found = handles_.find(key);
-    if (found == handles_.end()) return ERROR_INVALID_HANDLE;
-    *id = found->second.id;
-    *write = found->second.write;
     return ERROR_SUCCESS;
 }
 
-LONG SqliteRegistry::Store::Walk(sqlite3_int64 base, const std::vector<std::string_view>& parts,
-                                 bool create, sqlite3_int64* id) {
+LONG SqliteRegistry::Store::CheckedKeyOf(HKEY key, Handle** handle) {
+    const LONG result = KeyOf(key, handle);
+    if (result != ERROR_SUCCESS || (*handle)->checked) return result;
+    return Refresh(**handle);
+}
+
+LONG SqliteRegistry::Store::Refresh(Handle& handle) {
+    LONG result = handle.id == 0 ? ERROR_FILE_NOT_FOUND : KeyExists(handle.id);
+    if (result == ERROR_FILE_NOT_FOUND) {
+        if (!handle.cacheKey.empty()) pathCache_.erase(handle.cacheKey);
+        sqlite3_int64 id = 0;
+        result = Walk(handle.base, handle.path, false, &id);
+        if (result != ERROR_SUCCESS) return result;
+        handle.id = id;
+    }
+    if (result == ERROR_SUCCESS) handle.checked = true;
+    return result;
+}
+
+LONG SqliteRegistry::Store::Walk(sqlite3_int64 base, std::string_view path, bool create,
+                                 sqlite3_int64* id) {
     sqlite3_int64 current = base;
-    for (std::string_view part : parts) {
+    while (!path.empty()) {
+        const std::size_t end = path.find('\\');
+        const std::string_view part = path.substr(0, end);
+        path = end == std::string_view::npos ? std::string_view() : path.substr(end + 1);
         sqlite3_int64 child = 0;
         LONG result = FindChild(current, part, &child);
         if (result == ERROR_FILE_NOT_FOUND && create) {
@@ -470,59 +506,55 @@ LONG SqliteRegistry::Store::Walk(sqlite3_int64 base, const std::vector<std::stri
     return ERROR_SUCCESS;
 }
 
-LONG SqliteRegistry::Store::Resolve(HKEY key, std::string_view subKey, bool create,
-                                    sqlite3_int64* id) {
-    // Split the path; one trailing backslash is allowed, empty names are not.
-    std::vector<std::string_view> parts;
+LONG SqliteRegistry::Store::Resolve(HKEY key, std::string_view subKey, bool create, bool trustCache,
+                                    Handle* found) {
+    // Check the path; one trailing backslash is allowed, empty names are not.
     if (!subKey.empty() && subKey.back() == '\\') subKey.remove_suffix(1);
-    if (!subKey.empty()) {
-        std::size_t start = 0;
-        while (true) {
-            const std::size_t end = subKey.find('\\', start);
-            const std::string_view part = subKey.substr(start, end - start);
-            if (part.empty() || !ValidName(part, kMaxKeyNameLength)) return ERROR_INVALID_PARAMETER;
-            parts.push_back(part);
-            if (end == std::string_view::npos) break;
-            start = end + 1;
-        }
+    std::size_t start = 0;
+    while (!subKey.empty()) {
+        const std::size_t end = subKey.find('\\', start);
+        const std::string_view part = subKey.substr(start, end - start);
+        if (part.empty() || !ValidName(part, kMaxKeyNameLength)) return ERROR_INVALID_PARAMETER;
+        if (end == std::string_view::npos) break;
+        start = end + 1;
     }
 
-    sqlite3_int64 base = 0;
+    found->base = kMachineRootId;
+    found->path.clear();
     if (key == HKEY_CLASSES_ROOT) {
-        base = kMachineRootId;
-        parts.insert(parts.begin(), {std::string_view("SOFTWARE"), std::string_view("Classes")});
+        found->path = "SOFTWARE\\Classes";
+        if (!subKey.empty()) found->path += '\\';
     } else {
-        bool write = false;
-        const LONG result = KeyOf(key, &base, &write);
+        Handle* base = nullptr;
+        const LONG result = CheckedKeyOf(key, &base);
         if (result != ERROR_SUCCESS) return result;
+        found->base = base->id;
     }
-    if (parts.empty()) {
-        *id = base;
-        return base == kMachineRootId ? ERROR_SUCCESS : KeyExists(base);
+    found->path += subKey;
+    if (found->path.empty()) {
+        found->id = found->base;
+        found->checked = true;
+        found->cacheKey.clear();
+        return ERROR_SUCCESS;
     }
 
-    std::string cacheKey = std::to_string(base);
-    for (std::string_view part : parts) {
-        cacheKey += '\\';
-        for (char c : part) cacheKey += FoldAscii(c);
-    }
-    const auto cached = pathCache_.find(cacheKey);
+    found->cacheKey = std::to_string(found->base) + '\\';
+    for (char c : found->path) found->cacheKey += FoldAscii(c);
+    const auto cached = pathCache_.find(found->cacheKey);
     if (cached != pathCache_.end()) {
-        const LONG result = KeyExists(cached->second);
-        if (result == ERROR_SUCCESS) {
-            *id = cached->second;
-            return ERROR_SUCCESS;
-        }
-        pathCache_.erase(cached);
-        if (result != ERROR_FILE_NOT_FOUND) return result;
+        found->id = cached->second;
+        found->checked = false;
+        if (trustCache) return ERROR_SUCCESS;
+        const LONG result = Refresh(*found);
+        if (result != ERROR_FILE_NOT_FOUND || !create) return result;
     }
 
-    LONG result = Walk(base, parts, false, id);
+    LONG result = Walk(found->base, found->path, false, &found->id);
     if (result == ERROR_FILE_NOT_FOUND && create) {
         // Make the missing keys in one transaction; another writer may have made some.
         int rc = Exec(kBegin);
         if (rc != SQLITE_OK) return Failure(rc);
-        result = Walk(base, parts, true, id);
+        result = Walk(found->base, found->path, true, &found->id);
         rc = result == ERROR_SUCCESS ? Exec(kCommit) : SQLITE_OK;
         if (result != ERROR_SUCCESS || rc != SQLITE_OK) {
             Exec(kRollback);
@@ -530,8 +562,9 @@ LONG SqliteRegistry::Store::Resolve(HKEY key, std::string_view subKey, bool crea
         }
     }
     if (result == ERROR_SUCCESS) {
+        found->checked = true;
         if (pathCache_.size() >= kPathCacheLimit) pathCache_.clear();
-        pathCache_.emplace(std::move(cacheKey), *id);
+        pathCache_[found->cacheKey] = found->id;
     }
     return result;
 }
@@ -539,12 +572,12 @@ LONG SqliteRegistry::Store::Resolve(HKEY key, std::string_view subKey, bool crea
 LONG SqliteRegistry::Store::Open(HKEY key, std::string_view subKey, DWORD access, HKEY* result) {
     if (result == nullptr) return ERROR_INVALID_PARAMETER;
     if (state_ != State::Healthy) return Unusable();
-    sqlite3_int64 id = 0;
-    const LONG found = Resolve(key, subKey, false, &id);
+    Handle handle;
+    const LONG found = Resolve(key, subKey, false, true, &handle);
     if (found != ERROR_SUCCESS) return found;
-    const bool write = (access & kWriteAccessBits) != 0;
-    if (write && !canWrite_) return ERROR_ACCESS_DENIED;
-    *result = NewHandle(id, write);
+    handle.write = (access & kWriteAccessBits) != 0;
+    if (handle.write && !canWrite_) return ERROR_ACCESS_DENIED;
+    *result = NewHandle(std::move(handle));
     return ERROR_SUCCESS;
 }
 
@@ -554,10 +587,11 @@ LONG SqliteRegistry::Store::Create(HKEY key, std::string_view subKey, HKEY* resu
     if (state_ != State::Healthy || !canWrite_ || key == HKEY_CURRENT_USER) {
         return ERROR_ACCESS_DENIED;
     }
-    sqlite3_int64 id = 0;
-    const LONG made = Resolve(key, subKey, true, &id);
+    Handle handle;
+    const LONG made = Resolve(key, subKey, true, false, &handle);
     if (made != ERROR_SUCCESS) return made;
-    *result = NewHandle(id, true);
+    handle.write = true;
+    *result = NewHandle(std::move(handle));
     return ERROR_SUCCESS;
 }
 
@@ -566,11 +600,25 @@ LONG SqliteRegistry::Store::Query(HKEY key, std::string_view name, DWORD* type, 
     if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
     if (state_ != State::Healthy) return Unusable();
     if (!ValidName(name, kMaxValueNameLength)) return ERROR_INVALID_PARAMETER;
-    sqlite3_int64 id = 0;
-    bool write = false;
-    LONG result = KeyOf(key, &id, &write);
+    Handle* handle = nullptr;
+    LONG result = KeyOf(key, &handle);
     if (result != ERROR_SUCCESS) return result;
+    result = QueryKey(handle->id, name, type, data, size);
+    if (result == ERROR_FILE_NOT_FOUND && !handle->checked) {
+        // Nothing found under a key taken from the cache: make sure it is the key.
+        const sqlite3_int64 was = handle->id;
+        result = Refresh(*handle);
+        if (result == ERROR_SUCCESS) {
+            result = handle->id == was ? ERROR_FILE_NOT_FOUND
+                                       : QueryKey(handle->id, name, type, data, size);
+        }
+    }
+    return result;
+}
 
+LONG SqliteRegistry::Store::QueryKey(sqlite3_int64 id, std::string_view name, DWORD* type,
+                                     std::uint8_t* data, DWORD* size) {
+    LONG result = ERROR_SUCCESS;
     sqlite3_stmt* stmt = Use(kQueryValue);
     sqlite3_bind_int64(stmt, 1, id);
     BindText(stmt, 2, name);
@@ -599,11 +647,11 @@ LONG SqliteRegistry::Store::Set(HKEY key, std::string_view name, DWORD type,
     if (state_ == State::Damaged) return ERROR_BADDB;
     if (state_ != State::Healthy || key == HKEY_CURRENT_USER) return ERROR_ACCESS_DENIED;
     if (!ValidName(name, kMaxValueNameLength)) return ERROR_INVALID_PARAMETER;
-    sqlite3_int64 id = 0;
-    bool write = false;
-    const LONG result = KeyOf(key, &id, &write);
+    Handle* handle = nullptr;
+    const LONG result = CheckedKeyOf(key, &handle);
     if (result != ERROR_SUCCESS) return result;
-    if (!write || !canWrite_) return ERROR_ACCESS_DENIED;
+    if (!handle->write || !canWrite_) return ERROR_ACCESS_DENIED;
+    const sqlite3_int64 id = handle->id;
 
     static const std::uint8_t kNoBytes = 0;  // a zero-length blob, never NULL
     sqlite3_stmt* stmt = Use(kSetValue);
@@ -620,11 +668,11 @@ LONG SqliteRegistry::Store::DeleteValue(HKEY key, std::string_view name) {
     if (state_ == State::Damaged) return ERROR_BADDB;
     if (state_ != State::Healthy) return ERROR_FILE_NOT_FOUND;
     if (!ValidName(name, kMaxValueNameLength)) return ERROR_INVALID_PARAMETER;
-    sqlite3_int64 id = 0;
-    bool write = false;
-    const LONG result = KeyOf(key, &id, &write);
+    Handle* handle = nullptr;
+    const LONG result = CheckedKeyOf(key, &handle);
     if (result != ERROR_SUCCESS) return result;
-    if (!write || !canWrite_) return ERROR_ACCESS_DENIED;
+    if (!handle->write || !canWrite_) return ERROR_ACCESS_DENIED;
+    const sqlite3_int64 id = handle->id;
     sqlite3_stmt* stmt = Use(kDeleteValue);
     sqlite3_bind_int64(stmt, 1, id);
     BindText(stmt, 2, name);
@@ -641,8 +689,9 @@ LONG SqliteRegistry::Store::DeleteKey(HKEY key, std::string_view subKey) {
     const bool writable = canWrite_;
     int rc = writable ? Exec(kBegin) : SQLITE_OK;
     if (rc != SQLITE_OK) return Failure(rc);
-    sqlite3_int64 id = 0;
-    LONG result = Resolve(key, subKey, false, &id);
+    Handle found;
+    LONG result = Resolve(key, subKey, false, false, &found);
+    const sqlite3_int64 id = found.id;
     if (result == ERROR_SUCCESS) {
         const bool isClassesRoot = key == HKEY_CLASSES_ROOT && subKey.empty();
         if (!writable || id == kMachineRootId || isClassesRoot) {
@@ -672,6 +721,7 @@ LONG SqliteRegistry::Store::DeleteKey(HKEY key, std::string_view subKey) {
     }
     if (result != ERROR_SUCCESS) Exec(kRollback);
     pathCache_.clear();
+    classesRoot_.checked = false;
     return result;
 }
 
@@ -685,10 +735,10 @@ LONG SqliteRegistry::Store::Close(HKEY key) {
 LONG SqliteRegistry::Store::EnumKey(HKEY key, DWORD index, std::string* name) {
     if (name == nullptr) return ERROR_INVALID_PARAMETER;
     if (state_ != State::Healthy) return Unusable();
-    sqlite3_int64 id = 0;
-    bool write = false;
-    LONG result = KeyOf(key, &id, &write);
+    Handle* handle = nullptr;
+    LONG result = CheckedKeyOf(key, &handle);
     if (result != ERROR_SUCCESS) return result;
+    const sqlite3_int64 id = handle->id;
     sqlite3_stmt* stmt = Use(kEnumKey);
     sqlite3_bind_int64(stmt, 1, id);
     sqlite3_bind_int64(stmt, 2, index);
@@ -707,10 +757,10 @@ LONG SqliteRegistry::Store::EnumValue(HKEY key, DWORD index, std::string* name, 
                                       std::string* data) {
     if (name == nullptr) return ERROR_INVALID_PARAMETER;
     if (state_ != State::Healthy) return Unusable();
-    sqlite3_int64 id = 0;
-    bool write = false;
-    LONG result = KeyOf(key, &id, &write);
+    Handle* handle = nullptr;
+    LONG result = CheckedKeyOf(key, &handle);
     if (result != ERROR_SUCCESS) return result;
+    const sqlite3_int64 id = handle->id;
     sqlite3_stmt* stmt = Use(kEnumValue);
     sqlite3_bind_int64(stmt, 1, id);
     sqlite3_bind_int64(stmt, 2, index);

@@ -175,6 +175,33 @@ TEST(RegistryFileTest, DamagedStoreIsReportedAndNeverWritten) {
     EXPECT_NE(registry.StoreProblem(), "");
 }
 
+// One process reads keys it found before, after another deleted and made them again.
+TEST(RegistryFileTest, KeysRemadeByAnotherWriterAreFoundAgain) {
+    TempFolder temp;
+    const std::string store = (temp.path() / "registry.db").string();
+    SqliteRegistry reader(store);
+    SqliteRegistry writer(store);
+    ASSERT_EQ(WriteString(writer, "SOFTWARE\\Quarlen\\Path", "Root", "old"), ERROR_SUCCESS);
+    EXPECT_EQ(ReadString(reader, "SOFTWARE\\Quarlen\\Path", "Root"), "old");
+
+    ASSERT_EQ(writer.RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Path"), 0);
+    EXPECT_EQ(ReadString(reader, "SOFTWARE\\Quarlen\\Path", "Root"), "<error 2>");
+    ASSERT_EQ(WriteString(writer, "SOFTWARE\\Quarlen\\PATH", "Root", "new"), ERROR_SUCCESS);
+    EXPECT_EQ(ReadString(reader, "SOFTWARE\\Quarlen\\Path", "Root"), "new");
+
+    // A key the reader knows is deleted and made again: its writes go to the new key.
+    HKEY key = 0;
+    ASSERT_EQ(reader.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Path", 0, KEY_ALL_ACCESS,
+                                   &key),
+              ERROR_SUCCESS);
+    ASSERT_EQ(reader.RegCloseKey(key), ERROR_SUCCESS);
+    ASSERT_EQ(writer.RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Path"), 0);
+    ASSERT_EQ(WriteString(writer, "SOFTWARE\\Quarlen\\Path", "Other", "x"), ERROR_SUCCESS);
+    EXPECT_EQ(WriteString(reader, "SOFTWARE\\Quarlen\\Path", "Root", "again"), ERROR_SUCCESS);
+    EXPECT_EQ(ReadString(writer, "SOFTWARE\\Quarlen\\Path", "Root"), "again");
+    EXPECT_EQ(reader.CheckIntegrity(), "ok");
+}
+
 TEST(RegistryFileTest, EmptyFileBecomesAStore) {
     TempFolder temp;
     const fs::path store = temp.path() / "registry.db";
