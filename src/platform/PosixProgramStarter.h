@@ -1,0 +1,27 @@
+#pragma once
+
+#include "platform/ProgramStarter.h"
+
+namespace orvel::platform {
+
+// Starts a program with posix_spawn (never through a shell), in the
+// program's folder, in a session of its own (a Ctrl-C or hang-up meant for the
+// console does not reach the tools it started), with default signal
+// handling, an empty signal mask and no descriptor of the console beyond
+// standard input, output and error.
+//
+// The console never waits for the programs it starts, yet they must not stay
+// zombies after they end: each started child gets a small detached thread
+// that blocks in waitpid for exactly that child and then ends. It waits for
+// that pid only, so it never takes the exit status of a child started by
+// other code of the process, and it holds nothing of this object, so the
+// starter may be destroyed while its children still run.
+class PosixProgramStarter final : public ProgramStarter {
+  public:
+    // windowStyle is accepted and ignored: the program decides its own
+    // window state. A relative programPath is taken against the current
+    // directory at the time of the call.
+    StartResult Start(const std::string& programPath, int windowStyle) override;
+};
+
+}  // namespace orvel::platform

@@ -1,0 +1,410 @@
+#include "platform/X11WindowSystem.h"
+
+#include <signal.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+namespace orvel::platform {
+
+namespace {
+
+// Frames of reparenting window managers nest the client at most a few levels
+// below the root (frame, sometimes a wrapper, then the client).
+constexpr int kMaxDepth = 4;
+constexpr std::uint32_t kCurrentTime = 0;
+constexpr std::uint32_t kSourcePager = 2;
+constexpr std::uint32_t kStateRemove = 0;
+
+// Writing to a connection whose server has gone raises SIGPIPE, which would
+// end the whole program. The guard blocks it for this thread during one call
+// and swallows one that arrived meanwhile; the write then fails with EPIPE
+// and xcb marks the connection broken.
+class SigpipeGuard {
+  public:
+    SigpipeGuard() {
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+        blocked_ = pthread_sigmask(SIG_BLOCK, &pipe, &previous_) == 0;
+    }
+    ~SigpipeGuard() {
+        if (!blocked_) return;
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        if (!wasPending_) {
+            sigset_t pending;
+            sigpending(&pending);
+            if (sigismember(&pending, SIGPIPE) == 1) {
+                const timespec noWait{0, 0};
+                int savedErrno = errno;
+                while (sigtimedwait(&pipe, nullptr, &noWait) < 0 && errno == EINTR) {
+                }
+                errno = savedErrno;
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    SigpipeGuard(const SigpipeGuard&) = delete;
+    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+
+  private:
+    sigset_t previous_{};
+    bool wasPending_ = false;
+    bool blocked_ = false;
+};
+
+template <typename Reply>
+struct FreeReply {
+    void operator()(Reply* reply) const { std::free(reply); }
+};
+template <typename Reply>
+using ReplyPtr = std::unique_ptr<Reply, FreeReply<Reply>>;
+
+// Takes the reply of a checked request; an error (a window destroyed in the
+// meantime) gives nullptr and is freed here.
+template <typename Reply, typename Cookie, typename Fetch>
+ReplyPtr<Reply> TakeReply(xcb_connection_t* connection, Fetch fetch, Cookie cookie) {
+    xcb_generic_error_t* error = nullptr;
+    Reply* reply = fetch(connection, cookie, &error);
+    std::free(error);
+    return ReplyPtr<Reply>(reply);
+}
+
+ReplyPtr<xcb_get_property_reply_t> TakeProperty(xcb_connection_t* connection,
+                                                xcb_get_property_cookie_t cookie) {
+    return TakeReply<xcb_get_property_reply_t>(connection, xcb_get_property_reply, cookie);
+}
+
+bool HasValue(const xcb_get_property_reply_t* reply) {
+    return reply != nullptr && reply->type != XCB_ATOM_NONE;
+}
+
+char FoldAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool EqualFolded(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+    }
+    return true;
+}
+
+// The property's bytes when it is a complete 8-bit text; nullopt when it was
+// longer than asked for (so it cannot equal the searched title) or no text.
+std::optional<std::string_view> TextOf(const xcb_get_property_reply_t* reply) {
+    if (!HasValue(reply) || reply->format != 8 || reply->bytes_after != 0) return std::nullopt;
+    const auto* data = static_cast<const char*>(xcb_get_property_value(reply));
+    return std::string_view(data, static_cast<std::size_t>(xcb_get_property_value_length(reply)));
+}
+
+std::string Latin1ToUtf8(std::string_view text) {
+    std::string utf8;
+    utf8.reserve(text.size() * 2);
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            utf8.push_back(c);
+        } else {
+            utf8.push_back(static_cast<char>(0xC0 | (byte >> 6)));
+            utf8.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+        }
+    }
+    return utf8;
+}
+
+// One window of the search, with where it stands: the stacking rank of the
+// root child it lies under (0 = topmost) and its own rank among its siblings.
+struct Node {
+    xcb_window_t window = XCB_WINDOW_NONE;
+    std::uint32_t rootRank = 0;
+    std::uint32_t siblingRank = 0;
+};
+
+struct Requests {
+    xcb_get_property_cookie_t netWmName{};
+    xcb_get_property_cookie_t wmName{};
+    xcb_get_property_cookie_t wmState{};
+    xcb_query_tree_cookie_t tree{};
+};
+
+}  // namespace
+
+X11WindowSystem::X11WindowSystem(std::string displayName) : displayName_(std::move(displayName)) {}
+
+X11WindowSystem::~X11WindowSystem() {
+    Disconnect();
+}
+
+bool X11WindowSystem::Connect() {
+    if (connection_ != nullptr) {
+        if (Healthy()) {
+            // Errors of requests sent without a reply (an event to a window
+            // that is gone) queue up as events: drop them.
+            while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) std::free(event);
+            if (Healthy()) return true;
+        }
+        return false;  // Healthy() dropped it; the next call opens a new one
+    }
+    int screenNumber = 0;
+    connection_ = xcb_connect(displayName_.empty() ? nullptr : displayName_.c_str(), &screenNumber);
+    if (xcb_connection_has_error(connection_) != 0) {
+        Disconnect();
+        return false;
+    }
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection_));
+    for (int i = 0; i < screenNumber && screens.rem > 0; ++i) xcb_screen_next(&screens);
+    if (screens.rem == 0) {
+        Disconnect();
+        return false;
+    }
+    root_ = screens.data->root;
+
+    const std::array<std::pair<const char*, std::uint32_t*>, 10> names{{
+        {"UTF8_STRING", &atoms_.utf8String},
+        {"_NET_WM_NAME", &atoms_.netWmName},
+        {"WM_STATE", &atoms_.wmState},
+        {"WM_PROTOCOLS", &atoms_.wmProtocols},
+        {"WM_DELETE_WINDOW", &atoms_.wmDeleteWindow},
+        {"_NET_CLOSE_WINDOW", &atoms_.netCloseWindow},
+        {"_NET_ACTIVE_WINDOW", &atoms_.netActiveWindow},
+        {"_NET_WM_STATE", &atoms_.netWmState},
+        {"_NET_WM_STATE_MAXIMIZED_VERT", &atoms_.netWmStateMaximizedVert},
+        {"_NET_WM_STATE_MAXIMIZED_HORZ", &atoms_.netWmStateMaximizedHorz},
+    }};
+    std::array<xcb_intern_atom_cookie_t, names.size()> cookies{};
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        cookies[i] =
+            xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(std::strlen(names[i].first)),
+                            names[i].first);
+    }
+    bool complete = true;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        auto reply =
+            TakeReply<xcb_intern_atom_reply_t>(connection_, xcb_intern_atom_reply, cookies[i]);
+        if (reply == nullptr) complete = false;
+        *names[i].second = reply != nullptr ? reply->atom : std::uint32_t{XCB_ATOM_NONE};
+    }
+    if (!complete || !Healthy()) {
+        Disconnect();
+        return false;
+    }
+    return true;
+}
+
+void X11WindowSystem::Disconnect() {
+    if (connection_ != nullptr) xcb_disconnect(connection_);
+    connection_ = nullptr;
+    root_ = 0;
+    atoms_ = Atoms{};
+}
+
+bool X11WindowSystem::Healthy() {
+    if (connection_ != nullptr && xcb_connection_has_error(connection_) == 0) return true;
+    Disconnect();
+    return false;
+}
+
+HWND X11WindowSystem::FindWindowA(std::string_view title) {
+    if (title.empty()) return 0;
+    SigpipeGuard guard;
+    if (!Connect()) return 0;
+    xcb_connection_t* c = connection_;
+
+    auto rootTree =
+        TakeReply<xcb_query_tree_reply_t>(c, xcb_query_tree_reply, xcb_query_tree(c, root_));
+    if (rootTree == nullptr) {
+        Healthy();
+        return 0;
+    }
+    std::vector<Node> level;
+    {
+        const xcb_window_t* children = xcb_query_tree_children(rootTree.get());
+        const int count = xcb_query_tree_children_length(rootTree.get());
+        level.reserve(static_cast<std::size_t>(count));
+        // The tree lists children bottom to top; the search runs from the top.
+        for (int i = count - 1; i >= 0; --i) {
+            auto rank = static_cast<std::uint32_t>(count - 1 - i);
+            level.push_back({children[i], rank, rank});
+        }
+    }
+
+    // Enough of a title to compare it: one more than the searched length, so
+    // a longer title shows as incomplete. A Latin-1 WM_NAME is never longer in
+    // bytes than its UTF-8 form, so the same length serves for both.
+    const auto titleUnits = static_cast<std::uint32_t>(title.size() / 4 + 1);
+
+    // Best match so far: (root rank, not a client, depth, sibling rank).
+    using Rank = std::tuple<std::uint32_t, int, int, std::uint32_t>;
+    std::optional<Rank> best;
+    xcb_window_t found = XCB_WINDOW_NONE;
+
+    std::vector<Requests> requests;
+    std::vector<Node> next;
+    for (int depth = 1; depth <= kMaxDepth && !level.empty(); ++depth) {
+        // All requests of one level go out before the first reply is read.
+        requests.resize(level.size());
+        for (std::size_t i = 0; i < level.size(); ++i) {
+            const xcb_window_t w = level[i].window;
+            requests[i].netWmName = xcb_get_property(c, 0, w, atoms_.netWmName,
+                                                     XCB_GET_PROPERTY_TYPE_ANY, 0, titleUnits);
+            requests[i].wmName = xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME,
+                                                  XCB_GET_PROPERTY_TYPE_ANY, 0, titleUnits);
+            requests[i].wmState =
+                xcb_get_property(c, 0, w, atoms_.wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 1);
+            if (depth < kMaxDepth) requests[i].tree = xcb_query_tree(c, w);
+        }
+        next.clear();
+        for (std::size_t i = 0; i < level.size(); ++i) {
+            const Node& node = level[i];
+            auto netWmName = TakeProperty(c, requests[i].netWmName);
+            auto wmName = TakeProperty(c, requests[i].wmName);
+            auto wmState = TakeProperty(c, requests[i].wmState);
+            ReplyPtr<xcb_query_tree_reply_t> tree;
+            if (depth < kMaxDepth) {
+                tree = TakeReply<xcb_query_tree_reply_t>(c, xcb_query_tree_reply, requests[i].tree);
+            }
+            // A window with WM_STATE is a managed client. Without a window
+            // manager (or once a program withdrew its window) the titled
+            // windows straight below the root are the top-level ones.
+            const bool client = HasValue(wmState.get());
+            if (client || depth == 1) {
+                bool match = false;
+                if (HasValue(netWmName.get())) {
+                    auto text = TextOf(netWmName.get());
+                    match = text && EqualFolded(*text, title);
+                } else if (auto text = TextOf(wmName.get())) {
+                    match = wmName->type == XCB_ATOM_STRING
+                                ? EqualFolded(Latin1ToUtf8(*text), title)
+                                : EqualFolded(*text, title);
+                }
+                Rank rank{node.rootRank, client ? 0 : 1, depth, node.siblingRank};
+                if (match && (!best || rank < *best)) {
+                    best = rank;
+                    found = node.window;
+                }
+            }
+            if (!client && tree != nullptr) {
+                const xcb_window_t* children = xcb_query_tree_children(tree.get());
+                const int count = xcb_query_tree_children_length(tree.get());
+                for (int k = count - 1; k >= 0; --k) {
+                    next.push_back(
+                        {children[k], node.rootRank, static_cast<std::uint32_t>(count - 1 - k)});
+                }
+            }
+        }
+        if (!Healthy()) return 0;
+        // Windows under a lower root child can no longer win; neither can
+        // deeper ones under the same root child once a client matched.
+        if (best) {
+            const std::uint32_t bestRoot = std::get<0>(*best);
+            const bool bestIsClient = std::get<1>(*best) == 0;
+            std::erase_if(next, [bestRoot, bestIsClient](const Node& n) {
+                return n.rootRank > bestRoot || (n.rootRank == bestRoot && bestIsClient);
+            });
+        }
+        level.swap(next);
+    }
+    return found;
+}
+
+bool X11WindowSystem::WindowExists(HWND window) {
+    if (window == 0) return false;
+    auto attributes = TakeReply<xcb_get_window_attributes_reply_t>(
+        connection_, xcb_get_window_attributes_reply,
+        xcb_get_window_attributes(connection_, window));
+    return attributes != nullptr && Healthy();
+}
+
+void X11WindowSystem::SendToRoot(HWND window, std::uint32_t type, std::uint32_t d0,
+                                 std::uint32_t d1, std::uint32_t d2, std::uint32_t d3) {
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = type;
+    event.data.data32[0] = d0;
+    event.data.data32[1] = d1;
+    event.data.data32[2] = d2;
+    event.data.data32[3] = d3;
+    xcb_send_event(connection_, 0, root_,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char*>(&event));
+}
+
+bool X11WindowSystem::PostMessageA(HWND window, unsigned message, std::intptr_t /*wParam*/,
+                                   std::intptr_t /*lParam*/) {
+    if (message != WM_CLOSE || window == 0) return false;
+    SigpipeGuard guard;
+    if (!Connect()) return false;
+    auto protocols = TakeProperty(
+        connection_,
+        xcb_get_property(connection_, 0, window, atoms_.wmProtocols, XCB_ATOM_ATOM, 0, 64));
+    if (protocols == nullptr) {
+        Healthy();
+        return false;  // no such window
+    }
+    bool takesDelete = false;
+    if (protocols->format == 32) {
+        const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(protocols.get()));
+        const int count = xcb_get_property_value_length(protocols.get()) / 4;
+        for (int i = 0; i < count; ++i)
+            takesDelete = takesDelete || atoms[i] == atoms_.wmDeleteWindow;
+    }
+    if (takesDelete) {
+        xcb_client_message_event_t event{};
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = window;
+        event.type = atoms_.wmProtocols;
+        event.data.data32[0] = atoms_.wmDeleteWindow;
+        event.data.data32[1] = kCurrentTime;
+        xcb_send_event(connection_, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char*>(&event));
+    } else {
+        SendToRoot(window, atoms_.netCloseWindow, kCurrentTime, kSourcePager, 0, 0);
+    }
+    return xcb_flush(connection_) > 0 && Healthy();
+}
+
+bool X11WindowSystem::ShowWindow(HWND window, int command) {
+    if (command != SW_SHOWNORMAL) return false;
+    SigpipeGuard guard;
+    if (!Connect() || !WindowExists(window)) return false;
+    // Mapping shows a hidden window and de-iconifies a minimised one; the
+    // state change and the activation go to the window manager, if any.
+    xcb_map_window(connection_, window);
+    SendToRoot(window, atoms_.netWmState, kStateRemove, atoms_.netWmStateMaximizedVert,
+               atoms_.netWmStateMaximizedHorz, kSourcePager);
+    SendToRoot(window, atoms_.netActiveWindow, kSourcePager, kCurrentTime, 0, 0);
+    return xcb_flush(connection_) > 0 && Healthy();
+}
+
+bool X11WindowSystem::BringWindowToTop(HWND window) {
+    SigpipeGuard guard;
+    if (!Connect() || !WindowExists(window)) return false;
+    SendToRoot(window, atoms_.netActiveWindow, kSourcePager, kCurrentTime, 0, 0);
+    // Without a window manager the raise acts at once; with one it becomes a
+    // configure request the manager carries out.
+    const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+    xcb_configure_window(connection_, window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    return xcb_flush(connection_) > 0 && Healthy();
+}
+
+}  // namespace orvel::platform

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "platform/ProgramStarter.h"
+
+namespace orvel::fakes {
+
+// Records every start; answers from a script of results, then with fresh
+// process ids counting up from nextPid.
+class FakeProgramStarter : public platform::ProgramStarter {
+  public:
+    struct Start {
+        std::string programPath;
+        int windowStyle = 0;
+    };
+
+    platform::StartResult Start(const std::string& programPath, int windowStyle) override {
+        starts.push_back({programPath, windowStyle});
+        if (!script.empty()) {
+            platform::StartResult result = script.front();
+            script.pop_front();
+            return result;
+        }
+        return {nextPid++, {}};
+    }
+
+    // A start that fails with this text.
+    void FailNext(std::string error) { script.push_back({0, std::move(error)}); }
+
+    std::vector<struct Start> starts;
+    std::deque<platform::StartResult> script;
+    pid_t nextPid = 4100;
+};
+
+}  // namespace orvel::fakes
