@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "platform/ProcProcessTable.h"
+
+extern char** environ;
+
+namespace orvel::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempFolder {
+  public:
+    explicit TempFolder(const std::string& name)
+        : path_(fs::temp_directory_path() / (name + "-" + std::to_string(getpid()))) {
+        fs::remove_all(path_);
+        fs::create_directories(path_);
+    }
+    ~TempFolder() { fs::remove_all(path_); }
+    const fs::path& path() const { return path_; }
+
+  private:
+    fs::path path_;
+};
+
+void WriteFile(const fs::path& path, std::string_view content) {
+    std::ofstream(path, std::ios::binary).write(content.data(), std::streamsize(content.size()));
+}
+
+// A copy of sleep under a suite program's name, running until killed.
+class Sleeper {
+  public:
+    explicit Sleeper(const fs::path& program) {
+        std::string path = program.string();
+        char seconds[] = "600";
+        char* argv[] = {path.data(), seconds, nullptr};
+        if (posix_spawn(&pid_, path.c_str(), nullptr, nullptr, argv, environ) != 0) pid_ = 0;
+    }
+    ~Sleeper() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    pid_t pid() const { return pid_; }
+
+  private:
+    pid_t pid_ = 0;
+};
+
+bool Contains(const std::vector<pid_t>& pids, pid_t pid) {
+    return std::find(pids.begin(), pids.end(), pid) != pids.end();
+}
+
+const ProcessEntry* FindEntry(const std::vector<ProcessEntry>& entries, pid_t pid) {
+    auto it = std::find_if(entries.begin(), entries.end(),
+                           [pid](const ProcessEntry& e) { return e.pid == pid; });
+    return it == entries.end() ? nullptr : &*it;
+}
+
+TEST(ProcProcessTableTest, FindsRunningCopyByWalkAndSnapshot) {
+    TempFolder folder("orvel-proc-walk");
+    const fs::path program = folder.path() / "DeskMainServer.exe";
+    fs::copy_file("/bin/sleep", program);
+    Sleeper sleeper(program);
+    ASSERT_GT(sleeper.pid(), 0);
+
+    ProcProcessTable table;
+    const std::vector<pid_t> pids = table.EnumProcesses();
+    EXPECT_TRUE(Contains(pids, sleeper.pid()));
+    EXPECT_TRUE(Contains(pids, getpid()));
+    EXPECT_EQ(table.GetModuleFileNameExA(sleeper.pid()), program.string());
+
+    const std::vector<ProcessEntry> snapshot = table.Snapshot();
+    const ProcessEntry* entry = FindEntry(snapshot, sleeper.pid());
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->exeFile, program.string());  // argv[0] as given, arguments cut off
+
+    // A replaced executable keeps the kernel's mark; callers strip it.
+    fs::remove(program);
+    EXPECT_EQ(table.GetModuleFileNameExA(sleeper.pid()), program.string() + " (deleted)");
+}
+
+TEST(ProcProcessTableTest, ProcessesThatCannotBeReadGiveNothing) {
+    ProcProcessTable table;
+    // A pid beyond pid_max never exists.
+    EXPECT_EQ(table.GetModuleFileNameExA(99999999), std::nullopt);
+    EXPECT_EQ(table.GetModuleFileNameExA(0), std::nullopt);
+    EXPECT_EQ(table.GetModuleFileNameExA(-5), std::nullopt);
+
+    // A zombie has no executable any more but is still listed.
+    pid_t child = fork();
+    if (child == 0) _exit(0);
+    ASSERT_GT(child, 0);
+    siginfo_t info{};
+    ASSERT_EQ(waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT), 0);
+    EXPECT_TRUE(Contains(table.EnumProcesses(), child));
+    EXPECT_EQ(table.GetModuleFileNameExA(child), std::nullopt);
+    waitpid(child, nullptr, 0);
+
+    ProcProcessTable missing("/nonexistent-proc-root");
+    EXPECT_TRUE(missing.EnumProcesses().empty());
+    EXPECT_TRUE(missing.Snapshot().empty());
+    EXPECT_EQ(missing.GetModuleFileNameExA(1), std::nullopt);
+}
+
+// A folder laid out like /proc: kernel threads, odd names, long links.
+TEST(ProcProcessTableTest, ReadsNamesFromAProcLikeFolder) {
+    TempFolder root("orvel-fake-proc");
+    auto process = [&](const std::string& pid, std::string_view cmdline, std::string_view stat) {
+        fs::create_directories(root.path() / pid);
+        WriteFile(root.path() / pid / "cmdline", cmdline);
+        WriteFile(root.path() / pid / "stat", stat);
+        return root.path() / pid;
+    };
+    // A kernel thread: empty command line; its name holds blanks and ')'.
+    process("2", "", "2 (kworker/0:1) x) S 0 0 0");
+    // Arguments after the first NUL are cut; blanks inside the first word stay.
+    std::string cmd("/opt/Corvane Network Suite/DeskMain.exe\0-x\0", 43);
+    const fs::path desk = process("345", cmd, "345 (DeskMain.exe) S 1");
+    // A command line without NUL (rewritten by the process) is taken whole.
+    process("346", "RouterServer.exe --mode", "346 (x) S 1");
+    // Not processes.
+    process("self", "nope", "");
+    process("0", "zero", "0 (zero) S 0");
+    process("12ab", "mixed", "");
+    fs::create_directories(root.path() / "sys");
+    // A process whose files vanished between listing and reading.
+    fs::create_directories(root.path() / "777");
+
+    // A link target far longer than the first buffer is read whole.
+    const std::string longTarget = "/" + std::string(700, 'a') + "/DeskMain.exe";
+    fs::create_symlink(longTarget, desk / "exe");
+
+    ProcProcessTable table(root.path().string());
+    std::vector<pid_t> pids = table.EnumProcesses();
+    std::sort(pids.begin(), pids.end());
+    EXPECT_EQ(pids, (std::vector<pid_t>{2, 345, 346, 777}));
+    EXPECT_EQ(table.GetModuleFileNameExA(345), longTarget);
+    EXPECT_EQ(table.GetModuleFileNameExA(2), std::nullopt);
+
+    std::vector<ProcessEntry> snapshot = table.Snapshot();
+    std::sort(snapshot.begin(), snapshot.end(),
+              [](const ProcessEntry& a, const ProcessEntry& b) { return a.pid < b.pid; });
+    ASSERT_EQ(snapshot.size(), 3u);
+    EXPECT_EQ(snapshot[0].exeFile, "kworker/0:1) x");
+    EXPECT_EQ(snapshot[1].exeFile, "/opt/Corvane Network Suite/DeskMain.exe");
+    EXPECT_EQ(snapshot[2].exeFile, "RouterServer.exe --mode");
+}
+
+// The walk as an unprivileged user: another user's process is listed but its
+// executable cannot be read, while its command line still can.
+TEST(ProcProcessTableTest, AnotherUsersProcessIsListedButNotRead) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run the walk as another user";
+    const passwd* nobody = getpwnam("nobody");
+    if (nobody == nullptr) GTEST_SKIP() << "no user 'nobody' on this system";
+
+    TempFolder folder("orvel-proc-user");
+    const fs::path program = folder.path() / "RouterServer.exe";
+    fs::copy_file("/bin/sleep", program);
+    fs::permissions(folder.path(), fs::perms::all);
+    Sleeper sleeper(program);  // runs as root
+    ASSERT_GT(sleeper.pid(), 0);
+
+    pid_t walker = fork();
+    if (walker == 0) {
+        if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(10);
+        ProcProcessTable table;
+        if (!Contains(table.EnumProcesses(), sleeper.pid())) _exit(11);
+        if (table.GetModuleFileNameExA(sleeper.pid()).has_value()) _exit(12);
+        const ProcessEntry* entry = FindEntry(table.Snapshot(), sleeper.pid());
+        if (entry == nullptr || entry->exeFile != program.string()) _exit(14);
+        _exit(0);
+    }
+    ASSERT_GT(walker, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(walker, &status, 0), walker);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10 setuid failed, 11 not listed, 12 path read, "
+                                         "13 own path unreadable, 14 snapshot without it";
+}
+
+}  // namespace
+}  // namespace orvel::platform
