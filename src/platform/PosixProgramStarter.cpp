@@ -68,10 +68,12 @@ StartResult PosixProgramStarter::Start(const std::string& programPath, int /*win
     if (program.front() != '/') {
         std::string current = CurrentDirectory();
         if (current.empty()) return {0, ErrorText(errno != 0 ? errno : ENOENT)};
-        program = current + (current.back() == '/' ? "" : "/") + program;
+        if (current.back() != '/') current.push_back('/');
+        current.append(programPath);
+        program.swap(current);
     }
-    std::string folder = program.substr(0, program.rfind('/'));
-    if (folder.empty()) folder = "/";
+    const std::size_t slash = program.rfind('/');
+    const std::string folder(program, 0, slash == 0 ? 1 : slash);
 
     SpawnSetup setup;
     posix_spawn_file_actions_addchdir_np(&setup.actions, folder.c_str());

@@ -129,11 +129,12 @@ std::string Latin1ToUtf8(std::string_view text) {
     return utf8;
 }
 
-// One window of the search, with where it stands: the stacking rank of the
-// root child it lies under (0 = topmost) and its own rank among its siblings.
+// One window of the search, with where it stands: the place in the search
+// order of the window or of the frame it lies under, and below a frame its
+// own rank among its siblings (0 = topmost).
 struct Node {
     xcb_window_t window = XCB_WINDOW_NONE;
-    std::uint32_t rootRank = 0;
+    std::uint32_t order = 0;  // place of the window (or the frame above it) in the search
     std::uint32_t siblingRank = 0;
 };
 
@@ -176,7 +177,7 @@ bool X11WindowSystem::Connect() {
     }
     root_ = screens.data->root;
 
-    const std::array<std::pair<const char*, std::uint32_t*>, 10> names{{
+    const std::array<std::pair<const char*, std::uint32_t*>, 12> names{{
         {"UTF8_STRING", &atoms_.utf8String},
         {"_NET_WM_NAME", &atoms_.netWmName},
         {"WM_STATE", &atoms_.wmState},
@@ -187,6 +188,8 @@ bool X11WindowSystem::Connect() {
         {"_NET_WM_STATE", &atoms_.netWmState},
         {"_NET_WM_STATE_MAXIMIZED_VERT", &atoms_.netWmStateMaximizedVert},
         {"_NET_WM_STATE_MAXIMIZED_HORZ", &atoms_.netWmStateMaximizedHorz},
+        {"_NET_CLIENT_LIST_STACKING", &atoms_.netClientListStacking},
+        {"_NET_CLIENT_LIST", &atoms_.netClientList},
     }};
     std::array<xcb_intern_atom_cookie_t, names.size()> cookies{};
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -227,31 +230,61 @@ HWND X11WindowSystem::FindWindowA(std::string_view title) {
     if (!Connect()) return 0;
     xcb_connection_t* c = connection_;
 
-    auto rootTree =
-        TakeReply<xcb_query_tree_reply_t>(c, xcb_query_tree_reply, xcb_query_tree(c, root_));
+    // First round: the root's children (bottom to top) and the window
+    // manager's lists of its clients.
+    const xcb_query_tree_cookie_t treeCookie = xcb_query_tree(c, root_);
+    const xcb_get_property_cookie_t stackingCookie =
+        xcb_get_property(c, 0, root_, atoms_.netClientListStacking, XCB_ATOM_WINDOW, 0, 16384);
+    const xcb_get_property_cookie_t listCookie =
+        xcb_get_property(c, 0, root_, atoms_.netClientList, XCB_ATOM_WINDOW, 0, 16384);
+    auto rootTree = TakeReply<xcb_query_tree_reply_t>(c, xcb_query_tree_reply, treeCookie);
+    auto stacking = TakeProperty(c, stackingCookie);
+    auto list = TakeProperty(c, listCookie);
     if (rootTree == nullptr) {
         Healthy();
         return 0;
     }
+
+    // The search order: the managed clients from the top of the stacking
+    // order, then the root's children from the top. The latter are the
+    // top-level windows without a window manager, and with one the windows
+    // their programs hid (withdrawn windows leave the client list but keep
+    // their title); frames of a reparenting manager carry no title.
     std::vector<Node> level;
-    {
-        const xcb_window_t* children = xcb_query_tree_children(rootTree.get());
-        const int count = xcb_query_tree_children_length(rootTree.get());
-        level.reserve(static_cast<std::size_t>(count));
-        // The tree lists children bottom to top; the search runs from the top.
-        for (int i = count - 1; i >= 0; --i) {
-            auto rank = static_cast<std::uint32_t>(count - 1 - i);
-            level.push_back({children[i], rank, rank});
+    std::vector<xcb_window_t> clients;
+    for (const auto* property : {stacking.get(), list.get()}) {
+        if (HasValue(property) && property->format == 32 && clients.empty()) {
+            const auto* windows =
+                static_cast<const xcb_window_t*>(xcb_get_property_value(property));
+            clients.assign(windows, windows + xcb_get_property_value_length(property) / 4);
+            std::reverse(clients.begin(), clients.end());  // topmost (or newest) first
         }
     }
+    const xcb_window_t* children = xcb_query_tree_children(rootTree.get());
+    const int childCount = xcb_query_tree_children_length(rootTree.get());
+    level.reserve(clients.size() + static_cast<std::size_t>(childCount));
+    for (xcb_window_t client : clients) {
+        level.push_back({client, static_cast<std::uint32_t>(level.size()), 0});
+    }
+    std::vector<xcb_window_t> listed(clients);
+    std::sort(listed.begin(), listed.end());
+    for (int i = childCount - 1; i >= 0; --i) {
+        if (std::binary_search(listed.begin(), listed.end(), children[i])) continue;
+        level.push_back({children[i], static_cast<std::uint32_t>(level.size()), 0});
+    }
+    // Without a client list a window manager that reparents may still run
+    // (one without EWMH): then the client, marked by WM_STATE, lies below an
+    // untitled frame, and the search goes down the tree for it.
+    const bool descend = clients.empty();
+    const std::size_t firstRootChild = clients.size();
 
     // Enough of a title to compare it: one more than the searched length, so
     // a longer title shows as incomplete. A Latin-1 WM_NAME is never longer in
     // bytes than its UTF-8 form, so the same length serves for both.
     const auto titleUnits = static_cast<std::uint32_t>(title.size() / 4 + 1);
 
-    // Best match so far: (root rank, not a client, depth, sibling rank).
-    using Rank = std::tuple<std::uint32_t, int, int, std::uint32_t>;
+    // Best match so far: (place in the search order, depth, sibling rank).
+    using Rank = std::tuple<std::uint32_t, int, std::uint32_t>;
     std::optional<Rank> best;
     xcb_window_t found = XCB_WINDOW_NONE;
 
@@ -262,62 +295,69 @@ HWND X11WindowSystem::FindWindowA(std::string_view title) {
         requests.resize(level.size());
         for (std::size_t i = 0; i < level.size(); ++i) {
             const xcb_window_t w = level[i].window;
+            const bool mayDescend =
+                descend && depth < kMaxDepth && (depth > 1 || i >= firstRootChild);
             requests[i].netWmName = xcb_get_property(c, 0, w, atoms_.netWmName,
                                                      XCB_GET_PROPERTY_TYPE_ANY, 0, titleUnits);
             requests[i].wmName = xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME,
                                                   XCB_GET_PROPERTY_TYPE_ANY, 0, titleUnits);
-            requests[i].wmState =
-                xcb_get_property(c, 0, w, atoms_.wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 1);
-            if (depth < kMaxDepth) requests[i].tree = xcb_query_tree(c, w);
+            requests[i].wmState.sequence = 0;
+            requests[i].tree.sequence = 0;
+            if (depth > 1) {
+                requests[i].wmState =
+                    xcb_get_property(c, 0, w, atoms_.wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 1);
+            }
+            if (mayDescend) requests[i].tree = xcb_query_tree(c, w);
         }
         next.clear();
         for (std::size_t i = 0; i < level.size(); ++i) {
             const Node& node = level[i];
             auto netWmName = TakeProperty(c, requests[i].netWmName);
             auto wmName = TakeProperty(c, requests[i].wmName);
-            auto wmState = TakeProperty(c, requests[i].wmState);
+            ReplyPtr<xcb_get_property_reply_t> wmState;
+            if (requests[i].wmState.sequence != 0) wmState = TakeProperty(c, requests[i].wmState);
             ReplyPtr<xcb_query_tree_reply_t> tree;
-            if (depth < kMaxDepth) {
+            if (requests[i].tree.sequence != 0) {
                 tree = TakeReply<xcb_query_tree_reply_t>(c, xcb_query_tree_reply, requests[i].tree);
             }
-            // A window with WM_STATE is a managed client. Without a window
-            // manager (or once a program withdrew its window) the titled
-            // windows straight below the root are the top-level ones.
-            const bool client = HasValue(wmState.get());
-            if (client || depth == 1) {
+            // Below the root only a managed client (one with WM_STATE) counts.
+            const bool client = depth == 1 || HasValue(wmState.get());
+            bool titled = false;
+            if (client) {
                 bool match = false;
                 if (HasValue(netWmName.get())) {
+                    titled = true;
                     auto text = TextOf(netWmName.get());
                     match = text && EqualFolded(*text, title);
-                } else if (auto text = TextOf(wmName.get())) {
-                    match = wmName->type == XCB_ATOM_STRING
-                                ? EqualFolded(Latin1ToUtf8(*text), title)
-                                : EqualFolded(*text, title);
+                } else if (HasValue(wmName.get())) {
+                    titled = true;
+                    if (auto text = TextOf(wmName.get())) {
+                        match = wmName->type == XCB_ATOM_STRING
+                                    ? EqualFolded(Latin1ToUtf8(*text), title)
+                                    : EqualFolded(*text, title);
+                    }
                 }
-                Rank rank{node.rootRank, client ? 0 : 1, depth, node.siblingRank};
+                Rank rank{node.order, depth, node.siblingRank};
                 if (match && (!best || rank < *best)) {
                     best = rank;
                     found = node.window;
                 }
             }
-            if (!client && tree != nullptr) {
-                const xcb_window_t* children = xcb_query_tree_children(tree.get());
+            const bool frame = depth == 1 ? !titled : !client;
+            if (frame && tree != nullptr) {
+                const xcb_window_t* below = xcb_query_tree_children(tree.get());
                 const int count = xcb_query_tree_children_length(tree.get());
                 for (int k = count - 1; k >= 0; --k) {
                     next.push_back(
-                        {children[k], node.rootRank, static_cast<std::uint32_t>(count - 1 - k)});
+                        {below[k], node.order, static_cast<std::uint32_t>(count - 1 - k)});
                 }
             }
         }
         if (!Healthy()) return 0;
-        // Windows under a lower root child can no longer win; neither can
-        // deeper ones under the same root child once a client matched.
+        // Windows later in the search order can no longer win.
         if (best) {
-            const std::uint32_t bestRoot = std::get<0>(*best);
-            const bool bestIsClient = std::get<1>(*best) == 0;
-            std::erase_if(next, [bestRoot, bestIsClient](const Node& n) {
-                return n.rootRank > bestRoot || (n.rootRank == bestRoot && bestIsClient);
-            });
+            const std::uint32_t bestOrder = std::get<0>(*best);
+            std::erase_if(next, [bestOrder](const Node& n) { return n.order >= bestOrder; });
         }
         level.swap(next);
     }

@@ -12,12 +12,14 @@ namespace orvel::platform {
 // Top-level windows of the X display, through xcb with the EWMH and ICCCM
 // conventions. The X window id is the handle.
 //
-// Titles are searched in the window tree itself rather than in the window
-// manager's client list: the tree also holds windows a program has hidden
-// (withdrawn windows leave the client list but keep their title), it is the
-// only list on a bare X server, and its order is the stacking order, so the
-// search runs from the top as FindWindowA did. Below a reparenting window
-// manager's frame the client window is the one carrying WM_STATE.
+// The search runs from the top of the stacking order, as FindWindowA did:
+// first the window manager's clients (_NET_CLIENT_LIST_STACKING, else
+// _NET_CLIENT_LIST), then the root's children, which are the top-level
+// windows on a bare X server and, under a manager, the windows their programs
+// hid (withdrawn windows leave the client list but keep their title). Without
+// a client list, untitled root children are searched below for a client
+// carrying WM_STATE (a reparenting manager without EWMH). All requests of one
+// step go out before the first reply is read: two or three round trips in all.
 //
 // The connection opens on first use. Without a display every lookup answers
 // 0 and every request false; a connection lost on the way is dropped and
@@ -58,6 +60,8 @@ class X11WindowSystem final : public WindowSystem {
         std::uint32_t netWmState = 0;
         std::uint32_t netWmStateMaximizedVert = 0;
         std::uint32_t netWmStateMaximizedHorz = 0;
+        std::uint32_t netClientListStacking = 0;
+        std::uint32_t netClientList = 0;
     };
 
     bool Connect();

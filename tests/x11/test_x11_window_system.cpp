@@ -114,6 +114,13 @@ TEST_P(X11WindowSystemTest, WholeTitleMatchesWithoutRegardToCase) {
     ASSERT_NE(upperWindow, 0u);
     EXPECT_EQ(PidOf(longerWindow), longer.pid());
     EXPECT_EQ(PidOf(upperWindow), upper.pid());
+    // While the manager takes a new window into a frame it is briefly in
+    // neither list; wait for both to be managed before comparing lookups.
+    if (Managed()) {
+        ASSERT_TRUE(Eventually([&] {
+            return ManagedByWindowManager(longerWindow) && ManagedByWindowManager(upperWindow);
+        }));
+    }
 
     EXPECT_EQ(windows_.FindWindowA("DeskMain"), upperWindow);
     EXPECT_EQ(windows_.FindWindowA("deskmain2"), longerWindow);

@@ -1,0 +1,5 @@
+# FindWindowA among 50 top-level windows on an Xvfb the benchmark starts itself.
+add_executable(bench_windows ${CMAKE_CURRENT_LIST_DIR}/bench_windows.cpp
+               ${PROJECT_SOURCE_DIR}/tests/x11/XTestSupport.cpp)
+target_include_directories(bench_windows PRIVATE ${PROJECT_SOURCE_DIR}/tests/x11)
+target_link_libraries(bench_windows PRIVATE platform PkgConfig::XCB benchmark::benchmark)
