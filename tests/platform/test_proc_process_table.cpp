@@ -47,6 +47,14 @@ class Sleeper {
         char seconds[] = "600";
         char* argv[] = {path.data(), seconds, nullptr};
         if (posix_spawn(&pid_, path.c_str(), nullptr, nullptr, argv, environ) != 0) pid_ = 0;
+        // posix_spawn returns while the kernel is still inside exec, when the
+        // command line may read empty: wait until it is in place.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
+            std::ifstream cmdline("/proc/" + std::to_string(pid_) + "/cmdline");
+            if (cmdline.peek() != std::ifstream::traits_type::eof()) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
     ~Sleeper() {
         if (pid_ > 0) {
