@@ -143,6 +143,8 @@ struct Requests {
     xcb_get_property_cookie_t wmName{};
     xcb_get_property_cookie_t wmState{};
     xcb_query_tree_cookie_t tree{};
+    bool askedState = false;
+    bool askedTree = false;
 };
 
 }  // namespace
@@ -301,8 +303,8 @@ HWND X11WindowSystem::FindWindowA(std::string_view title) {
                                                      XCB_GET_PROPERTY_TYPE_ANY, 0, titleUnits);
             requests[i].wmName = xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME,
                                                   XCB_GET_PROPERTY_TYPE_ANY, 0, titleUnits);
-            requests[i].wmState.sequence = 0;
-            requests[i].tree.sequence = 0;
+            requests[i].askedState = depth > 1;
+            requests[i].askedTree = mayDescend;
             if (depth > 1) {
                 requests[i].wmState =
                     xcb_get_property(c, 0, w, atoms_.wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 1);
@@ -315,9 +317,9 @@ HWND X11WindowSystem::FindWindowA(std::string_view title) {
             auto netWmName = TakeProperty(c, requests[i].netWmName);
             auto wmName = TakeProperty(c, requests[i].wmName);
             ReplyPtr<xcb_get_property_reply_t> wmState;
-            if (requests[i].wmState.sequence != 0) wmState = TakeProperty(c, requests[i].wmState);
+            if (requests[i].askedState) wmState = TakeProperty(c, requests[i].wmState);
             ReplyPtr<xcb_query_tree_reply_t> tree;
-            if (requests[i].tree.sequence != 0) {
+            if (requests[i].askedTree) {
                 tree = TakeReply<xcb_query_tree_reply_t>(c, xcb_query_tree_reply, requests[i].tree);
             }
             // Below the root only a managed client (one with WM_STATE) counts.

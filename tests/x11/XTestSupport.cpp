@@ -86,6 +86,15 @@ bool Child::EndedWithin(std::chrono::milliseconds limit) {
     return ended;
 }
 
+int Child::ExitCodeWithin(std::chrono::milliseconds limit) {
+    int status = 0;
+    if (pid_ <= 0) return -1;
+    bool ended = Eventually([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
+    if (!ended) return -1;
+    pid_ = 0;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 void Child::Stop() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);

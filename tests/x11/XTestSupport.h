@@ -31,6 +31,9 @@ class Child {
     pid_t pid() const { return pid_; }
     // True once the child ended (it is then reaped).
     bool EndedWithin(std::chrono::milliseconds limit);
+    // The exit code once the child ended by itself; -1 when it did not in time
+    // or was killed.
+    int ExitCodeWithin(std::chrono::milliseconds limit);
     void Stop();
 
   private:

@@ -251,6 +251,39 @@ TEST_P(X11WindowSystemTest, EqualTitlesGiveTheTopmostWindow) {
     client_->Flush();
 }
 
+// A reparenting manager without EWMH: no client list, the client lies below
+// an untitled frame and carries WM_STATE; a titled decoration does not count.
+TEST_P(X11WindowSystemTest, ClientBelowAFrameIsFoundByItsWmState) {
+    if (Managed()) GTEST_SKIP() << "built by hand on the bare server";
+    xcb_connection_t* c = client_->connection();
+    auto child = [&](xcb_window_t parent, const std::string& title, bool wmState) {
+        xcb_window_t w = xcb_generate_id(c);
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, w, parent, 0, 0, 40, 40, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+        if (!title.empty()) {
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                                static_cast<std::uint32_t>(title.size()), title.data());
+        }
+        if (wmState) {
+            const std::uint32_t state[2] = {1, 0};
+            const xcb_atom_t atom = client_->Atom("WM_STATE");
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, atom, atom, 32, 2, state);
+        }
+        xcb_map_window(c, w);
+        return w;
+    };
+    const xcb_window_t frame = child(client_->root(), "", false);
+    const xcb_window_t decoration = child(frame, "Title Bar", false);
+    const xcb_window_t wrapper = child(frame, "", false);
+    const xcb_window_t tool = child(wrapper, "MatrixPanel", true);
+    client_->Flush();
+    EXPECT_EQ(WaitFor("matrixpanel"), tool);
+    EXPECT_EQ(windows_.FindWindowA("Title Bar"), 0u);
+    (void)decoration;
+    xcb_destroy_window(c, frame);
+    client_->Flush();
+}
+
 INSTANTIATE_TEST_SUITE_P(Windows, X11WindowSystemTest,
                          ::testing::Values(Manager::None, Manager::Openbox), ManagerName);
 
@@ -270,6 +303,16 @@ TEST(X11WindowSystemWithoutDisplayTest, NothingIsFoundAndNothingCrashes) {
     EXPECT_EQ(unreachable.FindWindowA("DeskMain"), 0u);
     X11WindowSystem malformed("not a display");
     EXPECT_EQ(malformed.FindWindowA("DeskMain"), 0u);
+}
+
+TEST(DemoToolTest, RefusesUnknownArgumentsAndNamesWithoutTitle) {
+    // Without --title the program's own name must be a suite program's.
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {"--colour", "red"}, {}, {"--title="}, {"--title"}}) {
+        xtest::Child tool(ORVEL_DEMO_TOOL, arguments);
+        ASSERT_GT(tool.pid(), 0);
+        EXPECT_EQ(tool.ExitCodeWithin(20s), 2) << ::testing::PrintToString(arguments);
+    }
 }
 
 // The X server goes away and comes back: the lookups answer 0 meanwhile and
