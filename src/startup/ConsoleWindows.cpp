@@ -7,8 +7,10 @@
 
 namespace orvel::startup {
 
-ConsoleWindows::ConsoleWindows(const ConsoleServices& services)
-    : services_(services), registryValues_{services.registry, services.dialogs} {}
+ConsoleWindows::ConsoleWindows(const ConsoleServices& services, int splashTimeoutMs)
+    : services_(services),
+      splashTimeoutMs_(splashTimeoutMs),
+      registryValues_{services.registry, services.dialogs} {}
 
 ConsoleWindows::~ConsoleWindows() = default;
 
@@ -20,7 +22,8 @@ StartupHooks ConsoleWindows::Hooks() {
                                             state.strOrvelPath, state.strCorvanePath);
     };
     hooks.showSplash = [this](ProgramState&) {
-        frmSplash splash(services_.version, services_.systemInfo.Version());
+        frmSplash splash(services_.version, services_.systemInfo.Version(), nullptr,
+                         splashTimeoutMs_);
         splash.exec();
     };
     hooks.showMainWindow = [this](ProgramState& state) { return ShowMainWindow(state); };

@@ -22,6 +22,7 @@
 #include "settings/ConsoleSettings.h"
 #include "settings/RegistryValues.h"
 #include "startup/StartupSequence.h"
+#include "startup/frmSplash.h"
 
 namespace orvel::startup {
 
@@ -41,20 +42,24 @@ struct ConsoleServices {
 
 class ConsoleWindows {
   public:
-    explicit ConsoleWindows(const ConsoleServices& services);
+    explicit ConsoleWindows(const ConsoleServices& services,
+                            int splashTimeoutMs = kSplashTimeoutMs);
     ~ConsoleWindows();
 
     // Steps 7, 9, 12 and 13 of start-up.
     StartupHooks Hooks();
     mainwindow::frmMain* MainWindow() { return mainWindow_.get(); }
+    const mainwindow::ColourThemes& Themes() const { return themes_; }
+    const launcher::ApplicationCatalogue& Catalogue() const { return catalogue_; }
 
   private:
     bool ShowMainWindow(ProgramState& state);
 
     ConsoleServices services_;
+    int splashTimeoutMs_ = kSplashTimeoutMs;
     settings::RegistryContext registryValues_;
     mainwindow::ColourThemes themes_;
-    launcher::ApplicationCatalogue catalogue_;
+    launcher::ApplicationCatalogue catalogue_{};
     std::unique_ptr<mainwindow::MainWindowContext> context_;
     std::unique_ptr<mainwindow::frmMain> mainWindow_;
 };

@@ -97,7 +97,9 @@ frmSplash::frmSplash(const platform::VersionInfo& version, const platform::OsVer
     Timer1->setObjectName("Timer1");
     Timer1->setSingleShot(true);
     Timer1->setInterval(timeoutMs);
-    connect(Timer1, &QTimer::timeout, this, &QDialog::accept);
+    // Queued: a tick that comes while exec() is still showing the window must
+    // close it from inside the modal loop, or exec() would wait for ever.
+    connect(Timer1, &QTimer::timeout, this, &QDialog::accept, Qt::QueuedConnection);
     Timer1->start();
 
     setFocusPolicy(Qt::StrongFocus);

@@ -15,6 +15,7 @@
 #include "platform/SqliteRegistry.h"
 #include "platform/SystemClock.h"
 #include "platform/VersionInfo.h"
+#include "platform/X11WindowSystem.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtUiDispatcher.h"
 #include "server/GrpcSuiteServerFactory.h"
@@ -49,8 +50,7 @@ int main(int argc, char* argv[]) {
     endpoints.socketPath = root.suiteServerSocket();
     endpoints.tcpPort = suite::ReadTcpPort(*registry);
     server::GrpcSuiteServerFactory servers(endpoints, dispatcher);
-    // Until the X11 window system is wired, no tool window is ever found.
-    platform::NoWindowSystem windowSystem;
+    platform::X11WindowSystem windowSystem;  // the display Qt uses, from DISPLAY
 
     startup::ConsoleWindows windows({*registry, dialogs, clock, instanceLock, systemInfo,
                                      fileSystem, profile, windowSystem, servers, version,
