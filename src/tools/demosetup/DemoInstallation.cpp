@@ -1,0 +1,161 @@
+#include "DemoInstallation.h"
+
+#include <array>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string_view>
+#include <system_error>
+
+#include "platform/InstallRoot.h"
+#include "platform/Registry.h"
+#include "platform/SqliteRegistry.h"
+#include "suite/ComponentCatalog.h"
+
+namespace orvel::demo {
+
+namespace fs = std::filesystem;
+using namespace orvel::platform;
+
+namespace {
+
+// The program files of the suite's tools, as the console's catalogue starts
+// them; the tool stand-in opens the matching window title for each name.
+constexpr std::array<std::string_view, 14> kSuiteToolFiles{
+    "DeskMain.exe",    "PortSetEdit.exe",  "JournalView.exe", "Recorder.exe", "MatrixPanel.exe",
+    "TrackWatch.exe",  "SoftDeck.exe",     "CardHealth.exe",  "LockBreaker.exe",
+    "ConfLoad.exe",    "DirectSwitch.exe", "Rewire.exe",      "StateKeeper.exe",
+    "LinkCheck.exe"};
+// The router system's configuration editor lives in its BIN folder.
+constexpr std::string_view kEditorFile = "Shaper.exe";
+
+constexpr std::string_view kSuiteKey = "SOFTWARE\\Quarlen\\Corvane Network Suite\\1.00.000";
+constexpr std::string_view kCorvanePathKey = "SOFTWARE\\Quarlen\\Corvane\\Path";
+
+// Copies through a temporary file and a rename, so a stand-in that is running
+// from the old copy keeps running and the new copy is whole.
+std::string InstallCopy(const fs::path& from, const fs::path& to) {
+    std::error_code error;
+    fs::path temporary = to;
+    temporary += ".new";
+    fs::copy_file(from, temporary, fs::copy_options::overwrite_existing, error);
+    if (!error) fs::rename(temporary, to, error);
+    if (error) return "cannot copy " + from.string() + " to " + to.string() + ": " + error.message();
+    return {};
+}
+
+class RegistryWriter {
+public:
+    explicit RegistryWriter(Registry& registry) : registry_(registry) {}
+
+    bool KeyExists(HKEY root, std::string_view key) {
+        HKEY handle = 0;
+        if (registry_.RegOpenKeyExA(root, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+        registry_.RegCloseKey(handle);
+        return true;
+    }
+
+    bool SetString(HKEY root, std::string_view key, std::string_view name, std::string_view text) {
+        std::string data(text);
+        return Set(root, key, name, REG_SZ, reinterpret_cast<const std::uint8_t*>(data.c_str()),
+                   static_cast<DWORD>(data.size() + 1));
+    }
+
+    bool CreateKey(HKEY root, std::string_view key) {
+        HKEY handle = 0;
+        if (registry_.RegCreateKeyA(root, key, &handle) != ERROR_SUCCESS) return false;
+        registry_.RegCloseKey(handle);
+        return true;
+    }
+
+private:
+    bool Set(HKEY root, std::string_view key, std::string_view name, DWORD type,
+             const std::uint8_t* data, DWORD size) {
+        HKEY handle = 0;
+        if (registry_.RegCreateKeyA(root, key, &handle) != ERROR_SUCCESS) return false;
+        LONG result = registry_.RegSetValueExA(handle, name, type, data, size);
+        registry_.RegCloseKey(handle);
+        return result == ERROR_SUCCESS;
+    }
+
+    Registry& registry_;
+};
+
+// Registers a component class to start here, unless a registration for this
+// class already exists (the console's role setting moves it between the
+// local and the remote key, and that choice is kept).
+bool RegisterComponentClass(RegistryWriter& writer, std::string_view classId,
+                            const std::string& program) {
+    std::string key = "CLSID\\" + std::string(classId);
+    if (writer.KeyExists(HKEY_CLASSES_ROOT, key + "\\LocalServer32") ||
+        writer.KeyExists(HKEY_CLASSES_ROOT, key + "\\_LocalServer32")) {
+        return true;
+    }
+    return writer.SetString(HKEY_CLASSES_ROOT, key + "\\LocalServer32", "", program);
+}
+
+}  // namespace
+
+std::string LayOutDemoInstallation(const fs::path& root, const fs::path& programs,
+                                   const std::optional<fs::path>& ini) {
+    const fs::path suite = root / "suite";
+    const fs::path corvane = root / "corvane";
+    const fs::path corvaneBin = corvane / "BIN";
+    const fs::path console = root / "console";
+    std::error_code error;
+    for (const fs::path& folder : {suite, corvaneBin, console, root / "run"}) {
+        fs::create_directories(folder, error);
+        if (error) return "cannot create " + folder.string() + ": " + error.message();
+    }
+
+    const fs::path component = programs / "orvel-demo-component";
+    const fs::path tool = programs / "orvel-demo-tool";
+    for (const auto& definition : suite::ComponentDefinitions()) {
+        if (definition.classId == suite::kUnusedComponent.classId) continue;
+        if (auto problem = InstallCopy(component, suite / definition.exeName); !problem.empty()) {
+            return problem;
+        }
+    }
+    for (std::string_view file : kSuiteToolFiles) {
+        if (auto problem = InstallCopy(tool, suite / file); !problem.empty()) return problem;
+    }
+    if (auto problem = InstallCopy(tool, corvaneBin / kEditorFile); !problem.empty()) {
+        return problem;
+    }
+    if (auto problem = InstallCopy(programs / "Orvel_Console", console / "Orvel_Console");
+        !problem.empty()) {
+        return problem;
+    }
+
+    const fs::path iniFile = corvaneBin / "CORVANE.INI";
+    if (ini && !fs::exists(iniFile)) {
+        fs::copy_file(*ini, iniFile, error);
+        if (error) return "cannot copy " + ini->string() + ": " + error.message();
+    }
+
+    InstallRoot installRoot = LocateInstallRoot();
+    std::unique_ptr<Registry> registry = OpenRegistryStore(installRoot);
+    if (!registry->StoreProblem().empty()) return registry->StoreProblem();
+    RegistryWriter writer(*registry);
+
+    bool written = writer.SetString(HKEY_LOCAL_MACHINE, kSuiteKey, "OrvelPATH", suite.string()) &&
+                   writer.SetString(HKEY_LOCAL_MACHINE, kCorvanePathKey, "Root", corvane.string());
+    for (const auto& definition : suite::ComponentDefinitions()) {
+        if (definition.classId == suite::kUnusedComponent.classId) continue;
+        const std::string program = (suite / definition.exeName).string();
+        written = written && RegisterComponentClass(writer, definition.classId, program) &&
+                  RegisterComponentClass(writer, definition.classId2, program);
+    }
+    // The Setup Store program serves every configuration class.
+    const std::string setupStore =
+        (suite / suite::ComponentDefinitions()[7].exeName).string();
+    for (int j = 0; j < suite::kConfigurationClassCount; ++j) {
+        written = written && RegisterComponentClass(
+                                 writer, suite::ConfigurationClassIds()[static_cast<std::size_t>(j)],
+                                 setupStore);
+    }
+    if (!written) return "cannot write the registry store " + installRoot.registryStore;
+    return {};
+}
+
+}  // namespace orvel::demo
