@@ -23,17 +23,16 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     exit 1
 fi
 
-# One suite server per demo installation: start it unless it already runs.
-server_pid=""
-if ! "$programs/Orvel_Server" --ping >/dev/null 2>&1; then
-    "$programs/Orvel_Server" 2>>"$ORVEL_ROOT/suite-server.log" &
-    server_pid=$!
-    trap '[ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; wait 2>/dev/null || true' EXIT
-    for _ in $(seq 50); do
-        [ -S "$ORVEL_ROOT/run/suite-server.sock" ] && break
-        sleep 0.1
-    done
-fi
+# One suite server per demo installation: a second one refuses to start and
+# the console uses the one that runs.
+"$programs/Orvel_Server" 2>>"$ORVEL_ROOT/suite-server.log" &
+server_pid=$!
+trap 'kill "$server_pid" 2>/dev/null; wait 2>/dev/null || true' EXIT
+for _ in $(seq 50); do
+    [ -S "$ORVEL_ROOT/run/suite-server.sock" ] && break
+    kill -0 "$server_pid" 2>/dev/null || break
+    sleep 0.1
+done
 echo "Suite server log: $ORVEL_ROOT/suite-server.log"
 
 "$ORVEL_ROOT/console/Orvel_Console"
