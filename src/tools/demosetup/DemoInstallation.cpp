@@ -61,6 +61,13 @@ public:
                    static_cast<DWORD>(data.size() + 1));
     }
 
+    bool SetDword(HKEY root, std::string_view key, std::string_view name, std::uint32_t value) {
+        const std::uint8_t bytes[4] = {
+            static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+        return Set(root, key, name, REG_DWORD, bytes, 4);
+    }
+
     bool CreateKey(HKEY root, std::string_view key) {
         HKEY handle = 0;
         if (registry_.RegCreateKeyA(root, key, &handle) != ERROR_SUCCESS) return false;
@@ -153,6 +160,20 @@ std::string LayOutDemoInstallation(const fs::path& root, const fs::path& program
         written = written && RegisterComponentClass(
                                  writer, suite::ConfigurationClassIds()[static_cast<std::size_t>(j)],
                                  setupStore);
+    }
+    // The router network settings, matching the demo CORVANE.INI; kept once set.
+    constexpr std::string_view kNetworkKey = "SOFTWARE\\Quarlen\\Corvane\\Network";
+    if (!writer.KeyExists(HKEY_LOCAL_MACHINE, kNetworkKey)) {
+        written = written &&
+                  writer.SetString(HKEY_LOCAL_MACHINE, kNetworkKey, "Base IP Address",
+                                   "192.168.1.0") &&
+                  writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey, "Communication Port", 8000) &&
+                  writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey, "Reboot Port", 8001) &&
+                  writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey, "Router 1", 0xFFFFFF00u) &&
+                  writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey, "Router 2", 0xC0A80101u) &&
+                  writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey, "Multicast Interface", 0) &&
+                  writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey,
+                                  "Multicast Interface Secondary", 0);
     }
     if (!written) return "cannot write the registry store " + installRoot.registryStore;
     return {};
