@@ -343,6 +343,8 @@ void SqliteRegistry::Store::OpenFile() {
     if (canWrite_ && !memory) {
         sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
         sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+        // The WAL file stays (readers need it) but shrinks back after checkpoints.
+        sqlite3_exec(db_, "PRAGMA journal_size_limit=1048576", nullptr, nullptr, nullptr);
     }
     sqlite3_exec(db_, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
     if (!Prepare()) {

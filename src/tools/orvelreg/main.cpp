@@ -1,0 +1,32 @@
+// orvel-reg: the command line of the registry store, in the manner of reg.
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "RegText.h"
+#include "RegTool.h"
+#include "platform/InstallRoot.h"
+#include "platform/SqliteRegistry.h"
+
+int main(int argc, char** argv) {
+    using namespace orvel;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    std::string error;
+    const std::optional<tools::Command> command = tools::ParseCommandLine(args, &error);
+    if (!command) {
+        std::cerr << "ERROR: " << error << "\nType \"orvel-reg --help\" for usage.\n";
+        return 2;
+    }
+    if (command->verb == tools::Verb::Help) {
+        std::cout << tools::UsageText();
+        return 0;
+    }
+    const platform::InstallRoot root = platform::LocateInstallRoot();
+    platform::SqliteRegistry registry(root.registryStore);
+    if (const std::string problem = registry.StoreProblem(); !problem.empty()) {
+        std::cerr << "ERROR: " << problem << "\n";
+        return 1;
+    }
+    return tools::RunCommand(*command, registry, std::cout, std::cerr);
+}
