@@ -12,7 +12,7 @@ namespace orvel::fakes {
 // process ids counting up from nextPid.
 class FakeProgramStarter : public platform::ProgramStarter {
   public:
-    struct Start {
+    struct StartCall {
         std::string programPath;
         int windowStyle = 0;
     };
@@ -30,7 +30,7 @@ class FakeProgramStarter : public platform::ProgramStarter {
     // A start that fails with this text.
     void FailNext(std::string error) { script.push_back({0, std::move(error)}); }
 
-    std::vector<struct Start> starts;
+    std::vector<StartCall> starts;
     std::deque<platform::StartResult> script;
     pid_t nextPid = 4100;
 };
