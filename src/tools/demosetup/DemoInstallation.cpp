@@ -11,6 +11,7 @@
 #include "platform/Registry.h"
 #include "platform/SqliteRegistry.h"
 #include "suite/ComponentCatalog.h"
+#include "suite/SuiteServerSettings.h"
 
 namespace orvel::demo {
 
@@ -22,10 +23,9 @@ namespace {
 // The program files of the suite's tools, as the console's catalogue starts
 // them; the tool stand-in opens the matching window title for each name.
 constexpr std::array<std::string_view, 14> kSuiteToolFiles{
-    "DeskMain.exe",    "PortSetEdit.exe",  "JournalView.exe", "Recorder.exe", "MatrixPanel.exe",
-    "TrackWatch.exe",  "SoftDeck.exe",     "CardHealth.exe",  "LockBreaker.exe",
-    "ConfLoad.exe",    "DirectSwitch.exe", "Rewire.exe",      "StateKeeper.exe",
-    "LinkCheck.exe"};
+    "DeskMain.exe",     "PortSetEdit.exe", "JournalView.exe", "Recorder.exe",    "MatrixPanel.exe",
+    "TrackWatch.exe",   "SoftDeck.exe",    "CardHealth.exe",  "LockBreaker.exe", "ConfLoad.exe",
+    "DirectSwitch.exe", "Rewire.exe",      "StateKeeper.exe", "LinkCheck.exe"};
 // The router system's configuration editor lives in its BIN folder.
 constexpr std::string_view kEditorFile = "Shaper.exe";
 
@@ -40,12 +40,13 @@ std::string InstallCopy(const fs::path& from, const fs::path& to) {
     temporary += ".new";
     fs::copy_file(from, temporary, fs::copy_options::overwrite_existing, error);
     if (!error) fs::rename(temporary, to, error);
-    if (error) return "cannot copy " + from.string() + " to " + to.string() + ": " + error.message();
+    if (error)
+        return "cannot copy " + from.string() + " to " + to.string() + ": " + error.message();
     return {};
 }
 
 class RegistryWriter {
-public:
+  public:
     explicit RegistryWriter(Registry& registry) : registry_(registry) {}
 
     bool KeyExists(HKEY root, std::string_view key) {
@@ -53,6 +54,15 @@ public:
         if (registry_.RegOpenKeyExA(root, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
         registry_.RegCloseKey(handle);
         return true;
+    }
+
+    bool ValueExists(HKEY root, std::string_view key, std::string_view name) {
+        HKEY handle = 0;
+        if (registry_.RegOpenKeyExA(root, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+        DWORD size = 0;
+        LONG result = registry_.RegQueryValueExA(handle, name, nullptr, nullptr, &size);
+        registry_.RegCloseKey(handle);
+        return result == ERROR_SUCCESS;
     }
 
     bool SetString(HKEY root, std::string_view key, std::string_view name, std::string_view text) {
@@ -75,7 +85,7 @@ public:
         return true;
     }
 
-private:
+  private:
     bool Set(HKEY root, std::string_view key, std::string_view name, DWORD type,
              const std::uint8_t* data, DWORD size) {
         HKEY handle = 0;
@@ -154,26 +164,31 @@ std::string LayOutDemoInstallation(const fs::path& root, const fs::path& program
                   RegisterComponentClass(writer, definition.classId2, program);
     }
     // The Setup Store program serves every configuration class.
-    const std::string setupStore =
-        (suite / suite::ComponentDefinitions()[7].exeName).string();
+    const std::string setupStore = (suite / suite::ComponentDefinitions()[7].exeName).string();
     for (int j = 0; j < suite::kConfigurationClassCount; ++j) {
-        written = written && RegisterComponentClass(
-                                 writer, suite::ConfigurationClassIds()[static_cast<std::size_t>(j)],
-                                 setupStore);
+        written =
+            written &&
+            RegisterComponentClass(
+                writer, suite::ConfigurationClassIds()[static_cast<std::size_t>(j)], setupStore);
+    }
+    // An active configuration set, so that the tools have something to work on.
+    const std::string activeSetKey(suite::kActiveSetKey);
+    if (!writer.ValueExists(HKEY_LOCAL_MACHINE, activeSetKey, suite::kActiveSetValue)) {
+        written = written && writer.SetString(HKEY_LOCAL_MACHINE, activeSetKey,
+                                              suite::kActiveSetValue, "Demo Studio A");
     }
     // The router network settings, matching the demo CORVANE.INI; kept once set.
     constexpr std::string_view kNetworkKey = "SOFTWARE\\Quarlen\\Corvane\\Network";
     if (!writer.KeyExists(HKEY_LOCAL_MACHINE, kNetworkKey)) {
-        written = written &&
-                  writer.SetString(HKEY_LOCAL_MACHINE, kNetworkKey, "Base IP Address",
-                                   "192.168.1.0") &&
-                  writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey, "Communication Port", 8000) &&
-                  writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey, "Reboot Port", 8001) &&
-                  writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey, "Router 1", 0xFFFFFF00u) &&
-                  writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey, "Router 2", 0xC0A80101u) &&
-                  writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey, "Multicast Interface", 0) &&
-                  writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey,
-                                  "Multicast Interface Secondary", 0);
+        written =
+            written &&
+            writer.SetString(HKEY_LOCAL_MACHINE, kNetworkKey, "Base IP Address", "192.168.1.0") &&
+            writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey, "Communication Port", 8000) &&
+            writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey, "Reboot Port", 8001) &&
+            writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey, "Router 1", 0xFFFFFF00u) &&
+            writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey, "Router 2", 0xC0A80101u) &&
+            writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey, "Multicast Interface", 0) &&
+            writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey, "Multicast Interface Secondary", 0);
     }
     if (!written) return "cannot write the registry store " + installRoot.registryStore;
     return {};
