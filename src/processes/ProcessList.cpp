@@ -1,0 +1,103 @@
+#include "processes/ProcessList.h"
+
+#include <charconv>
+
+#include "platform/SystemInfo.h"
+#include "suite/ComponentCatalog.h"
+
+namespace orvel::processes {
+
+namespace {
+
+constexpr std::string_view kDeletedMark = " (deleted)";
+
+char Upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (Upper(a[i]) != Upper(b[i])) return false;
+    }
+    return true;
+}
+
+bool IsUnusedEntry(const status::ComponentServerEntry& entry) {
+    return entry.strExeName.empty() ||
+           EqualNoCase(entry.strExeName, suite::kUnusedComponent.exeName);
+}
+
+// One process against every table entry, in slot order.
+template <typename MakeLine>
+void AddMatches(ProcessLines& list, std::string_view exePath,
+                const status::ComponentServerTable& table, MakeLine makeLine) {
+    for (const status::ComponentServerEntry& entry : table) {
+        if (MatchesComponent(exePath, entry)) list.push_back(makeLine(entry.strExeName));
+    }
+}
+
+}  // namespace
+
+std::string_view ExecutableFileName(std::string_view path) {
+    if (path.size() > kDeletedMark.size() && path.ends_with(kDeletedMark)) {
+        path.remove_suffix(kDeletedMark.size());
+    }
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+bool MatchesComponent(std::string_view exePath, const status::ComponentServerEntry& entry) {
+    if (IsUnusedEntry(entry)) return false;
+    return EqualNoCase(ExecutableFileName(exePath), entry.strExeName);
+}
+
+std::string NtProcessLine(pid_t pid, std::string_view exeName) {
+    char digits[24] = {};
+    const auto result = std::to_chars(digits, digits + sizeof(digits), pid);
+    std::string_view number(digits, static_cast<std::size_t>(result.ptr - digits));
+    std::string line = " (";
+    if (number.size() < 3) line.append(3 - number.size(), '0');
+    line.append(number);
+    line.append(") ");
+    line.append(exeName);
+    return line;
+}
+
+void FillProcessListNT(ProcessLines& list, platform::ProcessTable& processes,
+                       const status::ComponentServerTable& table) {
+    list.clear();
+    for (pid_t pid : processes.EnumProcesses()) {
+        // Another user's process, a kernel thread, one that ended meanwhile.
+        const std::optional<std::string> path = processes.GetModuleFileNameExA(pid);
+        if (!path) continue;
+        AddMatches(list, *path, table,
+                   [pid](const std::string& exeName) { return NtProcessLine(pid, exeName); });
+    }
+}
+
+void FillProcessList95(ProcessLines& list, platform::ProcessTable& processes,
+                       const status::ComponentServerTable& table) {
+    list.clear();
+    for (const platform::ProcessEntry& entry : processes.Snapshot()) {
+        AddMatches(list, entry.exeFile, table, [](const std::string& exeName) { return exeName; });
+    }
+}
+
+void FillProcessList(int platformId, ProcessLines& list, platform::ProcessTable& processes,
+                     const status::ComponentServerTable& table) {
+    switch (platformId) {
+        case platform::VER_PLATFORM_WIN32_NT:
+            FillProcessListNT(list, processes, table);
+            break;
+        case platform::VER_PLATFORM_WIN32_WINDOWS:
+            FillProcessList95(list, processes, table);
+            break;
+        default:
+            list.clear();
+            list.emplace_back(kProcessInformationNotAvailable);
+            break;
+    }
+}
+
+}  // namespace orvel::processes

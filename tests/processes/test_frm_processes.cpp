@@ -1,0 +1,221 @@
+#include <gtest/gtest.h>
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+
+#include "FakeDialogs.h"
+#include "FakeProcessTable.h"
+#include "FakeWindowSystem.h"
+#include "platform/SystemInfo.h"
+#include "processes/ui/frmProcesses.h"
+
+namespace orvel::processes {
+namespace {
+
+constexpr const char* kTitle = "Verify Processes and Applications";
+const std::string kWarning =
+    "There are Processes or Applications running\rthat should be CLOSED or STOPPED before\r"
+    "starting the Orvel Console Appliction";
+
+class FrmProcessesTest : public ::testing::Test {
+  protected:
+    FrmProcessesTest() {
+        launcher::FillApplicationRows(catalogue, "/opt/orvel/", "/opt/corvane/bin/", "Shaper.exe");
+        status::FillComponentServerTable(table, "/opt/orvel/");
+    }
+
+    ProcessesContext Context(int platformId = platform::VER_PLATFORM_WIN32_NT) {
+        ProcessesContext context{catalogue, table, processes, windows, dialogs};
+        context.AutoStart = autoStart;
+        context.platformId = platformId;
+        context.closeWaitMs = 0;
+        return context;
+    }
+
+    template <typename Widget>
+    static Widget* Control(QWidget& dialog, const char* name) {
+        auto* widget = dialog.findChild<Widget*>(name);
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    static std::vector<std::string> Lines(QWidget& dialog, const char* list) {
+        std::vector<std::string> lines;
+        auto* widget = Control<QListWidget>(dialog, list);
+        for (int i = 0; widget != nullptr && i < widget->count(); ++i) {
+            lines.push_back(widget->item(i)->text().toStdString());
+        }
+        return lines;
+    }
+    static void Click(QWidget& dialog, const char* button) {
+        if (auto* widget = Control<QPushButton>(dialog, button)) widget->click();
+    }
+
+    launcher::ApplicationCatalogue catalogue{};
+    status::ComponentServerTable table{};
+    fakes::FakeProcessTable processes;
+    fakes::FakeWindowSystem windows;
+    fakes::FakeDialogs dialogs;
+    bool autoStart = false;
+};
+
+TEST_F(FrmProcessesTest, LoadUnloadsWhenNothingIsListedOrThePlatformIsUnsupported) {
+    struct Case {
+        const char* what;
+        int platformId;
+        bool component;
+        bool tool;
+        bool shown;
+        std::vector<std::string> processLines;
+    };
+    const Case cases[] = {
+        {"nothing running", platform::VER_PLATFORM_WIN32_NT, false, false, false, {}},
+        {"unsupported platform", 0, true, true, false, {}},
+        {"NT method",
+         platform::VER_PLATFORM_WIN32_NT,
+         true,
+         false,
+         true,
+         {" (008) DeskMainServer.exe"}},
+        {"95 method",
+         platform::VER_PLATFORM_WIN32_WINDOWS,
+         true,
+         false,
+         true,
+         {"DeskMainServer.exe"}},
+        {"a tool only", platform::VER_PLATFORM_WIN32_NT, false, true, true, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        processes.processes.clear();
+        windows.RemoveWindow(windows.FindWindowA("Recorder"));
+        if (c.component) processes.Add(8, "/opt/orvel/DeskMainServer.exe");
+        if (c.tool) windows.AddWindow("Recorder");
+        auto context = Context(c.platformId);
+        frmProcesses dialog(context);
+        EXPECT_EQ(dialog.Load(), c.shown);
+        EXPECT_EQ(dialog.windowTitle(), "Orvel Applications and Processes");
+        if (!c.shown) continue;
+        EXPECT_EQ(Lines(dialog, "lstProcesses"), c.processLines);
+        EXPECT_EQ(Lines(dialog, "lstApplications"),
+                  c.tool ? std::vector<std::string>{"Recorder"} : std::vector<std::string>{});
+    }
+    EXPECT_TRUE(dialogs.boxes.empty());
+
+    // The captions, on the last dialog of the table.
+    auto context = Context();
+    frmProcesses dialog(context);
+    ASSERT_TRUE(dialog.Load());
+    const std::pair<const char*, const char*> buttons[] = {
+        {"cmdStopProcesses", "Stop Single Processes"},
+        {"cmdStopAllProcesses", "Stop ALL Processes"},
+        {"cmdStopApplication", "Stop Single Application"},
+        {"cmdStopAllApplications", "Stop ALL Applications"},
+        {"cmdCorrect", "&Stop/Terminate ALL"},
+        {"cmdAccept", "&Apply and Exit"},
+    };
+    for (const auto& [name, caption] : buttons) {
+        EXPECT_EQ(Control<QPushButton>(dialog, name)->text(), caption);
+    }
+    EXPECT_EQ(Control<QGroupBox>(dialog, "fraProcesses")->title(), "Running Processes");
+    EXPECT_EQ(Control<QGroupBox>(dialog, "fraApplications")->title(), "Running Applications");
+    EXPECT_EQ(Control<QLabel>(dialog, "lblInstruction")->text(),
+              "Verify Orvel Processes and Applications are NOT running");
+    EXPECT_EQ(Control<QListWidget>(dialog, "lstApplications")->selectionMode(),
+              QAbstractItemView::ExtendedSelection);
+}
+
+TEST_F(FrmProcessesTest, StopSingleApplicationClosesTheSelectedLinesAndRefreshes) {
+    const platform::HWND revero = windows.AddWindow("REVERO");
+    // Two entries sharing a display name, both running.
+    catalogue[9].DisplayName = catalogue[8].DisplayName;
+    const platform::HWND cardHealth = windows.AddWindow(catalogue[8].WindowTitle);
+    const platform::HWND lockBreaker = windows.AddWindow(catalogue[9].WindowTitle);
+    const platform::HWND recorder = windows.AddWindow("Recorder");
+    auto context = Context();
+    frmProcesses dialog(context);
+    ASSERT_TRUE(dialog.Load());
+    const std::vector<std::string> all{"REVERO", "Recorder", "Card Health", "Card Health"};
+    ASSERT_EQ(Lines(dialog, "lstApplications"), all);
+
+    // Nothing selected: nothing closed, both lists refreshed n + 6 times.
+    const int lookups = windows.lookups;
+    const int walks = processes.enumerations;
+    Click(dialog, "cmdStopApplication");
+    EXPECT_TRUE(windows.closed.empty());
+    EXPECT_EQ(windows.lookups - lookups, (4 + 6) * 16);
+    EXPECT_EQ(processes.enumerations - walks, 4 + 6);
+
+    // "REVERO" and one "Card Health" line: both windows of that name close.
+    auto* list = Control<QListWidget>(dialog, "lstApplications");
+    list->item(0)->setSelected(true);
+    list->item(3)->setSelected(true);
+    Click(dialog, "cmdStopApplication");
+    EXPECT_EQ(windows.closed, (std::vector<platform::HWND>{revero, cardHealth, lockBreaker}));
+    EXPECT_EQ(Lines(dialog, "lstApplications"), std::vector<std::string>{"Recorder"});
+    EXPECT_EQ(catalogue[8].WindowHandle, 0u) << "handles refreshed";
+    EXPECT_EQ(catalogue[4].WindowHandle, recorder);
+
+    Click(dialog, "cmdCorrect");
+    EXPECT_EQ(windows.closed.back(), recorder);
+    EXPECT_TRUE(Lines(dialog, "lstApplications").empty());
+    EXPECT_TRUE(dialogs.boxes.empty());
+}
+
+TEST_F(FrmProcessesTest, ApplyAndExitAsksAndClosingWarnsWhileLinesRemain) {
+    processes.Add(8, "/opt/orvel/DeskMainServer.exe");
+    {
+        // No: the dialog stays; the close box then warns and still closes.
+        dialogs.ExpectBox(kTitle, platform::vbNo).ExpectBox(kTitle);
+        auto context = Context();
+        frmProcesses dialog(context);
+        ASSERT_TRUE(dialog.Load());
+        dialog.show();
+        Click(dialog, "cmdAccept");
+        EXPECT_TRUE(dialog.isVisible());
+        dialog.close();
+        EXPECT_FALSE(dialog.isVisible());
+        EXPECT_TRUE(dialogs.ScriptDone());
+        ASSERT_EQ(dialogs.boxes.size(), 2u);
+        EXPECT_EQ(dialogs.boxes[0].text, kWarning + "\r\rDo you want to Continue to exit?");
+        EXPECT_EQ(dialogs.boxes[0].style, 4 + 48 + 256);
+        EXPECT_EQ(dialogs.boxes[1].text, kWarning);
+        EXPECT_EQ(dialogs.boxes[1].style, 48);
+    }
+    dialogs.boxes.clear();
+    {
+        // Yes: the lists are cleared first, so no closing warning follows.
+        dialogs.ExpectBox(kTitle, platform::vbYes);
+        auto context = Context();
+        frmProcesses dialog(context);
+        ASSERT_TRUE(dialog.Load());
+        dialog.show();
+        Click(dialog, "cmdAccept");
+        EXPECT_FALSE(dialog.isVisible());
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        EXPECT_EQ(dialogs.boxes.size(), 1u);
+    }
+}
+
+TEST_F(FrmProcessesTest, AutostartClosesTheApplicationsWithoutAsking) {
+    autoStart = true;
+    const platform::HWND recorder = windows.AddWindow("Recorder");
+    const platform::HWND revero = windows.AddWindow("REVERO");
+    // Tools only: everything closes, no box at all.
+    ShowProcessVerification(Context(), nullptr);
+    EXPECT_EQ(windows.closed, (std::vector<platform::HWND>{revero, recorder}));
+    EXPECT_TRUE(dialogs.boxes.empty());
+
+    // A component server stays listed: the closing warning, once.
+    windows.AddWindow("Recorder");
+    processes.Add(8, "/opt/orvel/DeskMainServer.exe");
+    dialogs.ExpectBox(kTitle);
+    ShowProcessVerification(Context(), nullptr);
+    EXPECT_EQ(windows.closed.size(), 3u);
+    EXPECT_TRUE(dialogs.ScriptDone());
+    EXPECT_EQ(dialogs.boxes.size(), 1u);
+}
+
+}  // namespace
+}  // namespace orvel::processes
