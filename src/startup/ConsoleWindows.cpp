@@ -3,6 +3,7 @@
 #include "dcom/DComConfiguration.h"
 #include "dcom/ServerRegistration.h"
 #include "network/ui/frmIPAddress.h"
+#include "processes/ui/frmProcesses.h"
 #include "startup/frmSplash.h"
 
 namespace orvel::startup {
@@ -61,6 +62,15 @@ bool ConsoleWindows::ShowMainWindow(ProgramState& state) {
                                      services_.systemInfo, services_.dialogs, state.strCorvanePath,
                                      mainWindow_.get());
         dialog.exec();
+    };
+    context.showProcessVerification = [this, &state] {
+        if (services_.processes == nullptr) return;
+        processes::ProcessesContext verification{catalogue_, state.ComponentServers,
+                                                 *services_.processes, services_.windows,
+                                                 services_.dialogs};
+        verification.AutoStart = state.ConsoleSettings.AutoStart;
+        verification.platformId = services_.systemInfo.Version().platformId;
+        processes::ShowProcessVerification(verification, mainWindow_.get());
     };
     mainWindow_ = std::make_unique<mainwindow::frmMain>(context);
     if (!mainWindow_->Load()) {

@@ -13,6 +13,7 @@
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
 #include "platform/InstanceLock.h"
+#include "platform/ProcessTable.h"
 #include "platform/ProfileFile.h"
 #include "platform/Registry.h"
 #include "platform/SystemInfo.h"
@@ -38,6 +39,8 @@ struct ConsoleServices {
     server::SuiteServerFactory& servers;
     const platform::VersionInfo& version;
     settings::ConfigurationContext& configuration;
+    // The process walk of the start-up's process verification; none: not shown.
+    platform::ProcessTable* processes = nullptr;
 };
 
 class ConsoleWindows {

@@ -11,6 +11,7 @@
 #include "platform/InstallRoot.h"
 #include "platform/LinuxFileSystem.h"
 #include "platform/LinuxSystemInfo.h"
+#include "platform/ProcProcessTable.h"
 #include "platform/ProcessRpcSecurity.h"
 #include "platform/SqliteRegistry.h"
 #include "platform/SystemClock.h"
@@ -51,10 +52,11 @@ int main(int argc, char* argv[]) {
     endpoints.tcpPort = suite::ReadTcpPort(*registry);
     server::GrpcSuiteServerFactory servers(endpoints, dispatcher);
     platform::X11WindowSystem windowSystem;  // the display Qt uses, from DISPLAY
+    platform::ProcProcessTable processTable;
 
     startup::ConsoleWindows windows({*registry, dialogs, clock, instanceLock, systemInfo,
                                      fileSystem, profile, windowSystem, servers, version,
-                                     configuration});
+                                     configuration, &processTable});
     startup::StartupSequence sequence({*registry, dialogs, rpcSecurity, configuration},
                                       windows.Hooks(), state);
     if (!sequence.Run()) return 0;  // another console of this user runs
