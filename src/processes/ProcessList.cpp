@@ -32,8 +32,11 @@ bool IsUnusedEntry(const status::ComponentServerEntry& entry) {
 template <typename MakeLine>
 void AddMatches(ProcessLines& list, std::string_view exePath,
                 const status::ComponentServerTable& table, MakeLine makeLine) {
+    const std::string_view fileName = ExecutableFileName(exePath);
     for (const status::ComponentServerEntry& entry : table) {
-        if (MatchesComponent(exePath, entry)) list.push_back(makeLine(entry.strExeName));
+        if (!IsUnusedEntry(entry) && EqualNoCase(fileName, entry.strExeName)) {
+            list.push_back(makeLine(entry.strExeName));
+        }
     }
 }
 
