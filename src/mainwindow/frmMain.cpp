@@ -13,6 +13,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include "mainwindow/ApplicationPanel.h"
 #include "mainwindow/frmMessage.h"
 #include "status/ComponentStatus.h"
 #include "status/IdentityPanel.h"
@@ -212,8 +213,11 @@ void frmMain::BuildServerFrame() {
     auto* outer = new QVBoxLayout(centre_);
     outer->setContentsMargins(16, 8, 16, 8);
 
-    fraApplications_ = new QGroupBox("Orvel Applications", centre_);
-    fraApplications_->setObjectName("fraApplications");
+    fraApplications_ = new ApplicationPanel(
+        {context_.catalogue, context_.table, context_.windows, context_.fileSystem,
+         context_.dialogs, context_.programStarter, context_.settings, local_, remote_,
+         [this] { tlbToolBar_ButtonClick("keyOrvelServers"); }},
+        centre_);
     fraApplications_->hide();
     outer->addWidget(fraApplications_);
 
@@ -380,6 +384,7 @@ bool frmMain::Load() {
         context_.autoStartChanged(true);
         context_.autoStartChanged(false);
     }
+    FillApplicationPanel();
     RefreshServerList();
     loaded_ = true;
     return true;
@@ -484,7 +489,7 @@ void frmMain::ApplyColourTheme() {
     for (std::size_t i = 0; i < 7; ++i) currentColours_[i] = table[i];
     currentColours_[7] = 0;
     Paint(centre_, currentColours_[5], status::kWhite);
-    // The launcher panel is filled by the launcher; the server list repaints here.
+    FillApplicationPanel();
     RefreshServerList();
 }
 
@@ -508,6 +513,7 @@ void frmMain::tlbToolBar_ButtonClick(const QString& key) {
         CurrentCategory_ = category;
         fraApplications_->setTitle(title);
         fraApplications_->show();
+        FillApplicationPanel();
     };
     if (caption == "ORVEL APPLICATIONS") {
         showCategory(0, "Orvel Applications");
@@ -524,6 +530,20 @@ void frmMain::tlbToolBar_ButtonClick(const QString& key) {
         fraApplications_->hide();
         fraServers_->hide();
     }
+}
+
+// ---------------------------------------------------------------- launcher
+
+void frmMain::FillApplicationPanel() {
+    fraApplications_->FillApplicationPanel(CurrentCategory_, currentColours_);
+}
+
+void frmMain::RefreshApplicationState(int index) {
+    fraApplications_->RefreshApplicationState(index);
+}
+
+void frmMain::cmdApplication_Click(int slot) {
+    fraApplications_->cmdApplication_Click(slot);
 }
 
 // ---------------------------------------------------------------- configure menu
@@ -1206,7 +1226,7 @@ void frmMain::tmrTimer_Timer() {
         SetStatusPanel("keyActiveSet", "- - -", "Active Set Not Available");
     }
 
-    // The launched-tool scan runs over the launcher's slots once they exist.
+    fraApplications_->ScanLaunchedTools();
 
     if (waitWindowShown_) UnloadWaitWindow();
 

@@ -21,6 +21,7 @@
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
 #include "platform/InstanceLock.h"
+#include "platform/ProgramStarter.h"
 #include "platform/VersionInfo.h"
 #include "platform/WindowSystem.h"
 #include "server/SuiteServer.h"
@@ -39,6 +40,7 @@ class QWidget;
 
 namespace orvel::mainwindow {
 
+class ApplicationPanel;
 class frmMessage;
 
 // Program state and services the window works with; main() builds them and
@@ -71,6 +73,8 @@ struct MainWindowContext {
     std::function<void()> dcomConfiguration{};
     std::function<void()> dcomProtocol{};
     std::function<void()> corvaneSettings{};
+    // Starts the catalogue's programs; none: a launch reports that it cannot start.
+    platform::ProgramStarter* programStarter = nullptr;
 };
 
 // Clickable 3-D state panel of a server row.
@@ -108,6 +112,12 @@ class frmMain : public QMainWindow {
     void cmdServers_Click(int index);
     void tmrTimer_Timer();
 
+    // The launcher panel for CurrentCategory, one program's state, the launch
+    // action of a slot.
+    void FillApplicationPanel();
+    void RefreshApplicationState(int index);
+    void cmdApplication_Click(int slot);
+
     // Painting routines.
     void ApplyColourTheme();
     void RefreshServerPanel();
@@ -137,6 +147,8 @@ class frmMain : public QMainWindow {
     const ColourTable& CurrentColours() const { return currentColours_; }
     frmMessage* WaitWindow() const { return waitWindow_.get(); }
     QTimer* Timer() const { return tmrTimer_; }
+    std::int16_t CurrentCategory() const { return CurrentCategory_; }
+    ApplicationPanel* Applications() const { return fraApplications_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -198,7 +210,7 @@ class frmMain : public QMainWindow {
 
     QToolBar* tlbToolBar_ = nullptr;
     QWidget* centre_ = nullptr;
-    QGroupBox* fraApplications_ = nullptr;
+    ApplicationPanel* fraApplications_ = nullptr;
     QGroupBox* fraServers_ = nullptr;
     QGroupBox* fraOrvelServer_ = nullptr;
     QGroupBox* fraOrvelServerOS_ = nullptr;

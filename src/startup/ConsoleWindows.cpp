@@ -41,6 +41,7 @@ bool ConsoleWindows::ShowMainWindow(ProgramState& state) {
         services_.instanceLock, services_.servers, services_.fileSystem, services_.version,
         state.ComponentServers, catalogue_, themes_, state.IsAdministrator});
     auto& context = *context_;
+    context.programStarter = services_.programStarter;
     context.configureComputer = [this, &state](std::int16_t role) {
         dcom::RegistrationContext registration{registryValues_, state.ComponentServers,
                                                state.ConsoleSettings, state.strOrvelPath};

@@ -15,6 +15,7 @@
 #include "platform/InstanceLock.h"
 #include "platform/ProcessTable.h"
 #include "platform/ProfileFile.h"
+#include "platform/ProgramStarter.h"
 #include "platform/Registry.h"
 #include "platform/SystemInfo.h"
 #include "platform/VersionInfo.h"
@@ -41,6 +42,8 @@ struct ConsoleServices {
     settings::ConfigurationContext& configuration;
     // The process walk of the start-up's process verification; none: not shown.
     platform::ProcessTable* processes = nullptr;
+    // Starts the catalogue's programs; none: a launch reports that it cannot start.
+    platform::ProgramStarter* programStarter = nullptr;
 };
 
 class ConsoleWindows {

@@ -11,6 +11,7 @@
 #include "platform/InstallRoot.h"
 #include "platform/LinuxFileSystem.h"
 #include "platform/LinuxSystemInfo.h"
+#include "platform/PosixProgramStarter.h"
 #include "platform/ProcProcessTable.h"
 #include "platform/ProcessRpcSecurity.h"
 #include "platform/SqliteRegistry.h"
@@ -53,10 +54,11 @@ int main(int argc, char* argv[]) {
     server::GrpcSuiteServerFactory servers(endpoints, dispatcher);
     platform::X11WindowSystem windowSystem;  // the display Qt uses, from DISPLAY
     platform::ProcProcessTable processTable;
+    platform::PosixProgramStarter programStarter;
 
     startup::ConsoleWindows windows({*registry, dialogs, clock, instanceLock, systemInfo,
                                      fileSystem, profile, windowSystem, servers, version,
-                                     configuration, &processTable});
+                                     configuration, &processTable, &programStarter});
     startup::StartupSequence sequence({*registry, dialogs, rpcSecurity, configuration},
                                       windows.Hooks(), state);
     if (!sequence.Run()) return 0;  // another console of this user runs
