@@ -6,14 +6,18 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLayout>
 #include <QMenuBar>
+#include <QMoveEvent>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 
 #include "mainwindow/ApplicationPanel.h"
+#include "mainwindow/WindowLayout.h"
 #include "mainwindow/frmMessage.h"
 #include "status/ComponentStatus.h"
 #include "status/IdentityPanel.h"
@@ -37,8 +41,6 @@ namespace {
 
 constexpr int kTimerIntervalMs = 500;
 constexpr auto kConnectHold = std::chrono::seconds(5);
-// The standard window size, 9500 twips, at 15 twips per pixel.
-constexpr int kStandardSizePx = 9500 / 15;
 
 const char* const kStatusKeys[] = {"keyTimeSource", "keyTime", "keyDate", "keyActiveSet",
                                    "keyClients"};
@@ -102,6 +104,10 @@ frmMain::frmMain(MainWindowContext& context, QWidget* parent)
     BuildToolBar();
     BuildServerFrame();
     BuildStatusBar();
+    // The window may shrink to its minimum size even where the rows would
+    // rather be larger: they are squeezed, as the lettering shrinks with them.
+    layout()->setSizeConstraint(QLayout::SetNoConstraint);
+    SetMinimumOuterSize();
 
     tmrTimer_ = new QTimer(this);
     tmrTimer_->setObjectName("tmrTimer");
@@ -343,7 +349,7 @@ bool frmMain::Load() {
     const auto& version = context_.version;
     std::string caption = version.comments + "  " + std::to_string(version.major) + "." +
                           std::to_string(version.minor) + "." + std::to_string(version.revision);
-    resize(kStandardSizePx, kStandardSizePx);
+    ResizeToTwips(kStandardSizeTwips, kStandardSizeTwips);
     const auto& marker = version.releaseMarker;
     if (marker.find("x.x.x") == std::string::npos) {
         const auto colon = marker.find(':');
@@ -468,7 +474,86 @@ void frmMain::Terminate() {
 
 void frmMain::mnuFileRestoreSize_Click() {
     setWindowState(Qt::WindowNoState);
-    resize(kStandardSizePx, kStandardSizePx);
+    ResizeToTwips(kStandardSizeTwips, kStandardSizeTwips);
+}
+
+// ---------------------------------------------------------------- resize rules
+
+void frmMain::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    ApplyResizeRules();
+}
+
+void frmMain::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    ApplyResizeRules();
+}
+
+void frmMain::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) ApplyResizeRules();
+}
+
+// The outer size (frame included) in twips, as the settings keep it.
+void frmMain::ResizeToTwips(int widthTwips, int heightTwips) {
+    const QSize frame = frameGeometry().size() - size();
+    resize(TwipsToPixels(widthTwips, logicalDpiX()) - frame.width(),
+           TwipsToPixels(heightTwips, logicalDpiY()) - frame.height());
+    // A hidden window gets its resize event only when shown: the settings
+    // and the lettering follow the new size now.
+    if (!isVisible()) ApplyResizeRules();
+}
+
+// The minimum holds for the outer window; the frame is known once shown.
+void frmMain::SetMinimumOuterSize() {
+    const QSize frame = frameGeometry().size() - size();
+    const QSize minimum(TwipsToPixels(kMinimumSizeTwips, logicalDpiX()) - frame.width(),
+                        TwipsToPixels(kMinimumSizeTwips, logicalDpiY()) - frame.height());
+    if (minimumSize() != minimum) setMinimumSize(minimum);
+}
+
+void frmMain::ApplyResizeRules() {
+    if (applyingResizeRules_) return;
+    applyingResizeRules_ = true;
+    SetMinimumOuterSize();
+    const double dpiX = logicalDpiX();
+    const double dpiY = logicalDpiY();
+    const Qt::WindowStates qtState = windowState();
+    const std::int16_t state = (qtState & Qt::WindowMinimized) ? kStateMinimised
+                               : (qtState & (Qt::WindowMaximized | Qt::WindowFullScreen))
+                                   ? kStateMaximised
+                                   : kStateNormal;
+    const QRect frame = frameGeometry();
+    const TwipsGeometry now{PixelsToTwips(frame.x(), dpiX), PixelsToTwips(frame.y(), dpiY),
+                            PixelsToTwips(frame.width(), dpiX),
+                            PixelsToTwips(frame.height(), dpiY)};
+    RecordWindowPlacement(context_.settings, state, now);
+    const ResizeOutcome outcome = mainwindow::ApplyResizeRules(state, now);
+    if (outcome.geometry.top != now.top) move(frame.x(), 0);
+    if (outcome.geometry.width != now.width || outcome.geometry.height != now.height) {
+        ResizeToTwips(outcome.geometry.width, outcome.geometry.height);
+    }
+    if (outcome.geometry != now) {
+        // Record where the window went, not only where it was asked to be.
+        const QRect placed = frameGeometry();
+        RecordWindowPlacement(
+            context_.settings, state,
+            {PixelsToTwips(placed.x(), dpiX), PixelsToTwips(placed.y(), dpiY),
+             PixelsToTwips(placed.width(), dpiX), PixelsToTwips(placed.height(), dpiY)});
+    }
+    if (outcome.letteringPoints != letteringPoints_) {
+        letteringPoints_ = outcome.letteringPoints;
+        for (auto* widget : findChildren<QWidget*>()) {
+            const QString name = widget->objectName();
+            if (name.startsWith("pnlServers_") || name.startsWith("cmdServers_") ||
+                name.startsWith("pnlApplication_") || name.startsWith("cmdApplication_")) {
+                QFont font = widget->font();
+                font.setPointSizeF(letteringPoints_);
+                widget->setFont(font);
+            }
+        }
+    }
+    applyingResizeRules_ = false;
 }
 
 // ---------------------------------------------------------------- themes

@@ -150,8 +150,16 @@ class frmMain : public QMainWindow {
     std::int16_t CurrentCategory() const { return CurrentCategory_; }
     ApplicationPanel* Applications() const { return fraApplications_; }
 
+    // The resize rules: records the placement, keeps the minimum size and
+    // the top snap, and sizes the lettering of the launcher and server rows.
+    void ApplyResizeRules();
+    double LetteringPoints() const { return letteringPoints_; }
+
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     void BuildMenus();
@@ -178,6 +186,8 @@ class frmMain : public QMainWindow {
     std::int16_t CheckedConfigureEntry() const;
     launcher::ServerAccess Access();
 
+    void ResizeToTwips(int widthTwips, int heightTwips);
+    void SetMinimumOuterSize();
     void SetStatusPanel(const char* key, const std::string& text, const std::string& toolTip);
     QLabel* StatusPanel(const char* key) const;
 
@@ -197,6 +207,8 @@ class frmMain : public QMainWindow {
     bool terminated_ = false;
     bool loaded_ = false;
     bool previousInstance_ = false;  // a second copy: it ends without any clean-up
+    bool applyingResizeRules_ = false;
+    double letteringPoints_ = 10.0;
 
     QMenu* mnuFile_ = nullptr;
     QMenu* mnuConfigure_ = nullptr;

@@ -1,0 +1,51 @@
+#include "mainwindow/WindowLayout.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace orvel::mainwindow {
+
+namespace {
+
+constexpr double kTwipsPerInch = 1440.0;
+constexpr double kTwipsPerLetteringPoint = 950.0;
+
+std::int16_t To16(int value) {
+    return static_cast<std::int16_t>(std::clamp<int>(
+        value, std::numeric_limits<std::int16_t>::min(), std::numeric_limits<std::int16_t>::max()));
+}
+
+}  // namespace
+
+int TwipsToPixels(int twips, double dotsPerInch) {
+    if (dotsPerInch <= 0) dotsPerInch = 96.0;
+    return static_cast<int>(std::lround(twips * dotsPerInch / kTwipsPerInch));
+}
+
+int PixelsToTwips(int pixels, double dotsPerInch) {
+    if (dotsPerInch <= 0) dotsPerInch = 96.0;
+    return static_cast<int>(std::lround(pixels * kTwipsPerInch / dotsPerInch));
+}
+
+ResizeOutcome ApplyResizeRules(std::int16_t windowState, const TwipsGeometry& geometry) {
+    ResizeOutcome outcome;
+    outcome.geometry = geometry;
+    auto& g = outcome.geometry;
+    if (windowState == kStateNormal && g.top < 0) g.top = 0;
+    g.height = std::max(g.height, kMinimumSizeTwips);
+    g.width = std::max(g.width, kMinimumSizeTwips);
+    outcome.letteringPoints = (g.width + g.height) / 2.0 / kTwipsPerLetteringPoint;
+    return outcome;
+}
+
+void RecordWindowPlacement(settings::ConsoleSettings& settings, std::int16_t windowState,
+                           const TwipsGeometry& geometry) {
+    settings.WindowState = windowState;
+    settings.WindowFormHeight = To16(geometry.height);
+    settings.WindowFormWidth = To16(geometry.width);
+    settings.WindowFormTop = To16(geometry.top);
+    settings.WindowFormLeft = To16(geometry.left);
+}
+
+}  // namespace orvel::mainwindow

@@ -1,0 +1,48 @@
+#pragma once
+
+// The main window's resize rules as plain arithmetic on twips (1/1440 inch):
+// the minimum size, the top snap in the normal state, the lettering size of
+// the launcher and server rows, and the placement the settings record.
+
+#include <cstdint>
+
+#include "settings/ConsoleSettings.h"
+
+namespace orvel::mainwindow {
+
+inline constexpr int kStandardSizeTwips = 9500;
+inline constexpr int kMinimumSizeTwips = 5700;  // 0.6 of the standard size
+
+// Window states as the settings keep them.
+inline constexpr std::int16_t kStateNormal = 0;
+inline constexpr std::int16_t kStateMinimised = 1;
+inline constexpr std::int16_t kStateMaximised = 2;
+
+// Twips and pixels convert through the screen's logical dots per inch.
+int TwipsToPixels(int twips, double dotsPerInch);
+int PixelsToTwips(int pixels, double dotsPerInch);
+
+// The outer window in twips, relative to the screen.
+struct TwipsGeometry {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+    bool operator==(const TwipsGeometry&) const = default;
+};
+
+struct ResizeOutcome {
+    TwipsGeometry geometry;       // where the window must be after the rules
+    double letteringPoints = 10;  // font size of every launcher and server row
+};
+
+// Snaps the top to 0 in the normal state, raises height and width to the
+// minimum, and derives the lettering from the size that results.
+ResizeOutcome ApplyResizeRules(std::int16_t windowState, const TwipsGeometry& geometry);
+
+// Records state and placement in the settings, each value kept within the
+// 16-bit range of its field (a large screen has more twips than that).
+void RecordWindowPlacement(settings::ConsoleSettings& settings, std::int16_t windowState,
+                           const TwipsGeometry& geometry);
+
+}  // namespace orvel::mainwindow
