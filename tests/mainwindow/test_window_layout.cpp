@@ -56,7 +56,8 @@ TEST_F(MainWindowTest, ResizeKeepsTheMinimumAndScalesTheLettering) {
     EXPECT_NEAR(settings.WindowFormHeight, 5700, onePixel);
     EXPECT_NEAR(settings.WindowFormWidth, 8000, onePixel);
     EXPECT_NEAR(w.LetteringPoints(), 7.2, 0.02);
-    for (const char* name : {"pnlServers_0", "cmdServers_19"}) {
+    for (const char* name :
+         {"pnlServers_0", "cmdServers_19", "pnlApplication_0", "cmdApplication_0"}) {
         EXPECT_NEAR(Find<QWidget>(name)->font().pointSizeF(), 7.2, 0.02) << name;
     }
 
