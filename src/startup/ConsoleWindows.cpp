@@ -2,11 +2,25 @@
 
 #include "dcom/DComConfiguration.h"
 #include "dcom/ServerRegistration.h"
+#include "mainwindow/frmAbout.h"
 #include "network/ui/frmIPAddress.h"
 #include "processes/ui/frmProcesses.h"
+#include "settings/Autostart.h"
 #include "startup/frmSplash.h"
 
 namespace orvel::startup {
+
+namespace {
+
+// Without a program starter nothing can be started.
+class NoProgramStarter final : public platform::ProgramStarter {
+  public:
+    platform::StartResult Start(const std::string&, int) override {
+        return {0, "no program starter"};
+    }
+};
+
+}  // namespace
 
 ConsoleWindows::ConsoleWindows(const ConsoleServices& services, int splashTimeoutMs)
     : services_(services),
@@ -72,6 +86,20 @@ bool ConsoleWindows::ShowMainWindow(ProgramState& state) {
         verification.AutoStart = state.ConsoleSettings.AutoStart;
         verification.platformId = services_.systemInfo.Version().platformId;
         processes::ShowProcessVerification(verification, mainWindow_.get());
+    };
+    context.autoStartChanged = [this, &state](bool checked) {
+        settings::SetAutoStart(registryValues_, services_.fileSystem, state.ConsoleSettings,
+                               checked);
+    };
+    context.showAbout = [this] {
+        NoProgramStarter none;
+        platform::ProgramStarter& programs =
+            services_.programStarter ? *services_.programStarter : none;
+        mainwindow::frmAbout about(services_.version,
+                                   {services_.registry, services_.fileSystem, programs,
+                                    services_.dialogs, services_.version.title},
+                                   mainWindow_->windowIcon(), mainWindow_.get());
+        about.exec();
     };
     mainWindow_ = std::make_unique<mainwindow::frmMain>(context);
     if (!mainWindow_->Load()) {
