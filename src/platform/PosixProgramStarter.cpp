@@ -61,6 +61,11 @@ void ReapWhenEnded(pid_t pid) {
 }  // namespace
 
 StartResult PosixProgramStarter::Start(const std::string& programPath, int /*windowStyle*/) {
+    return StartWithArguments(programPath, {});
+}
+
+StartResult PosixProgramStarter::StartWithArguments(const std::string& programPath,
+                                                    const std::vector<std::string>& arguments) {
     if (programPath.empty()) return {0, ErrorText(ENOENT)};
     // The child changes into the program's folder before exec, so the path
     // it executes must not depend on the directory it starts in.
@@ -91,11 +96,14 @@ StartResult PosixProgramStarter::Start(const std::string& programPath, int /*win
     posix_spawnattr_setflags(&setup.attributes,
                              POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
 
-    char* argv[] = {program.data(), nullptr};
+    std::vector<std::string> texts = arguments;
+    std::vector<char*> argv{program.data()};
+    for (auto& text : texts) argv.push_back(text.data());
+    argv.push_back(nullptr);
     pid_t pid = 0;
     // glibc reports a failed chdir or exec of the child here, not as a pid.
     int error =
-        posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attributes, argv, environ);
+        posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
     if (error != 0) return {0, ErrorText(error)};
     ReapWhenEnded(pid);
     return {pid, {}};

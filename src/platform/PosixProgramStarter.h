@@ -1,5 +1,8 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "platform/ProgramStarter.h"
 
 namespace orvel::platform {
@@ -22,6 +25,10 @@ class PosixProgramStarter final : public ProgramStarter {
     // window state. A relative programPath is taken against the current
     // directory at the time of the call.
     StartResult Start(const std::string& programPath, int windowStyle) override;
+    // The same start with arguments after the program (the log-on runner's
+    // command lines carry some).
+    StartResult StartWithArguments(const std::string& programPath,
+                                   const std::vector<std::string>& arguments);
 };
 
 }  // namespace orvel::platform

@@ -1,0 +1,47 @@
+// orvel-run: the log-on runner. Starts every command of the machine-wide Run
+// list of the registry store and ends; it does not wait for them.
+
+#include <iostream>
+#include <string>
+
+#include "RunList.h"
+#include "platform/InstallRoot.h"
+#include "platform/PosixProgramStarter.h"
+#include "platform/SqliteRegistry.h"
+
+namespace {
+
+const char* const kUsage =
+    "Usage: orvel-run [--help]\n"
+    "Starts every program of the registry's Run list\n"
+    "(HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run), as a log-on does.\n"
+    "A program that cannot be started is named on standard error; the others\n"
+    "still start. Exit status: 0 all started, 1 some could not, 2 bad usage.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace orvel;
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        std::cout << kUsage;
+        return 0;
+    }
+    if (argc > 1) {
+        std::cerr << "orvel-run: unknown argument \"" << argv[1] << "\"\n" << kUsage;
+        return 2;
+    }
+    const std::unique_ptr<platform::Registry> registry =
+        platform::OpenRegistryStore(platform::LocateInstallRoot());
+    if (const std::string problem = registry->StoreProblem(); !problem.empty()) {
+        std::cerr << "orvel-run: " << problem << "\n";
+        return 1;
+    }
+    platform::PosixProgramStarter starter;
+    const int failures = tools::StartRunList(
+        tools::ReadRunList(*registry),
+        [&starter](const tools::RunCommand& command) {
+            return starter.StartWithArguments(command.program, command.arguments);
+        },
+        std::cerr);
+    return failures == 0 ? 0 : 1;
+}
