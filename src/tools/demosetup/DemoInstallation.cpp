@@ -1,6 +1,9 @@
 #include "DemoInstallation.h"
 
+#include <unistd.h>
+
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -31,6 +34,25 @@ constexpr std::string_view kEditorFile = "Shaper.exe";
 
 constexpr std::string_view kSuiteKey = "SOFTWARE\\Quarlen\\Corvane Network Suite\\1.00.000";
 constexpr std::string_view kCorvanePathKey = "SOFTWARE\\Quarlen\\Corvane\\Path";
+// Where the console's about box finds the system-information program.
+constexpr std::string_view kSysInfoKey = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
+
+// The machine's system-information program (Debian's hardinfo), found on PATH.
+std::optional<fs::path> FindSystemInformationProgram() {
+    const char* path = std::getenv("PATH");
+    std::string_view folders = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    while (!folders.empty()) {
+        const auto colon = folders.find(':');
+        const std::string_view folder = folders.substr(0, colon);
+        folders = colon == std::string_view::npos ? std::string_view{} : folders.substr(colon + 1);
+        if (folder.empty() || folder.front() != '/') continue;
+        const fs::path candidate = fs::path(folder) / "hardinfo";
+        if (::access(candidate.c_str(), X_OK) == 0 && fs::is_regular_file(candidate)) {
+            return candidate;
+        }
+    }
+    return std::nullopt;
+}
 
 // Copies through a temporary file and a rename, so a stand-in that is running
 // from the old copy keeps running and the new copy is whole.
@@ -189,6 +211,10 @@ std::string LayOutDemoInstallation(const fs::path& root, const fs::path& program
             writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey, "Router 2", 0xC0A80101u) &&
             writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey, "Multicast Interface", 0) &&
             writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey, "Multicast Interface Secondary", 0);
+    }
+    if (const auto sysInfo = FindSystemInformationProgram()) {
+        written =
+            written && writer.SetString(HKEY_LOCAL_MACHINE, kSysInfoKey, "PATH", sysInfo->string());
     }
     if (!written) return "cannot write the registry store " + installRoot.registryStore;
     return {};
