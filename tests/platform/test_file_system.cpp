@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "TempDir.h"
 #include "platform/LinuxFileSystem.h"
 
 namespace orvel::platform {
@@ -12,16 +13,13 @@ namespace {
 class FileSystemTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/orvel-fs-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root = pattern;
         std::filesystem::create_directories(root + "/Corvane/Bin");
         std::ofstream(root + "/Corvane/Bin/Corvane.INI") << "[NETWORK]\n";
     }
-    void TearDown() override { std::filesystem::remove_all(root); }
 
+    fakes::TempDir temp{"orvel-fs"};
     LinuxFileSystem fileSystem;
-    std::string root;
+    std::string root = temp.str();
 };
 
 TEST_F(FileSystemTest, FindsFilesWithoutRegardToLetterCase) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "TempDir.h"
 #include "platform/FileInstanceLock.h"
 #include "platform/LinuxSystemInfo.h"
 #include "platform/ProcessRpcSecurity.h"
@@ -52,15 +53,10 @@ TEST(SystemClockTest, LocalTimeIsACalendarTime) {
 
 class FileInstanceLockTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("orvel-lock-test-" + std::to_string(getpid()));
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
     std::string LockFile() const { return (folder_ / "console.lock").string(); }
 
-    std::filesystem::path folder_;
+    fakes::TempDir temp_{"orvel-lock-test"};
+    std::filesystem::path folder_ = temp_.path();
 };
 
 TEST_F(FileInstanceLockTest, FirstHolderKeepsTheLockUntilItEnds) {
@@ -76,12 +72,12 @@ TEST_F(FileInstanceLockTest, FirstHolderKeepsTheLockUntilItEnds) {
     EXPECT_FALSE(later.PreviousInstance()) << "the lock goes with its holder";
 }
 
-TEST_F(FileInstanceLockTest, UnopenableLockFileLetsTheConsoleRun) {
-    FileInstanceLock lock((folder_ / "missing" / "console.lock").string());
-    EXPECT_FALSE(lock.PreviousInstance());
-}
+// A lock file that cannot be opened, or a planted link in its place, never
+// stops the console and is never followed.
+TEST_F(FileInstanceLockTest, UnopenableOrPlantedLockFileLetsTheConsoleRun) {
+    FileInstanceLock missing((folder_ / "missing" / "console.lock").string());
+    EXPECT_FALSE(missing.PreviousInstance());
 
-TEST_F(FileInstanceLockTest, PlantedLinkIsNotFollowed) {
     std::filesystem::path target = folder_ / "victim";
     std::filesystem::create_symlink(target, folder_ / "console.lock");
     FileInstanceLock lock(LockFile());

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "TempDir.h"
 #include "platform/PosixProgramStarter.h"
 
 namespace orvel::platform {
@@ -22,14 +23,9 @@ using namespace std::chrono_literals;
 
 class PosixProgramStarterTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("orvel-starter-" + std::to_string(getpid()));
-        fs::remove_all(folder_);
-        fs::create_directories(folder_ / "Suite Folder");
-    }
+    void SetUp() override { fs::create_directories(folder_ / "Suite Folder"); }
     void TearDown() override {
         for (pid_t pid : started_) kill(pid, SIGKILL);
-        fs::remove_all(folder_);
     }
     fs::path Copy(const char* from, const std::string& name) {
         fs::path to = folder_ / "Suite Folder" / name;
@@ -81,11 +77,13 @@ class PosixProgramStarterTest : public ::testing::Test {
         return false;
     }
 
-    fs::path folder_;
+    fakes::TempDir temp_{"orvel-starter"};
+    fs::path folder_ = temp_.path();
     PosixProgramStarter starter_;
     std::vector<pid_t> started_;
 };
 
+// Started by full or relative path, in its own folder, as our child.
 TEST_F(PosixProgramStarterTest, StartsTheProgramInItsFolderAsOurChild) {
     const fs::path program = Copy("/bin/cat", "DeskMain.exe");
     // An open descriptor without close-on-exec must not reach the child.
@@ -110,19 +108,17 @@ TEST_F(PosixProgramStarterTest, StartsTheProgramInItsFolderAsOurChild) {
     // Ending the program leaves no zombie behind.
     close(held.writeEnd);
     EXPECT_TRUE(GoneWithin(pid, 10s));
-}
 
-TEST_F(PosixProgramStarterTest, RelativePathIsTakenAgainstTheCurrentDirectory) {
-    const fs::path program = Copy("/bin/cat", "Recorder.exe");
+    // A relative path is taken against the current directory.
     const fs::path previous = fs::current_path();
     fs::current_path(folder_);
-    Holding held = StartHolding("Suite Folder/Recorder.exe");
+    Holding relative = StartHolding("Suite Folder/DeskMain.exe");
     fs::current_path(previous);
-    ASSERT_GT(held.result.pid, 0) << held.result.error;
-    EXPECT_EQ(Link(held.result.pid, "exe"), program.string());
-    EXPECT_EQ(Link(held.result.pid, "cwd"), program.parent_path().string());
-    close(held.writeEnd);
-    EXPECT_TRUE(GoneWithin(held.result.pid, 10s));
+    ASSERT_GT(relative.result.pid, 0) << relative.result.error;
+    EXPECT_EQ(Link(relative.result.pid, "exe"), program.string());
+    EXPECT_EQ(Link(relative.result.pid, "cwd"), program.parent_path().string());
+    close(relative.writeEnd);
+    EXPECT_TRUE(GoneWithin(relative.result.pid, 10s));
 }
 
 TEST_F(PosixProgramStarterTest, FailedStartsAreErrorsNotPids) {

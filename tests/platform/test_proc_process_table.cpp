@@ -1,71 +1,28 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <thread>
 
+#include "RunningProgram.h"
+#include "TempDir.h"
 #include "platform/ProcProcessTable.h"
-
-extern char** environ;
 
 namespace orvel::platform {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
-  public:
-    explicit TempFolder(const std::string& name)
-        : path_(fs::temp_directory_path() / (name + "-" + std::to_string(getpid()))) {
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempFolder() { fs::remove_all(path_); }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
-
-void WriteFile(const fs::path& path, std::string_view content) {
-    std::ofstream(path, std::ios::binary).write(content.data(), std::streamsize(content.size()));
-}
+using fakes::WriteFile;
+using TempFolder = fakes::TempDir;
 
 // A copy of sleep under a suite program's name, running until killed.
-class Sleeper {
-  public:
-    explicit Sleeper(const fs::path& program) {
-        std::string path = program.string();
-        char seconds[] = "600";
-        char* argv[] = {path.data(), seconds, nullptr};
-        if (posix_spawn(&pid_, path.c_str(), nullptr, nullptr, argv, environ) != 0) pid_ = 0;
-        // posix_spawn returns while the kernel is still inside exec, when the
-        // command line may read empty: wait until it is in place.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
-            std::ifstream cmdline("/proc/" + std::to_string(pid_) + "/cmdline");
-            if (cmdline.peek() != std::ifstream::traits_type::eof()) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-    ~Sleeper() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    pid_t pid() const { return pid_; }
-
-  private:
-    pid_t pid_ = 0;
+struct Sleeper : fakes::RunningProgram {
+    explicit Sleeper(const fs::path& program) : RunningProgram(program, {"600"}) {}
 };
 
 bool Contains(const std::vector<pid_t>& pids, pid_t pid) {

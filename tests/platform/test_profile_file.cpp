@@ -5,10 +5,9 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 
+#include "TempDir.h"
 #include "platform/IniProfileFile.h"
 
 namespace orvel::platform {
@@ -149,24 +148,9 @@ TEST(IniText, RandomInputNeverBreaksReadsOrWrites) {
 
 class ProfileFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/orvel-profile-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder = pattern;
-        path = folder + "/Orvel Console.ini";
-    }
-    void TearDown() override {
-        std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
-        std::filesystem::remove_all(folder);
-    }
-    static std::string Contents(const std::string& file) {
-        std::ifstream in(file, std::ios::binary);
-        std::ostringstream all;
-        all << in.rdbuf();
-        return all.str();
-    }
+    static std::string Contents(const std::string& file) { return fakes::ReadFile(file); }
     static void Put(const std::string& file, const std::string& text) {
-        std::ofstream(file, std::ios::binary) << text;
+        fakes::WriteFile(file, text);
     }
     std::string Get(std::string_view section, std::string_view key,
                     std::optional<std::string_view> fallback, std::uint32_t size = 256) {
@@ -177,9 +161,10 @@ class ProfileFileTest : public ::testing::Test {
         return std::string(buffer.data(), count);
     }
 
+    fakes::TempDir temp{"orvel-profile"};
     IniProfileFile profile;
-    std::string folder;
-    std::string path;
+    std::string folder = temp.str();
+    std::string path = temp.str("Orvel Console.ini");
 };
 
 TEST_F(ProfileFileTest, ReadsValuesDefaultsAndCutsToTheBuffer) {

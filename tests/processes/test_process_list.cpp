@@ -1,21 +1,18 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "FakeProcessTable.h"
+#include "RunningProgram.h"
+#include "TempDir.h"
 #include "platform/ProcProcessTable.h"
 #include "platform/SystemInfo.h"
 #include "processes/ProcessList.h"
-
-extern char** environ;
 
 namespace orvel::processes {
 namespace {
@@ -71,32 +68,7 @@ TEST(ProcessListTest, MatchesWholeFileNamesInBothLineFormatsAndChoosesByPlatform
     EXPECT_EQ(processes.snapshots, 1);
 }
 
-// Copies of the component stand-in running until the object goes.
-class StandIn {
-  public:
-    explicit StandIn(const fs::path& program) {
-        std::string path = program.string();
-        char* argv[] = {path.data(), nullptr};
-        if (posix_spawn(&pid_, path.c_str(), nullptr, nullptr, argv, environ) != 0) pid_ = 0;
-        // posix_spawn may return before the exec is complete.
-        const std::string exe = "/proc/" + std::to_string(pid_) + "/exe";
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        std::error_code error;
-        while (pid_ > 0 && fs::read_symlink(exe, error) != program &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-    ~StandIn() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-    pid_t pid() const { return pid_; }
-
-  private:
-    pid_t pid_ = 0;
-};
+using StandIn = fakes::RunningProgram;  // the component stand-in, running until it goes
 
 class RealProcessesTest : public ::testing::Test {
   protected:
@@ -104,13 +76,8 @@ class RealProcessesTest : public ::testing::Test {
 #ifndef ORVEL_DEMO_COMPONENT
         GTEST_SKIP() << "the demo component is not built";
 #else
-        fs::remove_all(folder);
-        fs::create_directories(folder);
         fs::permissions(folder, fs::perms::all);
 #endif
-    }
-    void TearDown() override {
-        fs::remove_all(folder);
     }
 
     fs::path Install(const fs::path& relative) {
@@ -123,7 +90,8 @@ class RealProcessesTest : public ::testing::Test {
         return program;
     }
 
-    fs::path folder = fs::temp_directory_path() / ("orvel-processes-" + std::to_string(getpid()));
+    fakes::TempDir temp{"orvel-processes"};
+    fs::path folder = temp.path();
     status::ComponentServerTable table = Table();
 };
 

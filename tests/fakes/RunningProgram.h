@@ -1,0 +1,61 @@
+#pragma once
+
+// A program started for a test and killed (and reaped) when the object goes.
+// The constructor returns once the program's executable and command line are
+// in place in /proc, so a process walk sees it as it will stay.
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace orvel::fakes {
+
+class RunningProgram {
+  public:
+    explicit RunningProgram(const std::filesystem::path& program,
+                            std::vector<std::string> arguments = {}) {
+        std::string path = program.string();
+        std::vector<char*> argv{path.data()};
+        for (std::string& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, path.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+            pid_ = 0;
+            return;
+        }
+        // posix_spawn may return while the kernel is still inside exec.
+        const std::string proc = "/proc/" + std::to_string(pid_);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::error_code error;
+            std::ifstream cmdline(proc + "/cmdline");
+            if (std::filesystem::read_symlink(proc + "/exe", error) == program &&
+                cmdline.peek() != std::ifstream::traits_type::eof()) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    ~RunningProgram() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    RunningProgram(const RunningProgram&) = delete;
+    RunningProgram& operator=(const RunningProgram&) = delete;
+
+    pid_t pid() const { return pid_; }
+
+  private:
+    pid_t pid_ = 0;
+};
+
+}  // namespace orvel::fakes
