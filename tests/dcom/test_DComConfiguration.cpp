@@ -12,7 +12,7 @@
 namespace orvel::dcom {
 namespace {
 
-using namespace testing;
+using namespace fakes;
 using fakes::FakeDialogs;
 
 constexpr const char* kOle = "SOFTWARE\\Microsoft\\Ole";

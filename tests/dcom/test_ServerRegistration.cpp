@@ -11,7 +11,7 @@
 namespace orvel::dcom {
 namespace {
 
-using namespace testing;
+using namespace fakes;
 using fakes::FakeDialogs;
 
 constexpr const char* kSuite = "/opt/Quarlen/Corvane Network Suite/";

@@ -8,13 +8,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "RegText.h"
 #include "RegTool.h"
+#include "RegistryTestSupport.h"
+#include "TempDir.h"
 #include "platform/SqliteRegistry.h"
 
 namespace orvel::tools {
@@ -23,26 +24,8 @@ namespace {
 using namespace platform;
 namespace fs = std::filesystem;
 
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "orvel-reg-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using fakes::ReadFile;
+using TempFolder = fakes::TempDir;
 
 struct Outcome {
     int status = -1;
@@ -68,13 +51,7 @@ Outcome Tool(Registry& registry, std::vector<std::string> args) {
 
 void Set(Registry& registry, const std::string& path, const std::string& name, DWORD type,
          const std::string& data) {
-    HKEY key = 0;
-    ASSERT_EQ(registry.RegCreateKeyA(HKEY_LOCAL_MACHINE, path, &key), ERROR_SUCCESS);
-    ASSERT_EQ(
-        registry.RegSetValueExA(key, name, type, reinterpret_cast<const std::uint8_t*>(data.data()),
-                                static_cast<DWORD>(data.size())),
-        ERROR_SUCCESS);
-    registry.RegCloseKey(key);
+    fakes::Seed(registry, HKEY_LOCAL_MACHINE, path, name, type, data);
 }
 
 TEST(OrvelRegTool, AddQueryDelete) {
@@ -140,9 +117,7 @@ TEST(OrvelRegTool, ExportImportRoundTripIsExact) {
         Set(source, "SOFTWARE\\Microsoft\\Rpc", "Blob", REG_BINARY, std::string(200, '\x7f'));
         Set(source, "SOFTWARE\\Classes\\CLSID\\{B}\\LocalServer32", "", REG_SZ,
             std::string("/opt/suite/x y\0", 15));
-        HKEY empty = 0;
-        ASSERT_EQ(source.RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\EmptyKey", &empty), 0);
-        source.RegCloseKey(empty);
+        fakes::CreateKey(source, HKEY_LOCAL_MACHINE, "SOFTWARE\\EmptyKey");
         ASSERT_EQ(Tool(source, {"export", "HKLM\\SOFTWARE", first.string()}).status, 0);
         Outcome refused = Tool(source, {"export", "HKLM\\SOFTWARE", first.string()});
         EXPECT_EQ(refused.status, 1) << "an existing file is replaced only with /y";
@@ -225,17 +200,9 @@ TEST_F(OrvelRegProgram, WorksOnTheStoreOfItsRoot) {
     EXPECT_TRUE(fs::exists(temp.path() / "registry.db"));
     {
         SqliteRegistry registry((temp.path() / "registry.db").string());
-        HKEY key = 0;
-        ASSERT_EQ(registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\quarlen\\corvane\\path", 0,
-                                         KEY_READ, &key),
-                  0);
-        char buffer[64];
-        DWORD size = sizeof buffer;
-        ASSERT_EQ(registry.RegQueryValueExA(key, "Root", nullptr,
-                                            reinterpret_cast<std::uint8_t*>(buffer), &size),
-                  0);
-        EXPECT_EQ(std::string(buffer, size), std::string("/opt/it's here\0", 15));
-        registry.RegCloseKey(key);
+        EXPECT_EQ(
+            fakes::Read(registry, HKEY_LOCAL_MACHINE, "software\\quarlen\\corvane\\path", "Root"),
+            (fakes::RawValue{REG_SZ, fakes::Sz("/opt/it's here")}));
     }
     Outcome query = Program({"query", "HKLM\\SOFTWARE\\Quarlen", "/s"});
     EXPECT_EQ(query.status, 0);

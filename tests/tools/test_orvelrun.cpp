@@ -10,10 +10,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
+#include "RegistryTestSupport.h"
 #include "RunList.h"
+#include "TempDir.h"
 #include "platform/SqliteRegistry.h"
 
 namespace orvel::tools {
@@ -64,10 +65,7 @@ TEST(OrvelRunCommands, AFailureIsNamedAndTheOthersStillStart) {
               "orvel-run: Gone: cannot start /bin/gone: No such file or directory\n");
 }
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using fakes::ReadFile;
 
 // Polls until the file holds a whole line, for at most ten seconds.
 std::string AwaitLine(const fs::path& path) {
@@ -91,25 +89,21 @@ void WriteRecorder(const fs::path& program) {
 }
 
 TEST(OrvelRunProgram, StartsTheRegisteredProgramsAndNamesTheMissingOne) {
-    std::string pattern = (fs::temp_directory_path() / "orvel-run-XXXXXX").string();
-    const fs::path root = ::mkdtemp(pattern.data());
+    const fakes::TempDir temp("orvel-run");
+    const fs::path& root = temp.path();
     const fs::path spaced = root / "Suite Folder" / "first tool";
     const fs::path plain = root / "bin" / "second";
     WriteRecorder(spaced);
     WriteRecorder(plain);
     {
         platform::SqliteRegistry registry((root / "registry.db").string());
-        platform::HKEY key = 0;
-        ASSERT_EQ(registry.RegCreateKeyA(platform::HKEY_LOCAL_MACHINE, kRunListKey, &key), 0);
         auto put = [&](const char* name, const std::string& text) {
-            registry.RegSetValueExA(key, name, platform::REG_SZ,
-                                    reinterpret_cast<const std::uint8_t*>(text.c_str()),
-                                    static_cast<platform::DWORD>(text.size() + 1));
+            fakes::Seed(registry, platform::HKEY_LOCAL_MACHINE, kRunListKey, name, platform::REG_SZ,
+                        fakes::Sz(text));
         };
         put("First", "\"" + spaced.string() + "\" --one \"two words\"");
         put("Missing", "\"" + (root / "nowhere" / "third").string() + "\"");
         put("Second", plain.string());
-        registry.RegCloseKey(key);
     }
     auto run = [&](const std::string& args, std::string* err) {
         const fs::path errFile = root / "stderr.txt";
@@ -132,8 +126,6 @@ TEST(OrvelRunProgram, StartsTheRegisteredProgramsAndNamesTheMissingOne) {
     EXPECT_EQ(run(" --help", &err), 0);
     EXPECT_EQ(run(" --now", &err), 2);
     EXPECT_NE(err.find("Usage: orvel-run"), std::string::npos) << err;
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 // Helpers for tests against the real registry store: seeding and reading raw
 // values, a snapshot of the whole store, and a view of the store as a process
-// without write rights sees it.
+// without write rights sees it, or as a store that fails.
 
 #include <cstdint>
 #include <map>
@@ -13,7 +13,7 @@
 
 #include "platform/Registry.h"
 
-namespace orvel::dcom::testing {
+namespace orvel::fakes {
 
 using namespace orvel::platform;
 
@@ -165,4 +165,4 @@ struct ReadOnlyStore : StoreView {
     explicit ReadOnlyStore(Registry& store) : StoreView(store) { readOnly = true; }
 };
 
-}  // namespace orvel::dcom::testing
+}  // namespace orvel::fakes
