@@ -8,6 +8,15 @@
 
 #include "MainWindowFixture.h"
 #include "SuiteServerHarness.h"
+#include "dcom/ServerRegistration.h"
+#include "platform/IniProfileFile.h"
+#include "platform/LinuxFileSystem.h"
+#include "platform/LinuxSystemInfo.h"
+#include "platform/ProcessRpcSecurity.h"
+#include "platform/SystemClock.h"
+#include "startup/ConsoleWindows.h"
+#include "startup/StartupSequence.h"
+#include "startup/frmSplash.h"
 #include "suite/SuiteServerSettings.h"
 
 namespace {
@@ -101,6 +110,68 @@ void BM_PollPhaseFive(benchmark::State& state) {
 BENCHMARK(BM_PollPhaseFive)
     ->Unit(benchmark::kMicrosecond)
     ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+// The role registration of all twenty slots in the registry store.
+void BM_ConfigureComputer(benchmark::State& state) {
+    status::ComponentServerTable table;
+    const std::string orvelPath = console->harness.suiteFolder + "/";
+    status::FillComponentServerTable(table, orvelPath);
+    settings::ConsoleSettings settings;
+    settings.RemoteServerName = "SRV";
+    settings::RegistryContext registry{console->harness.Registry(), console->dialogs};
+    dcom::RegistrationContext context{registry, table, settings, orvelPath};
+    const auto role = static_cast<std::int16_t>(state.range(0));
+    for (auto _ : state) dcom::ConfigureComputer(context, role);
+    dcom::ConfigureComputer(context, 0);
+}
+BENCHMARK(BM_ConfigureComputer)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+// Start-up up to the main window shown: real registry store, profile file,
+// file system, clock and RPC security; scripted boxes; the splash closes at once.
+void BM_StartupToMainWindow(benchmark::State& state) {
+    auto& harness = console->harness;
+    platform::IniProfileFile profile;
+    platform::LinuxFileSystem fileSystem;
+    platform::SystemClock clock;
+    platform::LinuxSystemInfo systemInfo;
+    platform::ProcessRpcSecurity rpcSecurity;
+    fakes::FakeDialogs dialogs;
+    dialogs.AllowUnexpected(true);
+    fakes::FakeInstanceLock instanceLock;
+    platform::NoWindowSystem windows;
+    const platform::VersionInfo version = platform::ProgramVersionInfo();
+    settings::ConfigurationContext configuration{profile, fileSystem, dialogs, clock, version};
+    for (auto _ : state) {
+        startup::ProgramState program;
+        auto windowsOfConsole = std::make_unique<startup::ConsoleWindows>(startup::ConsoleServices{
+            harness.Registry(), dialogs, clock, instanceLock, systemInfo, fileSystem, profile,
+            windows, harness.Factory(), version, configuration});
+        auto hooks = windowsOfConsole->Hooks();
+        hooks.showSplash = [&](startup::ProgramState&) {
+            // Built and shown, then closed at once.
+            startup::frmSplash splash(version, systemInfo.Version());
+            splash.show();
+            splash.accept();
+        };
+        startup::StartupSequence sequence({harness.Registry(), dialogs, rpcSecurity, configuration},
+                                          hooks, program);
+        benchmark::DoNotOptimize(sequence.Run());
+        state.PauseTiming();
+        windowsOfConsole.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_StartupToMainWindow)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5)
+    ->Repetitions(3)
     ->ReportAggregatesOnly(true);
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "MainWindowFixture.h"
 #include "SuiteServerHarness.h"
+#include "dcom/ServerRegistration.h"
 #include "suite/SuiteServerSettings.h"
 
 namespace orvel::mainwindow::testing {
@@ -122,6 +123,73 @@ TEST_F(WithServer, DeadServerNeverFreezesTheWindowNorCrashesIt) {
     clock.Advance(6s);
     w.cmdServerOrvelHost_Click();
     EXPECT_TRUE(w.Connected());
+}
+
+}  // namespace
+}  // namespace orvel::mainwindow::testing
+
+namespace orvel::mainwindow::testing {
+namespace {
+
+// The Configure menu with the real role registration: the class registrations
+// in the store move between LocalServer32 and _LocalServer32.
+class RoleChange : public WithServer {
+  protected:
+    RoleChange() {
+        status::FillComponentServerTable(table, harness.suiteFolder + "/");
+        context->configureComputer = [this](std::int16_t role) {
+            dcom::RegistrationContext registration{registryValues, table, settings, orvelPath};
+            dcom::ConfigureComputer(registration, role);
+        };
+    }
+    bool HasKey(const std::string& key) {
+        platform::HKEY handle = 0;
+        if (harness.Registry().RegOpenKeyExA(platform::HKEY_CLASSES_ROOT, key, 0,
+                                             platform::KEY_READ, &handle) != 0) {
+            return false;
+        }
+        harness.Registry().RegCloseKey(handle);
+        return true;
+    }
+    std::string ClassKey(int slot, const char* server) {
+        return "CLSID\\" +
+               std::string(suite::ComponentDefinitions()[static_cast<std::size_t>(slot)].classId) +
+               "\\" + server;
+    }
+
+    std::string orvelPath = harness.suiteFolder + "/";
+    settings::RegistryContext registryValues{harness.Registry(), dialogs};
+};
+
+TEST_F(RoleChange, RolesMoveTheRegistrationsInTheStore) {
+    auto& w = Loaded();
+    EXPECT_TRUE(HasKey(ClassKey(3, "LocalServer32")));
+    EXPECT_TRUE(HasKey(ClassKey(0, "LocalServer32")));
+
+    dialogs.ExpectInput("srv");
+    w.mnuConfigureIndex_Click(1);
+    EXPECT_FALSE(HasKey(ClassKey(3, "LocalServer32")));
+    EXPECT_TRUE(HasKey(ClassKey(3, "_LocalServer32")));
+    EXPECT_TRUE(HasKey(ClassKey(0, "LocalServer32")));
+    EXPECT_EQ(table[3].intHostKind, 2);
+    EXPECT_EQ(table[0].intHostKind, 1);
+    EXPECT_FALSE(settings.LocalServerSelected);
+
+    dialogs.ExpectInput("srv");
+    w.mnuConfigureIndex_Click(2);
+    EXPECT_FALSE(HasKey(ClassKey(0, "LocalServer32")));
+    EXPECT_TRUE(HasKey(ClassKey(0, "_LocalServer32")));
+    EXPECT_EQ(table[0].intHostKind, 2);
+
+    w.mnuConfigureIndex_Click(0);
+    for (int slot : {0, 3, 9}) {
+        EXPECT_TRUE(HasKey(ClassKey(slot, "LocalServer32"))) << slot;
+        EXPECT_FALSE(HasKey(ClassKey(slot, "_LocalServer32"))) << slot;
+    }
+    // Back in the file-server role the console connects and starts locally.
+    w.cmdServerOrvelHost_Click();
+    ASSERT_TRUE(w.Connected());
+    EXPECT_TRUE(RunUntil([&] { return Panel(3)->text() == "LOCAL"; }));
 }
 
 }  // namespace
