@@ -1,160 +1,47 @@
 // Suite server round trips, measured in one run against a real Orvel_Server
 // that this program starts on a temporary installation root.
 
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <cstdlib>
-#include <cstring>
-#include <deque>
-#include <filesystem>
-#include <functional>
-#include <mutex>
 #include <thread>
 
-#include "platform/SqliteRegistry.h"
-#include "server/GrpcSuiteServerFactory.h"
+#include "SuiteServerHarness.h"
 #include "suite/ComponentCatalog.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-class QueueDispatcher : public orvel::platform::UiDispatcher {
-  public:
-    void Post(std::function<void()> work) override {
-        {
-            std::lock_guard lock(mutex_);
-            queue_.push_back(std::move(work));
-        }
-        ready_.notify_all();
-    }
-    bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        while (!done()) {
-            std::function<void()> work;
-            {
-                std::unique_lock lock(mutex_);
-                if (!ready_.wait_until(lock, deadline, [&] { return !queue_.empty(); })) {
-                    return done();
-                }
-                work = std::move(queue_.front());
-                queue_.pop_front();
-            }
-            work();
-        }
-        return true;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::deque<std::function<void()>> queue_;
-};
-
-void SetString(orvel::platform::Registry& registry, orvel::platform::HKEY hive,
-               const std::string& key, const std::string& name, const std::string& text) {
-    orvel::platform::HKEY handle = 0;
-    registry.RegCreateKeyA(hive, key, &handle);
-    registry.RegSetValueExA(handle, name, orvel::platform::REG_SZ,
-                            reinterpret_cast<const std::uint8_t*>(text.c_str()),
-                            static_cast<orvel::platform::DWORD>(text.size() + 1));
-    registry.RegCloseKey(handle);
-}
-
-std::uint16_t FreeTcpPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
 
 // The server, its installation and one client of each kind, for the whole run.
 struct Installation {
-    std::string root;
+    orvel::testing::SuiteServerHarness harness;
     std::string component;
-    pid_t serverPid = 0;
-    std::uint16_t port = 0;
-    QueueDispatcher dispatcher;
-    std::unique_ptr<orvel::server::GrpcSuiteServerFactory> factory;
     std::shared_ptr<orvel::server::SuiteServer> local;
     std::shared_ptr<orvel::server::SuiteServer> remote;
 
     Installation() {
-        char pattern[] = "/tmp/orvel-bench-XXXXXX";
-        root = mkdtemp(pattern);
-        fs::create_directories(root + "/suite");
-        component = root + "/suite/DeviceControlServer.exe";
-        fs::copy_file(std::string(ORVEL_BIN_DIR) + "/orvel-demo-component", component);
-        port = FreeTcpPort();
-        {
-            orvel::platform::SqliteRegistry registry(root + "/registry.db");
-            const auto& slot0 = orvel::suite::ComponentDefinitions()[0];
-            SetString(registry, orvel::platform::HKEY_CLASSES_ROOT,
-                      "CLSID\\" + std::string(slot0.classId) + "\\LocalServer32", "", component);
-            SetString(registry, orvel::platform::HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Ole",
-                      "EnableDCOM", "Y");
-            SetString(registry, orvel::platform::HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Ole",
-                      "EnableRemoteConnect", "Y");
-            orvel::platform::HKEY handle = 0;
-            registry.RegCreateKeyA(orvel::platform::HKEY_LOCAL_MACHINE,
-                                   "SOFTWARE\\Quarlen\\Orvel\\Server", &handle);
-            std::uint32_t value = port;
-            registry.RegSetValueExA(handle, "TcpPort", orvel::platform::REG_DWORD,
-                                    reinterpret_cast<const std::uint8_t*>(&value), 4);
-            registry.RegCloseKey(handle);
-        }
-        std::string program = std::string(ORVEL_BIN_DIR) + "/Orvel_Server";
-        std::string rootVar = "ORVEL_ROOT=" + root;
-        std::string log = root + "/server.log";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
-                                         O_WRONLY | O_CREAT, 0644);
-        char* argv[] = {program.data(), nullptr};
-        char* envp[] = {rootVar.data(), nullptr};
-        posix_spawn(&serverPid, program.c_str(), &actions, nullptr, argv, envp);
-        posix_spawn_file_actions_destroy(&actions);
-
-        orvel::server::SuiteServerEndpoints endpoints;
-        endpoints.socketPath = root + "/run/suite-server.sock";
-        endpoints.tcpPort = port;
-        factory = std::make_unique<orvel::server::GrpcSuiteServerFactory>(endpoints, dispatcher);
-        auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (!local && std::chrono::steady_clock::now() < deadline) {
-            auto created = factory->CreateLocal();
-            if (created) local = *created;
-            else std::this_thread::sleep_for(10ms);
-        }
-        auto created = factory->CreateRemote("127.0.0.1");
-        if (created) remote = *created;
+        using orvel::platform::HKEY_LOCAL_MACHINE;
+        component = harness.InstallComponent(0);
+        harness.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Ole", "EnableDCOM", "Y");
+        harness.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Ole", "EnableRemoteConnect",
+                          "Y");
+        const std::uint16_t port = orvel::testing::FreeTcpPort();
+        harness.SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Orvel\\Server", "TcpPort", port);
+        harness.StartServer();
+        factory = harness.MakeFactory(port, 2s);
+        if (auto created = factory->CreateLocal()) local = *created;
+        if (auto created = factory->CreateRemote("127.0.0.1")) remote = *created;
     }
-
     ~Installation() {
         local.reset();
         remote.reset();
-        factory.reset();
-        kill(serverPid, SIGTERM);
-        waitpid(serverPid, nullptr, 0);
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
     }
+
+    std::unique_ptr<orvel::server::GrpcSuiteServerFactory> factory;
 };
 
 Installation& Shared() {
@@ -227,19 +114,13 @@ void BM_ComponentExitToEventHandler(benchmark::State& state) {
     for (auto _ : state) {
         changes = 0;
         server->StartComponent(0);
-        installation.dispatcher.RunUntil([&] { return changes >= 1; }, 2s);
-        pid_t pid = 0;
-        for (const auto& entry : fs::directory_iterator("/proc")) {
-            std::error_code error;
-            auto exe = fs::read_symlink(entry.path() / "exe", error);
-            if (!error && exe.string() == installation.component) {
-                pid = std::atoi(entry.path().filename().c_str());
-            }
-        }
+        installation.harness.dispatcher.RunUntil([&] { return changes >= 1; }, 2s);
+        const auto running = orvel::testing::ProcessesRunning(installation.component);
+        const pid_t pid = running.empty() ? 0 : running.front();
         if (pid <= 0) return state.SkipWithError("component not found");
         auto start = std::chrono::steady_clock::now();
         kill(pid, SIGKILL);
-        installation.dispatcher.RunUntil([&] { return changes >= 2; }, 2s);
+        installation.harness.dispatcher.RunUntil([&] { return changes >= 2; }, 2s);
         state.SetIterationTime(
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }

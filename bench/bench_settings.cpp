@@ -1,12 +1,12 @@
 // The registry helpers and the settings file, on temporary files.
 
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
-#include <filesystem>
-
+#include "FakeClock.h"
+#include "FakeDialogs.h"
+#include "PlacedFileSystem.h"
+#include "TempDir.h"
 #include "platform/IniProfileFile.h"
-#include "platform/LinuxFileSystem.h"
 #include "platform/SqliteRegistry.h"
 #include "settings/ConsoleSettings.h"
 #include "settings/RegistryValues.h"
@@ -15,61 +15,19 @@ namespace {
 
 using namespace orvel;
 
-class SilentDialogs : public platform::Dialogs {
-  public:
-    int MsgBox(std::string_view, int, std::string_view) override { return platform::vbOK; }
-    std::string InputBox(std::string_view, std::string_view, std::string_view) override {
-        return {};
-    }
-    void Beep() override {}
-    int MousePointer() override { return pointer_; }
-    void SetMousePointer(int pointer) override { pointer_ = pointer; }
-    void DoEvents() override {}
-
-  private:
-    int pointer_ = platform::vbDefault;
+// Answers every box with its default and records nothing a benchmark looks at.
+struct SilentDialogs : fakes::FakeDialogs {
+    SilentDialogs() { AllowUnexpected(true); }
 };
-
-class StillClock : public platform::Clock {
-  public:
-    platform::DateTime Now() override { return {2026, 12, 4, 15, 7, 9}; }
-    std::chrono::steady_clock::time_point Monotonic() override {
-        return std::chrono::steady_clock::now();
-    }
-};
-
-class PlacedFileSystem : public platform::FileSystem {
-  public:
-    explicit PlacedFileSystem(std::string folder) : folder_(std::move(folder)) {}
-    bool FileExists(const std::string& path) override { return real_.FileExists(path); }
-    std::optional<std::string> ResolvePath(const std::string& path) override {
-        return real_.ResolvePath(path);
-    }
-    std::string ExecutableFolder() override { return folder_; }
-    std::string ExecutableName() override { return "Orvel_Console"; }
-    bool ChangeDirectory(const std::string& path) override { return real_.ChangeDirectory(path); }
-    std::string CurrentDirectory() override { return real_.CurrentDirectory(); }
-
-  private:
-    platform::LinuxFileSystem real_;
-    std::string folder_;
-};
-
-// A temporary folder, removed at the end of the benchmark.
-struct TempFolder {
-    TempFolder() {
-        char pattern[] = "/tmp/orvel-bench-XXXXXX";
-        path = ::mkdtemp(pattern) ? pattern : "/tmp";
-    }
-    ~TempFolder() { std::filesystem::remove_all(path); }
-    std::string path;
-};
+using fakes::PlacedFileSystem;
+using StillClock = fakes::FakeClock;
+using TempFolder = fakes::TempDir;
 
 const std::string kKey = "SOFTWARE\\Quarlen\\Corvane\\Network";
 
 void BM_GetRegistryString(benchmark::State& state) {
     TempFolder folder;
-    platform::SqliteRegistry registry(folder.path + "/registry.db");
+    platform::SqliteRegistry registry(folder.str("registry.db"));
     SilentDialogs dialogs;
     settings::RegistryContext context{registry, dialogs};
     settings::functWriteRegistryValue(context, platform::HKEY_LOCAL_MACHINE, kKey, "BaseAddress", 1,
@@ -83,7 +41,7 @@ BENCHMARK(BM_GetRegistryString)->Repetitions(5)->ReportAggregatesOnly(true);
 
 void BM_WriteRegistryValue(benchmark::State& state) {
     TempFolder folder;
-    platform::SqliteRegistry registry(folder.path + "/registry.db");
+    platform::SqliteRegistry registry(folder.str("registry.db"));
     SilentDialogs dialogs;
     settings::RegistryContext context{registry, dialogs};
     std::int32_t port = 0;
@@ -97,7 +55,7 @@ BENCHMARK(BM_WriteRegistryValue)->Repetitions(5)->ReportAggregatesOnly(true);
 void BM_WriteConsoleConfiguration(benchmark::State& state) {
     TempFolder folder;
     platform::IniProfileFile profile;
-    PlacedFileSystem fileSystem(folder.path);
+    PlacedFileSystem fileSystem(folder.str());
     SilentDialogs dialogs;
     StillClock clock;
     platform::VersionInfo version = platform::ProgramVersionInfo();

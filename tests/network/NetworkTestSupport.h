@@ -4,15 +4,14 @@
 // file and a router system folder whose BIN folder is spelled "bin".
 
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include "FakeDialogs.h"
 #include "FakeSystemInfo.h"
+#include "RegistryTestSupport.h"
+#include "TempDir.h"
 #include "network/NetworkSettings.h"
 #include "platform/IniProfileFile.h"
 #include "platform/LinuxFileSystem.h"
@@ -35,26 +34,14 @@ inline Stored String(const std::string& text) {
 class Installation : public ::testing::Test {
   protected:
     Installation() { std::filesystem::create_directories(corvanePath + "bin"); }
-    ~Installation() override { std::filesystem::remove_all(root); }
 
     std::string IniFile() const { return corvanePath + "bin/CORVANE.INI"; }
-    void WriteIni(const std::string& text) const {
-        std::ofstream(IniFile(), std::ios::binary) << text;
-    }
-    std::string ReadIni() const {
-        std::ostringstream text;
-        text << std::ifstream(IniFile(), std::ios::binary).rdbuf();
-        return text.str();
-    }
+    void WriteIni(const std::string& text) const { fakes::WriteFile(IniFile(), text); }
+    std::string ReadIni() const { return fakes::ReadFile(IniFile()); }
 
     void Seed(const std::string& name, const Stored& value) {
-        platform::HKEY key = 0;
-        ASSERT_EQ(store.RegCreateKeyA(platform::HKEY_LOCAL_MACHINE, kNetworkKey, &key), 0);
-        ASSERT_EQ(store.RegSetValueExA(key, name, value.first,
-                                       reinterpret_cast<const std::uint8_t*>(value.second.data()),
-                                       static_cast<platform::DWORD>(value.second.size())),
-                  0);
-        store.RegCloseKey(key);
+        fakes::Seed(store, platform::HKEY_LOCAL_MACHINE, kNetworkKey, name, value.first,
+                    value.second);
     }
 
     // Every value of the network key, by name.
@@ -75,13 +62,8 @@ class Installation : public ::testing::Test {
         return values;
     }
 
-    static std::string MakeRoot() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "orvel-network-XXXXXX").string();
-        return mkdtemp(pattern.data());
-    }
-
-    std::string root = MakeRoot();
+    fakes::TempDir temp{"orvel-network"};
+    std::string root = temp.str();
     std::string corvanePath = root + "/Corvane/";
     platform::SqliteRegistry store{root + "/registry.db"};
     fakes::FakeDialogs dialogs;
