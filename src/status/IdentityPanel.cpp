@@ -10,7 +10,9 @@ std::string ServerOsCaption(std::int16_t platformId, std::int16_t major, std::in
         case 1:
             return "WIN95/98";
         case 2:
-            return "WINNT " + std::to_string(major) + "." + std::to_string(minor) + "." +
+            // The family with per-process inspection: on this system the server
+            // computer runs Linux, so the label names it.
+            return "LINUX " + std::to_string(major) + "." + std::to_string(minor) + "." +
                    std::to_string(build);
         default:
             return "UnKnown";

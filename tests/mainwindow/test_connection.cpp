@@ -32,7 +32,7 @@ TEST_F(MainWindowTest, LocalConnectRegistersStartsAndPaints) {
     EXPECT_FALSE(MenuEnabled(Menu("mnuConfigure")));
     EXPECT_FALSE(MenuEnabled(Menu("mnuTools")));
     EXPECT_EQ(Find<QLabel>("lblOrvelServerName")->text(), "FILESRV");
-    EXPECT_EQ(Find<QLabel>("lblOrvelServerOS")->text(), "WINNT 6.1.0");
+    EXPECT_EQ(Find<QLabel>("lblOrvelServerOS")->text(), "LINUX 6.1.0");
     EXPECT_EQ(Find<QLabel>("lblOrvelServerVersion")->text(), "Release 7.1.0");
     EXPECT_EQ(Find<QGroupBox>("fraOrvelServerOS")->title(), "Local Server");
     EXPECT_TRUE(Button("cmdServerConnect")->isEnabled());

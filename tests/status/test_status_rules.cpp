@@ -100,7 +100,7 @@ TEST(ServerReferences, StartShowsTheHourglassAndRestoresThePointer) {
 TEST(IdentityPanel, CaptionsByPlatformAndVersion) {
     EXPECT_EQ(ServerOsCaption(0, 1, 2, 3), "Win");
     EXPECT_EQ(ServerOsCaption(1, 1, 2, 3), "WIN95/98");
-    EXPECT_EQ(ServerOsCaption(2, 4, 0, 1381), "WINNT 4.0.1381");
+    EXPECT_EQ(ServerOsCaption(2, 4, 0, 1381), "LINUX 4.0.1381");
     EXPECT_EQ(ServerOsCaption(7, 4, 0, 1381), "UnKnown");
     EXPECT_EQ(ReleaseText("Quarlen_Release_Version: Release 7.1.0"), "Release 7.1.0");
     EXPECT_EQ(ReleaseText("short"), "");

@@ -62,7 +62,7 @@ TEST_F(WithServer, ConnectStartAllKilledComponentGoesOffLineDisconnect) {
     EXPECT_TRUE(RunUntil([&] { return Panel(3)->text() == "LOCAL"; }));
     EXPECT_TRUE(RunUntil([&] { return Panel(5)->text() == "LOCAL"; }));
     EXPECT_EQ(Panel(0)->text(), "Off Line");
-    EXPECT_EQ(Find<QLabel>("lblOrvelServerOS")->text().left(6), "WINNT ");
+    EXPECT_EQ(Find<QLabel>("lblOrvelServerOS")->text().left(6), "LINUX ");
 
     w.cmdServerConnect_Click();
     EXPECT_TRUE(RunUntil([&] { return AllUsedRowsShow("LOCAL"); }));
