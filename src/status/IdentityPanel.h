@@ -11,7 +11,7 @@ namespace orvel::status {
 // The release marker's fixed prefix, "Quarlen_Release_Version: ".
 inline constexpr std::size_t kReleasePrefixLength = 25;
 
-// "Win", "WIN95/98", "WINNT 4.0.1381" or "UnKnown" by platform number.
+// "Win", "WIN95/98", "LINUX 6.1.0" or "UnKnown" by platform number.
 std::string ServerOsCaption(std::int16_t platformId, std::int16_t major, std::int16_t minor,
                             std::int16_t build);
 // The version text without its 25-character prefix; "" when it is shorter.
