@@ -1,5 +1,10 @@
 #include "launcher/ApplicationCatalogue.h"
 
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/WindowSnapshot.h"
 #include "status/ComponentStatus.h"
 #include "status/ServerReferences.h"
 
@@ -108,9 +113,15 @@ void CheckApplicationFiles(ApplicationCatalogue& catalogue, platform::FileSystem
 
 std::int16_t FindRunningApplication(ApplicationCatalogue& catalogue,
                                     platform::WindowSystem& windows) {
+    // The titles of entries 1-15 are looked up together, in one pass.
+    std::vector<std::string> titles;
+    for (int index = kFirstApplication; index <= kLastApplication; ++index) {
+        titles.push_back(catalogue[static_cast<std::size_t>(index)].WindowTitle);
+    }
+    platform::WindowSnapshot windowsNow(windows, std::move(titles));
     for (int index = kFirstApplication; index <= kLastApplication; ++index) {
         auto& entry = catalogue[static_cast<std::size_t>(index)];
-        entry.WindowHandle = windows.FindWindowA(entry.WindowTitle);
+        entry.WindowHandle = windowsNow.FindWindowA(entry.WindowTitle);
         if (entry.WindowHandle > 0) return static_cast<std::int16_t>(index);
     }
     return 0;

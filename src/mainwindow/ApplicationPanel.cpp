@@ -3,8 +3,12 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "mainwindow/frmMain.h"
+#include "platform/WindowSnapshot.h"
 #include "status/ServerReferences.h"
 
 namespace orvel::mainwindow {
@@ -185,12 +189,22 @@ void ApplicationPanel::Launch(int slot, int index) {
 }
 
 void ApplicationPanel::ScanLaunchedTools() {
+    // The windows of every shown slot are looked up together, in one pass.
+    std::vector<std::string> titles;
+    for (int s = 0; s < kApplicationSlots; ++s) {
+        if (spltApplication_[Index(s)]->isHidden()) continue;
+        if (const int index = SlotTag(s); index != 0) {
+            titles.push_back(services_.catalogue[static_cast<std::size_t>(index)].WindowTitle);
+        }
+    }
+    if (titles.empty()) return;
+    platform::WindowSnapshot windowsNow(services_.windows, std::move(titles));
     for (int s = 0; s < kApplicationSlots; ++s) {
         if (spltApplication_[Index(s)]->isHidden()) continue;
         const int index = SlotTag(s);
         if (index == 0) continue;
         auto& entry = services_.catalogue[static_cast<std::size_t>(index)];
-        if (launcher::WindowChangedSincePaint(entry, services_.windows)) {
+        if (launcher::WindowChangedSincePaint(entry, windowsNow)) {
             RefreshApplicationState(index);
         }
     }

@@ -19,6 +19,7 @@
 #include "mainwindow/ApplicationPanel.h"
 #include "mainwindow/WindowLayout.h"
 #include "mainwindow/frmMessage.h"
+#include "platform/WindowSnapshot.h"
 #include "status/ComponentStatus.h"
 #include "status/IdentityPanel.h"
 #include "status/LinkedSuiteServer.h"
@@ -1074,13 +1075,16 @@ std::shared_ptr<server::SuiteServer> frmMain::ReferenceOfKind(std::int16_t hostK
 }
 
 void frmMain::ShowComponentStatus(int index, std::int32_t code,
-                                  const platform::RuntimeError& callError) {
+                                  const platform::RuntimeError& callError,
+                                  const std::string* knownName) {
     if (index < 0 || index >= suite::kComponentSlots) return;
     const auto slot = static_cast<std::size_t>(index);
     const auto& entry = context_.table[slot];
     code = status::DisplayCode(code, context_.settings.LocalServerSelected, entry.intHostKind);
     std::string name;
-    if (entry.objServer) {
+    if (knownName != nullptr) {
+        name = *knownName;
+    } else if (entry.objServer) {
         name = entry.objServer->GetComponentName(static_cast<std::int16_t>(index)).value_or("");
     }
     const auto paint =
@@ -1095,11 +1099,12 @@ void frmMain::ShowComponentStatus(int index, std::int32_t code,
     Paint(panel, paint.back, paint.text);
 }
 
-void frmMain::PaintStatusOutcome(int index, const platform::Outcome<std::int32_t>& status) {
+void frmMain::PaintStatusOutcome(int index, const platform::Outcome<std::int32_t>& status,
+                                 const std::string* knownName) {
     if (status) {
-        ShowComponentStatus(index, *status);
+        ShowComponentStatus(index, *status, {}, knownName);
     } else {
-        ShowComponentStatus(index, status::kStatusDComError, status.error());
+        ShowComponentStatus(index, status::kStatusDComError, status.error(), knownName);
     }
 }
 
@@ -1125,10 +1130,13 @@ void frmMain::RefreshServerList() {
             continue;
         }
         button->setEnabled(true);
-        if (auto name = server->GetComponentName(static_cast<std::int16_t>(i))) {
-            button->setText(Q(*name));
-        }
-        PaintStatusOutcome(i, server->GetComponentStatus(static_cast<std::int16_t>(i)));
+        auto name = server->GetComponentName(static_cast<std::int16_t>(i));
+        if (name) button->setText(Q(*name));
+        // The row's paint needs the name from the entry's own server: when
+        // that is the server just asked, its answer serves again.
+        const std::string knownName = name.value_or("");
+        PaintStatusOutcome(i, server->GetComponentStatus(static_cast<std::int16_t>(i)),
+                           server == entry.objServer ? &knownName : nullptr);
         if (panel->text() == "Invalid Server") button->setEnabled(false);
     }
 }
@@ -1203,9 +1211,13 @@ void frmMain::StopUnneededServers() {
     if (!Connected()) return;
     if (context_.settings.LocalServerSelected && OtherClientCount() != 0) return;
     std::array<bool, suite::kComponentSlots> needed{};
+    // Every entry's window is looked up, all together in one pass.
+    std::vector<std::string> titles;
+    for (const auto& app : context_.catalogue) titles.push_back(app.WindowTitle);
+    platform::WindowSnapshot windowsNow(context_.windows, std::move(titles));
     for (int index = 0; index < launcher::kCatalogueSize; ++index) {
         auto& app = context_.catalogue[static_cast<std::size_t>(index)];
-        app.WindowHandle = context_.windows.FindWindowA(app.WindowTitle);
+        app.WindowHandle = windowsNow.FindWindowA(app.WindowTitle);
         if (app.WindowHandle == 0) continue;
         for (auto slot : launcher::RequiredServersOf(index).startList) {
             needed[static_cast<std::size_t>(slot)] = true;

@@ -126,8 +126,11 @@ class frmMain : public QMainWindow {
     void RefreshServerOSLabel();
     void RefreshServerVersionLabel();
     void RefreshServerList();
+    // knownName: the component's name as the entry's server just gave it,
+    // which spares asking for it again.
     void ShowComponentStatus(int index, std::int32_t code,
-                             const platform::RuntimeError& callError = {});
+                             const platform::RuntimeError& callError = {},
+                             const std::string* knownName = nullptr);
     void StopUnneededServers();
 
     // Server events, as delivered by either reference (hostKind 1 local, 2 remote).
@@ -181,7 +184,8 @@ class frmMain : public QMainWindow {
     void CloseOrShowRunningTool(bool close);
 
     // Repaints row index from a status call's outcome (code 10 on failure).
-    void PaintStatusOutcome(int index, const platform::Outcome<std::int32_t>& status);
+    void PaintStatusOutcome(int index, const platform::Outcome<std::int32_t>& status,
+                            const std::string* knownName = nullptr);
     std::shared_ptr<server::SuiteServer> ReferenceOfKind(std::int16_t hostKind) const;
     std::int16_t CheckedConfigureEntry() const;
     launcher::ServerAccess Access();

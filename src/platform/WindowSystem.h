@@ -4,7 +4,9 @@
 // FindWindowA, PostMessageA(WM_CLOSE), ShowWindow and BringWindowToTop did.
 
 #include <cstdint>
+#include <span>
 #include <string_view>
+#include <vector>
 
 namespace orvel::platform {
 
@@ -19,6 +21,15 @@ class WindowSystem {
     // The first top-level window whose whole title equals title, compared
     // without regard to letter case; 0 when none (or no display).
     virtual HWND FindWindowA(std::string_view title) = 0;
+    // FindWindowA for several titles at once: one answer per title, in
+    // order. A window system where each lookup is a round trip overrides it
+    // to answer them all from a single pass over the windows.
+    virtual std::vector<HWND> FindWindows(std::span<const std::string_view> titles) {
+        std::vector<HWND> found;
+        found.reserve(titles.size());
+        for (std::string_view title : titles) found.push_back(FindWindowA(title));
+        return found;
+    }
     // Only WM_CLOSE is meaningful: a close request to the window.
     virtual bool PostMessageA(HWND window, unsigned message, std::intptr_t wParam,
                               std::intptr_t lParam) = 0;

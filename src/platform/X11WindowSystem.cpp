@@ -11,6 +11,8 @@
 #include <ctime>
 #include <memory>
 #include <optional>
+#include <span>
+#include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -98,12 +100,10 @@ char FoldAscii(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-bool EqualFolded(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-    }
-    return true;
+std::string Folded(std::string_view text) {
+    std::string folded(text);
+    for (char& c : folded) c = FoldAscii(c);
+    return folded;
 }
 
 // The property's bytes when it is a complete 8-bit text; nullopt when it was
@@ -227,9 +227,24 @@ bool X11WindowSystem::Healthy() {
 }
 
 HWND X11WindowSystem::FindWindowA(std::string_view title) {
-    if (title.empty()) return 0;
+    return FindWindows(std::span<const std::string_view>(&title, 1)).front();
+}
+
+std::vector<HWND> X11WindowSystem::FindWindows(std::span<const std::string_view> titles) {
+    std::vector<HWND> found(titles.size(), 0);
+    // The titles to look for, folded once; an empty title finds nothing.
+    std::vector<std::string> folded(titles.size());
+    std::size_t longest = 0;
+    bool anyTitle = false;
+    for (std::size_t t = 0; t < titles.size(); ++t) {
+        if (titles[t].empty()) continue;
+        anyTitle = true;
+        longest = std::max(longest, titles[t].size());
+        folded[t] = Folded(titles[t]);
+    }
+    if (!anyTitle) return found;
     SigpipeGuard guard;
-    if (!Connect()) return 0;
+    if (!Connect()) return found;
     xcb_connection_t* c = connection_;
 
     // First round: the root's children (bottom to top) and the window
@@ -244,7 +259,7 @@ HWND X11WindowSystem::FindWindowA(std::string_view title) {
     auto list = TakeProperty(c, listCookie);
     if (rootTree == nullptr) {
         Healthy();
-        return 0;
+        return found;
     }
 
     // The search order: the managed clients from the top of the stacking
@@ -280,15 +295,26 @@ HWND X11WindowSystem::FindWindowA(std::string_view title) {
     const bool descend = clients.empty();
     const std::size_t firstRootChild = clients.size();
 
-    // Enough of a title to compare it: one more than the searched length, so
-    // a longer title shows as incomplete. A Latin-1 WM_NAME is never longer in
-    // bytes than its UTF-8 form, so the same length serves for both.
-    const auto titleUnits = static_cast<std::uint32_t>(title.size() / 4 + 1);
+    // Enough of a title to compare it: one more than the longest searched
+    // length, so a longer title shows as incomplete. A Latin-1 WM_NAME is
+    // never longer in bytes than its UTF-8 form, so the same length serves
+    // for both.
+    const auto titleUnits = static_cast<std::uint32_t>(longest / 4 + 1);
 
-    // Best match so far: (place in the search order, depth, sibling rank).
+    // Best match so far of each title: (place in the search order, depth,
+    // sibling rank).
     using Rank = std::tuple<std::uint32_t, int, std::uint32_t>;
-    std::optional<Rank> best;
-    xcb_window_t found = XCB_WINDOW_NONE;
+    std::vector<std::optional<Rank>> best(titles.size());
+    auto offer = [&](std::string_view text, const Rank& rank, xcb_window_t window) {
+        const std::string foldedText = Folded(text);
+        for (std::size_t t = 0; t < titles.size(); ++t) {
+            if (folded[t].empty() || folded[t] != foldedText) continue;
+            if (!best[t] || rank < *best[t]) {
+                best[t] = rank;
+                found[t] = window;
+            }
+        }
+    };
 
     std::vector<Requests> requests;
     std::vector<Node> next;
@@ -326,23 +352,19 @@ HWND X11WindowSystem::FindWindowA(std::string_view title) {
             const bool client = depth == 1 || HasValue(wmState.get());
             bool titled = false;
             if (client) {
-                bool match = false;
+                const Rank rank{node.order, depth, node.siblingRank};
                 if (HasValue(netWmName.get())) {
                     titled = true;
-                    auto text = TextOf(netWmName.get());
-                    match = text && EqualFolded(*text, title);
+                    if (auto text = TextOf(netWmName.get())) offer(*text, rank, node.window);
                 } else if (HasValue(wmName.get())) {
                     titled = true;
                     if (auto text = TextOf(wmName.get())) {
-                        match = wmName->type == XCB_ATOM_STRING
-                                    ? EqualFolded(Latin1ToUtf8(*text), title)
-                                    : EqualFolded(*text, title);
+                        if (wmName->type == XCB_ATOM_STRING) {
+                            offer(Latin1ToUtf8(*text), rank, node.window);
+                        } else {
+                            offer(*text, rank, node.window);
+                        }
                     }
-                }
-                Rank rank{node.order, depth, node.siblingRank};
-                if (match && (!best || rank < *best)) {
-                    best = rank;
-                    found = node.window;
                 }
             }
             const bool frame = depth == 1 ? !titled : !client;
@@ -355,10 +377,20 @@ HWND X11WindowSystem::FindWindowA(std::string_view title) {
                 }
             }
         }
-        if (!Healthy()) return 0;
-        // Windows later in the search order can no longer win.
-        if (best) {
-            const std::uint32_t bestOrder = std::get<0>(*best);
+        if (!Healthy()) return std::vector<HWND>(titles.size(), 0);
+        // Once every title has a match, windows later in the search order than
+        // all of them can no longer win.
+        std::optional<std::uint32_t> lastOrder;
+        for (std::size_t t = 0; t < titles.size(); ++t) {
+            if (folded[t].empty()) continue;
+            if (!best[t]) {
+                lastOrder.reset();
+                break;
+            }
+            lastOrder = std::max(lastOrder.value_or(0), std::get<0>(*best[t]));
+        }
+        if (lastOrder) {
+            const std::uint32_t bestOrder = *lastOrder;
             std::erase_if(next, [bestOrder](const Node& n) { return n.order >= bestOrder; });
         }
         level.swap(next);

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/WindowSystem.h"
 
@@ -36,6 +39,9 @@ class X11WindowSystem final : public WindowSystem {
     // equals title without regard to ASCII letter case; 0 when none, for an
     // empty title, or without a display.
     HWND FindWindowA(std::string_view title) override;
+    // Every title's FindWindowA from one pass: the window list and the titles
+    // are fetched once for all of them.
+    std::vector<HWND> FindWindows(std::span<const std::string_view> titles) override;
     // WM_CLOSE: WM_DELETE_WINDOW when the window takes it, else
     // _NET_CLOSE_WINDOW to the window manager. False for another message or
     // a window that does not exist.
