@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 
 #include <utility>
 #include <vector>
@@ -69,6 +70,24 @@ std::vector<ButtonChoice> ButtonsFor(int style) {
     }
 }
 
+// The window a box belongs to: the active window while it is shown on the
+// screen, else none. A box given a hidden window (a splash already closed)
+// could stay out of sight while the program waits for its answer.
+QWidget* VisibleActiveWindow() {
+    QWidget* active = QApplication::activeWindow();
+    return active != nullptr && active->isVisible() && !active->isMinimized() ? active : nullptr;
+}
+
+// A box of its own (before any window is shown, at start-up) comes to the
+// front and takes the keyboard once it is up, so the operator sees it.
+void BringToFrontWhenShown(QDialog& dialog) {
+    if (dialog.parentWidget() != nullptr) return;
+    QTimer::singleShot(0, &dialog, [&dialog] {
+        dialog.raise();
+        dialog.activateWindow();
+    });
+}
+
 }  // namespace
 
 QtDialogs::QtDialogs(std::string programTitle) : programTitle_(std::move(programTitle)) {}
@@ -78,7 +97,7 @@ QtDialogs::~QtDialogs() {
 }
 
 int QtDialogs::MsgBox(std::string_view text, int style, std::string_view title) {
-    QMessageBox box(QApplication::activeWindow());
+    QMessageBox box(VisibleActiveWindow());
     box.setWindowTitle(ShownText(title.empty() ? std::string_view(programTitle_) : title));
     box.setTextFormat(Qt::PlainText);
     box.setText(ShownText(text));
@@ -96,6 +115,7 @@ int QtDialogs::MsgBox(std::string_view text, int style, std::string_view title) 
     }
     if (box.escapeButton() == nullptr && choices.size() == 1) box.setEscapeButton(buttons[0]);
 
+    BringToFrontWhenShown(box);
     box.exec();
     for (std::size_t index = 0; index < buttons.size(); ++index) {
         if (box.clickedButton() == buttons[index]) return choices[index].answer;
@@ -106,12 +126,13 @@ int QtDialogs::MsgBox(std::string_view text, int style, std::string_view title) 
 
 std::string QtDialogs::InputBox(std::string_view prompt, std::string_view title,
                                 std::string_view defaultText) {
-    QInputDialog dialog(QApplication::activeWindow());
+    QInputDialog dialog(VisibleActiveWindow());
     dialog.setInputMode(QInputDialog::TextInput);
     dialog.setWindowTitle(ShownText(title.empty() ? std::string_view(programTitle_) : title));
     dialog.setLabelText(ShownText(prompt));
     for (QLabel* label : dialog.findChildren<QLabel*>()) label->setTextFormat(Qt::PlainText);
     dialog.setTextValue(ShownText(defaultText));
+    BringToFrontWhenShown(dialog);
     if (dialog.exec() != QDialog::Accepted) return {};
     return dialog.textValue().toStdString();
 }
