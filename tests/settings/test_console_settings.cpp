@@ -1,15 +1,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "FakeClock.h"
 #include "FakeDialogs.h"
+#include "PlacedFileSystem.h"
+#include "TempDir.h"
 #include "platform/IniProfileFile.h"
-#include "platform/LinuxFileSystem.h"
 #include "settings/ConsoleSettings.h"
 
 namespace orvel::settings {
@@ -17,24 +16,6 @@ namespace {
 
 using platform::vbNo;
 using platform::vbYes;
-
-// The real file system, with the program placed in a test folder.
-class PlacedFileSystem : public platform::FileSystem {
-  public:
-    explicit PlacedFileSystem(std::string folder) : folder_(std::move(folder)) {}
-    bool FileExists(const std::string& path) override { return real_.FileExists(path); }
-    std::optional<std::string> ResolvePath(const std::string& path) override {
-        return real_.ResolvePath(path);
-    }
-    std::string ExecutableFolder() override { return folder_; }
-    std::string ExecutableName() override { return "Orvel_Console"; }
-    bool ChangeDirectory(const std::string& path) override { return real_.ChangeDirectory(path); }
-    std::string CurrentDirectory() override { return real_.CurrentDirectory(); }
-
-  private:
-    platform::LinuxFileSystem real_;
-    std::string folder_;
-};
 
 const std::string kFirstStartFile =
     "[Orvel Console]\n"
@@ -72,44 +53,29 @@ const std::string kFirstStartFile =
 class ConsoleSettingsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/orvel-settings-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder = pattern;
-        path = folder + "/Orvel Console.ini";
-        fileSystem = std::make_unique<PlacedFileSystem>(folder);
-        context = std::make_unique<ConfigurationContext>(
-            ConfigurationContext{profile, *fileSystem, dialogs, clock, version});
         // The start-up defaults set before the file is read.
         settings.LocalServerSelected = true;
         settings.AutoStart = false;
     }
-    void TearDown() override {
-        ::chmod(folder.c_str(), 0700);
-        std::filesystem::remove_all(folder);
-        EXPECT_TRUE(dialogs.ScriptDone());
-    }
-    std::string Contents() const {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream all;
-        all << in.rdbuf();
-        return all.str();
-    }
-    void Put(const std::string& text) const { std::ofstream(path, std::ios::binary) << text; }
+    void TearDown() override { EXPECT_TRUE(dialogs.ScriptDone()); }
+    std::string Contents() const { return fakes::ReadFile(path); }
+    void Put(const std::string& text) const { fakes::WriteFile(path, text); }
 
+    fakes::TempDir temp{"orvel-settings"};
+    const std::string folder = temp.str();
+    const std::string path = temp.str("Orvel Console.ini");
     platform::IniProfileFile profile;
     fakes::FakeDialogs dialogs;
     fakes::FakeClock clock;
     platform::VersionInfo version = platform::ProgramVersionInfo();
-    std::unique_ptr<PlacedFileSystem> fileSystem;
-    std::unique_ptr<ConfigurationContext> context;
+    fakes::PlacedFileSystem fileSystem{folder};
+    ConfigurationContext context{profile, fileSystem, dialogs, clock, version};
     ConsoleSettings settings;
-    std::string folder;
-    std::string path;
 };
 
 TEST_F(ConsoleSettingsTest, FirstStartCreatesTheFileWhenTheOperatorAgrees) {
     dialogs.ExpectBox("Create System File", vbYes);
-    ReadConsoleConfiguration(*context, settings);
+    ReadConsoleConfiguration(context, settings);
     ASSERT_EQ(dialogs.boxes.size(), 1u);
     EXPECT_EQ(dialogs.boxes[0].text,
               "The File 'Orvel Console.ini' needs to be created.\r\rCreate one now?");
@@ -125,7 +91,7 @@ TEST_F(ConsoleSettingsTest, FirstStartCreatesTheFileWhenTheOperatorAgrees) {
 TEST_F(ConsoleSettingsTest, FirstStartWithoutTheFileReadsNothingAndWritesLater) {
     dialogs.ExpectBox("Create System File", vbNo);
     settings.WindowFormHeight = 1234;
-    ReadConsoleConfiguration(*context, settings);
+    ReadConsoleConfiguration(context, settings);
     EXPECT_FALSE(std::filesystem::exists(path));
     EXPECT_EQ(settings.WindowFormHeight, 1234);
     EXPECT_TRUE(settings.LocalServerSelected);
@@ -136,7 +102,7 @@ TEST_F(ConsoleSettingsTest, FirstStartWithoutTheFileReadsNothingAndWritesLater) 
     settings.ColorTheme = -3;
     settings.AutoStart = true;
     clock.Advance(std::chrono::seconds(61));
-    WriteConsoleConfiguration(*context, settings);
+    WriteConsoleConfiguration(context, settings);
     EXPECT_EQ(Contents(),
               "[Orvel Console]\n"
               "Title=Orvel Console\n"
@@ -185,7 +151,7 @@ TEST_F(ConsoleSettingsTest, RewritingKeepsForeignLinesAndDuplicates) {
         "[application]\r\n"
         "ColorTheme=9\r\n");
     settings.RemoteServerName = "NEW";
-    WriteConsoleConfiguration(*context, settings);
+    WriteConsoleConfiguration(context, settings);
     EXPECT_EQ(Contents(),
               "; kept comment\r\n"
               "[Orvel Console]\r\n"
@@ -231,7 +197,7 @@ TEST_F(ConsoleSettingsTest, MissingKeysGiveTheReadDefaults) {
     Put("[Other]\n");
     settings.ColorTheme = 4;
     settings.AutoStart = true;
-    ReadConsoleConfiguration(*context, settings);
+    ReadConsoleConfiguration(context, settings);
     EXPECT_EQ(settings.RemoteServerName, "");
     EXPECT_TRUE(settings.LocalServerSelected);
     EXPECT_EQ(settings.ColorTheme, 0);
@@ -264,7 +230,7 @@ TEST_F(ConsoleSettingsTest, ConvertsNumbersAndTruthWordsAsTheOldRuntimeDid) {
             "\n[CONFIGURATION]\nAutoStart=" + c.autoStart + "\n");
         settings.WindowFormHeight = 777;
         settings.AutoStart = true;
-        ReadConsoleConfiguration(*context, settings);
+        ReadConsoleConfiguration(context, settings);
         EXPECT_EQ(settings.ColorTheme, c.expectedTheme) << c.colorTheme;
         EXPECT_EQ(settings.WindowFormHeight, c.expectedHeight) << c.height;
         EXPECT_EQ(settings.LocalServerSelected, c.expectedLocal) << c.selected;
@@ -275,9 +241,9 @@ TEST_F(ConsoleSettingsTest, ConvertsNumbersAndTruthWordsAsTheOldRuntimeDid) {
 TEST_F(ConsoleSettingsTest, FileInOtherLetterCaseIsTheSameFile) {
     const std::string other = folder + "/ORVEL console.INI";
     std::ofstream(other) << "[CONFIGURATION]\nCurrent=2\n";
-    ReadConsoleConfiguration(*context, settings);
+    ReadConsoleConfiguration(context, settings);
     EXPECT_EQ(settings.Current, 2);
-    WriteConsoleConfiguration(*context, settings);
+    WriteConsoleConfiguration(context, settings);
     EXPECT_FALSE(std::filesystem::exists(path));
     std::ifstream in(other);
     std::string first;
@@ -287,7 +253,7 @@ TEST_F(ConsoleSettingsTest, FileInOtherLetterCaseIsTheSameFile) {
 
 TEST_F(ConsoleSettingsTest, LongServerNameIsCutTo255Characters) {
     Put("[REMOTE SERVER]\nServerName=" + std::string(300, 'r') + "\n");
-    ReadConsoleConfiguration(*context, settings);
+    ReadConsoleConfiguration(context, settings);
     EXPECT_EQ(settings.RemoteServerName, std::string(255, 'r'));
 }
 
@@ -295,22 +261,22 @@ TEST_F(ConsoleSettingsTest, UnwritableFileIsToldOncePerRun) {
     Put("[CONFIGURATION]\nCurrent=2\n");
     ::chmod(path.c_str(), 0444);
     dialogs.ExpectBox("Settings Not Saved");
-    WriteConsoleConfiguration(*context, settings);
-    WriteConsoleConfiguration(*context, settings);
+    WriteConsoleConfiguration(context, settings);
+    WriteConsoleConfiguration(context, settings);
     ASSERT_EQ(dialogs.boxes.size(), 1u);
     EXPECT_EQ(dialogs.boxes[0].style, platform::vbExclamation);
     EXPECT_NE(dialogs.boxes[0].text.find(path), std::string::npos);
     EXPECT_EQ(Contents(), "[CONFIGURATION]\nCurrent=2\n");
     // The settings in memory stay as they were; reading still works.
-    ReadConsoleConfiguration(*context, settings);
+    ReadConsoleConfiguration(context, settings);
     EXPECT_EQ(settings.Current, 2);
 }
 
 TEST_F(ConsoleSettingsTest, UnwritableFolderAtCreationIsToldOnce) {
     ::chmod(folder.c_str(), 0555);
     dialogs.ExpectBox("Create System File", vbYes).ExpectBox("Settings Not Saved");
-    ReadConsoleConfiguration(*context, settings);
-    WriteConsoleConfiguration(*context, settings);
+    ReadConsoleConfiguration(context, settings);
+    WriteConsoleConfiguration(context, settings);
     EXPECT_EQ(dialogs.boxes.size(), 2u);
     EXPECT_FALSE(std::filesystem::exists(path));
     EXPECT_EQ(settings.WindowFormHeight, 9500);  // read defaults, nothing was written

@@ -6,6 +6,8 @@
 #include <filesystem>
 
 #include "FakeDialogs.h"
+#include "RegistryTestSupport.h"
+#include "TempDir.h"
 #include "platform/SqliteRegistry.h"
 #include "settings/RegistryValues.h"
 
@@ -24,13 +26,7 @@ class RegistryValuesTest : public ::testing::Test {
     // Stores bytes exactly as given, bypassing the helpers.
     void PutRaw(const std::string& key, const std::string& name, platform::DWORD type,
                 std::string_view bytes) {
-        platform::HKEY handle = 0;
-        ASSERT_EQ(registry.RegCreateKeyA(HKEY_LOCAL_MACHINE, key, &handle), 0);
-        ASSERT_EQ(registry.RegSetValueExA(handle, name, type,
-                                          reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                          static_cast<platform::DWORD>(bytes.size())),
-                  0);
-        registry.RegCloseKey(handle);
+        fakes::Seed(registry, HKEY_LOCAL_MACHINE, key, name, type, bytes);
     }
     RegistryVariant Get(const std::string& name, std::int16_t type,
                         const RegistryVariant& fallback = {}) {
@@ -173,10 +169,9 @@ int CheckReadOnlyStore(const std::string& store) {
 }
 
 TEST(RegistryValuesReadOnly, WritingWithoutRightsShowsRegistryAccess) {
-    char pattern[] = "/tmp/orvel-regvalues-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    const std::string folder = pattern;
-    const std::string store = folder + "/registry.db";
+    fakes::TempDir temp{"orvel-regvalues"};
+    const std::string folder = temp.str();
+    const std::string store = temp.str("registry.db");
     {
         platform::SqliteRegistry writable(store);
         fakes::FakeDialogs dialogs;
@@ -201,8 +196,6 @@ TEST(RegistryValuesReadOnly, WritingWithoutRightsShowsRegistryAccess) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "first failed check";
-    ::chmod(folder.c_str(), 0700);
-    std::filesystem::remove_all(folder);
 }
 
 }  // namespace
