@@ -6,52 +6,12 @@
 
 #include "FakeDialogs.h"
 #include "FakeProgramStarter.h"
+#include "RegistryTestSupport.h"
 #include "mainwindow/frmAbout.h"
 #include "platform/SqliteRegistry.h"
 
 namespace orvel::mainwindow {
 namespace {
-
-// The store as a user without write rights sees it: opening for writing is refused.
-class ReadOnlyRegistry final : public platform::Registry {
-  public:
-    explicit ReadOnlyRegistry(platform::Registry& store) : store_(store) {}
-    platform::LONG RegOpenKeyExA(platform::HKEY key, std::string_view subKey, platform::DWORD o,
-                                 platform::DWORD sam, platform::HKEY* result) override {
-        if ((sam & ~platform::KEY_READ) != 0) return platform::ERROR_ACCESS_DENIED;
-        return store_.RegOpenKeyExA(key, subKey, o, sam, result);
-    }
-    platform::LONG RegCreateKeyA(platform::HKEY, std::string_view, platform::HKEY*) override {
-        return platform::ERROR_ACCESS_DENIED;
-    }
-    platform::LONG RegQueryValueExA(platform::HKEY key, std::string_view name,
-                                    platform::DWORD* type, std::uint8_t* data,
-                                    platform::DWORD* size) override {
-        return store_.RegQueryValueExA(key, name, type, data, size);
-    }
-    platform::LONG RegSetValueExA(platform::HKEY, std::string_view, platform::DWORD,
-                                  const std::uint8_t*, platform::DWORD) override {
-        return platform::ERROR_ACCESS_DENIED;
-    }
-    platform::LONG RegDeleteValueA(platform::HKEY, std::string_view) override {
-        return platform::ERROR_ACCESS_DENIED;
-    }
-    platform::LONG RegDeleteKeyA(platform::HKEY, std::string_view) override {
-        return platform::ERROR_ACCESS_DENIED;
-    }
-    platform::LONG RegCloseKey(platform::HKEY key) override { return store_.RegCloseKey(key); }
-    platform::LONG RegEnumKeyExA(platform::HKEY key, platform::DWORD i, std::string* n) override {
-        return store_.RegEnumKeyExA(key, i, n);
-    }
-    platform::LONG RegEnumValueA(platform::HKEY key, platform::DWORD i, std::string* n,
-                                 platform::DWORD* t, std::string* d) override {
-        return store_.RegEnumValueA(key, i, n, t, d);
-    }
-    std::string StoreProblem() const override { return store_.StoreProblem(); }
-
-  private:
-    platform::Registry& store_;
-};
 
 class SomeFiles : public platform::FileSystem {
   public:
@@ -66,12 +26,8 @@ class SomeFiles : public platform::FileSystem {
 
 void PutText(platform::Registry& registry, const char* key, const char* name,
              const std::string& text) {
-    platform::HKEY handle = 0;
-    ASSERT_EQ(registry.RegCreateKeyA(platform::HKEY_LOCAL_MACHINE, key, &handle), 0);
-    registry.RegSetValueExA(handle, name, platform::REG_SZ,
-                            reinterpret_cast<const std::uint8_t*>(text.c_str()),
-                            static_cast<platform::DWORD>(text.size() + 1));
-    registry.RegCloseKey(handle);
+    fakes::Seed(registry, platform::HKEY_LOCAL_MACHINE, key, name, platform::REG_SZ,
+                fakes::Sz(text));
 }
 
 TEST(AboutBox, CaptionsAndTheTwoBlankVersionLabel) {
@@ -115,7 +71,7 @@ TEST(AboutBox, SystemInformationBranches) {
         platform::SqliteRegistry store(":memory:");
         if (c.path) PutText(store, kSysInfoKey, kSysInfoValue, c.path);
         if (c.location) PutText(store, kSysInfoLocationKey, kSysInfoLocationValue, c.location);
-        ReadOnlyRegistry readOnly(store);
+        fakes::ReadOnlyStore readOnly(store);
         SomeFiles files;
         files.existing = c.existing;
         fakes::FakeProgramStarter programs;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "RegistryTestSupport.h"
 #include "platform/FileSystem.h"
 #include "platform/LinuxFileSystem.h"
 #include "platform/Registry.h"
@@ -39,61 +40,35 @@ struct RegistryCall {
     platform::DWORD access = 0;
 };
 
-class RecordingRegistry : public platform::Registry {
+// A view of the store that records the calls made; readOnly refuses every
+// write as a user without administrator rights meets.
+class RecordingRegistry : public fakes::StoreView {
   public:
-    explicit RecordingRegistry(platform::Registry& inner) : inner_(inner) {}
+    explicit RecordingRegistry(platform::Registry& inner) : StoreView(inner) {}
 
-    // Answers ERROR_ACCESS_DENIED to every open for writing, create, set and delete.
-    bool denyWrites = false;
     std::vector<RegistryCall> calls;
 
     platform::LONG RegOpenKeyExA(platform::HKEY key, std::string_view subKey,
                                  platform::DWORD options, platform::DWORD samDesired,
                                  platform::HKEY* result) override {
         calls.push_back({"open", key, std::string(subKey), samDesired});
-        if (denyWrites && samDesired != platform::KEY_READ) return platform::ERROR_ACCESS_DENIED;
-        return inner_.RegOpenKeyExA(key, subKey, options, samDesired, result);
+        return StoreView::RegOpenKeyExA(key, subKey, options, samDesired, result);
     }
     platform::LONG RegCreateKeyA(platform::HKEY key, std::string_view subKey,
                                  platform::HKEY* result) override {
         calls.push_back({"create", key, std::string(subKey), 0});
-        if (denyWrites) return platform::ERROR_ACCESS_DENIED;
-        return inner_.RegCreateKeyA(key, subKey, result);
-    }
-    platform::LONG RegQueryValueExA(platform::HKEY key, std::string_view valueName,
-                                    platform::DWORD* type, std::uint8_t* data,
-                                    platform::DWORD* dataSize) override {
-        return inner_.RegQueryValueExA(key, valueName, type, data, dataSize);
+        return StoreView::RegCreateKeyA(key, subKey, result);
     }
     platform::LONG RegSetValueExA(platform::HKEY key, std::string_view valueName,
                                   platform::DWORD type, const std::uint8_t* data,
                                   platform::DWORD dataSize) override {
         calls.push_back({"set", key, std::string(valueName), type});
-        if (denyWrites) return platform::ERROR_ACCESS_DENIED;
-        return inner_.RegSetValueExA(key, valueName, type, data, dataSize);
-    }
-    platform::LONG RegDeleteValueA(platform::HKEY key, std::string_view valueName) override {
-        if (denyWrites) return platform::ERROR_ACCESS_DENIED;
-        return inner_.RegDeleteValueA(key, valueName);
+        return StoreView::RegSetValueExA(key, valueName, type, data, dataSize);
     }
     platform::LONG RegDeleteKeyA(platform::HKEY key, std::string_view subKey) override {
         calls.push_back({"delete key", key, std::string(subKey), 0});
-        if (denyWrites) return platform::ERROR_ACCESS_DENIED;
-        return inner_.RegDeleteKeyA(key, subKey);
+        return StoreView::RegDeleteKeyA(key, subKey);
     }
-    platform::LONG RegCloseKey(platform::HKEY key) override { return inner_.RegCloseKey(key); }
-    platform::LONG RegEnumKeyExA(platform::HKEY key, platform::DWORD index,
-                                 std::string* name) override {
-        return inner_.RegEnumKeyExA(key, index, name);
-    }
-    platform::LONG RegEnumValueA(platform::HKEY key, platform::DWORD index, std::string* valueName,
-                                 platform::DWORD* type, std::string* data) override {
-        return inner_.RegEnumValueA(key, index, valueName, type, data);
-    }
-    std::string StoreProblem() const override { return inner_.StoreProblem(); }
-
-  private:
-    platform::Registry& inner_;
 };
 
 }  // namespace orvel::startup::testing

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 
@@ -10,6 +9,7 @@
 #include "FakeSuiteServer.h"
 #include "FakeSystemInfo.h"
 #include "StartupTestSupport.h"
+#include "TempDir.h"
 #include "mainwindow/frmMain.h"
 #include "platform/IniProfileFile.h"
 #include "platform/SqliteRegistry.h"
@@ -23,14 +23,6 @@ namespace {
 // The whole start-up with the console's own windows, offscreen.
 class ConsoleWindowsTest : public ::testing::Test {
   protected:
-    ConsoleWindowsTest()
-        : folder_(std::filesystem::temp_directory_path() /
-                  ("orvel-console-windows-" + std::to_string(getpid()))),
-          fileSystem(folder_) {
-        std::filesystem::create_directories(folder_);
-    }
-    ~ConsoleWindowsTest() override { std::filesystem::remove_all(folder_); }
-
     bool RunStartup(ConsoleWindows& windows) {
         StartupSequence sequence({registry, dialogs, rpcSecurity, configuration}, windows.Hooks(),
                                  state);
@@ -41,7 +33,7 @@ class ConsoleWindowsTest : public ::testing::Test {
                 profile,  windowSystem, servers, version,      configuration};
     }
 
-    std::filesystem::path folder_;
+    fakes::TempDir folder_{"orvel-console-windows"};
     platform::SqliteRegistry registry{":memory:"};
     fakes::FakeDialogs dialogs;
     fakes::FakeRpcSecurity rpcSecurity;
@@ -51,7 +43,7 @@ class ConsoleWindowsTest : public ::testing::Test {
     fakes::FakeClock clock;
     platform::NoWindowSystem windowSystem;
     platform::IniProfileFile profile;
-    testing::TempFolderFileSystem fileSystem;
+    testing::TempFolderFileSystem fileSystem{folder_.path()};
     platform::VersionInfo version = platform::ProgramVersionInfo();
     settings::ConfigurationContext configuration{profile, fileSystem, dialogs, clock, version};
     ProgramState state;
@@ -70,7 +62,7 @@ TEST_F(ConsoleWindowsTest, StartUpEndsWithTheLoadedMainWindow) {
     EXPECT_EQ(windows.Themes().tables[4][5], 0x404040u) << "themes filled at start-up";
     EXPECT_FALSE(windows.Catalogue()[1].DisplayName.empty()) << "catalogue built";
     EXPECT_EQ(state.ConsoleSettings.LocalServerName, "Local Server") << "set by the load";
-    EXPECT_TRUE(std::filesystem::exists(folder_ / "Orvel Console.ini"));
+    EXPECT_TRUE(std::filesystem::exists(folder_.path() / "Orvel Console.ini"));
 }
 
 TEST_F(ConsoleWindowsTest, SecondCopyEndsBeforeAnyMainWindowExists) {
@@ -85,7 +77,7 @@ TEST_F(ConsoleWindowsTest, SecondCopyEndsBeforeAnyMainWindowExists) {
     }
     EXPECT_EQ(dialogs.boxes.back().text, "A previous instance of Orvel_Console is already running");
     EXPECT_EQ(dialogs.boxes.back().style, platform::vbCritical);
-    EXPECT_FALSE(std::filesystem::exists(folder_ / "Orvel Console.ini"))
+    EXPECT_FALSE(std::filesystem::exists(folder_.path() / "Orvel Console.ini"))
         << "a second copy writes no settings";
 }
 

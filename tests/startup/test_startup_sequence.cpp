@@ -1,16 +1,14 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "FakeClock.h"
 #include "FakeDialogs.h"
 #include "FakeRpcSecurity.h"
 #include "StartupTestSupport.h"
+#include "TempDir.h"
 #include "platform/IniProfileFile.h"
 #include "platform/SqliteRegistry.h"
 #include "startup/StartupSequence.h"
@@ -27,59 +25,21 @@ constexpr const char* kClassId = "{6B1E2C10-4F3A-11D3-9A7C-00A0C9E5F001}";
 
 class StartupSequenceTest : public ::testing::Test {
   protected:
-    StartupSequenceTest()
-        : folder_(std::filesystem::temp_directory_path() /
-                  ("orvel-startup-" + std::to_string(getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name())),
-          fileSystem(folder_) {
-        std::filesystem::create_directories(folder_);
-    }
-    ~StartupSequenceTest() override { std::filesystem::remove_all(folder_); }
-
     bool RunStartup() {
         StartupSequence sequence({registry, dialogs, rpcSecurity, configuration}, hooks, state);
         return sequence.Run();
     }
 
     void RegisterServerClass(const std::string& classId) {
-        platform::HKEY key = 0;
-        ASSERT_EQ(
-            store.RegCreateKeyA(HKEY_CLASSES_ROOT, "Orvel_Server.clsOrvel_Server\\Clsid", &key),
-            platform::ERROR_SUCCESS);
-        store.RegSetValueExA(key, "", platform::REG_SZ,
-                             reinterpret_cast<const std::uint8_t*>(classId.c_str()),
-                             static_cast<platform::DWORD>(classId.size() + 1));
-        store.RegCloseKey(key);
+        fakes::Seed(store, HKEY_CLASSES_ROOT, "Orvel_Server.clsOrvel_Server\\Clsid", "",
+                    platform::REG_SZ, fakes::Sz(classId));
     }
-
     bool KeyExists(platform::HKEY root, const std::string& path) {
-        platform::HKEY key = 0;
-        if (store.RegOpenKeyExA(root, path, 0, platform::KEY_READ, &key) != 0) return false;
-        store.RegCloseKey(key);
-        return true;
+        return fakes::KeyExists(store, root, path);
     }
 
-    // The value's type and bytes, or type 0 when it cannot be read.
-    std::pair<platform::DWORD, std::string> ReadValue(platform::HKEY root, const std::string& path,
-                                                      const std::string& name) {
-        platform::HKEY key = 0;
-        if (store.RegOpenKeyExA(root, path, 0, platform::KEY_READ, &key) != 0) return {0, ""};
-        std::uint8_t data[256] = {};
-        platform::DWORD type = 0;
-        platform::DWORD size = sizeof data;
-        platform::LONG result = store.RegQueryValueExA(key, name, &type, data, &size);
-        store.RegCloseKey(key);
-        if (result != 0) return {0, ""};
-        return {type, std::string(reinterpret_cast<char*>(data), size)};
-    }
-
-    std::string SettingsFile() const { return (folder_ / "Orvel Console.ini").string(); }
-    std::string SettingsText() const {
-        std::ifstream in(SettingsFile(), std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    std::string SettingsFile() const { return folder_.str("Orvel Console.ini"); }
+    std::string SettingsText() const { return fakes::ReadFile(SettingsFile()); }
 
     // The boxes of a first start on a store without the suite server.
     void ExpectFirstStartBoxes(int createAnswer = platform::vbNo) {
@@ -87,13 +47,13 @@ class StartupSequenceTest : public ::testing::Test {
         dialogs.ExpectBox("Create System File", createAnswer);
     }
 
-    std::filesystem::path folder_;
+    fakes::TempDir folder_{"orvel-startup"};
     platform::SqliteRegistry store{":memory:"};
     RecordingRegistry registry{store};
     fakes::FakeDialogs dialogs;
     fakes::FakeRpcSecurity rpcSecurity;
     platform::IniProfileFile profile;
-    TempFolderFileSystem fileSystem;
+    TempFolderFileSystem fileSystem{folder_.path()};
     fakes::FakeClock clock;
     platform::VersionInfo version = platform::ProgramVersionInfo();
     settings::ConfigurationContext configuration{profile, fileSystem, dialogs, clock, version};
@@ -122,9 +82,7 @@ TEST_F(StartupSequenceTest, AdministratorTestOpensForWritingThenCreatesAndDelete
 }
 
 TEST_F(StartupSequenceTest, LeftoverAdministratorKeyIsRemoved) {
-    platform::HKEY key = 0;
-    store.RegCreateKeyA(HKEY_LOCAL_MACHINE, kAdministratorTestKey, &key);
-    store.RegCloseKey(key);
+    fakes::CreateKey(store, HKEY_LOCAL_MACHINE, kAdministratorTestKey);
     ExpectFirstStartBoxes();
     RunStartup();
     EXPECT_TRUE(state.IsAdministrator);
@@ -133,9 +91,7 @@ TEST_F(StartupSequenceTest, LeftoverAdministratorKeyIsRemoved) {
 }
 
 TEST_F(StartupSequenceTest, LeftoverAdministratorKeyThatCannotBeDeletedMeansNoRights) {
-    platform::HKEY key = 0;
-    store.RegCreateKeyA(HKEY_LOCAL_MACHINE, std::string(kAdministratorTestKey) + "\\Pinned", &key);
-    store.RegCloseKey(key);
+    fakes::CreateKey(store, HKEY_LOCAL_MACHINE, std::string(kAdministratorTestKey) + "\\Pinned");
     ExpectFirstStartBoxes();
     RunStartup();
     EXPECT_FALSE(state.IsAdministrator);
@@ -144,7 +100,7 @@ TEST_F(StartupSequenceTest, LeftoverAdministratorKeyThatCannotBeDeletedMeansNoRi
 
 TEST_F(StartupSequenceTest, WithoutRightsEveryAppIdWriteSaysRegistryAccess) {
     RegisterServerClass(kClassId);
-    registry.denyWrites = true;
+    registry.readOnly = true;
     for (int write = 0; write < 4; ++write) dialogs.ExpectBox("Registry Access");
     dialogs.ExpectBox("Create System File", platform::vbNo);
     EXPECT_TRUE(RunStartup());
@@ -167,13 +123,13 @@ TEST_F(StartupSequenceTest, FoundServerClassRunsAsInteractiveUserWithoutAuthenti
     RunStartup();
     EXPECT_EQ(state.ServerClassId, kClassId);
     const std::string appId = std::string("AppID\\") + kClassId;
-    auto runAs = ReadValue(HKEY_CLASSES_ROOT, appId, "RunAs");
-    EXPECT_EQ(runAs.first, platform::REG_SZ);
-    EXPECT_EQ(runAs.second, std::string("Interactive User", 17));
-    auto level =
-        ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\" + appId, "AuthenticationLevel");
-    EXPECT_EQ(level.first, platform::REG_DWORD);
-    EXPECT_EQ(level.second, std::string("\x01\x00\x00\x00", 4));
+    auto runAs = fakes::Read(store, HKEY_CLASSES_ROOT, appId, "RunAs");
+    EXPECT_EQ(runAs.type, platform::REG_SZ);
+    EXPECT_EQ(runAs.bytes, std::string("Interactive User", 17));
+    auto level = fakes::Read(store, HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\" + appId,
+                             "AuthenticationLevel");
+    EXPECT_EQ(level.type, platform::REG_DWORD);
+    EXPECT_EQ(level.bytes, std::string("\x01\x00\x00\x00", 4));
 
     // Two writes through each root, in order: RunAs, AuthenticationLevel.
     std::vector<std::pair<platform::HKEY, std::string>> sets;
@@ -389,11 +345,8 @@ TEST_F(StartupSequenceTest, FirstStartDecliningTheFileStillWritesIt) {
 // --- Damaged registry store ------------------------------------------------------
 
 TEST_F(StartupSequenceTest, DamagedStoreIsNamedOnceAndStartUpGoesOnWithDefaults) {
-    const std::string damaged = (folder_ / "registry.db").string();
-    {
-        std::ofstream out(damaged, std::ios::binary);
-        out << std::string(8192, '\x5A');
-    }
+    const std::string damaged = folder_.str("registry.db");
+    fakes::WriteFile(damaged, std::string(8192, '\x5A'));
     platform::SqliteRegistry broken(damaged);
     ASSERT_FALSE(broken.StoreProblem().empty());
     RecordingRegistry recording(broken);
