@@ -33,7 +33,8 @@ class ProfileFile {
     // Writes to path between BeginBatch and EndBatch may be gathered and put
     // into the file as one replacement at EndBatch (one file sync instead of
     // one per key); reads in between see them. EndBatch returns false when
-    // that replacement fails. Without batching every write goes out at once.
+    // that replacement fails. Without batching every write goes out at once
+    // and every read reads the file again.
     virtual void BeginBatch(const std::string& path) { (void)path; }
     virtual bool EndBatch() { return true; }
 };

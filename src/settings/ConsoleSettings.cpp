@@ -182,6 +182,8 @@ void ReadConsoleConfiguration(ConfigurationContext& context, ConsoleSettings& se
         WriteConsoleConfiguration(context, settings);
     }
 
+    // One read of the file for the whole record.
+    context.profile.BeginBatch(file.Path());
     settings.RemoteServerName = file.Read(kRemoteServer, "ServerName", "");
     settings.LocalServerSelected =
         file.Read(kRemoteServer, "Selected", "No").find("Yes") == std::string::npos;
@@ -195,6 +197,7 @@ void ReadConsoleConfiguration(ConfigurationContext& context, ConsoleSettings& se
     if (auto autoStart = ToBoolean(file.Read(kConfiguration, "AutoStart", "False"))) {
         settings.AutoStart = *autoStart;
     }
+    context.profile.EndBatch();
 }
 
 void WriteConsoleConfiguration(ConfigurationContext& context, const ConsoleSettings& settings) {
