@@ -12,6 +12,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/AsciiCase.h"
+
 namespace orvel::platform {
 
 namespace ini {
@@ -32,15 +34,6 @@ std::string_view TrimSpaces(std::string_view text) {
     while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
     while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
     return text;
-}
-
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 bool HoldsLineBreakOrNul(std::string_view text) {
@@ -101,7 +94,8 @@ std::vector<Line> ParseLines(std::string_view text) {
 // Index of the first header named section, or lines.size().
 std::size_t FindSection(const std::vector<Line>& lines, std::string_view section) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].kind == Kind::Header && SameName(lines[i].name, section)) return i;
+        if (lines[i].kind == Kind::Header && EqualIgnoringAsciiCase(lines[i].name, section))
+            return i;
     }
     return lines.size();
 }
@@ -116,7 +110,7 @@ std::size_t SectionEnd(const std::vector<Line>& lines, std::size_t header) {
 std::size_t FindKey(const std::vector<Line>& lines, std::size_t header, std::size_t end,
                     std::string_view key) {
     for (std::size_t i = header + 1; i < end; ++i) {
-        if (lines[i].kind == Kind::Entry && SameName(lines[i].name, key)) return i;
+        if (lines[i].kind == Kind::Entry && EqualIgnoringAsciiCase(lines[i].name, key)) return i;
     }
     return end;
 }

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/AsciiCase.h"
+
 namespace orvel::platform {
 
 namespace {
@@ -16,15 +18,6 @@ namespace {
 bool Exists(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0;
-}
-
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 // The entry of folder whose name equals name without regard to case; the
@@ -35,7 +28,7 @@ std::optional<std::string> FindEntry(const std::string& folder, std::string_view
     std::optional<std::string> best;
     while (dirent* entry = ::readdir(dir)) {
         std::string_view candidate(entry->d_name);
-        if (SameName(candidate, name) && (!best || candidate < *best))
+        if (EqualIgnoringAsciiCase(candidate, name) && (!best || candidate < *best))
             best = std::string(candidate);
     }
     ::closedir(dir);

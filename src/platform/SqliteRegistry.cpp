@@ -13,6 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/AsciiCase.h"
+
 namespace orvel::platform {
 
 namespace {
@@ -51,10 +53,6 @@ INSERT INTO keys(id, parent, name) VALUES(3, 2, 'Classes');
 
 std::string SystemMessage(int error) {
     return std::strerror(error);
-}
-
-char FoldAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 // "file:" URI of a path, for opening read-only.
@@ -541,7 +539,7 @@ LONG SqliteRegistry::Store::Resolve(HKEY key, std::string_view subKey, bool crea
     }
 
     found->cacheKey = std::to_string(found->base) + '\\';
-    for (char c : found->path) found->cacheKey += FoldAscii(c);
+    for (char c : found->path) found->cacheKey += AsciiLower(c);
     const auto cached = pathCache_.find(found->cacheKey);
     if (cached != pathCache_.end()) {
         found->id = cached->second;

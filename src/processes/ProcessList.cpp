@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "platform/AsciiCase.h"
 #include "platform/SystemInfo.h"
 #include "suite/ComponentCatalog.h"
 
@@ -11,21 +12,9 @@ namespace {
 
 constexpr std::string_view kDeletedMark = " (deleted)";
 
-char Upper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (Upper(a[i]) != Upper(b[i])) return false;
-    }
-    return true;
-}
-
 bool IsUnusedEntry(const status::ComponentServerEntry& entry) {
     return entry.strExeName.empty() ||
-           EqualNoCase(entry.strExeName, suite::kUnusedComponent.exeName);
+           platform::EqualIgnoringAsciiCase(entry.strExeName, suite::kUnusedComponent.exeName);
 }
 
 // One process against every table entry, in slot order.
@@ -34,7 +23,7 @@ void AddMatches(ProcessLines& list, std::string_view exePath,
                 const status::ComponentServerTable& table, MakeLine makeLine) {
     const std::string_view fileName = ExecutableFileName(exePath);
     for (const status::ComponentServerEntry& entry : table) {
-        if (!IsUnusedEntry(entry) && EqualNoCase(fileName, entry.strExeName)) {
+        if (!IsUnusedEntry(entry) && platform::EqualIgnoringAsciiCase(fileName, entry.strExeName)) {
             list.push_back(makeLine(entry.strExeName));
         }
     }
@@ -52,7 +41,7 @@ std::string_view ExecutableFileName(std::string_view path) {
 
 bool MatchesComponent(std::string_view exePath, const status::ComponentServerEntry& entry) {
     if (IsUnusedEntry(entry)) return false;
-    return EqualNoCase(ExecutableFileName(exePath), entry.strExeName);
+    return platform::EqualIgnoringAsciiCase(ExecutableFileName(exePath), entry.strExeName);
 }
 
 std::string NtProcessLine(pid_t pid, std::string_view exeName) {

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/AsciiCase.h"
+
 namespace orvel::settings {
 
 namespace {
@@ -93,21 +95,12 @@ std::optional<std::int16_t> ToInteger(double value) {
     return static_cast<std::int16_t>(rounded);
 }
 
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
 // "True"/"False" in any case, or a number (0 false, else true); nullopt otherwise.
 std::optional<bool> ToBoolean(std::string_view text) {
     while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
     while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-    if (SameIgnoringCase(text, "True")) return true;
-    if (SameIgnoringCase(text, "False")) return false;
+    if (platform::EqualIgnoringAsciiCase(text, "True")) return true;
+    if (platform::EqualIgnoringAsciiCase(text, "False")) return false;
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
     double value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);

@@ -3,6 +3,8 @@
 #include <array>
 #include <utility>
 
+#include "platform/AsciiCase.h"
+
 namespace orvel::tools {
 
 namespace {
@@ -28,15 +30,6 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 15> kProgram
     {"LinkCheck.exe", "LinkCheck"},
 }};
 
-bool EqualFolded(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto fold = [](char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; };
-        if (fold(a[i]) != fold(b[i])) return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::optional<std::string> TitleForProgramFile(std::string_view fileName) {
@@ -44,7 +37,7 @@ std::optional<std::string> TitleForProgramFile(std::string_view fileName) {
         fileName.remove_prefix(slash + 1);
     }
     for (const auto& [file, title] : kPrograms) {
-        if (EqualFolded(file, fileName)) return std::string(title);
+        if (platform::EqualIgnoringAsciiCase(file, fileName)) return std::string(title);
     }
     return std::nullopt;
 }
