@@ -145,12 +145,10 @@ class frmMain : public QMainWindow {
     const std::shared_ptr<server::SuiteServer>& objOrvelServerRemote() const { return remote_; }
     std::int16_t LocalClientNumber() const { return localClientNumber_; }
     std::int16_t RemoteClientNumber() const { return remoteClientNumber_; }
-    std::chrono::steady_clock::time_point ConnectHoldUntil() const { return connectHoldUntil_; }
     std::int16_t TickCounter() const { return tickCounter_; }
     const ColourTable& CurrentColours() const { return currentColours_; }
     frmMessage* WaitWindow() const { return waitWindow_.get(); }
     QTimer* Timer() const { return tmrTimer_; }
-    std::int16_t CurrentCategory() const { return CurrentCategory_; }
     ApplicationPanel* Applications() const { return fraApplications_; }
 
     // The resize rules: records the placement, keeps the minimum size and

@@ -19,7 +19,6 @@ class FileInstanceLock final : public InstanceLock {
     // A lock file that cannot be opened at all answers false: the console
     // then runs rather than refusing to start over a missing folder.
     bool PreviousInstance() override;
-    const std::string& LockPath() const { return lockPath_; }
 
     // $ORVEL_ROOT/run/orvel-console-<uid>.lock for a relocated installation;
     // otherwise $XDG_RUNTIME_DIR/orvel-console.lock, or

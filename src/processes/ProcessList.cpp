@@ -12,6 +12,7 @@ namespace {
 
 constexpr std::string_view kDeletedMark = " (deleted)";
 
+// The unused slots ("None.exe", or no name at all) never match a process.
 bool IsUnusedEntry(const status::ComponentServerEntry& entry) {
     return entry.strExeName.empty() ||
            platform::EqualIgnoringAsciiCase(entry.strExeName, suite::kUnusedComponent.exeName);
@@ -37,11 +38,6 @@ std::string_view ExecutableFileName(std::string_view path) {
     }
     const std::size_t slash = path.rfind('/');
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
-bool MatchesComponent(std::string_view exePath, const status::ComponentServerEntry& entry) {
-    if (IsUnusedEntry(entry)) return false;
-    return platform::EqualIgnoringAsciiCase(ExecutableFileName(exePath), entry.strExeName);
 }
 
 std::string NtProcessLine(pid_t pid, std::string_view exeName) {

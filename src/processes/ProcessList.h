@@ -22,11 +22,6 @@ inline constexpr const char* kProcessInformationNotAvailable = "Process Informat
 // kernel's " (deleted)" mark of a replaced or removed program taken off.
 std::string_view ExecutableFileName(std::string_view path);
 
-// True when the process's executable file is the entry's program: the whole
-// file name, compared without regard to letter case. The unused slots
-// ("None.exe", or no name at all) never match.
-bool MatchesComponent(std::string_view exePath, const status::ComponentServerEntry& entry);
-
 // " (008) " + name: the process id with at least three digits.
 std::string NtProcessLine(pid_t pid, std::string_view exeName);
 
