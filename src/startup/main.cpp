@@ -18,7 +18,6 @@
 #include "platform/SystemClock.h"
 #include "platform/VersionInfo.h"
 #include "platform/X11WindowSystem.h"
-#include "platform/X11WindowSystem.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtUiDispatcher.h"
 #include "server/GrpcSuiteServerFactory.h"
