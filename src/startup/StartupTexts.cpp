@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "status/IdentityPanel.h"
+
 namespace orvel::startup {
 
 namespace {
-
-constexpr std::size_t kReleaseMarkerPrefix = 25;  // "Quarlen_Release_Version: "
 
 // The old "0.0 " number format applied to major.minor: at least one digit
 // before the point and the minor number after it, then a blank. A minor
@@ -18,13 +18,8 @@ std::string VersionNumberText(int major, int minor) {
 
 }  // namespace
 
-std::string ReleaseText(const platform::VersionInfo& version) {
-    const std::string& marker = version.releaseMarker;
-    return marker.size() > kReleaseMarkerPrefix ? marker.substr(kReleaseMarkerPrefix) : "";
-}
-
 std::string SplashVersionText(const platform::VersionInfo& version) {
-    return "Version " + ReleaseText(version);
+    return "Version " + status::ReleaseText(version.releaseMarker);
 }
 
 std::string SplashPlatformText(const platform::OsVersion& os, const std::string& designText) {
@@ -36,17 +31,6 @@ std::string SplashPlatformText(const platform::OsVersion& os, const std::string&
         default:
             return designText;
     }
-}
-
-std::string MainWindowCaption(const platform::VersionInfo& version) {
-    const std::string& marker = version.releaseMarker;
-    if (marker.find("x.x.x") == std::string::npos) {
-        std::size_t colon = marker.find(':');
-        return version.comments + "  " +
-               (colon == std::string::npos ? marker : marker.substr(colon + 1));
-    }
-    return version.comments + "  " + std::to_string(version.major) + "." +
-           std::to_string(version.minor) + "." + std::to_string(version.revision);
 }
 
 std::string HexResult(platform::HRESULT result) {

@@ -60,6 +60,11 @@ TEST_F(MainWindowTest, CaptionFollowsTheReleaseMarker) {
     version.releaseMarker = "Quarlen_Release_Version: Release x.x.x";
     Loaded();
     EXPECT_EQ(window->windowTitle(), "Orvel Control Console  6.0.0");
+    window.reset();
+    version.releaseMarker = "Release 8";
+    Loaded();
+    EXPECT_EQ(window->windowTitle(), "Orvel Control Console  Release 8")
+        << "a marker without ':' is shown whole";
 }
 
 TEST_F(MainWindowTest, LoadCorrectsStoredValuesAndAppliesTheRole) {

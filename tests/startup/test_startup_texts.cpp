@@ -10,16 +10,6 @@
 namespace orvel::startup {
 namespace {
 
-TEST(StartupTextsTest, MainWindowCaptionFollowsTheReleaseMarker) {
-    platform::VersionInfo version = platform::ProgramVersionInfo();
-    EXPECT_EQ(MainWindowCaption(version), "Orvel Control Console   Release 7.1.0");
-    version.releaseMarker = "Quarlen_Release_Version: Release x.x.x";
-    EXPECT_EQ(MainWindowCaption(version), "Orvel Control Console  6.0.0");
-    version.releaseMarker = "Release 8";
-    EXPECT_EQ(MainWindowCaption(version), "Orvel Control Console  Release 8")
-        << "a marker without ':' is shown whole";
-}
-
 TEST(StartupTextsTest, ResultCodesInUpperCaseHexadecimal) {
     EXPECT_EQ(HexResult(static_cast<platform::HRESULT>(0x80004005u)), "80004005");
     EXPECT_EQ(HexResult(static_cast<platform::HRESULT>(0x8001011Au)), "8001011A");
