@@ -111,10 +111,4 @@ std::optional<std::int32_t> funct_IPStringToLong(platform::Dialogs& dialogs,
     return static_cast<std::int32_t>(bits);
 }
 
-std::string HexText(std::int32_t value) {
-    std::array<char, 9> buffer{};
-    std::snprintf(buffer.data(), buffer.size(), "%X", static_cast<std::uint32_t>(value));
-    return buffer.data();
-}
-
 }  // namespace orvel::network

@@ -32,8 +32,4 @@ std::string funct_LongToIPString(std::int32_t lngAddress);
 std::optional<std::int32_t> funct_IPStringToLong(platform::Dialogs& dialogs,
                                                  std::string_view strAddress);
 
-// A port as the operator sees it: upper-case hexadecimal, no leading zeros,
-// eight digits for a negative value (8000 is "1F40").
-std::string HexText(std::int32_t value);
-
 }  // namespace orvel::network

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "network/AddressConversion.h"
+#include "platform/Hex.h"
 
 namespace orvel::network {
 
@@ -169,8 +170,8 @@ SaveReport SaveNetworkSettings(NetworkContext& context, const NetworkSettings& s
         run.WriteIni("base_ip_address", funct_LongToIPString(settings.lngBaseIPAddress));
     }
     run.WriteIni("multicast_interface", funct_LongToIPString(multicast));
-    run.WriteIni("reboot_port", HexText(settings.lngRebootPort));
-    run.WriteIni("communication_port", HexText(settings.lngCommunicationPort));
+    run.WriteIni("reboot_port", platform::Hex(settings.lngRebootPort));
+    run.WriteIni("communication_port", platform::Hex(settings.lngCommunicationPort));
     run.WriteIni("router1", funct_LongToIPString(settings.lngRouter1));
     run.WriteIni("router2", funct_LongToIPString(settings.lngRouter2));
     run.EndIni();

@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/Hex.h"
 #include "startup/StartupTexts.h"
 
 namespace orvel::startup {
@@ -156,7 +157,7 @@ void StartupSequence::InitializeRpcSecurity() {
         default:
             dialogs.MsgBox(
                 std::string("DCom Security has responded with result other than sucess.") + CR +
-                    "CODE: " + HexResult(result) + CR + CR +
+                    "CODE: " + platform::Hex(result) + CR + CR +
                     "Remote Clients may not be able to connect" + CR + kIndent +
                     "if 'Logged In' as different user on Server",
                 platform::vbInformation, "Security Unknown Result");

@@ -1,8 +1,5 @@
 #include "startup/StartupTexts.h"
 
-#include <cstdint>
-#include <cstdio>
-
 #include "status/IdentityPanel.h"
 
 namespace orvel::startup {
@@ -31,12 +28,6 @@ std::string SplashPlatformText(const platform::OsVersion& os, const std::string&
         default:
             return designText;
     }
-}
-
-std::string HexResult(platform::HRESULT result) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%X", static_cast<std::uint32_t>(result));
-    return text;
 }
 
 }  // namespace orvel::startup

@@ -18,7 +18,4 @@ std::string SplashVersionText(const platform::VersionInfo& version);
 // The splash's platform label; designText for an unknown platform.
 std::string SplashPlatformText(const platform::OsVersion& os, const std::string& designText);
 
-// An HRESULT in upper-case hexadecimal without prefix or leading zeros.
-std::string HexResult(platform::HRESULT result);
-
 }  // namespace orvel::startup

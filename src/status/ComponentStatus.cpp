@@ -1,8 +1,7 @@
 #include "status/ComponentStatus.h"
 
+#include "platform/Hex.h"
 #include "suite/ComponentCatalog.h"
-
-#include <cstdio>
 
 namespace orvel::status {
 
@@ -11,12 +10,6 @@ std::int32_t DisplayCode(std::int32_t code, bool localServerSelected, std::int16
         return kStatusRunningRemote;
     }
     return code;
-}
-
-std::string HexNumber(std::int32_t number) {
-    char buffer[16] = {};
-    std::snprintf(buffer, sizeof buffer, "%X", static_cast<unsigned>(number));
-    return buffer;
 }
 
 StatusPaint PaintForStatus(std::int32_t code, const std::string& name,
@@ -42,8 +35,8 @@ StatusPaint PaintForStatus(std::int32_t code, const std::string& name,
         case kStatusDComError:
             paint = {"DCom Error", kRed, kWhite,
                      name + " Error: " + lastError.description + " (" +
-                         std::to_string(lastError.number) + ":0x" + HexNumber(lastError.number) +
-                         ")"};
+                         std::to_string(lastError.number) + ":0x" +
+                         platform::Hex(lastError.number) + ")"};
             break;
         case kStatusNotRegistered:
             paint = {"Not Registered", kBlack, kRed, name + " Server is not Registered"};

@@ -38,7 +38,4 @@ StatusPaint PaintForStatus(std::int32_t code, const std::string& name,
                            const std::string& remoteServerName,
                            const platform::RuntimeError& lastError);
 
-// "(number:0xHEX)" parts of the code-10 tool-tip: decimal and upper-case hex.
-std::string HexNumber(std::int32_t number);
-
 }  // namespace orvel::status

@@ -7,6 +7,7 @@
 
 #include "TempDir.h"
 #include "platform/FileInstanceLock.h"
+#include "platform/Hex.h"
 #include "platform/LinuxSystemInfo.h"
 #include "platform/ProcessRpcSecurity.h"
 #include "platform/SystemClock.h"
@@ -38,6 +39,15 @@ TEST(LinuxSystemInfoTest, RunningSystemAnswers) {
     EXPECT_FALSE(info.HostName().empty());
     std::string address = info.LocalIpAddress();
     EXPECT_NE(address.rfind("127.", 0), 0u) << "loopback answered: " << address;
+}
+
+TEST(HexTest, UpperCaseWithoutLeadingZerosNegativeAsTwosComplement) {
+    EXPECT_EQ(Hex(static_cast<HRESULT>(0x80004005u)), "80004005");
+    EXPECT_EQ(Hex(static_cast<HRESULT>(0x8001011Au)), "8001011A");
+    EXPECT_EQ(Hex(8000), "1F40");
+    EXPECT_EQ(Hex(0x2A), "2A");
+    EXPECT_EQ(Hex(0), "0");
+    EXPECT_EQ(Hex(-1), "FFFFFFFF");
 }
 
 TEST(SystemClockTest, LocalTimeIsACalendarTime) {

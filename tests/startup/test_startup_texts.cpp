@@ -10,13 +10,6 @@
 namespace orvel::startup {
 namespace {
 
-TEST(StartupTextsTest, ResultCodesInUpperCaseHexadecimal) {
-    EXPECT_EQ(HexResult(static_cast<platform::HRESULT>(0x80004005u)), "80004005");
-    EXPECT_EQ(HexResult(static_cast<platform::HRESULT>(0x8001011Au)), "8001011A");
-    EXPECT_EQ(HexResult(0x2A), "2A");
-    EXPECT_EQ(HexResult(-1), "FFFFFFFF");
-}
-
 // Sets or clears one environment variable for the life of the object.
 class ScopedEnv {
   public:

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "network/AddressConversion.h"
+#include "platform/Hex.h"
 
 namespace orvel::network {
 
@@ -199,7 +200,7 @@ void frmIPAddress::BuildControls() {
 void frmIPAddress::RefreshCommunicationPort() {
     fraCommunicationPort_->setTitle("Co&mmunication Port");
     fraCommunicationPort_->setToolTip(kCommunicationPortTip);
-    lblCommunicationPort_->setText(Text(HexText(settings_.lngCommunicationPort)));
+    lblCommunicationPort_->setText(Text(platform::Hex(settings_.lngCommunicationPort)));
     lblCommunicationPort_->setToolTip(kCommunicationPortTip);
     SetValueColours(lblCommunicationPort_, ChangedColour(changedCommunicationPort_));
 }
@@ -207,7 +208,7 @@ void frmIPAddress::RefreshCommunicationPort() {
 void frmIPAddress::RefreshRebootPort() {
     fraRebootPort_->setTitle("&Reboot Port");
     fraRebootPort_->setToolTip(kRebootPortTip);
-    lblRebootPort_->setText(Text(HexText(settings_.lngRebootPort)));
+    lblRebootPort_->setText(Text(platform::Hex(settings_.lngRebootPort)));
     lblRebootPort_->setToolTip(kRebootPortTip);
     SetValueColours(lblRebootPort_, ChangedColour(changedRebootPort_));
 }
@@ -258,10 +259,10 @@ std::string frmIPAddress::BaseAddressText() const {
 void frmIPAddress::EditPort(bool communicationPort) {
     std::int32_t& port =
         communicationPort ? settings_.lngCommunicationPort : settings_.lngRebootPort;
-    const std::string answer =
-        dialogs_.InputBox(communicationPort ? "Enter the desired Communication Port (as HEX)"
-                                            : "Enter the desired Reboot Port (as HEX)",
-                          communicationPort ? "Communication Port" : "Reboot Port", HexText(port));
+    const std::string answer = dialogs_.InputBox(
+        communicationPort ? "Enter the desired Communication Port (as HEX)"
+                          : "Enter the desired Reboot Port (as HEX)",
+        communicationPort ? "Communication Port" : "Reboot Port", platform::Hex(port));
     if (!answer.empty() && answer.size() <= 4) {
         if (const std::optional<std::int32_t> value = funct_HexStringToLong(dialogs_, answer)) {
             port = *value;
