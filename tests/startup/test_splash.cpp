@@ -44,12 +44,6 @@ TEST(SplashTest, PlatformLabelByPlatformNumber) {
     EXPECT_EQ(SplashPlatformText({3, 1, 2, 3}, "Platform"), "Platform");
 }
 
-TEST(SplashTest, ShortReleaseMarkerGivesAnEmptyReleaseText) {
-    platform::VersionInfo version;
-    version.releaseMarker = "Quarlen";
-    EXPECT_EQ(SplashVersionText(version), "Version ");
-}
-
 class SplashClosingTest : public ::testing::Test {
   protected:
     void SetUp() override {
