@@ -17,30 +17,6 @@ using launcher::kStateReady;
 using launcher::kStateRunning;
 using launcher::kStateServerMissing;
 
-namespace {
-
-void Paint(QWidget* widget, std::uint32_t back, std::uint32_t text) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, ToQColor(back));
-    palette.setColor(QPalette::Button, ToQColor(back));
-    palette.setColor(QPalette::WindowText, ToQColor(text));
-    palette.setColor(QPalette::ButtonText, ToQColor(text));
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(true);
-}
-
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
-QString PlainTip(const std::string& text) {
-    QString tip = Q(text);
-    if (Qt::mightBeRichText(tip)) return "<qt>" + tip.toHtmlEscaped() + "</qt>";
-    return tip;
-}
-
-}  // namespace
-
 ApplicationPanel::ApplicationPanel(Services services, QWidget* parent)
     : QGroupBox("Orvel Applications", parent), services_(std::move(services)) {
     setObjectName("fraApplications");

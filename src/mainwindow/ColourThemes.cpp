@@ -2,6 +2,8 @@
 
 #include <QGuiApplication>
 #include <QPalette>
+#include <QTextDocument>
+#include <QWidget>
 
 namespace orvel::mainwindow {
 
@@ -24,6 +26,24 @@ QColor ToQColor(std::uint32_t winColour) {
     }
     return QColor(static_cast<int>(winColour & 0xFFu), static_cast<int>((winColour >> 8) & 0xFFu),
                   static_cast<int>((winColour >> 16) & 0xFFu));
+}
+
+void Paint(QWidget* widget, std::uint32_t back, std::uint32_t text) {
+    QPalette palette = widget->palette();
+    const QColor backColour = ToQColor(back);
+    const QColor textColour = ToQColor(text);
+    palette.setColor(QPalette::Window, backColour);
+    palette.setColor(QPalette::Button, backColour);
+    palette.setColor(QPalette::WindowText, textColour);
+    palette.setColor(QPalette::ButtonText, textColour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+QString PlainTip(const std::string& text) {
+    QString tip = Q(text);
+    if (Qt::mightBeRichText(tip)) return "<qt>" + tip.toHtmlEscaped() + "</qt>";
+    return tip;
 }
 
 }  // namespace orvel::mainwindow

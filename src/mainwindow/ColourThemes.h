@@ -6,6 +6,10 @@
 #include <cstdint>
 
 #include <QColor>
+#include <QString>
+#include <string>
+
+class QWidget;
 
 namespace orvel::mainwindow {
 
@@ -29,5 +33,16 @@ void FillColourThemes(ColourThemes& themes);
 // A 0x00BBGGRR value as a QColor; the grey-text system colour (0x80000011) as
 // the palette's disabled text colour.
 QColor ToQColor(std::uint32_t winColour);
+
+// Paints a widget's background and lettering with two 0x00BBGGRR values.
+void Paint(QWidget* widget, std::uint32_t back, std::uint32_t text);
+
+inline QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// A tool-tip that came from a server or a file is shown as plain text: Qt
+// would render one that looks like markup as rich text.
+QString PlainTip(const std::string& text);
 
 }  // namespace orvel::mainwindow

@@ -46,30 +46,6 @@ constexpr auto kConnectHold = std::chrono::seconds(5);
 const char* const kStatusKeys[] = {"keyTimeSource", "keyTime", "keyDate", "keyActiveSet",
                                    "keyClients"};
 
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
-// A tool-tip that came from a server or a file is shown as plain text: Qt
-// would render one that looks like markup as rich text.
-QString PlainTip(const std::string& text) {
-    QString tip = Q(text);
-    if (Qt::mightBeRichText(tip)) return "<qt>" + tip.toHtmlEscaped() + "</qt>";
-    return tip;
-}
-
-void Paint(QWidget* widget, WinColour back, WinColour text) {
-    QPalette palette = widget->palette();
-    const QColor backColour = ToQColor(back);
-    const QColor textColour = ToQColor(text);
-    palette.setColor(QPalette::Window, backColour);
-    palette.setColor(QPalette::Button, backColour);
-    palette.setColor(QPalette::WindowText, textColour);
-    palette.setColor(QPalette::ButtonText, textColour);
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(true);
-}
-
 QLabel* PlainLabel(const char* name, QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setObjectName(name);
@@ -1249,7 +1225,6 @@ void frmMain::OnServerChange(std::int16_t hostKind, std::int16_t idxIndex) {
 
 void frmMain::UnloadWaitWindow() {
     waitWindow_.reset();
-    waitWindowShown_ = false;
 }
 
 void frmMain::OnServerMessage(std::int16_t intMessage, std::int16_t intVar,
@@ -1262,7 +1237,6 @@ void frmMain::OnServerMessage(std::int16_t intMessage, std::int16_t intVar,
     waitWindow_->lblMessage->setText(Q(strVar));
     waitWindow_->setWindowTitle("Message from Orvel Server");
     waitWindow_->show();
-    waitWindowShown_ = true;
 }
 
 // ---------------------------------------------------------------- periodic poll
@@ -1325,7 +1299,8 @@ void frmMain::tmrTimer_Timer() {
 
     fraApplications_->ScanLaunchedTools();
 
-    if (waitWindowShown_) UnloadWaitWindow();
+    // A server message stays up until the next tick.
+    if (waitWindow_) UnloadWaitWindow();
 
     switch (status::AdvanceTickCounter(tickCounter_)) {
         case status::PollPhase::DisconnectButton:

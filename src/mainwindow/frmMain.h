@@ -204,7 +204,6 @@ class frmMain : public QMainWindow {
     std::int16_t tickCounter_ = 0;
     ColourTable currentColours_{};
     std::unique_ptr<frmMessage> waitWindow_;
-    bool waitWindowShown_ = false;  // a server message is up until the next tick
     bool unloaded_ = false;
     bool terminated_ = false;
     bool loaded_ = false;
