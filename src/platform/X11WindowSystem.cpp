@@ -1,5 +1,7 @@
 #include "platform/X11WindowSystem.h"
 
+#include "platform/AsciiCase.h"
+
 #include <signal.h>
 #include <xcb/xcb.h>
 
@@ -96,13 +98,9 @@ bool HasValue(const xcb_get_property_reply_t* reply) {
     return reply != nullptr && reply->type != XCB_ATOM_NONE;
 }
 
-char FoldAscii(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 std::string Folded(std::string_view text) {
     std::string folded(text);
-    for (char& c : folded) c = FoldAscii(c);
+    for (char& c : folded) c = AsciiLower(c);
     return folded;
 }
 
@@ -127,6 +125,20 @@ std::string Latin1ToUtf8(std::string_view text) {
         }
     }
     return utf8;
+}
+
+// A window's title as UTF-8: _NET_WM_NAME, else a WM_NAME (Latin-1 when of
+// type STRING); nullopt when it has none or it was longer than asked for.
+std::optional<std::string> TitleText(const xcb_get_property_reply_t* netWmName,
+                                     const xcb_get_property_reply_t* wmName) {
+    if (HasValue(netWmName)) {
+        auto text = TextOf(netWmName);
+        return text ? std::optional<std::string>(*text) : std::nullopt;
+    }
+    if (!HasValue(wmName)) return std::nullopt;
+    auto text = TextOf(wmName);
+    if (!text) return std::nullopt;
+    return wmName->type == XCB_ATOM_STRING ? Latin1ToUtf8(*text) : std::string(*text);
 }
 
 // One window of the search, with where it stands: the place in the search
@@ -218,6 +230,7 @@ void X11WindowSystem::Disconnect() {
     connection_ = nullptr;
     root_ = 0;
     atoms_ = Atoms{};
+    lastFound_.clear();
 }
 
 bool X11WindowSystem::Healthy() {
@@ -395,7 +408,48 @@ std::vector<HWND> X11WindowSystem::FindWindows(std::span<const std::string_view>
         }
         level.swap(next);
     }
+    RecheckMisses(folded, titleUnits, found);
     return found;
+}
+
+// While a window manager takes a window into a frame (or out of one), the
+// window is for a moment neither in the client list nor a child of the root.
+// A title that was found before is therefore asked of the window it was found
+// as once more before the search answers "no window"; a window that is gone
+// or carries another title now is forgotten.
+void X11WindowSystem::RecheckMisses(const std::vector<std::string>& folded,
+                                    std::uint32_t titleUnits, std::vector<HWND>& found) {
+    struct Recheck {
+        std::size_t title = 0;
+        xcb_window_t window = 0;
+        xcb_get_property_cookie_t netWmName{};
+        xcb_get_property_cookie_t wmName{};
+    };
+    std::vector<Recheck> rechecks;
+    for (std::size_t t = 0; t < folded.size(); ++t) {
+        if (folded[t].empty()) continue;
+        if (found[t] != 0) {
+            lastFound_[folded[t]] = found[t];
+            continue;
+        }
+        auto last = lastFound_.find(folded[t]);
+        if (last == lastFound_.end()) continue;
+        rechecks.push_back({t, last->second,
+                            xcb_get_property(connection_, 0, last->second, atoms_.netWmName,
+                                             XCB_GET_PROPERTY_TYPE_ANY, 0, titleUnits),
+                            xcb_get_property(connection_, 0, last->second, XCB_ATOM_WM_NAME,
+                                             XCB_GET_PROPERTY_TYPE_ANY, 0, titleUnits)});
+    }
+    for (const Recheck& recheck : rechecks) {
+        auto netWmName = TakeProperty(connection_, recheck.netWmName);
+        auto wmName = TakeProperty(connection_, recheck.wmName);
+        auto text = TitleText(netWmName.get(), wmName.get());
+        if (text && Folded(*text) == folded[recheck.title]) {
+            found[recheck.title] = recheck.window;
+        } else {
+            lastFound_.erase(folded[recheck.title]);
+        }
+    }
 }
 
 bool X11WindowSystem::WindowExists(HWND window) {

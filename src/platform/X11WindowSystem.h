@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/WindowSystem.h"
@@ -75,6 +76,8 @@ class X11WindowSystem final : public WindowSystem {
     // False (and the connection dropped) when the connection broke.
     bool Healthy();
     bool WindowExists(HWND window);
+    void RecheckMisses(const std::vector<std::string>& folded, std::uint32_t titleUnits,
+                       std::vector<HWND>& found);
     void SendToRoot(HWND window, std::uint32_t type, std::uint32_t d0, std::uint32_t d1,
                     std::uint32_t d2, std::uint32_t d3);
 
@@ -82,6 +85,8 @@ class X11WindowSystem final : public WindowSystem {
     xcb_connection_t* connection_ = nullptr;
     std::uint32_t root_ = 0;
     Atoms atoms_;
+    // The window each title was last found as (titles folded to lower case).
+    std::unordered_map<std::string, std::uint32_t> lastFound_;
 };
 
 }  // namespace orvel::platform

@@ -277,6 +277,35 @@ TEST_P(X11WindowSystemTest, ClientBelowAFrameIsFoundByItsWmState) {
     client_->Flush();
 }
 
+// While a manager takes a window into a frame it is neither in the client
+// list nor a child of the root; a window found before is still found then,
+// and forgotten once it is gone.
+TEST_P(X11WindowSystemTest, WindowBeingFramedIsStillFoundUntilItIsGone) {
+    if (Managed()) GTEST_SKIP() << "the moment of framing is built by hand on the bare server";
+    xcb_connection_t* c = client_->connection();
+    auto create = [&](xcb_window_t parent, const std::string& title) {
+        xcb_window_t w = xcb_generate_id(c);
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, w, parent, 0, 0, 40, 40, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                            static_cast<std::uint32_t>(title.size()), title.data());
+        xcb_map_window(c, w);
+        return w;
+    };
+    const xcb_window_t tool = create(client_->root(), "Rewire Utility");
+    client_->Flush();
+    ASSERT_EQ(WaitFor("Rewire Utility"), tool);
+
+    const xcb_window_t frame = create(client_->root(), "");
+    xcb_reparent_window(c, tool, frame, 0, 0);
+    client_->Flush();
+    EXPECT_EQ(windows_.FindWindowA("REWIRE UTILITY"), tool);
+
+    xcb_destroy_window(c, frame);
+    client_->Flush();
+    EXPECT_TRUE(xtest::Eventually([&] { return windows_.FindWindowA("Rewire Utility") == 0; }));
+}
+
 INSTANTIATE_TEST_SUITE_P(Windows, X11WindowSystemTest,
                          ::testing::Values(Manager::None, Manager::Openbox), ManagerName);
 
