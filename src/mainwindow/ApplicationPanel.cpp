@@ -22,20 +22,8 @@ ApplicationPanel::ApplicationPanel(Services services, QWidget* parent)
     setObjectName("fraApplications");
     auto* column = new QVBoxLayout(this);
     for (int s = 0; s < kApplicationSlots; ++s) {
-        auto* row = new QWidget(this);
-        row->setObjectName(QString("spltApplication_%1").arg(s));
-        auto* rowLayout = new QHBoxLayout(row);
-        rowLayout->setContentsMargins(0, 0, 0, 0);
-        auto* button = new QPushButton(row);
-        button->setObjectName(QString("cmdApplication_%1").arg(s));
-        auto* panel = new StatePanel(row);
-        panel->setObjectName(QString("pnlApplication_%1").arg(s));
-        panel->setTextFormat(Qt::PlainText);
-        panel->setAlignment(Qt::AlignCenter);
-        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        panel->setMinimumWidth(120);
-        rowLayout->addWidget(button, 3);
-        rowLayout->addWidget(panel, 2);
+        auto [row, button, panel] =
+            MakeSplitRow(this, "spltApplication", "cmdApplication", "pnlApplication", s);
         column->addWidget(row);
         row->hide();
         spltApplication_[Index(s)] = row;

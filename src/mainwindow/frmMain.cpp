@@ -70,6 +70,26 @@ void StatePanel::mousePressEvent(QMouseEvent* event) {
     emit clicked();
 }
 
+SplitRow MakeSplitRow(QWidget* parent, const char* rowName, const char* buttonName,
+                      const char* panelName, int index) {
+    SplitRow split;
+    split.row = new QWidget(parent);
+    split.row->setObjectName(QString("%1_%2").arg(rowName).arg(index));
+    auto* rowLayout = new QHBoxLayout(split.row);
+    rowLayout->setContentsMargins(0, 0, 0, 0);
+    split.button = new QPushButton(split.row);
+    split.button->setObjectName(QString("%1_%2").arg(buttonName).arg(index));
+    split.panel = new StatePanel(split.row);
+    split.panel->setObjectName(QString("%1_%2").arg(panelName).arg(index));
+    split.panel->setTextFormat(Qt::PlainText);
+    split.panel->setAlignment(Qt::AlignCenter);
+    split.panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    split.panel->setMinimumWidth(120);
+    rowLayout->addWidget(split.button, 3);
+    rowLayout->addWidget(split.panel, 2);
+    return split;
+}
+
 frmMain::frmMain(MainWindowContext& context, QWidget* parent)
     : QMainWindow(parent), context_(context) {
     setObjectName("frmMain");
@@ -247,20 +267,8 @@ void frmMain::BuildServerFrame() {
     // Twenty rows, two columns of ten.
     auto* rows = new QGridLayout;
     for (int i = 0; i < suite::kComponentSlots; ++i) {
-        auto* row = new QWidget(fraServers_);
-        row->setObjectName(QString("spltServers_%1").arg(i));
-        auto* rowLayout = new QHBoxLayout(row);
-        rowLayout->setContentsMargins(0, 0, 0, 0);
-        auto* button = new QPushButton(row);
-        button->setObjectName(QString("cmdServers_%1").arg(i));
-        auto* panel = new StatePanel(row);
-        panel->setObjectName(QString("pnlServers_%1").arg(i));
-        panel->setTextFormat(Qt::PlainText);
-        panel->setAlignment(Qt::AlignCenter);
-        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        panel->setMinimumWidth(120);
-        rowLayout->addWidget(button, 3);
-        rowLayout->addWidget(panel, 2);
+        auto [row, button, panel] =
+            MakeSplitRow(fraServers_, "spltServers", "cmdServers", "pnlServers", i);
         rows->addWidget(row, i % 10, i / 10);
         spltServers_[static_cast<std::size_t>(i)] = row;
         cmdServers_[static_cast<std::size_t>(i)] = button;

@@ -77,7 +77,7 @@ struct MainWindowContext {
     platform::ProgramStarter* programStarter = nullptr;
 };
 
-// Clickable 3-D state panel of a server row.
+// Clickable 3-D state panel of a server or application row.
 class StatePanel : public QLabel {
     Q_OBJECT
   public:
@@ -88,6 +88,16 @@ class StatePanel : public QLabel {
   protected:
     void mousePressEvent(QMouseEvent* event) override;
 };
+
+// One row of the server or application frame: a container holding a button
+// and its state panel, named <rowName>_i, <buttonName>_i and <panelName>_i.
+struct SplitRow {
+    QWidget* row = nullptr;
+    QPushButton* button = nullptr;
+    StatePanel* panel = nullptr;
+};
+SplitRow MakeSplitRow(QWidget* parent, const char* rowName, const char* buttonName,
+                      const char* panelName, int index);
 
 class frmMain : public QMainWindow {
     Q_OBJECT
