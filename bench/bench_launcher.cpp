@@ -9,63 +9,22 @@
 #include <QApplication>
 #include <cstdio>
 
-#include "MainWindowFixture.h"
-#include "SuiteServerHarness.h"
+#include "ConnectedConsole.h"
 #include "XTestSupport.h"
 #include "mainwindow/ApplicationPanel.h"
 #include "platform/X11WindowSystem.h"
-#include "suite/SuiteServerSettings.h"
 
 namespace {
 
 using namespace orvel;
 
-struct Console {
-    explicit Console(const std::string& display) : windows(display) {
-        for (int slot = 0; slot < 20; ++slot) {
-            if (suite::IsUsedSlot(slot)) harness.InstallComponent(slot);
-        }
-        harness.SetString(platform::HKEY_LOCAL_MACHINE, std::string(suite::kActiveSetKey),
-                          std::string(suite::kActiveSetValue), "Studio A");
-        harness.StartServer();
-        status::FillComponentServerTable(table, harness.suiteFolder + "/");
-        launcher::FillApplicationRows(catalogue, harness.suiteFolder + "/", "/corvane/bin/",
-                                      "Shaper.exe");
-        mainwindow::FillColourThemes(themes);
-        settings.LocalServerSelected = true;
-        dialogs.AllowUnexpected(true);
-        context = std::make_unique<mainwindow::MainWindowContext>(mainwindow::MainWindowContext{
-            settings, dialogs, clock, windows, instanceLock, harness.Factory(), files, version,
-            table, catalogue, themes, true});
-        context->configureComputer = [this](std::int16_t role) {
-            mainwindow::testing::ApplyRoleHostKinds(table, settings, role);
-        };
-        window = std::make_unique<mainwindow::frmMain>(*context);
-        window->Timer()->stop();
-        window->Load();
-        window->cmdServerOrvelHost_Click();
+// A connected console with every component started, showing the tools category.
+struct Console : bench::ConnectedConsole<platform::X11WindowSystem> {
+    explicit Console(const std::string& display) : ConnectedConsole(display) {
         window->cmdServerConnect_Click();
-        harness.dispatcher.RunUntil([] { return false; }, std::chrono::milliseconds(300));
+        Settle();
         window->tlbToolBar_ButtonClick("keyOrvelTools");
     }
-    ~Console() {
-        window.reset();
-        context.reset();
-    }
-
-    orvel::testing::SuiteServerHarness harness;
-    status::ComponentServerTable table;
-    launcher::ApplicationCatalogue catalogue;
-    mainwindow::ColourThemes themes;
-    platform::VersionInfo version = platform::ProgramVersionInfo();
-    settings::ConsoleSettings settings;
-    fakes::FakeDialogs dialogs;
-    fakes::FakeClock clock;
-    platform::X11WindowSystem windows;
-    fakes::FakeInstanceLock instanceLock;
-    mainwindow::testing::NoFiles files;
-    std::unique_ptr<mainwindow::MainWindowContext> context;
-    std::unique_ptr<mainwindow::frmMain> window;
 };
 
 Console* console = nullptr;

@@ -6,8 +6,7 @@
 
 #include <QApplication>
 
-#include "MainWindowFixture.h"
-#include "SuiteServerHarness.h"
+#include "ConnectedConsole.h"
 #include "dcom/ServerRegistration.h"
 #include "platform/IniProfileFile.h"
 #include "platform/LinuxFileSystem.h"
@@ -17,7 +16,6 @@
 #include "startup/ConsoleWindows.h"
 #include "startup/StartupSequence.h"
 #include "startup/frmSplash.h"
-#include "suite/SuiteServerSettings.h"
 
 namespace {
 
@@ -25,51 +23,7 @@ using namespace orvel;
 using mainwindow::testing::TitleWindows;
 
 // One connected console, shared by every benchmark.
-struct Console {
-    Console() {
-        for (int slot = 0; slot < 20; ++slot) {
-            if (suite::IsUsedSlot(slot)) harness.InstallComponent(slot);
-        }
-        harness.SetString(platform::HKEY_LOCAL_MACHINE, std::string(suite::kActiveSetKey),
-                          std::string(suite::kActiveSetValue), "Studio A");
-        harness.StartServer();
-        status::FillComponentServerTable(table, harness.suiteFolder + "/");
-        launcher::FillApplicationRows(catalogue, harness.suiteFolder + "/", "/corvane/bin/",
-                                      "Shaper.exe");
-        mainwindow::FillColourThemes(themes);
-        settings.LocalServerSelected = true;
-        dialogs.AllowUnexpected(true);
-        context = std::make_unique<mainwindow::MainWindowContext>(mainwindow::MainWindowContext{
-            settings, dialogs, clock, windows, instanceLock, harness.Factory(), files, version,
-            table, catalogue, themes, true});
-        context->configureComputer = [this](std::int16_t role) {
-            mainwindow::testing::ApplyRoleHostKinds(table, settings, role);
-        };
-        window = std::make_unique<mainwindow::frmMain>(*context);
-        window->Timer()->stop();
-        window->Load();
-        window->cmdServerOrvelHost_Click();
-        harness.dispatcher.RunUntil([] { return false; }, std::chrono::milliseconds(300));
-    }
-    ~Console() {
-        window.reset();
-        context.reset();
-    }
-
-    orvel::testing::SuiteServerHarness harness;
-    status::ComponentServerTable table;
-    launcher::ApplicationCatalogue catalogue;
-    mainwindow::ColourThemes themes;
-    platform::VersionInfo version = platform::ProgramVersionInfo();
-    settings::ConsoleSettings settings;
-    fakes::FakeDialogs dialogs;
-    fakes::FakeClock clock;
-    TitleWindows windows;
-    fakes::FakeInstanceLock instanceLock;
-    mainwindow::testing::NoFiles files;
-    std::unique_ptr<mainwindow::MainWindowContext> context;
-    std::unique_ptr<mainwindow::frmMain> window;
-};
+using Console = bench::ConnectedConsole<TitleWindows>;
 
 Console* console = nullptr;
 
