@@ -78,10 +78,11 @@ QWidget* VisibleActiveWindow() {
     return active != nullptr && active->isVisible() && !active->isMinimized() ? active : nullptr;
 }
 
-// A box of its own (before any window is shown, at start-up) comes to the
-// front and takes the keyboard once it is up, so the operator sees it.
+// A box comes to the front and takes the keyboard once it is up, as the old
+// boxes did: one of its own (before any window is shown, at start-up) would
+// otherwise stay behind other programs, and one opened from a menu could be
+// left without the keyboard by the window manager.
 void BringToFrontWhenShown(QDialog& dialog) {
-    if (dialog.parentWidget() != nullptr) return;
     QTimer::singleShot(0, &dialog, [&dialog] {
         dialog.raise();
         dialog.activateWindow();
