@@ -266,6 +266,19 @@ std::vector<std::string> ChildPrograms(pid_t parent) {
     return programs;
 }
 
+void StopProcess(pid_t pid) {
+    kill(pid, SIGSTOP);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), {});
+        auto close = text.rfind(')');
+        if (close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'T') return;
+        if (std::chrono::steady_clock::now() > deadline) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 std::vector<pid_t> ZombieChildren(pid_t parent) {
     std::vector<pid_t> zombies;
     for (const auto& process : AllProcesses()) {

@@ -65,5 +65,8 @@ std::vector<pid_t> ZombieChildren(pid_t parent);
 std::vector<std::string> ChildPrograms(pid_t parent);
 // Processes whose executable is path.
 std::vector<pid_t> ProcessesRunning(const std::string& path);
+// Stops pid with SIGSTOP and returns once the kernel shows it stopped, so
+// that no reply of it is still on its way (at most 5 s).
+void StopProcess(pid_t pid);
 
 }  // namespace orvel::testing

@@ -37,18 +37,6 @@ struct Received {
     }
 };
 
-void WaitUntilStopped(pid_t pid) {
-    auto deadline = std::chrono::steady_clock::now() + 5s;
-    for (;;) {
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), {});
-        auto close = text.rfind(')');
-        if (close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'T') return;
-        if (std::chrono::steady_clock::now() > deadline) return;
-        std::this_thread::sleep_for(1ms);
-    }
-}
-
 std::shared_ptr<SuiteServer> CreateOrFail(server::SuiteServerFactory& factory) {
     auto created = factory.CreateLocal();
     EXPECT_TRUE(created) << created.error().number;
@@ -313,8 +301,7 @@ TEST(SuiteServerErrors, StoppedServerCostsOneDeadlineThenTheInstanceIsLost) {
     auto server = *created;
     ASSERT_TRUE(server->GetClientCount());
 
-    kill(harness.serverPid, SIGSTOP);
-    WaitUntilStopped(harness.serverPid);
+    StopProcess(harness.serverPid);
     auto before = std::chrono::steady_clock::now();
     auto first = server->GetClientCount();
     auto firstTook = std::chrono::steady_clock::now() - before;

@@ -88,7 +88,7 @@ TEST_F(WithServer, StoppedServerCostsOneDeadlineAndReconnectWorksAfterwards) {
     ASSERT_TRUE(w.Connected());
     RunUntil([&] { return Panel(3)->text() == "LOCAL"; });
 
-    kill(harness.serverPid, SIGSTOP);
+    orvel::testing::StopProcess(harness.serverPid);
     const auto start = std::chrono::steady_clock::now();
     w.RefreshServerList();
     const auto spent = std::chrono::steady_clock::now() - start;
