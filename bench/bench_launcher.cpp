@@ -12,7 +12,7 @@
 #include "ConnectedConsole.h"
 #include "XTestSupport.h"
 #include "mainwindow/ApplicationPanel.h"
-#include "platform/X11WindowSystem.h"
+#include "platform/linux/X11WindowSystem.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ProcProcessTable.h"
+#include "platform/linux/ProcProcessTable.h"
 #include "processes/ProcessList.h"
 
 extern char** environ;

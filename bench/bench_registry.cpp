@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/SqliteRegistry.h"
+#include "platform/linux/SqliteRegistry.h"
 
 namespace {
 

@@ -20,8 +20,8 @@ using namespace std::chrono_literals;
 struct Installation {
     orvel::testing::SuiteServerHarness harness;
     std::string component;
-    std::shared_ptr<orvel::server::SuiteServer> local;
-    std::shared_ptr<orvel::server::SuiteServer> remote;
+    std::shared_ptr<orvel::suiteclient::SuiteServer> local;
+    std::shared_ptr<orvel::suiteclient::SuiteServer> remote;
 
     Installation() {
         using orvel::platform::HKEY_LOCAL_MACHINE;
@@ -41,7 +41,7 @@ struct Installation {
         remote.reset();
     }
 
-    std::unique_ptr<orvel::server::GrpcSuiteServerFactory> factory;
+    std::unique_ptr<orvel::suiteclient::GrpcSuiteServerFactory> factory;
 };
 
 Installation& Shared() {

@@ -7,7 +7,7 @@
 #include "PlacedFileSystem.h"
 #include "TempDir.h"
 #include "platform/IniProfileFile.h"
-#include "platform/SqliteRegistry.h"
+#include "platform/linux/SqliteRegistry.h"
 #include "settings/ConsoleSettings.h"
 #include "settings/RegistryValues.h"
 

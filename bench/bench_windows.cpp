@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "XTestSupport.h"
-#include "platform/X11WindowSystem.h"
+#include "platform/linux/X11WindowSystem.h"
 
 namespace {
 

@@ -20,9 +20,9 @@
 #include "platform/FileSystem.h"
 #include "platform/ProgramStarter.h"
 #include "platform/WindowSystem.h"
-#include "server/SuiteServer.h"
 #include "settings/ConsoleSettings.h"
 #include "status/ComponentServerTable.h"
+#include "suiteclient/SuiteServer.h"
 
 class QPushButton;
 
@@ -45,8 +45,8 @@ class ApplicationPanel : public QGroupBox {
         platform::ProgramStarter* starter = nullptr;
         const settings::ConsoleSettings& settings;
         // The main window's two server references.
-        const std::shared_ptr<server::SuiteServer>& objOrvelServerLocal;
-        const std::shared_ptr<server::SuiteServer>& objOrvelServerRemote;
+        const std::shared_ptr<suiteclient::SuiteServer>& objOrvelServerLocal;
+        const std::shared_ptr<suiteclient::SuiteServer>& objOrvelServerRemote;
         // Switches the main window to the servers view.
         std::function<void()> showServers{};
     };

@@ -767,7 +767,7 @@ bool frmMain::CreateReferences() {
     }
     QPointer<frmMain> self(this);
     for (std::int16_t kind : {suite::kHostLocal, suite::kHostRemote}) {
-        server::SuiteServerEvents events;
+        suiteclient::SuiteServerEvents events;
         events.serverChange = [self, kind](std::int16_t index) {
             if (self) self->OnServerChange(kind, index);
         };
@@ -779,7 +779,7 @@ bool frmMain::CreateReferences() {
     return true;
 }
 
-void frmMain::ReleaseReference(std::shared_ptr<server::SuiteServer>& reference) {
+void frmMain::ReleaseReference(std::shared_ptr<suiteclient::SuiteServer>& reference) {
     if (!reference) return;
     reference->SetEventHandlers({});
     reference.reset();
@@ -1052,7 +1052,7 @@ void frmMain::RefreshServerSelection() {
 
 // ---------------------------------------------------------------- server rows
 
-std::shared_ptr<server::SuiteServer> frmMain::ReferenceOfKind(std::int16_t hostKind) const {
+std::shared_ptr<suiteclient::SuiteServer> frmMain::ReferenceOfKind(std::int16_t hostKind) const {
     if (hostKind == suite::kHostLocal) return local_;
     if (hostKind == suite::kHostRemote) return remote_;
     return nullptr;

@@ -24,10 +24,10 @@
 #include "platform/ProgramStarter.h"
 #include "platform/VersionInfo.h"
 #include "platform/WindowSystem.h"
-#include "server/SuiteServer.h"
 #include "settings/ConsoleSettings.h"
 #include "status/ComponentServerTable.h"
 #include "status/WinColours.h"
+#include "suiteclient/SuiteServer.h"
 
 class QAction;
 class QGroupBox;
@@ -51,7 +51,7 @@ struct MainWindowContext {
     platform::Clock& clock;
     platform::WindowSystem& windows;
     platform::InstanceLock& instanceLock;
-    server::SuiteServerFactory& servers;
+    suiteclient::SuiteServerFactory& servers;
     platform::FileSystem& fileSystem;
     const platform::VersionInfo& version;
     status::ComponentServerTable& table;
@@ -151,8 +151,10 @@ class frmMain : public QMainWindow {
     bool Connected();
 
     // State, for the start-up and the tests.
-    const std::shared_ptr<server::SuiteServer>& objOrvelServerLocal() const { return local_; }
-    const std::shared_ptr<server::SuiteServer>& objOrvelServerRemote() const { return remote_; }
+    const std::shared_ptr<suiteclient::SuiteServer>& objOrvelServerLocal() const { return local_; }
+    const std::shared_ptr<suiteclient::SuiteServer>& objOrvelServerRemote() const {
+        return remote_;
+    }
     std::int16_t LocalClientNumber() const { return localClientNumber_; }
     std::int16_t RemoteClientNumber() const { return remoteClientNumber_; }
     std::int16_t TickCounter() const { return tickCounter_; }
@@ -181,7 +183,7 @@ class frmMain : public QMainWindow {
     void Connect();
     void Disconnect();
     bool CreateReferences();
-    void ReleaseReference(std::shared_ptr<server::SuiteServer>& reference);
+    void ReleaseReference(std::shared_ptr<suiteclient::SuiteServer>& reference);
     void WithdrawRegistrations();
     void SetMenusDisconnected();
     void ReportDComError(const platform::RuntimeError& error);
@@ -194,7 +196,7 @@ class frmMain : public QMainWindow {
     // Repaints row index from a status call's outcome (code 10 on failure).
     void PaintStatusOutcome(int index, const platform::Outcome<std::int32_t>& status,
                             const std::string* knownName = nullptr);
-    std::shared_ptr<server::SuiteServer> ReferenceOfKind(std::int16_t hostKind) const;
+    std::shared_ptr<suiteclient::SuiteServer> ReferenceOfKind(std::int16_t hostKind) const;
     std::int16_t CheckedConfigureEntry() const;
     launcher::ServerAccess Access();
 
@@ -205,8 +207,8 @@ class frmMain : public QMainWindow {
 
     MainWindowContext& context_;
 
-    std::shared_ptr<server::SuiteServer> local_;
-    std::shared_ptr<server::SuiteServer> remote_;
+    std::shared_ptr<suiteclient::SuiteServer> local_;
+    std::shared_ptr<suiteclient::SuiteServer> remote_;
     std::int16_t localClientNumber_ = 0;
     std::int16_t remoteClientNumber_ = 0;
     std::chrono::steady_clock::time_point connectHoldUntil_{};

@@ -20,11 +20,11 @@
 #include "platform/SystemInfo.h"
 #include "platform/VersionInfo.h"
 #include "platform/WindowSystem.h"
-#include "server/SuiteServer.h"
 #include "settings/ConsoleSettings.h"
 #include "settings/RegistryValues.h"
 #include "startup/StartupSequence.h"
 #include "startup/frmSplash.h"
+#include "suiteclient/SuiteServer.h"
 
 namespace orvel::startup {
 
@@ -37,7 +37,7 @@ struct ConsoleServices {
     platform::FileSystem& fileSystem;
     platform::ProfileFile& profile;
     platform::WindowSystem& windows;
-    server::SuiteServerFactory& servers;
+    suiteclient::SuiteServerFactory& servers;
     const platform::VersionInfo& version;
     settings::ConfigurationContext& configuration;
     // The process walk of the start-up's process verification; none: not shown.

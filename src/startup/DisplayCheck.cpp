@@ -1,7 +1,5 @@
 #include "startup/DisplayCheck.h"
 
-#include <xcb/xcb.h>
-
 #include <cstdlib>
 
 namespace orvel::startup {
@@ -15,16 +13,13 @@ bool IsSet(const char* name) {
 
 }  // namespace
 
-std::optional<std::string> MissingDisplayMessage() {
+std::optional<std::string> MissingDisplayMessage(bool (*canOpenX11Display)()) {
     if (IsSet("QT_QPA_PLATFORM") || IsSet("WAYLAND_DISPLAY")) return std::nullopt;
     if (!IsSet("DISPLAY")) {
         return "Orvel Console needs a display: set DISPLAY (X11) or WAYLAND_DISPLAY to the "
                "desktop session's display, or QT_QPA_PLATFORM (for example offscreen).";
     }
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    bool failed = xcb_connection_has_error(connection) != 0;
-    xcb_disconnect(connection);
-    if (!failed) return std::nullopt;
+    if (canOpenX11Display()) return std::nullopt;
     return std::string("Orvel Console cannot open the display \"") + std::getenv("DISPLAY") +
            "\": check that the X server runs and that this user may use it (xauth).";
 }

@@ -6,29 +6,30 @@
 
 #include <cstdio>
 
-#include "platform/FileInstanceLock.h"
 #include "platform/IniProfileFile.h"
 #include "platform/InstallRoot.h"
-#include "platform/LinuxFileSystem.h"
-#include "platform/LinuxSystemInfo.h"
-#include "platform/PosixProgramStarter.h"
-#include "platform/ProcProcessTable.h"
-#include "platform/ProcessRpcSecurity.h"
-#include "platform/SqliteRegistry.h"
-#include "platform/SystemClock.h"
 #include "platform/VersionInfo.h"
-#include "platform/X11WindowSystem.h"
+#include "platform/linux/FileInstanceLock.h"
+#include "platform/linux/LinuxFileSystem.h"
+#include "platform/linux/LinuxSystemInfo.h"
+#include "platform/linux/PosixProgramStarter.h"
+#include "platform/linux/ProcProcessTable.h"
+#include "platform/linux/ProcessRpcSecurity.h"
+#include "platform/linux/SqliteRegistry.h"
+#include "platform/linux/SystemClock.h"
+#include "platform/linux/X11DisplayProbe.h"
+#include "platform/linux/X11WindowSystem.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtUiDispatcher.h"
-#include "server/GrpcSuiteServerFactory.h"
 #include "startup/ConsoleWindows.h"
 #include "startup/DisplayCheck.h"
 #include "startup/StartupSequence.h"
 #include "suite/SuiteServerSettings.h"
+#include "suiteclient/GrpcSuiteServerFactory.h"
 
 int main(int argc, char* argv[]) {
     using namespace orvel;
-    if (auto problem = startup::MissingDisplayMessage()) {
+    if (auto problem = startup::MissingDisplayMessage(platform::CanOpenX11Display)) {
         std::fprintf(stderr, "%s\n", problem->c_str());
         return 2;
     }
@@ -48,10 +49,10 @@ int main(int argc, char* argv[]) {
     startup::ProgramState state;
     settings::ConfigurationContext configuration{profile, fileSystem, dialogs, clock, version};
     platform::QtUiDispatcher dispatcher;
-    server::SuiteServerEndpoints endpoints;
+    suiteclient::SuiteServerEndpoints endpoints;
     endpoints.socketPath = root.suiteServerSocket();
     endpoints.tcpPort = suite::ReadTcpPort(*registry);
-    server::GrpcSuiteServerFactory servers(endpoints, dispatcher);
+    suiteclient::GrpcSuiteServerFactory servers(endpoints, dispatcher);
     platform::X11WindowSystem windowSystem;  // the display Qt uses, from DISPLAY
     platform::ProcProcessTable processTable;
     platform::PosixProgramStarter programStarter;

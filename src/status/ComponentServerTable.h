@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "server/SuiteServer.h"
 #include "suite/ComponentCatalog.h"
+#include "suiteclient/SuiteServer.h"
 
 namespace orvel::status {
 
@@ -23,7 +23,7 @@ struct ComponentServerEntry {
     std::int16_t intHostKind = suite::kHostNone;
     bool blnKeepRunning = false;
     // Borrowed from the main window's two references; set only by RefreshServerReferences.
-    std::shared_ptr<server::SuiteServer> objServer;
+    std::shared_ptr<suiteclient::SuiteServer> objServer;
 };
 
 using ComponentServerTable = std::array<ComponentServerEntry, suite::kComponentSlots>;

@@ -2,7 +2,7 @@
 
 namespace orvel::status {
 
-LinkedSuiteServer::LinkedSuiteServer(std::shared_ptr<server::SuiteServer> inner,
+LinkedSuiteServer::LinkedSuiteServer(std::shared_ptr<suiteclient::SuiteServer> inner,
                                      std::shared_ptr<SharedFate> fate)
     : inner_(std::move(inner)), fate_(std::move(fate)) {}
 
@@ -59,7 +59,7 @@ platform::Outcome<std::string> LinkedSuiteServer::GetServerName() {
 platform::Outcome<std::string> LinkedSuiteServer::GetServerVersion() {
     return Guarded([&] { return inner_->GetServerVersion(); });
 }
-void LinkedSuiteServer::SetEventHandlers(server::SuiteServerEvents handlers) {
+void LinkedSuiteServer::SetEventHandlers(suiteclient::SuiteServerEvents handlers) {
     inner_->SetEventHandlers(std::move(handlers));
 }
 

@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "server/SuiteServer.h"
+#include "suiteclient/SuiteServer.h"
 
 namespace orvel::status {
 
@@ -16,9 +16,10 @@ struct SharedFate {
     bool lost = false;
 };
 
-class LinkedSuiteServer final : public server::SuiteServer {
+class LinkedSuiteServer final : public suiteclient::SuiteServer {
   public:
-    LinkedSuiteServer(std::shared_ptr<server::SuiteServer> inner, std::shared_ptr<SharedFate> fate);
+    LinkedSuiteServer(std::shared_ptr<suiteclient::SuiteServer> inner,
+                      std::shared_ptr<SharedFate> fate);
 
     platform::Outcome<std::int16_t> GetClientCount() override;
     platform::Outcome<std::string> GetActiveSet() override;
@@ -35,13 +36,13 @@ class LinkedSuiteServer final : public server::SuiteServer {
     platform::Outcome<std::int16_t> GetOSMajorVersion() override;
     platform::Outcome<std::string> GetServerName() override;
     platform::Outcome<std::string> GetServerVersion() override;
-    void SetEventHandlers(server::SuiteServerEvents handlers) override;
+    void SetEventHandlers(suiteclient::SuiteServerEvents handlers) override;
 
   private:
     template <typename Call>
     auto Guarded(Call call) -> decltype(call());
 
-    std::shared_ptr<server::SuiteServer> inner_;
+    std::shared_ptr<suiteclient::SuiteServer> inner_;
     std::shared_ptr<SharedFate> fate_;
 };
 

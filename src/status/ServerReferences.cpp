@@ -15,8 +15,8 @@ platform::RuntimeError NoReference() {
 }  // namespace
 
 bool RefreshServerReferences(ComponentServerTable& table,
-                             const std::shared_ptr<server::SuiteServer>& local,
-                             const std::shared_ptr<server::SuiteServer>& remote) {
+                             const std::shared_ptr<suiteclient::SuiteServer>& local,
+                             const std::shared_ptr<suiteclient::SuiteServer>& remote) {
     if (!local || !remote) {
         ClearReferences(table);
         return false;

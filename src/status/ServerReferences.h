@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "platform/Dialogs.h"
-#include "server/SuiteServer.h"
 #include "status/ComponentServerTable.h"
+#include "suiteclient/SuiteServer.h"
 
 namespace orvel::status {
 
@@ -15,8 +15,8 @@ namespace orvel::status {
 // both references exist and every entry could be bound; otherwise every
 // entry's reference is cleared and the answer is false.
 bool RefreshServerReferences(ComponentServerTable& table,
-                             const std::shared_ptr<server::SuiteServer>& local,
-                             const std::shared_ptr<server::SuiteServer>& remote);
+                             const std::shared_ptr<suiteclient::SuiteServer>& local,
+                             const std::shared_ptr<suiteclient::SuiteServer>& remote);
 
 // StartComponent on the slot's own reference, with the hourglass pointer
 // shown during the call.

@@ -13,10 +13,10 @@
 #include <iostream>
 #include <memory>
 
-#include "platform/LinuxSystemInfo.h"
-#include "platform/SqliteRegistry.h"
-#include "platform/SystemClock.h"
 #include "platform/VersionInfo.h"
+#include "platform/linux/LinuxSystemInfo.h"
+#include "platform/linux/SqliteRegistry.h"
+#include "platform/linux/SystemClock.h"
 #include "suite/MachineDefaults.h"
 #include "suite/SuiteServerSettings.h"
 #include "suite_server.grpc.pb.h"

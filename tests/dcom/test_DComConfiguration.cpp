@@ -6,7 +6,7 @@
 #include "FakeDialogs.h"
 #include "RegistryTestSupport.h"
 #include "dcom/DComConfiguration.h"
-#include "platform/SqliteRegistry.h"
+#include "platform/linux/SqliteRegistry.h"
 #include "suite/MachineDefaults.h"
 
 namespace orvel::dcom {

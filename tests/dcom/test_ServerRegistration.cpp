@@ -5,7 +5,7 @@
 #include "FakeDialogs.h"
 #include "RegistryTestSupport.h"
 #include "dcom/ServerRegistration.h"
-#include "platform/SqliteRegistry.h"
+#include "platform/linux/SqliteRegistry.h"
 #include "suite/ComponentCatalog.h"
 
 namespace orvel::dcom {

@@ -116,7 +116,7 @@ Outcome<std::string> FakeSuiteServer::GetServerVersion() {
     return serverVersion;
 }
 
-void FakeSuiteServer::SetEventHandlers(server::SuiteServerEvents newHandlers) {
+void FakeSuiteServer::SetEventHandlers(suiteclient::SuiteServerEvents newHandlers) {
     handlers = std::move(newHandlers);
 }
 
@@ -129,7 +129,7 @@ void FakeSuiteServer::RaiseMessage(std::int16_t intMessage, std::int16_t intVar,
     if (handlers.message) handlers.message(intMessage, intVar, strVar);
 }
 
-Outcome<std::shared_ptr<server::SuiteServer>> FakeSuiteServerFactory::Make() {
+Outcome<std::shared_ptr<suiteclient::SuiteServer>> FakeSuiteServerFactory::Make() {
     if (!creationFailures.empty()) {
         auto failure = creationFailures.front();
         creationFailures.erase(creationFailures.begin());
@@ -143,15 +143,15 @@ Outcome<std::shared_ptr<server::SuiteServer>> FakeSuiteServerFactory::Make() {
         instance = std::make_shared<FakeSuiteServer>();
     }
     created.push_back(instance);
-    return std::shared_ptr<server::SuiteServer>(instance);
+    return std::shared_ptr<suiteclient::SuiteServer>(instance);
 }
 
-Outcome<std::shared_ptr<server::SuiteServer>> FakeSuiteServerFactory::CreateLocal() {
+Outcome<std::shared_ptr<suiteclient::SuiteServer>> FakeSuiteServerFactory::CreateLocal() {
     ++localCreations;
     return Make();
 }
 
-Outcome<std::shared_ptr<server::SuiteServer>> FakeSuiteServerFactory::CreateRemote(
+Outcome<std::shared_ptr<suiteclient::SuiteServer>> FakeSuiteServerFactory::CreateRemote(
     const std::string& computerName) {
     remoteNames.push_back(computerName);
     return Make();

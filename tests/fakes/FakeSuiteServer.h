@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "server/SuiteServer.h"
+#include "suiteclient/SuiteServer.h"
 
 namespace orvel::fakes {
 
 using platform::Outcome;
 
-class FakeSuiteServer : public server::SuiteServer {
+class FakeSuiteServer : public suiteclient::SuiteServer {
   public:
     FakeSuiteServer();
 
@@ -35,7 +35,7 @@ class FakeSuiteServer : public server::SuiteServer {
     Outcome<std::int16_t> GetOSMajorVersion() override;
     Outcome<std::string> GetServerName() override;
     Outcome<std::string> GetServerVersion() override;
-    void SetEventHandlers(server::SuiteServerEvents handlers) override;
+    void SetEventHandlers(suiteclient::SuiteServerEvents handlers) override;
 
     // Raise the events as the server would (synchronously, on the caller's thread).
     void RaiseServerChange(std::int16_t index);
@@ -63,7 +63,7 @@ class FakeSuiteServer : public server::SuiteServer {
     platform::DateTime serverTime{2026, 12, 4, 14, 3, 22};
     std::string serverName = "FILESRV";
     std::string serverVersion = "Quarlen_Release_Version: Release 7.1.0";
-    server::SuiteServerEvents handlers;
+    suiteclient::SuiteServerEvents handlers;
 
   private:
     std::optional<platform::RuntimeError> Fails(const std::string& operation);
@@ -71,10 +71,10 @@ class FakeSuiteServer : public server::SuiteServer {
 
 // Hands out FakeSuiteServer instances: the next ones scripted by the test, or
 // fresh ones; records which computer each remote one was asked for.
-class FakeSuiteServerFactory : public server::SuiteServerFactory {
+class FakeSuiteServerFactory : public suiteclient::SuiteServerFactory {
   public:
-    Outcome<std::shared_ptr<server::SuiteServer>> CreateLocal() override;
-    Outcome<std::shared_ptr<server::SuiteServer>> CreateRemote(
+    Outcome<std::shared_ptr<suiteclient::SuiteServer>> CreateLocal() override;
+    Outcome<std::shared_ptr<suiteclient::SuiteServer>> CreateRemote(
         const std::string& computerName) override;
 
     // Instances given out next, in order (local and remote alike); when empty
@@ -88,7 +88,7 @@ class FakeSuiteServerFactory : public server::SuiteServerFactory {
     int localCreations = 0;
 
   private:
-    Outcome<std::shared_ptr<server::SuiteServer>> Make();
+    Outcome<std::shared_ptr<suiteclient::SuiteServer>> Make();
 };
 
 }  // namespace orvel::fakes

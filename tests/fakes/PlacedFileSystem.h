@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/LinuxFileSystem.h"
+#include "platform/linux/LinuxFileSystem.h"
 
 namespace orvel::fakes {
 

@@ -116,7 +116,7 @@ class MissingServer : public ::testing::Test {
     status::ComponentServerTable table;
     std::shared_ptr<fakes::FakeSuiteServer> local = std::make_shared<fakes::FakeSuiteServer>();
     std::shared_ptr<fakes::FakeSuiteServer> remote = std::make_shared<fakes::FakeSuiteServer>();
-    std::shared_ptr<server::SuiteServer> objLocal, objRemote;
+    std::shared_ptr<suiteclient::SuiteServer> objLocal, objRemote;
 };
 
 TEST_F(MissingServer, TheLastOfTheCombinedListThatIsNotRunning) {

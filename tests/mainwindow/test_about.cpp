@@ -8,7 +8,7 @@
 #include "FakeProgramStarter.h"
 #include "RegistryTestSupport.h"
 #include "mainwindow/frmAbout.h"
-#include "platform/SqliteRegistry.h"
+#include "platform/linux/SqliteRegistry.h"
 
 namespace orvel::mainwindow {
 namespace {

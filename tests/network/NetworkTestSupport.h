@@ -14,8 +14,8 @@
 #include "TempDir.h"
 #include "network/NetworkSettings.h"
 #include "platform/IniProfileFile.h"
-#include "platform/LinuxFileSystem.h"
-#include "platform/SqliteRegistry.h"
+#include "platform/linux/LinuxFileSystem.h"
+#include "platform/linux/SqliteRegistry.h"
 
 namespace orvel::network::testing {
 

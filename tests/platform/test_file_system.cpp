@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "TempDir.h"
-#include "platform/LinuxFileSystem.h"
+#include "platform/linux/LinuxFileSystem.h"
 
 namespace orvel::platform {
 namespace {

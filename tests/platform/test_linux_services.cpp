@@ -6,11 +6,11 @@
 #include <string>
 
 #include "TempDir.h"
-#include "platform/FileInstanceLock.h"
 #include "platform/Hex.h"
-#include "platform/LinuxSystemInfo.h"
-#include "platform/ProcessRpcSecurity.h"
-#include "platform/SystemClock.h"
+#include "platform/linux/FileInstanceLock.h"
+#include "platform/linux/LinuxSystemInfo.h"
+#include "platform/linux/ProcessRpcSecurity.h"
+#include "platform/linux/SystemClock.h"
 
 namespace orvel::platform {
 namespace {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "TempDir.h"
-#include "platform/PosixProgramStarter.h"
+#include "platform/linux/PosixProgramStarter.h"
 
 namespace orvel::platform {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "RunningProgram.h"
 #include "TempDir.h"
-#include "platform/ProcProcessTable.h"
+#include "platform/linux/ProcProcessTable.h"
 
 namespace orvel::platform {
 namespace {

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "TempDir.h"
-#include "platform/SqliteRegistry.h"
+#include "platform/linux/SqliteRegistry.h"
 
 namespace orvel::platform {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/SqliteRegistry.h"
+#include "platform/linux/SqliteRegistry.h"
 
 namespace orvel::platform {
 namespace {

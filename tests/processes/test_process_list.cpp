@@ -10,8 +10,8 @@
 #include "FakeProcessTable.h"
 #include "RunningProgram.h"
 #include "TempDir.h"
-#include "platform/ProcProcessTable.h"
 #include "platform/SystemInfo.h"
+#include "platform/linux/ProcProcessTable.h"
 #include "processes/ProcessList.h"
 
 namespace orvel::processes {

@@ -22,7 +22,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "platform/SqliteRegistry.h"
+#include "platform/linux/SqliteRegistry.h"
 #include "suite/ComponentCatalog.h"
 
 extern char** environ;
@@ -177,18 +177,18 @@ std::string SuiteServerHarness::ServerLog() const {
     return text.str();
 }
 
-std::unique_ptr<server::GrpcSuiteServerFactory> SuiteServerHarness::MakeFactory(
+std::unique_ptr<suiteclient::GrpcSuiteServerFactory> SuiteServerHarness::MakeFactory(
     std::uint16_t tcpPort, std::chrono::milliseconds deadline) {
-    server::SuiteServerEndpoints endpoints;
+    suiteclient::SuiteServerEndpoints endpoints;
     endpoints.socketPath = socketPath;
     endpoints.tcpPort = tcpPort;
     endpoints.callDeadline = deadline;
     endpoints.createDeadline = deadline;
     endpoints.clientProgram = "server_tests";
-    return std::make_unique<server::GrpcSuiteServerFactory>(endpoints, dispatcher);
+    return std::make_unique<suiteclient::GrpcSuiteServerFactory>(endpoints, dispatcher);
 }
 
-server::GrpcSuiteServerFactory& SuiteServerHarness::Factory() {
+suiteclient::GrpcSuiteServerFactory& SuiteServerHarness::Factory() {
     if (!factory_) factory_ = MakeFactory(FreeTcpPort(), 1500ms);
     return *factory_;
 }

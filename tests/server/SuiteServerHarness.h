@@ -13,7 +13,7 @@
 
 #include "QueueDispatcher.h"
 #include "platform/Registry.h"
-#include "server/GrpcSuiteServerFactory.h"
+#include "suiteclient/GrpcSuiteServerFactory.h"
 
 namespace orvel::testing {
 
@@ -45,16 +45,16 @@ class SuiteServerHarness {
     int StopServer();
     std::string ServerLog() const;
 
-    server::GrpcSuiteServerFactory& Factory();
-    std::unique_ptr<server::GrpcSuiteServerFactory> MakeFactory(std::uint16_t tcpPort,
-                                                                std::chrono::milliseconds deadline);
+    suiteclient::GrpcSuiteServerFactory& Factory();
+    std::unique_ptr<suiteclient::GrpcSuiteServerFactory> MakeFactory(
+        std::uint16_t tcpPort, std::chrono::milliseconds deadline);
 
     // Runs a program of the build with ORVEL_ROOT set; its standard output.
     std::string RunProgram(const std::vector<std::string>& args, int* exitCode);
 
   private:
     std::unique_ptr<platform::Registry> registry_;
-    std::unique_ptr<server::GrpcSuiteServerFactory> factory_;
+    std::unique_ptr<suiteclient::GrpcSuiteServerFactory> factory_;
 };
 
 std::string BinDir();

@@ -14,7 +14,7 @@
 
 #include "QueueDispatcher.h"
 #include "platform/InstallRoot.h"
-#include "server/GrpcSuiteServerFactory.h"
+#include "suiteclient/GrpcSuiteServerFactory.h"
 
 using namespace std::chrono_literals;
 
@@ -25,10 +25,10 @@ int main(int argc, char** argv) {
     }
     std::string command = argv[1];
     orvel::testing::QueueDispatcher dispatcher;
-    orvel::server::SuiteServerEndpoints endpoints;
+    orvel::suiteclient::SuiteServerEndpoints endpoints;
     endpoints.socketPath = orvel::platform::LocateInstallRoot().suiteServerSocket();
     endpoints.clientProgram = "suite_probe";
-    orvel::server::GrpcSuiteServerFactory factory(endpoints, dispatcher);
+    orvel::suiteclient::GrpcSuiteServerFactory factory(endpoints, dispatcher);
     auto created = factory.CreateLocal();
     if (command == "create") {
         std::printf("%d\n", created ? 0 : created.error().number);

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "FakeDialogs.h"
-#include "platform/SqliteRegistry.h"
+#include "platform/linux/SqliteRegistry.h"
 #include "settings/Autostart.h"
 
 namespace orvel::settings {

@@ -8,7 +8,7 @@
 #include "FakeDialogs.h"
 #include "RegistryTestSupport.h"
 #include "TempDir.h"
-#include "platform/SqliteRegistry.h"
+#include "platform/linux/SqliteRegistry.h"
 #include "settings/RegistryValues.h"
 
 namespace orvel::settings {

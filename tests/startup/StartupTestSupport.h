@@ -11,8 +11,8 @@
 
 #include "RegistryTestSupport.h"
 #include "platform/FileSystem.h"
-#include "platform/LinuxFileSystem.h"
 #include "platform/Registry.h"
+#include "platform/linux/LinuxFileSystem.h"
 
 namespace orvel::startup::testing {
 

@@ -12,8 +12,8 @@
 #include "TempDir.h"
 #include "mainwindow/frmMain.h"
 #include "platform/IniProfileFile.h"
-#include "platform/SqliteRegistry.h"
 #include "platform/WindowSystem.h"
+#include "platform/linux/SqliteRegistry.h"
 #include "startup/ConsoleWindows.h"
 #include "startup/StartupSequence.h"
 

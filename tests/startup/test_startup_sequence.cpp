@@ -10,7 +10,7 @@
 #include "StartupTestSupport.h"
 #include "TempDir.h"
 #include "platform/IniProfileFile.h"
-#include "platform/SqliteRegistry.h"
+#include "platform/linux/SqliteRegistry.h"
 #include "startup/StartupSequence.h"
 
 namespace orvel::startup {

@@ -39,18 +39,18 @@ TEST(DisplayCheckTest, NoDisplayGivesAClearMessage) {
     ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
     {
         ScopedEnv display("DISPLAY", nullptr);
-        auto message = MissingDisplayMessage();
+        auto message = MissingDisplayMessage([] { return true; });
         ASSERT_TRUE(message.has_value());
         EXPECT_EQ(message->rfind("Orvel Console needs a display: set DISPLAY", 0), 0u) << *message;
     }
     {
         ScopedEnv display("DISPLAY", ":987");
-        auto message = MissingDisplayMessage();
+        auto message = MissingDisplayMessage([] { return false; });
         ASSERT_TRUE(message.has_value());
         EXPECT_NE(message->find("\":987\""), std::string::npos) << *message;
     }
     ScopedEnv offscreen("QT_QPA_PLATFORM", "offscreen");
-    EXPECT_FALSE(MissingDisplayMessage().has_value());
+    EXPECT_FALSE(MissingDisplayMessage([] { return false; }).has_value());
 }
 
 }  // namespace

@@ -64,7 +64,7 @@ TEST(ServerReferences, BindsByHostKindAndClearsEverythingOnAStrangeKind) {
     FillComponentServerTable(table, "/suite/");
     auto local = std::make_shared<fakes::FakeSuiteServer>();
     auto remote = std::make_shared<fakes::FakeSuiteServer>();
-    std::shared_ptr<server::SuiteServer> l = local, r = remote, none;
+    std::shared_ptr<suiteclient::SuiteServer> l = local, r = remote, none;
 
     EXPECT_TRUE(RefreshServerReferences(table, l, r));
     EXPECT_EQ(table[0].objServer, l);         // host kind 1
@@ -83,7 +83,7 @@ TEST(ServerReferences, StartShowsTheHourglassAndRestoresThePointer) {
     ComponentServerTable table;
     FillComponentServerTable(table, "/suite/");
     auto server = std::make_shared<fakes::FakeSuiteServer>();
-    std::shared_ptr<server::SuiteServer> s = server;
+    std::shared_ptr<suiteclient::SuiteServer> s = server;
     ASSERT_TRUE(RefreshServerReferences(table, s, s));
     fakes::FakeDialogs dialogs;
     dialogs.pointer = 99;

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "RegText.h"
-#include "RegTool.h"
 #include "RegistryTestSupport.h"
 #include "TempDir.h"
-#include "platform/SqliteRegistry.h"
+#include "platform/linux/SqliteRegistry.h"
+#include "tools/orvelreg/RegText.h"
+#include "tools/orvelreg/RegTool.h"
 
 namespace orvel::tools {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "RegText.h"
+#include "tools/orvelreg/RegText.h"
 
 namespace orvel::tools {
 namespace {

@@ -13,9 +13,9 @@
 #include <thread>
 
 #include "RegistryTestSupport.h"
-#include "RunList.h"
 #include "TempDir.h"
-#include "platform/SqliteRegistry.h"
+#include "platform/linux/SqliteRegistry.h"
+#include "tools/orvelrun/RunList.h"
 
 namespace orvel::tools {
 namespace {

@@ -12,8 +12,8 @@
 
 #include "TempDir.h"
 #include "XTestSupport.h"
-#include "platform/PosixProgramStarter.h"
-#include "platform/X11WindowSystem.h"
+#include "platform/linux/PosixProgramStarter.h"
+#include "platform/linux/X11WindowSystem.h"
 
 namespace orvel::platform {
 namespace {

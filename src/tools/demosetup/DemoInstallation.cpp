@@ -12,7 +12,7 @@
 
 #include "platform/InstallRoot.h"
 #include "platform/Registry.h"
-#include "platform/SqliteRegistry.h"
+#include "platform/linux/SqliteRegistry.h"
 #include "suite/ComponentCatalog.h"
 #include "suite/SuiteServerSettings.h"
 

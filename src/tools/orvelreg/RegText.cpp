@@ -1,4 +1,4 @@
-#include "RegText.h"
+#include "tools/orvelreg/RegText.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "RegTool.h"
+#include "tools/orvelreg/RegTool.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

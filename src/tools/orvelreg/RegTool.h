@@ -6,8 +6,8 @@
 
 #include <ostream>
 
-#include "RegText.h"
 #include "platform/Registry.h"
+#include "tools/orvelreg/RegText.h"
 
 namespace orvel::tools {
 

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "RegText.h"
-#include "RegTool.h"
 #include "platform/InstallRoot.h"
-#include "platform/SqliteRegistry.h"
+#include "platform/linux/SqliteRegistry.h"
+#include "tools/orvelreg/RegText.h"
+#include "tools/orvelreg/RegTool.h"
 
 int main(int argc, char** argv) {
     using namespace orvel;

@@ -1,4 +1,4 @@
-#include "RunList.h"
+#include "tools/orvelrun/RunList.h"
 
 #include <cctype>
 

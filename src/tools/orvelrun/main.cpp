@@ -4,10 +4,10 @@
 #include <iostream>
 #include <string>
 
-#include "RunList.h"
 #include "platform/InstallRoot.h"
-#include "platform/PosixProgramStarter.h"
-#include "platform/SqliteRegistry.h"
+#include "platform/linux/PosixProgramStarter.h"
+#include "platform/linux/SqliteRegistry.h"
+#include "tools/orvelrun/RunList.h"
 
 namespace {
 

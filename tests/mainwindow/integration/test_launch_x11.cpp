@@ -12,9 +12,9 @@
 #include "SuiteServerHarness.h"
 #include "XTestSupport.h"
 #include "mainwindow/ApplicationPanel.h"
-#include "platform/LinuxFileSystem.h"
-#include "platform/PosixProgramStarter.h"
-#include "platform/X11WindowSystem.h"
+#include "platform/linux/LinuxFileSystem.h"
+#include "platform/linux/PosixProgramStarter.h"
+#include "platform/linux/X11WindowSystem.h"
 #include "suite/SuiteServerSettings.h"
 
 namespace orvel::mainwindow::testing {
@@ -101,7 +101,7 @@ class LaunchOnX11 : public MainWindowTest, public ::testing::WithParamInterface<
     }
 
     orvel::testing::SuiteServerHarness harness;
-    std::unique_ptr<server::GrpcSuiteServerFactory> factoryInUse;
+    std::unique_ptr<suiteclient::GrpcSuiteServerFactory> factoryInUse;
     std::unique_ptr<platform::X11WindowSystem> windowSystem;
     platform::LinuxFileSystem fileSystem;
     platform::PosixProgramStarter starter;

@@ -48,7 +48,7 @@ class WithServer : public MainWindowTest {
 
     static constexpr std::chrono::milliseconds kDeadline{400};
     orvel::testing::SuiteServerHarness harness;
-    std::unique_ptr<server::GrpcSuiteServerFactory> factoryInUse;
+    std::unique_ptr<suiteclient::GrpcSuiteServerFactory> factoryInUse;
     std::map<int, std::string> programs;
 };
 

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "platform/UiDispatcher.h"
-#include "server/SuiteServer.h"
+#include "suiteclient/SuiteServer.h"
 
-namespace orvel::server {
+namespace orvel::suiteclient {
 
 struct SuiteServerEndpoints {
     std::string socketPath;         // the local server's socket (InstallRoot::suiteServerSocket)
@@ -43,4 +43,4 @@ class GrpcSuiteServerFactory final : public SuiteServerFactory {
 // True for a name a remote server can have: a host name or a dotted address.
 bool IsPlausibleComputerName(const std::string& name);
 
-}  // namespace orvel::server
+}  // namespace orvel::suiteclient

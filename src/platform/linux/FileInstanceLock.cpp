@@ -1,4 +1,4 @@
-#include "platform/FileInstanceLock.h"
+#include "platform/linux/FileInstanceLock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

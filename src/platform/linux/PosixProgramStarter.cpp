@@ -1,4 +1,4 @@
-#include "platform/PosixProgramStarter.h"
+#include "platform/linux/PosixProgramStarter.h"
 
 #include <signal.h>
 #include <spawn.h>

@@ -11,7 +11,7 @@
 #include "platform/Clock.h"
 #include "platform/RuntimeError.h"
 
-namespace orvel::server {
+namespace orvel::suiteclient {
 
 using platform::Outcome;
 
@@ -24,7 +24,7 @@ struct SuiteServerEvents {
 };
 
 class SuiteServer {
-public:
+  public:
     virtual ~SuiteServer() = default;
 
     virtual Outcome<std::int16_t> GetClientCount() = 0;
@@ -51,10 +51,10 @@ public:
 // Creates suite server instances: on this computer, or on the computer named
 // "\\" + name. Failures: 429 refused or unreachable, 70 permission denied.
 class SuiteServerFactory {
-public:
+  public:
     virtual ~SuiteServerFactory() = default;
     virtual Outcome<std::shared_ptr<SuiteServer>> CreateLocal() = 0;
     virtual Outcome<std::shared_ptr<SuiteServer>> CreateRemote(const std::string& computerName) = 0;
 };
 
-}  // namespace orvel::server
+}  // namespace orvel::suiteclient

@@ -1,4 +1,4 @@
-#include "platform/LinuxFileSystem.h"
+#include "platform/linux/LinuxFileSystem.h"
 
 #include <dirent.h>
 #include <limits.h>

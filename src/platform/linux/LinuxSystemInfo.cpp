@@ -1,4 +1,4 @@
-#include "platform/LinuxSystemInfo.h"
+#include "platform/linux/LinuxSystemInfo.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>

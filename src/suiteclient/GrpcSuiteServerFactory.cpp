@@ -1,4 +1,4 @@
-#include "server/GrpcSuiteServerFactory.h"
+#include "suiteclient/GrpcSuiteServerFactory.h"
 
 #include <grpcpp/grpcpp.h>
 #include <sys/socket.h>
@@ -16,7 +16,7 @@
 
 #include "suite_server.grpc.pb.h"
 
-namespace orvel::server {
+namespace orvel::suiteclient {
 
 namespace {
 
@@ -292,4 +292,4 @@ Outcome<std::shared_ptr<SuiteServer>> GrpcSuiteServerFactory::Create(const std::
         dispatcher_));
 }
 
-}  // namespace orvel::server
+}  // namespace orvel::suiteclient

@@ -1,4 +1,4 @@
-#include "platform/X11WindowSystem.h"
+#include "platform/linux/X11WindowSystem.h"
 
 #include "platform/AsciiCase.h"
 

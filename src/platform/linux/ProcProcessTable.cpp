@@ -1,4 +1,4 @@
-#include "platform/ProcProcessTable.h"
+#include "platform/linux/ProcProcessTable.h"
 
 #include <dirent.h>
 #include <fcntl.h>

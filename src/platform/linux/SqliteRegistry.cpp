@@ -1,4 +1,4 @@
-#include "platform/SqliteRegistry.h"
+#include "platform/linux/SqliteRegistry.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>

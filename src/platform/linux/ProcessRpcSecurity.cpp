@@ -1,4 +1,4 @@
-#include "platform/ProcessRpcSecurity.h"
+#include "platform/linux/ProcessRpcSecurity.h"
 
 namespace orvel::platform {
 
