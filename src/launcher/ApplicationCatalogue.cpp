@@ -132,10 +132,6 @@ RequiredServers RequiredServersOf(int index) {
     return kRequired[static_cast<std::size_t>(index)];
 }
 
-std::span<const std::int16_t> CommonRequiredServers() {
-    return kCommon;
-}
-
 std::int16_t FindMissingServer(int index, ServerAccess access) {
     if (!status::RefreshServerReferences(access.table, access.objOrvelServerLocal,
                                          access.objOrvelServerRemote)) {

@@ -12,8 +12,8 @@
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
 #include "platform/WindowSystem.h"
-#include "server/SuiteServer.h"
 #include "status/ComponentServerTable.h"
+#include "suiteclient/SuiteServer.h"
 
 namespace orvel::settings {
 struct RegistryContext;
@@ -81,14 +81,12 @@ struct RequiredServers {
     std::span<const std::int16_t> startList;
 };
 RequiredServers RequiredServersOf(int index);
-// The slots started for every program, in order.
-std::span<const std::int16_t> CommonRequiredServers();
 
 // What the two server routines need of the main window's state.
 struct ServerAccess {
     status::ComponentServerTable& table;
-    const std::shared_ptr<server::SuiteServer>& objOrvelServerLocal;
-    const std::shared_ptr<server::SuiteServer>& objOrvelServerRemote;
+    const std::shared_ptr<suiteclient::SuiteServer>& objOrvelServerLocal;
+    const std::shared_ptr<suiteclient::SuiteServer>& objOrvelServerRemote;
 };
 
 // The last slot of the entry's combined check list that is not running, or -1
