@@ -7,7 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "mainwindow/frmMain.h"
+#include "mainwindow/SplitRow.h"
+#include "mainwindow/StatePanel.h"
 #include "platform/WindowSnapshot.h"
 #include "status/ServerReferences.h"
 

@@ -65,8 +65,6 @@ class ApplicationPanel : public QGroupBox {
 
     // The catalogue index in slot s's tag; 0 when the tag holds none.
     int SlotTag(int slot) const;
-    QPushButton* SlotButton(int slot) const { return cmdApplication_[Index(slot)]; }
-    StatePanel* SlotPanel(int slot) const { return pnlApplication_[Index(slot)]; }
 
   private:
     static std::size_t Index(int slot) { return static_cast<std::size_t>(slot); }
