@@ -175,11 +175,13 @@ void frmMain::BuildToolBar() {
 void frmMain::BuildFrames() {
     auto* outer = new QVBoxLayout(centre_);
     outer->setContentsMargins(16, 8, 16, 8);
-    fraApplications_ = new ApplicationPanel(
-        {context_.catalogue, context_.table, context_.windows, context_.fileSystem,
-         context_.dialogs, context_.programStarter, context_.settings, connection_->Local(),
-         connection_->Remote(), [this] { tlbToolBar_ButtonClick("keyOrvelServers"); }},
-        centre_);
+    fraApplications_ =
+        new ApplicationPanel({context_.catalogue, context_.table, context_.windows,
+                              context_.fileSystem, context_.dialogs, context_.programStarter,
+                              context_.settings, connection_->Local(), connection_->Remote()},
+                             centre_);
+    connect(fraApplications_, &ApplicationPanel::serversWanted, this,
+            [this] { tlbToolBar_ButtonClick("keyOrvelServers"); });
     fraApplications_->hide();
     outer->addWidget(fraApplications_);
     fraServers_ =
