@@ -68,7 +68,7 @@ struct ConnectedConsole {
     fakes::FakeClock clock;
     Windows windows;
     fakes::FakeInstanceLock instanceLock;
-    mainwindow::testing::NoFiles files;
+    fakes::PlacedFileSystem files{"/opt/console"};
     std::unique_ptr<mainwindow::MainWindowContext> context;
     std::unique_ptr<mainwindow::frmMain> window;
 };

@@ -20,10 +20,9 @@
 namespace {
 
 using namespace orvel;
-using mainwindow::testing::TitleWindows;
 
 // One connected console, shared by every benchmark.
-using Console = bench::ConnectedConsole<TitleWindows>;
+using Console = bench::ConnectedConsole<fakes::FakeWindowSystem>;
 
 Console* console = nullptr;
 

@@ -7,7 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "mainwindow/frmMain.h"
+#include "mainwindow/SplitRow.h"
+#include "mainwindow/StatePanel.h"
 #include "platform/WindowSnapshot.h"
 #include "status/ServerReferences.h"
 
@@ -111,7 +112,7 @@ void ApplicationPanel::cmdApplication_Click(int slot) {
             launcher::NotConnectedText(
                 services_.catalogue[static_cast<std::size_t>(index)].DisplayName),
             platform::vbInformation, "Orvel Server is NOT Connected");
-        if (services_.showServers) services_.showServers();
+        emit serversWanted();
         return;
     }
     if (index == 0) return;

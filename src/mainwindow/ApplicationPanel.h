@@ -8,7 +8,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 #include <QGroupBox>
@@ -47,8 +46,6 @@ class ApplicationPanel : public QGroupBox {
         // The main window's two server references.
         const std::shared_ptr<suiteclient::SuiteServer>& objOrvelServerLocal;
         const std::shared_ptr<suiteclient::SuiteServer>& objOrvelServerRemote;
-        // Switches the main window to the servers view.
-        std::function<void()> showServers{};
     };
 
     ApplicationPanel(Services services, QWidget* parent);
@@ -65,8 +62,10 @@ class ApplicationPanel : public QGroupBox {
 
     // The catalogue index in slot s's tag; 0 when the tag holds none.
     int SlotTag(int slot) const;
-    QPushButton* SlotButton(int slot) const { return cmdApplication_[Index(slot)]; }
-    StatePanel* SlotPanel(int slot) const { return pnlApplication_[Index(slot)]; }
+
+  signals:
+    // A launch found a server missing: the servers view is wanted.
+    void serversWanted();
 
   private:
     static std::size_t Index(int slot) { return static_cast<std::size_t>(slot); }

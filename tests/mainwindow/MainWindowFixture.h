@@ -1,7 +1,7 @@
 #pragma once
 
 // A main window built on fakes: scripted dialogs and suite servers, a clock
-// that stands still, windows found by title from a table.
+// that stands still, windows found by title.
 
 #include <gtest/gtest.h>
 
@@ -13,54 +13,17 @@
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
-#include <map>
-#include <set>
 
 #include "FakeClock.h"
 #include "FakeDialogs.h"
 #include "FakeInstanceLock.h"
 #include "FakeSuiteServer.h"
+#include "FakeWindowSystem.h"
+#include "PlacedFileSystem.h"
 #include "mainwindow/frmMain.h"
 #include "mainwindow/frmMessage.h"
 
 namespace orvel::mainwindow::testing {
-
-class TitleWindows : public platform::WindowSystem {
-  public:
-    std::map<std::string, platform::HWND> windows;
-    std::vector<std::pair<platform::HWND, unsigned>> posted;
-    std::vector<platform::HWND> shown;
-    std::vector<platform::HWND> raised;
-    int lookups = 0;
-    platform::HWND FindWindowA(std::string_view title) override {
-        ++lookups;
-        auto it = windows.find(std::string(title));
-        return it == windows.end() ? 0 : it->second;
-    }
-    bool PostMessageA(platform::HWND window, unsigned message, std::intptr_t,
-                      std::intptr_t) override {
-        posted.emplace_back(window, message);
-        return true;
-    }
-    bool ShowWindow(platform::HWND window, int) override {
-        shown.push_back(window);
-        return true;
-    }
-    bool BringWindowToTop(platform::HWND window) override {
-        raised.push_back(window);
-        return true;
-    }
-};
-
-class NoFiles : public platform::FileSystem {
-  public:
-    bool FileExists(const std::string&) override { return false; }
-    std::optional<std::string> ResolvePath(const std::string&) override { return std::nullopt; }
-    std::string ExecutableFolder() override { return "/opt/console"; }
-    std::string ExecutableName() override { return "Orvel_Console"; }
-    bool ChangeDirectory(const std::string&) override { return true; }
-    std::string CurrentDirectory() override { return "/"; }
-};
 
 // Host kinds by role, as the role registration sets them.
 inline void ApplyRoleHostKinds(status::ComponentServerTable& table,
@@ -137,10 +100,11 @@ class MainWindowTest : public ::testing::Test {
     settings::ConsoleSettings settings;
     fakes::FakeDialogs dialogs;
     fakes::FakeClock clock;
-    TitleWindows windows;
+    fakes::FakeWindowSystem windows;
     fakes::FakeInstanceLock instanceLock;
     fakes::FakeSuiteServerFactory factory;
-    NoFiles files;
+    // The catalogue's folders do not exist here: no program file is found.
+    fakes::PlacedFileSystem files{"/opt/console"};
     std::unique_ptr<MainWindowContext> context;
     std::unique_ptr<frmMain> window;
     std::vector<std::int16_t> roles;

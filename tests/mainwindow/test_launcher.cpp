@@ -12,8 +12,11 @@
 namespace orvel::mainwindow::testing {
 namespace {
 
-class SomeFiles : public NoFiles {
+// Every program file is there but those listed missing; the launch's change
+// of folder is recorded, not made.
+class SomeFiles : public fakes::PlacedFileSystem {
   public:
+    SomeFiles() : PlacedFileSystem("/opt/console") {}
     std::set<std::string> missing;
     std::string currentDirectory = "/";
     bool FileExists(const std::string& path) override { return !missing.count(path); }
@@ -98,7 +101,7 @@ TEST_F(LauncherTest, EveryLaunchStateShowsItsCaptionAndColours) {
     for (auto& s : remote->statuses) s = 1;
     local->statuses[14] = 0;                              // Lock Breaker needs 14
     someFiles.missing.insert("/suite/DirectSwitch.exe");  // slot 3
-    windows.windows["ConfLoad"] = 31;                     // slot 2 runs
+    windows.AddWindow("ConfLoad", 31);                    // slot 2 runs
     ShowTools(w);
     ExpectLook(AppPanel(0), {"Ready", status::kBlack, status::kGreen}, "ready");
     ExpectLook(AppPanel(1), {"[Ready]", status::kBlack, status::kGreen}, "server missing");
@@ -159,7 +162,7 @@ TEST_F(LauncherTest, OneClickStartsServersAndProgramThenTheWindowIsFollowed) {
     EXPECT_EQ(AppPanel(0)->text(), "Ready");
 
     // The window appears: one tick paints it running, later ticks leave it.
-    windows.windows["Card Health"] = 55;
+    windows.AddWindow("Card Health", 55);
     Tick(w);
     EXPECT_EQ(AppPanel(0)->palette().color(QPalette::Window), ToQColor(status::kGreen));
     local->calls.clear();
@@ -173,14 +176,15 @@ TEST_F(LauncherTest, OneClickStartsServersAndProgramThenTheWindowIsFollowed) {
                       Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(panel, &press);
     EXPECT_EQ(starter.starts.size(), 1u);
-    EXPECT_EQ(windows.shown, std::vector<platform::HWND>{55});
+    EXPECT_EQ(windows.shown,
+              (std::vector<std::pair<platform::HWND, int>>{{55, platform::SW_SHOWNORMAL}}));
     EXPECT_EQ(windows.raised, std::vector<platform::HWND>{55});
 
     dialogs.ExpectBox("Cannot Exit Orvel Control Center");
     w.mnuFileExit_Click();
     EXPECT_TRUE(w.Connected());
 
-    windows.windows.erase("Card Health");
+    windows.RemoveWindow(windows.FindWindowA("Card Health"));
     Tick(w);
     ExpectLook(AppPanel(0), {"Ready", status::kBlack, status::kGreen}, "closed");
 }

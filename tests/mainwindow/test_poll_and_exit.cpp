@@ -45,20 +45,11 @@ TEST_F(MainWindowTest, PollPhasesWhileConnectedLocally) {
 
     w.tmrTimer_Timer();  // phase 3
     w.tmrTimer_Timer();  // phase 4
-    // Phase 5 stops nothing while other clients are connected.
-    w.tmrTimer_Timer();
-    EXPECT_EQ(local->CountCalls("StopComponent"), 0);
-
-    // With no other client it stops local components no running tool needs.
+    // Phase 5 stops the unneeded local components (the rules are the
+    // connection manager's) and repaints their rows.
     local->clientCount = 2;
-    windows.windows["MatrixPanel"] = 11;  // needs 4 and 5
-    table[9].blnKeepRunning = true;
-    for (int tick = 0; tick < 11; ++tick) w.tmrTimer_Timer();
-    EXPECT_EQ(local->CountCalls("StopComponent(4)"), 0);
-    EXPECT_EQ(local->CountCalls("StopComponent(5)"), 0);
-    EXPECT_EQ(local->CountCalls("StopComponent(9)"), 0);
+    w.tmrTimer_Timer();
     EXPECT_EQ(local->CountCalls("StopComponent(0)"), 1);
-    EXPECT_EQ(remote->CountCalls("StopComponent"), 0);  // file server slots stay
     EXPECT_EQ(Panel(0)->text(), "Off Line");
 
     // Phases 7-9 show the active set of the server in use.
@@ -75,7 +66,7 @@ TEST_F(MainWindowTest, DisconnectButtonRuleOfThePoll) {
     local->connectResult = 1;
     auto* button = Button("cmdServerDisconnect");
     // Ticks 1..10 reset; the 11th tick is phase 0.
-    windows.windows["Recorder"] = 4;
+    windows.AddWindow("Recorder", 4);
     for (int tick = 0; tick < 11; ++tick) w.tmrTimer_Timer();
     EXPECT_EQ(w.TickCounter(), 0);
     EXPECT_FALSE(button->isEnabled());
@@ -92,18 +83,19 @@ TEST_F(MainWindowTest, ExitRules) {
               "Orvel_Server...");
     EXPECT_TRUE(w.Connected());
 
-    windows.windows["Rewire Utility"] = 21;
+    windows.AddWindow("Rewire Utility", 21);
     dialogs.ExpectBox("Disconnect Server", platform::vbYes)
         .ExpectBox("Cannot Exit Orvel Control Center");
     w.mnuFileExit_Click();
     EXPECT_EQ(BoxText(2),
               "Cannot Exit the Orvel Console\r\rThe 'Rewire' is still Running\r\rClose "
               "Application then Exit");
-    EXPECT_EQ(windows.shown, std::vector<platform::HWND>{21});
+    EXPECT_EQ(windows.shown,
+              (std::vector<std::pair<platform::HWND, int>>{{21, platform::SW_SHOWNORMAL}}));
     EXPECT_TRUE(w.Connected());
 
     // Closed by other means: warned, never refused; REVERO asked to close at the end.
-    windows.windows["REVERO"] = 99;
+    windows.AddWindow("REVERO", 99);
     dialogs.ExpectBox("Exiting Orvel Control Center...");
     w.close();
     EXPECT_EQ(BoxText(3), "FORCING Exit !\r\r'Rewire' is still Running\r\r");
@@ -112,7 +104,7 @@ TEST_F(MainWindowTest, ExitRules) {
     EXPECT_EQ(configurationWrites, 1);
     window.reset();
     EXPECT_EQ(configurationWrites, 2);
-    EXPECT_EQ(windows.posted, (std::vector<std::pair<platform::HWND, unsigned>>{{99, 16}}));
+    EXPECT_EQ(windows.closed, std::vector<platform::HWND>{99});
 }
 
 TEST_F(MainWindowTest, ExitWhileDisconnectedClosesAtOnce) {
@@ -121,7 +113,7 @@ TEST_F(MainWindowTest, ExitWhileDisconnectedClosesAtOnce) {
     EXPECT_TRUE(dialogs.boxes.empty());
     EXPECT_EQ(configurationWrites, 1);
     window.reset();
-    EXPECT_TRUE(windows.posted.empty());
+    EXPECT_TRUE(windows.closed.empty());
 }
 
 TEST_F(MainWindowTest, ALostServerIsAskedOnceNotOncePerCall) {

@@ -1,0 +1,123 @@
+#pragma once
+
+// The connection manager: the two suite server references (local and remote),
+// the console's registration on each, the server events, and the component
+// servers it starts and stops for the connection. It paints nothing: the main
+// window follows its signals.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <QObject>
+
+#include "launcher/ApplicationCatalogue.h"
+#include "platform/Clock.h"
+#include "platform/Dialogs.h"
+#include "platform/FileSystem.h"
+#include "platform/WindowSystem.h"
+#include "settings/ConsoleSettings.h"
+#include "status/ComponentServerTable.h"
+#include "suiteclient/SuiteServer.h"
+
+namespace orvel::mainwindow {
+
+class ServerConnection : public QObject {
+    Q_OBJECT
+  public:
+    // What the manager works with; all of it outlives the manager.
+    struct Services {
+        settings::ConsoleSettings& settings;
+        platform::Dialogs& dialogs;
+        platform::Clock& clock;
+        platform::WindowSystem& windows;
+        platform::FileSystem& fileSystem;
+        suiteclient::SuiteServerFactory& servers;
+        status::ComponentServerTable& table;
+        launcher::ApplicationCatalogue& catalogue;
+        // The product's name, as the DCom error boxes give it.
+        std::string productName;
+    };
+
+    explicit ServerConnection(Services services, QObject* parent = nullptr);
+
+    // Connects to the selected side: creates both references, registers on
+    // both and starts the components the connection brings up.
+    void Connect();
+    // Disconnects after the operator's consent; false when it stayed connected.
+    bool Disconnect();
+    // Refreshes the table's references; true when both references are there.
+    bool Connected();
+    // Withdraws both registrations and releases both references.
+    void WithdrawRegistrations();
+    // The exit's withdrawal: the local registration only.
+    void WithdrawLocalRegistration();
+    // Clients of the local server other than this console.
+    std::int16_t OtherClientCount();
+    // Stops the local component servers that no running program needs.
+    void StopUnneededServers();
+    // "Connect ALL" and "Disconnect ALL".
+    void ConnectAll();
+    void DisconnectAll();
+
+    // Asks for the remote server's name and selects the remote side; an empty
+    // answer selects the local side. False when the name was refused.
+    bool ChooseRemoteServer();
+    // The exit's questions while connected; false when the console stays.
+    bool ConsentToExit();
+    // The unload's word when it closes over other clients or a running program.
+    void WarnOfForcedClose();
+
+    // True when the selected side (local or remote) has a server name.
+    bool SelectedSideHasName() const;
+    // After a disconnection the host button is held for a few seconds.
+    bool ConnectHeld() const;
+    void ReleaseConnectHold() { connectHoldUntil_ = {}; }
+
+    void ReportDComError(const platform::RuntimeError& error);
+
+    const std::shared_ptr<suiteclient::SuiteServer>& Local() const { return local_; }
+    const std::shared_ptr<suiteclient::SuiteServer>& Remote() const { return remote_; }
+    std::shared_ptr<suiteclient::SuiteServer> ReferenceOfKind(std::int16_t hostKind) const;
+    std::int16_t LocalClientNumber() const { return localClientNumber_; }
+    std::int16_t RemoteClientNumber() const { return remoteClientNumber_; }
+
+  signals:
+    // A connect has begun.
+    void connecting();
+    // Both references are there; the registrations follow.
+    void registering();
+    // Connected on one side: the other side's button is locked.
+    void sideLocked(bool localSide);
+    // Disconnected: both side buttons are free again.
+    void sidesReleased();
+    // The connection ended (or never came): the menus return to their
+    // disconnected state.
+    void disconnected();
+    // The identity panel and the server rows want repainting.
+    void identityChanged();
+    void rowsChanged();
+    // Server events, from either reference (hostKind 1 local, 2 remote).
+    void serverChange(std::int16_t hostKind, std::int16_t idxIndex);
+    void serverMessage(std::int16_t intMessage, std::int16_t intVar, const std::string& strVar);
+
+  private:
+    bool CreateReferences();
+    void AttachEvents();
+    void ReleaseReference(std::shared_ptr<suiteclient::SuiteServer>& reference);
+    bool Register();
+    void StartForLocalConnection();
+    void StartForRemoteConnection();
+    void CheckActiveSet();
+    bool ConsentToDisconnect();
+
+    Services services_;
+    std::shared_ptr<suiteclient::SuiteServer> local_;
+    std::shared_ptr<suiteclient::SuiteServer> remote_;
+    std::int16_t localClientNumber_ = 0;
+    std::int16_t remoteClientNumber_ = 0;
+    std::chrono::steady_clock::time_point connectHoldUntil_{};
+};
+
+}  // namespace orvel::mainwindow
