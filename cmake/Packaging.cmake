@@ -4,9 +4,12 @@
 # beside it; /usr/bin/Orvel_Console is a link to it (it finds its folder
 # through /proc/self/exe). The maintainer scripts (dist/debian) make the
 # groups, give the folder to the group orvel (3775) and set the store's rights.
+#
+# A program added later installs itself from its own folder, as the others do
+# (install(TARGETS orvel-cert RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})), and
+# adds its man page to dist/man and to the list below; the package takes both.
 
 set(ORVEL_CONSOLE_DIR /opt/orvel/console CACHE PATH "Folder of Orvel_Console and its settings file")
-set(ORVEL_SYSTEMD_SYSTEM_DIR /lib/systemd/system CACHE PATH "Where systemd looks for system units")
 set(ORVEL_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/orvel-console)
 
 # The command in /usr/bin.
@@ -32,15 +35,27 @@ add_custom_command(OUTPUT ${changelog}
 add_custom_target(orvel_dist_files ALL DEPENDS ${compressed} ${changelog})
 
 # systemd: the user unit, the system unit (one instance per user), the
-# socket and store folders and the groups.
-install(FILES ${PROJECT_SOURCE_DIR}/dist/orvel-server.service
-        DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/systemd/user)
-install(FILES ${PROJECT_SOURCE_DIR}/dist/orvel-server@.service
-        DESTINATION ${ORVEL_SYSTEMD_SYSTEM_DIR})
+# socket and store folders and the groups. The units name the server by its
+# installed path, known only at install time.
+function(orvel_install_unit source destination)
+  get_filename_component(name ${source} NAME)
+  install(CODE "
+    set(ORVEL_SERVER_PATH \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/Orvel_Server\")
+    configure_file(\"${source}\" \"${CMAKE_BINARY_DIR}/dist/${name}\" @ONLY)
+    set(folder \"\${CMAKE_INSTALL_PREFIX}/${destination}\")
+    # Debian 12 keeps the system units of packages in /lib.
+    if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\" AND \"${destination}\" STREQUAL \"lib/systemd/system\")
+      set(folder /lib/systemd/system)
+    endif()
+    file(INSTALL \"${CMAKE_BINARY_DIR}/dist/${name}\" DESTINATION \"\${folder}\")
+  ")
+endfunction()
+orvel_install_unit(${PROJECT_SOURCE_DIR}/dist/orvel-server.service lib/systemd/user)
+orvel_install_unit(${PROJECT_SOURCE_DIR}/dist/orvel-server@.service lib/systemd/system)
 install(FILES ${PROJECT_SOURCE_DIR}/dist/orvel.tmpfiles.conf
-        DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/tmpfiles.d RENAME orvel.conf)
+        DESTINATION lib/tmpfiles.d RENAME orvel.conf)
 install(FILES ${PROJECT_SOURCE_DIR}/dist/orvel.sysusers.conf
-        DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/sysusers.d RENAME orvel.conf)
+        DESTINATION lib/sysusers.d RENAME orvel.conf)
 
 # The desktop: the console's entry and icon (the autostart entry of the log-on
 # runner is installed by src/tools/orvelrun).

@@ -12,7 +12,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth openbox x11-utils
     # the Debian package: its build, its check, and the SVG icon plug-in it depends on
-    dpkg-dev file lintian libqt6svg6 systemd
+    dpkg-dev file lintian libqt6svg6 systemd python3
 )
 
 missing=()

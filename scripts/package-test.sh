@@ -26,9 +26,11 @@ command -v apt-get >/dev/null && command -v dpkg >/dev/null || skip "not a Debia
 if dpkg-query -W -f='${Status}' orvel-console 2>/dev/null | grep -q "installed"; then
     skip "orvel-console is already installed here; the test would replace and purge it"
 fi
+[ ! -e /opt/orvel ] || skip "/opt/orvel exists (settings of an earlier installation); the test would change it"
 [ -f "$build/CPackConfig.cmake" ] || fail "$build is not a configured build folder"
 
 operator=orvelpkgtest
+ini="/opt/orvel/console/Orvel Console.ini"
 work=$(mktemp -d /tmp/orvel-package-test.XXXXXX)
 chmod 755 "$work"
 console_pid=""
@@ -38,6 +40,9 @@ cleanup() {
     if dpkg-query -W -f='${Status}' orvel-console 2>/dev/null | grep -q "installed\|config-files"; then
         apt-get purge -y -qq orvel-console >/dev/null 2>&1 || true
     fi
+    # The settings file purge keeps (an operator's): made by this test, so it goes.
+    rm -f "$ini"
+    rmdir /opt/orvel/console /opt/orvel 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -47,8 +52,10 @@ step "building the package in $build"
 cmake --build "$build" --target Orvel_Console Orvel_Server orvel-reg orvel-run orvel_dist_files
 (cd "$build" && cpack -G DEB -B "$work/deb" >/dev/null)
 deb=$(ls "$work"/deb/orvel-console_*.deb)
-dpkg-deb --info "$deb" | grep -E "^ (Depends|Version):"
-dpkg-deb --info "$deb" | grep -q "^ Depends: .*libqt6widgets6" || fail "Depends lacks the Qt libraries"
+control=$(dpkg-deb --field "$deb" Version Depends)
+echo "$control"
+[[ "$control" == *libqt6widgets6* && "$control" == *libsystemd0* ]] ||
+    fail "Depends lacks the libraries of the programs"
 
 step "lintian"
 lintian --fail-on error --no-tag-display-limit "$deb" || fail "lintian reports errors"
@@ -115,7 +122,6 @@ done
 # run_console USER BOXES: starts the installed console offscreen as USER with
 # its boxes recorded in BOXES, waits until it has written its settings file,
 # then ends it.
-ini="/opt/orvel/console/Orvel Console.ini"
 run_console() {
     local user=$1 boxes=$2 before after
     before=$(stat -c %Y.%s "$ini" 2>/dev/null || echo none)
@@ -177,9 +183,34 @@ runuser -u "$operator" -- Orvel_Server --status >/dev/null 2>&1
 status=$?
 set -e
 [ "$status" -eq 3 ] || fail "--status without a server gave $status, expected 3"
-runuser -u "$operator" -- env -i PATH=/usr/bin:/bin Orvel_Server 2>"$work/server.log" &
+# The readiness notice a Type=notify unit waits for, received as systemd would.
+notify_socket=$work/notify.sock
+python3 - "$notify_socket" "$operator" >"$work/notify.txt" <<'PY' &
+import os, pwd, socket, sys
+path, user = sys.argv[1], sys.argv[2]
+listener = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+listener.bind(path)
+os.chown(path, pwd.getpwnam(user).pw_uid, -1)
+listener.settimeout(20)
+try:
+    while True:
+        message = listener.recv(4096).decode()
+        print(message, flush=True)
+        if "READY=1" in message:
+            break
+except socket.timeout:
+    pass
+PY
+notify_pid=$!
+for _ in $(seq 1 100); do [ -S "$notify_socket" ] && break; sleep 0.1; done
+runuser -u "$operator" -- env -i PATH=/usr/bin:/bin NOTIFY_SOCKET="$notify_socket" \
+    Orvel_Server 2>"$work/server.log" &
 server_pid=$!
-for _ in $(seq 1 100); do [ -S /run/orvel/suite-server.sock ] && break; sleep 0.1; done
+wait "$notify_pid" || true
+grep -q "READY=1" "$work/notify.txt" || {
+    cat "$work/server.log"
+    fail "the server sent no readiness notice"
+}
 runuser -u "$operator" -- Orvel_Server --status >"$work/status.txt" || {
     cat "$work/server.log"
     fail "--status with the server running"
