@@ -3,6 +3,12 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 
 #include "SuiteServerHarness.h"
 #include "suiteserver/ServerLog.h"
@@ -35,6 +41,29 @@ TEST(ServerLogPriorities, FailuresRefusalsStartsAndConnectionsEachHaveTheirLevel
     EXPECT_EQ(PriorityOfLine("connection: instance 7 created for unix:"), LogPriority::Info);
     EXPECT_EQ(PriorityOfLine("registration: instance 7 of unix: withdrawn; 0 clients"),
               LogPriority::Info);
+}
+
+// Under the journal each line starts with its priority as "<N>"; on a
+// terminal the line is plain. Line breaks inside a text never split a line.
+TEST(ServerLogPriorities, JournalLinesCarryTheirPriorityPrefix) {
+    char path[] = "/tmp/orvel-log-XXXXXX";
+    const int file = mkstemp(path);
+    ASSERT_GE(file, 0);
+    const int savedStderr = dup(STDERR_FILENO);
+    dup2(file, STDERR_FILENO);
+    suiteserver::StderrLog journal(true);
+    journal.Line("refused instance for unix:\nsecond line");
+    journal.Entry(LogPriority::Error, "cannot listen");
+    suiteserver::StderrLog terminal(false);
+    terminal.Line("stopped");
+    dup2(savedStderr, STDERR_FILENO);
+    close(savedStderr);
+    close(file);
+    std::ostringstream written;
+    written << std::ifstream(path).rdbuf();
+    std::remove(path);
+    EXPECT_EQ(written.str(),
+              "<4>refused instance for unix: second line\n<3>cannot listen\nstopped\n");
 }
 
 TEST(ServerStatusCommand, ReportsSlotsClientsActiveSetAndTcpWithScriptableExitStatus) {
