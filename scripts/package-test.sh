@@ -58,7 +58,7 @@ echo "$control"
     fail "Depends lacks the libraries of the programs"
 
 step "lintian"
-lintian --fail-on error --no-tag-display-limit "$deb" || fail "lintian reports errors"
+lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian reports errors"
 
 # --- Install -------------------------------------------------------------------
 # Whatever the machine held before (a store of another run) is set aside.
@@ -175,6 +175,11 @@ if runuser -u "$operator" -- orvel-reg add 'HKLM\SOFTWARE\Quarlen\PackageTest' /
 fi
 orvel-reg add 'HKLM\SOFTWARE\Quarlen\PackageTest' /f >/dev/null || fail "root cannot write the store"
 orvel-reg delete 'HKLM\SOFTWARE\Quarlen\PackageTest' /f >/dev/null
+usermod --append --groups orvel-admin "$operator"
+runuser -u "$operator" -- orvel-reg add 'HKLM\SOFTWARE\Quarlen\PackageTest' /f >/dev/null ||
+    fail "a member of orvel-admin cannot write the store"
+runuser -u "$operator" -- orvel-reg delete 'HKLM\SOFTWARE\Quarlen\PackageTest' /f >/dev/null
+gpasswd --delete "$operator" orvel-admin >/dev/null
 runuser -u "$operator" -- orvel-run >/dev/null || fail "orvel-run as the operator"
 
 step "the suite server as the operator, and --status"
