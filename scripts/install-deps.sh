@@ -7,10 +7,12 @@ packages=(
     build-essential cmake ninja-build pkg-config clang-format
     qt6-base-dev
     libgrpc++-dev protobuf-compiler-grpc libprotobuf-dev protobuf-compiler
-    libsqlite3-dev
+    libsqlite3-dev libsystemd-dev
     libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth openbox x11-utils
+    # the Debian package: its build, its check, and the SVG icon plug-in it depends on
+    dpkg-dev file lintian libqt6svg6 systemd python3
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds with warnings as errors and runs every test.
+# Installs what is missing, builds with warnings as errors, runs every test,
+# then builds, installs, checks and purges the Debian package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,3 +9,5 @@ cmake --preset ci
 cmake --build --preset ci
 # The window tests run offscreen; the X11 tests start their own Xvfb.
 QT_QPA_PLATFORM=offscreen ctest --preset ci --timeout 300 -j2
+# The Debian package: built from the same build, installed, checked and purged.
+scripts/package-test.sh build/ci

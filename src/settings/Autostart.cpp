@@ -7,11 +7,17 @@ std::string AutoStartCommand(platform::FileSystem& fileSystem) {
 }
 
 void SetAutoStart(RegistryContext& registry, platform::FileSystem& fileSystem,
-                  ConsoleSettings& settings, bool checked) {
+                  ConsoleSettings& settings, bool checked, AutoStartToggle toggle) {
     if (checked) {
-        functWriteRegistryValue(registry, platform::HKEY_LOCAL_MACHINE, kRunKey, kRunValueName, 1,
-                                AutoStartCommand(fileSystem));
-    } else {
+        // At load with AutoStart off the uncheck follows at once: nothing to write.
+        const bool uncheckFollows = toggle == AutoStartToggle::AtLoad && !settings.AutoStart;
+        if (!uncheckFollows) {
+            WriteRegistryValueWhenDifferent(registry, platform::HKEY_LOCAL_MACHINE, kRunKey,
+                                            kRunValueName, platform::REG_SZ,
+                                            AutoStartCommand(fileSystem));
+        }
+    } else if (RegistryValueExists(registry.registry, platform::HKEY_LOCAL_MACHINE, kRunKey,
+                                   kRunValueName)) {
         functDeleteRegistryValue(registry, platform::HKEY_LOCAL_MACHINE, kRunKey, kRunValueName);
     }
     settings.AutoStart = checked;

@@ -17,11 +17,18 @@ inline constexpr const char* kRunValueName = "Orvel_Console";
 // The Run entry's text: the running executable's folder and name, quoted.
 std::string AutoStartCommand(platform::FileSystem& fileSystem);
 
-// The toggle's effect once the menu entry shows `checked`: writes the Run
-// entry of the running copy (so a moved console re-registers its new folder)
-// or removes it, and records the state in AutoStart. A failed write is
-// reported by the registry helper; the setting still follows the entry.
+// Who toggles the menu entry: the operator, or the main window's load, which
+// checks it once (AutoStart on) or checks and unchecks it (AutoStart off).
+enum class AutoStartToggle { ByOperator, AtLoad };
+
+// The toggle's effect once the menu entry shows `checked`: the Run entry of
+// the running copy (so a moved console re-registers its new folder) is written
+// when the stored one differs, or a Run entry that is there is removed; the
+// state is recorded in AutoStart. The load's check before its uncheck writes
+// nothing, so a machine without a Run entry is left untouched. A failed write
+// is reported by the registry helper; the setting still follows the entry.
 void SetAutoStart(RegistryContext& registry, platform::FileSystem& fileSystem,
-                  ConsoleSettings& settings, bool checked);
+                  ConsoleSettings& settings, bool checked,
+                  AutoStartToggle toggle = AutoStartToggle::ByOperator);
 
 }  // namespace orvel::settings

@@ -248,6 +248,62 @@ void functDeleteRegistryValue(RegistryContext& context, HKEY hKey, const std::st
     }
 }
 
+bool RegistryValueMatches(platform::Registry& registry, HKEY hKey, const std::string& strKey,
+                          const std::string& strValueName, std::int16_t intType,
+                          const RegistryVariant& varValue) {
+    std::vector<std::uint8_t> expected;
+    if (intType == platform::REG_SZ) {
+        const std::string text = *AsText(varValue);
+        expected.assign(text.begin(), text.end());
+        expected.push_back('\0');
+    } else if (intType == platform::REG_DWORD) {
+        const std::optional<std::int32_t> number = AsLong(varValue);
+        if (!number) return false;
+        const auto bits = static_cast<std::uint32_t>(*number);
+        expected = {static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(bits >> 8),
+                    static_cast<std::uint8_t>(bits >> 16), static_cast<std::uint8_t>(bits >> 24)};
+    } else {
+        return false;
+    }
+    HKEY handle = 0;
+    if (registry.RegOpenKeyExA(hKey, strKey, 0, platform::KEY_READ, &handle) !=
+        platform::ERROR_SUCCESS) {
+        return false;
+    }
+    DWORD type = platform::REG_NONE;
+    std::vector<std::uint8_t> stored(expected.size() + 1);
+    auto size = static_cast<DWORD>(stored.size());
+    const bool read = registry.RegQueryValueExA(handle, strValueName, &type, stored.data(),
+                                                &size) == platform::ERROR_SUCCESS;
+    registry.RegCloseKey(handle);
+    if (!read || type != static_cast<DWORD>(intType)) return false;
+    stored.resize(size);
+    return stored == expected;
+}
+
+bool RegistryValueExists(platform::Registry& registry, HKEY hKey, const std::string& strKey,
+                         const std::string& strValueName) {
+    HKEY handle = 0;
+    if (registry.RegOpenKeyExA(hKey, strKey, 0, platform::KEY_READ, &handle) !=
+        platform::ERROR_SUCCESS) {
+        return false;
+    }
+    DWORD type = platform::REG_NONE;
+    DWORD size = 0;
+    const LONG result = registry.RegQueryValueExA(handle, strValueName, &type, nullptr, &size);
+    registry.RegCloseKey(handle);
+    return result == platform::ERROR_SUCCESS || result == platform::ERROR_MORE_DATA;
+}
+
+bool WriteRegistryValueWhenDifferent(RegistryContext& context, HKEY hKey, const std::string& strKey,
+                                     const std::string& strValueName, std::int16_t intType,
+                                     const RegistryVariant& varValue) {
+    if (RegistryValueMatches(context.registry, hKey, strKey, strValueName, intType, varValue))
+        return false;
+    functWriteRegistryValue(context, hKey, strKey, strValueName, intType, varValue);
+    return true;
+}
+
 std::string functGetOrvelPath(platform::Registry& registry) {
     return InstallFolder(registry, "SOFTWARE\\Quarlen\\Corvane Network Suite\\1.00.000",
                          "OrvelPATH", kDefaultOrvelPath);

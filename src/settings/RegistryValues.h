@@ -33,6 +33,22 @@ RegistryVariant functWriteRegistryValue(RegistryContext& context, platform::HKEY
 void functDeleteRegistryValue(RegistryContext& context, platform::HKEY hKey,
                               const std::string& strKey, const std::string& strValueName);
 
+// True when the value exists with type intType and holds what functWriteRegistryValue
+// would write for varValue (types 1 and 4; any other type never matches). Read-only.
+bool RegistryValueMatches(platform::Registry& registry, platform::HKEY hKey,
+                          const std::string& strKey, const std::string& strValueName,
+                          std::int16_t intType, const RegistryVariant& varValue);
+// True when the value exists, whatever its type. Read-only.
+bool RegistryValueExists(platform::Registry& registry, platform::HKEY hKey,
+                         const std::string& strKey, const std::string& strValueName);
+
+// functWriteRegistryValue only when the stored value differs from varValue: a
+// machine already set up is left untouched, so a user without the right to
+// write it sees no "Registry Access" box. Returns true when it wrote (or tried).
+bool WriteRegistryValueWhenDifferent(RegistryContext& context, platform::HKEY hKey,
+                                     const std::string& strKey, const std::string& strValueName,
+                                     std::int16_t intType, const RegistryVariant& varValue);
+
 // The suite folder and the router system folder, each ending with '/'.
 std::string functGetOrvelPath(platform::Registry& registry);
 std::string functGetCorvanePath(platform::Registry& registry);

@@ -88,8 +88,9 @@ bool ConsoleWindows::ShowMainWindow(ProgramState& state) {
         processes::ShowProcessVerification(verification, mainWindow_.get());
     };
     context.autoStartChanged = [this, &state](bool checked) {
-        settings::SetAutoStart(registryValues_, services_.fileSystem, state.ConsoleSettings,
-                               checked);
+        settings::SetAutoStart(
+            registryValues_, services_.fileSystem, state.ConsoleSettings, checked,
+            loading_ ? settings::AutoStartToggle::AtLoad : settings::AutoStartToggle::ByOperator);
     };
     context.showAbout = [this] {
         NoProgramStarter none;
@@ -102,7 +103,10 @@ bool ConsoleWindows::ShowMainWindow(ProgramState& state) {
         about.exec();
     };
     mainWindow_ = std::make_unique<mainwindow::frmMain>(context);
-    if (!mainWindow_->Load()) {
+    loading_ = true;
+    const bool loaded = mainWindow_->Load();
+    loading_ = false;
+    if (!loaded) {
         mainWindow_.reset();
         return false;
     }

@@ -68,6 +68,7 @@ class ConsoleWindows {
     launcher::ApplicationCatalogue catalogue_{};
     std::unique_ptr<mainwindow::MainWindowContext> context_;
     std::unique_ptr<mainwindow::frmMain> mainWindow_;
+    bool loading_ = false;  // the main window's load runs
 };
 
 }  // namespace orvel::startup

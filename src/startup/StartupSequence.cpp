@@ -110,21 +110,25 @@ void StartupSequence::LookUpServerClass() {
     state_.ServerClassId = text != nullptr ? *text : kNotFound;
 }
 
-// The suite server runs as the interactive user, without authentication.
+// The suite server runs as the interactive user, without authentication. Each
+// value is written only when the stored one differs, so a machine already set
+// up gives a user without the right to write no "Registry Access" box.
 void StartupSequence::PrepareServerActivation() {
     if (state_.ServerClassId != kNotFound) {
         const std::string appId = "AppID\\" + state_.ServerClassId;
         const std::string machineAppId = "SOFTWARE\\Classes\\AppID\\" + state_.ServerClassId;
         const settings::RegistryVariant interactiveUser = std::string("Interactive User");
         const settings::RegistryVariant noAuthentication = std::int32_t{1};
-        settings::functWriteRegistryValue(registryValues_, HKEY_CLASSES_ROOT, appId, "RunAs",
-                                          kTypeString, interactiveUser);
-        settings::functWriteRegistryValue(registryValues_, HKEY_CLASSES_ROOT, appId,
-                                          "AuthenticationLevel", kTypeDword, noAuthentication);
-        settings::functWriteRegistryValue(registryValues_, HKEY_LOCAL_MACHINE, machineAppId,
-                                          "RunAs", kTypeString, interactiveUser);
-        settings::functWriteRegistryValue(registryValues_, HKEY_LOCAL_MACHINE, machineAppId,
-                                          "AuthenticationLevel", kTypeDword, noAuthentication);
+        settings::WriteRegistryValueWhenDifferent(registryValues_, HKEY_CLASSES_ROOT, appId,
+                                                  "RunAs", kTypeString, interactiveUser);
+        settings::WriteRegistryValueWhenDifferent(registryValues_, HKEY_CLASSES_ROOT, appId,
+                                                  "AuthenticationLevel", kTypeDword,
+                                                  noAuthentication);
+        settings::WriteRegistryValueWhenDifferent(registryValues_, HKEY_LOCAL_MACHINE, machineAppId,
+                                                  "RunAs", kTypeString, interactiveUser);
+        settings::WriteRegistryValueWhenDifferent(registryValues_, HKEY_LOCAL_MACHINE, machineAppId,
+                                                  "AuthenticationLevel", kTypeDword,
+                                                  noAuthentication);
     } else {
         services_.dialogs.MsgBox(std::string("Unable to Find Orvel_Server in Registry") + CR + CR +
                                      "You may not be able to Connect to the Orvel Server",

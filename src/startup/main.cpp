@@ -1,13 +1,18 @@
 // Orvel_Console: builds the platform services and the program-wide state,
-// runs the start-up sequence, then the window event loop. The program takes
-// no arguments; Qt takes its own options and the rest is ignored.
+// runs the start-up sequence, then the window event loop. Before any window
+// it answers --help and --version; Qt takes its own options and every other
+// argument is ignored.
 
 #include <QApplication>
+#include <QIcon>
 
 #include <cstdio>
+#include <cstdlib>
+#include <iostream>
 
 #include "platform/IniProfileFile.h"
 #include "platform/InstallRoot.h"
+#include "platform/StandardOptions.h"
 #include "platform/VersionInfo.h"
 #include "platform/linux/FileInstanceLock.h"
 #include "platform/linux/LinuxFileSystem.h"
@@ -23,17 +28,42 @@
 #include "platform/qt/QtUiDispatcher.h"
 #include "startup/ConsoleWindows.h"
 #include "startup/DisplayCheck.h"
+#include "startup/RecordedDialogs.h"
 #include "startup/StartupSequence.h"
 #include "suite/SuiteServerSettings.h"
 #include "suiteclient/GrpcSuiteServerFactory.h"
 
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: Orvel_Console [--help | --version]\n"
+    "The Orvel Console: the suite server's component servers, the applications\n"
+    "of the suite and this computer's role, in one window.\n"
+    "\n"
+    "  --help     show this text\n"
+    "  --version  show the version\n"
+    "\n"
+    "Every other argument is ignored. The settings file \"Orvel Console.ini\" lives\n"
+    "beside the program (its folder must be writable by the group orvel).\n"
+    "ORVEL_ROOT relocates the registry store and the socket folder;\n"
+    "ORVEL_RECORD_BOXES=FILE answers every box with its default button and\n"
+    "records it in FILE instead of showing it (scripted checks).\n";
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
     using namespace orvel;
+    if (auto answered = platform::AnswerStandardOption(platform::Arguments(argc, argv),
+                                                       "Orvel_Console", kUsage, std::cout)) {
+        return *answered;
+    }
     if (auto problem = startup::MissingDisplayMessage(platform::CanOpenX11Display)) {
-        std::fprintf(stderr, "%s\n", problem->c_str());
+        std::fprintf(stderr, "Orvel_Console: %s\n", problem->c_str());
         return 2;
     }
     QApplication application(argc, argv);
+    application.setWindowIcon(
+        QIcon::fromTheme("orvel-console", QIcon(":/orvel/orvel-console.svg")));
 
     const platform::VersionInfo version = platform::ProgramVersionInfo();
     const platform::InstallRoot root = platform::LocateInstallRoot();
@@ -44,7 +74,13 @@ int main(int argc, char* argv[]) {
     platform::LinuxSystemInfo systemInfo;
     platform::FileInstanceLock instanceLock(platform::FileInstanceLock::DefaultLockPath(root));
     platform::ProcessRpcSecurity rpcSecurity;
-    platform::QtDialogs dialogs(version.title);
+    platform::QtDialogs shownDialogs(version.title);
+    const char* recordBoxes = std::getenv("ORVEL_RECORD_BOXES");
+    std::unique_ptr<startup::RecordedDialogs> recordedDialogs;
+    if (recordBoxes != nullptr && *recordBoxes != '\0')
+        recordedDialogs = std::make_unique<startup::RecordedDialogs>(shownDialogs, recordBoxes);
+    platform::Dialogs& dialogs =
+        recordedDialogs ? static_cast<platform::Dialogs&>(*recordedDialogs) : shownDialogs;
 
     startup::ProgramState state;
     settings::ConfigurationContext configuration{profile, fileSystem, dialogs, clock, version};

@@ -1,14 +1,66 @@
 #include "suiteserver/ServerLog.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace orvel::suiteserver {
 
-void StderrLog::Line(std::string_view text) {
+namespace {
+
+struct Wording {
+    std::string_view words;
+    bool atStart;
+    LogPriority priority;
+};
+
+// First match wins: the more particular wordings come first.
+constexpr Wording kWordings[] = {
+    {"cannot listen on TCP", true, LogPriority::Warning},
+    {"cannot ", true, LogPriority::Error},
+    {"another ", true, LogPriority::Error},
+    {"registry store problem", true, LogPriority::Error},
+    {"refused", false, LogPriority::Warning},
+    {"could not", false, LogPriority::Warning},
+    {"not started", false, LogPriority::Warning},
+    {"did not end", false, LogPriority::Warning},
+    {"is full", false, LogPriority::Warning},
+    {"broken", false, LogPriority::Warning},
+    {"serving", true, LogPriority::Notice},
+    {"stopp", true, LogPriority::Notice},
+    {"message: ", true, LogPriority::Notice},
+    {"registry store readable", true, LogPriority::Notice},
+    {"component: ", true, LogPriority::Notice},
+};
+
+}  // namespace
+
+LogPriority PriorityOfLine(std::string_view text) {
+    for (const Wording& wording : kWordings) {
+        const bool found = wording.atStart ? text.starts_with(wording.words)
+                                           : text.find(wording.words) != std::string_view::npos;
+        if (found) return wording.priority;
+    }
+    return LogPriority::Info;
+}
+
+StderrLog::StderrLog(bool journalPrefixes) : journalPrefixes_(journalPrefixes) {}
+
+bool StderrLog::StderrIsJournal() {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    if (stream == nullptr || *stream == '\0') return false;
+    struct stat info {};
+    if (fstat(STDERR_FILENO, &info) != 0) return false;
+    const std::string self = std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+    return self == stream;
+}
+
+void StderrLog::Entry(LogPriority priority, std::string_view text) {
     std::string line;
-    line.reserve(text.size() + 1);
+    line.reserve(text.size() + 4);
+    if (journalPrefixes_) line += "<" + std::to_string(static_cast<int>(priority)) + ">";
     for (char c : text) line.push_back(c == '\n' || c == '\r' ? ' ' : c);
     line.push_back('\n');
     std::lock_guard lock(mutex_);

@@ -22,6 +22,8 @@
 #include "suite_server.grpc.pb.h"
 #include "suiteserver/ProcessLauncher.h"
 #include "suiteserver/ServerRegistration.h"
+#include "suiteserver/ServiceNotify.h"
+#include "suiteserver/StatusCommand.h"
 #include "suiteserver/SuiteRpcService.h"
 #include "suiteserver/SuiteServerCore.h"
 
@@ -40,6 +42,9 @@ constexpr const char* kUsage =
     "  --unregserver    remove the server's class registration\n"
     "  --message TEXT   show TEXT to the operator of every connected console\n"
     "  --clear-message  withdraw the message\n"
+    "  --status         print the running server's slots, clients, active set and\n"
+    "                   whether TCP is served; exit status 0 answered, 1 partly\n"
+    "                   answered, 3 no server answers, 4 refused for this user\n"
     "  --help           show this text\n"
     "  --version        show the version\n"
     "\n"
@@ -189,10 +194,13 @@ int ServeUntilSignalled(const platform::InstallRoot& root, platform::Registry& r
                  (tcpPort > 0 ? " and TCP port " + std::to_string(tcpPort)
                               : std::string(" (TCP off: remote use not enabled)")) +
                  ", registry store " + root.registryStore);
+        NotifyReady(tcpPort > 0 ? "serving the local socket and TCP port " + std::to_string(tcpPort)
+                                : "serving the local socket");
 
         int received = 0;
         sigwait(&stopSignals, &received);
         log.Line(std::string("stopping on signal ") + std::to_string(received));
+        NotifyStopping();
         service.BeginShutdown();
         core.CloseAllInstances();
         server->Shutdown(std::chrono::system_clock::now() + std::chrono::seconds(2));
@@ -255,6 +263,10 @@ int RunServerProgram(int argc, char** argv) {
         std::cout << "Orvel_Server " << info.major << "." << info.minor << "." << info.revision
                   << " (" << info.releaseMarker << ")\n";
         return 0;
+    }
+    if (option == "--status") {
+        auto root = platform::LocateInstallRoot();
+        return RunStatusCommand(root, *platform::OpenRegistryStore(root), std::cout, std::cerr);
     }
     if (option == "--regserver") return Register(true);
     if (option == "--unregserver") return Register(false);

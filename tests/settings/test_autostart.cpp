@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "FakeDialogs.h"
+#include "RegistryTestSupport.h"
 #include "platform/linux/SqliteRegistry.h"
 #include "settings/Autostart.h"
 
@@ -70,6 +71,44 @@ TEST_F(AutostartTest, OnOffAndReRegistrationFromAnotherFolder) {
     SetAutoStart(context, files, settings, true);
     SetAutoStart(context, files, settings, false);
     EXPECT_TRUE(RunValues().empty());
+}
+
+// The load with AutoStart off (check, then uncheck) by a user who may not write
+// the machine's values: a machine without a Run entry is left untouched and
+// shows no box; a stale entry is still removed where removing is allowed.
+TEST_F(AutostartTest, LoadWithAutoStartOffTouchesOnlyAnEntryThatIsThere) {
+    fakes::ReadOnlyStore readOnly(registry);
+    RegistryContext operatorContext{readOnly, dialogs};
+    SetAutoStart(operatorContext, files, settings, true, AutoStartToggle::AtLoad);
+    SetAutoStart(operatorContext, files, settings, false, AutoStartToggle::AtLoad);
+    EXPECT_FALSE(settings.AutoStart);
+    EXPECT_TRUE(dialogs.boxes.empty());
+
+    SetAutoStart(context, files, settings, true);  // left by another copy
+    settings.AutoStart = false;
+    SetAutoStart(context, files, settings, true, AutoStartToggle::AtLoad);
+    SetAutoStart(context, files, settings, false, AutoStartToggle::AtLoad);
+    EXPECT_TRUE(RunValues().empty());
+}
+
+// With AutoStart on, an entry that already names this copy is not written
+// again (no box for an operator); one naming a moved copy is, and a user
+// without rights is told so while the setting still follows the menu entry.
+TEST_F(AutostartTest, RunEntryIsWrittenOnlyWhenItDiffers) {
+    SetAutoStart(context, files, settings, true);
+    fakes::ReadOnlyStore readOnly(registry);
+    RegistryContext operatorContext{readOnly, dialogs};
+    settings.AutoStart = true;
+    SetAutoStart(operatorContext, files, settings, true, AutoStartToggle::AtLoad);
+    SetAutoStart(operatorContext, files, settings, true);
+    EXPECT_TRUE(dialogs.boxes.empty());
+
+    files.folder = "/opt/orvel/console";
+    dialogs.ExpectBox("Registry Access");
+    SetAutoStart(operatorContext, files, settings, true, AutoStartToggle::AtLoad);
+    EXPECT_TRUE(settings.AutoStart);
+    EXPECT_EQ(RunValues(),
+              std::vector<std::string>{"Orvel_Console=\"/opt/Quarlen/Console/Orvel_Console\""});
 }
 
 }  // namespace

@@ -115,6 +115,45 @@ TEST_F(StartupSequenceTest, WithoutRightsEveryAppIdWriteSaysRegistryAccess) {
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::string("AppID\\") + kClassId));
 }
 
+// A machine an administrator has set up once: the values are already there, so
+// a user without rights sees no box and nothing is written. A value that
+// differs (here in its type) is written again, and says "Registry Access" when
+// it may not be: once per write, through HKCR and through HKLM's classes, which
+// are one key, so a user with rights writes it once.
+TEST_F(StartupSequenceTest, AppIdValuesAreWrittenOnlyWhenTheyDiffer) {
+    RegisterServerClass(kClassId);
+    const std::string appId = std::string("AppID\\") + kClassId;
+    fakes::Seed(store, HKEY_CLASSES_ROOT, appId, "RunAs", platform::REG_SZ,
+                fakes::Sz("Interactive User"));
+    fakes::Seed(store, HKEY_CLASSES_ROOT, appId, "AuthenticationLevel", platform::REG_DWORD,
+                std::string("\x01\x00\x00\x00", 4));
+    registry.readOnly = true;
+    dialogs.ExpectBox("Create System File", platform::vbNo);
+    RunStartup();
+    for (const auto& call : registry.calls) EXPECT_NE(call.operation, "set");
+
+    fakes::Seed(store, HKEY_CLASSES_ROOT, appId, "AuthenticationLevel", platform::REG_SZ,
+                fakes::Sz("1"));
+    std::filesystem::remove(SettingsFile());
+    dialogs.ExpectBox("Registry Access");
+    dialogs.ExpectBox("Registry Access");
+    dialogs.ExpectBox("Create System File", platform::vbNo);
+    RunStartup();
+
+    registry.readOnly = false;
+    registry.calls.clear();
+    std::filesystem::remove(SettingsFile());
+    dialogs.ExpectBox("Create System File", platform::vbNo);
+    RunStartup();
+    int sets = 0;
+    for (const auto& call : registry.calls) sets += call.operation == "set" ? 1 : 0;
+    EXPECT_EQ(sets, 1);
+    const auto level = fakes::Read(store, HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\" + appId,
+                                   "AuthenticationLevel");
+    EXPECT_EQ(level.type, platform::REG_DWORD);
+    EXPECT_EQ(level.bytes, std::string("\x01\x00\x00\x00", 4));
+}
+
 // --- Suite server class and its activation values ----------------------------
 
 TEST_F(StartupSequenceTest, FoundServerClassRunsAsInteractiveUserWithoutAuthentication) {
@@ -131,16 +170,15 @@ TEST_F(StartupSequenceTest, FoundServerClassRunsAsInteractiveUserWithoutAuthenti
     EXPECT_EQ(level.type, platform::REG_DWORD);
     EXPECT_EQ(level.bytes, std::string("\x01\x00\x00\x00", 4));
 
-    // Two writes through each root, in order: RunAs, AuthenticationLevel.
+    // RunAs, then AuthenticationLevel, through HKCR; the same values through
+    // HKLM's classes (one key with HKCR) are already there and are not written.
     std::vector<std::pair<platform::HKEY, std::string>> sets;
     for (const auto& call : registry.calls) {
         if (call.operation == "set") sets.push_back({call.root, call.subKey});
     }
-    ASSERT_EQ(sets.size(), 4u);
+    ASSERT_EQ(sets.size(), 2u);
     EXPECT_EQ(sets[0].second, "RunAs");
     EXPECT_EQ(sets[1].second, "AuthenticationLevel");
-    EXPECT_EQ(sets[2].second, "RunAs");
-    EXPECT_EQ(sets[3].second, "AuthenticationLevel");
 }
 
 TEST_F(StartupSequenceTest, AnyTextButNotFoundCountsAsFound) {

@@ -5,13 +5,17 @@
 #include <vector>
 
 #include "platform/InstallRoot.h"
+#include "platform/StandardOptions.h"
 #include "platform/linux/SqliteRegistry.h"
 #include "tools/orvelreg/RegText.h"
 #include "tools/orvelreg/RegTool.h"
 
 int main(int argc, char** argv) {
     using namespace orvel;
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> args = platform::Arguments(argc, argv);
+    if (args.size() == 1 && args[0] == "--version") {
+        return *platform::AnswerStandardOption(args, "orvel-reg", "", std::cout);
+    }
     std::string error;
     const std::optional<tools::Command> command = tools::ParseCommandLine(args, &error);
     if (!command) {

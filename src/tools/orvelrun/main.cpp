@@ -3,8 +3,10 @@
 
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "platform/InstallRoot.h"
+#include "platform/StandardOptions.h"
 #include "platform/linux/PosixProgramStarter.h"
 #include "platform/linux/SqliteRegistry.h"
 #include "tools/orvelrun/RunList.h"
@@ -12,7 +14,7 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: orvel-run [--help]\n"
+    "Usage: orvel-run [--help | --version]\n"
     "Starts every program of the registry's Run list\n"
     "(HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run), as a log-on does.\n"
     "A program that cannot be started is named on standard error; the others\n"
@@ -22,9 +24,10 @@ const char* const kUsage =
 
 int main(int argc, char** argv) {
     using namespace orvel;
-    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
-        std::cout << kUsage;
-        return 0;
+    const std::vector<std::string> args = platform::Arguments(argc, argv);
+    if (args.size() == 1) {
+        if (auto answered = platform::AnswerStandardOption(args, "orvel-run", kUsage, std::cout))
+            return *answered;
     }
     if (argc > 1) {
         std::cerr << "orvel-run: unknown argument \"" << argv[1] << "\"\n" << kUsage;

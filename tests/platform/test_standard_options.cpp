@@ -1,0 +1,32 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "platform/StandardOptions.h"
+
+namespace orvel::platform {
+namespace {
+
+// Only a first argument of --help, -h or --version is answered, and then
+// nothing else runs; anything else is left to the program.
+TEST(StandardOptions, HelpAndVersionAreAnsweredOnlyAsTheFirstArgument) {
+    std::ostringstream out;
+    EXPECT_EQ(AnswerStandardOption({"--help"}, "orvel-x", "Usage: orvel-x\n", out), 0);
+    EXPECT_EQ(out.str(), "Usage: orvel-x\n");
+
+    out.str("");
+    EXPECT_EQ(AnswerStandardOption({"--version", "ignored"}, "orvel-x", "u", out), 0);
+    const VersionInfo version = ProgramVersionInfo();
+    EXPECT_EQ(out.str(),
+              "orvel-x " + std::to_string(version.major) + "." + std::to_string(version.minor) +
+                  "." + std::to_string(version.revision) + " (" + version.releaseMarker + ")\n");
+
+    out.str("");
+    EXPECT_FALSE(AnswerStandardOption({}, "orvel-x", "u", out));
+    EXPECT_FALSE(AnswerStandardOption({"-style", "fusion", "--help"}, "orvel-x", "u", out));
+    EXPECT_FALSE(AnswerStandardOption({"--helpful"}, "orvel-x", "u", out));
+    EXPECT_EQ(out.str(), "");
+}
+
+}  // namespace
+}  // namespace orvel::platform
