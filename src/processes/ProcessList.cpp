@@ -18,16 +18,19 @@ bool IsUnusedEntry(const status::ComponentServerEntry& entry) {
            platform::EqualIgnoringAsciiCase(entry.strExeName, suite::kUnusedComponent.exeName);
 }
 
-// One process against every table entry, in slot order.
+// One process against every table entry, in slot order; the number of lines added.
 template <typename MakeLine>
-void AddMatches(ProcessLines& list, std::string_view exePath,
-                const status::ComponentServerTable& table, MakeLine makeLine) {
+int AddMatches(ProcessLines& list, std::string_view exePath,
+               const status::ComponentServerTable& table, MakeLine makeLine) {
     const std::string_view fileName = ExecutableFileName(exePath);
+    int added = 0;
     for (const status::ComponentServerEntry& entry : table) {
         if (!IsUnusedEntry(entry) && platform::EqualIgnoringAsciiCase(fileName, entry.strExeName)) {
             list.push_back(makeLine(entry.strExeName));
+            ++added;
         }
     }
+    return added;
 }
 
 }  // namespace
@@ -55,12 +58,20 @@ std::string NtProcessLine(pid_t pid, std::string_view exeName) {
 void FillProcessListNT(ProcessLines& list, platform::ProcessTable& processes,
                        const status::ComponentServerTable& table) {
     list.clear();
+    const auto makeLine = [](pid_t pid) {
+        return [pid](const std::string& exeName) { return NtProcessLine(pid, exeName); };
+    };
     for (pid_t pid : processes.EnumProcesses()) {
-        // Another user's process, a kernel thread, one that ended meanwhile.
+        // Unreadable: another user's process, a kernel thread, one that ended
+        // meanwhile, or one of ours with file capabilities.
         const std::optional<std::string> path = processes.GetModuleFileNameExA(pid);
-        if (!path) continue;
-        AddMatches(list, *path, table,
-                   [pid](const std::string& exeName) { return NtProcessLine(pid, exeName); });
+        if (path && AddMatches(list, *path, table, makeLine(pid)) > 0) continue;
+        // Started through a link or as a script (the executable is the
+        // interpreter), or unreadable: the name it was started by, for our own
+        // processes only.
+        if (const std::optional<std::string> command = processes.OwnCommandPath(pid)) {
+            AddMatches(list, *command, table, makeLine(pid));
+        }
     }
 }
 

@@ -6,7 +6,7 @@ namespace orvel::fakes {
 
 void FakeProcessTable::Add(pid_t pid, std::optional<std::string> exePath, std::string exeFile) {
     if (exeFile.empty() && exePath) exeFile = *exePath;
-    processes.push_back({pid, std::move(exePath), std::move(exeFile)});
+    processes.push_back({pid, std::move(exePath), std::move(exeFile), std::nullopt});
 }
 
 std::vector<pid_t> FakeProcessTable::EnumProcesses() {
@@ -19,6 +19,13 @@ std::vector<pid_t> FakeProcessTable::EnumProcesses() {
 std::optional<std::string> FakeProcessTable::GetModuleFileNameExA(pid_t pid) {
     for (const Process& process : processes) {
         if (process.pid == pid) return process.exePath;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> FakeProcessTable::OwnCommandPath(pid_t pid) {
+    for (const Process& process : processes) {
+        if (process.pid == pid) return process.commandPath;
     }
     return std::nullopt;
 }
