@@ -1,3 +1,6 @@
+#include <algorithm>
+
+#include <QAccessible>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QPushButton>
@@ -173,6 +176,50 @@ TEST_F(SettingsDialog, WithoutGatewayTheSubnetMaskIsZeroAndLocked) {
     Click("lblRouter2");
     Click("lblRouter1");
     EXPECT_EQ(Text("lblRouter1"), "255.0.0.0");
+}
+
+// Keyboard and screen-reader users reach every value a mouse user can.
+TEST_F(SettingsDialog, ValuesAreReachedByKeyboardAndAccessibility) {
+    Open();
+    dialog->activateWindow();
+    std::vector<std::string> chain;
+    QWidget* widget = dialog.get();
+    do {
+        widget = widget->nextInFocusChain();
+        if (widget->focusPolicy() & Qt::TabFocus)
+            chain.push_back(widget->objectName().toStdString());
+    } while (widget != dialog.get());
+    for (const char* value : {"lblCommunicationPort", "lblRebootPort", "lblMulticastSecondary",
+                              "lblIPAddress", "lblRouter1", "lblRouter2"}) {
+        EXPECT_NE(std::find(chain.begin(), chain.end(), value), chain.end()) << value;
+    }
+
+    dialogs.ExpectInput("1f42").ExpectInput("1f43");
+    QTest::keyClick(Find("lblCommunicationPort"), Qt::Key_Space);
+    EXPECT_EQ(Text("lblCommunicationPort"), "1F42");
+    QTest::keyClick(Find("lblRebootPort"), Qt::Key_Return);
+    EXPECT_EQ(Text("lblRebootPort"), "1F43");
+
+    QAccessibleInterface* gateway = QAccessible::queryAccessibleInterface(Find("lblRouter2"));
+    ASSERT_NE(gateway, nullptr);
+    EXPECT_EQ(gateway->role(), QAccessible::Button);
+    EXPECT_EQ(gateway->text(QAccessible::Name), "Gateway");
+    EXPECT_EQ(gateway->text(QAccessible::Value), "192.168.0.1");
+    ASSERT_NE(gateway->actionInterface(), nullptr);
+    dialogs.ExpectInput("192.168.0.254");
+    gateway->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(Text("lblRouter2"), "192.168.0.254");
+
+    // A locked value offers no press action and ignores the keys.
+    Seed("Router 2", DoubleWord(0));
+    dialog.reset();
+    Open();
+    QAccessibleInterface* mask = QAccessible::queryAccessibleInterface(Find("lblRouter1"));
+    EXPECT_FALSE(
+        mask->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+    mask->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QTest::keyClick(Find("lblRouter1"), Qt::Key_Space);
+    EXPECT_TRUE(dialogs.ScriptDone());
 }
 
 TEST_F(SettingsDialog, SecondaryAddressCancelReturnsToPrimary) {
