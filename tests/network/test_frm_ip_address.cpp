@@ -178,6 +178,21 @@ TEST_F(SettingsDialog, WithoutGatewayTheSubnetMaskIsZeroAndLocked) {
     EXPECT_EQ(Text("lblRouter1"), "255.0.0.0");
 }
 
+// The mask is shown as 0 and locked, but a save of another value keeps it.
+TEST_F(SettingsDialog, WithoutGatewayTheStoredMaskSurvivesASave) {
+    Seed("Router 2", DoubleWord(0));
+    Open();
+    EXPECT_EQ(Text("lblRouter1"), "0.0.0.0");
+    EXPECT_FALSE(Find("lblRouter1")->isEnabled());
+    dialogs.ExpectInput("1F44");
+    AnswerSave();
+    Click("lblRebootPort");
+    Press("cmdOK");
+    EXPECT_EQ(Values().at("Router 1"), DoubleWord(0xFFFFFF00));
+    EXPECT_EQ(Values().at("Router 1 SZ"), String("255.255.255.0"));
+    EXPECT_NE(ReadIni().find("router1=255.255.255.0\n"), std::string::npos);
+}
+
 // Keyboard and screen-reader users reach every value a mouse user can.
 TEST_F(SettingsDialog, ValuesAreReachedByKeyboardAndAccessibility) {
     Open();

@@ -314,11 +314,12 @@ void frmIPAddress::RefreshIPAddresses() {
     fraRouters_->setTitle("IP Addresses");
     lblIPAddress_->setText(Text(BaseAddressText()));
     lblRouter1_->setText(Text(funct_LongToIPString(settings_.lngRouter1)));
-    // Without a gateway there is no subnet mask either.
+    // Without a gateway there is no subnet mask either: it shows as 0 and is
+    // locked, but the stored mask stays in the record, so a save of another
+    // value does not wipe it.
     if (settings_.lngRouter2 == 0) {
         lblRouter1_->setEnabled(false);
         lblRouter1_->setText("0.0.0.0");
-        settings_.lngRouter1 = 0;
     } else {
         lblRouter1_->setEnabled(true);
     }
