@@ -193,6 +193,22 @@ TEST_F(SettingsDialog, WithoutGatewayTheStoredMaskSurvivesASave) {
     EXPECT_NE(ReadIni().find("router1=255.255.255.0\n"), std::string::npos);
 }
 
+// Without an address of its own the computer offers no primary interface.
+TEST_F(SettingsDialog, WithoutOwnAddressPrimaryCannotBeChosen) {
+    systemInfo.ipAddresses.clear();
+    Open();
+    EXPECT_FALSE(Find<QCheckBox>("chkMulticast")->isEnabled());
+    EXPECT_FALSE(Ticked("chkMulticast"));
+    EXPECT_TRUE(Ticked("chkMulticastSecondary"));
+    EXPECT_EQ(Text("lblMultiCast"), "Not Available");
+
+    // Emptying the secondary address cannot fall back to a primary one.
+    dialogs.ExpectInput("");
+    Click("lblMulticastSecondary");
+    EXPECT_FALSE(Ticked("chkMulticast"));
+    EXPECT_EQ(Text("lblMulticastSecondary"), "Not Available");
+}
+
 // Keyboard and screen-reader users reach every value a mouse user can.
 TEST_F(SettingsDialog, ValuesAreReachedByKeyboardAndAccessibility) {
     Open();

@@ -297,10 +297,13 @@ void frmIPAddress::RefreshRebootPort() {
 
 void frmIPAddress::RefreshMulticast() {
     fraMultiCast_->setTitle("Multicast Interface Address");
-    chkMulticast_->setEnabled(true);
+    // Without an address of its own the computer has no primary interface.
+    chkMulticast_->setEnabled(settings_.multicastInterfaceAvailable);
     chkMulticastSecondary_->setEnabled(true);
     lblMultiCast_->setEnabled(chkMulticast_->isChecked());
-    lblMultiCast_->setText(Text(funct_LongToIPString(settings_.lngMulticastInterface)));
+    lblMultiCast_->setText(settings_.multicastInterfaceAvailable
+                               ? Text(funct_LongToIPString(settings_.lngMulticastInterface))
+                               : QString(kNotAvailable));
     lblMulticastSecondary_->setEnabled(chkMulticastSecondary_->isChecked());
     lblMulticastSecondary_->setText(
         settings_.lngMulticastSecondary == 0
@@ -389,8 +392,8 @@ void frmIPAddress::EditMulticastSecondary() {
         dialogs_.InputBox("Enter the Desired MultiCast IPAddress", "Multicast Interface",
                           funct_LongToIPString(settings_.lngMulticastSecondary));
     settings_.lngMulticastSecondary = funct_IPStringToLong(dialogs_, answer).value_or(0);
-    // No secondary address: back to this computer's own interface.
-    if (settings_.lngMulticastSecondary == 0) {
+    // No secondary address: back to this computer's own interface, if it has one.
+    if (settings_.lngMulticastSecondary == 0 && settings_.multicastInterfaceAvailable) {
         chkMulticast_->setChecked(true);
     }
     RefreshMulticast();
