@@ -30,6 +30,16 @@ std::optional<std::string> FakeProcessTable::OwnCommandPath(pid_t pid) {
     return std::nullopt;
 }
 
+std::string FakeProcessTable::ProcessName(pid_t pid) {
+    for (const Process& process : processes) {
+        if (process.pid != pid) continue;
+        std::string path = process.commandPath.value_or(process.exeFile);
+        path = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+        return path.substr(0, 15);
+    }
+    return {};
+}
+
 std::vector<platform::ProcessEntry> FakeProcessTable::Snapshot() {
     ++snapshots;
     std::vector<platform::ProcessEntry> entries;

@@ -26,6 +26,8 @@ class FakeProcessTable : public platform::ProcessTable {
     std::optional<std::string> GetModuleFileNameExA(pid_t pid) override;
     std::vector<platform::ProcessEntry> Snapshot() override;
     std::optional<std::string> OwnCommandPath(pid_t pid) override;
+    // The file name of the command path (else of the snapshot name), cut to 15 bytes.
+    std::string ProcessName(pid_t pid) override;
 
     std::vector<Process> processes;
     int enumerations = 0;

@@ -74,14 +74,15 @@ TEST(ProcessListTest, MatchesWholeFileNamesInBothLineFormatsAndChoosesByPlatform
 // path it was started by, but only when it is one of this user's.
 TEST(ProcessListTest, OwnProcessesMatchByTheirStartingPathWhenTheExecutableDoesNot) {
     fakes::FakeProcessTable processes;
-    auto add = [&](pid_t pid, std::optional<std::string> exe, std::optional<std::string> command) {
-        processes.Add(pid, std::move(exe), "x");
+    auto add = [&](pid_t pid, std::optional<std::string> exe, std::optional<std::string> command,
+                   std::string name = "x") {
+        processes.Add(pid, std::move(exe), std::move(name));
         processes.processes.back().commandPath = std::move(command);
     };
     add(30, "/usr/lib/orvel/demo-component", "/opt/orvel/DeskMainServer.exe");  // link
     add(31, "/usr/bin/dash", "/opt/orvel/JournalServer.exe");                   // script
     add(32, std::nullopt, "/opt/orvel/ClockSyncServer.exe");                    // capabilities
-    add(33, std::nullopt, std::nullopt);  // another user's component server
+    add(33, std::nullopt, std::nullopt, "JournalServer.exe");  // another user's component server
     add(34, "/usr/bin/dash", std::nullopt);
     add(35, "/opt/orvel/DeskMainServer.exe", "/opt/orvel/DeskMainServer.exe");  // one line only
     add(36, "/usr/bin/vi", "/usr/bin/vi");

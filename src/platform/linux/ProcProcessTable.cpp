@@ -123,8 +123,7 @@ std::vector<ProcessEntry> ProcProcessTable::Snapshot() {
 std::optional<std::string> ProcProcessTable::OwnCommandPath(pid_t pid) {
     if (procFd_ < 0 || pid <= 0 || RealUser(pid) != ownUser_) return std::nullopt;
     const std::string cmdline = ReadSmall(pid, "cmdline", 1u << 16);
-    std::string comm = ReadSmall(pid, "comm", 64);
-    if (!comm.empty() && comm.back() == '\n') comm.pop_back();
+    const std::string comm = ProcessName(pid);
     std::vector<std::string_view> words;
     for (std::size_t pos = 0; pos < cmdline.size();) {
         std::size_t end = cmdline.find('\0', pos);
@@ -146,6 +145,13 @@ std::optional<std::string> ProcProcessTable::OwnCommandPath(pid_t pid) {
         }
     }
     return std::string(words.front());
+}
+
+std::string ProcProcessTable::ProcessName(pid_t pid) {
+    if (procFd_ < 0 || pid <= 0) return {};
+    std::string comm = ReadSmall(pid, "comm", 64);
+    if (!comm.empty() && comm.back() == '\n') comm.pop_back();
+    return comm;
 }
 
 std::optional<uid_t> ProcProcessTable::RealUser(pid_t pid) {

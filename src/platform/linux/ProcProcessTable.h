@@ -34,6 +34,8 @@ class ProcProcessTable final : public ProcessTable {
     // after the script (comm, cut to 15 bytes): the first word whose file
     // name begins with that name is the path, else the first word.
     std::optional<std::string> OwnCommandPath(pid_t pid) override;
+    // comm, without its line end.
+    std::string ProcessName(pid_t pid) override;
 
   private:
     std::string FirstWord(pid_t pid);
