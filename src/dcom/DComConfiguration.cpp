@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dcom/DComTexts.h"
+#include "suite/SuiteServerSettings.h"
 
 namespace orvel::dcom {
 
@@ -20,7 +21,6 @@ using settings::RegistryVariant;
 
 namespace {
 
-constexpr const char* kOleReadKey = "SOFTWARE\\Microsoft\\OLE";
 constexpr const char* kOleLevelKey = "SOFTWARE\\Microsoft\\Ole";
 constexpr const char* kOleWriteKey = "Software\\Microsoft\\Ole";
 constexpr const char* kInstalledVersionKey =
@@ -59,16 +59,10 @@ std::int32_t ReadLegacyLevel(DComContext& context, std::string_view valueName) {
     return data[0];
 }
 
-std::string ReadEnableFlag(DComContext& context, const std::string& valueName) {
-    const RegistryVariant value =
-        settings::functGetRegistryValue(context.registry, HKEY_LOCAL_MACHINE, kOleReadKey,
-                                        valueName, platform::REG_SZ, std::string("N"));
-    const std::string* text = std::get_if<std::string>(&value);
-    return text != nullptr ? *text : std::string("N");
-}
-
-bool IsYes(const std::string& value) {
-    return value == "Y" || value == "y";
+// Read as the suite server reads them at its start, so that the check and
+// the server agree on what "Y" is.
+bool EnableFlagIsYes(DComContext& context, std::string_view valueName) {
+    return suite::DcomValueEnabled(context.registry.registry, valueName);
 }
 
 bool VersionPasses(const std::string& version) {
@@ -166,13 +160,13 @@ void RunConfigurationCheck(DComContext& context) {
         }
     }
 
-    if (IsYes(ReadEnableFlag(context, "EnableDCom"))) {
+    if (EnableFlagIsYes(context, suite::kEnableDcomValue)) {
         report += std::string(1, CR) + "Enabled: Y";
     } else {
         report += std::string(1, CR) + "Enabled: N [Should be Y]";
         correct = false;
     }
-    if (IsYes(ReadEnableFlag(context, "EnableRemoteConnect"))) {
+    if (EnableFlagIsYes(context, suite::kEnableRemoteConnectValue)) {
         report += std::string(1, CR) + "Remote Connect: Y";
     } else {
         report += std::string(1, CR) + "Remote Connect: N [Should be Y]";

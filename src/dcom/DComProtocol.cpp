@@ -5,6 +5,7 @@
 #include "dcom/DComConfiguration.h"
 #include "dcom/DComTexts.h"
 #include "dcom/ProtocolList.h"
+#include "platform/AsciiCase.h"
 
 namespace orvel::dcom {
 
@@ -42,10 +43,7 @@ std::string JoinWithNul(const std::vector<std::string>& entries) {
 }
 
 bool IsTcpEntry(std::string_view entry) {
-    std::string upper(entry);
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return upper.find("IP_TCP") != std::string::npos;
+    return platform::ToAsciiUpper(entry).find("IP_TCP") != std::string::npos;
 }
 
 std::size_t RealEntryCount(const std::vector<std::string>& entries) {

@@ -1,5 +1,6 @@
 #include "network/NetworkSettings.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "network/AddressConversion.h"
@@ -123,17 +124,24 @@ MulticastChoice LoadNetworkSettings(NetworkContext& context, NetworkSettings& se
 
     const std::int32_t storedMulticast = ReadDoubleWord(registry, "Multicast Interface");
     const std::int32_t storedSecondary = ReadDoubleWord(registry, "Multicast Interface Secondary");
-    const std::string local = context.systemInfo.LocalIpAddress();
+    // The stored interface is compared with every address of this computer, so
+    // that a computer with several interfaces keeps the one chosen.
+    const std::vector<std::string> locals = context.systemInfo.LocalIpAddresses();
+    const auto own = std::find(locals.begin(), locals.end(), funct_LongToIPString(storedMulticast));
 
     MulticastChoice choice = MulticastChoice::Secondary;
-    if (funct_LongToIPString(storedMulticast) == local) {
+    std::optional<std::int32_t> primary;
+    if (own != locals.end()) {
         choice = MulticastChoice::Primary;
         settings.lngMulticastSecondary = storedSecondary;
+        primary = funct_IPStringToLong(registry.dialogs, *own);
     } else {
         // An interface other than this computer's own is the secondary one.
         settings.lngMulticastSecondary = storedMulticast;
+        if (!locals.empty()) primary = funct_IPStringToLong(registry.dialogs, locals.front());
     }
-    settings.lngMulticastInterface = funct_IPStringToLong(registry.dialogs, local).value_or(-1);
+    settings.multicastInterfaceAvailable = primary.has_value();
+    settings.lngMulticastInterface = primary.value_or(0);
 
     settings.lngRouter1 = ReadDoubleWord(registry, "Router 1");
     settings.lngRouter2 = ReadDoubleWord(registry, "Router 2");
@@ -145,9 +153,10 @@ SaveReport SaveNetworkSettings(NetworkContext& context, const NetworkSettings& s
     SaveRun run(context);
     run.report().iniPath = CorvaneIniPath(context.fileSystem, context.strCorvanePath);
 
-    const std::int32_t multicast = inUse == MulticastChoice::Primary
-                                       ? settings.lngMulticastInterface
-                                       : settings.lngMulticastSecondary;
+    const std::int32_t multicast =
+        inUse == MulticastChoice::Primary && settings.multicastInterfaceAvailable
+            ? settings.lngMulticastInterface
+            : settings.lngMulticastSecondary;
 
     if (settings.baseIPAddressValid) {
         run.WriteString("Base IP Address", funct_LongToIPString(settings.lngBaseIPAddress));

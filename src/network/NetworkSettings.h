@@ -22,7 +22,9 @@ inline constexpr const char* kCorvaneIniName = "BIN/CORVANE.INI";
 
 struct NetworkSettings {
     std::int32_t lngBaseIPAddress = 0;
-    std::int32_t lngMulticastInterface = 0;  // always this computer's own address
+    // This computer's own address: the stored one when it is among them, else
+    // the first found; 0 when the computer has none.
+    std::int32_t lngMulticastInterface = 0;
     std::int32_t lngMulticastSecondary = 0;  // 0: none
     std::int32_t lngRouter1 = 0;             // shown as "Subnet Mask"
     std::int32_t lngRouter2 = 0;             // shown as "Gateway"
@@ -35,6 +37,9 @@ struct NetworkSettings {
     bool baseIPAddressValid = true;
     // "Base IP Address" exactly as stored ("" when missing).
     std::string strBaseIPAddressStored;
+    // False when this computer has no IPv4 address of its own: the primary
+    // interface cannot be chosen and is never written.
+    bool multicastInterfaceAvailable = true;
 };
 
 // Which multicast interface is in use: the state of the dialog's two check

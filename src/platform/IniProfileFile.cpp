@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,10 +52,13 @@ struct Line {
     std::string_view value;  // value of an entry, trimmed
 };
 
-// Splits at CR LF, LF and lone CR and classifies every line.
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// Splits at CR LF, LF and lone CR and classifies every line. A leading UTF-8
+// byte-order mark belongs to no line (edits keep it where it is).
 std::vector<Line> ParseLines(std::string_view text) {
     std::vector<Line> lines;
-    std::size_t pos = 0;
+    std::size_t pos = text.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;
     while (pos < text.size()) {
         Line line;
         line.begin = pos;
@@ -158,7 +162,9 @@ std::optional<EditResult> ApplyWrite(std::string_view text, std::string_view sec
 
     if (header == lines.size()) {
         if (!key || !value) return result;  // nothing to delete
-        if (!text.empty() && text.back() != '\n' && text.back() != '\r') result.text += lineEnd;
+        if (!text.empty() && text != kUtf8Bom && text.back() != '\n' && text.back() != '\r') {
+            result.text += lineEnd;
+        }
         result.text.append("[").append(section).append("]").append(lineEnd);
         result.text.append(*key).append("=").append(*value).append(lineEnd);
         result.changed = true;
@@ -214,23 +220,34 @@ std::optional<EditResult> ApplyWrite(std::string_view text, std::string_view sec
 
 namespace {
 
-bool ReadWholeFile(const std::string& path, std::string& text) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+bool Lock(int fd, int operation) {
+    int result = 0;
+    do {
+        result = ::flock(fd, operation);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+bool ReadFrom(int fd, std::string& text) {
     text.clear();
     char chunk[16384];
     for (;;) {
         ssize_t got = ::read(fd, chunk, sizeof chunk);
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            ::close(fd);
-            return false;
-        }
-        if (got == 0) break;
+        if (got < 0) return false;
+        if (got == 0) return true;
         text.append(chunk, static_cast<std::size_t>(got));
     }
+}
+
+// Under a shared lock, so that a file another writer rewrites in place is
+// never read half written.
+bool ReadWholeFile(const std::string& path, std::string& text) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = Lock(fd, LOCK_SH) && ReadFrom(fd, text);
     ::close(fd);
-    return true;
+    return ok;
 }
 
 bool WriteAll(int fd, std::string_view data) {
@@ -256,10 +273,23 @@ bool Writable(const std::string& path, const struct stat& info) {
     return (info.st_mode & 0222) != 0 && ::access(path.c_str(), W_OK) == 0;
 }
 
+bool SyncFolder(const std::string& folder) {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
 // Writes text to a new file beside path and renames it over path, so that a
 // reader (or a writer killed half way) only ever sees the old or the new file.
-bool ReplaceFile(const IniProfileFile::Target& target) {
-    const std::string& path = target.path;
+// An existing file keeps its mode and group; a new one is created
+// group-writable unless the umask takes the group's access away altogether
+// (a settings file in a shared group folder is written by every member).
+// The file and then the folder are synced, so the rename survives a crash.
+// Answers nullopt, leaving nothing behind, when the group cannot be kept.
+std::optional<bool> ReplaceFile(const std::string& path, std::string_view text,
+                                const struct stat* existing) {
     std::string folder = FolderOf(path);
     std::string base = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
@@ -268,23 +298,98 @@ bool ReplaceFile(const IniProfileFile::Target& target) {
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         temp = folder + "/." + base + "." + std::to_string(::getpid()) + "." +
                std::to_string(stamp) + "." + std::to_string(attempt) + ".tmp";
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0664);
         if (fd < 0 && errno != EEXIST) return false;
     }
     if (fd < 0) return false;
-    bool ok = WriteAll(fd, target.text);
-    if (ok && target.exists) {
-        ok = ::fchmod(fd, target.mode) == 0;
-        if (ok && (target.owner != ::geteuid() || target.group != ::getegid())) {
-            // Only the administrator may hand the file back; others keep their own.
-            [[maybe_unused]] int ignored = ::fchown(fd, target.owner, target.group);
-        }
+    struct stat created {};
+    bool ok = ::fstat(fd, &created) == 0;
+    if (ok && existing != nullptr && created.st_gid != existing->st_gid &&
+        ::fchown(fd, static_cast<uid_t>(-1), existing->st_gid) != 0) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return std::nullopt;
     }
+    // After the group change, which clears the set-group-id bit.
+    mode_t mode = created.st_mode & 07777;
+    if (existing != nullptr) {
+        mode = existing->st_mode & 07777;
+    } else if ((mode & S_IRGRP) != 0) {
+        mode |= S_IWGRP;
+    }
+    ok = ok && WriteAll(fd, text) && ::fchmod(fd, mode) == 0;
     ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return SyncFolder(folder);
+}
+
+// Rewrites the file itself: for a file that is not ours or lies in a folder we
+// may not write. The caller holds the file's lock.
+bool WriteInPlace(const std::string& path, std::string_view text) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, text) && ::ftruncate(fd, static_cast<off_t>(text.size())) == 0 &&
+              ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
     return ok;
+}
+
+// Puts the target's edits into the file as it is now: the file is locked and
+// read again first, so that writers of other keys (this program's or another
+// one's) are not undone.
+bool CommitEdits(const IniProfileFile::Target& target) {
+    const std::string& path = target.path;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 && errno != ENOENT) return false;
+        std::string text;
+        struct stat info {};
+        if (fd >= 0) {
+            struct stat now {};
+            if (!Lock(fd, LOCK_EX) || ::fstat(fd, &info) != 0) {
+                ::close(fd);
+                return false;
+            }
+            // Replaced by another writer while this one waited: lock the new file.
+            if (::stat(path.c_str(), &now) != 0 || now.st_ino != info.st_ino ||
+                now.st_dev != info.st_dev) {
+                ::close(fd);
+                continue;
+            }
+            if (!ReadFrom(fd, text)) {
+                ::close(fd);
+                return false;
+            }
+        }
+        bool changed = false;
+        for (const IniProfileFile::Edit& edit : target.edits) {
+            std::optional<ini::EditResult> result =
+                ini::ApplyWrite(text, edit.section, edit.key, edit.value);
+            if (!result) continue;
+            changed = changed || result->changed;
+            text = std::move(result->text);
+        }
+        bool ok = true;
+        if (fd < 0) {
+            ok = ReplaceFile(path, text, nullptr).value_or(false);
+        } else if (changed) {
+            struct stat folder {};
+            const bool replace = info.st_uid == ::geteuid() &&
+                                 ::stat(FolderOf(path).c_str(), &folder) == 0 &&
+                                 Writable(FolderOf(path), folder);
+            std::optional<bool> replaced;
+            if (replace) replaced = ReplaceFile(path, text, &info);
+            ok = replaced ? *replaced : WriteInPlace(path, text);
+        }
+        if (fd >= 0) ::close(fd);
+        return ok;
+    }
+    return false;
 }
 
 // A link is followed, so that the file it names is replaced and the link kept.
@@ -311,6 +416,11 @@ IniProfileFile::Target Inspect(const std::string& path) {
             return target;
         }
     } else if (errno != ENOENT) {
+        return target;
+    }
+    if (target.exists) {
+        // Replaced when ours and the folder allows it, else written in place.
+        target.writable = true;
         return target;
     }
     std::string folder = FolderOf(target.path);
@@ -366,7 +476,10 @@ bool IniProfileFile::WritePrivateProfileStringA(std::string_view section,
     if (!target->writable) return false;
     target->text = std::move(edit->text);
     target->dirty = true;
-    return single ? ReplaceFile(*single) : true;
+    target->edits.push_back({std::string(section),
+                             key ? std::optional<std::string>(*key) : std::nullopt,
+                             value ? std::optional<std::string>(*value) : std::nullopt});
+    return single ? CommitEdits(*single) : true;
 }
 
 void IniProfileFile::BeginBatch(const std::string& path) {
@@ -378,7 +491,7 @@ bool IniProfileFile::EndBatch() {
     if (!batch_) return true;
     Target target = std::move(*batch_);
     batch_.reset();
-    return !target.dirty || ReplaceFile(target);
+    return !target.dirty || CommitEdits(target);
 }
 
 }  // namespace orvel::platform

@@ -23,8 +23,10 @@ class ProfileFile {
 
     // value nullopt deletes the key; key nullopt deletes the whole section.
     // Returns false when nothing was written: a value holding CR, LF or NUL is
-    // refused, and a file or folder that cannot be written fails. The file is
-    // replaced atomically; a failure leaves it as it was.
+    // refused, and a file or folder that cannot be written fails. A file of
+    // this user's is replaced atomically (mode and group kept); another
+    // user's, or one in a folder this user may not write, is rewritten in
+    // place under its lock. A failure leaves it as it was.
     virtual bool WritePrivateProfileStringA(std::string_view section,
                                             std::optional<std::string_view> key,
                                             std::optional<std::string_view> value,

@@ -14,8 +14,9 @@ inline constexpr int RPC_C_AUTHN_LEVEL_NONE = 1;
 inline constexpr int RPC_C_IMP_LEVEL_IMPERSONATE = 3;
 inline constexpr int EOAC_NONE = 0;
 
-// The process-wide security settings of the remote-call client
-// (CoInitializeSecurity). The first call sets them; a later one is too late.
+// The process-wide security levels start-up asks for (CoInitializeSecurity):
+// the first call records them, a later one is too late. Only recorded: the
+// suite client's transport security is set where it builds its channel.
 struct RpcSecuritySettings {
     int authenticationLevel = RPC_C_AUTHN_LEVEL_NONE;
     int impersonationLevel = RPC_C_IMP_LEVEL_IMPERSONATE;

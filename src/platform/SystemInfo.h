@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace orvel::platform {
 
@@ -20,6 +21,9 @@ class SystemInfo {
     virtual OsVersion Version() = 0;
     // This computer's first non-loopback IPv4 address in dotted form; "" when none.
     virtual std::string LocalIpAddress() = 0;
+    // Every non-loopback IPv4 address of the interfaces that are up, in dotted
+    // form, in the order found; empty when there is none.
+    virtual std::vector<std::string> LocalIpAddresses() = 0;
     virtual std::string HostName() = 0;
 };
 

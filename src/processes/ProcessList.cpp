@@ -18,16 +18,34 @@ bool IsUnusedEntry(const status::ComponentServerEntry& entry) {
            platform::EqualIgnoringAsciiCase(entry.strExeName, suite::kUnusedComponent.exeName);
 }
 
-// One process against every table entry, in slot order.
+// One process against every table entry, in slot order; the number of lines added.
 template <typename MakeLine>
-void AddMatches(ProcessLines& list, std::string_view exePath,
-                const status::ComponentServerTable& table, MakeLine makeLine) {
+int AddMatches(ProcessLines& list, std::string_view exePath,
+               const status::ComponentServerTable& table, MakeLine makeLine) {
     const std::string_view fileName = ExecutableFileName(exePath);
+    int added = 0;
     for (const status::ComponentServerEntry& entry : table) {
         if (!IsUnusedEntry(entry) && platform::EqualIgnoringAsciiCase(fileName, entry.strExeName)) {
             list.push_back(makeLine(entry.strExeName));
+            ++added;
         }
     }
+    return added;
+}
+
+// The kernel names a process after the file it was started by, cut to 15
+// bytes: only a process whose name begins some entry's file name can match
+// by the path it was started by. Spares the dearer reads for the others.
+bool MayMatchByName(std::string_view processName, const status::ComponentServerTable& table) {
+    if (processName.empty()) return false;
+    for (const status::ComponentServerEntry& entry : table) {
+        if (!IsUnusedEntry(entry) && entry.strExeName.size() >= processName.size() &&
+            platform::EqualIgnoringAsciiCase(
+                std::string_view(entry.strExeName).substr(0, processName.size()), processName)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -55,12 +73,21 @@ std::string NtProcessLine(pid_t pid, std::string_view exeName) {
 void FillProcessListNT(ProcessLines& list, platform::ProcessTable& processes,
                        const status::ComponentServerTable& table) {
     list.clear();
+    const auto makeLine = [](pid_t pid) {
+        return [pid](const std::string& exeName) { return NtProcessLine(pid, exeName); };
+    };
     for (pid_t pid : processes.EnumProcesses()) {
-        // Another user's process, a kernel thread, one that ended meanwhile.
+        // Unreadable: another user's process, a kernel thread, one that ended
+        // meanwhile, or one of ours with file capabilities.
         const std::optional<std::string> path = processes.GetModuleFileNameExA(pid);
-        if (!path) continue;
-        AddMatches(list, *path, table,
-                   [pid](const std::string& exeName) { return NtProcessLine(pid, exeName); });
+        if (path && AddMatches(list, *path, table, makeLine(pid)) > 0) continue;
+        // Started through a link or as a script (the executable is the
+        // interpreter), or unreadable: the name it was started by, for our own
+        // processes only.
+        if (!MayMatchByName(processes.ProcessName(pid), table)) continue;
+        if (const std::optional<std::string> command = processes.OwnCommandPath(pid)) {
+            AddMatches(list, *command, table, makeLine(pid));
+        }
     }
 }
 

@@ -27,7 +27,8 @@ std::string NtProcessLine(pid_t pid, std::string_view exeName);
 
 // Clears list and adds, for every process in the order the table gives them
 // and every table entry it matches (in slot order), the NT line. A process
-// whose executable cannot be read is skipped.
+// whose executable cannot be read or matches nothing is matched by the path
+// it was started by when it is one of this user's; others are skipped.
 void FillProcessListNT(ProcessLines& list, platform::ProcessTable& processes,
                        const status::ComponentServerTable& table);
 

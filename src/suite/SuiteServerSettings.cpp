@@ -1,9 +1,10 @@
 #include "suite/SuiteServerSettings.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <vector>
+
+#include "platform/AsciiCase.h"
 
 namespace orvel::suite {
 
@@ -61,16 +62,20 @@ std::uint16_t ReadTcpPort(platform::Registry& registry) {
     return kDefaultTcpPort;
 }
 
+bool DcomValueEnabled(platform::Registry& registry, std::string_view valueName) {
+    platform::DWORD type = 0;
+    std::vector<std::uint8_t> data;
+    if (!QueryValue(registry, platform::HKEY_LOCAL_MACHINE, kOleKey, valueName, &type, &data)) {
+        return false;
+    }
+    if (!data.empty() && data.back() == 0) data.pop_back();
+    const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
+    return platform::EqualIgnoringAsciiCase(text, "Y");
+}
+
 bool RemoteUseEnabled(platform::Registry& registry) {
-    auto isYes = [&](std::string_view valueName) {
-        auto text = ReadStringValue(registry, platform::HKEY_LOCAL_MACHINE, kOleKey, valueName);
-        if (!text) return false;
-        std::string upper = *text;
-        std::transform(upper.begin(), upper.end(), upper.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-        return upper == "Y";
-    };
-    return isYes(kEnableDcomValue) && isYes(kEnableRemoteConnectValue);
+    return DcomValueEnabled(registry, kEnableDcomValue) &&
+           DcomValueEnabled(registry, kEnableRemoteConnectValue);
 }
 
 }  // namespace orvel::suite

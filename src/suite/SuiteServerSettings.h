@@ -45,7 +45,12 @@ std::optional<std::uint32_t> ReadDwordValue(platform::Registry& registry, platfo
 
 // The TCP port: the registry's value when it is 1..65535, the default otherwise.
 std::uint16_t ReadTcpPort(platform::Registry& registry);
-// True when both DCOM values, upper-cased, are "Y".
+// One DCOM value under HKLM kOleKey, read as the console reads every value as
+// text: whatever type it is stored with (a binary "Y" counts), its bytes less
+// one terminating NUL; "Y" or "y" is yes. Missing or unreadable is no. The
+// console's configuration check and the suite server both read it here.
+bool DcomValueEnabled(platform::Registry& registry, std::string_view valueName);
+// True when both DCOM values are yes.
 bool RemoteUseEnabled(platform::Registry& registry);
 
 }  // namespace orvel::suite

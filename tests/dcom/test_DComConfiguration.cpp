@@ -8,6 +8,7 @@
 #include "dcom/DComConfiguration.h"
 #include "platform/linux/SqliteRegistry.h"
 #include "suite/MachineDefaults.h"
+#include "suite/SuiteServerSettings.h"
 
 namespace orvel::dcom {
 namespace {
@@ -135,6 +136,43 @@ TEST_F(DComConfigurationTest, StoredValuesAreJudgedAsTheOldCheckDid) {
                "LegacyImpersonationLevel:  49 [Should Be Impersonate (3)]", "",
                "CONFIGURATION ERROR", "Do you want 'Automatic Correction' of this error ?"}));
     EXPECT_EQ(TakeSnapshot(store), before) << "No to the first question writes nothing";
+}
+
+// The check and the suite server read the two enable values alike: the type
+// stored is not compared, one terminating NUL is dropped, "Y" and "y" say yes.
+TEST_F(DComConfigurationTest, CheckAndSuiteServerAgreeOnWhatYesIs) {
+    struct Case {
+        const char* what;
+        DWORD type;
+        std::string bytes;
+        bool yes;
+    };
+    const Case cases[] = {
+        {"string Y", REG_SZ, Sz("Y"), true},
+        {"binary Y", REG_BINARY, "Y", true},
+        {"binary y with NUL", REG_BINARY, Sz("y"), true},
+        {"expandable y", REG_EXPAND_SZ, Sz("y"), true},
+        {"string N", REG_SZ, Sz("N"), false},
+        {"string YES", REG_SZ, Sz("YES"), false},
+        {"Y with two NULs", REG_SZ, std::string("Y\0\0", 3), false},
+        {"double word of Y", REG_DWORD, Dword('Y'), false},
+    };
+    SeedCorrect();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SeedOle("EnableDCOM", c.type, c.bytes);
+        SeedOle("EnableRemoteConnect", c.type, c.bytes);
+        dialogs.ExpectBox(
+            c.yes ? "DCom Configuration is Correct" : "DCom Configuration is NOT Correct", vbNo);
+        mnuToolsDComConfiguration_Click(context);
+        ASSERT_FALSE(dialogs.boxes.empty());
+        const std::string& report = dialogs.boxes.back().text;
+        const bool checkSaysYes = report.find("\rEnabled: Y\r") != std::string::npos &&
+                                  report.find("\rRemote Connect: Y\r") != std::string::npos;
+        EXPECT_EQ(checkSaysYes, c.yes) << report;
+        EXPECT_EQ(suite::RemoteUseEnabled(store), c.yes);
+    }
+    ASSERT_TRUE(dialogs.ScriptDone());
 }
 
 TEST_F(DComConfigurationTest, NoToTheSaveQuestionWritesNothing) {

@@ -2,9 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <clocale>
+#include <cstdlib>
+#include <filesystem>
+
 #include "FakeDialogs.h"
 #include "RegistryTestSupport.h"
+#include "TempDir.h"
 #include "dcom/DComConfiguration.h"
+#include "platform/AsciiCase.h"
 #include "platform/linux/SqliteRegistry.h"
 #include "suite/MachineDefaults.h"
 
@@ -47,6 +54,45 @@ TEST_F(DComProtocolTest, TcpFirstIsCorrectWithoutQuestion) {
 
     // Upper case counts as well; the datagram sequence alone does not.
     SeedList(MultiSz({"NCACN_IP_TCP"}));
+    dialogs.ExpectBox("DCom Protocol is Correct");
+    mnuToolsDComProtocol_Click(context);
+    EXPECT_TRUE(dialogs.ScriptDone());
+}
+
+// The Turkish locale as the console may run under it (Qt sets the C library's
+// locale from the environment), compiled into a scratch folder so that the
+// system's locales stay as they are. Its case mapping turns "i" into no "I".
+class TurkishLocale {
+  public:
+    TurkishLocale() {
+        const std::string command =
+            "localedef -i tr_TR -f UTF-8 '" + folder_.str("tr_TR.UTF-8") + "' >/dev/null 2>&1";
+        if (std::system(command.c_str()) != 0) return;
+        ::setenv("LOCPATH", folder_.str().c_str(), 1);
+        active_ = std::setlocale(LC_ALL, "tr_TR.UTF-8") != nullptr;
+    }
+    ~TurkishLocale() {
+        std::setlocale(LC_ALL, "C");
+        ::unsetenv("LOCPATH");
+    }
+    TurkishLocale(const TurkishLocale&) = delete;
+    TurkishLocale& operator=(const TurkishLocale&) = delete;
+    // True when the locale is in force and its letter case is not ASCII's.
+    bool active() const { return active_ && std::toupper('i') != 'I'; }
+
+  private:
+    TempDir folder_{"orvel-locale"};
+    bool active_ = false;
+};
+
+TEST_F(DComProtocolTest, LetterCaseIsAsciiWhateverTheLocale) {
+    TurkishLocale turkish;
+    if (!turkish.active())
+        GTEST_SKIP() << "the tr_TR.UTF-8 locale cannot be built here (localedef)";
+    EXPECT_EQ(platform::ToAsciiUpper("ncacn_ip_tcp"), "NCACN_IP_TCP");
+    EXPECT_TRUE(platform::EqualIgnoringAsciiCase("Orvel_Server.exe", "ORVEL_SERVER.EXE"));
+
+    SeedList(MultiSz({"ncacn_ip_tcp", "ncadg_ip_udp"}));
     dialogs.ExpectBox("DCom Protocol is Correct");
     mnuToolsDComProtocol_Click(context);
     EXPECT_TRUE(dialogs.ScriptDone());

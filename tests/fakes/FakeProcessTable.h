@@ -16,6 +16,7 @@ class FakeProcessTable : public platform::ProcessTable {
         pid_t pid = 0;
         std::optional<std::string> exePath;
         std::string exeFile;
+        std::optional<std::string> commandPath;  // nullopt: another user's
     };
 
     // Adds a process; the snapshot name defaults to the executable path.
@@ -24,6 +25,9 @@ class FakeProcessTable : public platform::ProcessTable {
     std::vector<pid_t> EnumProcesses() override;
     std::optional<std::string> GetModuleFileNameExA(pid_t pid) override;
     std::vector<platform::ProcessEntry> Snapshot() override;
+    std::optional<std::string> OwnCommandPath(pid_t pid) override;
+    // The file name of the command path (else of the snapshot name), cut to 15 bytes.
+    std::string ProcessName(pid_t pid) override;
 
     std::vector<Process> processes;
     int enumerations = 0;

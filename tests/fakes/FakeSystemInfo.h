@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/SystemInfo.h"
 
@@ -10,11 +11,14 @@ namespace orvel::fakes {
 class FakeSystemInfo : public platform::SystemInfo {
   public:
     platform::OsVersion Version() override { return version; }
-    std::string LocalIpAddress() override { return ipAddress; }
+    std::string LocalIpAddress() override {
+        return ipAddresses.empty() ? std::string() : ipAddresses.front();
+    }
+    std::vector<std::string> LocalIpAddresses() override { return ipAddresses; }
     std::string HostName() override { return hostName; }
 
     platform::OsVersion version{platform::VER_PLATFORM_WIN32_NT, 6, 1, 0};
-    std::string ipAddress = "192.168.10.20";
+    std::vector<std::string> ipAddresses{"192.168.10.20"};
     std::string hostName = "ORVELHOST";
 };
 

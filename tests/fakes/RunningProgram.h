@@ -31,16 +31,19 @@ class RunningProgram {
             pid_ = 0;
             return;
         }
-        // posix_spawn may return while the kernel is still inside exec.
+        // posix_spawn may return while the kernel is still inside exec. Exec is
+        // done once the executable is no longer this test program: the program
+        // itself, the target of a link, a script's interpreter, or unreadable
+        // (a program with file capabilities).
         const std::string proc = "/proc/" + std::to_string(pid_);
+        const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (std::chrono::steady_clock::now() < deadline) {
             std::error_code error;
             std::ifstream cmdline(proc + "/cmdline");
-            if (std::filesystem::read_symlink(proc + "/exe", error) == program &&
-                cmdline.peek() != std::ifstream::traits_type::eof()) {
-                break;
-            }
+            const std::filesystem::path exe = std::filesystem::read_symlink(proc + "/exe", error);
+            const bool execDone = error ? error == std::errc::permission_denied : exe != self;
+            if (execDone && cmdline.peek() != std::ifstream::traits_type::eof()) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }

@@ -1,3 +1,6 @@
+#include <algorithm>
+
+#include <QAccessible>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QPushButton>
@@ -173,6 +176,81 @@ TEST_F(SettingsDialog, WithoutGatewayTheSubnetMaskIsZeroAndLocked) {
     Click("lblRouter2");
     Click("lblRouter1");
     EXPECT_EQ(Text("lblRouter1"), "255.0.0.0");
+}
+
+// The mask is shown as 0 and locked, but a save of another value keeps it.
+TEST_F(SettingsDialog, WithoutGatewayTheStoredMaskSurvivesASave) {
+    Seed("Router 2", DoubleWord(0));
+    Open();
+    EXPECT_EQ(Text("lblRouter1"), "0.0.0.0");
+    EXPECT_FALSE(Find("lblRouter1")->isEnabled());
+    dialogs.ExpectInput("1F44");
+    AnswerSave();
+    Click("lblRebootPort");
+    Press("cmdOK");
+    EXPECT_EQ(Values().at("Router 1"), DoubleWord(0xFFFFFF00));
+    EXPECT_EQ(Values().at("Router 1 SZ"), String("255.255.255.0"));
+    EXPECT_NE(ReadIni().find("router1=255.255.255.0\n"), std::string::npos);
+}
+
+// Without an address of its own the computer offers no primary interface.
+TEST_F(SettingsDialog, WithoutOwnAddressPrimaryCannotBeChosen) {
+    systemInfo.ipAddresses.clear();
+    Open();
+    EXPECT_FALSE(Find<QCheckBox>("chkMulticast")->isEnabled());
+    EXPECT_FALSE(Ticked("chkMulticast"));
+    EXPECT_TRUE(Ticked("chkMulticastSecondary"));
+    EXPECT_EQ(Text("lblMultiCast"), "Not Available");
+
+    // Emptying the secondary address cannot fall back to a primary one.
+    dialogs.ExpectInput("");
+    Click("lblMulticastSecondary");
+    EXPECT_FALSE(Ticked("chkMulticast"));
+    EXPECT_EQ(Text("lblMulticastSecondary"), "Not Available");
+}
+
+// Keyboard and screen-reader users reach every value a mouse user can.
+TEST_F(SettingsDialog, ValuesAreReachedByKeyboardAndAccessibility) {
+    Open();
+    dialog->activateWindow();
+    std::vector<std::string> chain;
+    QWidget* widget = dialog.get();
+    do {
+        widget = widget->nextInFocusChain();
+        if (widget->focusPolicy() & Qt::TabFocus)
+            chain.push_back(widget->objectName().toStdString());
+    } while (widget != dialog.get());
+    for (const char* value : {"lblCommunicationPort", "lblRebootPort", "lblMulticastSecondary",
+                              "lblIPAddress", "lblRouter1", "lblRouter2"}) {
+        EXPECT_NE(std::find(chain.begin(), chain.end(), value), chain.end()) << value;
+    }
+
+    dialogs.ExpectInput("1f42").ExpectInput("1f43");
+    QTest::keyClick(Find("lblCommunicationPort"), Qt::Key_Space);
+    EXPECT_EQ(Text("lblCommunicationPort"), "1F42");
+    QTest::keyClick(Find("lblRebootPort"), Qt::Key_Return);
+    EXPECT_EQ(Text("lblRebootPort"), "1F43");
+
+    QAccessibleInterface* gateway = QAccessible::queryAccessibleInterface(Find("lblRouter2"));
+    ASSERT_NE(gateway, nullptr);
+    EXPECT_EQ(gateway->role(), QAccessible::Button);
+    EXPECT_EQ(gateway->text(QAccessible::Name), "Gateway");
+    EXPECT_EQ(gateway->text(QAccessible::Value), "192.168.0.1");
+    ASSERT_NE(gateway->actionInterface(), nullptr);
+    dialogs.ExpectInput("192.168.0.254");
+    gateway->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(Text("lblRouter2"), "192.168.0.254");
+
+    // A locked value offers no press action and ignores the keys.
+    Seed("Router 2", DoubleWord(0));
+    dialog.reset();
+    Open();
+    QAccessibleInterface* mask = QAccessible::queryAccessibleInterface(Find("lblRouter1"));
+    EXPECT_FALSE(
+        mask->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+    mask->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QTest::keyClick(Find("lblRouter1"), Qt::Key_Space);
+    EXPECT_TRUE(dialogs.ScriptDone());
 }
 
 TEST_F(SettingsDialog, SecondaryAddressCancelReturnsToPrimary) {

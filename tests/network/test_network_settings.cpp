@@ -32,6 +32,31 @@ TEST_F(NetworkStore, LoadPicksPrimaryOnlyForThisComputersInterface) {
     EXPECT_TRUE(dialogs.boxes.empty());
 }
 
+// The stored interface is looked for among all of this computer's addresses;
+// without any, the primary interface cannot be chosen and nothing bogus is
+// written for it.
+TEST_F(NetworkStore, PrimaryIsAnyOwnAddressAndNoneWithoutAddresses) {
+    systemInfo.ipAddresses = {"192.168.10.20", "172.16.0.5"};
+    Seed("Multicast Interface", DoubleWord(0xAC100005));  // 172.16.0.5, the second one
+    Seed("Multicast Interface Secondary", DoubleWord(0x0A000063));
+    EXPECT_EQ(LoadNetworkSettings(context, settings), MulticastChoice::Primary);
+    EXPECT_EQ(funct_LongToIPString(settings.lngMulticastInterface), "172.16.0.5");
+    EXPECT_EQ(funct_LongToIPString(settings.lngMulticastSecondary), "10.0.0.99");
+
+    systemInfo.ipAddresses.clear();
+    EXPECT_EQ(LoadNetworkSettings(context, settings), MulticastChoice::Secondary);
+    EXPECT_FALSE(settings.multicastInterfaceAvailable);
+    EXPECT_EQ(settings.lngMulticastInterface, 0);
+    EXPECT_EQ(funct_LongToIPString(settings.lngMulticastSecondary), "172.16.0.5");
+
+    // Even asked for the primary one, the save writes the secondary.
+    dialogs.ExpectBox("Updated Information");
+    SaveNetworkSettings(context, settings, MulticastChoice::Primary);
+    EXPECT_EQ(Values().at("Multicast Interface"), DoubleWord(0xAC100005));
+    EXPECT_NE(ReadIni().find("multicast_interface=172.16.0.5\n"), std::string::npos);
+    EXPECT_EQ(ReadIni().find("255.255.255.255"), std::string::npos);
+}
+
 TEST_F(NetworkStore, BaseThatIsNoAddressStaysAsStored) {
     EXPECT_EQ(LoadNetworkSettings(context, settings), MulticastChoice::Secondary);
     EXPECT_FALSE(settings.baseIPAddressValid);  // missing: silently

@@ -125,6 +125,36 @@ TEST(ProcProcessTableTest, ReadsNamesFromAProcLikeFolder) {
     EXPECT_EQ(snapshot[2].exeFile, "RouterServer.exe --mode");
 }
 
+// The path a process was started by: only for the given user's processes; a
+// script is found by the name the kernel gave the process, not by its interpreter.
+TEST(ProcProcessTableTest, OwnCommandPathTakesTheScriptAndOnlyOurProcesses) {
+    TempFolder root("orvel-fake-proc");
+    auto process = [&](const std::string& pid, std::string_view cmdline, std::string_view comm,
+                       unsigned uid) {
+        fs::create_directories(root.path() / pid);
+        WriteFile(root.path() / pid / "cmdline", cmdline);
+        WriteFile(root.path() / pid / "comm", std::string(comm) + "\n");
+        WriteFile(root.path() / pid / "status", "Name:\tx\nUmask:\t0022\nState:\tS\nUid:\t" +
+                                                    std::to_string(uid) + "\t0\t0\t0\nGid:\t0\n");
+    };
+    using namespace std::string_literals;
+    process("10", "/opt/o/DeskMainServer.exe\0-x\0"s, "DeskMainServer.", 500);
+    process("11", "/bin/sh\0/opt/o/JournalServer.exe\0arg\0"s, "JournalServer.e", 500);
+    process("12", "/usr/bin/python3\0-u\0/opt/o/Clock.py\0"s, "Clock.py", 500);
+    process("13", "/bin/sh\0/opt/o/JournalServer.exe\0"s, "JournalServer.e", 501);
+    process("14", "vi\0DeskMainServer.exe\0"s, "vi", 500);
+    process("15", "", "kthread", 500);
+
+    ProcProcessTable table(root.path().string(), 500);
+    EXPECT_EQ(table.OwnCommandPath(10), "/opt/o/DeskMainServer.exe");
+    EXPECT_EQ(table.OwnCommandPath(11), "/opt/o/JournalServer.exe");
+    EXPECT_EQ(table.OwnCommandPath(12), "/opt/o/Clock.py");
+    EXPECT_EQ(table.OwnCommandPath(13), std::nullopt);  // another user's
+    EXPECT_EQ(table.OwnCommandPath(14), "vi");          // an argument is not the program
+    EXPECT_EQ(table.OwnCommandPath(15), std::nullopt);
+    EXPECT_EQ(table.OwnCommandPath(99), std::nullopt);  // gone
+}
+
 // The walk as an unprivileged user: another user's process is listed but its
 // executable cannot be read, while its command line still can.
 TEST(ProcProcessTableTest, AnotherUsersProcessIsListedButNotRead) {

@@ -32,6 +32,18 @@ TEST(IniText, ReadsEveryLineEndingAndIgnoresCase) {
     }
 }
 
+// A leading UTF-8 byte-order mark is no part of the first section's header, and
+// an edit keeps it.
+TEST(IniText, ReadsPastAByteOrderMark) {
+    const std::string bom = "\xEF\xBB\xBF";
+    EXPECT_EQ(FindValue(bom + "[NETWORK]\r\nrouter1=1\r\n", "network", "router1"), "1");
+    EXPECT_EQ(Edit(bom + "[NETWORK]\r\nrouter1=1\r\n", "NETWORK", "router1", "2"),
+              bom + "[NETWORK]\r\nrouter1=2\r\n");
+    EXPECT_EQ(Edit(bom + "[NETWORK]\nrouter1=1\n", "NETWORK", "router2", "3"),
+              bom + "[NETWORK]\nrouter1=1\nrouter2=3\n");
+    EXPECT_EQ(Edit(bom, "S", "k", "v"), bom + "[S]\nk=v\n");
+}
+
 TEST(IniText, SectionAndEntryRules) {
     const std::string text =
         "orphan=1\n"
@@ -213,11 +225,82 @@ TEST_F(ProfileFileTest, RefusedAndFailedWritesLeaveTheFileAlone) {
     EXPECT_FALSE(profile.WritePrivateProfileStringA("S", "k", "2", path));
     EXPECT_EQ(Contents(path), "[S]\nk=1\n");
 
+    // A folder we may not write: no new file, but an existing one is written in place.
     ::chmod(path.c_str(), 0644);
     ::chmod(folder.c_str(), 0555);
-    EXPECT_FALSE(profile.WritePrivateProfileStringA("S", "k", "2", path));
     EXPECT_FALSE(profile.WritePrivateProfileStringA("S", "k", "2", folder + "/new.ini"));
-    EXPECT_EQ(Contents(path), "[S]\nk=1\n");
+    EXPECT_TRUE(profile.WritePrivateProfileStringA("S", "k", "2", path));
+    EXPECT_EQ(Contents(path), "[S]\nk=2\n");
+    ::chmod(folder.c_str(), 0755);
+}
+
+// Whose file it is decides how it is written: ours is replaced keeping its
+// group and mode; another user's is rewritten in place, keeping its owner. New
+// files are group-writable unless the umask takes the group's access away,
+// and take the group of a set-group-id folder.
+TEST_F(ProfileFileTest, OwnershipDecidesReplacementAndNewFilesAreGroupWritable) {
+    auto info = [](const std::string& file) {
+        struct stat result {};
+        EXPECT_EQ(::stat(file.c_str(), &result), 0) << file;
+        return result;
+    };
+    const mode_t oldMask = ::umask(022);
+    ASSERT_TRUE(profile.WritePrivateProfileStringA("S", "k", "1", path));
+    EXPECT_EQ(info(path).st_mode & 07777, 0664u);
+    ::umask(077);
+    ASSERT_TRUE(profile.WritePrivateProfileStringA("S", "k", "1", folder + "/private.ini"));
+    EXPECT_EQ(info(folder + "/private.ini").st_mode & 07777, 0600u);
+    ::umask(oldMask);
+
+    // Ours: replaced (a new inode), mode kept.
+    ::chmod(path.c_str(), 0640);
+    const ino_t before = info(path).st_ino;
+    ASSERT_TRUE(profile.WritePrivateProfileStringA("S", "k", "2", path));
+    EXPECT_NE(info(path).st_ino, before);
+    EXPECT_EQ(info(path).st_mode & 07777, 0640u);
+
+    if (::geteuid() != 0) GTEST_SKIP() << "other owners and groups need root";
+    const uid_t other = 65534;  // nobody
+    const gid_t group = 65534;  // nogroup
+    // Ours, another group: the replacement keeps the group and its set-group-id bit.
+    ASSERT_EQ(::chown(path.c_str(), ::geteuid(), group), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 02664), 0);
+    ASSERT_TRUE(profile.WritePrivateProfileStringA("S", "k", "3", path));
+    EXPECT_EQ(info(path).st_gid, group);
+    EXPECT_EQ(info(path).st_mode & 07777, 02664u);
+
+    // Another user's: the same file, rewritten in place.
+    ASSERT_EQ(::chown(path.c_str(), other, group), 0);
+    const ino_t theirs = info(path).st_ino;
+    ASSERT_TRUE(profile.WritePrivateProfileStringA("S", "k", "4", path));
+    EXPECT_EQ(info(path).st_ino, theirs);
+    EXPECT_EQ(info(path).st_uid, other);
+    EXPECT_EQ(Contents(path), "[S]\nk=4\n");
+
+    // A shared set-group-id folder: a new file takes its group, group-writable.
+    const std::string shared = folder + "/shared";
+    std::filesystem::create_directory(shared);
+    ASSERT_EQ(::chown(shared.c_str(), ::geteuid(), group), 0);
+    ASSERT_EQ(::chmod(shared.c_str(), 02775), 0);
+    ASSERT_TRUE(profile.WritePrivateProfileStringA("S", "k", "1", shared + "/console.ini"));
+    EXPECT_EQ(info(shared + "/console.ini").st_gid, group);
+    EXPECT_EQ(info(shared + "/console.ini").st_mode & 0070, 0060u);
+}
+
+// A byte-order mark is read past and kept; a batch goes onto the file as it is
+// at the end, so a key another writer changed meanwhile is not undone.
+TEST_F(ProfileFileTest, ByteOrderMarkAndConcurrentWritersAreKept) {
+    Put(path, "\xEF\xBB\xBF[NETWORK]\r\nrouter1=1\r\n");
+    EXPECT_EQ(Get("NETWORK", "router1", "x"), "1");
+    ASSERT_TRUE(profile.WritePrivateProfileStringA("NETWORK", "router1", "2", path));
+    EXPECT_EQ(Contents(path), "\xEF\xBB\xBF[NETWORK]\r\nrouter1=2\r\n");
+
+    profile.BeginBatch(path);
+    ASSERT_TRUE(profile.WritePrivateProfileStringA("NETWORK", "router2", "3", path));
+    IniProfileFile other;
+    ASSERT_TRUE(other.WritePrivateProfileStringA("NETWORK", "router1", "9", path));
+    EXPECT_TRUE(profile.EndBatch());
+    EXPECT_EQ(Contents(path), "\xEF\xBB\xBF[NETWORK]\r\nrouter1=9\r\nrouter2=3\r\n");
 }
 
 TEST_F(ProfileFileTest, DeletingWhatIsNotThereCreatesNothing) {

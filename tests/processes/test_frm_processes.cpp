@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 
 #include "FakeDialogs.h"
 #include "FakeProcessTable.h"
@@ -124,6 +126,22 @@ TEST_F(FrmProcessesTest, LoadUnloadsWhenNothingIsListedOrThePlatformIsUnsupporte
               "Verify Orvel Processes and Applications are NOT running");
     EXPECT_EQ(Control<QListWidget>(dialog, "lstApplications")->selectionMode(),
               QAbstractItemView::ExtendedSelection);
+
+    // A screen reader reaches both lists by name.
+    for (const auto& [list, name] : {std::pair{"lstProcesses", "Running Processes"},
+                                     std::pair{"lstApplications", "Running Applications"}}) {
+        QAccessibleInterface* accessible =
+            QAccessible::queryAccessibleInterface(Control<QListWidget>(dialog, list));
+        ASSERT_NE(accessible, nullptr) << list;
+        EXPECT_EQ(accessible->text(QAccessible::Name), name);
+    }
+
+    // It opens in the middle of its screen, not at the corner.
+    dialog.show();
+    const QPoint middle = dialog.screen()->availableGeometry().center();
+    EXPECT_LE((dialog.frameGeometry().center() - middle).manhattanLength(), 2)
+        << dialog.frameGeometry().x() << "," << dialog.frameGeometry().y();
+    EXPECT_GT(dialog.frameGeometry().top(), dialog.screen()->availableGeometry().top());
 }
 
 TEST_F(FrmProcessesTest, StopSingleApplicationClosesTheSelectedLinesAndRefreshes) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 #include "FakeProcessTable.h"
@@ -68,6 +69,30 @@ TEST(ProcessListTest, MatchesWholeFileNamesInBothLineFormatsAndChoosesByPlatform
     EXPECT_EQ(processes.snapshots, 1);
 }
 
+// A process whose executable does not name a component (a link's target, a
+// script's interpreter) or cannot be read (file capabilities) is matched by the
+// path it was started by, but only when it is one of this user's.
+TEST(ProcessListTest, OwnProcessesMatchByTheirStartingPathWhenTheExecutableDoesNot) {
+    fakes::FakeProcessTable processes;
+    auto add = [&](pid_t pid, std::optional<std::string> exe, std::optional<std::string> command,
+                   std::string name = "x") {
+        processes.Add(pid, std::move(exe), std::move(name));
+        processes.processes.back().commandPath = std::move(command);
+    };
+    add(30, "/usr/lib/orvel/demo-component", "/opt/orvel/DeskMainServer.exe");  // link
+    add(31, "/usr/bin/dash", "/opt/orvel/JournalServer.exe");                   // script
+    add(32, std::nullopt, "/opt/orvel/ClockSyncServer.exe");                    // capabilities
+    add(33, std::nullopt, std::nullopt, "JournalServer.exe");  // another user's component server
+    add(34, "/usr/bin/dash", std::nullopt);
+    add(35, "/opt/orvel/DeskMainServer.exe", "/opt/orvel/DeskMainServer.exe");  // one line only
+    add(36, "/usr/bin/vi", "/usr/bin/vi");
+
+    ProcessLines lines;
+    FillProcessListNT(lines, processes, Table());
+    EXPECT_EQ(lines, (ProcessLines{" (030) DeskMainServer.exe", " (031) JournalServer.exe",
+                                   " (032) ClockSyncServer.exe", " (035) DeskMainServer.exe"}));
+}
+
 using StandIn = fakes::RunningProgram;  // the component stand-in, running until it goes
 
 class RealProcessesTest : public ::testing::Test {
@@ -114,8 +139,33 @@ TEST_F(RealProcessesTest, RunningComponentProgramsAreListedWithTheirIds) {
     }
 }
 
+// Started through a symbolic link (the executable is the link's target) and as
+// a script (the executable is the shell): both are listed by the name they were
+// started by.
+TEST_F(RealProcessesTest, ComponentsStartedThroughALinkOrAScriptAreListed) {
+    const fs::path target = Install("bin/orvel-demo-component");
+    const fs::path link = folder / "DeskMainServer.exe";
+    fs::create_symlink(target, link);
+    const fs::path script = folder / "JournalServer.exe";
+    fakes::WriteFile(script, "#!/bin/sh\nsleep 600\nexit 0\n");
+    fs::permissions(script, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+
+    StandIn linked(link);
+    StandIn scripted(script);
+    ASSERT_GT(linked.pid(), 0);
+    ASSERT_GT(scripted.pid(), 0);
+
+    platform::ProcProcessTable processes;
+    ProcessLines lines;
+    FillProcessListNT(lines, processes, table);
+    EXPECT_TRUE(Has(lines, NtProcessLine(linked.pid(), "DeskMainServer.exe")));
+    EXPECT_TRUE(Has(lines, NtProcessLine(scripted.pid(), "JournalServer.exe")));
+    EXPECT_FALSE(ListsPid(lines, getpid()));
+}
+
 // The walk as an unprivileged user lists its own stand-in but skips the one of
-// another user (here root), whose executable it may not read.
+// another user (here root), whose executable it may not read. Its own program
+// with file capabilities, whose executable it may not read either, is listed.
 TEST_F(RealProcessesTest, AnotherUsersProcessIsSkipped) {
     const passwd* nobody = getpwnam("nobody");
     if (geteuid() != 0 || nobody == nullptr) {
@@ -124,6 +174,11 @@ TEST_F(RealProcessesTest, AnotherUsersProcessIsSkipped) {
     StandIn others(Install("DeskMainServer.exe"));
     ASSERT_GT(others.pid(), 0);
     const fs::path own = Install("JournalServer.exe");
+    const fs::path capable = Install("ClockSyncServer.exe");
+    // Without the right to set them (a container) the program runs without.
+    [[maybe_unused]] const bool setcap =
+        std::system(
+            ("setcap cap_net_bind_service+ep '" + capable.string() + "' 2>/dev/null").c_str()) == 0;
 
     pid_t walker = fork();
     if (walker == 0) {
@@ -131,11 +186,15 @@ TEST_F(RealProcessesTest, AnotherUsersProcessIsSkipped) {
         int code = 0;
         {
             StandIn mine(own);
+            StandIn mineWithCapabilities(capable);
             platform::ProcProcessTable processes;
             ProcessLines lines;
             FillProcessListNT(lines, processes, table);
             if (!Has(lines, NtProcessLine(mine.pid(), "JournalServer.exe"))) code = 11;
             if (ListsPid(lines, others.pid())) code = 12;
+            if (!Has(lines, NtProcessLine(mineWithCapabilities.pid(), "ClockSyncServer.exe"))) {
+                code = 13;
+            }
         }
         _exit(code);
     }
@@ -144,7 +203,8 @@ TEST_F(RealProcessesTest, AnotherUsersProcessIsSkipped) {
     ASSERT_EQ(waitpid(walker, &status, 0), walker);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0)
-        << "10 user not switched, 11 own stand-in missing, 12 root's stand-in listed";
+        << "10 user not switched, 11 own stand-in missing, 12 root's stand-in listed, "
+           "13 own program with file capabilities missing";
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 #include "network/ui/frmIPAddress.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPalette>
 #include <QPushButton>
@@ -35,6 +38,7 @@ Label* MakeValueLabel(const char* objectName, const char* toolTip, QWidget* pare
     label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     label->setMinimumWidth(130);
     label->setAutoFillBackground(true);
+    label->setAccessibleName(toolTip);
     return label;
 }
 
@@ -60,6 +64,43 @@ QLabel* MakeCaption(const char* objectName, const char* text, QWidget* parent) {
     return label;
 }
 
+// What assistive technology sees of a clickable value: a button named by its
+// accessible name, whose value is the text shown and whose press action does
+// what a click does.
+class ClickableLabelAccessible : public QAccessibleWidget {
+  public:
+    explicit ClickableLabelAccessible(ClickableLabel* label)
+        : QAccessibleWidget(label, QAccessible::Button) {}
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Value) return Label()->text();
+        return QAccessibleWidget::text(t);
+    }
+    QStringList actionNames() const override {
+        QStringList names = QAccessibleWidget::actionNames();
+        if (Label()->isEnabled()) names.prepend(pressAction());
+        return names;
+    }
+    void doAction(const QString& actionName) override {
+        if (actionName == pressAction()) {
+            Label()->Activate();
+            return;
+        }
+        QAccessibleWidget::doAction(actionName);
+    }
+
+  private:
+    ClickableLabel* Label() const { return static_cast<ClickableLabel*>(widget()); }
+};
+
+QAccessibleInterface* ClickableLabelFactory(const QString& className, QObject* object) {
+    if (className == QLatin1String(ClickableLabel::staticMetaObject.className()) &&
+        object != nullptr && object->isWidgetType()) {
+        return new ClickableLabelAccessible(static_cast<ClickableLabel*>(object));
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 QColor WindowsColor(std::uint32_t bgr) {
@@ -68,7 +109,19 @@ QColor WindowsColor(std::uint32_t bgr) {
 }
 
 ClickableLabel::ClickableLabel(QWidget* parent) : QLabel(parent) {
+    // Qt keeps the factories of the whole program; this one goes in once.
+    static const bool accessibleFactoryInstalled = [] {
+        QAccessible::installFactory(&ClickableLabelFactory);
+        return true;
+    }();
+    (void)accessibleFactoryInstalled;
     setCursor(Qt::PointingHandCursor);
+    // Reached with Tab and changed with Space or Enter, as with a click.
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void ClickableLabel::Activate() {
+    if (isEnabled()) emit clicked();
 }
 
 void ClickableLabel::mouseReleaseEvent(QMouseEvent* event) {
@@ -76,6 +129,34 @@ void ClickableLabel::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
         emit clicked();
     }
+}
+
+void ClickableLabel::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Space:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
+                event->accept();
+                Activate();
+                return;
+            }
+            break;
+        default:
+            break;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+// The focused value shows a plain frame in place of the sunken one.
+void ClickableLabel::focusInEvent(QFocusEvent* event) {
+    setFrameStyle(QFrame::Box | QFrame::Plain);
+    QLabel::focusInEvent(event);
+}
+
+void ClickableLabel::focusOutEvent(QFocusEvent* event) {
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    QLabel::focusOutEvent(event);
 }
 
 frmIPAddress::frmIPAddress(settings::RegistryContext& registryContext,
@@ -149,6 +230,7 @@ void frmIPAddress::BuildControls() {
     fraRouters_ = new QGroupBox(this);
     fraRouters_->setObjectName("fraRouters");
     lblIPAddress_ = MakeValueLabel<ClickableLabel>("lblIPAddress", "IPAddress", this);
+    lblIPAddress_->setAccessibleName("Base IP Address");
     lblRouter1_ = MakeValueLabel<ClickableLabel>("lblRouter1", "Subnet Mask", this);
     lblRouter2_ = MakeValueLabel<ClickableLabel>("lblRouter2", "Gateway", this);
     auto* routersLayout = new QGridLayout(fraRouters_);
@@ -215,10 +297,13 @@ void frmIPAddress::RefreshRebootPort() {
 
 void frmIPAddress::RefreshMulticast() {
     fraMultiCast_->setTitle("Multicast Interface Address");
-    chkMulticast_->setEnabled(true);
+    // Without an address of its own the computer has no primary interface.
+    chkMulticast_->setEnabled(settings_.multicastInterfaceAvailable);
     chkMulticastSecondary_->setEnabled(true);
     lblMultiCast_->setEnabled(chkMulticast_->isChecked());
-    lblMultiCast_->setText(Text(funct_LongToIPString(settings_.lngMulticastInterface)));
+    lblMultiCast_->setText(settings_.multicastInterfaceAvailable
+                               ? Text(funct_LongToIPString(settings_.lngMulticastInterface))
+                               : QString(kNotAvailable));
     lblMulticastSecondary_->setEnabled(chkMulticastSecondary_->isChecked());
     lblMulticastSecondary_->setText(
         settings_.lngMulticastSecondary == 0
@@ -232,11 +317,12 @@ void frmIPAddress::RefreshIPAddresses() {
     fraRouters_->setTitle("IP Addresses");
     lblIPAddress_->setText(Text(BaseAddressText()));
     lblRouter1_->setText(Text(funct_LongToIPString(settings_.lngRouter1)));
-    // Without a gateway there is no subnet mask either.
+    // Without a gateway there is no subnet mask either: it shows as 0 and is
+    // locked, but the stored mask stays in the record, so a save of another
+    // value does not wipe it.
     if (settings_.lngRouter2 == 0) {
         lblRouter1_->setEnabled(false);
         lblRouter1_->setText("0.0.0.0");
-        settings_.lngRouter1 = 0;
     } else {
         lblRouter1_->setEnabled(true);
     }
@@ -306,8 +392,8 @@ void frmIPAddress::EditMulticastSecondary() {
         dialogs_.InputBox("Enter the Desired MultiCast IPAddress", "Multicast Interface",
                           funct_LongToIPString(settings_.lngMulticastSecondary));
     settings_.lngMulticastSecondary = funct_IPStringToLong(dialogs_, answer).value_or(0);
-    // No secondary address: back to this computer's own interface.
-    if (settings_.lngMulticastSecondary == 0) {
+    // No secondary address: back to this computer's own interface, if it has one.
+    if (settings_.lngMulticastSecondary == 0 && settings_.multicastInterfaceAvailable) {
         chkMulticast_->setChecked(true);
     }
     RefreshMulticast();

@@ -15,6 +15,8 @@
 #include "platform/Dialogs.h"
 
 class QCheckBox;
+class QFocusEvent;
+class QKeyEvent;
 class QGroupBox;
 class QMouseEvent;
 class QPushButton;
@@ -29,16 +31,24 @@ inline constexpr std::uint32_t kColorCyan = 16776960;
 inline constexpr std::uint32_t kColorBlack = 0;
 
 // A label that reports a left click released over it (never while disabled).
+// It takes the keyboard focus, Space and Enter click it, and assistive
+// technology sees a button whose press action clicks it.
 class ClickableLabel : public QLabel {
     Q_OBJECT
   public:
     explicit ClickableLabel(QWidget* parent = nullptr);
+
+    // What a click does, unless the label is disabled.
+    void Activate();
 
   signals:
     void clicked();
 
   protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 };
 
 class frmIPAddress : public QDialog {

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <climits>
+#include <utility>
 
 namespace orvel::platform {
 
@@ -49,21 +50,25 @@ OsVersion LinuxSystemInfo::Version() {
 }
 
 std::string LinuxSystemInfo::LocalIpAddress() {
+    std::vector<std::string> addresses = LocalIpAddresses();
+    return addresses.empty() ? std::string() : std::move(addresses.front());
+}
+
+std::vector<std::string> LinuxSystemInfo::LocalIpAddresses() {
+    std::vector<std::string> addresses;
     ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) return {};
-    std::string address;
+    if (getifaddrs(&list) != 0) return addresses;
     for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
         if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
         if ((entry->ifa_flags & IFF_LOOPBACK) != 0 || (entry->ifa_flags & IFF_UP) == 0) continue;
         const auto* inet = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
         std::array<char, INET_ADDRSTRLEN> text{};
         if (inet_ntop(AF_INET, &inet->sin_addr, text.data(), text.size()) != nullptr) {
-            address = text.data();
-            break;
+            addresses.emplace_back(text.data());
         }
     }
     freeifaddrs(list);
-    return address;
+    return addresses;
 }
 
 std::string LinuxSystemInfo::HostName() {

@@ -6,12 +6,13 @@
 
 namespace orvel::platform {
 
-// Kernel version from uname, the first non-loopback IPv4 address from
-// getifaddrs, the host name from gethostname.
+// Kernel version from uname, the non-loopback IPv4 addresses from getifaddrs, the host name from
+// gethostname.
 class LinuxSystemInfo final : public SystemInfo {
   public:
     OsVersion Version() override;
     std::string LocalIpAddress() override;
+    std::vector<std::string> LocalIpAddresses() override;
     std::string HostName() override;
 };
 

@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 namespace orvel::platform {
 
@@ -56,7 +58,11 @@ ssize_t ReadSome(int fd, char* buffer, std::size_t size) {
 
 }  // namespace
 
-ProcProcessTable::ProcProcessTable(std::string procRoot) : procRoot_(std::move(procRoot)) {
+ProcProcessTable::ProcProcessTable(std::string procRoot)
+    : ProcProcessTable(std::move(procRoot), getuid()) {}
+
+ProcProcessTable::ProcProcessTable(std::string procRoot, uid_t ownUser)
+    : procRoot_(std::move(procRoot)), ownUser_(ownUser) {
     procFd_ = open(procRoot_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
@@ -112,6 +118,68 @@ std::vector<ProcessEntry> ProcProcessTable::Snapshot() {
         entries.push_back({pid, std::move(name)});
     }
     return entries;
+}
+
+std::optional<std::string> ProcProcessTable::OwnCommandPath(pid_t pid) {
+    if (procFd_ < 0 || pid <= 0 || RealUser(pid) != ownUser_) return std::nullopt;
+    const std::string cmdline = ReadSmall(pid, "cmdline", 1u << 16);
+    const std::string comm = ProcessName(pid);
+    std::vector<std::string_view> words;
+    for (std::size_t pos = 0; pos < cmdline.size();) {
+        std::size_t end = cmdline.find('\0', pos);
+        if (end == std::string::npos) end = cmdline.size();
+        words.emplace_back(cmdline.data() + pos, end - pos);
+        pos = end + 1;
+    }
+    if (words.empty() || words.front().empty()) return std::nullopt;
+    auto namedAfter = [&comm](std::string_view word) {
+        const std::size_t slash = word.rfind('/');
+        const std::string_view name =
+            slash == std::string_view::npos ? word : word.substr(slash + 1);
+        return !comm.empty() && name.starts_with(comm);
+    };
+    if (!namedAfter(words.front())) {
+        // At most "interpreter option script": the script is the second or third word.
+        for (std::size_t i = 1; i < words.size() && i < 3; ++i) {
+            if (namedAfter(words[i])) return std::string(words[i]);
+        }
+    }
+    return std::string(words.front());
+}
+
+std::string ProcProcessTable::ProcessName(pid_t pid) {
+    if (procFd_ < 0 || pid <= 0) return {};
+    std::string comm = ReadSmall(pid, "comm", 64);
+    if (!comm.empty() && comm.back() == '\n') comm.pop_back();
+    return comm;
+}
+
+std::optional<uid_t> ProcProcessTable::RealUser(pid_t pid) {
+    const std::string status = ReadSmall(pid, "status", 4096);
+    const std::size_t at = status.find("\nUid:");
+    if (at == std::string::npos) return std::nullopt;
+    std::size_t pos = at + 5;
+    while (pos < status.size() && (status[pos] == '\t' || status[pos] == ' ')) ++pos;
+    uid_t uid = 0;
+    const auto [ptr, ec] = std::from_chars(status.data() + pos, status.data() + status.size(), uid);
+    if (ec != std::errc() || ptr == status.data() + pos) return std::nullopt;
+    return uid;
+}
+
+// Up to limit bytes of PID/leaf; "" when it cannot be read.
+std::string ProcProcessTable::ReadSmall(pid_t pid, const char* leaf, std::size_t limit) {
+    const PidPath path(pid, leaf);
+    FileHandle file(openat(procFd_, path.text, O_RDONLY | O_CLOEXEC));
+    std::string text;
+    if (file.get() < 0) return text;
+    char buffer[4096];
+    while (text.size() < limit) {
+        const ssize_t n = ReadSome(file.get(), buffer, sizeof(buffer));
+        if (n <= 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (text.size() > limit) text.resize(limit);
+    return text;
 }
 
 std::string ProcProcessTable::FirstWord(pid_t pid) {

@@ -7,8 +7,9 @@
 
 namespace orvel::platform {
 
-// The process-wide security settings of the RPC client: the first call
-// fixes them, every later call in the same process is too late.
+// The process-wide security levels start-up asks for: the first call records
+// them, every later call in the same process is too late. No connection reads
+// them (see docs/startup.md).
 class ProcessRpcSecurity final : public RpcSecurity {
   public:
     HRESULT CoInitializeSecurity(int authenticationLevel, int impersonationLevel,

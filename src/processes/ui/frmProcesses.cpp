@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -36,10 +37,12 @@ QPushButton* MakeButton(const char* objectName, QWidget* parent) {
     return button;
 }
 
-QListWidget* MakeList(const char* objectName, QAbstractItemView::SelectionMode mode,
-                      QWidget* parent) {
+QListWidget* MakeList(const char* objectName, const char* accessibleName,
+                      QAbstractItemView::SelectionMode mode, QWidget* parent) {
     auto* list = new QListWidget(parent);
     list->setObjectName(objectName);
+    // A screen reader names the list by this; the frame's caption is not its label.
+    list->setAccessibleName(accessibleName);
     list->setSelectionMode(mode);
     list->setMinimumSize(220, 160);
     return list;
@@ -72,7 +75,8 @@ void frmProcesses::BuildControls() {
 
     fraProcesses_ = new QGroupBox(this);
     fraProcesses_->setObjectName("fraProcesses");
-    lstProcesses_ = MakeList("lstProcesses", QAbstractItemView::SingleSelection, fraProcesses_);
+    lstProcesses_ = MakeList("lstProcesses", "Running Processes",
+                             QAbstractItemView::SingleSelection, fraProcesses_);
     cmdStopProcesses_ = MakeButton("cmdStopProcesses", fraProcesses_);
     cmdStopAllProcesses_ = MakeButton("cmdStopAllProcesses", fraProcesses_);
     auto* processLayout = new QGridLayout(fraProcesses_);
@@ -82,8 +86,8 @@ void frmProcesses::BuildControls() {
 
     fraApplications_ = new QGroupBox(this);
     fraApplications_->setObjectName("fraApplications");
-    lstApplications_ =
-        MakeList("lstApplications", QAbstractItemView::ExtendedSelection, fraApplications_);
+    lstApplications_ = MakeList("lstApplications", "Running Applications",
+                                QAbstractItemView::ExtendedSelection, fraApplications_);
     cmdStopApplication_ = MakeButton("cmdStopApplication", fraApplications_);
     cmdStopAllApplications_ = MakeButton("cmdStopAllApplications", fraApplications_);
     auto* applicationLayout = new QGridLayout(fraApplications_);
@@ -129,6 +133,17 @@ bool frmProcesses::Load() {
     cmdAccept_->setText("&Apply and Exit");
     lblInstruction_->setText("Verify Orvel Processes and Applications are NOT running");
     return !ListsEmpty();
+}
+
+void frmProcesses::CentreOnScreen() {
+    // The main window is still loading and not yet placed, so Qt's placement
+    // over the parent would put the dialog at the screen's corner.
+    QScreen* screen =
+        parentWidget() != nullptr ? parentWidget()->window()->screen() : this->screen();
+    if (screen == nullptr) return;
+    QRect frame = frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
 }
 
 void frmProcesses::RefreshApplicationList() {
@@ -202,6 +217,8 @@ void frmProcesses::done(int result) {
 }
 
 void frmProcesses::showEvent(QShowEvent* event) {
+    // Sent before the window goes up, with its final size.
+    if (!activated_) CentreOnScreen();
     QDialog::showEvent(event);
     if (activated_) return;
     activated_ = true;

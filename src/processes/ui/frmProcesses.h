@@ -63,6 +63,8 @@ class frmProcesses : public QDialog {
 
   private:
     void BuildControls();
+    // Places the dialog in the middle of the available area of its screen.
+    void CentreOnScreen();
     void Form_Activate();
     bool ListsEmpty() const;
     // Lets pending events run; after close requests, gives the closed

@@ -13,6 +13,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "platform/AsciiCase.h"
+
 namespace orvel::tools {
 
 using namespace platform;
@@ -62,10 +64,7 @@ std::vector<RegValueEntry> Values(Registry& registry, HKEY key) {
 }
 
 bool SameName(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) ==
-               std::tolower(static_cast<unsigned char>(y));
-    });
+    return platform::EqualIgnoringAsciiCase(a, b);
 }
 
 void PrintValue(std::ostream& out, const RegValueEntry& value) {
