@@ -208,5 +208,61 @@ TEST(OrvelRegFile, WritesEveryValueSoThatItReadsBackTheSame) {
     }
 }
 
+// UTF-16 little-endian with its byte-order mark, as the registry editor writes
+// by default: read as the same text in UTF-8, lines counted as in the text.
+TEST(OrvelRegFile, ReadsUtf16AndNamesItsFaults) {
+    auto utf16 = [](std::u16string_view text) {
+        std::string bytes = "\xFF\xFE";
+        for (char16_t c : text) {
+            bytes += static_cast<char>(c & 0xFF);
+            bytes += static_cast<char>(c >> 8);
+        }
+        return bytes;
+    };
+    std::vector<RegKeyEntry> keys;
+    std::string error;
+    ASSERT_TRUE(ParseRegFile(utf16(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                                   u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Gr\u00FC\u00DFe]\r\n"
+                                   u"\"Smile \U0001F600\"=\"\u20AC 5\"\r\n"
+                                   u"\"n\"=dword:00000010\r\n"),
+                             &keys, &error))
+        << error;
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(keys[0].key.path,
+              "SOFTWARE\\Gr\xC3\xBC\xC3\x9F"
+              "e");
+    EXPECT_EQ(keys[0].line, 3);
+    ASSERT_EQ(keys[0].values.size(), 2u);
+    EXPECT_EQ(keys[0].values[0].name, "Smile \xF0\x9F\x98\x80");
+    EXPECT_EQ(keys[0].values[0].data, std::string("\xE2\x82\xAC 5\0", 6));
+    EXPECT_EQ(keys[0].values[1].line, 5);
+
+    EXPECT_FALSE(
+        ParseRegFile(utf16(u"Windows Registry Editor Version 5.00\n") + "x", &keys, &error));
+    EXPECT_NE(error.find("middle of a character"), std::string::npos) << error;
+    std::u16string broken = u"Windows Registry Editor Version 5.00\n\n[HKLM\\X]\n\"a\"=\"";
+    broken += static_cast<char16_t>(0xD800);
+    EXPECT_FALSE(ParseRegFile(utf16(broken + u"\"\n"), &keys, &error));
+    EXPECT_NE(error.find("line 4"), std::string::npos) << error;
+    EXPECT_FALSE(ParseRegFile("\xFE\xFF\0W", &keys, &error));
+    EXPECT_NE(error.find("big-endian"), std::string::npos) << error;
+}
+
+// No key deeper than the registry allows, from a file or a command line.
+TEST(OrvelRegFile, RefusesKeysDeeperThan512Levels) {
+    std::string path = "HKCR";
+    for (int level = 3; level <= 512; ++level) path += "\\k";
+    std::vector<RegKeyEntry> keys;
+    std::string error;
+    const std::string head = "Windows Registry Editor Version 5.00\n\n";
+    EXPECT_TRUE(ParseRegFile(head + "[" + path + "]\n", &keys, &error)) << error;
+    EXPECT_FALSE(ParseRegFile(head + "[HKLM\\A]\n[" + path + "\\x]\n", &keys, &error));
+    EXPECT_NE(error.find("line 4: the key lies deeper than 512 levels"), std::string::npos)
+        << error.substr(0, 200);
+    EXPECT_TRUE(Parse({"add", path}, &error));
+    EXPECT_FALSE(Parse({"add", path + "\\x"}, &error));
+    EXPECT_NE(error.find("deeper than 512"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace orvel::tools
