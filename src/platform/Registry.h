@@ -83,8 +83,9 @@ class Registry {
 
     // Runs work as one write of the store: when work answers ERROR_SUCCESS, all it
     // wrote is kept together; when it answers anything else or throws, none of it
-    // is. Other processes see the whole batch or nothing. Answers work's result, or
-    // why the batch could not be kept.
+    // is. Other processes see the whole batch or nothing, and the work's reads see
+    // one state of the store. Answers work's result, or why the batch could not be
+    // kept.
     virtual LONG RegApplyBatch(const std::function<LONG()>& work) = 0;
 
     // Empty when the store is healthy; otherwise a one-line message naming the

@@ -195,6 +195,7 @@ class SqliteRegistry::Store {
         kEnumValue,
         kEnumValueAfter,
         kBegin,
+        kBeginRead,
         kCommit,
         kRollback,
         kSavepoint,
@@ -233,6 +234,7 @@ class SqliteRegistry::Store {
     int BeginWrite();
     int CommitWrite();
     void RollbackWrite();
+    LONG ReadBatch(const std::function<LONG()>& work);
     // After a batch was undone: nothing found inside it may be trusted.
     void ForgetFoundKeys();
     // Set once the batch's transaction is lost (SQLite rolls back by itself on
@@ -328,8 +330,7 @@ void SqliteRegistry::Store::OpenFile() {
 // file and begins as a database does. False when the store cannot be opened.
 bool SqliteRegistry::Store::CheckFile() {
     const std::filesystem::path file(path_);
-    folder_ = file.parent_path().string();
-    if (folder_.empty()) folder_ = ".";
+    folder_ = file.has_parent_path() ? file.parent_path().string() : std::string(1, '.');
     struct stat info {};
     if (::stat(path_.c_str(), &info) != 0) {
         if (errno != ENOENT) {
@@ -494,6 +495,7 @@ bool SqliteRegistry::Store::Prepare() {
         "SELECT id, name, type, data FROM key_values WHERE key=?1 ORDER BY id LIMIT 1 OFFSET ?2",
         "SELECT id, name, type, data FROM key_values WHERE key=?1 AND id>?2 ORDER BY id LIMIT 1",
         "BEGIN IMMEDIATE",
+        "BEGIN",
         "COMMIT",
         "ROLLBACK",
         "SAVEPOINT write",
@@ -565,6 +567,27 @@ void SqliteRegistry::Store::RollbackWrite() {
     }
 }
 
+// Nothing can be written: the work's writes are refused one by one, and its
+// reads see one state of the store (and take its locks once, not per read).
+LONG SqliteRegistry::Store::ReadBatch(const std::function<LONG()>& work) {
+    if (batchDepth_ > 0) return work();
+    const int rc = Exec(kBeginRead);
+    if (rc != SQLITE_OK) return Failure(rc);
+    ++batchDepth_;
+    batchLost_ = ERROR_SUCCESS;
+    LONG result = ERROR_SUCCESS;
+    try {
+        result = work();
+    } catch (...) {
+        --batchDepth_;
+        Exec(kRollback);
+        throw;
+    }
+    --batchDepth_;
+    Exec(kRollback);
+    return result;
+}
+
 void SqliteRegistry::Store::ForgetFoundKeys() {
     pathCache_.clear();
     classesRoot_.checked = false;
@@ -577,8 +600,8 @@ void SqliteRegistry::Store::ForgetFoundKeys() {
 
 LONG SqliteRegistry::Store::Batch(const std::function<LONG()>& work) {
     if (state_ == State::Damaged) return ERROR_BADDB;
-    // Nothing can be written: the work's reads go on, its writes are refused one by one.
-    if (state_ != State::Healthy || !canWrite_) return work();
+    if (state_ != State::Healthy) return work();
+    if (!canWrite_) return ReadBatch(work);
     int rc = BeginWrite();
     if (rc != SQLITE_OK) return Failure(rc);
     if (batchDepth_++ == 0) batchLost_ = ERROR_SUCCESS;

@@ -647,13 +647,17 @@ std::optional<Verb> ParseVerb(const std::string& verb, std::string* error) {
     return std::nullopt;
 }
 
-// Only the option names count as options: file paths start with '/' too.
-bool IsOption(const std::string& arg, std::string* option) {
-    *option = arg.size() < 2 ? "" : "/" + Lower(arg.substr(1));
+// The option a word names ("/v" for "-V"), or "" when it names none. Only the
+// option names count as options: file paths start with '/' too.
+std::string OptionName(const std::string& arg) {
+    if (arg.size() < 2 || (arg[0] != '/' && arg[0] != '-')) return {};
+    std::string option(1, '/');
+    option += Lower(arg.substr(1));
     static const char* const kOptions[] = {"/v", "/ve", "/va", "/s", "/t",    "/d",
                                            "/f", "/y",  "/?",  "/h", "/-help"};
-    return !arg.empty() && (arg[0] == '/' || arg[0] == '-') &&
-           std::find(std::begin(kOptions), std::end(kOptions), *option) != std::end(kOptions);
+    const bool known =
+        std::find(std::begin(kOptions), std::end(kOptions), option) != std::end(kOptions);
+    return known ? option : std::string();
 }
 
 // Reads option args[i] (and its value, moving i on). False with error on a fault.
@@ -779,8 +783,8 @@ std::optional<Command> ParseCommandLine(const std::vector<std::string>& args, st
     std::vector<std::string> positional;
     Given given;
     for (std::size_t i = 1; i < args.size(); ++i) {
-        std::string option;
-        if (!IsOption(args[i], &option)) {
+        const std::string option = OptionName(args[i]);
+        if (option.empty()) {
             if (args[i].size() > 1 && args[i][0] == '-') {
                 *error = "unknown option " + args[i];
                 return std::nullopt;

@@ -91,6 +91,8 @@ struct Tool {
     }
 };
 
+LONG CollectTreeNow(Registry& registry, const KeyName& name, std::vector<RegKeyEntry>* keys);
+
 int QueryOneKey(const Command& command, const Tool& tool) {
     RegistryKey key(tool.registry);
     if (LONG result = key.Open(command.key.root, command.key.path, KEY_READ);
@@ -495,6 +497,18 @@ std::string ResultText(LONG result, const std::string& storePath) {
 }
 
 LONG CollectTree(Registry& registry, const KeyName& name, std::vector<RegKeyEntry>* keys) {
+    // One batch that writes nothing: the tree as it stands at one moment.
+    return registry.RegApplyBatch([&] {
+        const std::size_t start = keys->size();
+        const LONG result = CollectTreeNow(registry, name, keys);
+        if (result != ERROR_SUCCESS) keys->resize(start);
+        return result;
+    });
+}
+
+namespace {
+
+LONG CollectTreeNow(Registry& registry, const KeyName& name, std::vector<RegKeyEntry>* keys) {
     // Depth first with the open parents on a stack: each key is opened once, from
     // its parent's handle, and listed before its children.
     struct Level {
@@ -531,6 +545,8 @@ LONG CollectTree(Registry& registry, const KeyName& name, std::vector<RegKeyEntr
     }
     return ERROR_SUCCESS;
 }
+
+}  // namespace
 
 int RunCommand(const Command& command, Registry& registry, std::ostream& out, std::ostream& err,
                const std::string& storePath) {
