@@ -124,71 +124,83 @@ std::optional<DWORD> ParseTypeName(std::string_view name) {
     return std::nullopt;
 }
 
+namespace {
+
+std::optional<std::string> EncodeMultiString(std::string_view text, char separator,
+                                             std::string* error) {
+    if (text.empty()) return std::string(1, '\0');
+    const std::string_view mark =
+        separator == '\0' ? std::string_view("\\0", 2) : std::string_view(&separator, 1);
+    std::string data;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = text.find(mark, start);
+        const std::string_view entry = text.substr(start, end - start);
+        if (entry.empty()) {
+            *error = "a REG_MULTI_SZ entry cannot be empty (it would end the list)";
+            return std::nullopt;
+        }
+        data += entry;
+        data += '\0';
+        if (end == std::string_view::npos) break;
+        start = end + mark.size();
+    }
+    return data + '\0';
+}
+
+std::optional<std::string> EncodeDword(std::string_view text, std::string* error) {
+    std::uint64_t value = 0;
+    std::string_view digits = text;
+    const bool hex =
+        digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
+    if (hex) digits.remove_prefix(2);
+    bool valid = !digits.empty() && digits.size() <= (hex ? 8u : 10u);
+    for (char c : digits) {
+        const int digit = hex ? HexDigit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
+        if (digit < 0) valid = false;
+        value = value * (hex ? 16 : 10) + static_cast<unsigned>(digit < 0 ? 0 : digit);
+    }
+    if (!valid || value > 0xFFFFFFFFull) {
+        *error = "REG_DWORD data must be a number from 0 to 4294967295, decimal or 0x hex: \"" +
+                 std::string(text) + "\"";
+        return std::nullopt;
+    }
+    return LittleEndian(static_cast<std::uint32_t>(value));
+}
+
+std::optional<std::string> EncodeHex(DWORD type, std::string_view text, std::string* error) {
+    if (text.size() % 2 != 0) {
+        *error =
+            TypeName(type) + " data must be pairs of hex digits: \"" + std::string(text) + "\"";
+        return std::nullopt;
+    }
+    std::string data;
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const int high = HexDigit(text[i]);
+        const int low = HexDigit(text[i + 1]);
+        if (high < 0 || low < 0) {
+            *error = TypeName(type) + " data must be hex digits: \"" + std::string(text) + "\"";
+            return std::nullopt;
+        }
+        data += static_cast<char>(high * 16 + low);
+    }
+    return data;
+}
+
+}  // namespace
+
 std::optional<std::string> EncodeData(DWORD type, std::string_view text, char separator,
                                       std::string* error) {
     switch (type) {
         case REG_SZ:
         case REG_EXPAND_SZ:
             return std::string(text) + '\0';
-        case REG_MULTI_SZ: {
-            if (text.empty()) return std::string(1, '\0');
-            const std::string_view mark =
-                separator == '\0' ? std::string_view("\\0", 2) : std::string_view(&separator, 1);
-            std::string data;
-            std::size_t start = 0;
-            while (true) {
-                const std::size_t end = text.find(mark, start);
-                const std::string_view entry = text.substr(start, end - start);
-                if (entry.empty()) {
-                    *error = "a REG_MULTI_SZ entry cannot be empty (it would end the list)";
-                    return std::nullopt;
-                }
-                data += entry;
-                data += '\0';
-                if (end == std::string_view::npos) break;
-                start = end + mark.size();
-            }
-            return data + '\0';
-        }
-        case REG_DWORD: {
-            std::uint64_t value = 0;
-            std::string_view digits = text;
-            const bool hex =
-                digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
-            if (hex) digits.remove_prefix(2);
-            bool valid = !digits.empty() && digits.size() <= (hex ? 8u : 10u);
-            for (char c : digits) {
-                const int digit = hex ? HexDigit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
-                if (digit < 0) valid = false;
-                value = value * (hex ? 16 : 10) + static_cast<unsigned>(digit < 0 ? 0 : digit);
-            }
-            if (!valid || value > 0xFFFFFFFFull) {
-                *error =
-                    "REG_DWORD data must be a number from 0 to 4294967295, decimal or 0x hex: \"" +
-                    std::string(text) + "\"";
-                return std::nullopt;
-            }
-            return LittleEndian(static_cast<std::uint32_t>(value));
-        }
-        default: {
-            if (text.size() % 2 != 0) {
-                *error = TypeName(type) + " data must be pairs of hex digits: \"" +
-                         std::string(text) + "\"";
-                return std::nullopt;
-            }
-            std::string data;
-            for (std::size_t i = 0; i < text.size(); i += 2) {
-                const int high = HexDigit(text[i]);
-                const int low = HexDigit(text[i + 1]);
-                if (high < 0 || low < 0) {
-                    *error =
-                        TypeName(type) + " data must be hex digits: \"" + std::string(text) + "\"";
-                    return std::nullopt;
-                }
-                data += static_cast<char>(high * 16 + low);
-            }
-            return data;
-        }
+        case REG_MULTI_SZ:
+            return EncodeMultiString(text, separator, error);
+        case REG_DWORD:
+            return EncodeDword(text, error);
+        default:
+            return EncodeHex(type, text, error);
     }
 }
 
