@@ -307,7 +307,8 @@ bool ExportTarget(const std::string& path, bool replace, std::string* target, st
     if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
         char resolved[PATH_MAX];
         if (::realpath(path.c_str(), resolved) == nullptr) {
-            *error = path + " is a link to " + SystemText(errno) + "; nothing was written";
+            *error = path + " is a link that cannot be followed (" + SystemText(errno) +
+                     "); nothing was written";
             return false;
         }
         *target = resolved;
