@@ -1,14 +1,20 @@
 // The registry store on a temporary file: the console's hot path (open a key,
-// read a string value, close) and one value write read back.
+// read a string value, close), one value write read back, and orvel-reg's
+// export of wide, deep and growing trees.
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "platform/RegistryKey.h"
 #include "platform/linux/SqliteRegistry.h"
+#include "tools/orvelreg/RegText.h"
+#include "tools/orvelreg/RegTool.h"
 
 namespace {
 
@@ -36,6 +42,10 @@ class TempStore {
         std::filesystem::remove_all(folder_, ignored);
     }
     SqliteRegistry& registry() { return *registry_; }
+    // The store as orvel-reg's export opens it.
+    SqliteRegistry Reader() const {
+        return SqliteRegistry((folder_ / "registry.db").string(), StoreAccess::ReadOnly);
+    }
 
   private:
     std::filesystem::path folder_;
@@ -82,6 +92,83 @@ void BM_WriteAndReadBack(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_WriteAndReadBack)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// Makes keys (each with one string value) in one batch, as an import would.
+void MakeKeys(Registry& registry, const std::vector<std::string>& paths) {
+    registry.RegApplyBatch([&] {
+        const std::string text = "value";
+        for (const std::string& path : paths) {
+            RegistryKey key(registry);
+            if (key.Create(HKEY_LOCAL_MACHINE, path) != ERROR_SUCCESS) return ERROR_BADDB;
+            registry.RegSetValueExA(key.get(), "v", REG_SZ,
+                                    reinterpret_cast<const std::uint8_t*>(text.c_str()),
+                                    static_cast<DWORD>(text.size() + 1));
+        }
+        return ERROR_SUCCESS;
+    });
+}
+
+// orvel-reg export KEY -, the text kept in memory.
+void Export(benchmark::State& state, Registry& registry, const std::string& key) {
+    std::string error;
+    const auto command = orvel::tools::ParseCommandLine({"export", key, "-"}, &error);
+    for (auto _ : state) {
+        std::ostringstream out, err;
+        if (orvel::tools::RunCommand(*command, registry, out, err) != 0) {
+            state.SkipWithError(err.str().c_str());
+            break;
+        }
+        benchmark::DoNotOptimize(out.str().size());
+    }
+}
+
+void BM_ExportSiblingKeys(benchmark::State& state) {
+    TempStore store;
+    std::vector<std::string> paths;
+    for (int i = 0; i < state.range(0); ++i)
+        paths.push_back("SOFTWARE\\Wide\\K" + std::to_string(i));
+    MakeKeys(store.registry(), paths);
+    SqliteRegistry reader = store.Reader();
+    Export(state, reader, "HKLM\\SOFTWARE\\Wide");
+}
+BENCHMARK(BM_ExportSiblingKeys)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+void BM_ExportDeepPath(benchmark::State& state) {
+    TempStore store;
+    std::string path = "SOFTWARE\\Deep";
+    for (int level = 2; level < state.range(0); ++level) path += "\\L" + std::to_string(level);
+    MakeKeys(store.registry(), {path});
+    SqliteRegistry reader = store.Reader();
+    Export(state, reader, "HKLM\\SOFTWARE\\Deep");
+}
+BENCHMARK(BM_ExportDeepPath)
+    ->Arg(500)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+// Keys in groups of 100 under their parents: the time per key stays the same.
+void BM_ExportGrowingTree(benchmark::State& state) {
+    TempStore store;
+    std::vector<std::string> paths;
+    for (int i = 0; i < state.range(0); ++i) {
+        paths.push_back("SOFTWARE\\Tree\\G" + std::to_string(i / 100) + "\\K" + std::to_string(i));
+    }
+    MakeKeys(store.registry(), paths);
+    SqliteRegistry reader = store.Reader();
+    Export(state, reader, "HKLM\\SOFTWARE\\Tree");
+    state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_ExportGrowingTree)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dcom/DComTexts.h"
+#include "platform/RegistryKey.h"
 #include "suite/SuiteServerSettings.h"
 
 namespace orvel::dcom {
@@ -43,20 +44,12 @@ constexpr std::array<VersionName, 6> kVersionTable{{
 // Reads one legacy level: the first byte of at most four bytes of data. The key is
 // only read, so a user without write rights still sees the stored value.
 std::int32_t ReadLegacyLevel(DComContext& context, std::string_view valueName) {
-    platform::Registry& registry = context.registry.registry;
-    platform::HKEY key = 0;
-    if (registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kOleLevelKey, 0, platform::KEY_READ, &key) !=
-        ERROR_SUCCESS) {
+    platform::RegistryValue value;
+    if (platform::ReadRegistryValue(context.registry.registry, HKEY_LOCAL_MACHINE, kOleLevelKey,
+                                    valueName, &value, 4) != ERROR_SUCCESS) {
         return -1;
     }
-    std::array<std::uint8_t, 4> data{};
-    platform::DWORD type = 0;
-    platform::DWORD size = static_cast<platform::DWORD>(data.size());
-    const platform::LONG result =
-        registry.RegQueryValueExA(key, valueName, &type, data.data(), &size);
-    registry.RegCloseKey(key);
-    if (result != ERROR_SUCCESS) return -1;
-    return data[0];
+    return value.data.empty() ? 0 : value.data[0];
 }
 
 // Read as the suite server reads them at its start, so that the check and
@@ -107,16 +100,16 @@ std::string functGetDComVersion(DComContext& context) {
 
 std::string functGetInstalledDComVersion(DComContext& context) {
     platform::Registry& registry = context.registry.registry;
-    platform::HKEY key = 0;
-    if (registry.RegOpenKeyExA(HKEY_CLASSES_ROOT, kInstalledVersionKey, 0, platform::KEY_READ,
-                               &key) != ERROR_SUCCESS) {
+    platform::RegistryKey key(registry);
+    if (key.Open(HKEY_CLASSES_ROOT, kInstalledVersionKey, platform::KEY_READ) != ERROR_SUCCESS) {
         return "hKey Error";
     }
     std::array<std::uint8_t, 64> buffer{};
     platform::DWORD type = 0;
     platform::DWORD size = static_cast<platform::DWORD>(buffer.size());
-    const platform::LONG result = registry.RegQueryValueExA(key, "", &type, buffer.data(), &size);
-    registry.RegCloseKey(key);
+    const platform::LONG result =
+        registry.RegQueryValueExA(key.get(), "", &type, buffer.data(), &size);
+    key.Close();
     if (result != ERROR_SUCCESS) return "Unknown";
     std::string installed(reinterpret_cast<const char*>(buffer.data()), size);
     installed.resize(std::min<std::size_t>(installed.size(), 11));

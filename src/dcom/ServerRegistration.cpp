@@ -3,6 +3,7 @@
 #include <exception>
 #include <string_view>
 
+#include "platform/RegistryKey.h"
 #include "platform/RuntimeError.h"
 #include "suite/ComponentCatalog.h"
 
@@ -30,27 +31,20 @@ status::ComponentServerEntry* EntryAt(RegistrationContext& context, std::int16_t
 // change class registrations nothing is written and nothing is said.
 bool MayRegister(RegistrationContext& context, const status::ComponentServerEntry& entry) {
     if (entry.strClassId.empty() || entry.strExeName.empty()) return false;
-    platform::Registry& registry = context.registry.registry;
-    platform::HKEY key = 0;
-    if (registry.RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\" + entry.strClassId, 0,
-                               platform::KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
-        return false;
-    }
-    registry.RegCloseKey(key);
-    return true;
+    platform::RegistryKey key(context.registry.registry);
+    return key.Open(HKEY_CLASSES_ROOT, "CLSID\\" + entry.strClassId, platform::KEY_ALL_ACCESS) ==
+           ERROR_SUCCESS;
 }
 
 // Deletes the named values of the application key, when that key can be changed.
 void DeleteAppIdValues(RegistrationContext& context, const std::string& appId,
                        std::initializer_list<std::string_view> valueNames) {
     platform::Registry& registry = context.registry.registry;
-    platform::HKEY key = 0;
-    if (registry.RegOpenKeyExA(HKEY_CLASSES_ROOT, "AppID\\" + appId, 0, platform::KEY_ALL_ACCESS,
-                               &key) != ERROR_SUCCESS) {
+    platform::RegistryKey key(registry);
+    if (key.Open(HKEY_CLASSES_ROOT, "AppID\\" + appId, platform::KEY_ALL_ACCESS) != ERROR_SUCCESS) {
         return;
     }
-    for (std::string_view valueName : valueNames) registry.RegDeleteValueA(key, valueName);
-    registry.RegCloseKey(key);
+    for (std::string_view valueName : valueNames) registry.RegDeleteValueA(key.get(), valueName);
 }
 
 void WriteString(RegistrationContext& context, platform::HKEY root, const std::string& key,

@@ -5,6 +5,7 @@
 // root constants below, or a handle returned by an open or create.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -33,11 +34,25 @@ inline constexpr LONG ERROR_SUCCESS = 0;
 inline constexpr LONG ERROR_FILE_NOT_FOUND = 2;
 inline constexpr LONG ERROR_ACCESS_DENIED = 5;
 inline constexpr LONG ERROR_INVALID_HANDLE = 6;
+inline constexpr LONG ERROR_DISK_FULL = 112;  // "There is not enough space on the disk."
 inline constexpr LONG ERROR_INVALID_PARAMETER = 87;
+inline constexpr LONG ERROR_BUSY = 170;  // another writer held the store too long
 inline constexpr LONG ERROR_MORE_DATA = 234;
 inline constexpr LONG ERROR_NO_MORE_ITEMS = 259;
 // The store file itself is damaged or unreadable (ERROR_BADDB).
 inline constexpr LONG ERROR_BADDB = 1009;
+
+// The deepest a key may lie below its hive root, as Windows allows.
+inline constexpr int kMaxKeyDepth = 512;
+
+// Whether a key is one that is never deleted: the hive roots, SOFTWARE,
+// SOFTWARE\Classes (HKEY_CLASSES_ROOT) and the CLSID and AppID keys under it,
+// which hold every class registration. Any letter case, HKEY_CLASSES_ROOT or
+// its HKEY_LOCAL_MACHINE spelling, one trailing backslash.
+bool IsProtectedKey(HKEY root, std::string_view path);
+
+// How many levels below HKEY_LOCAL_MACHINE a path lies (HKEY_CLASSES_ROOT is 2).
+int KeyDepth(HKEY root, std::string_view path);
 
 class Registry {
   public:
@@ -65,6 +80,13 @@ class Registry {
     virtual LONG RegEnumKeyExA(HKEY key, DWORD index, std::string* name) = 0;
     virtual LONG RegEnumValueA(HKEY key, DWORD index, std::string* valueName, DWORD* type,
                                std::string* data) = 0;
+
+    // Runs work as one write of the store: when work answers ERROR_SUCCESS, all it
+    // wrote is kept together; when it answers anything else or throws, none of it
+    // is. Other processes see the whole batch or nothing, and the work's reads see
+    // one state of the store. Answers work's result, or why the batch could not be
+    // kept.
+    virtual LONG RegApplyBatch(const std::function<LONG()>& work) = 0;
 
     // Empty when the store is healthy; otherwise a one-line message naming the
     // damaged or unreadable file. Every operation then answers ERROR_BADDB or 2.

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/RegistryKey.h"
+
 namespace orvel::settings {
 
 using platform::DWORD;
@@ -80,21 +82,14 @@ std::optional<std::vector<std::uint8_t>> AsBytes(const RegistryVariant& value) {
 std::string InstallFolder(platform::Registry& registry, std::string_view key,
                           std::string_view valueName, const char* fallback) {
     std::string folder = fallback;
-    HKEY handle = 0;
-    if (registry.RegOpenKeyExA(platform::HKEY_LOCAL_MACHINE, key, 0, platform::KEY_READ, &handle) ==
-        platform::ERROR_SUCCESS) {
-        std::uint8_t buffer[kPathBufferSize] = {};
-        DWORD size = kPathBufferSize;
-        DWORD type = platform::REG_NONE;
-        if (registry.RegQueryValueExA(handle, valueName, &type, buffer, &size) ==
-                platform::ERROR_SUCCESS &&
-            type == platform::REG_SZ) {
-            // A path ends at its first NUL; an empty one names no folder.
-            std::string stored = StoredText(buffer, size);
-            stored = stored.substr(0, stored.find('\0'));
-            if (!stored.empty()) folder = stored;
-        }
-        registry.RegCloseKey(handle);
+    platform::RegistryValue value;
+    if (platform::ReadRegistryValue(registry, platform::HKEY_LOCAL_MACHINE, key, valueName, &value,
+                                    kPathBufferSize) == platform::ERROR_SUCCESS &&
+        value.type == platform::REG_SZ) {
+        // A path ends at its first NUL; an empty one names no folder.
+        std::string stored(value.data.begin(), value.data.end());
+        stored = stored.substr(0, stored.find('\0'));
+        if (!stored.empty()) folder = stored;
     }
     return folder + "/";
 }
@@ -106,11 +101,9 @@ RegistryVariant functGetRegistryValue(RegistryContext& context, HKEY hKey,
                                       std::int16_t intType, const RegistryVariant& varDefault) {
     RegistryVariant result = varDefault;
     platform::Registry& registry = context.registry;
-    HKEY handle = 0;
-    if (registry.RegOpenKeyExA(hKey, strKey, 0, platform::KEY_READ, &handle) !=
-        platform::ERROR_SUCCESS) {
-        return result;
-    }
+    platform::RegistryKey key(registry);
+    if (key.Open(hKey, strKey, platform::KEY_READ) != platform::ERROR_SUCCESS) return result;
+    const HKEY handle = key.get();
     DWORD type = platform::REG_NONE;
     switch (intType) {
         case platform::REG_SZ: {
@@ -159,7 +152,6 @@ RegistryVariant functGetRegistryValue(RegistryContext& context, HKEY hKey,
                                    platform::vbInformation, "Parameter Error");
             break;
     }
-    registry.RegCloseKey(handle);
     return result;
 }
 
@@ -169,18 +161,12 @@ RegistryVariant functWriteRegistryValue(RegistryContext& context, HKEY hKey,
                                         const RegistryVariant& varDefault) {
     RegistryVariant result = varDefault;
     platform::Registry& registry = context.registry;
-    HKEY handle = 0;
-    if (registry.RegOpenKeyExA(hKey, strKey, 0, platform::KEY_ALL_ACCESS, &handle) ==
-        platform::ERROR_SUCCESS) {
-        registry.RegCloseKey(handle);
-    } else {
-        HKEY created = 0;
-        if (registry.RegCreateKeyA(hKey, strKey, &created) == platform::ERROR_SUCCESS) {
-            registry.RegCloseKey(created);
-        }
+    platform::RegistryKey key(registry);
+    if (key.Open(hKey, strKey, platform::KEY_ALL_ACCESS) != platform::ERROR_SUCCESS) {
+        key.Create(hKey, strKey);
     }
-    if (registry.RegOpenKeyExA(hKey, strKey, 0, platform::KEY_ALL_ACCESS, &handle) !=
-        platform::ERROR_SUCCESS) {
+    key.Close();
+    if (key.Open(hKey, strKey, platform::KEY_ALL_ACCESS) != platform::ERROR_SUCCESS) {
         context.dialogs.MsgBox(std::string("Unable To Access Registry") + platform::CR +
                                    platform::CR + "You May not be able to Access OrvelServers",
                                platform::vbCritical, "Registry Access");
@@ -219,7 +205,7 @@ RegistryVariant functWriteRegistryValue(RegistryContext& context, HKEY hKey,
             data = *AsBytes(varValue);
             break;
         default:
-            registry.RegCloseKey(handle);
+            key.Close();
             context.dialogs.MsgBox("functWriteRegistryValue: " + std::to_string(intType),
                                    platform::vbInformation, "Parameter Error");
             return result;
@@ -228,23 +214,20 @@ RegistryVariant functWriteRegistryValue(RegistryContext& context, HKEY hKey,
     // A value that cannot be converted ends the operation with the default.
     const std::uint8_t none = 0;  // an empty value still passes a valid pointer
     if (convertible &&
-        registry.RegSetValueExA(handle, strValueName, static_cast<DWORD>(intType),
+        registry.RegSetValueExA(key.get(), strValueName, static_cast<DWORD>(intType),
                                 data.empty() ? &none : data.data(),
                                 static_cast<DWORD>(data.size())) == platform::ERROR_SUCCESS) {
         result =
             functGetRegistryValue(context, hKey, strKey, strValueName, intType, readBackDefault);
     }
-    registry.RegCloseKey(handle);
     return result;
 }
 
 void functDeleteRegistryValue(RegistryContext& context, HKEY hKey, const std::string& strKey,
                               const std::string& strValueName) {
-    HKEY handle = 0;
-    if (context.registry.RegOpenKeyExA(hKey, strKey, 0, platform::KEY_ALL_ACCESS, &handle) ==
-        platform::ERROR_SUCCESS) {
-        context.registry.RegDeleteValueA(handle, strValueName);
-        context.registry.RegCloseKey(handle);
+    platform::RegistryKey key(context.registry);
+    if (key.Open(hKey, strKey, platform::KEY_ALL_ACCESS) == platform::ERROR_SUCCESS) {
+        context.registry.RegDeleteValueA(key.get(), strValueName);
     }
 }
 

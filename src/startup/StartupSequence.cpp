@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/Hex.h"
+#include "platform/RegistryKey.h"
 #include "startup/StartupTexts.h"
 
 namespace orvel::startup {
@@ -82,20 +83,19 @@ void StartupSequence::ReportDamagedStore() {
 // machine-wide settings.
 void StartupSequence::TestAdministrator() {
     platform::Registry& registry = services_.registry;
-    platform::HKEY key = 0;
-    if (registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAdministratorTestKey, 0, platform::KEY_WRITE,
-                               &key) != platform::ERROR_SUCCESS) {
-        if (registry.RegCreateKeyA(HKEY_LOCAL_MACHINE, kAdministratorTestKey, &key) ==
-            platform::ERROR_SUCCESS) {
+    platform::RegistryKey key(registry);
+    if (key.Open(HKEY_LOCAL_MACHINE, kAdministratorTestKey, platform::KEY_WRITE) !=
+        platform::ERROR_SUCCESS) {
+        if (key.Create(HKEY_LOCAL_MACHINE, kAdministratorTestKey) == platform::ERROR_SUCCESS) {
             state_.IsAdministrator = true;
-            registry.RegCloseKey(key);
+            key.Close();
             registry.RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAdministratorTestKey);
         } else {
             state_.IsAdministrator = false;
         }
     } else {
         // A key left over from an earlier run.
-        registry.RegCloseKey(key);
+        key.Close();
         state_.IsAdministrator =
             registry.RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAdministratorTestKey) ==
             platform::ERROR_SUCCESS;

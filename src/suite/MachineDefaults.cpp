@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/RegistryKey.h"
+
 namespace orvel::suite {
 
 namespace {
@@ -41,14 +43,13 @@ struct DefaultValue {
 
 LONG WriteMissingValues(platform::Registry& registry, std::string_view subKey,
                         const std::initializer_list<DefaultValue>& values) {
-    HKEY key = 0;
-    LONG result = registry.RegCreateKeyA(platform::HKEY_LOCAL_MACHINE, subKey, &key);
+    platform::RegistryKey key(registry);
+    LONG result = key.Create(platform::HKEY_LOCAL_MACHINE, subKey);
     if (result != ERROR_SUCCESS) return result;
     for (const DefaultValue& value : values) {
-        result = WriteIfMissing(registry, key, value.name, value.type, value.bytes);
+        result = WriteIfMissing(registry, key.get(), value.name, value.type, value.bytes);
         if (result != ERROR_SUCCESS) break;
     }
-    registry.RegCloseKey(key);
     return result;
 }
 

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "platform/AsciiCase.h"
+#include "platform/RegistryKey.h"
 
 namespace orvel::suite {
 
@@ -14,20 +16,14 @@ namespace {
 bool QueryValue(platform::Registry& registry, platform::HKEY root, std::string_view subKey,
                 std::string_view valueName, platform::DWORD* type,
                 std::vector<std::uint8_t>* data) {
-    platform::HKEY key = 0;
-    if (registry.RegOpenKeyExA(root, subKey, 0, platform::KEY_READ, &key) !=
+    platform::RegistryValue value;
+    if (platform::ReadRegistryValue(registry, root, subKey, valueName, &value) !=
         platform::ERROR_SUCCESS) {
         return false;
     }
-    platform::DWORD size = 0;
-    platform::LONG result = registry.RegQueryValueExA(key, valueName, type, nullptr, &size);
-    if (result == platform::ERROR_SUCCESS) {
-        data->assign(size, 0);
-        result = registry.RegQueryValueExA(key, valueName, type, data->data(), &size);
-        data->resize(std::min<std::size_t>(size, data->size()));
-    }
-    registry.RegCloseKey(key);
-    return result == platform::ERROR_SUCCESS;
+    *type = value.type;
+    *data = std::move(value.data);
+    return true;
 }
 
 }  // namespace

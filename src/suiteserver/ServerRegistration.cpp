@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "platform/RegistryKey.h"
+
 #include "suite/SuiteServerSettings.h"
 
 namespace orvel::suiteserver {
@@ -14,15 +16,14 @@ using platform::HKEY_CLASSES_ROOT;
 
 platform::LONG WriteDefault(platform::Registry& registry, const std::string& subKey,
                             std::string_view text) {
-    platform::HKEY key = 0;
-    platform::LONG result = registry.RegCreateKeyA(HKEY_CLASSES_ROOT, subKey, &key);
-    if (result != ERROR_SUCCESS) return result;
+    platform::RegistryKey key(registry);
+    if (platform::LONG result = key.Create(HKEY_CLASSES_ROOT, subKey); result != ERROR_SUCCESS) {
+        return result;
+    }
     std::string data(text);
-    result = registry.RegSetValueExA(key, "", platform::REG_SZ,
-                                     reinterpret_cast<const std::uint8_t*>(data.c_str()),
-                                     static_cast<platform::DWORD>(data.size() + 1));
-    registry.RegCloseKey(key);
-    return result;
+    return registry.RegSetValueExA(key.get(), "", platform::REG_SZ,
+                                   reinterpret_cast<const std::uint8_t*>(data.c_str()),
+                                   static_cast<platform::DWORD>(data.size() + 1));
 }
 
 std::string ClassKey() {
@@ -57,12 +58,10 @@ platform::LONG UnregisterServerClass(platform::Registry& registry) {
         if (result == platform::ERROR_ACCESS_DENIED) {
             // Refused because other keys remain below it, or because the store may
             // not be written: only the second is a failure.
-            platform::HKEY probe = 0;
-            if (registry.RegOpenKeyExA(HKEY_CLASSES_ROOT, "", 0, platform::KEY_WRITE, &probe) !=
-                ERROR_SUCCESS) {
+            platform::RegistryKey probe(registry);
+            if (probe.Open(HKEY_CLASSES_ROOT, "", platform::KEY_WRITE) != ERROR_SUCCESS) {
                 return platform::ERROR_ACCESS_DENIED;
             }
-            registry.RegCloseKey(probe);
         }
     }
     return ERROR_SUCCESS;

@@ -5,6 +5,7 @@
 // without write rights sees it, or as a store that fails.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -153,6 +154,9 @@ class StoreView : public Registry {
     LONG RegEnumValueA(HKEY key, DWORD index, std::string* valueName, DWORD* type,
                        std::string* data) override {
         return store_.RegEnumValueA(key, index, valueName, type, data);
+    }
+    LONG RegApplyBatch(const std::function<LONG()>& work) override {
+        return store_.RegApplyBatch(work);
     }
     std::string StoreProblem() const override { return store_.StoreProblem(); }
 

@@ -182,6 +182,36 @@ TEST(RegistryFileTest, KeysRemadeByAnotherWriterAreFoundAgain) {
     EXPECT_EQ(reader.CheckIntegrity(), "ok");
 }
 
+// A read-only open never makes a store, not even where it could, and never writes one.
+TEST(RegistryFileTest, ReadOnlyOpenNeverCreatesOrWrites) {
+    TempFolder temp;
+    const fs::path store = temp.path() / "missing" / "registry.db";
+    {
+        SqliteRegistry registry(store.string(), StoreAccess::ReadOnly);
+        EXPECT_FALSE(registry.Exists());
+        EXPECT_EQ(registry.StoreProblem(), "");
+        EXPECT_EQ(ReadString(registry, "SOFTWARE", "x"), "<error 2>");
+        EXPECT_EQ(WriteString(registry, "SOFTWARE\\X", "v", "t"), ERROR_ACCESS_DENIED);
+    }
+    EXPECT_FALSE(fs::exists(store.parent_path())) << "not even the folder is made";
+
+    {
+        SqliteRegistry writer(store.string());
+        ASSERT_EQ(WriteString(writer, "SOFTWARE\\Quarlen", "Root", "/opt/q"), ERROR_SUCCESS);
+    }
+    const std::string before = ReadFile(store);
+    SqliteRegistry registry(store.string(), StoreAccess::ReadOnly);
+    EXPECT_TRUE(registry.Exists());
+    EXPECT_FALSE(registry.CanWrite()) << "although this process may write the file";
+    EXPECT_EQ(ReadString(registry, "SOFTWARE\\Quarlen", "Root"), "/opt/q");
+    EXPECT_EQ(WriteString(registry, "SOFTWARE\\Quarlen", "Root", "other"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(registry.RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(registry.RegApplyBatch(
+                  [&] { return WriteString(registry, "SOFTWARE\\Quarlen", "Root", "batch"); }),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(ReadFile(store), before);
+}
+
 TEST(RegistryFileTest, EmptyFileBecomesAStore) {
     TempFolder temp;
     const fs::path store = temp.path() / "registry.db";

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -158,6 +159,122 @@ TEST_F(RegistryStoreTest, EnumerationFollowsCreationOrder) {
         values.push_back(name);
     EXPECT_EQ(values, (std::vector<std::string>{"zeta", "Alpha", "mid"}));
     EXPECT_EQ(registry.RegCloseKey(key), ERROR_SUCCESS);
+}
+
+// Stepping on from the last answer, jumping to any index and deleting while
+// enumerating give the same names as counting from the first.
+TEST_F(RegistryStoreTest, EnumerationStepsJumpsAndSurvivesDeletes) {
+    const HKEY key = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Many");
+    std::vector<std::string> made;
+    for (int i = 0; i < 20; ++i) {
+        made.push_back("k" + std::to_string(i));
+        EXPECT_EQ(registry.RegCloseKey(Create(key, made.back())), ERROR_SUCCESS);
+        SetString(key, made.back(), "v");
+    }
+    EXPECT_EQ(SubKeys(key), made);
+    std::string name;
+    for (DWORD index : {7u, 3u, 4u, 19u, 0u, 12u}) {
+        ASSERT_EQ(registry.RegEnumKeyExA(key, index, &name), ERROR_SUCCESS);
+        EXPECT_EQ(name, made[index]);
+        ASSERT_EQ(registry.RegEnumValueA(key, index, &name, nullptr, nullptr), ERROR_SUCCESS);
+        EXPECT_EQ(name, made[index]);
+    }
+    EXPECT_EQ(registry.RegEnumKeyExA(key, 20, &name), ERROR_NO_MORE_ITEMS);
+    // Another handle on the same key keeps its own place.
+    HKEY other = 0;
+    ASSERT_EQ(registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Many", 0, KEY_READ, &other), 0);
+    ASSERT_EQ(registry.RegEnumKeyExA(key, 0, &name), ERROR_SUCCESS);
+    ASSERT_EQ(registry.RegEnumKeyExA(other, 5, &name), ERROR_SUCCESS);
+    ASSERT_EQ(registry.RegEnumKeyExA(key, 1, &name), ERROR_SUCCESS);
+    EXPECT_EQ(name, "k1");
+    // Deleting index 0 until none is left empties the key.
+    int deleted = 0;
+    while (registry.RegEnumKeyExA(key, 0, &name) == ERROR_SUCCESS) {
+        ASSERT_EQ(registry.RegDeleteKeyA(key, name), ERROR_SUCCESS) << name;
+        ++deleted;
+    }
+    EXPECT_EQ(deleted, 20);
+    EXPECT_EQ(registry.RegCloseKey(other), ERROR_SUCCESS);
+    EXPECT_EQ(registry.RegCloseKey(key), ERROR_SUCCESS);
+}
+
+// A batch keeps all its writes or none; the store answers as before after an undone one.
+TEST_F(RegistryStoreTest, BatchKeepsAllOrNothing) {
+    const HKEY kept = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept");
+    SetString(kept, "v", "before");
+    auto writeAll = [&](LONG answer) {
+        return registry.RegApplyBatch([&] {
+            HKEY key = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\New\\Deep");
+            SetString(key, "a", "1");
+            EXPECT_EQ(registry.RegCloseKey(key), ERROR_SUCCESS);
+            SetString(kept, "v", "inside");
+            EXPECT_EQ(registry.RegDeleteValueA(kept, "v"), ERROR_SUCCESS);
+            // A refused step inside the batch undoes only itself.
+            EXPECT_EQ(registry.RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\New"),
+                      ERROR_ACCESS_DENIED);
+            return answer;
+        });
+    };
+    EXPECT_EQ(writeAll(ERROR_FILE_NOT_FOUND), ERROR_FILE_NOT_FOUND);
+    std::vector<std::uint8_t> bytes;
+    DWORD type = 0;
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "v", &type, &bytes), ERROR_SUCCESS);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), std::string("before\0", 7));
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, "SOFTWARE\\New\\Deep", "a", &type, &bytes),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_THROW(registry.RegApplyBatch([&]() -> LONG {
+        Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Thrown");
+        throw std::runtime_error("lost");
+    }),
+                 std::runtime_error);
+    HKEY key = 0;
+    EXPECT_EQ(registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Thrown", 0, KEY_READ, &key),
+              ERROR_FILE_NOT_FOUND);
+
+    EXPECT_EQ(writeAll(ERROR_SUCCESS), ERROR_SUCCESS);
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, "SOFTWARE\\New\\Deep", "a", &type, &bytes), ERROR_SUCCESS);
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "v", &type, &bytes), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(registry.RegCloseKey(kept), ERROR_SUCCESS);
+}
+
+// The hive root, SOFTWARE, Classes and its CLSID and AppID keys are never deleted,
+// however they are named; the keys below them are.
+TEST_F(RegistryStoreTest, ProtectedKeysAreNeverDeleted) {
+    EXPECT_EQ(registry.RegCloseKey(Create(HKEY_CLASSES_ROOT, "CLSID")), ERROR_SUCCESS);
+    EXPECT_EQ(registry.RegCloseKey(Create(HKEY_CLASSES_ROOT, "AppID")), ERROR_SUCCESS);
+    EXPECT_EQ(registry.RegCloseKey(Create(HKEY_CLASSES_ROOT, "clsid\\{A}")), ERROR_SUCCESS);
+    HKEY classes = 0;
+    ASSERT_EQ(registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\CLASSES", 0, KEY_ALL_ACCESS,
+                                     &classes),
+              ERROR_SUCCESS);
+    EXPECT_EQ(registry.RegDeleteKeyA(classes, "AppId"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(registry.RegDeleteKeyA(HKEY_CLASSES_ROOT, "APPID\\"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(registry.RegDeleteKeyA(HKEY_CLASSES_ROOT, "CLSID\\{a}"), ERROR_SUCCESS);
+    EXPECT_EQ(registry.RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Classes\\Clsid"),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(registry.RegDeleteKeyA(classes, ""), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(registry.RegCloseKey(classes), ERROR_SUCCESS);
+    EXPECT_TRUE(IsProtectedKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\classes\\"));
+    EXPECT_TRUE(IsProtectedKey(HKEY_CLASSES_ROOT, ""));
+    EXPECT_TRUE(IsProtectedKey(HKEY_CLASSES_ROOT, "appid"));
+    EXPECT_FALSE(IsProtectedKey(HKEY_CLASSES_ROOT, "AppID\\{A}"));
+    EXPECT_FALSE(IsProtectedKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen"));
+}
+
+// No key is made deeper than 512 levels, whether named from a root or a handle.
+TEST_F(RegistryStoreTest, KeysStopAt512Levels) {
+    std::string path = "SOFTWARE";
+    for (int level = 2; level <= 511; ++level) path += "\\k";
+    const HKEY deep = Create(HKEY_LOCAL_MACHINE, path);
+    HKEY key = 0;
+    EXPECT_EQ(registry.RegCreateKeyA(deep, "last", &key), ERROR_SUCCESS);
+    EXPECT_EQ(registry.RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(registry.RegCreateKeyA(deep, "last\\beyond", &key), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(registry.RegCreateKeyA(HKEY_LOCAL_MACHINE, path + "\\a\\b", &key),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(registry.RegCreateKeyA(HKEY_CLASSES_ROOT, path.substr(9) + "\\a\\b", &key),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(registry.RegCloseKey(deep), ERROR_SUCCESS);
 }
 
 TEST_F(RegistryStoreTest, ClassesRootIsTheMachineClassesKey) {

@@ -2,10 +2,15 @@
 // program with a temporary installation root.
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -33,7 +38,7 @@ struct Outcome {
     std::string err;
 };
 
-Outcome Tool(Registry& registry, std::vector<std::string> args) {
+Outcome Tool(Registry& registry, std::vector<std::string> args, const std::string& store = {}) {
     Outcome outcome;
     std::string error;
     const std::optional<Command> command = ParseCommandLine(args, &error);
@@ -43,7 +48,7 @@ Outcome Tool(Registry& registry, std::vector<std::string> args) {
         return outcome;
     }
     std::ostringstream out, err;
-    outcome.status = RunCommand(*command, registry, out, err);
+    outcome.status = RunCommand(*command, registry, out, err, store);
     outcome.out = out.str();
     outcome.err = err.str();
     return outcome;
@@ -155,10 +160,207 @@ TEST(OrvelRegTool, ExportImportRoundTripIsExact) {
     EXPECT_EQ(Tool(target, {"query", "HKLM\\SOFTWARE\\New"}).status, 1);
 }
 
+// Everything of HKEY_LOCAL_MACHINE as .reg text, to compare stores.
+std::string Everything(Registry& registry) {
+    return Tool(registry, {"export", "HKLM", "-"}).out;
+}
+
+// A tmpfs of the given size, mounted where root may mount one.
+class SmallDisk {
+  public:
+    SmallDisk(const fs::path& where, const std::string& size) : path(where) {
+        fs::create_directories(where);
+        if (::mount("tmpfs", where.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0) {
+            mounted = true;
+        } else {
+            why = std::strerror(errno);
+        }
+    }
+    ~SmallDisk() {
+        if (mounted) ::umount2(path.c_str(), MNT_DETACH);
+    }
+    // Fills what is left with one file.
+    void Fill() const {
+        std::ofstream filler(path / "filler", std::ios::binary);
+        const std::string block(4096, 'f');
+        while (filler.write(block.data(), block.size())) {
+        }
+    }
+    fs::path path;
+    bool mounted = false;
+    std::string why;
+};
+
+// Not one spelling of a protected key is deleted, through delete or import.
+TEST(OrvelRegTool, ProtectedKeysAreRefusedInEverySpelling) {
+    TempFolder temp;
+    SqliteRegistry registry((temp.path() / "registry.db").string());
+    Set(registry, "SOFTWARE\\Classes\\CLSID\\{B}\\LocalServer32", "", REG_SZ, fakes::Sz("/opt/b"));
+    Set(registry, "SOFTWARE\\Classes\\AppID\\{B}", "RunAs", REG_SZ, fakes::Sz("Interactive User"));
+    Set(registry, "SOFTWARE\\Quarlen", "Port", REG_DWORD, fakes::Dword(4000));
+    const std::string before = Everything(registry);
+    const fs::path file = temp.path() / "wipe.reg";
+    for (const char* key : {"HKLM", "HKEY_LOCAL_MACHINE\\", "HKLM\\SOFTWARE", "hklm\\software\\",
+                            "HKLM\\Software\\CLASSES", "HKCR", "hkey_classes_root", "HKCR\\clsid",
+                            "HKCR\\AppID\\", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\appid"}) {
+        const Outcome deleted = Tool(registry, {"delete", key, "/f"});
+        EXPECT_EQ(deleted.status, 1) << key;
+        EXPECT_NE(deleted.err.find("Access is denied."), std::string::npos) << deleted.err;
+        std::ofstream(file) << "Windows Registry Editor Version 5.00\n\n[HKLM\\SOFTWARE\\Fresh]\n"
+                            << "\"a\"=\"b\"\n\n[-" << key << "]\n";
+        const Outcome imported = Tool(registry, {"import", file.string()});
+        EXPECT_EQ(imported.status, 1) << key;
+        EXPECT_NE(imported.err.find("line 6: Access is denied."), std::string::npos)
+            << imported.err;
+        EXPECT_EQ(Everything(registry), before) << key;
+    }
+    EXPECT_EQ(Tool(registry, {"delete", "HKCR\\CLSID\\{B}", "/f"}).status, 0);
+}
+
+// An import that fails at its last value leaves the store as it was, and says where.
+TEST(OrvelRegTool, ImportFailingHalfWayChangesNothing) {
+    SqliteRegistry registry(":memory:");
+    Set(registry, "SOFTWARE\\Old\\Child", "v", REG_SZ, fakes::Sz("old"));
+    Set(registry, "SOFTWARE\\Keep", "v", REG_SZ, fakes::Sz("kept"));
+    const std::string before = Everything(registry);
+    TempFolder temp;
+    const fs::path file = temp.path() / "half.reg";
+    std::ofstream out(file);
+    out << "Windows Registry Editor Version 5.00\n\n[-HKLM\\SOFTWARE\\Old]\n\n"
+        << "[HKLM\\SOFTWARE\\Keep]\n\"v\"=\"changed\"\n\n";
+    for (int i = 0; i < 50; ++i) out << "[HKLM\\SOFTWARE\\New\\K" << i << "]\n\"x\"=dword:1\n";
+    out << "\"" << std::string(16384, 'n') << "\"=\"too long a name\"\n";
+    out.close();
+    const Outcome imported = Tool(registry, {"import", file.string()});
+    EXPECT_EQ(imported.status, 1);
+    EXPECT_NE(imported.err.find("line 108: cannot write"), std::string::npos) << imported.err;
+    EXPECT_NE(imported.err.find("nothing was imported"), std::string::npos);
+    EXPECT_EQ(Everything(registry), before);
+}
+
+// A full disk fails the whole import and the export, in Windows' words and with the store.
+TEST(OrvelRegTool, FullDiskIsReportedAndChangesNothing) {
+    TempFolder temp;
+    const SmallDisk disk(temp.path() / "disk", "320k");
+    if (!disk.mounted) GTEST_SKIP() << "no small tmpfs can be mounted here: " << disk.why;
+    const std::string store = (disk.path / "registry.db").string();
+    SqliteRegistry registry(store);
+    Set(registry, "SOFTWARE\\Quarlen", "v", REG_SZ, fakes::Sz("before"));
+    const std::string before = Everything(registry);
+    const fs::path file = temp.path() / "big.reg";
+    std::ofstream out(file);
+    out << "Windows Registry Editor Version 5.00\n\n[HKLM\\SOFTWARE\\Quarlen]\n\"v\"=\"after\"\n";
+    std::string hex = "7f";
+    for (int k = 1; k < 4000; ++k) hex += ",7f";
+    for (int i = 0; i < 200; ++i) out << "\"blob" << i << "\"=hex:" << hex << "\n";
+    out.close();
+    const Outcome imported = Tool(registry, {"import", file.string()}, store);
+    EXPECT_EQ(imported.status, 1);
+    EXPECT_NE(imported.err.find("There is not enough space on the disk. (registry store " + store),
+              std::string::npos)
+        << imported.err;
+    EXPECT_EQ(Everything(registry), before);
+
+    disk.Fill();
+    const Outcome exported =
+        Tool(registry, {"export", "HKLM", (disk.path / "out.reg").string()}, store);
+    EXPECT_EQ(exported.status, 1);
+    EXPECT_NE(exported.err.find("There is not enough space on the disk."), std::string::npos)
+        << exported.err;
+    for (const auto& entry : fs::directory_iterator(disk.path)) {
+        EXPECT_EQ(entry.path().filename().string().find("out.reg"), std::string::npos)
+            << "no half-written export is left: " << entry.path();
+    }
+}
+
+// Export replaces regular files only: through a link the file behind it, never
+// a folder, a pipe or a device.
+TEST(OrvelRegTool, ExportWritesOnlyRegularFiles) {
+    TempFolder temp;
+    SqliteRegistry registry(":memory:");
+    Set(registry, "SOFTWARE\\Quarlen", "v", REG_SZ, fakes::Sz("x"));
+    const fs::path real = temp.path() / "real.reg";
+    const fs::path link = temp.path() / "link.reg";
+    std::ofstream(real) << "old";
+    fs::create_symlink(real, link);
+    EXPECT_EQ(Tool(registry, {"export", "HKLM\\SOFTWARE\\Quarlen", link.string()}).status, 1)
+        << "an existing file is replaced only with /y";
+    EXPECT_EQ(Tool(registry, {"export", "HKLM\\SOFTWARE\\Quarlen", link.string(), "/y"}).status, 0);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadFile(real).rfind("Windows Registry Editor Version 5.00\n", 0), 0u);
+
+    const fs::path pipe = temp.path() / "pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const fs::path toPipe = temp.path() / "to-pipe";
+    fs::create_symlink(pipe, toPipe);
+    const fs::path folder = temp.path() / "folder";
+    fs::create_directory(folder);
+    std::vector<fs::path> targets = {pipe, toPipe, folder};
+    const fs::path device = temp.path() / "null";
+    if (::mknod(device.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0) targets.push_back(device);
+    for (const fs::path& target : targets) {
+        const Outcome refused =
+            Tool(registry, {"export", "HKLM\\SOFTWARE\\Quarlen", target.string(), "/y"});
+        EXPECT_EQ(refused.status, 1) << target;
+        EXPECT_NE(refused.err.find("not a regular file"), std::string::npos) << refused.err;
+    }
+    EXPECT_TRUE(fs::is_fifo(pipe));
+    EXPECT_TRUE(fs::is_directory(folder));
+    if (targets.size() == 4) {
+        EXPECT_TRUE(fs::is_character_file(device));
+    }
+}
+
+// What the registry editor writes by default, UTF-16 with CR LF, imports as the
+// same store as the ANSI file it came from.
+TEST(OrvelRegTool, Utf16FileRoundTrips) {
+    SqliteRegistry source(":memory:");
+    Set(source,
+        "SOFTWARE\\Gr\xC3\xBC\xC3\x9F"
+        "e\\Net",
+        "Name \xE2\x82\xAC", REG_SZ, fakes::Sz("say \"\xF0\x9F\x98\x80\""));
+    Set(source,
+        "SOFTWARE\\Gr\xC3\xBC\xC3\x9F"
+        "e\\Net",
+        "Port", REG_DWORD, fakes::Dword(7));
+    Set(source,
+        "SOFTWARE\\Gr\xC3\xBC\xC3\x9F"
+        "e",
+        "Blob", REG_BINARY, std::string(100, '\x01'));
+    const std::string ansi = Tool(source, {"export", "HKLM\\SOFTWARE", "-"}).out;
+    // UTF-8 to UTF-16LE with a byte-order mark and CR LF line ends.
+    std::string wide = "\xFF\xFE";
+    auto put = [&](std::uint32_t unit) {
+        wide += static_cast<char>(unit & 0xFF);
+        wide += static_cast<char>(unit >> 8);
+    };
+    for (std::size_t i = 0; i < ansi.size();) {
+        const auto byte = static_cast<unsigned char>(ansi[i]);
+        const int length = byte < 0x80 ? 1 : byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
+        std::uint32_t code = length == 1 ? byte : byte & (0x3F >> (length - 1));
+        for (int k = 1; k < length; ++k) code = (code << 6) | (ansi[i + k] & 0x3F);
+        i += length;
+        if (code == '\n') put('\r');
+        if (code >= 0x10000) {
+            put(0xD800 + ((code - 0x10000) >> 10));
+            put(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            put(code);
+        }
+    }
+    TempFolder temp;
+    const fs::path file = temp.path() / "wide.reg";
+    fakes::WriteFile(file, wide);
+    SqliteRegistry target(":memory:");
+    const Outcome imported = Tool(target, {"import", file.string()});
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    EXPECT_EQ(Tool(target, {"export", "HKLM\\SOFTWARE", "-"}).out, ansi);
+}
+
 // The built program, as operators and installers run it.
 class OrvelRegProgram : public ::testing::Test {
   protected:
-    Outcome Program(const std::vector<std::string>& args) {
+    Outcome Program(const std::vector<std::string>& args, const std::string& output = {}) {
         std::string command =
             "ORVEL_ROOT='" + temp.path().string() + "' '" ORVEL_BIN_DIR "/orvel-reg'";
         for (const std::string& arg : args) {
@@ -168,6 +370,7 @@ class OrvelRegProgram : public ::testing::Test {
         }
         const fs::path errFile = temp.path() / "stderr.txt";
         command += " 2>'" + errFile.string() + "' </dev/null";
+        if (!output.empty()) command += " >'" + output + "'";
         Outcome outcome;
         FILE* pipe = ::popen(command.c_str(), "r");
         char buffer[4096];
@@ -226,6 +429,31 @@ TEST_F(OrvelRegProgram, DamagedStoreStopsItWithTheProblem) {
             << outcome.err;
     }
     EXPECT_EQ(ReadFile(temp.path() / "registry.db"), garbage);
+}
+
+// Reading commands make no store; input that is no .reg file and output that
+// does not all go out end with a message and a failure.
+TEST_F(OrvelRegProgram, RefusesWhatItCannotReadOrWrite) {
+    const std::string store = (temp.path() / "registry.db").string();
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"query", "HKLM"}, {"export", "HKLM\\SOFTWARE", "-"}}) {
+        const Outcome missing = Program(args);
+        EXPECT_EQ(missing.status, 1) << args[0];
+        EXPECT_EQ(missing.err, "ERROR: store " + store + " not found\n");
+    }
+    EXPECT_FALSE(fs::exists(store)) << "reading made no store";
+
+    EXPECT_EQ(Program({"add", "HKLM\\SOFTWARE\\Quarlen", "/v", "v", "/d", "x"}).status, 0);
+    const Outcome folder = Program({"import", temp.path().string()});
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_NE(folder.err.find("is a folder"), std::string::npos) << folder.err;
+    const Outcome endless = Program({"import", "/dev/zero"});
+    EXPECT_EQ(endless.status, 1);
+    EXPECT_NE(endless.err.find("more than 64 MB"), std::string::npos) << endless.err;
+    const Outcome full = Program({"export", "HKLM\\SOFTWARE", "-"}, "/dev/full");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find("There is not enough space on the disk."), std::string::npos)
+        << full.err;
 }
 
 }  // namespace

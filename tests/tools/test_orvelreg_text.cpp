@@ -208,5 +208,45 @@ TEST(OrvelRegFile, WritesEveryValueSoThatItReadsBackTheSame) {
     }
 }
 
+// Faults of a UTF-16 file (read whole in OrvelRegTool.Utf16FileRoundTrips) are
+// named with their line as counted in the text.
+TEST(OrvelRegFile, NamesTheFaultsOfUtf16Files) {
+    auto utf16 = [](std::u16string_view text) {
+        std::string bytes = "\xFF\xFE";
+        for (char16_t c : text) {
+            bytes += static_cast<char>(c & 0xFF);
+            bytes += static_cast<char>(c >> 8);
+        }
+        return bytes;
+    };
+    std::vector<RegKeyEntry> keys;
+    std::string error;
+    EXPECT_FALSE(
+        ParseRegFile(utf16(u"Windows Registry Editor Version 5.00\n") + "x", &keys, &error));
+    EXPECT_NE(error.find("middle of a character"), std::string::npos) << error;
+    std::u16string broken = u"Windows Registry Editor Version 5.00\n\n[HKLM\\X]\n\"a\"=\"";
+    broken += static_cast<char16_t>(0xD800);
+    EXPECT_FALSE(ParseRegFile(utf16(broken + u"\"\n"), &keys, &error));
+    EXPECT_NE(error.find("line 4"), std::string::npos) << error;
+    EXPECT_FALSE(ParseRegFile("\xFE\xFF\0W", &keys, &error));
+    EXPECT_NE(error.find("big-endian"), std::string::npos) << error;
+}
+
+// No key deeper than the registry allows, from a file or a command line.
+TEST(OrvelRegFile, RefusesKeysDeeperThan512Levels) {
+    std::string path = "HKCR";
+    for (int level = 3; level <= 512; ++level) path += "\\k";
+    std::vector<RegKeyEntry> keys;
+    std::string error;
+    const std::string head = "Windows Registry Editor Version 5.00\n\n";
+    EXPECT_TRUE(ParseRegFile(head + "[" + path + "]\n", &keys, &error)) << error;
+    EXPECT_FALSE(ParseRegFile(head + "[HKLM\\A]\n[" + path + "\\x]\n", &keys, &error));
+    EXPECT_NE(error.find("line 4: the key lies deeper than 512 levels"), std::string::npos)
+        << error.substr(0, 200);
+    EXPECT_TRUE(Parse({"add", path}, &error));
+    EXPECT_FALSE(Parse({"add", path + "\\x"}, &error));
+    EXPECT_NE(error.find("deeper than 512"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace orvel::tools

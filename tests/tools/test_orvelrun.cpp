@@ -126,6 +126,12 @@ TEST(OrvelRunProgram, StartsTheRegisteredProgramsAndNamesTheMissingOne) {
     EXPECT_EQ(run(" --help", &err), 0);
     EXPECT_EQ(run(" --now", &err), 2);
     EXPECT_NE(err.find("Usage: orvel-run"), std::string::npos) << err;
+
+    // Without a store it says so and makes none.
+    fs::remove(root / "registry.db");
+    EXPECT_EQ(run("", &err), 1);
+    EXPECT_EQ(err, "orvel-run: store " + (root / "registry.db").string() + " not found\n");
+    EXPECT_FALSE(fs::exists(root / "registry.db"));
 }
 
 }  // namespace

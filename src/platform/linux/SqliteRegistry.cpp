@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -49,6 +50,13 @@ CREATE UNIQUE INDEX key_values_by_key ON key_values(key, name);
 INSERT INTO keys(id, parent, name) VALUES(1, NULL, 'HKEY_LOCAL_MACHINE');
 INSERT INTO keys(id, parent, name) VALUES(2, 1, 'SOFTWARE');
 INSERT INTO keys(id, parent, name) VALUES(3, 2, 'Classes');
+)sql";
+
+// Children and values in creation order, so that an enumeration steps from one
+// row to the next instead of counting from the first.
+const char* const kOrderIndexes = R"sql(
+CREATE INDEX IF NOT EXISTS keys_in_order ON keys(parent, id);
+CREATE INDEX IF NOT EXISTS key_values_in_order ON key_values(key, id);
 )sql";
 
 std::string SystemMessage(int error) {
@@ -117,18 +125,25 @@ bool ValidName(std::string_view name, std::size_t maxLength) {
 
 class SqliteRegistry::Store {
   public:
-    explicit Store(const std::string& path) : path_(path) { Open(); }
+    Store(const std::string& path, StoreAccess access)
+        : path_(path), readOnly_(access == StoreAccess::ReadOnly) {
+        Open();
+    }
     ~Store() {
         statements_.clear();
         if (db_ != nullptr) sqlite3_close_v2(db_);
     }
 
-    std::mutex mutex;
+    // Held for every operation; a batch holds it throughout, so its operations
+    // (which take it again) are not mixed with another thread's.
+    std::recursive_mutex mutex;
 
     enum class State { Healthy, Absent, Damaged };
 
     State state() const { return state_; }
     bool canWrite() const { return canWrite_; }
+    bool exists() const { return exists_; }
+    const std::string& path() const { return path_; }
     const std::string& problem() const { return problem_; }
 
     LONG Open(HKEY key, std::string_view subKey, DWORD access, HKEY* result);
@@ -140,9 +155,18 @@ class SqliteRegistry::Store {
     LONG Close(HKEY key);
     LONG EnumKey(HKEY key, DWORD index, std::string* name);
     LONG EnumValue(HKEY key, DWORD index, std::string* name, DWORD* type, std::string* data);
+    LONG Batch(const std::function<LONG()>& work);
     std::string Integrity();
 
   private:
+    // Where the last enumeration of a handle stopped, so that the next index
+    // continues from there instead of counting from the first row again.
+    struct Cursor {
+        bool valid = false;
+        sqlite3_int64 keyId = 0;
+        DWORD index = 0;
+        sqlite3_int64 lastRow = 0;
+    };
     // An open key. A key found through the path cache is taken on trust: the
     // first operation that finds nothing checks it and, when another process
     // deleted and made the key again, finds it anew from base and path.
@@ -153,6 +177,9 @@ class SqliteRegistry::Store {
         sqlite3_int64 base = 0;
         std::string path;
         std::string cacheKey;
+        int depth = 0;  // levels below HKEY_LOCAL_MACHINE
+        Cursor keys;
+        Cursor values;
     };
     enum Sql {
         kFindChild,
@@ -164,15 +191,36 @@ class SqliteRegistry::Store {
         kSetValue,
         kDeleteValue,
         kEnumKey,
+        kEnumKeyAfter,
         kEnumValue,
+        kEnumValueAfter,
         kBegin,
+        kBeginRead,
         kCommit,
         kRollback,
+        kSavepoint,
+        kRelease,
+        kRollbackTo,
         kSqlCount
+    };
+    // What the file holds, read before anything could write.
+    struct Layout {
+        int objects = 0;
+        int tables = 0;
+        int applicationId = 0;
+        int version = 0;
+        int orderIndexes = 0;
     };
 
     void Open();
     void OpenFile();
+    bool CheckFile();
+    bool CreateFile(const std::string& folder);
+    bool HasDatabaseHeader(const struct stat& info);
+    bool Connect();
+    bool ReadLayout(Layout* layout);
+    bool LayOut();
+    void Configure(const Layout& layout);
     bool Prepare();
     void Fail(const std::string& what);
     LONG Failure(int rc);
@@ -180,6 +228,18 @@ class SqliteRegistry::Store {
     sqlite3_stmt* Use(Sql which) { return statements_[which]->Use(); }
     void Done(Sql which) { statements_[which]->Done(); }
     int Exec(Sql which);
+
+    // A write of several statements: a transaction of its own, or a savepoint
+    // inside a batch.
+    int BeginWrite();
+    int CommitWrite();
+    void RollbackWrite();
+    LONG ReadBatch(const std::function<LONG()>& work);
+    // After a batch was undone: nothing found inside it may be trusted.
+    void ForgetFoundKeys();
+    // Set once the batch's transaction is lost (SQLite rolls back by itself on
+    // some failures): the batch writes nothing more and answers this.
+    LONG BatchLost() const { return batchDepth_ > 0 ? batchLost_ : ERROR_SUCCESS; }
 
     // The open key a handle stands for; ERROR_INVALID_HANDLE for an unknown handle.
     LONG KeyOf(HKEY key, Handle** handle);
@@ -192,21 +252,33 @@ class SqliteRegistry::Store {
     // Finds (and with create makes) the key subKey below a handle; with
     // trustCache a cached path answers without asking the store.
     LONG Resolve(HKEY key, std::string_view subKey, bool create, bool trustCache, Handle* found);
+    LONG WalkOrCreate(Handle* found, bool create);
     LONG Walk(sqlite3_int64 base, std::string_view path, bool create, sqlite3_int64* id);
     LONG FindChild(sqlite3_int64 parent, std::string_view name, sqlite3_int64* id);
     LONG KeyExists(sqlite3_int64 id);
+    // The keys never deleted: the root, SOFTWARE, Classes and its CLSID and AppID.
+    bool IsProtected(sqlite3_int64 id);
+    LONG RemoveKey(sqlite3_int64 id);
+    // Steps an enumeration: the row after the cursor, or the index-th row.
+    sqlite3_stmt* EnumStep(Handle& handle, Cursor& cursor, DWORD index, Sql next, Sql nth, int* rc);
     HKEY NewHandle(Handle handle);
 
     std::string path_;
+    bool readOnly_ = false;
+    bool memory_ = false;
+    bool exists_ = true;
+    std::string folder_;
     sqlite3* db_ = nullptr;
     State state_ = State::Absent;
     bool canWrite_ = false;
     std::string problem_;
+    int batchDepth_ = 0;
+    LONG batchLost_ = ERROR_SUCCESS;
     std::vector<std::unique_ptr<Statement>> statements_;
     std::unordered_map<HKEY, Handle> handles_;
     HKEY nextHandle_ = kFirstHandle;
-    Handle machineRoot_{kMachineRootId, false, true, kMachineRootId, "", ""};
-    Handle classesRoot_{0, false, false, kMachineRootId, "SOFTWARE\\Classes", ""};
+    Handle machineRoot_{kMachineRootId, false, true, kMachineRootId, "", "", 0, {}, {}};
+    Handle classesRoot_{0, false, false, kMachineRootId, "SOFTWARE\\Classes", "", 2, {}, {}};
     // Folded "base\path" -> key id of keys found before.
     std::unordered_map<std::string, sqlite3_int64> pathCache_;
 };
@@ -227,128 +299,184 @@ void SqliteRegistry::Store::Open() {
 }
 
 void SqliteRegistry::Store::OpenFile() {
-    const bool memory = path_ == ":memory:";
-    if (!memory) {
-        namespace fs = std::filesystem;
-        const fs::path file(path_);
-        fs::path folder = file.parent_path();
-        if (folder.empty()) folder = ".";
-        struct stat info {};
-        if (::stat(path_.c_str(), &info) != 0) {
-            if (errno != ENOENT)
-                return Fail("the file cannot be read (" + SystemMessage(errno) + ")");
-            // A new store: its folder and file readable by all, writable by the owner.
-            if (!CreateFolders(folder)) return;
-            const int fd = ::open(path_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
-            if (fd < 0 && errno != EEXIST) return;
-            if (fd >= 0) {
-                ::fchmod(fd, 0644);
-                ::close(fd);
-            }
-            if (::stat(path_.c_str(), &info) != 0) return;
-        }
-        if (!S_ISREG(info.st_mode)) return Fail("it is not a regular file");
-        if (::access(path_.c_str(), R_OK) != 0)
-            return Fail("the file cannot be read (" + SystemMessage(errno) + ")");
-        // SQLite would take a short file of any content for an empty database and
-        // overwrite it: only an empty file or one with the SQLite header goes further.
-        if (info.st_size > 0) {
-            static const char kHeader[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f',
-                                             'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
-            char header[sizeof kHeader] = {};
-            const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-            if (fd < 0) return Fail("the file cannot be read (" + SystemMessage(errno) + ")");
-            const ssize_t got = ::read(fd, header, sizeof header);
-            ::close(fd);
-            if (got != static_cast<ssize_t>(sizeof header) ||
-                std::memcmp(header, kHeader, sizeof header) != 0) {
-                return Fail("the file is not a database");
-            }
-        }
-        canWrite_ = ::access(path_.c_str(), W_OK) == 0 && ::access(folder.c_str(), W_OK) == 0;
-    } else {
-        canWrite_ = true;
+    memory_ = path_ == ":memory:";
+    if (memory_) {
+        canWrite_ = !readOnly_;
+    } else if (!CheckFile()) {
+        return;
     }
+    if (!Connect()) return;
+    Layout layout;
+    if (!ReadLayout(&layout)) return;
+    if (layout.objects == 0 &&
+        (layout.applicationId == 0 || layout.applicationId == kApplicationId)) {
+        // An empty database (new, or its creation was cut short): lay out the store.
+        if (!canWrite_) return;  // nothing to read; reads answer 2, writes 5
+        if (!LayOut()) return;
+        layout.orderIndexes = 2;
+    } else if (layout.applicationId != kApplicationId || layout.version != kSchemaVersion ||
+               layout.tables != 2) {
+        return Fail("the file is not an Orvel registry store of layout " +
+                    std::to_string(kSchemaVersion));
+    }
+    Configure(layout);
+    if (!Prepare()) {
+        return Fail(std::string("the store's tables cannot be read (") + sqlite3_errmsg(db_) + ")");
+    }
+    state_ = State::Healthy;
+}
 
+// The file is there (made when missing and allowed), is a regular readable
+// file and begins as a database does. False when the store cannot be opened.
+bool SqliteRegistry::Store::CheckFile() {
+    const std::filesystem::path file(path_);
+    folder_ = file.has_parent_path() ? file.parent_path().string() : std::string(1, '.');
+    struct stat info {};
+    if (::stat(path_.c_str(), &info) != 0) {
+        if (errno != ENOENT) {
+            Fail("the file cannot be read (" + SystemMessage(errno) + ")");
+            return false;
+        }
+        exists_ = false;
+        if (readOnly_ || !CreateFile(folder_)) return false;
+        if (::stat(path_.c_str(), &info) != 0) return false;
+        exists_ = true;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        Fail("it is not a regular file");
+        return false;
+    }
+    if (::access(path_.c_str(), R_OK) != 0) {
+        Fail("the file cannot be read (" + SystemMessage(errno) + ")");
+        return false;
+    }
+    if (!HasDatabaseHeader(info)) return false;
+    canWrite_ =
+        !readOnly_ && ::access(path_.c_str(), W_OK) == 0 && ::access(folder_.c_str(), W_OK) == 0;
+    return true;
+}
+
+// A new store: its folder and file readable by all, writable by the owner.
+bool SqliteRegistry::Store::CreateFile(const std::string& folder) {
+    if (!CreateFolders(folder)) return false;
+    const int fd = ::open(path_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
+    if (fd < 0) return errno == EEXIST;
+    ::fchmod(fd, 0644);
+    ::close(fd);
+    return true;
+}
+
+// SQLite would take a short file of any content for an empty database and
+// overwrite it: only an empty file or one with the SQLite header goes further.
+bool SqliteRegistry::Store::HasDatabaseHeader(const struct stat& info) {
+    if (info.st_size == 0) return true;
+    static const char kHeader[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f',
+                                     'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
+    char header[sizeof kHeader] = {};
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        Fail("the file cannot be read (" + SystemMessage(errno) + ")");
+        return false;
+    }
+    const ssize_t got = ::read(fd, header, sizeof header);
+    ::close(fd);
+    if (got != static_cast<ssize_t>(sizeof header) ||
+        std::memcmp(header, kHeader, sizeof header) != 0) {
+        Fail("the file is not a database");
+        return false;
+    }
+    return true;
+}
+
+bool SqliteRegistry::Store::Connect() {
     int rc = SQLITE_OK;
     if (canWrite_) {
         rc = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
                              nullptr);
     } else {
-        rc = sqlite3_open_v2(FileUri(path_).c_str(), &db_,
+        rc = sqlite3_open_v2(memory_ ? ":memory:" : FileUri(path_).c_str(), &db_,
                              SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
     }
     if (rc != SQLITE_OK) {
-        return Fail(std::string("the file cannot be opened (") + sqlite3_errstr(rc) + ")");
+        Fail(std::string("the file cannot be opened (") + sqlite3_errstr(rc) + ")");
+        return false;
     }
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     int persist = 1;
     sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    return true;
+}
 
-    // Read the header and schema before anything could write.
+bool SqliteRegistry::Store::ReadLayout(Layout* layout) {
     sqlite3_stmt* probe = nullptr;
-    rc = sqlite3_prepare_v2(db_,
-                            "SELECT (SELECT count(*) FROM sqlite_master),"
-                            " (SELECT count(*) FROM sqlite_master WHERE type='table' AND"
-                            "  name IN ('keys','key_values')),"
-                            " (SELECT application_id FROM pragma_application_id),"
-                            " (SELECT user_version FROM pragma_user_version)",
-                            -1, &probe, nullptr);
-    int objects = 0, tables = 0, applicationId = 0, version = 0;
+    int rc = sqlite3_prepare_v2(db_,
+                                "SELECT (SELECT count(*) FROM sqlite_master),"
+                                " (SELECT count(*) FROM sqlite_master WHERE type='table' AND"
+                                "  name IN ('keys','key_values')),"
+                                " (SELECT application_id FROM pragma_application_id),"
+                                " (SELECT user_version FROM pragma_user_version),"
+                                " (SELECT count(*) FROM sqlite_master WHERE type='index' AND"
+                                "  name IN ('keys_in_order','key_values_in_order'))",
+                                -1, &probe, nullptr);
     if (rc == SQLITE_OK) {
         rc = sqlite3_step(probe);
         if (rc == SQLITE_ROW) {
-            objects = sqlite3_column_int(probe, 0);
-            tables = sqlite3_column_int(probe, 1);
-            applicationId = sqlite3_column_int(probe, 2);
-            version = sqlite3_column_int(probe, 3);
+            layout->objects = sqlite3_column_int(probe, 0);
+            layout->tables = sqlite3_column_int(probe, 1);
+            layout->applicationId = sqlite3_column_int(probe, 2);
+            layout->version = sqlite3_column_int(probe, 3);
+            layout->orderIndexes = sqlite3_column_int(probe, 4);
             rc = SQLITE_OK;
         }
     }
     sqlite3_finalize(probe);
     if (rc != SQLITE_OK) {
-        return Fail(std::string("the file cannot be read as a registry store (") +
-                    sqlite3_errmsg(db_) + ")");
+        Fail(std::string("the file cannot be read as a registry store (") + sqlite3_errmsg(db_) +
+             ")");
+        return false;
     }
-    if (objects == 0 && (applicationId == 0 || applicationId == kApplicationId)) {
-        // An empty database (new, or its creation was cut short): lay out the store.
-        if (!canWrite_) return;  // nothing to read; reads answer 2, writes 5
-        if (!memory) sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-        std::string init = kSchema;
-        init += "PRAGMA application_id=" + std::to_string(kApplicationId) + ";";
-        init += "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
-        // Another process may be laying it out too: check again inside the transaction.
-        rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-        if (rc == SQLITE_OK) {
-            sqlite3_stmt* count = nullptr;
-            sqlite3_prepare_v2(db_, "SELECT count(*) FROM sqlite_master", -1, &count, nullptr);
-            const bool stillEmpty =
-                sqlite3_step(count) == SQLITE_ROW && sqlite3_column_int(count, 0) == 0;
-            sqlite3_finalize(count);
-            if (stillEmpty) rc = sqlite3_exec(db_, init.c_str(), nullptr, nullptr, nullptr);
-            if (rc == SQLITE_OK) rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-        }
-        if (rc != SQLITE_OK) {
-            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-            return Fail(std::string("the store could not be laid out (") + sqlite3_errmsg(db_) +
-                        ")");
-        }
-    } else if (applicationId != kApplicationId || version != kSchemaVersion || tables != 2) {
-        return Fail("the file is not an Orvel registry store of layout " +
-                    std::to_string(kSchemaVersion));
+    return true;
+}
+
+bool SqliteRegistry::Store::LayOut() {
+    if (!memory_) sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    std::string init = kSchema;
+    init += kOrderIndexes;
+    init += "PRAGMA application_id=" + std::to_string(kApplicationId) + ";";
+    init += "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
+    // Another process may be laying it out too: check again inside the transaction.
+    int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_stmt* count = nullptr;
+        sqlite3_prepare_v2(db_, "SELECT count(*) FROM sqlite_master", -1, &count, nullptr);
+        const bool stillEmpty =
+            sqlite3_step(count) == SQLITE_ROW && sqlite3_column_int(count, 0) == 0;
+        sqlite3_finalize(count);
+        if (stillEmpty) rc = sqlite3_exec(db_, init.c_str(), nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK) rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
     }
-    if (canWrite_ && !memory) {
+    if (rc != SQLITE_OK) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        Fail(std::string("the store could not be laid out (") + sqlite3_errmsg(db_) + ")");
+        return false;
+    }
+    return true;
+}
+
+void SqliteRegistry::Store::Configure(const Layout& layout) {
+    if (canWrite_ && !memory_) {
         sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
         sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
         // The WAL file stays (readers need it) but shrinks back after checkpoints.
         sqlite3_exec(db_, "PRAGMA journal_size_limit=1048576", nullptr, nullptr, nullptr);
     }
-    sqlite3_exec(db_, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
-    if (!Prepare()) {
-        return Fail(std::string("the store's tables cannot be read (") + sqlite3_errmsg(db_) + ")");
+    // Stores laid out before the enumeration indexes get them from their first writer;
+    // readers of such a store enumerate more slowly, with the same answers.
+    if (canWrite_ && layout.orderIndexes != 2) {
+        sqlite3_exec(db_, kOrderIndexes, nullptr, nullptr, nullptr);
     }
-    state_ = State::Healthy;
+    sqlite3_exec(db_, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
 }
 
 bool SqliteRegistry::Store::Prepare() {
@@ -362,11 +490,17 @@ bool SqliteRegistry::Store::Prepare() {
         "INSERT INTO key_values(key, name, type, data) VALUES(?1, ?2, ?3, ?4)"
         " ON CONFLICT(key, name) DO UPDATE SET type=excluded.type, data=excluded.data",
         "DELETE FROM key_values WHERE key=?1 AND name=?2",
-        "SELECT name FROM keys WHERE parent=?1 ORDER BY id LIMIT 1 OFFSET ?2",
-        "SELECT name, type, data FROM key_values WHERE key=?1 ORDER BY id LIMIT 1 OFFSET ?2",
+        "SELECT id, name FROM keys WHERE parent=?1 ORDER BY id LIMIT 1 OFFSET ?2",
+        "SELECT id, name FROM keys WHERE parent=?1 AND id>?2 ORDER BY id LIMIT 1",
+        "SELECT id, name, type, data FROM key_values WHERE key=?1 ORDER BY id LIMIT 1 OFFSET ?2",
+        "SELECT id, name, type, data FROM key_values WHERE key=?1 AND id>?2 ORDER BY id LIMIT 1",
         "BEGIN IMMEDIATE",
+        "BEGIN",
         "COMMIT",
         "ROLLBACK",
+        "SAVEPOINT write",
+        "RELEASE write",
+        "ROLLBACK TO write",
     };
     statements_.clear();
     for (const char* text : sql) {
@@ -378,33 +512,119 @@ bool SqliteRegistry::Store::Prepare() {
 }
 
 LONG SqliteRegistry::Store::Failure(int rc) {
-    switch (rc & 0xFF) {
-        case SQLITE_BUSY:
-        case SQLITE_LOCKED:
-            return ERROR_BUSY;
-        case SQLITE_READONLY:
-        case SQLITE_PERM:
-        case SQLITE_AUTH:
-        case SQLITE_CANTOPEN:
-            return ERROR_ACCESS_DENIED;
-        case SQLITE_CORRUPT:
-        case SQLITE_NOTADB:
-            Fail(std::string("the file is damaged (") + sqlite3_errstr(rc) + ")");
-            return ERROR_BADDB;
-        case SQLITE_FULL:
-            return ERROR_DISK_FULL;
-        case SQLITE_CONSTRAINT:
-            return rc == SQLITE_CONSTRAINT_FOREIGNKEY ? ERROR_KEY_DELETED
-                                                      : ERROR_REGISTRY_IO_FAILED;
-        default:
-            return ERROR_REGISTRY_IO_FAILED;
+    const LONG result = [&] {
+        switch (rc & 0xFF) {
+            case SQLITE_BUSY:
+            case SQLITE_LOCKED:
+                return ERROR_BUSY;
+            case SQLITE_READONLY:
+            case SQLITE_PERM:
+            case SQLITE_AUTH:
+            case SQLITE_CANTOPEN:
+                return ERROR_ACCESS_DENIED;
+            case SQLITE_CORRUPT:
+            case SQLITE_NOTADB:
+                Fail(std::string("the file is damaged (") + sqlite3_errstr(rc) + ")");
+                return ERROR_BADDB;
+            case SQLITE_FULL:
+                return ERROR_DISK_FULL;
+            case SQLITE_CONSTRAINT:
+                return rc == SQLITE_CONSTRAINT_FOREIGNKEY ? ERROR_KEY_DELETED
+                                                          : ERROR_REGISTRY_IO_FAILED;
+            default:
+                return ERROR_REGISTRY_IO_FAILED;
+        }
+    }();
+    // On a full disk, an I/O error or a lack of memory SQLite may undo the whole
+    // transaction by itself: then nothing more of the batch may be written.
+    if (batchDepth_ > 0 && db_ != nullptr && sqlite3_get_autocommit(db_) != 0 &&
+        batchLost_ == ERROR_SUCCESS) {
+        batchLost_ = result;
     }
+    return result;
 }
 
 int SqliteRegistry::Store::Exec(Sql which) {
     const int rc = sqlite3_step(Use(which));
     Done(which);
     return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+int SqliteRegistry::Store::BeginWrite() {
+    return Exec(batchDepth_ > 0 ? kSavepoint : kBegin);
+}
+
+int SqliteRegistry::Store::CommitWrite() {
+    return Exec(batchDepth_ > 0 ? kRelease : kCommit);
+}
+
+void SqliteRegistry::Store::RollbackWrite() {
+    if (batchDepth_ > 0) {
+        Exec(kRollbackTo);
+        Exec(kRelease);
+    } else {
+        Exec(kRollback);
+    }
+}
+
+// Nothing can be written: the work's writes are refused one by one, and its
+// reads see one state of the store (and take its locks once, not per read).
+LONG SqliteRegistry::Store::ReadBatch(const std::function<LONG()>& work) {
+    if (batchDepth_ > 0) return work();
+    const int rc = Exec(kBeginRead);
+    if (rc != SQLITE_OK) return Failure(rc);
+    ++batchDepth_;
+    batchLost_ = ERROR_SUCCESS;
+    LONG result = ERROR_SUCCESS;
+    try {
+        result = work();
+    } catch (...) {
+        --batchDepth_;
+        Exec(kRollback);
+        throw;
+    }
+    --batchDepth_;
+    Exec(kRollback);
+    return result;
+}
+
+void SqliteRegistry::Store::ForgetFoundKeys() {
+    pathCache_.clear();
+    classesRoot_.checked = false;
+    for (auto& [key, handle] : handles_) {
+        handle.checked = false;
+        handle.keys.valid = false;
+        handle.values.valid = false;
+    }
+}
+
+LONG SqliteRegistry::Store::Batch(const std::function<LONG()>& work) {
+    if (state_ == State::Damaged) return ERROR_BADDB;
+    if (state_ != State::Healthy) return work();
+    if (!canWrite_) return ReadBatch(work);
+    int rc = BeginWrite();
+    if (rc != SQLITE_OK) return Failure(rc);
+    if (batchDepth_++ == 0) batchLost_ = ERROR_SUCCESS;
+    LONG result = ERROR_SUCCESS;
+    try {
+        result = work();
+    } catch (...) {
+        --batchDepth_;
+        RollbackWrite();
+        ForgetFoundKeys();
+        throw;
+    }
+    const LONG lost = batchLost_;
+    --batchDepth_;
+    if (result == ERROR_SUCCESS && lost != ERROR_SUCCESS) result = lost;
+    if (result == ERROR_SUCCESS) {
+        rc = CommitWrite();
+        if (rc == SQLITE_OK) return ERROR_SUCCESS;
+        result = Failure(rc);
+    }
+    RollbackWrite();
+    ForgetFoundKeys();
+    return result;
 }
 
 HKEY SqliteRegistry::Store::NewHandle(Handle handle) {
@@ -511,10 +731,12 @@ LONG SqliteRegistry::Store::Resolve(HKEY key, std::string_view subKey, bool crea
     // Check the path; one trailing backslash is allowed, empty names are not.
     if (!subKey.empty() && subKey.back() == '\\') subKey.remove_suffix(1);
     std::size_t start = 0;
+    int levels = 0;
     while (!subKey.empty()) {
         const std::size_t end = subKey.find('\\', start);
         const std::string_view part = subKey.substr(start, end - start);
         if (part.empty() || !ValidName(part, kMaxKeyNameLength)) return ERROR_INVALID_PARAMETER;
+        ++levels;
         if (end == std::string_view::npos) break;
         start = end + 1;
     }
@@ -524,12 +746,17 @@ LONG SqliteRegistry::Store::Resolve(HKEY key, std::string_view subKey, bool crea
     if (key == HKEY_CLASSES_ROOT) {
         found->path = "SOFTWARE\\Classes";
         if (!subKey.empty()) found->path += '\\';
+        found->depth = classesRoot_.depth + levels;
     } else {
         Handle* base = nullptr;
         const LONG result = CheckedKeyOf(key, &base);
         if (result != ERROR_SUCCESS) return result;
         found->base = base->id;
+        found->depth = base->depth + levels;
     }
+    // Windows makes no key deeper than 512 levels; deeper ones left by older
+    // versions can still be opened, read and deleted.
+    if (create && found->depth > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
     found->path += subKey;
     if (found->path.empty()) {
         found->id = found->base;
@@ -549,22 +776,27 @@ LONG SqliteRegistry::Store::Resolve(HKEY key, std::string_view subKey, bool crea
         if (result != ERROR_FILE_NOT_FOUND || !create) return result;
     }
 
-    LONG result = Walk(found->base, found->path, false, &found->id);
-    if (result == ERROR_FILE_NOT_FOUND && create) {
-        // Make the missing keys in one transaction; another writer may have made some.
-        int rc = Exec(kBegin);
-        if (rc != SQLITE_OK) return Failure(rc);
-        result = Walk(found->base, found->path, true, &found->id);
-        rc = result == ERROR_SUCCESS ? Exec(kCommit) : SQLITE_OK;
-        if (result != ERROR_SUCCESS || rc != SQLITE_OK) {
-            Exec(kRollback);
-            if (result == ERROR_SUCCESS) result = Failure(rc);
-        }
-    }
+    const LONG result = WalkOrCreate(found, create);
     if (result == ERROR_SUCCESS) {
         found->checked = true;
         if (pathCache_.size() >= kPathCacheLimit) pathCache_.clear();
         pathCache_[found->cacheKey] = found->id;
+    }
+    return result;
+}
+
+LONG SqliteRegistry::Store::WalkOrCreate(Handle* found, bool create) {
+    LONG result = Walk(found->base, found->path, false, &found->id);
+    if (result == ERROR_FILE_NOT_FOUND && create) {
+        // Make the missing keys in one transaction; another writer may have made some.
+        int rc = BeginWrite();
+        if (rc != SQLITE_OK) return Failure(rc);
+        result = Walk(found->base, found->path, true, &found->id);
+        rc = result == ERROR_SUCCESS ? CommitWrite() : SQLITE_OK;
+        if (result != ERROR_SUCCESS || rc != SQLITE_OK) {
+            if (result == ERROR_SUCCESS) result = Failure(rc);
+            RollbackWrite();
+        }
     }
     return result;
 }
@@ -587,6 +819,7 @@ LONG SqliteRegistry::Store::Create(HKEY key, std::string_view subKey, HKEY* resu
     if (state_ != State::Healthy || !canWrite_ || key == HKEY_CURRENT_USER) {
         return ERROR_ACCESS_DENIED;
     }
+    if (const LONG lost = BatchLost(); lost != ERROR_SUCCESS) return lost;
     Handle handle;
     const LONG made = Resolve(key, subKey, true, false, &handle);
     if (made != ERROR_SUCCESS) return made;
@@ -651,6 +884,7 @@ LONG SqliteRegistry::Store::Set(HKEY key, std::string_view name, DWORD type,
     const LONG result = CheckedKeyOf(key, &handle);
     if (result != ERROR_SUCCESS) return result;
     if (!handle->write || !canWrite_) return ERROR_ACCESS_DENIED;
+    if (const LONG lost = BatchLost(); lost != ERROR_SUCCESS) return lost;
     const sqlite3_int64 id = handle->id;
 
     static const std::uint8_t kNoBytes = 0;  // a zero-length blob, never NULL
@@ -672,6 +906,7 @@ LONG SqliteRegistry::Store::DeleteValue(HKEY key, std::string_view name) {
     const LONG result = CheckedKeyOf(key, &handle);
     if (result != ERROR_SUCCESS) return result;
     if (!handle->write || !canWrite_) return ERROR_ACCESS_DENIED;
+    if (const LONG lost = BatchLost(); lost != ERROR_SUCCESS) return lost;
     const sqlite3_int64 id = handle->id;
     sqlite3_stmt* stmt = Use(kDeleteValue);
     sqlite3_bind_int64(stmt, 1, id);
@@ -685,44 +920,53 @@ LONG SqliteRegistry::Store::DeleteValue(HKEY key, std::string_view name) {
 LONG SqliteRegistry::Store::DeleteKey(HKEY key, std::string_view subKey) {
     if (state_ == State::Damaged) return ERROR_BADDB;
     if (state_ != State::Healthy) return ERROR_FILE_NOT_FOUND;
+    if (const LONG lost = BatchLost(); lost != ERROR_SUCCESS) return lost;
     // Check and delete in one transaction, so no sub-key can appear in between.
     const bool writable = canWrite_;
-    int rc = writable ? Exec(kBegin) : SQLITE_OK;
+    int rc = writable ? BeginWrite() : SQLITE_OK;
     if (rc != SQLITE_OK) return Failure(rc);
     Handle found;
     LONG result = Resolve(key, subKey, false, false, &found);
-    const sqlite3_int64 id = found.id;
     if (result == ERROR_SUCCESS) {
-        const bool isClassesRoot = key == HKEY_CLASSES_ROOT && subKey.empty();
-        if (!writable || id == kMachineRootId || isClassesRoot) {
-            result = ERROR_ACCESS_DENIED;
-        } else {
-            sqlite3_stmt* stmt = Use(kHasChild);
-            sqlite3_bind_int64(stmt, 1, id);
-            rc = sqlite3_step(stmt);
-            Done(kHasChild);
-            if (rc == SQLITE_ROW) {
-                result = ERROR_ACCESS_DENIED;
-            } else if (rc != SQLITE_DONE) {
-                result = Failure(rc);
-            } else {
-                sqlite3_stmt* erase = Use(kDeleteKey);
-                sqlite3_bind_int64(erase, 1, id);
-                rc = sqlite3_step(erase);
-                Done(kDeleteKey);
-                if (rc != SQLITE_DONE) result = Failure(rc);
-            }
-        }
+        result = !writable || IsProtected(found.id) ? ERROR_ACCESS_DENIED : RemoveKey(found.id);
     }
     if (!writable) return result;
     if (result == ERROR_SUCCESS) {
-        rc = Exec(kCommit);
+        rc = CommitWrite();
         if (rc != SQLITE_OK) result = Failure(rc);
     }
-    if (result != ERROR_SUCCESS) Exec(kRollback);
+    if (result != ERROR_SUCCESS) RollbackWrite();
     pathCache_.clear();
     classesRoot_.checked = false;
     return result;
+}
+
+bool SqliteRegistry::Store::IsProtected(sqlite3_int64 id) {
+    if (id == kMachineRootId) return true;
+    sqlite3_int64 software = 0, classes = 0, child = 0;
+    if (FindChild(kMachineRootId, "SOFTWARE", &software) != ERROR_SUCCESS) return false;
+    if (id == software) return true;
+    if (FindChild(software, "Classes", &classes) != ERROR_SUCCESS) return false;
+    if (id == classes) return true;
+    for (std::string_view name : {"CLSID", "AppID"}) {
+        if (FindChild(classes, name, &child) == ERROR_SUCCESS && child == id) return true;
+    }
+    return false;
+}
+
+// Deletes a key that has no sub-keys (5 when it has some).
+LONG SqliteRegistry::Store::RemoveKey(sqlite3_int64 id) {
+    sqlite3_stmt* stmt = Use(kHasChild);
+    sqlite3_bind_int64(stmt, 1, id);
+    int rc = sqlite3_step(stmt);
+    Done(kHasChild);
+    if (rc == SQLITE_ROW) return ERROR_ACCESS_DENIED;
+    if (rc != SQLITE_DONE) return Failure(rc);
+    sqlite3_stmt* erase = Use(kDeleteKey);
+    sqlite3_bind_int64(erase, 1, id);
+    rc = sqlite3_step(erase);
+    Done(kDeleteKey);
+    return rc == SQLITE_DONE ? ERROR_SUCCESS : Failure(rc);
 }
 
 LONG SqliteRegistry::Store::Close(HKEY key) {
@@ -732,24 +976,41 @@ LONG SqliteRegistry::Store::Close(HKEY key) {
     return handles_.erase(key) == 1 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
+sqlite3_stmt* SqliteRegistry::Store::EnumStep(Handle& handle, Cursor& cursor, DWORD index, Sql next,
+                                              Sql nth, int* rc) {
+    // Index 0 and the index after the last one answered step on from a row;
+    // any other index is counted out from the first.
+    const bool onward =
+        index == 0 || (cursor.valid && cursor.keyId == handle.id && cursor.index + 1 == index);
+    const Sql which = onward ? next : nth;
+    sqlite3_stmt* stmt = Use(which);
+    sqlite3_bind_int64(stmt, 1, handle.id);
+    sqlite3_bind_int64(stmt, 2, onward ? (index == 0 ? 0 : cursor.lastRow) : index);
+    *rc = sqlite3_step(stmt);
+    cursor.valid = *rc == SQLITE_ROW;
+    if (cursor.valid) {
+        cursor.keyId = handle.id;
+        cursor.index = index;
+        cursor.lastRow = sqlite3_column_int64(stmt, 0);
+    }
+    return stmt;
+}
+
 LONG SqliteRegistry::Store::EnumKey(HKEY key, DWORD index, std::string* name) {
     if (name == nullptr) return ERROR_INVALID_PARAMETER;
     if (state_ != State::Healthy) return Unusable();
     Handle* handle = nullptr;
     LONG result = CheckedKeyOf(key, &handle);
     if (result != ERROR_SUCCESS) return result;
-    const sqlite3_int64 id = handle->id;
-    sqlite3_stmt* stmt = Use(kEnumKey);
-    sqlite3_bind_int64(stmt, 1, id);
-    sqlite3_bind_int64(stmt, 2, index);
-    const int rc = sqlite3_step(stmt);
+    int rc = SQLITE_OK;
+    sqlite3_stmt* stmt = EnumStep(*handle, handle->keys, index, kEnumKeyAfter, kEnumKey, &rc);
     if (rc == SQLITE_ROW) {
-        name->assign(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)),
-                     static_cast<std::size_t>(sqlite3_column_bytes(stmt, 0)));
+        name->assign(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)),
+                     static_cast<std::size_t>(sqlite3_column_bytes(stmt, 1)));
     } else {
         result = rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : Failure(rc);
     }
-    Done(kEnumKey);
+    sqlite3_reset(stmt);
     return result;
 }
 
@@ -760,18 +1021,15 @@ LONG SqliteRegistry::Store::EnumValue(HKEY key, DWORD index, std::string* name, 
     Handle* handle = nullptr;
     LONG result = CheckedKeyOf(key, &handle);
     if (result != ERROR_SUCCESS) return result;
-    const sqlite3_int64 id = handle->id;
-    sqlite3_stmt* stmt = Use(kEnumValue);
-    sqlite3_bind_int64(stmt, 1, id);
-    sqlite3_bind_int64(stmt, 2, index);
-    const int rc = sqlite3_step(stmt);
+    int rc = SQLITE_OK;
+    sqlite3_stmt* stmt = EnumStep(*handle, handle->values, index, kEnumValueAfter, kEnumValue, &rc);
     if (rc == SQLITE_ROW) {
-        name->assign(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)),
-                     static_cast<std::size_t>(sqlite3_column_bytes(stmt, 0)));
-        if (type != nullptr) *type = static_cast<DWORD>(sqlite3_column_int64(stmt, 1));
+        name->assign(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)),
+                     static_cast<std::size_t>(sqlite3_column_bytes(stmt, 1)));
+        if (type != nullptr) *type = static_cast<DWORD>(sqlite3_column_int64(stmt, 2));
         if (data != nullptr) {
-            const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, 2));
-            const auto length = static_cast<std::size_t>(sqlite3_column_bytes(stmt, 2));
+            const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, 3));
+            const auto length = static_cast<std::size_t>(sqlite3_column_bytes(stmt, 3));
             if (length == 0) {
                 data->clear();
             } else {
@@ -781,7 +1039,7 @@ LONG SqliteRegistry::Store::EnumValue(HKEY key, DWORD index, std::string* name, 
     } else {
         result = rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : Failure(rc);
     }
-    Done(kEnumValue);
+    sqlite3_reset(stmt);
     return result;
 }
 
@@ -805,8 +1063,8 @@ std::string SqliteRegistry::Store::Integrity() {
     return answer;
 }
 
-SqliteRegistry::SqliteRegistry(const std::string& storePath)
-    : store_(std::make_unique<Store>(storePath)) {}
+SqliteRegistry::SqliteRegistry(const std::string& storePath, StoreAccess access)
+    : store_(std::make_unique<Store>(storePath, access)) {}
 
 SqliteRegistry::~SqliteRegistry() = default;
 
@@ -859,6 +1117,11 @@ LONG SqliteRegistry::RegEnumValueA(HKEY key, DWORD index, std::string* valueName
     return store_->EnumValue(key, index, valueName, type, data);
 }
 
+LONG SqliteRegistry::RegApplyBatch(const std::function<LONG()>& work) {
+    std::lock_guard lock(store_->mutex);
+    return store_->Batch(work);
+}
+
 std::string SqliteRegistry::StoreProblem() const {
     std::lock_guard lock(store_->mutex);
     return store_->problem();
@@ -869,13 +1132,22 @@ bool SqliteRegistry::CanWrite() const {
     return store_->canWrite();
 }
 
+bool SqliteRegistry::Exists() const {
+    std::lock_guard lock(store_->mutex);
+    return store_->exists();
+}
+
+const std::string& SqliteRegistry::Path() const {
+    return store_->path();
+}
+
 std::string SqliteRegistry::CheckIntegrity() {
     std::lock_guard lock(store_->mutex);
     return store_->Integrity();
 }
 
-std::unique_ptr<Registry> OpenRegistryStore(const InstallRoot& root) {
-    return std::make_unique<SqliteRegistry>(root.registryStore);
+std::unique_ptr<Registry> OpenRegistryStore(const InstallRoot& root, StoreAccess access) {
+    return std::make_unique<SqliteRegistry>(root.registryStore, access);
 }
 
 }  // namespace orvel::platform

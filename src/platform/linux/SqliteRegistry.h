@@ -22,17 +22,22 @@
 namespace orvel::platform {
 
 // Results the store adds to those of Registry.h.
-inline constexpr LONG ERROR_DISK_FULL = 112;
-inline constexpr LONG ERROR_BUSY = 170;  // another writer held the store too long
 inline constexpr LONG ERROR_REGISTRY_IO_FAILED =
     1016;                                        // the store file could not be read or written
 inline constexpr LONG ERROR_KEY_DELETED = 1018;  // the key of this handle was deleted
 
+// ReadOnly: the store is only read, as by the commands that only look. Such an
+// open never creates the file or its folder and never writes, even where the
+// process may.
+enum class StoreAccess { ReadWrite, ReadOnly };
+
 class SqliteRegistry final : public Registry {
   public:
     // storePath ":memory:" keeps a private store in memory (tests). A missing
-    // file is created with its folder when this process may write there.
-    explicit SqliteRegistry(const std::string& storePath);
+    // file is created with its folder when this process may write there and
+    // access is ReadWrite.
+    explicit SqliteRegistry(const std::string& storePath,
+                            StoreAccess access = StoreAccess::ReadWrite);
     ~SqliteRegistry() override;
     SqliteRegistry(const SqliteRegistry&) = delete;
     SqliteRegistry& operator=(const SqliteRegistry&) = delete;
@@ -50,10 +55,16 @@ class SqliteRegistry final : public Registry {
     LONG RegEnumKeyExA(HKEY key, DWORD index, std::string* name) override;
     LONG RegEnumValueA(HKEY key, DWORD index, std::string* valueName, DWORD* type,
                        std::string* data) override;
+    // One transaction; inside it each multi-statement write is a savepoint.
+    // Other writers wait for it as for any write (up to 5 s, then 170).
+    LONG RegApplyBatch(const std::function<LONG()>& work) override;
     std::string StoreProblem() const override;
 
     // Whether this process may write the store (decided when it was opened).
     bool CanWrite() const;
+    // Whether the store file was there (or was made) when it was opened.
+    bool Exists() const;
+    const std::string& Path() const;
     // SQLite's own consistency check of the whole file: "ok", or its first complaint.
     std::string CheckIntegrity();
 
@@ -63,6 +74,7 @@ class SqliteRegistry final : public Registry {
 };
 
 // The registry store of an installation; every program opens it this way.
-std::unique_ptr<Registry> OpenRegistryStore(const InstallRoot& root);
+std::unique_ptr<Registry> OpenRegistryStore(const InstallRoot& root,
+                                            StoreAccess access = StoreAccess::ReadWrite);
 
 }  // namespace orvel::platform

@@ -12,6 +12,7 @@
 
 #include "platform/InstallRoot.h"
 #include "platform/Registry.h"
+#include "platform/RegistryKey.h"
 #include "platform/linux/SqliteRegistry.h"
 #include "suite/ComponentCatalog.h"
 #include "suite/SuiteServerSettings.h"
@@ -72,19 +73,13 @@ class RegistryWriter {
     explicit RegistryWriter(Registry& registry) : registry_(registry) {}
 
     bool KeyExists(HKEY root, std::string_view key) {
-        HKEY handle = 0;
-        if (registry_.RegOpenKeyExA(root, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
-        registry_.RegCloseKey(handle);
-        return true;
+        RegistryKey handle(registry_);
+        return handle.Open(root, key, KEY_READ) == ERROR_SUCCESS;
     }
 
     bool ValueExists(HKEY root, std::string_view key, std::string_view name) {
-        HKEY handle = 0;
-        if (registry_.RegOpenKeyExA(root, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
-        DWORD size = 0;
-        LONG result = registry_.RegQueryValueExA(handle, name, nullptr, nullptr, &size);
-        registry_.RegCloseKey(handle);
-        return result == ERROR_SUCCESS;
+        RegistryValue value;
+        return ReadRegistryValue(registry_, root, key, name, &value) == ERROR_SUCCESS;
     }
 
     bool SetString(HKEY root, std::string_view key, std::string_view name, std::string_view text) {
@@ -101,20 +96,16 @@ class RegistryWriter {
     }
 
     bool CreateKey(HKEY root, std::string_view key) {
-        HKEY handle = 0;
-        if (registry_.RegCreateKeyA(root, key, &handle) != ERROR_SUCCESS) return false;
-        registry_.RegCloseKey(handle);
-        return true;
+        RegistryKey handle(registry_);
+        return handle.Create(root, key) == ERROR_SUCCESS;
     }
 
   private:
     bool Set(HKEY root, std::string_view key, std::string_view name, DWORD type,
              const std::uint8_t* data, DWORD size) {
-        HKEY handle = 0;
-        if (registry_.RegCreateKeyA(root, key, &handle) != ERROR_SUCCESS) return false;
-        LONG result = registry_.RegSetValueExA(handle, name, type, data, size);
-        registry_.RegCloseKey(handle);
-        return result == ERROR_SUCCESS;
+        RegistryKey handle(registry_);
+        if (handle.Create(root, key) != ERROR_SUCCESS) return false;
+        return registry_.RegSetValueExA(handle.get(), name, type, data, size) == ERROR_SUCCESS;
     }
 
     Registry& registry_;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
+#include <utility>
 
 namespace orvel::tools {
 
@@ -123,71 +124,83 @@ std::optional<DWORD> ParseTypeName(std::string_view name) {
     return std::nullopt;
 }
 
+namespace {
+
+std::optional<std::string> EncodeMultiString(std::string_view text, char separator,
+                                             std::string* error) {
+    if (text.empty()) return std::string(1, '\0');
+    const std::string_view mark =
+        separator == '\0' ? std::string_view("\\0", 2) : std::string_view(&separator, 1);
+    std::string data;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = text.find(mark, start);
+        const std::string_view entry = text.substr(start, end - start);
+        if (entry.empty()) {
+            *error = "a REG_MULTI_SZ entry cannot be empty (it would end the list)";
+            return std::nullopt;
+        }
+        data += entry;
+        data += '\0';
+        if (end == std::string_view::npos) break;
+        start = end + mark.size();
+    }
+    return data + '\0';
+}
+
+std::optional<std::string> EncodeDword(std::string_view text, std::string* error) {
+    std::uint64_t value = 0;
+    std::string_view digits = text;
+    const bool hex =
+        digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
+    if (hex) digits.remove_prefix(2);
+    bool valid = !digits.empty() && digits.size() <= (hex ? 8u : 10u);
+    for (char c : digits) {
+        const int digit = hex ? HexDigit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
+        if (digit < 0) valid = false;
+        value = value * (hex ? 16 : 10) + static_cast<unsigned>(digit < 0 ? 0 : digit);
+    }
+    if (!valid || value > 0xFFFFFFFFull) {
+        *error = "REG_DWORD data must be a number from 0 to 4294967295, decimal or 0x hex: \"" +
+                 std::string(text) + "\"";
+        return std::nullopt;
+    }
+    return LittleEndian(static_cast<std::uint32_t>(value));
+}
+
+std::optional<std::string> EncodeHex(DWORD type, std::string_view text, std::string* error) {
+    if (text.size() % 2 != 0) {
+        *error =
+            TypeName(type) + " data must be pairs of hex digits: \"" + std::string(text) + "\"";
+        return std::nullopt;
+    }
+    std::string data;
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const int high = HexDigit(text[i]);
+        const int low = HexDigit(text[i + 1]);
+        if (high < 0 || low < 0) {
+            *error = TypeName(type) + " data must be hex digits: \"" + std::string(text) + "\"";
+            return std::nullopt;
+        }
+        data += static_cast<char>(high * 16 + low);
+    }
+    return data;
+}
+
+}  // namespace
+
 std::optional<std::string> EncodeData(DWORD type, std::string_view text, char separator,
                                       std::string* error) {
     switch (type) {
         case REG_SZ:
         case REG_EXPAND_SZ:
             return std::string(text) + '\0';
-        case REG_MULTI_SZ: {
-            if (text.empty()) return std::string(1, '\0');
-            const std::string_view mark =
-                separator == '\0' ? std::string_view("\\0", 2) : std::string_view(&separator, 1);
-            std::string data;
-            std::size_t start = 0;
-            while (true) {
-                const std::size_t end = text.find(mark, start);
-                const std::string_view entry = text.substr(start, end - start);
-                if (entry.empty()) {
-                    *error = "a REG_MULTI_SZ entry cannot be empty (it would end the list)";
-                    return std::nullopt;
-                }
-                data += entry;
-                data += '\0';
-                if (end == std::string_view::npos) break;
-                start = end + mark.size();
-            }
-            return data + '\0';
-        }
-        case REG_DWORD: {
-            std::uint64_t value = 0;
-            std::string_view digits = text;
-            const bool hex =
-                digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
-            if (hex) digits.remove_prefix(2);
-            bool valid = !digits.empty() && digits.size() <= (hex ? 8u : 10u);
-            for (char c : digits) {
-                const int digit = hex ? HexDigit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
-                if (digit < 0) valid = false;
-                value = value * (hex ? 16 : 10) + static_cast<unsigned>(digit < 0 ? 0 : digit);
-            }
-            if (!valid || value > 0xFFFFFFFFull) {
-                *error =
-                    "REG_DWORD data must be a number from 0 to 4294967295, decimal or 0x hex: \"" +
-                    std::string(text) + "\"";
-                return std::nullopt;
-            }
-            return LittleEndian(static_cast<std::uint32_t>(value));
-        }
-        default: {
-            if (text.size() % 2 != 0) {
-                *error = TypeName(type) + " data must be pairs of hex digits: \"" +
-                         std::string(text) + "\"";
-                return std::nullopt;
-            }
-            std::string data;
-            for (std::size_t i = 0; i < text.size(); i += 2) {
-                const int high = HexDigit(text[i]);
-                const int low = HexDigit(text[i + 1]);
-                if (high < 0 || low < 0) {
-                    *error =
-                        TypeName(type) + " data must be hex digits: \"" + std::string(text) + "\"";
-                    return std::nullopt;
-                }
-                data += static_cast<char>(high * 16 + low);
-            }
-            return data;
-        }
+        case REG_MULTI_SZ:
+            return EncodeMultiString(text, separator, error);
+        case REG_DWORD:
+            return EncodeDword(text, error);
+        default:
+            return EncodeHex(type, text, error);
     }
 }
 
@@ -436,65 +449,121 @@ bool ParseValue(RegReader& reader, RegValueEntry* value) {
 
 }  // namespace
 
-bool ParseRegFile(std::string_view text, std::vector<RegKeyEntry>* keys, std::string* error) {
-    keys->clear();
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-    RegReader reader(text);
-    // The version line comes first, after any blank lines.
-    bool versionSeen = false;
-    while (!versionSeen && !reader.AtEnd()) {
+namespace {
+
+void AppendUtf8(std::uint32_t code, std::string* text) {
+    if (code < 0x80) {
+        *text += static_cast<char>(code);
+    } else if (code < 0x800) {
+        *text += static_cast<char>(0xC0 | (code >> 6));
+        *text += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        *text += static_cast<char>(0xE0 | (code >> 12));
+        *text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        *text += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        *text += static_cast<char>(0xF0 | (code >> 18));
+        *text += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        *text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        *text += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// UTF-16 little-endian text (after its byte-order mark) as UTF-8.
+bool Utf16ToUtf8(std::string_view bytes, std::string* text, std::string* error) {
+    if (bytes.size() % 2 != 0) {
+        *error = "the UTF-16 file ends in the middle of a character";
+        return false;
+    }
+    auto unit = [&](std::size_t i) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) |
+               (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8);
+    };
+    int line = 1;
+    text->reserve(bytes.size() / 2);
+    for (std::size_t i = 0; i < bytes.size(); i += 2) {
+        std::uint32_t code = unit(i);
+        if (code >= 0xD800 && code <= 0xDBFF && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 &&
+            unit(i + 2) <= 0xDFFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+            i += 2;
+        } else if (code >= 0xD800 && code <= 0xDFFF) {
+            *error = "line " + std::to_string(line) + ": a UTF-16 character is broken";
+            return false;
+        }
+        if (code == '\n') ++line;
+        AppendUtf8(code, text);
+    }
+    return true;
+}
+
+// The version line comes first, after any blank lines.
+bool ParseVersionLine(RegReader& reader, std::string* error) {
+    while (!reader.AtEnd()) {
         reader.SkipBlanks();
         std::string_view line = reader.RestOfLine();
         while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
         if (line.empty()) continue;
-        versionSeen = line == "Windows Registry Editor Version 5.00" || line == "REGEDIT4";
-        if (!versionSeen) {
-            *error = "the file does not start with \"Windows Registry Editor Version 5.00\"";
-            return false;
-        }
-    }
-    if (!versionSeen) {
-        *error = "the file is empty";
+        if (line == "Windows Registry Editor Version 5.00" || line == "REGEDIT4") return true;
+        *error = "the file does not start with \"Windows Registry Editor Version 5.00\"";
         return false;
     }
+    *error = "the file is empty";
+    return false;
+}
 
+bool ParseKeyLine(RegReader& reader, std::vector<RegKeyEntry>* keys, std::string* error) {
+    const int line = reader.line();
+    const std::string where = "line " + std::to_string(line) + ": ";
+    std::string_view header = reader.RestOfLine();
+    const std::size_t close = header.rfind(']');
+    if (close == std::string_view::npos) {
+        *error = where + "a key line has no closing ']'";
+        return false;
+    }
+    RegKeyEntry entry;
+    entry.line = line;
+    std::string_view name = header.substr(1, close - 1);
+    if (!name.empty() && name.front() == '-') {
+        entry.remove = true;
+        name.remove_prefix(1);
+    }
+    const std::optional<KeyName> key = ParseKeyName(name);
+    if (!key) {
+        *error = where + "\"" + std::string(name) +
+                 "\" is not a key under HKEY_LOCAL_MACHINE or HKEY_CLASSES_ROOT";
+        return false;
+    }
+    if (KeyDepth(key->root, key->path) > kMaxKeyDepth) {
+        *error = where + TooDeepText();
+        return false;
+    }
+    entry.key = *key;
+    keys->push_back(std::move(entry));
+    return true;
+}
+
+bool ParseRegText(std::string_view text, std::vector<RegKeyEntry>* keys, std::string* error) {
+    RegReader reader(text);
+    if (!ParseVersionLine(reader, error)) return false;
     while (true) {
         while (!reader.AtEnd() && (reader.Peek() == ' ' || reader.Peek() == '\t' ||
                                    reader.Peek() == '\r' || reader.Peek() == '\n')) {
             reader.Next();
         }
-        if (reader.AtEnd()) break;
+        if (reader.AtEnd()) return true;
         const char c = reader.Peek();
         if (c == ';') {
             reader.RestOfLine();
         } else if (c == '[') {
-            const int line = reader.line();
-            std::string_view header = reader.RestOfLine();
-            const std::size_t close = header.rfind(']');
-            if (close == std::string_view::npos) {
-                *error = "line " + std::to_string(line) + ": a key line has no closing ']'";
-                return false;
-            }
-            RegKeyEntry entry;
-            std::string_view name = header.substr(1, close - 1);
-            if (!name.empty() && name.front() == '-') {
-                entry.remove = true;
-                name.remove_prefix(1);
-            }
-            const std::optional<KeyName> key = ParseKeyName(name);
-            if (!key) {
-                *error = "line " + std::to_string(line) + ": \"" + std::string(name) +
-                         "\" is not a key under HKEY_LOCAL_MACHINE or HKEY_CLASSES_ROOT";
-                return false;
-            }
-            entry.key = *key;
-            keys->push_back(std::move(entry));
+            if (!ParseKeyLine(reader, keys, error)) return false;
         } else if (c == '"' || c == '@') {
             if (keys->empty() || keys->back().remove) {
                 *error = "line " + std::to_string(reader.line()) + ": a value outside of a key";
                 return false;
             }
             RegValueEntry value;
+            value.line = reader.line();
             if (!ParseValue(reader, &value)) {
                 *error = reader.error();
                 return false;
@@ -506,7 +575,29 @@ bool ParseRegFile(std::string_view text, std::vector<RegKeyEntry>* keys, std::st
             return false;
         }
     }
-    return true;
+}
+
+}  // namespace
+
+std::string TooDeepText() {
+    return "the key lies deeper than " + std::to_string(kMaxKeyDepth) +
+           " levels, more than the registry allows";
+}
+
+bool ParseRegFile(std::string_view text, std::vector<RegKeyEntry>* keys, std::string* error) {
+    keys->clear();
+    if (text.substr(0, 2) == "\xFF\xFE") {
+        std::string decoded;
+        if (!Utf16ToUtf8(text.substr(2), &decoded, error)) return false;
+        if (decoded.substr(0, 3) == "\xEF\xBB\xBF") decoded.erase(0, 3);
+        return ParseRegText(decoded, keys, error);
+    }
+    if (text.substr(0, 2) == "\xFE\xFF") {
+        *error = "the file is UTF-16 big-endian; save it as UTF-16 little-endian or ANSI";
+        return false;
+    }
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    return ParseRegText(text, keys, error);
 }
 
 std::string UsageText() {
@@ -545,6 +636,147 @@ Exit status: 0 success, 1 failure (not found, refused, store problem), 2 usage e
 )";
 }
 
+namespace {
+
+// Which options a command line gave, to check their combinations.
+struct Given {
+    bool v = false, ve = false, t = false, d = false, s = false;
+};
+
+std::optional<Verb> ParseVerb(const std::string& verb, std::string* error) {
+    if (verb == "--help" || verb == "-h" || verb == "/?" || verb == "-?" || verb == "help") {
+        return Verb::Help;
+    }
+    static const std::pair<const char*, Verb> kVerbs[] = {{"query", Verb::Query},
+                                                          {"add", Verb::Add},
+                                                          {"delete", Verb::Delete},
+                                                          {"export", Verb::Export},
+                                                          {"import", Verb::Import}};
+    for (const auto& [name, value] : kVerbs) {
+        if (verb == name) return value;
+    }
+    *error = "unknown operation \"" + verb + "\" (query, add, delete, export, import)";
+    return std::nullopt;
+}
+
+// The option a word names ("/v" for "-V"), or "" when it names none. Only the
+// option names count as options: file paths start with '/' too.
+std::string OptionName(const std::string& arg) {
+    if (arg.size() < 2 || (arg[0] != '/' && arg[0] != '-')) return {};
+    std::string option(1, '/');
+    option += Lower(arg.substr(1));
+    static const char* const kOptions[] = {"/v", "/ve", "/va", "/s", "/t",    "/d",
+                                           "/f", "/y",  "/?",  "/h", "/-help"};
+    const bool known =
+        std::find(std::begin(kOptions), std::end(kOptions), option) != std::end(kOptions);
+    return known ? option : std::string();
+}
+
+// Reads option args[i] (and its value, moving i on). False with error on a fault.
+bool ParseOption(const std::vector<std::string>& args, std::size_t& i, const std::string& option,
+                 Command* command, Given* given, std::string* error) {
+    auto takeValue = [&](std::string* value) {
+        if (i + 1 >= args.size()) {
+            *error = option + " needs a value after it";
+            return false;
+        }
+        *value = args[++i];
+        return true;
+    };
+    auto once = [&](bool* seen) {
+        if (*seen) *error = option + " is given twice";
+        return !std::exchange(*seen, true);
+    };
+    const Verb verb = command->verb;
+    const bool keyVerb = verb != Verb::Import && verb != Verb::Export;
+    std::string value;
+    if (option == "/v" && keyVerb) {
+        if (!once(&given->v) || !takeValue(&value)) return false;
+        command->valueName = value;
+    } else if (option == "/ve" && keyVerb) {
+        if (!once(&given->ve)) return false;
+        command->valueName = std::string();
+    } else if (option == "/va" && verb == Verb::Delete) {
+        return once(&command->allValues);
+    } else if (option == "/s" && verb == Verb::Query) {
+        return once(&command->subtree);
+    } else if (option == "/s" && verb == Verb::Add) {
+        if (!once(&given->s) || !takeValue(&value)) return false;
+        if (value.size() != 1) *error = "/s takes one separator character";
+        command->separator = value.empty() ? '\0' : value[0];
+        return value.size() == 1;
+    } else if (option == "/t" && verb == Verb::Add) {
+        if (!once(&given->t) || !takeValue(&value)) return false;
+        command->type = ParseTypeName(value);
+        if (!command->type) {
+            *error = "unknown type \"" + value +
+                     "\" (REG_SZ, REG_EXPAND_SZ, REG_DWORD, REG_MULTI_SZ, REG_BINARY, REG_NONE)";
+        }
+        return command->type.has_value();
+    } else if (option == "/d" && verb == Verb::Add) {
+        if (!once(&given->d) || !takeValue(&value)) return false;
+        command->data = value;
+    } else if ((option == "/f" && (verb == Verb::Add || verb == Verb::Delete)) ||
+               (option == "/y" && verb == Verb::Export)) {
+        return once(&command->force);
+    } else {
+        *error = "option " + args[i] + " does not belong to " + Lower(args[0]);
+        return false;
+    }
+    return true;
+}
+
+bool CheckCombinations(const Command& command, const Given& given, std::string* error) {
+    if (given.v && given.ve) {
+        *error = "/v and /ve exclude each other";
+    } else if (command.allValues && (given.v || given.ve)) {
+        *error = "/va excludes /v and /ve";
+    } else if ((given.t || given.d) && !command.valueName) {
+        *error = "/t and /d need /v NAME or /ve";
+    } else if (given.s && command.type.value_or(REG_SZ) != REG_MULTI_SZ) {
+        *error = "/s applies to REG_MULTI_SZ data only";
+    } else {
+        return true;
+    }
+    return false;
+}
+
+// KEY FILE for export, FILE for import, KEY for the others.
+bool TakePositionals(const std::vector<std::string>& positional, const std::string& verb,
+                     Command* command, std::string* error) {
+    const std::size_t wanted = command->verb == Verb::Export ? 2 : 1;
+    if (positional.size() < wanted) {
+        *error = command->verb == Verb::Import   ? "import needs the FILE to read"
+                 : command->verb == Verb::Export ? "export needs KEY and FILE"
+                                                 : verb + " needs a KEY";
+        return false;
+    }
+    if (positional.size() > wanted) {
+        *error = "unexpected argument \"" + positional[wanted] + "\"";
+        return false;
+    }
+    if (command->verb == Verb::Import) {
+        command->file = positional[0];
+        return true;
+    }
+    const std::optional<KeyName> key = ParseKeyName(positional[0]);
+    if (!key) {
+        *error = "\"" + positional[0] +
+                 "\" is not a key: it must start with HKLM\\ or HKCR\\ (or the long forms) and "
+                 "have no empty names";
+        return false;
+    }
+    if (KeyDepth(key->root, key->path) > kMaxKeyDepth) {
+        *error = "\"" + positional[0].substr(0, 60) + "...\": " + TooDeepText();
+        return false;
+    }
+    command->key = *key;
+    if (command->verb == Verb::Export) command->file = positional[1];
+    return true;
+}
+
+}  // namespace
+
 std::optional<Command> ParseCommandLine(const std::vector<std::string>& args, std::string* error) {
     Command command;
     if (args.empty()) {
@@ -552,149 +784,35 @@ std::optional<Command> ParseCommandLine(const std::vector<std::string>& args, st
         return std::nullopt;
     }
     const std::string verb = Lower(args[0]);
-    if (verb == "--help" || verb == "-h" || verb == "/?" || verb == "-?" || verb == "help") {
-        return command;
-    }
-    if (verb == "query") {
-        command.verb = Verb::Query;
-    } else if (verb == "add") {
-        command.verb = Verb::Add;
-    } else if (verb == "delete") {
-        command.verb = Verb::Delete;
-    } else if (verb == "export") {
-        command.verb = Verb::Export;
-    } else if (verb == "import") {
-        command.verb = Verb::Import;
-    } else {
+    const std::optional<Verb> parsed = ParseVerb(verb, error);
+    if (!parsed) {
         *error = "unknown operation \"" + args[0] + "\" (query, add, delete, export, import)";
         return std::nullopt;
     }
+    command.verb = *parsed;
+    if (command.verb == Verb::Help) return command;
 
     std::vector<std::string> positional;
-    bool seenV = false, seenVe = false, seenT = false, seenD = false, seenS = false;
+    Given given;
     for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        // Only the option names count as options: file paths start with '/' too.
-        const std::string option = arg.size() < 2 ? "" : "/" + Lower(arg.substr(1));
-        static const char* const kOptions[] = {"/v", "/ve", "/va", "/s", "/t",    "/d",
-                                               "/f", "/y",  "/?",  "/h", "/-help"};
-        const bool isOption =
-            !arg.empty() && (arg[0] == '/' || arg[0] == '-') &&
-            std::find(std::begin(kOptions), std::end(kOptions), option) != std::end(kOptions);
-        if (!isOption && arg.size() > 1 && arg[0] == '-') {
-            *error = "unknown option " + arg;
-            return std::nullopt;
-        }
-        if (!isOption) {
-            positional.push_back(arg);
-            continue;
-        }
-        if (option == "/?" || option == "/-help" || option == "/h") {
+        const std::string option = OptionName(args[i]);
+        if (option.empty()) {
+            if (args[i].size() > 1 && args[i][0] == '-') {
+                *error = "unknown option " + args[i];
+                return std::nullopt;
+            }
+            positional.push_back(args[i]);
+        } else if (option == "/?" || option == "/-help" || option == "/h") {
             command.verb = Verb::Help;
             return command;
-        }
-        auto takeValue = [&](std::string* value) {
-            if (i + 1 >= args.size()) {
-                *error = option + " needs a value after it";
-                return false;
-            }
-            *value = args[++i];
-            return true;
-        };
-        auto once = [&](bool* seen) {
-            if (*seen) {
-                *error = option + " is given twice";
-                return false;
-            }
-            *seen = true;
-            return true;
-        };
-        const bool keyVerb = command.verb != Verb::Import && command.verb != Verb::Export;
-        if (option == "/v" && keyVerb) {
-            std::string name;
-            if (!once(&seenV) || !takeValue(&name)) return std::nullopt;
-            command.valueName = name;
-        } else if (option == "/ve" && keyVerb) {
-            if (!once(&seenVe)) return std::nullopt;
-            command.valueName = std::string();
-        } else if (option == "/va" && command.verb == Verb::Delete) {
-            if (!once(&command.allValues)) return std::nullopt;
-        } else if (option == "/s" && command.verb == Verb::Query) {
-            if (!once(&command.subtree)) return std::nullopt;
-        } else if (option == "/s" && command.verb == Verb::Add) {
-            std::string separator;
-            if (!once(&seenS) || !takeValue(&separator)) return std::nullopt;
-            if (separator.size() != 1) {
-                *error = "/s takes one separator character";
-                return std::nullopt;
-            }
-            command.separator = separator[0];
-        } else if (option == "/t" && command.verb == Verb::Add) {
-            std::string name;
-            if (!once(&seenT) || !takeValue(&name)) return std::nullopt;
-            command.type = ParseTypeName(name);
-            if (!command.type) {
-                *error = "unknown type \"" + name +
-                         "\" (REG_SZ, REG_EXPAND_SZ, REG_DWORD, REG_MULTI_SZ, REG_BINARY, "
-                         "REG_NONE)";
-                return std::nullopt;
-            }
-        } else if (option == "/d" && command.verb == Verb::Add) {
-            std::string data;
-            if (!once(&seenD) || !takeValue(&data)) return std::nullopt;
-            command.data = data;
-        } else if (option == "/f" && (command.verb == Verb::Add || command.verb == Verb::Delete)) {
-            if (!once(&command.force)) return std::nullopt;
-        } else if (option == "/y" && command.verb == Verb::Export) {
-            if (!once(&command.force)) return std::nullopt;
-        } else {
-            *error = "option " + arg + " does not belong to " + verb;
+        } else if (!ParseOption(args, i, option, &command, &given, error)) {
             return std::nullopt;
         }
     }
-
-    if (seenV && seenVe) {
-        *error = "/v and /ve exclude each other";
+    if (!CheckCombinations(command, given, error) ||
+        !TakePositionals(positional, verb, &command, error)) {
         return std::nullopt;
     }
-    if (command.allValues && (seenV || seenVe)) {
-        *error = "/va excludes /v and /ve";
-        return std::nullopt;
-    }
-    if ((seenT || seenD) && !command.valueName) {
-        *error = "/t and /d need /v NAME or /ve";
-        return std::nullopt;
-    }
-    if (seenS && command.type.value_or(REG_SZ) != REG_MULTI_SZ) {
-        *error = "/s applies to REG_MULTI_SZ data only";
-        return std::nullopt;
-    }
-
-    const std::size_t wanted =
-        command.verb == Verb::Export ? 2 : 1;  // KEY FILE, or KEY, or FILE for import
-    if (positional.size() != wanted) {
-        if (positional.size() < wanted) {
-            *error = command.verb == Verb::Import   ? "import needs the FILE to read"
-                     : command.verb == Verb::Export ? "export needs KEY and FILE"
-                                                    : verb + " needs a KEY";
-        } else {
-            *error = "unexpected argument \"" + positional[wanted] + "\"";
-        }
-        return std::nullopt;
-    }
-    if (command.verb == Verb::Import) {
-        command.file = positional[0];
-        return command;
-    }
-    const std::optional<KeyName> key = ParseKeyName(positional[0]);
-    if (!key) {
-        *error = "\"" + positional[0] +
-                 "\" is not a key: it must start with HKLM\\ or HKCR\\ (or the long forms) and "
-                 "have no empty names";
-        return std::nullopt;
-    }
-    command.key = *key;
-    if (command.verb == Verb::Export) command.file = positional[1];
     return command;
 }
 

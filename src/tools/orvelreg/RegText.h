@@ -71,12 +71,14 @@ struct RegValueEntry {
     bool remove = false;
     DWORD type = platform::REG_NONE;
     std::string data;  // exact bytes
+    int line = 0;      // where a parsed .reg file has it
 };
 
 struct RegKeyEntry {
     KeyName key;
     bool remove = false;
     std::vector<RegValueEntry> values;
+    int line = 0;  // where a parsed .reg file has it
 };
 
 // The whole .reg text: the version line, then each key with its values.
@@ -84,8 +86,14 @@ struct RegKeyEntry {
 std::string FormatRegFile(const std::vector<RegKeyEntry>& keys);
 
 // Parses .reg text (LF or CR LF lines, "Windows Registry Editor Version 5.00"
-// or "REGEDIT4" first). On a fault, returns false and sets error to a message
-// with the line number; nothing of the file should be applied then.
+// or "REGEDIT4" first): ANSI or UTF-8 bytes, or UTF-16 little-endian after its
+// byte-order mark, as the registry editor writes by default (then the text is
+// taken as UTF-8; hex lists keep their bytes as written). On a fault, returns
+// false and sets error to a message with the line number; nothing of the file
+// should be applied then. Keys deeper than the registry allows are a fault.
 bool ParseRegFile(std::string_view text, std::vector<RegKeyEntry>* keys, std::string* error);
+
+// "the key lies deeper than 512 levels, ..." for messages.
+std::string TooDeepText();
 
 }  // namespace orvel::tools

@@ -1,17 +1,18 @@
 #include "tools/orvelreg/RegTool.h"
 
+#include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
-#include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <sstream>
+#include "platform/RegistryKey.h"
 
 #include "platform/AsciiCase.h"
 
@@ -21,27 +22,8 @@ using namespace platform;
 
 namespace {
 
-// Closes a key handle when it goes out of scope.
-class OpenKey {
-  public:
-    explicit OpenKey(Registry& registry) : registry_(registry) {}
-    OpenKey(const OpenKey&) = delete;
-    OpenKey& operator=(const OpenKey&) = delete;
-    ~OpenKey() {
-        if (key_ != 0) registry_.RegCloseKey(key_);
-    }
-    LONG Open(const KeyName& name, DWORD access) {
-        return registry_.RegOpenKeyExA(name.root, name.path, 0, access, &key_);
-    }
-    LONG Create(const KeyName& name) {
-        return registry_.RegCreateKeyA(name.root, name.path, &key_);
-    }
-    HKEY get() const { return key_; }
-
-  private:
-    Registry& registry_;
-    HKEY key_ = 0;
-};
+constexpr const char* kProtectedKeys =
+    "the hive roots, SOFTWARE, SOFTWARE\\Classes and its CLSID and AppID keys are never deleted";
 
 std::vector<std::string> SubKeyNames(Registry& registry, HKEY key) {
     std::vector<std::string> names;
@@ -67,158 +49,222 @@ bool SameName(std::string_view a, std::string_view b) {
     return platform::EqualIgnoringAsciiCase(a, b);
 }
 
+std::string Shown(const std::string& valueName) {
+    return valueName.empty() ? "(Default)" : "\"" + valueName + "\"";
+}
+
+// A system error as an administrator reads it; a full disk in Windows' words.
+std::string SystemText(int error) {
+    return error == ENOSPC ? "There is not enough space on the disk." : std::strerror(error);
+}
+
 void PrintValue(std::ostream& out, const RegValueEntry& value) {
     out << "    " << (value.name.empty() ? "(Default)" : value.name) << "    "
         << TypeName(value.type) << "    " << DisplayData(value.type, value.data) << "\n";
 }
 
-int Report(std::ostream& err, LONG result, const std::string& what) {
-    err << "ERROR: " << what << ": " << ResultText(result) << "\n";
-    return 1;
-}
+// What every operation needs besides the command: the store and where to speak.
+struct Tool {
+    Registry& registry;
+    std::ostream& out;
+    std::ostream& err;
+    const std::string& storePath;
 
-int Query(const Command& command, Registry& registry, std::ostream& out, std::ostream& err) {
-    if (!command.subtree) {
-        OpenKey key(registry);
-        if (LONG result = key.Open(command.key, KEY_READ); result != ERROR_SUCCESS) {
-            return Report(err, result, command.key.FullName());
+    int Report(LONG result, const std::string& what) const {
+        if (result == kKeyTooDeep) {
+            err << "ERROR: " << what << " holds keys deeper than " << kMaxKeyDepth
+                << " levels, more than the registry allows\n";
+        } else {
+            err << "ERROR: " << what << ": " << ResultText(result, storePath) << "\n";
         }
-        out << "\n" << command.key.FullName() << "\n";
-        if (command.valueName) {
-            // Found by enumeration, so that the name shows as it was created.
-            for (const RegValueEntry& value : Values(registry, key.get())) {
-                if (SameName(value.name, *command.valueName)) {
-                    PrintValue(out, value);
-                    return 0;
-                }
-            }
-            const std::string& name = *command.valueName;
-            return Report(err, ERROR_FILE_NOT_FOUND,
-                          command.key.FullName() + " value " +
-                              (name.empty() ? "(Default)" : "\"" + name + "\""));
-        }
-        for (const RegValueEntry& value : Values(registry, key.get())) PrintValue(out, value);
-        const std::vector<std::string> names = SubKeyNames(registry, key.get());
-        if (!names.empty()) out << "\n";
-        for (const std::string& name : names) out << command.key.Child(name).FullName() << "\n";
+        return 1;
+    }
+    int RefuseProtected(const std::string& where, const KeyName& key) const {
+        err << "ERROR: " << where << "Access is denied. " << key.FullName()
+            << " is protected: " << kProtectedKeys << ".\n";
+        return 1;
+    }
+    int Done() const {
+        out << "The operation completed successfully.\n";
         return 0;
     }
+};
 
+LONG CollectTreeNow(Registry& registry, const KeyName& name, std::vector<RegKeyEntry>* keys);
+
+int QueryOneKey(const Command& command, const Tool& tool) {
+    RegistryKey key(tool.registry);
+    if (LONG result = key.Open(command.key.root, command.key.path, KEY_READ);
+        result != ERROR_SUCCESS) {
+        return tool.Report(result, command.key.FullName());
+    }
+    tool.out << "\n" << command.key.FullName() << "\n";
+    if (command.valueName) {
+        // Found by enumeration, so that the name shows as it was created.
+        for (const RegValueEntry& value : Values(tool.registry, key.get())) {
+            if (SameName(value.name, *command.valueName)) {
+                PrintValue(tool.out, value);
+                return 0;
+            }
+        }
+        return tool.Report(ERROR_FILE_NOT_FOUND,
+                           command.key.FullName() + " value " + Shown(*command.valueName));
+    }
+    for (const RegValueEntry& value : Values(tool.registry, key.get())) {
+        PrintValue(tool.out, value);
+    }
+    const std::vector<std::string> names = SubKeyNames(tool.registry, key.get());
+    if (!names.empty()) tool.out << "\n";
+    for (const std::string& name : names) {
+        tool.out << command.key.Child(name).FullName() << "\n";
+    }
+    return 0;
+}
+
+int Query(const Command& command, const Tool& tool) {
+    if (!command.subtree) return QueryOneKey(command, tool);
     std::vector<RegKeyEntry> keys;
-    if (LONG result = CollectTree(registry, command.key, &keys); result != ERROR_SUCCESS) {
-        return Report(err, result, command.key.FullName());
+    if (LONG result = CollectTree(tool.registry, command.key, &keys); result != ERROR_SUCCESS) {
+        return tool.Report(result, command.key.FullName());
     }
     int matches = 0;
     for (const RegKeyEntry& entry : keys) {
         if (!command.valueName) {
-            out << "\n" << entry.key.FullName() << "\n";
-            for (const RegValueEntry& value : entry.values) PrintValue(out, value);
+            tool.out << "\n" << entry.key.FullName() << "\n";
+            for (const RegValueEntry& value : entry.values) PrintValue(tool.out, value);
             continue;
         }
         for (const RegValueEntry& value : entry.values) {
             if (!SameName(value.name, *command.valueName)) continue;
-            out << "\n" << entry.key.FullName() << "\n";
-            PrintValue(out, value);
+            tool.out << "\n" << entry.key.FullName() << "\n";
+            PrintValue(tool.out, value);
             ++matches;
         }
     }
     if (command.valueName) {
-        out << "\nEnd of search: " << matches << " match(es) found.\n";
+        tool.out << "\nEnd of search: " << matches << " match(es) found.\n";
         if (matches == 0) return 1;
     }
     return 0;
 }
 
-int Add(const Command& command, Registry& registry, std::ostream& out, std::ostream& err) {
+int Add(const Command& command, const Tool& tool) {
     std::optional<std::string> data;
     const DWORD type = command.type.value_or(REG_SZ);
     if (command.valueName) {
         std::string error;
         data = EncodeData(type, command.data.value_or(std::string()), command.separator, &error);
         if (!data) {
-            err << "ERROR: " << error << "\n";
+            tool.err << "ERROR: " << error << "\n";
             return 1;
         }
     }
-    OpenKey key(registry);
-    if (LONG result = key.Create(command.key); result != ERROR_SUCCESS) {
-        return Report(err, result, "cannot create " + command.key.FullName());
+    RegistryKey key(tool.registry);
+    if (LONG result = key.Create(command.key.root, command.key.path); result != ERROR_SUCCESS) {
+        return tool.Report(result, "cannot create " + command.key.FullName());
     }
     if (command.valueName) {
         const std::string& name = *command.valueName;
-        const std::string shown = name.empty() ? "(Default)" : "\"" + name + "\"";
-        if (!command.force && registry.RegQueryValueExA(key.get(), name, nullptr, nullptr,
-                                                        nullptr) == ERROR_SUCCESS) {
-            err << "ERROR: the value " << shown << " of " << command.key.FullName()
-                << " exists already; add /f to replace it\n";
+        if (!command.force && tool.registry.RegQueryValueExA(key.get(), name, nullptr, nullptr,
+                                                             nullptr) == ERROR_SUCCESS) {
+            tool.err << "ERROR: the value " << Shown(name) << " of " << command.key.FullName()
+                     << " exists already; add /f to replace it\n";
             return 1;
         }
-        const LONG result = registry.RegSetValueExA(
+        const LONG result = tool.registry.RegSetValueExA(
             key.get(), name, type, reinterpret_cast<const std::uint8_t*>(data->data()),
             static_cast<DWORD>(data->size()));
         if (result != ERROR_SUCCESS) {
-            return Report(err, result, "cannot write " + shown + " of " + command.key.FullName());
+            return tool.Report(result,
+                               "cannot write " + Shown(name) + " of " + command.key.FullName());
         }
     }
-    out << "The operation completed successfully.\n";
-    return 0;
+    return tool.Done();
 }
 
-// Deletes a key and everything below it, children first.
+// Deletes a key and everything below it, children first. Each key is opened
+// from its parent's handle, so a deep tree costs one step per key.
 LONG DeleteTree(Registry& registry, const KeyName& name) {
-    std::vector<std::string> children;
-    {
-        OpenKey key(registry);
-        if (LONG result = key.Open(name, KEY_ALL_ACCESS); result != ERROR_SUCCESS) return result;
-        children = SubKeyNames(registry, key.get());
+    struct Level {
+        RegistryKey key;
+        std::string name;
+    };
+    std::vector<Level> levels;
+    levels.push_back({RegistryKey(registry), name.path});
+    if (LONG result = levels.back().key.Open(name.root, name.path, KEY_ALL_ACCESS);
+        result != ERROR_SUCCESS) {
+        return result;
     }
-    for (const std::string& child : children) {
-        if (LONG result = DeleteTree(registry, name.Child(child)); result != ERROR_SUCCESS) {
-            return result;
+    while (!levels.empty()) {
+        std::string child;
+        LONG result = registry.RegEnumKeyExA(levels.back().key.get(), 0, &child);
+        if (result == ERROR_SUCCESS) {
+            RegistryKey childKey(registry);
+            result = childKey.Open(levels.back().key.get(), child, KEY_ALL_ACCESS);
+            if (result != ERROR_SUCCESS) return result;
+            levels.push_back({std::move(childKey), child});
+            continue;
         }
+        if (result != ERROR_NO_MORE_ITEMS) return result;
+        const std::string done = std::move(levels.back().name);
+        levels.pop_back();
+        result = levels.empty() ? registry.RegDeleteKeyA(name.root, name.path)
+                                : registry.RegDeleteKeyA(levels.back().key.get(), done);
+        if (result != ERROR_SUCCESS) return result;
     }
-    return registry.RegDeleteKeyA(name.root, name.path);
+    return ERROR_SUCCESS;
 }
 
-int Delete(const Command& command, Registry& registry, std::ostream& out, std::ostream& err) {
-    if (!command.force) {
-        err << "ERROR: delete asks no questions: add /f to confirm that "
-            << (command.valueName || command.allValues ? "the value(s) of " : "the key ")
-            << command.key.FullName()
-            << (command.valueName || command.allValues ? "" : " and its whole subtree")
-            << " shall go\n";
-        return 1;
-    }
-    if (!command.valueName && !command.allValues) {
-        if (command.key.path.empty()) {
-            err << "ERROR: the root key " << command.key.FullName() << " cannot be deleted\n";
-            return 1;
-        }
-        if (LONG result = DeleteTree(registry, command.key); result != ERROR_SUCCESS) {
-            return Report(err, result, "cannot delete " + command.key.FullName());
-        }
-        out << "The operation completed successfully.\n";
-        return 0;
-    }
-    OpenKey key(registry);
-    if (LONG result = key.Open(command.key, KEY_ALL_ACCESS); result != ERROR_SUCCESS) {
-        return Report(err, result, command.key.FullName());
+int DeleteValues(const Command& command, const Tool& tool) {
+    RegistryKey key(tool.registry);
+    if (LONG result = key.Open(command.key.root, command.key.path, KEY_ALL_ACCESS);
+        result != ERROR_SUCCESS) {
+        return tool.Report(result, command.key.FullName());
     }
     std::vector<std::string> names;
     if (command.allValues) {
-        for (const RegValueEntry& value : Values(registry, key.get())) names.push_back(value.name);
+        for (const RegValueEntry& value : Values(tool.registry, key.get())) {
+            names.push_back(value.name);
+        }
     } else {
         names.push_back(*command.valueName);
     }
-    for (const std::string& name : names) {
-        if (LONG result = registry.RegDeleteValueA(key.get(), name); result != ERROR_SUCCESS) {
-            return Report(err, result,
-                          "cannot delete " + (name.empty() ? "(Default)" : "\"" + name + "\"") +
-                              " of " + command.key.FullName());
+    std::string failed;
+    const LONG result = tool.registry.RegApplyBatch([&] {
+        for (const std::string& name : names) {
+            const LONG deleted = tool.registry.RegDeleteValueA(key.get(), name);
+            if (deleted != ERROR_SUCCESS) {
+                failed = name;
+                return deleted;
+            }
         }
+        return ERROR_SUCCESS;
+    });
+    if (result != ERROR_SUCCESS) {
+        return tool.Report(result,
+                           "cannot delete " + Shown(failed) + " of " + command.key.FullName());
     }
-    out << "The operation completed successfully.\n";
-    return 0;
+    return tool.Done();
+}
+
+int Delete(const Command& command, const Tool& tool) {
+    const bool values = command.valueName || command.allValues;
+    if (!command.force) {
+        tool.err << "ERROR: delete asks no questions: add /f to confirm that "
+                 << (values ? "the value(s) of " : "the key ") << command.key.FullName()
+                 << (values ? "" : " and its whole subtree") << " shall go\n";
+        return 1;
+    }
+    if (values) return DeleteValues(command, tool);
+    if (IsProtectedKey(command.key.root, command.key.path)) {
+        return tool.RefuseProtected("", command.key);
+    }
+    // Deleted whole or not at all.
+    const LONG result =
+        tool.registry.RegApplyBatch([&] { return DeleteTree(tool.registry, command.key); });
+    if (result != ERROR_SUCCESS)
+        return tool.Report(result, "cannot delete " + command.key.FullName());
+    return tool.Done();
 }
 
 // Replaces path with text through a temporary file in the same folder.
@@ -226,158 +272,299 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, std::
     std::string temporary = path + ".XXXXXX";
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0) {
-        *error = std::string("cannot write beside ") + path + ": " + std::strerror(errno);
+        *error = "cannot write beside " + path + ": " + SystemText(errno);
         return false;
     }
     ::fchmod(fd, 0644);
     std::size_t written = 0;
+    int failure = 0;
     while (written < text.size()) {
         const ssize_t count = ::write(fd, text.data() + written, text.size() - written);
-        if (count <= 0) break;
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) {
+            failure = count < 0 ? errno : ENOSPC;
+            break;
+        }
         written += static_cast<std::size_t>(count);
     }
-    const bool ok = written == text.size() && ::fsync(fd) == 0;
-    const int savedErrno = errno;
-    ::close(fd);
-    if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        *error =
-            std::string("cannot write ") + path + ": " + std::strerror(ok ? errno : savedErrno);
+    if (failure == 0 && ::fsync(fd) != 0) failure = errno;
+    if (::close(fd) != 0 && failure == 0) failure = errno;
+    if (failure == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) failure = errno;
+    if (failure != 0) {
+        *error = "cannot write " + path + ": " + SystemText(failure);
         ::unlink(temporary.c_str());
         return false;
     }
     return true;
 }
 
-int Export(const Command& command, Registry& registry, std::ostream& out, std::ostream& err) {
+// The file an export replaces: a link is followed, so that the file it names
+// is replaced and the link kept. Only a regular file (or none) may be replaced.
+bool ExportTarget(const std::string& path, bool replace, std::string* target, std::string* error) {
+    *target = path;
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        char resolved[PATH_MAX];
+        if (::realpath(path.c_str(), resolved) == nullptr) {
+            *error = path + " is a link that cannot be followed (" + SystemText(errno) +
+                     "); nothing was written";
+            return false;
+        }
+        *target = resolved;
+    }
+    if (::stat(target->c_str(), &info) != 0) {
+        if (errno == ENOENT) return true;
+        *error = "cannot write " + path + ": " + SystemText(errno);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        *error = path +
+                 " is not a regular file (a folder, device, pipe or socket); an export "
+                 "writes files only";
+        return false;
+    }
+    if (!replace) {
+        *error = path + " exists already; add /y to replace it";
+        return false;
+    }
+    return true;
+}
+
+int WriteToStandardOutput(const std::string& text, const Tool& tool) {
+    errno = 0;
+    tool.out << text;
+    tool.out.flush();
+    if (tool.out.good()) return 0;
+    const int error = errno;
+    tool.err << "ERROR: the export could not all be written to the standard output"
+             << (error != 0 ? ": " + SystemText(error) : std::string()) << "\n";
+    return 1;
+}
+
+int Export(const Command& command, const Tool& tool) {
     std::vector<RegKeyEntry> keys;
-    if (LONG result = CollectTree(registry, command.key, &keys); result != ERROR_SUCCESS) {
-        return Report(err, result, command.key.FullName());
+    if (LONG result = CollectTree(tool.registry, command.key, &keys); result != ERROR_SUCCESS) {
+        return tool.Report(result, command.key.FullName());
     }
     for (const RegKeyEntry& entry : keys) {
         if (entry.key.path.find_first_of("\r\n") != std::string::npos) {
-            err << "ERROR: the key name \"" << entry.key.FullName()
-                << "\" holds a line break, which a .reg file cannot carry\n";
+            tool.err << "ERROR: the key name \"" << entry.key.FullName()
+                     << "\" holds a line break, which a .reg file cannot carry\n";
             return 1;
         }
     }
     const std::string text = FormatRegFile(keys);
-    if (command.file == "-") {
-        out << text;
-        return out.good() ? 0 : 1;
-    }
-    if (!command.force && ::access(command.file.c_str(), F_OK) == 0) {
-        err << "ERROR: " << command.file << " exists already; add /y to replace it\n";
+    if (command.file == "-") return WriteToStandardOutput(text, tool);
+    std::string target, error;
+    if (!ExportTarget(command.file, command.force, &target, &error) ||
+        !WriteFileAtomically(target, text, &error)) {
+        tool.err << "ERROR: " << error << "\n";
         return 1;
     }
-    std::string error;
-    if (!WriteFileAtomically(command.file, text, &error)) {
-        err << "ERROR: " << error << "\n";
-        return 1;
-    }
-    out << "The operation completed successfully.\n";
-    return 0;
+    return tool.Done();
 }
 
-int Import(const Command& command, Registry& registry, std::ostream& out, std::ostream& err) {
-    std::ifstream in(command.file, std::ios::binary);
-    if (!in) {
-        err << "ERROR: cannot read " << command.file << ": " << std::strerror(errno) << "\n";
-        return 1;
+// The whole of an import file, read with a bound: a folder, an unreadable file
+// or one larger than an import takes gives a message instead.
+bool ReadImportFile(const std::string& path, std::string* text, std::string* error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = "cannot read " + path + ": " + SystemText(errno);
+        return false;
     }
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    std::vector<RegKeyEntry> keys;
-    std::string error;
-    if (!ParseRegFile(text, &keys, &error)) {
-        err << "ERROR: " << command.file << " " << error << "; nothing was imported\n";
-        return 1;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        *error = path + " is a folder, not a .reg file";
+        return false;
     }
-    for (const RegKeyEntry& entry : keys) {
-        if (entry.remove) {
-            if (entry.key.path.empty()) {
-                err << "ERROR: the root key " << entry.key.FullName() << " cannot be deleted\n";
-                return 1;
-            }
-            const LONG result = DeleteTree(registry, entry.key);
-            if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
-                return Report(err, result, "cannot delete " + entry.key.FullName());
-            }
-            continue;
-        }
-        OpenKey key(registry);
-        if (LONG result = key.Create(entry.key); result != ERROR_SUCCESS) {
-            return Report(err, result, "cannot create " + entry.key.FullName());
-        }
-        for (const RegValueEntry& value : entry.values) {
-            const std::string shown = value.name.empty() ? "(Default)" : "\"" + value.name + "\"";
-            LONG result = ERROR_SUCCESS;
-            if (value.remove) {
-                result = registry.RegDeleteValueA(key.get(), value.name);
-                if (result == ERROR_FILE_NOT_FOUND) result = ERROR_SUCCESS;
-            } else {
-                result = registry.RegSetValueExA(
-                    key.get(), value.name, value.type,
-                    reinterpret_cast<const std::uint8_t*>(value.data.data()),
-                    static_cast<DWORD>(value.data.size()));
-            }
-            if (result != ERROR_SUCCESS) {
-                return Report(err, result, "cannot write " + shown + " of " + entry.key.FullName());
-            }
-        }
+    char buffer[65536];
+    int failure = 0;
+    while (text->size() <= kMaxImportBytes) {
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) failure = errno;
+        if (count <= 0) break;
+        text->append(buffer, static_cast<std::size_t>(count));
     }
-    out << "The operation completed successfully.\n";
-    return 0;
+    ::close(fd);
+    if (failure != 0) {
+        *error = "cannot read " + path + ": " + SystemText(failure);
+    } else if (text->size() > kMaxImportBytes) {
+        *error = path + " holds more than " + std::to_string(kMaxImportBytes >> 20) +
+                 " MB, the most one import reads";
+    }
+    return failure == 0 && text->size() <= kMaxImportBytes;
 }
 
-}  // namespace
-
-std::string ResultText(LONG result) {
-    switch (result) {
-        case ERROR_FILE_NOT_FOUND:
-            return "the registry key or value does not exist";
-        case ERROR_ACCESS_DENIED:
-            return "access is denied (writing needs write access to the registry store, or the "
-                   "key still has sub-keys)";
-        case ERROR_INVALID_PARAMETER:
-            return "a key or value name is empty or too long (keys 255, values 16383 "
-                   "characters)";
-        case ERROR_BADDB:
-            return "the registry store is damaged or unreadable";
-        default:
-            return "registry error " + std::to_string(result);
+// Writes one key of an import: [-KEY] deletes it with its subtree, [KEY] makes it
+// and writes or deletes its values. failedLine: the line of the failing entry.
+LONG ApplyEntry(Registry& registry, const RegKeyEntry& entry, int* failedLine,
+                std::string* failed) {
+    *failedLine = entry.line;
+    if (entry.remove) {
+        *failed = "cannot delete " + entry.key.FullName();
+        const LONG result = DeleteTree(registry, entry.key);
+        return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
     }
-}
-
-LONG CollectTree(Registry& registry, const KeyName& name, std::vector<RegKeyEntry>* keys) {
-    std::vector<std::string> children;
-    {
-        OpenKey key(registry);
-        if (LONG result = key.Open(name, KEY_READ); result != ERROR_SUCCESS) return result;
-        keys->push_back(RegKeyEntry{name, false, Values(registry, key.get())});
-        children = SubKeyNames(registry, key.get());
+    RegistryKey key(registry);
+    *failed = "cannot create " + entry.key.FullName();
+    if (LONG result = key.Create(entry.key.root, entry.key.path); result != ERROR_SUCCESS) {
+        return result;
     }
-    for (const std::string& child : children) {
-        const LONG result = CollectTree(registry, name.Child(child), keys);
-        // A key another program deleted meanwhile is simply no longer there.
-        if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) return result;
+    for (const RegValueEntry& value : entry.values) {
+        *failedLine = value.line;
+        *failed = "cannot write " + Shown(value.name) + " of " + entry.key.FullName();
+        LONG result = ERROR_SUCCESS;
+        if (value.remove) {
+            result = registry.RegDeleteValueA(key.get(), value.name);
+            if (result == ERROR_FILE_NOT_FOUND) result = ERROR_SUCCESS;
+        } else {
+            result =
+                registry.RegSetValueExA(key.get(), value.name, value.type,
+                                        reinterpret_cast<const std::uint8_t*>(value.data.data()),
+                                        static_cast<DWORD>(value.data.size()));
+        }
+        if (result != ERROR_SUCCESS) return result;
     }
     return ERROR_SUCCESS;
 }
 
-int RunCommand(const Command& command, Registry& registry, std::ostream& out, std::ostream& err) {
+int Import(const Command& command, const Tool& tool) {
+    std::string text, error;
+    std::vector<RegKeyEntry> keys;
+    if (!ReadImportFile(command.file, &text, &error)) {
+        tool.err << "ERROR: " << error << "; nothing was imported\n";
+        return 1;
+    }
+    if (!ParseRegFile(text, &keys, &error)) {
+        tool.err << "ERROR: " << command.file << " " << error << "; nothing was imported\n";
+        return 1;
+    }
+    for (const RegKeyEntry& entry : keys) {
+        if (entry.remove && IsProtectedKey(entry.key.root, entry.key.path)) {
+            return tool.RefuseProtected(command.file + " line " + std::to_string(entry.line) + ": ",
+                                        entry.key);
+        }
+    }
+    // The whole file is one write: it applies whole or leaves the store as it was.
+    int failedLine = 0;
+    std::string failed;
+    const LONG result = tool.registry.RegApplyBatch([&] {
+        for (const RegKeyEntry& entry : keys) {
+            if (LONG applied = ApplyEntry(tool.registry, entry, &failedLine, &failed);
+                applied != ERROR_SUCCESS) {
+                return applied;
+            }
+        }
+        return ERROR_SUCCESS;
+    });
+    if (result != ERROR_SUCCESS) {
+        tool.err << "ERROR: " << command.file << " line " << failedLine << ": " << failed << ": "
+                 << ResultText(result, tool.storePath) << "; nothing was imported\n";
+        return 1;
+    }
+    return tool.Done();
+}
+
+}  // namespace
+
+std::string ResultText(LONG result, const std::string& storePath) {
+    const std::string store = storePath.empty() ? "" : " (registry store " + storePath + ")";
+    switch (result) {
+        case ERROR_FILE_NOT_FOUND:
+            return "the registry key or value does not exist";
+        case ERROR_ACCESS_DENIED:
+            return "Access is denied. (Writing needs write access to the registry store" + store +
+                   "; a key with sub-keys or a protected key is not deleted.)";
+        case ERROR_INVALID_PARAMETER:
+            return "a key or value name is empty or too long (keys 255, values 16383 "
+                   "characters), or the key would lie deeper than " +
+                   std::to_string(kMaxKeyDepth) + " levels";
+        case ERROR_DISK_FULL:
+            return "There is not enough space on the disk." + store;
+        case ERROR_BUSY:
+            return "The requested resource is in use. (Another program kept the registry store "
+                   "busy" +
+                   (storePath.empty() ? "" : " " + storePath) + ".)";
+        case ERROR_BADDB:
+            return "the registry store is damaged or unreadable" + store;
+        case kKeyTooDeep:
+            return TooDeepText();
+        default:
+            return "registry error " + std::to_string(result) + store;
+    }
+}
+
+LONG CollectTree(Registry& registry, const KeyName& name, std::vector<RegKeyEntry>* keys) {
+    // One batch that writes nothing: the tree as it stands at one moment.
+    return registry.RegApplyBatch([&] {
+        const std::size_t start = keys->size();
+        const LONG result = CollectTreeNow(registry, name, keys);
+        if (result != ERROR_SUCCESS) keys->resize(start);
+        return result;
+    });
+}
+
+namespace {
+
+LONG CollectTreeNow(Registry& registry, const KeyName& name, std::vector<RegKeyEntry>* keys) {
+    // Depth first with the open parents on a stack: each key is opened once, from
+    // its parent's handle, and listed before its children.
+    struct Level {
+        RegistryKey key;
+        std::size_t entry;  // the key's place in keys
+        DWORD next = 0;     // index of the next sub-key to visit
+    };
+    std::vector<Level> levels;
+    levels.push_back({RegistryKey(registry), keys->size()});
+    if (LONG result = levels.back().key.Open(name.root, name.path, KEY_READ);
+        result != ERROR_SUCCESS) {
+        return result;
+    }
+    const int baseDepth = KeyDepth(name.root, name.path);
+    keys->push_back(RegKeyEntry{name, false, Values(registry, levels.back().key.get())});
+    while (!levels.empty()) {
+        Level& top = levels.back();
+        std::string child;
+        LONG result = registry.RegEnumKeyExA(top.key.get(), top.next++, &child);
+        if (result == ERROR_NO_MORE_ITEMS) {
+            levels.pop_back();
+            continue;
+        }
+        if (result != ERROR_SUCCESS) return result;
+        RegistryKey childKey(registry);
+        result = childKey.Open(top.key.get(), child, KEY_READ);
+        // A key another program deleted meanwhile is simply no longer there.
+        if (result == ERROR_FILE_NOT_FOUND) continue;
+        if (result != ERROR_SUCCESS) return result;
+        if (baseDepth + static_cast<int>(levels.size()) > kMaxKeyDepth) return kKeyTooDeep;
+        KeyName childName = (*keys)[top.entry].key.Child(child);
+        keys->push_back(RegKeyEntry{std::move(childName), false, Values(registry, childKey.get())});
+        levels.push_back({std::move(childKey), keys->size() - 1});
+    }
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+int RunCommand(const Command& command, Registry& registry, std::ostream& out, std::ostream& err,
+               const std::string& storePath) {
+    const Tool tool{registry, out, err, storePath};
     switch (command.verb) {
         case Verb::Help:
             out << UsageText();
             return 0;
         case Verb::Query:
-            return Query(command, registry, out, err);
+            return Query(command, tool);
         case Verb::Add:
-            return Add(command, registry, out, err);
+            return Add(command, tool);
         case Verb::Delete:
-            return Delete(command, registry, out, err);
+            return Delete(command, tool);
         case Verb::Export:
-            return Export(command, registry, out, err);
+            return Export(command, tool);
         case Verb::Import:
-            return Import(command, registry, out, err);
+            return Import(command, tool);
     }
     return 1;
 }

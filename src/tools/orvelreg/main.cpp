@@ -27,10 +27,17 @@ int main(int argc, char** argv) {
         return 0;
     }
     const platform::InstallRoot root = platform::LocateInstallRoot();
-    platform::SqliteRegistry registry(root.registryStore);
+    // What only reads never makes a store.
+    const bool reads = command->verb == tools::Verb::Query || command->verb == tools::Verb::Export;
+    platform::SqliteRegistry registry(root.registryStore, reads ? platform::StoreAccess::ReadOnly
+                                                                : platform::StoreAccess::ReadWrite);
     if (const std::string problem = registry.StoreProblem(); !problem.empty()) {
         std::cerr << "ERROR: " << problem << "\n";
         return 1;
     }
-    return tools::RunCommand(*command, registry, std::cout, std::cerr);
+    if (reads && !registry.Exists()) {
+        std::cerr << "ERROR: store " << root.registryStore << " not found\n";
+        return 1;
+    }
+    return tools::RunCommand(*command, registry, std::cout, std::cerr, root.registryStore);
 }

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "platform/RegistryKey.h"
+
 namespace orvel::tools {
 
 namespace {
@@ -14,21 +16,21 @@ bool IsBlank(char c) {
 
 std::vector<RunEntry> ReadRunList(platform::Registry& registry) {
     std::vector<RunEntry> entries;
-    platform::HKEY key = 0;
-    if (registry.RegOpenKeyExA(platform::HKEY_LOCAL_MACHINE, kRunListKey, 0, platform::KEY_READ,
-                               &key) != platform::ERROR_SUCCESS) {
+    platform::RegistryKey key(registry);
+    if (key.Open(platform::HKEY_LOCAL_MACHINE, kRunListKey, platform::KEY_READ) !=
+        platform::ERROR_SUCCESS) {
         return entries;
     }
     std::string name, data;
     platform::DWORD type = 0;
     for (platform::DWORD i = 0;
-         registry.RegEnumValueA(key, i, &name, &type, &data) == platform::ERROR_SUCCESS; ++i) {
+         registry.RegEnumValueA(key.get(), i, &name, &type, &data) == platform::ERROR_SUCCESS;
+         ++i) {
         if (type != platform::REG_SZ && type != platform::REG_EXPAND_SZ) continue;
         // A string value's bytes end with its NUL.
         const auto end = data.find('\0');
         entries.push_back({name, end == std::string::npos ? data : data.substr(0, end)});
     }
-    registry.RegCloseKey(key);
     return entries;
 }
 

@@ -33,15 +33,20 @@ int main(int argc, char** argv) {
         std::cerr << "orvel-run: unknown argument \"" << argv[1] << "\"\n" << kUsage;
         return 2;
     }
-    const std::unique_ptr<platform::Registry> registry =
-        platform::OpenRegistryStore(platform::LocateInstallRoot());
-    if (const std::string problem = registry->StoreProblem(); !problem.empty()) {
+    // The Run list is only read: a missing store is reported, never made.
+    const platform::InstallRoot root = platform::LocateInstallRoot();
+    platform::SqliteRegistry registry(root.registryStore, platform::StoreAccess::ReadOnly);
+    if (const std::string problem = registry.StoreProblem(); !problem.empty()) {
         std::cerr << "orvel-run: " << problem << "\n";
+        return 1;
+    }
+    if (!registry.Exists()) {
+        std::cerr << "orvel-run: store " << root.registryStore << " not found\n";
         return 1;
     }
     platform::PosixProgramStarter starter;
     const int failures = tools::StartRunList(
-        tools::ReadRunList(*registry),
+        tools::ReadRunList(registry),
         [&starter](const tools::RunCommand& command) {
             return starter.StartWithArguments(command.program, command.arguments);
         },
