@@ -245,6 +245,10 @@ TEST_F(CoreTest, StatusCodesStartRefusalsAndOneProcessPerSlot) {
     EXPECT_THAT(records.stored, IsEmpty());
     EXPECT_THAT(log.Text(), HasSubstr("ended (signal 9)"));
 
+    // The registration is read afresh: a role change takes effect at once.
+    Register(2, deviceControl);
+    EXPECT_EQ(Status(2), suite::kStatusOffLine);
+
     // Refusals: an unknown instance, an index outside 0..19.
     EXPECT_EQ(core->GetComponentStatus(instance + 1, 0).error(), Refusal::kUnknownInstance);
     for (int bad : {-1, 20, 32767}) {
