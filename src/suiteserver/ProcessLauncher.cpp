@@ -193,8 +193,8 @@ AdoptVerdict ChildProcessLauncher::Adopt(ProcessIdentity process, const std::str
     return verdict;
 }
 
-std::set<ProcessIdentity> ChildProcessLauncher::LiveMembersLocked(Component& component) {
-    auto all = ReadAllProcEntries();
+std::set<ProcessIdentity> ChildProcessLauncher::LiveMembers(Component& component,
+                                                            const std::map<pid_t, ProcEntry>& all) {
     auto matches = [&](const ProcessIdentity& process) {
         auto it = all.find(process.pid);
         return it != all.end() && it->second.startTime == process.startTime && Alive(it->second);
@@ -237,20 +237,37 @@ void ChildProcessLauncher::Signal(pid_t component, int signalNumber) {
     std::lock_guard lock(mutex_);
     auto it = components_.find(component);
     if (it == components_.end()) return;
-    auto live = LiveMembersLocked(it->second);
+    // Look first, signal after: once the first process has ended its children
+    // no longer show as its descendants.
+    auto live = LiveMembers(it->second, ReadAllProcEntries());
     auto holder = ReadProcEntry(it->second.group);
-    bool groupIsOurs = !holder || live.count({holder->pid, holder->startTime}) != 0;
+    bool groupIsOurs =
+        !holder || live.count({holder->pid, holder->startTime}) != 0 ||
+        (holder->pid == it->second.first.pid && holder->startTime == it->second.first.startTime);
+    // The first process through its pidfd: that reaches it whatever /proc shows.
+    for (const auto& [fd, process] : watched_) {
+        if (process.pid == component) syscall(SYS_pidfd_send_signal, fd, signalNumber, nullptr, 0);
+    }
     if (groupIsOurs) kill(-it->second.group, signalNumber);
-    for (const auto& member : live) kill(member.pid, signalNumber);
+    for (const auto& member : live) {
+        if (member.pid != component) kill(member.pid, signalNumber);
+    }
 }
 
 bool ChildProcessLauncher::Remains(pid_t component) {
     std::lock_guard lock(mutex_);
     auto it = components_.find(component);
     if (it == components_.end()) return false;
-    auto live = LiveMembersLocked(it->second);
+    auto live = LiveMembers(it->second, ReadAllProcEntries());
     live.erase(it->second.first);
     return !live.empty();
+}
+
+void ChildProcessLauncher::Refresh() {
+    std::lock_guard lock(mutex_);
+    if (components_.empty()) return;
+    auto all = ReadAllProcEntries();
+    for (auto& [pid, component] : components_) LiveMembers(component, all);
 }
 
 void ChildProcessLauncher::Forget(pid_t component) {

@@ -14,6 +14,8 @@
 #include <thread>
 #include <utility>
 
+#include "suiteserver/ProcTable.h"
+
 namespace orvel::suiteserver {
 
 // A process as the kernel tells it apart from one that later gets the same
@@ -66,6 +68,9 @@ class ProcessLauncher {
     virtual bool Remains(pid_t component) = 0;
     // Nothing of the component is signalled or watched any more.
     virtual void Forget(pid_t component) = 0;
+    // Notes what every component has started since the last look, so that a
+    // child that leaves its group is still known after its parent ended.
+    virtual void Refresh() {}
     // Ends the watching: once this returns no exit handler runs any more, and
     // Launch and Adopt refuse.
     virtual void StopWatching() = 0;
@@ -91,6 +96,7 @@ class ChildProcessLauncher : public ProcessLauncher {
     void Signal(pid_t component, int signalNumber) override;
     bool Remains(pid_t component) override;
     void Forget(pid_t component) override;
+    void Refresh() override;
     void StopWatching() override;
     // SIGKILL to every child of this process not watched, and reaps it.
     void EndStrays() override;
@@ -111,7 +117,8 @@ class ChildProcessLauncher : public ProcessLauncher {
     void Wake();
     void ReapStrays();
     // Brings the member list up to date from /proc; the members still alive.
-    std::set<ProcessIdentity> LiveMembersLocked(Component& component);
+    static std::set<ProcessIdentity> LiveMembers(Component& component,
+                                                 const std::map<pid_t, ProcEntry>& all);
 
     std::mutex mutex_;
     std::map<int, Watched> watched_;         // by pidfd

@@ -419,6 +419,10 @@ Outcome<std::int32_t, Refusal> SuiteServerCore::StartComponent(InstanceId id, in
 std::int32_t SuiteServerCore::LaunchLocked(int index, const std::string& program,
                                            const std::string& note) {
     Slot& slot = slots_[static_cast<std::size_t>(index)];
+    if (shuttingDown_) {
+        log_.Line("component: " + SlotLabel(index) + " not started: the server is stopping");
+        return suite::kStatusOffLine;
+    }
     // The exit handler takes the slot lock, so launching under it is safe: an
     // exit can only be recorded once the process id has been stored.
     LaunchResult launched = launcher_.Launch(
@@ -583,6 +587,10 @@ std::chrono::steady_clock::time_point SuiteServerCore::Housekeep() {
     auto next = now + std::chrono::seconds(1);
     {
         std::lock_guard lock(slotsMutex_);
+        if (now >= nextRefresh_) {
+            launcher_.Refresh();
+            nextRefresh_ = now + std::chrono::seconds(2);
+        }
         for (std::size_t i = 0; i < slots_.size(); ++i) {
             Slot& slot = slots_[i];
             int index = static_cast<int>(i);

@@ -210,6 +210,7 @@ class SuiteServerCore {
     bool shuttingDown_ = false;  // no start any more
     bool housekeeperStop_ = false;
     std::string lastRecordProblem_;
+    std::chrono::steady_clock::time_point nextRefresh_{};
     std::thread housekeeper_;
 };
 

@@ -227,8 +227,8 @@ TEST(SuiteServerAdoption, ComponentsOutliveAKilledServerAndAreAdoptedNotDuplicat
     ASSERT_TRUE(server);
     Received events;
     server->SetEventHandlers(events.Handlers());
-    EXPECT_EQ(server->GetComponentStatus(0).value_or(99), 1);
-    EXPECT_EQ(server->GetComponentStatus(5).value_or(99), 1);
+    EXPECT_EQ(server->GetComponentStatus(0).value_or(99), 1) << harness.ServerLog();
+    EXPECT_EQ(server->GetComponentStatus(5).value_or(99), 1) << harness.ServerLog();
     EXPECT_EQ(server->StartComponent(0).value_or(99), 1);
     EXPECT_EQ(ProcessesRunning(deviceControl), running0);
     EXPECT_EQ(ProcessesRunning(matrixStatus), running5);
@@ -236,11 +236,12 @@ TEST(SuiteServerAdoption, ComponentsOutliveAKilledServerAndAreAdoptedNotDuplicat
 
     // An adopted component is watched and stopped as one the server started.
     server->StopComponent(0);
-    EXPECT_TRUE(harness.dispatcher.RunUntil([&] { return !events.changes.empty(); }, 2s));
+    EXPECT_TRUE(harness.dispatcher.RunUntil([&] { return !events.changes.empty(); }, 5s))
+        << harness.ServerLog();
     EXPECT_EQ(server->GetComponentStatus(0).value_or(99), 0);
     EXPECT_TRUE(ProcessesRunning(deviceControl).empty());
     harness.StopServer();
-    EXPECT_TRUE(ProcessesRunning(matrixStatus).empty());
+    EXPECT_TRUE(ProcessesRunning(matrixStatus).empty()) << harness.ServerLog();
 }
 
 TEST(SuiteServerAdoption, RecordedProcessThatIsNotTheComponentIsNotAdopted) {
