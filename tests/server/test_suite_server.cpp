@@ -309,20 +309,6 @@ TEST(SuiteServerAdoption, RecordedProcessThatIsNotTheComponentIsNotAdopted) {
     }
 }
 
-TEST(SuiteServerComponents, StoppingTheServerEndsItsComponents) {
-    SuiteServerHarness harness;
-    std::string program = harness.InstallComponent(0);
-    harness.StartServer();
-    {
-        auto server = CreateOrFail(harness.Factory());
-        ASSERT_TRUE(server);
-        ASSERT_EQ(server->StartComponent(0).value_or(0), 1);
-    }
-    int status = harness.StopServer();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << harness.ServerLog();
-    EXPECT_TRUE(ProcessesRunning(program).empty());
-}
-
 TEST(SuiteServerErrors, RefusedCreationCallsOnNoneAndBadArguments) {
     SuiteServerHarness harness;
     // Nothing listens yet.

@@ -475,21 +475,6 @@ TEST(ComponentRecordsText, RoundTripsAndRefusesAnotherBootOrBrokenLines) {
               FormatComponentRecords({}, "boot-a"));
 }
 
-TEST(ComponentRecordsText, StateFileIsReplacedWholeAndReadBack) {
-    fakes::TempDir folder{"orvel-state"};
-    ComponentStateFile file(folder.str("components.state"));
-    std::string why;
-    std::vector<ComponentRecord> records = {{2, {55, 66}, "/opt/x"}};
-    ASSERT_TRUE(file.Save(records, &why)) << why;
-    EXPECT_EQ(file.Load(), records);
-    ASSERT_TRUE(file.Save({}, &why));
-    EXPECT_THAT(file.Load(), IsEmpty());
-    EXPECT_FALSE(std::filesystem::exists(folder.str("components.state.new")));
-    ComponentStateFile nowhere(folder.str("missing/components.state"));
-    EXPECT_FALSE(nowhere.Save(records, &why));
-    EXPECT_THAT(why, HasSubstr("missing"));
-}
-
 TEST(ProcStatLine, FieldsAreCountedFromTheLastParenthesis) {
     auto entry = ParseProcStat(
         "4242 (odd) name) (x) S 1 4240 4240 0 -1 4194560 100 0 0 0 1 2 0 0 20 0 1 0 "
