@@ -585,12 +585,14 @@ void SuiteServerCore::RepeatStandingMessage(std::chrono::steady_clock::time_poin
 std::chrono::steady_clock::time_point SuiteServerCore::Housekeep() {
     auto now = clock_.Monotonic();
     auto next = now + std::chrono::seconds(1);
+    // The look at every process takes a while on a busy machine: not under the slot lock.
+    if (std::unique_lock refresh(refreshMutex_, std::try_to_lock);
+        refresh.owns_lock() && now >= nextRefresh_) {
+        launcher_.Refresh();
+        nextRefresh_ = now + std::chrono::seconds(2);
+    }
     {
         std::lock_guard lock(slotsMutex_);
-        if (now >= nextRefresh_) {
-            launcher_.Refresh();
-            nextRefresh_ = now + std::chrono::seconds(2);
-        }
         for (std::size_t i = 0; i < slots_.size(); ++i) {
             Slot& slot = slots_[i];
             int index = static_cast<int>(i);

@@ -210,6 +210,7 @@ class SuiteServerCore {
     bool shuttingDown_ = false;  // no start any more
     bool housekeeperStop_ = false;
     std::string lastRecordProblem_;
+    std::mutex refreshMutex_;  // one look at the processes at a time
     std::chrono::steady_clock::time_point nextRefresh_{};
     std::thread housekeeper_;
 };
