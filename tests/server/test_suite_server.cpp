@@ -298,6 +298,7 @@ TEST(SuiteServerAdoption, RecordedProcessThatIsNotTheComponentIsNotAdopted) {
     auto started = ProcessesRunning(deviceControl);
     ASSERT_EQ(started.size(), 1u);
     EXPECT_NE(started[0], unrelated);
+    server.reset();
     harness.StopServer();
     EXPECT_EQ(waitpid(unrelated, nullptr, WNOHANG), 0);
     kill(unrelated, SIGKILL);
