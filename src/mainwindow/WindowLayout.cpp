@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/Clamp.h"
+
 namespace orvel::mainwindow {
 
 namespace {
@@ -12,8 +14,7 @@ constexpr double kTwipsPerInch = 1440.0;
 constexpr double kTwipsPerLetteringPoint = 950.0;
 
 std::int16_t To16(int value) {
-    return static_cast<std::int16_t>(std::clamp<int>(
-        value, std::numeric_limits<std::int16_t>::min(), std::numeric_limits<std::int16_t>::max()));
+    return platform::ClampToInt16(value);
 }
 
 }  // namespace

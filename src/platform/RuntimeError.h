@@ -26,24 +26,25 @@ inline RuntimeError MakeError(int number) {
     return {number, ErrorDescription(number)};
 }
 
-// A value, or the run-time error that took its place.
-template <typename T>
+// A value, or the error that took its place: the console's run-time error by
+// default; the suite server gives its own reasons for a refusal.
+template <typename T, typename Error = RuntimeError>
 class Outcome {
   public:
     Outcome(T value) : value_(std::move(value)), ok_(true) {}  // NOLINT: implicit by design
-    Outcome(RuntimeError error) : error_(std::move(error)) {}  // NOLINT
+    Outcome(Error error) : error_(std::move(error)) {}         // NOLINT
     explicit operator bool() const { return ok_; }
     bool ok() const { return ok_; }
     const T& operator*() const { return value_; }
     const T* operator->() const { return &value_; }
     const T& value() const { return value_; }
-    const RuntimeError& error() const { return error_; }
+    const Error& error() const { return error_; }
     // The value, or fallback when the call failed ("the variable keeps its content").
     T value_or(T fallback) const { return ok_ ? value_ : std::move(fallback); }
 
   private:
     T value_{};
-    RuntimeError error_{};
+    Error error_{};
     bool ok_ = false;
 };
 

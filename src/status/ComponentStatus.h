@@ -7,17 +7,18 @@
 
 #include "platform/RuntimeError.h"
 #include "status/WinColours.h"
+#include "suite/ComponentStatusCodes.h"
 
 namespace orvel::status {
 
-inline constexpr std::int32_t kStatusOffLine = 0;
-inline constexpr std::int32_t kStatusRunning = 1;
-inline constexpr std::int32_t kStatusRunningRemote = 2;  // derived by the console
-inline constexpr std::int32_t kStatusUnsupported = -1;
-inline constexpr std::int32_t kStatusDComError = 10;
-inline constexpr std::int32_t kStatusNotRegistered = 256;
-inline constexpr std::int32_t kStatusRegistered = 257;
-inline constexpr std::int32_t kStatusNotAvailable = 513;
+using suite::kStatusDComError;
+using suite::kStatusNotAvailable;
+using suite::kStatusNotRegistered;
+using suite::kStatusOffLine;
+using suite::kStatusRegistered;
+using suite::kStatusRunning;
+using suite::kStatusRunningRemote;
+using suite::kStatusUnsupported;
 
 struct StatusPaint {
     std::string caption;

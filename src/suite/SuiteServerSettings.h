@@ -26,6 +26,13 @@ inline constexpr std::string_view kTcpPortValue = "TcpPort";
 inline constexpr std::string_view kStopGraceValue = "StopGraceMs";
 inline constexpr std::uint32_t kDefaultStopGraceMs = 5000;
 
+// The suite folder (HKLM, string): a relative component program path is taken
+// from there.
+inline constexpr std::string_view kSuiteFolderKey =
+    "SOFTWARE\\Quarlen\\Corvane Network Suite\\1.00.000";
+inline constexpr std::string_view kSuiteFolderValue = "OrvelPATH";
+inline constexpr std::string_view kDefaultSuiteFolder = "/opt/Quarlen/Corvane Network Suite";
+
 // The active configuration set (HKLM, string).
 inline constexpr std::string_view kActiveSetKey = "SOFTWARE\\Quarlen\\Corvane";
 inline constexpr std::string_view kActiveSetValue = "ActiveSet";

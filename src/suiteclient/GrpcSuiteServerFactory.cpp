@@ -14,6 +14,7 @@
 #include <limits>
 #include <thread>
 
+#include "platform/Clamp.h"
 #include "suite_server.grpc.pb.h"
 
 namespace orvel::suiteclient {
@@ -27,8 +28,7 @@ using Stub = orvel::rpc::SuiteServer::Stub;
 constexpr int kMaxReceiveBytes = 64 * 1024;
 
 std::int16_t To16(std::int32_t value) {
-    return static_cast<std::int16_t>(std::clamp<std::int32_t>(
-        value, std::numeric_limits<std::int16_t>::min(), std::numeric_limits<std::int16_t>::max()));
+    return platform::ClampToInt16(value);
 }
 
 std::chrono::system_clock::time_point After(std::chrono::milliseconds span) {

@@ -1,38 +1,88 @@
 #pragma once
 
-// Starting component programs as real child processes and watching them end.
+// Starting component programs as real child processes, watching them end, and
+// ending everything a component left behind.
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
+#include <utility>
+
+#include "suiteserver/ProcTable.h"
 
 namespace orvel::suiteserver {
 
+// A process as the kernel tells it apart from one that later gets the same
+// id: its id and its start time (clock ticks since boot, /proc/PID/stat).
+struct ProcessIdentity {
+    pid_t pid = 0;
+    std::uint64_t startTime = 0;
+    friend auto operator<=>(const ProcessIdentity&, const ProcessIdentity&) = default;
+};
+
 struct LaunchResult {
-    pid_t pid = 0;      // > 0 when the program runs
+    pid_t pid = 0;  // > 0 when the program runs
+    std::uint64_t startTime = 0;
     std::string error;  // why it could not be started, when pid is 0
 };
 
-// Called once, on the watcher's thread, after the child has been reaped; status
-// as waitpid reports it.
+// Why a recorded process was or was not taken over.
+enum class AdoptVerdict {
+    kAdopted,
+    kGone,          // no such process, or it has ended (a zombie is ended)
+    kOtherProcess,  // the id now belongs to a process started at another time
+    kOtherProgram,  // it runs another program than the one recorded
+    kOtherOwner,    // it belongs to another user
+    kNotWatchable,  // no process handle could be had for it
+};
+const char* DescribeVerdict(AdoptVerdict verdict);
+
+// Called once, on the watcher's thread, when the component's first process has
+// ended; status as waitpid reports it, or -1 when it was not our child (an
+// adopted process) and its exit status is unknown.
 using ExitHandler = std::function<void(pid_t pid, int waitStatus)>;
 
+// A component is its first process, that process's group, and every process
+// seen descending from it; it is named by the first process's id.
 class ProcessLauncher {
   public:
     virtual ~ProcessLauncher() = default;
-    // Starts the program without a shell, with its folder as working directory.
+    // Starts the program without a shell, with its folder as working directory,
+    // in a process group of its own.
     virtual LaunchResult Launch(const std::string& programPath, ExitHandler onExit) = 0;
-    // Sends a signal to a child still being watched (and to its process group);
-    // false when it has already been reaped.
-    virtual bool Signal(pid_t pid, int signalNumber) = 0;
+    // Watches a process that an earlier run of the server started: the process
+    // must still be alive, started at startTime, run programPath and belong to
+    // this user.
+    virtual AdoptVerdict Adopt(ProcessIdentity process, const std::string& programPath,
+                               ExitHandler onExit) = 0;
+    // Sends the signal to every process of the component still alive.
+    virtual void Signal(pid_t component, int signalNumber) = 0;
+    // True while a process of the component other than its ended first
+    // process is alive.
+    virtual bool Remains(pid_t component) = 0;
+    // Nothing of the component is signalled or watched any more.
+    virtual void Forget(pid_t component) = 0;
+    // Notes what every component has started since the last look, so that a
+    // child that leaves its group is still known after its parent ended.
+    virtual void Refresh() {}
+    // Ends the watching: once this returns no exit handler runs any more, and
+    // Launch and Adopt refuse.
+    virtual void StopWatching() = 0;
+    // Ends every process left to this one that no component accounts for (the
+    // orphans of components' helpers): at shutdown, once the components ended.
+    virtual void EndStrays() = 0;
 };
 
-// posix_spawn with a pidfd per child, polled by one watcher thread: an exit is
-// noticed as it happens and every child is reaped, so no zombie remains.
+// posix_spawn with a pidfd per watched process, polled by one watcher thread:
+// an exit is noticed as it happens and every child is reaped. The process is
+// made a child subreaper, so what a component's helpers leave behind becomes
+// this process's child: it is reaped too, and found when the component ends.
 class ChildProcessLauncher : public ProcessLauncher {
   public:
     ChildProcessLauncher();
@@ -41,19 +91,39 @@ class ChildProcessLauncher : public ProcessLauncher {
     ChildProcessLauncher& operator=(const ChildProcessLauncher&) = delete;
 
     LaunchResult Launch(const std::string& programPath, ExitHandler onExit) override;
-    bool Signal(pid_t pid, int signalNumber) override;
+    AdoptVerdict Adopt(ProcessIdentity process, const std::string& programPath,
+                       ExitHandler onExit) override;
+    void Signal(pid_t component, int signalNumber) override;
+    bool Remains(pid_t component) override;
+    void Forget(pid_t component) override;
+    void Refresh() override;
+    void StopWatching() override;
+    // SIGKILL to every child of this process not watched, and reaps it.
+    void EndStrays() override;
 
   private:
-    struct Child {
+    struct Watched {
         pid_t pid = 0;
+        bool ownChild = true;
         ExitHandler onExit;
+    };
+    struct Component {
+        ProcessIdentity first;
+        pid_t group = 0;
+        bool firstEnded = false;
+        std::set<ProcessIdentity> members;  // seen descending from it or in its group
     };
     void Watch();
     void Wake();
+    void ReapStrays();
+    // Brings the member list up to date from /proc; the members still alive.
+    static std::set<ProcessIdentity> LiveMembers(Component& component,
+                                                 const std::map<pid_t, ProcEntry>& all);
 
     std::mutex mutex_;
-    std::map<int, Child> children_;  // by pidfd
-    int wakeFd_ = -1;                // eventfd: the child list changed, or stop
+    std::map<int, Watched> watched_;         // by pidfd
+    std::map<pid_t, Component> components_;  // by first process id
+    int wakeFd_ = -1;                        // eventfd: the watch list changed, or stop
     bool stopping_ = false;
     std::thread watcher_;
 };

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <grpcpp/grpcpp.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,12 +13,14 @@
 #include <memory>
 
 #include "platform/VersionInfo.h"
+#include "platform/linux/FileInstanceLock.h"
 #include "platform/linux/LinuxSystemInfo.h"
 #include "platform/linux/SqliteRegistry.h"
 #include "platform/linux/SystemClock.h"
 #include "suite/MachineDefaults.h"
 #include "suite/SuiteServerSettings.h"
 #include "suite_server.grpc.pb.h"
+#include "suiteserver/ComponentRecords.h"
 #include "suiteserver/ProcessLauncher.h"
 #include "suiteserver/ServerRegistration.h"
 #include "suiteserver/ServiceNotify.h"
@@ -147,11 +148,10 @@ int ServeUntilSignalled(const platform::InstallRoot& root, platform::Registry& r
     }
     // One server per socket: a second one would take the socket from the first.
     std::string lockPath = root.socketFolder + "/suite-server.lock";
-    int lockFd = open(lockPath.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0660);
-    if (lockFd < 0 || flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+    platform::FileInstanceLock lock(lockPath);
+    if (lock.PreviousInstance() || access(lockPath.c_str(), F_OK) != 0) {
         log.Line("another Orvel_Server already serves " + root.suiteServerSocket() +
                  " (or its lock file " + lockPath + " cannot be opened)");
-        if (lockFd >= 0) close(lockFd);
         return 1;
     }
 
@@ -167,11 +167,12 @@ int ServeUntilSignalled(const platform::InstallRoot& root, platform::Registry& r
             .value_or(suite::kDefaultStopGraceMs));
 
     ChildProcessLauncher launcher;
+    ComponentStateFile records(root.socketFolder + "/components.state");
     platform::SystemClock clock;
     platform::LinuxSystemInfo systemInfo;
     std::unique_ptr<grpc::Server> server;
     {
-        SuiteServerCore core(registry, launcher, clock, systemInfo, log, options);
+        SuiteServerCore core(registry, launcher, records, clock, systemInfo, log, options);
         SuiteRpcService service(core, log);
         std::string socketPath = root.suiteServerSocket();
         std::size_t maxThreads = options.maxInstances + 64;
@@ -186,7 +187,6 @@ int ServeUntilSignalled(const platform::InstallRoot& root, platform::Registry& r
         umask(previousMask);
         if (!server) {
             log.Line("cannot listen on " + socketPath);
-            close(lockFd);
             return 1;
         }
         chmod(socketPath.c_str(), 0660);
@@ -207,9 +207,8 @@ int ServeUntilSignalled(const platform::InstallRoot& root, platform::Registry& r
         server->Wait();
         server.reset();
         std::filesystem::remove(socketPath, error);
-    }  // the core stops its components here
+    }  // the core stops its components here, then the launcher's watcher
     log.Line("stopped");
-    close(lockFd);
     return 0;
 }
 

@@ -3,14 +3,16 @@
 #include <chrono>
 #include <limits>
 
+#include "platform/Clamp.h"
+
 namespace orvel::suiteserver {
 
 namespace {
 
 template <typename T, typename Reply>
-grpc::Status Deliver(const Answer<T>& answer, Reply* reply) {
-    if (!answer.ok()) return RefusalStatus(answer.refusal);
-    reply->set_value(answer.value);
+grpc::Status Deliver(const Outcome<T, Refusal>& answer, Reply* reply) {
+    if (!answer.ok()) return RefusalStatus(answer.error());
+    reply->set_value(answer.value());
     return grpc::Status::OK;
 }
 
@@ -51,8 +53,8 @@ grpc::Status SuiteRpcService::CreateInstance(Ctx* context,
                                              const orvel::rpc::CreateInstanceRequest* request,
                                              Ref* reply) {
     auto answer = core_.CreateInstance(context->peer(), request->client_program());
-    if (!answer.ok()) return RefusalStatus(answer.refusal);
-    reply->set_instance(answer.value);
+    if (!answer.ok()) return RefusalStatus(answer.error());
+    reply->set_instance(answer.value());
     return grpc::Status::OK;
 }
 
@@ -65,8 +67,8 @@ grpc::Status SuiteRpcService::Events(Ctx* context, const Ref* request,
                                      grpc::ServerWriter<orvel::rpc::ServerEvent>* writer) {
     InstanceId id = request->instance();
     auto attached = core_.AttachEvents(id);
-    if (!attached.ok()) return RefusalStatus(attached.refusal);
-    auto queue = attached.value;
+    if (!attached.ok()) return RefusalStatus(attached.error());
+    auto queue = attached.value();
     // Send the headers now: the client then knows the stream stands.
     writer->SendInitialMetadata();
     orvel::rpc::ServerEvent message;
@@ -137,13 +139,13 @@ grpc::Status SuiteRpcService::GetPlatformId(Ctx*, const Ref* request, I16* reply
 grpc::Status SuiteRpcService::GetServerTime(Ctx*, const Ref* request,
                                             orvel::rpc::DateTimeReply* reply) {
     auto answer = core_.GetServerTime(request->instance());
-    if (!answer.ok()) return RefusalStatus(answer.refusal);
-    reply->set_year(answer.value.year);
-    reply->set_month(answer.value.month);
-    reply->set_day(answer.value.day);
-    reply->set_hour(answer.value.hour);
-    reply->set_minute(answer.value.minute);
-    reply->set_second(answer.value.second);
+    if (!answer.ok()) return RefusalStatus(answer.error());
+    reply->set_year(answer->year);
+    reply->set_month(answer->month);
+    reply->set_day(answer->day);
+    reply->set_hour(answer->hour);
+    reply->set_minute(answer->minute);
+    reply->set_second(answer->second);
     return grpc::Status::OK;
 }
 
@@ -174,11 +176,9 @@ grpc::Status SuiteRpcService::SendOperatorMessage(Ctx* context,
         log_.Line("message refused from " + context->peer() + ": local socket only");
         return {grpc::StatusCode::PERMISSION_DENIED, "messages are sent on the local socket only"};
     }
-    auto clamp16 = [](std::int32_t value) {
-        return static_cast<std::int16_t>(std::clamp<std::int32_t>(value, INT16_MIN, INT16_MAX));
-    };
-    return RefusalStatus(core_.SendOperatorMessage(
-        clamp16(request->int_message()), clamp16(request->int_var()), request->str_var()));
+    return RefusalStatus(core_.SendOperatorMessage(platform::ClampToInt16(request->int_message()),
+                                                   platform::ClampToInt16(request->int_var()),
+                                                   request->str_var()));
 }
 
 }  // namespace orvel::suiteserver

@@ -18,8 +18,10 @@
 
 #include "platform/Clock.h"
 #include "platform/Registry.h"
+#include "platform/RuntimeError.h"
 #include "platform/SystemInfo.h"
 #include "suite/ComponentCatalog.h"
+#include "suiteserver/ComponentRecords.h"
 #include "suiteserver/ProcessLauncher.h"
 #include "suiteserver/ServerLog.h"
 
@@ -35,8 +37,15 @@ struct CoreOptions {
     std::chrono::milliseconds stopGrace{5000};
     // How long StopComponent waits for the program to end before answering.
     std::chrono::milliseconds stopWait{300};
+    // How long a StartComponent that arrives during a stop waits for the stop
+    // to end before it answers; the start itself runs whenever the stop ends.
+    std::chrono::milliseconds startWait{1000};
     // An instance whose events nobody collects is released after this time.
     std::chrono::milliseconds unattachedLimit{10000};
+    // A standing operator message is sent again to every instance this often.
+    std::chrono::milliseconds messageRepeat{250};
+    // Off in tests that drive Housekeep() themselves.
+    bool housekeeperThread = true;
 };
 
 // Why the core refused a request.
@@ -49,16 +58,10 @@ enum class Refusal {
     kAlreadyAttached,
 };
 
-template <typename T>
-struct Answer {
-    Answer(T v) : value(std::move(v)) {}  // NOLINT: implicit by design
-    Answer(Refusal r) : refusal(r) {}     // NOLINT
-    bool ok() const { return refusal == Refusal::kNone; }
-    T value{};
-    Refusal refusal = Refusal::kNone;
-};
+using platform::Outcome;
 
 struct ServerEvent {
+    friend bool operator==(const ServerEvent&, const ServerEvent&) = default;
     bool isMessage = false;
     std::int16_t idxIndex = 0;  // change event
     std::int16_t intMessage = 0;
@@ -72,6 +75,8 @@ class EventQueue {
     explicit EventQueue(std::size_t capacity) : capacity_(capacity) {}
     // False when the queue was full and the event was dropped.
     bool Push(ServerEvent event);
+    // Push, unless the same message is still waiting to be collected.
+    void Repeat(const ServerEvent& message);
     // Waits up to timeout for events; returns them. closed is set once the
     // instance has been released.
     std::deque<ServerEvent> Wait(std::chrono::milliseconds timeout, bool* closed);
@@ -87,45 +92,54 @@ class EventQueue {
 
 class SuiteServerCore {
   public:
-    SuiteServerCore(platform::Registry& registry, ProcessLauncher& launcher, platform::Clock& clock,
+    // Takes over the recorded components that still run (and drops the other
+    // records) before it answers anything.
+    SuiteServerCore(platform::Registry& registry, ProcessLauncher& launcher,
+                    ComponentRecords& records, platform::Clock& clock,
                     platform::SystemInfo& systemInfo, ServerLog& log, CoreOptions options);
-    // Stops every component it started (grace, then kill) and closes every instance.
+    // Stops every component (grace, then kill), stops the launcher's exit
+    // watching and closes every instance.
     ~SuiteServerCore();
     SuiteServerCore(const SuiteServerCore&) = delete;
     SuiteServerCore& operator=(const SuiteServerCore&) = delete;
 
     // Instances. peer names the connection (for the per-peer cap and the log).
-    Answer<InstanceId> CreateInstance(const std::string& peer, const std::string& clientProgram);
+    Outcome<InstanceId, Refusal> CreateInstance(const std::string& peer,
+                                                const std::string& clientProgram);
     bool ReleaseInstance(InstanceId id);
     // The queue of the instance's one event stream.
-    Answer<std::shared_ptr<EventQueue>> AttachEvents(InstanceId id);
+    Outcome<std::shared_ptr<EventQueue>, Refusal> AttachEvents(InstanceId id);
     // The stream of the instance broke (its client died or vanished).
     void EventStreamBroken(InstanceId id);
     // Releases every instance (at shutdown): their streams end.
     void CloseAllInstances();
 
     // The fifteen operations.
-    Answer<std::int16_t> GetClientCount(InstanceId id);
-    Answer<std::string> GetActiveSet(InstanceId id);
-    Answer<std::int16_t> DisconnectClient(InstanceId id);
-    Answer<std::int16_t> ConnectClient(InstanceId id, const std::string& name);
-    Answer<std::string> GetComponentName(InstanceId id, int index);
-    Answer<std::int32_t> GetComponentStatus(InstanceId id, int index);
-    Answer<std::int32_t> StopComponent(InstanceId id, int index);
-    Answer<std::int32_t> StartComponent(InstanceId id, int index);
-    Answer<std::int16_t> GetPlatformId(InstanceId id);
-    Answer<platform::DateTime> GetServerTime(InstanceId id);
-    Answer<std::int16_t> GetOSBuild(InstanceId id);
-    Answer<std::int16_t> GetOSMinorVersion(InstanceId id);
-    Answer<std::int16_t> GetOSMajorVersion(InstanceId id);
-    Answer<std::string> GetServerName(InstanceId id);
-    Answer<std::string> GetServerVersion(InstanceId id);
+    Outcome<std::int16_t, Refusal> GetClientCount(InstanceId id);
+    Outcome<std::string, Refusal> GetActiveSet(InstanceId id);
+    Outcome<std::int16_t, Refusal> DisconnectClient(InstanceId id);
+    Outcome<std::int16_t, Refusal> ConnectClient(InstanceId id, const std::string& name);
+    Outcome<std::string, Refusal> GetComponentName(InstanceId id, int index);
+    Outcome<std::int32_t, Refusal> GetComponentStatus(InstanceId id, int index);
+    Outcome<std::int32_t, Refusal> StopComponent(InstanceId id, int index);
+    Outcome<std::int32_t, Refusal> StartComponent(InstanceId id, int index);
+    Outcome<std::int16_t, Refusal> GetPlatformId(InstanceId id);
+    Outcome<platform::DateTime, Refusal> GetServerTime(InstanceId id);
+    Outcome<std::int16_t, Refusal> GetOSBuild(InstanceId id);
+    Outcome<std::int16_t, Refusal> GetOSMinorVersion(InstanceId id);
+    Outcome<std::int16_t, Refusal> GetOSMajorVersion(InstanceId id);
+    Outcome<std::string, Refusal> GetServerName(InstanceId id);
+    Outcome<std::string, Refusal> GetServerVersion(InstanceId id);
 
     // EventOrvelMessage to every instance.
     Refusal SendOperatorMessage(std::int16_t intMessage, std::int16_t intVar,
                                 const std::string& strVar);
 
     std::size_t InstanceCount();
+
+    // One round of the timed work: kills after the grace, ends of leftovers,
+    // unattached instances, the standing message. Returns when it is due again.
+    std::chrono::steady_clock::time_point Housekeep();
 
   private:
     struct Instance {
@@ -138,14 +152,21 @@ class SuiteServerCore {
         std::shared_ptr<EventQueue> queue;
     };
     struct Slot {
-        pid_t pid = 0;
-        bool stopping = false;
+        pid_t pid = 0;        // the first process, while it runs
+        pid_t component = 0;  // the launcher's name for it, until nothing of it remains
+        std::uint64_t startTime = 0;
+        std::string program;
+        bool stopping = false;  // being ended: asked to, or what its first process left
+        bool killed = false;
         std::chrono::steady_clock::time_point killAt{};
+        bool startPending = false;  // a start waits for the stop to end
+        std::string pendingProgram;
     };
-    enum class ProgramState { kNotRegistered, kMissing, kReady };
+    enum class ProgramState { kNotRegistered, kMissing, kRefused, kReady };
     struct Program {
         ProgramState state = ProgramState::kNotRegistered;
         std::string path;
+        std::string note;  // how a relative path was resolved, or why it was refused
     };
 
     bool Known(InstanceId id);
@@ -154,8 +175,15 @@ class SuiteServerCore {
     Program RegisteredProgram(int index);
     void NoteStoreProblem();
     void Broadcast(const ServerEvent& event);
+    std::string SuiteFolder();
     void OnChildExit(int index, pid_t pid, int waitStatus);
-    void Housekeep();
+    std::int32_t LaunchLocked(int index, const std::string& program, const std::string& note);
+    void BeginEndingLocked(int index, const std::string& why);
+    void FinishLocked(int index);
+    void SaveRecordsLocked();
+    void AdoptRecorded();
+    void RepeatStandingMessage(std::chrono::steady_clock::time_point now);
+    void HousekeeperLoop();
     void StopAllComponents();
     static std::string SlotLabel(int index);
 
@@ -163,12 +191,15 @@ class SuiteServerCore {
     ProcessLauncher& launcher_;
     platform::Clock& clock_;
     platform::SystemInfo& systemInfo_;
+    ComponentRecords& records_;
     ServerLog& log_;
     CoreOptions options_;
 
     std::mutex instancesMutex_;
     std::map<InstanceId, Instance> instances_;
     std::uint64_t idState_ = 0;
+    std::optional<ServerEvent> standingMessage_;
+    std::chrono::steady_clock::time_point nextRepeat_{};
 
     std::mutex registryMutex_;
     std::string lastStoreProblem_;
@@ -176,7 +207,11 @@ class SuiteServerCore {
     std::mutex slotsMutex_;
     std::condition_variable slotsChanged_;
     std::array<Slot, suite::kComponentSlots> slots_{};
-    bool stopping_ = false;
+    bool shuttingDown_ = false;  // no start any more
+    bool housekeeperStop_ = false;
+    std::string lastRecordProblem_;
+    std::mutex refreshMutex_;  // one look at the processes at a time
+    std::chrono::steady_clock::time_point nextRefresh_{};
     std::thread housekeeper_;
 };
 

@@ -170,6 +170,13 @@ int SuiteServerHarness::StopServer() {
     return status;
 }
 
+void SuiteServerHarness::KillServer() {
+    if (serverPid <= 0) return;
+    kill(serverPid, SIGKILL);
+    waitpid(serverPid, nullptr, 0);
+    serverPid = 0;
+}
+
 std::string SuiteServerHarness::ServerLog() const {
     std::ifstream in(root + "/server.log");
     std::stringstream text;

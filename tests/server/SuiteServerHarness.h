@@ -43,6 +43,8 @@ class SuiteServerHarness {
     void StartServer();
     // SIGTERM and wait; returns the wait status.
     int StopServer();
+    // SIGKILL and wait: the server ends without a word to its components.
+    void KillServer();
     std::string ServerLog() const;
 
     suiteclient::GrpcSuiteServerFactory& Factory();

@@ -11,11 +11,16 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "SuiteServerHarness.h"
 #include "platform/VersionInfo.h"
 #include "suite/SuiteServerSettings.h"
+#include "suiteserver/ComponentRecords.h"
+#include "suiteserver/ProcTable.h"
+
+extern char** environ;
 
 namespace orvel::testing {
 namespace {
@@ -107,41 +112,6 @@ TEST(SuiteServerClients, KilledClientLosesItsRegistrationWithinFiveSeconds) {
     EXPECT_THAT(harness.ServerLog(), ::testing::HasSubstr("event stream broken"));
 }
 
-TEST(SuiteServerComponents, StatusCodesOfUnusedUnregisteredMissingOffLineAndRunningSlots) {
-    SuiteServerHarness harness;
-    harness.InstallComponent(0);
-    harness.RegisterComponent(2, harness.suiteFolder + "/FaultStatServer.exe");  // no such file
-    std::string notExecutable = harness.suiteFolder + "/ClockSyncServer.exe";
-    std::ofstream(notExecutable) << "not a program";
-    harness.RegisterComponent(8, notExecutable);
-    harness.StartServer();
-    auto server = CreateOrFail(harness.Factory());
-    ASSERT_TRUE(server);
-
-    EXPECT_EQ(server->GetComponentStatus(16).value_or(99), -1);
-    EXPECT_EQ(server->GetComponentStatus(1).value_or(99), 256);
-    EXPECT_EQ(server->GetComponentStatus(2).value_or(99), 513);
-    EXPECT_EQ(server->GetComponentStatus(8).value_or(99), 513);
-    EXPECT_EQ(server->GetComponentStatus(0).value_or(99), 0);
-    EXPECT_EQ(server->GetComponentName(0).value_or(""), "Device Control");
-    EXPECT_EQ(server->GetComponentName(19).value_or(""), "Unused");
-
-    // What cannot run gives a status, not a crash.
-    EXPECT_EQ(server->StartComponent(1).value_or(99), 256);
-    EXPECT_EQ(server->StartComponent(2).value_or(99), 513);
-    EXPECT_EQ(server->StartComponent(8).value_or(99), 513);
-    EXPECT_EQ(server->StartComponent(16).value_or(99), -1);
-
-    EXPECT_EQ(server->StartComponent(0).value_or(99), 1);
-    EXPECT_EQ(server->GetComponentStatus(0).value_or(99), 1);
-    EXPECT_EQ(server->StartComponent(0).value_or(99), 1);  // already running: one process
-    EXPECT_EQ(ProcessesRunning(harness.suiteFolder + "/DeviceControlServer.exe").size(), 1u);
-
-    // The registration is read afresh: a role change takes effect at once.
-    harness.RegisterComponent(2, harness.suiteFolder + "/DeviceControlServer.exe");
-    EXPECT_EQ(server->GetComponentStatus(2).value_or(99), 0);
-}
-
 TEST(SuiteServerComponents, StartStopAndExitRaiseChangeEventsOnEveryInstance) {
     SuiteServerHarness harness;
     std::string program = harness.InstallComponent(5);
@@ -176,44 +146,168 @@ TEST(SuiteServerComponents, StartStopAndExitRaiseChangeEventsOnEveryInstance) {
     EXPECT_THAT(harness.ServerLog(), ::testing::HasSubstr("(signal 9)"));
 }
 
-TEST(SuiteServerComponents, ComponentIgnoringTheRequestToEndIsKilledAfterTheGrace) {
+// Polls until done() or the limit passes; done()'s last answer.
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+TEST(SuiteServerComponents, StoppedComponentLeavesNothingBehind) {
     SuiteServerHarness harness;
+    // A program of our own, so that only this component's processes run it.
+    std::string helper = harness.suiteFolder + "/orvel-helper";
+    std::filesystem::copy_file("/bin/sleep", helper);
     std::string script = harness.suiteFolder + "/JournalServer.exe";
-    std::ofstream(script) << "#!/bin/sh\ntrap '' TERM\nexec sleep 600\n";
+    // A helper that ignores the request to end, and one that left the group.
+    std::ofstream(script) << "#!/bin/sh\n"
+                          << "sh -c \"trap '' TERM; exec " << helper << " 600\" &\n"
+                          << "setsid sh -c \"trap '' TERM; exec " << helper << " 601\" &\n"
+                          << "exec " << helper << " 602\n";
     chmod(script.c_str(), 0755);
     harness.RegisterComponent(12, script);
     harness.SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Orvel\\Server", "StopGraceMs", 300);
     harness.StartServer();
     auto server = CreateOrFail(harness.Factory());
     ASSERT_TRUE(server);
-    Received events;
-    server->SetEventHandlers(events.Handlers());
-    ASSERT_EQ(server->StartComponent(12).value_or(0), 1);
-    // Once the script has set its trap it is "sleep", still the server's child.
-    auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (ChildPrograms(harness.serverPid) != std::vector<std::string>{"sleep"} &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(5ms);
+
+    for (bool serverStops : {false, true}) {
+        ASSERT_EQ(server->StartComponent(12).value_or(0), 1);
+        ASSERT_TRUE(WaitFor([&] { return ProcessesRunning(helper).size() == 3; }, 5s));
+        if (serverStops) {
+            harness.StopServer();
+        } else {
+            server->StopComponent(12);
+        }
+        EXPECT_TRUE(WaitFor([&] { return ProcessesRunning(helper).empty(); }, 5s))
+            << harness.ServerLog();
+        if (!serverStops) {
+            EXPECT_EQ(server->GetComponentStatus(12).value_or(99), 0);
+            EXPECT_TRUE(WaitFor([&] { return ZombieChildren(harness.serverPid).empty(); }, 3s));
+            EXPECT_TRUE(WaitFor(
+                [&] {
+                    return harness.ServerLog().find("has ended completely") != std::string::npos;
+                },
+                3s));
+        }
     }
-    server->StopComponent(12);
-    EXPECT_TRUE(harness.dispatcher.RunUntil([&] { return events.changes.size() == 2; }, 5s));
-    EXPECT_EQ(server->GetComponentStatus(12).value_or(99), 0);
     EXPECT_THAT(harness.ServerLog(), ::testing::HasSubstr("did not end in time; killed"));
-    EXPECT_TRUE(ZombieChildren(harness.serverPid).empty());
 }
 
-TEST(SuiteServerComponents, StoppingTheServerEndsItsComponents) {
+std::string BootId() {
+    std::ifstream in("/proc/sys/kernel/random/boot_id");
+    std::string id;
+    std::getline(in, id);
+    return id;
+}
+
+TEST(SuiteServerAdoption, ComponentsOutliveAKilledServerAndAreAdoptedNotDuplicated) {
     SuiteServerHarness harness;
-    std::string program = harness.InstallComponent(0);
+    std::string deviceControl = harness.InstallComponent(0);
+    std::string matrixStatus = harness.InstallComponent(5);
     harness.StartServer();
     {
-        auto server = CreateOrFail(harness.Factory());
-        ASSERT_TRUE(server);
-        ASSERT_EQ(server->StartComponent(0).value_or(0), 1);
+        auto first = CreateOrFail(harness.Factory());
+        ASSERT_TRUE(first);
+        ASSERT_EQ(first->StartComponent(0).value_or(0), 1);
+        ASSERT_EQ(first->StartComponent(5).value_or(0), 1);
     }
-    int status = harness.StopServer();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << harness.ServerLog();
-    EXPECT_TRUE(ProcessesRunning(program).empty());
+    auto running0 = ProcessesRunning(deviceControl);
+    auto running5 = ProcessesRunning(matrixStatus);
+    ASSERT_EQ(running0.size(), 1u);
+    ASSERT_EQ(running5.size(), 1u);
+
+    harness.KillServer();
+    EXPECT_EQ(ProcessesRunning(deviceControl), running0);
+    harness.StartServer();
+    auto server = CreateOrFail(harness.Factory());
+    ASSERT_TRUE(server);
+    Received events;
+    server->SetEventHandlers(events.Handlers());
+    EXPECT_EQ(server->GetComponentStatus(0).value_or(99), 1) << harness.ServerLog();
+    EXPECT_EQ(server->GetComponentStatus(5).value_or(99), 1) << harness.ServerLog();
+    EXPECT_EQ(server->StartComponent(0).value_or(99), 1);
+    EXPECT_EQ(ProcessesRunning(deviceControl), running0);
+    EXPECT_EQ(ProcessesRunning(matrixStatus), running5);
+    EXPECT_THAT(harness.ServerLog(), ::testing::HasSubstr("adopted"));
+
+    // An adopted component is watched and stopped as one the server started.
+    server->StopComponent(0);
+    EXPECT_TRUE(harness.dispatcher.RunUntil([&] { return !events.changes.empty(); }, 5s))
+        << harness.ServerLog();
+    EXPECT_EQ(server->GetComponentStatus(0).value_or(99), 0);
+    EXPECT_TRUE(ProcessesRunning(deviceControl).empty());
+    harness.StopServer();
+    EXPECT_TRUE(ProcessesRunning(matrixStatus).empty()) << harness.ServerLog();
+}
+
+TEST(SuiteServerAdoption, RecordedProcessThatIsNotTheComponentIsNotAdopted) {
+    SuiteServerHarness harness;
+    std::string deviceControl = harness.InstallComponent(0);
+    std::string matrixStatus = harness.InstallComponent(5);
+    std::string panelKeys = harness.InstallComponent(15);
+    // An unrelated process that now holds the recorded process ids.
+    pid_t unrelated = 0;
+    char sleepArg[] = "sleep";
+    char seconds[] = "30";
+    char* sleepArgv[] = {sleepArg, seconds, nullptr};
+    ASSERT_EQ(posix_spawn(&unrelated, "/bin/sleep", nullptr, nullptr, sleepArgv, environ), 0);
+    auto entry = suiteserver::ReadProcEntry(unrelated);
+    ASSERT_TRUE(entry);
+    std::vector<suiteserver::ComponentRecord> records = {
+        {0, {unrelated, entry->startTime}, deviceControl},      // another program
+        {5, {unrelated, entry->startTime + 1}, matrixStatus}};  // another process
+    // As root: the recorded program runs, but as another user.
+    pid_t foreign = 0;
+    if (geteuid() == 0) {
+        chmod(harness.root.c_str(), 0755);
+        chmod(harness.suiteFolder.c_str(), 0755);
+        foreign = fork();
+        if (foreign == 0) {
+            if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+            char* argv[] = {panelKeys.data(), nullptr};
+            execv(panelKeys.c_str(), argv);
+            _exit(4);
+        }
+        ASSERT_TRUE(WaitFor([&] { return ProcessesRunning(panelKeys).size() == 1; }, 5s));
+        records.push_back(
+            {15, {foreign, suiteserver::ReadProcEntry(foreign)->startTime}, panelKeys});
+    }
+    std::filesystem::create_directories(harness.root + "/run");
+    std::ofstream(harness.root + "/run/components.state")
+        << suiteserver::FormatComponentRecords(records, BootId());
+
+    harness.StartServer();
+    auto server = CreateOrFail(harness.Factory());
+    ASSERT_TRUE(server);
+    EXPECT_EQ(server->GetComponentStatus(0).value_or(99), 0);
+    EXPECT_EQ(server->GetComponentStatus(5).value_or(99), 0);
+    std::string log = harness.ServerLog();
+    EXPECT_THAT(log, ::testing::HasSubstr("dropped: the process runs another program"));
+    EXPECT_THAT(log,
+                ::testing::HasSubstr("dropped: its process id now belongs to another process"));
+    if (foreign > 0) {
+        EXPECT_EQ(server->GetComponentStatus(15).value_or(99), 0);
+        EXPECT_THAT(log, ::testing::HasSubstr("dropped: the process belongs to another user"));
+    }
+    // The slot starts its own program; the unrelated processes are left alone.
+    EXPECT_EQ(server->StartComponent(0).value_or(99), 1);
+    auto started = ProcessesRunning(deviceControl);
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_NE(started[0], unrelated);
+    server.reset();
+    harness.StopServer();
+    EXPECT_EQ(waitpid(unrelated, nullptr, WNOHANG), 0);
+    kill(unrelated, SIGKILL);
+    waitpid(unrelated, nullptr, 0);
+    if (foreign > 0) {
+        EXPECT_EQ(waitpid(foreign, nullptr, WNOHANG), 0);
+        kill(foreign, SIGKILL);
+        waitpid(foreign, nullptr, 0);
+    }
 }
 
 TEST(SuiteServerErrors, RefusedCreationCallsOnNoneAndBadArguments) {
@@ -374,15 +468,19 @@ TEST(SuiteServerEvents, OperatorMessagesReachEveryInstanceAndReleasedOnesStop) {
     int exitCode = -1;
     harness.RunProgram({"Orvel_Server", "--message", "Backup running\rPlease wait"}, &exitCode);
     EXPECT_EQ(exitCode, 0);
+    // A standing message comes again and again until it is withdrawn.
     ASSERT_TRUE(harness.dispatcher.RunUntil(
-        [&] { return onKept.messages.size() == 1 && releasedCalls == 1; }, 1s));
+        [&] { return onKept.messages.size() >= 3 && releasedCalls >= 3; }, 2s));
     EXPECT_EQ(onKept.messages[0], "0,-1,Backup running\rPlease wait");
+    EXPECT_EQ(onKept.messages[2], onKept.messages[0]);
     harness.RunProgram({"Orvel_Server", "--clear-message"}, &exitCode);
     EXPECT_EQ(exitCode, 0);
     ASSERT_TRUE(harness.dispatcher.RunUntil(
-        [&] { return onKept.messages.size() == 2 && releasedCalls == 2; }, 1s));
-    EXPECT_EQ(onKept.messages[1], "0,0,");
-    EXPECT_EQ(releasedCalls, 2);
+        [&] { return !onKept.messages.empty() && onKept.messages.back() == "0,0,"; }, 1s));
+    std::size_t afterClear = onKept.messages.size();
+    harness.dispatcher.RunUntil([] { return false; }, 600ms);
+    EXPECT_EQ(onKept.messages.size(), afterClear);
+    int releasedSoFar = releasedCalls;
 
     // Events already on their way to the UI thread are not delivered once the
     // reference is released.
@@ -390,7 +488,7 @@ TEST(SuiteServerEvents, OperatorMessagesReachEveryInstanceAndReleasedOnesStop) {
     released.reset();
     ASSERT_TRUE(harness.dispatcher.RunUntil([&] { return onKept.changes.size() == 1; }, 1s));
     harness.dispatcher.RunPending();
-    EXPECT_EQ(releasedCalls, 2);
+    EXPECT_EQ(releasedCalls, releasedSoFar);
 }
 
 TEST(SuiteServerProgram, RegistrationUsageAndDamagedStore) {

@@ -1,0 +1,496 @@
+// The suite server's core in this process: a recording launcher, a clock that
+// moves only when told, the registry store in memory.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "FakeClock.h"
+#include "FakeSystemInfo.h"
+#include "RegistryTestSupport.h"
+#include "TempDir.h"
+#include "platform/linux/SqliteRegistry.h"
+#include "suite/ComponentCatalog.h"
+#include "suite/ComponentStatusCodes.h"
+#include "suite/SuiteServerSettings.h"
+#include "suiteserver/ComponentRecords.h"
+#include "suiteserver/ProcTable.h"
+#include "suiteserver/SuiteServerCore.h"
+
+namespace orvel::suiteserver {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+// Starts nothing: remembers what it was asked, and lets the test end processes.
+class RecordingLauncher : public ProcessLauncher {
+  public:
+    ~RecordingLauncher() override { StopWatching(); }
+
+    LaunchResult Launch(const std::string& programPath, ExitHandler onExit) override {
+        std::lock_guard lock(mutex_);
+        launched.push_back(programPath);
+        pid_t pid = nextPid_++;
+        handlers_[pid] = std::move(onExit);
+        return {pid, 5000u + static_cast<std::uint64_t>(pid), {}};
+    }
+    AdoptVerdict Adopt(ProcessIdentity process, const std::string&, ExitHandler onExit) override {
+        std::lock_guard lock(mutex_);
+        auto it = verdicts.find(process.pid);
+        AdoptVerdict verdict = it == verdicts.end() ? AdoptVerdict::kGone : it->second;
+        if (verdict == AdoptVerdict::kAdopted) handlers_[process.pid] = std::move(onExit);
+        return verdict;
+    }
+    void Signal(pid_t component, int signalNumber) override {
+        std::lock_guard lock(mutex_);
+        signals.emplace_back(component, signalNumber);
+        // A process that ends on this signal does so on a thread of its own,
+        // as the real watcher reports it.
+        if (signalNumber == endsOn && handlers_.count(component) != 0) {
+            enders_.emplace_back(
+                [this, component, signalNumber] { Exit(component, signalNumber); });
+        }
+    }
+    bool Remains(pid_t component) override {
+        std::lock_guard lock(mutex_);
+        return remaining.count(component) != 0;
+    }
+    void Forget(pid_t component) override {
+        std::lock_guard lock(mutex_);
+        forgotten.push_back(component);
+    }
+    void StopWatching() override {
+        std::vector<std::thread> enders;
+        {
+            std::lock_guard lock(mutex_);
+            watchingStopped = true;
+            enders.swap(enders_);
+        }
+        for (auto& ender : enders) ender.join();
+    }
+    void EndStrays() override { ++strayEndings; }
+
+    // The first process of a component ends with this wait status.
+    void Exit(pid_t pid, int status) {
+        ExitHandler handler;
+        {
+            std::lock_guard lock(mutex_);
+            auto it = handlers_.find(pid);
+            if (it == handlers_.end()) return;
+            handler = std::move(it->second);
+            handlers_.erase(it);
+        }
+        handler(pid, status);
+    }
+    int SignalCount(pid_t component, int signalNumber) {
+        std::lock_guard lock(mutex_);
+        return static_cast<int>(
+            std::count(signals.begin(), signals.end(), std::pair{component, signalNumber}));
+    }
+
+    std::vector<std::string> launched;
+    std::vector<std::pair<pid_t, int>> signals;
+    std::vector<pid_t> forgotten;
+    std::set<pid_t> remaining;
+    std::map<pid_t, AdoptVerdict> verdicts;
+    int endsOn = 0;
+    int strayEndings = 0;
+    bool watchingStopped = false;
+
+  private:
+    std::mutex mutex_;
+    pid_t nextPid_ = 4000;
+    std::map<pid_t, ExitHandler> handlers_;
+    std::vector<std::thread> enders_;
+};
+
+class MemoryRecords : public ComponentRecords {
+  public:
+    std::vector<ComponentRecord> Load() override { return stored; }
+    bool Save(const std::vector<ComponentRecord>& records, std::string*) override {
+        stored = records;
+        ++saves;
+        return true;
+    }
+    std::vector<ComponentRecord> stored;
+    int saves = 0;
+};
+
+class RecordingLog : public ServerLog {
+  public:
+    void Line(std::string_view text) override {
+        std::lock_guard lock(mutex_);
+        text_ += std::string(text) + "\n";
+    }
+    std::string Text() {
+        std::lock_guard lock(mutex_);
+        return text_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::string text_;
+};
+
+class CoreTest : public ::testing::Test {
+  protected:
+    CoreTest() {
+        options.housekeeperThread = false;
+        options.stopWait = 0ms;
+        options.startWait = 0ms;
+        options.stopGrace = 5000ms;
+        fakes::Seed(registry, platform::HKEY_LOCAL_MACHINE, suite::kSuiteFolderKey,
+                    suite::kSuiteFolderValue, platform::REG_SZ, fakes::Sz(suiteFolder.str()));
+    }
+    ~CoreTest() override {
+        // The core ends what still runs at its end: let it, without waiting.
+        launcher.endsOn = SIGTERM;
+        core.reset();
+    }
+
+    void MakeCore() {
+        core = std::make_unique<SuiteServerCore>(registry, launcher, records, clock, systemInfo,
+                                                 log, options);
+        auto created = core->CreateInstance("unix:", "core_tests");
+        ASSERT_TRUE(created);
+        instance = created.value();
+        auto attached = core->AttachEvents(instance);
+        ASSERT_TRUE(attached);
+        events = attached.value();
+    }
+    // A runnable program in the suite folder, registered as the slot's program
+    // under the path given (absolute when empty).
+    std::string Install(int slot, const std::string& registeredAs = {}) {
+        const auto& definition = suite::ComponentDefinitions()[static_cast<std::size_t>(slot)];
+        std::string program = suiteFolder.str(definition.exeName);
+        fakes::WriteFile(program, "#!/bin/sh\n");
+        chmod(program.c_str(), 0755);
+        Register(slot, registeredAs.empty() ? program : registeredAs);
+        return program;
+    }
+    void Register(int slot, const std::string& path) {
+        const auto& definition = suite::ComponentDefinitions()[static_cast<std::size_t>(slot)];
+        fakes::Seed(registry, platform::HKEY_CLASSES_ROOT,
+                    "CLSID\\" + std::string(definition.classId) + "\\LocalServer32", "",
+                    platform::REG_SZ, fakes::Sz(path));
+    }
+    std::int32_t Status(int slot) { return core->GetComponentStatus(instance, slot).value_or(99); }
+    std::int32_t Start(int slot) { return core->StartComponent(instance, slot).value_or(99); }
+    std::int32_t Stop(int slot) { return core->StopComponent(instance, slot).value_or(99); }
+    // The change events and messages waiting in the instance's queue.
+    std::vector<std::string> TakeEvents() {
+        bool closed = false;
+        std::vector<std::string> taken;
+        for (const auto& event : events->Wait(0ms, &closed)) {
+            taken.push_back(event.isMessage
+                                ? "message " + std::to_string(event.intVar) + " " + event.strVar
+                                : "change " + std::to_string(event.idxIndex));
+        }
+        return taken;
+    }
+    void Advance(std::chrono::milliseconds step) {
+        clock.Advance(step);
+        core->Housekeep();
+    }
+
+    fakes::TempDir suiteFolder{"orvel-core"};
+    platform::SqliteRegistry registry{":memory:"};
+    RecordingLauncher launcher;
+    MemoryRecords records;
+    fakes::FakeClock clock;
+    fakes::FakeSystemInfo systemInfo;
+    RecordingLog log;
+    CoreOptions options;
+    std::unique_ptr<SuiteServerCore> core;
+    InstanceId instance = 0;
+    std::shared_ptr<EventQueue> events;
+};
+
+TEST_F(CoreTest, StatusCodesStartRefusalsAndOneProcessPerSlot) {
+    std::string deviceControl = Install(0);
+    Register(2, suiteFolder.str("FaultStatServer.exe"));  // no such file
+    fakes::WriteFile(suiteFolder.str("ClockSyncServer.exe"), "not a program");
+    Register(8, suiteFolder.str("ClockSyncServer.exe"));
+    MakeCore();
+
+    EXPECT_EQ(Status(16), suite::kStatusUnsupported);
+    EXPECT_EQ(Status(1), suite::kStatusNotRegistered);
+    EXPECT_EQ(Status(2), suite::kStatusNotAvailable);
+    EXPECT_EQ(Status(8), suite::kStatusNotAvailable);
+    EXPECT_EQ(Status(0), suite::kStatusOffLine);
+    for (int slot : {1, 2, 8, 16}) EXPECT_EQ(Start(slot), Status(slot)) << slot;
+    EXPECT_THAT(launcher.launched, IsEmpty());
+
+    EXPECT_EQ(Start(0), suite::kStatusRunning);
+    EXPECT_EQ(Start(0), suite::kStatusRunning);
+    EXPECT_EQ(launcher.launched, std::vector<std::string>{deviceControl});
+    EXPECT_EQ(Status(0), suite::kStatusRunning);
+    EXPECT_EQ(TakeEvents(), std::vector<std::string>{"change 0"});
+    ASSERT_EQ(records.stored.size(), 1u);
+    EXPECT_EQ(records.stored[0], (ComponentRecord{0, {4000, 9000}, deviceControl}));
+
+    // An end nobody asked for is a change; nothing of it remains, so the slot
+    // is free and its record gone.
+    launcher.Exit(4000, 9);
+    EXPECT_EQ(Status(0), suite::kStatusOffLine);
+    EXPECT_EQ(TakeEvents(), std::vector<std::string>{"change 0"});
+    EXPECT_THAT(records.stored, IsEmpty());
+    EXPECT_THAT(log.Text(), HasSubstr("ended (signal 9)"));
+
+    // The registration is read afresh: a role change takes effect at once.
+    Register(2, deviceControl);
+    EXPECT_EQ(Status(2), suite::kStatusOffLine);
+
+    // Refusals: an unknown instance, an index outside 0..19.
+    EXPECT_EQ(core->GetComponentStatus(instance + 1, 0).error(), Refusal::kUnknownInstance);
+    for (int bad : {-1, 20, 32767}) {
+        EXPECT_EQ(core->StartComponent(instance, bad).error(), Refusal::kBadIndex);
+        EXPECT_EQ(core->StopComponent(instance, bad).error(), Refusal::kBadIndex);
+        EXPECT_EQ(core->GetComponentName(instance, bad).error(), Refusal::kBadIndex);
+    }
+}
+
+TEST_F(CoreTest, RelativeProgramPathsResolveInsideTheSuiteFolderOnly) {
+    std::string program = Install(0, "DeviceControlServer.exe");
+    Install(5, "../../bin/true");
+    MakeCore();
+    EXPECT_EQ(Start(0), suite::kStatusRunning);
+    EXPECT_EQ(launcher.launched, std::vector<std::string>{program});
+    EXPECT_THAT(log.Text(), HasSubstr("resolved against the suite folder " + suiteFolder.str()));
+
+    EXPECT_EQ(Status(5), suite::kStatusNotAvailable);
+    EXPECT_EQ(Start(5), suite::kStatusNotAvailable);
+    EXPECT_EQ(launcher.launched.size(), 1u);
+    EXPECT_THAT(log.Text(), HasSubstr("\"../../bin/true\" refused: it leaves the suite folder"));
+}
+
+TEST_F(CoreTest, StopEndsTheWholeComponentAfterItsFirstProcessAndKillsAtTheGrace) {
+    Install(3);
+    MakeCore();
+    ASSERT_EQ(Start(3), suite::kStatusRunning);
+    TakeEvents();
+
+    // Still ending when the answer is due: 1, and the whole group is asked.
+    EXPECT_EQ(Stop(3), suite::kStatusRunning);
+    EXPECT_EQ(launcher.SignalCount(4000, SIGTERM), 1);
+    EXPECT_EQ(Stop(3), suite::kStatusRunning);  // asked once only
+    EXPECT_EQ(launcher.SignalCount(4000, SIGTERM), 1);
+
+    // The first process ends, a helper ignoring the request lives on: the
+    // slot is off but the component is not forgotten.
+    launcher.remaining.insert(4000);
+    launcher.Exit(4000, 15);
+    EXPECT_EQ(Status(3), suite::kStatusOffLine);
+    EXPECT_EQ(TakeEvents(), std::vector<std::string>{"change 3"});
+    Advance(4900ms);
+    EXPECT_EQ(launcher.SignalCount(4000, SIGKILL), 0);
+    EXPECT_EQ(records.stored.size(), 1u);  // a restarted server would still know it
+    Advance(100ms);
+    EXPECT_EQ(launcher.SignalCount(4000, SIGKILL), 1);
+    EXPECT_THAT(log.Text(), HasSubstr("did not end in time; killed"));
+
+    launcher.remaining.clear();
+    Advance(10ms);
+    EXPECT_EQ(launcher.forgotten, std::vector<pid_t>{4000});
+    EXPECT_THAT(records.stored, IsEmpty());
+    EXPECT_THAT(log.Text(), HasSubstr("has ended completely"));
+}
+
+TEST_F(CoreTest, ComponentWhoseFirstProcessEndsAloneHasItsLeftoversEnded) {
+    Install(4);
+    MakeCore();
+    ASSERT_EQ(Start(4), suite::kStatusRunning);
+    launcher.remaining.insert(4000);
+    launcher.Exit(4000, 0);
+    EXPECT_EQ(launcher.SignalCount(4000, SIGTERM), 1);
+    EXPECT_THAT(log.Text(), HasSubstr("left processes behind"));
+    Advance(5000ms);
+    EXPECT_EQ(launcher.SignalCount(4000, SIGKILL), 1);
+    launcher.remaining.clear();
+}
+
+TEST_F(CoreTest, StartDuringAStopRunsOnceTheStopHasEnded) {
+    std::string program = Install(6);
+    MakeCore();
+    ASSERT_EQ(Start(6), suite::kStatusRunning);
+    ASSERT_EQ(Stop(6), suite::kStatusRunning);
+    TakeEvents();
+
+    // The old program still ends: nothing starts yet, and the answer does not
+    // claim the new one runs.
+    EXPECT_EQ(Start(6), suite::kStatusOffLine);
+    EXPECT_EQ(Start(6), suite::kStatusOffLine);
+    EXPECT_EQ(launcher.launched.size(), 1u);
+
+    launcher.Exit(4000, 15);
+    EXPECT_EQ(launcher.launched, (std::vector<std::string>{program, program}));
+    EXPECT_EQ(Status(6), suite::kStatusRunning);
+    EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"change 6", "change 6"}));
+    ASSERT_EQ(records.stored.size(), 1u);
+    EXPECT_EQ(records.stored[0].process.pid, 4001);
+
+    // A stop withdraws a start that still waits.
+    ASSERT_EQ(Stop(6), suite::kStatusRunning);
+    EXPECT_EQ(Start(6), suite::kStatusOffLine);
+    EXPECT_EQ(Stop(6), suite::kStatusRunning);
+    launcher.Exit(4001, 15);
+    EXPECT_EQ(launcher.launched.size(), 2u);
+    EXPECT_EQ(Status(6), suite::kStatusOffLine);
+}
+
+TEST_F(CoreTest, StartThatWaitsLongEnoughAnswersWithTheStartedProgram) {
+    Install(6);
+    options.startWait = 5s;
+    launcher.endsOn = SIGTERM;  // the old program ends a moment after the request
+    MakeCore();
+    ASSERT_EQ(Start(6), suite::kStatusRunning);
+    core->StopComponent(instance, 6);
+    EXPECT_EQ(Start(6), suite::kStatusRunning);
+    EXPECT_EQ(launcher.launched.size(), 2u);
+}
+
+TEST_F(CoreTest, RecordedComponentsStillRunningAreAdoptedOthersDropped) {
+    std::string deviceControl = Install(0);
+    std::string matrix = Install(5);
+    records.stored = {{0, {700, 11}, deviceControl},
+                      {5, {701, 12}, matrix},
+                      {0, {702, 13}, deviceControl},
+                      {17, {703, 14}, matrix}};
+    launcher.verdicts = {{700, AdoptVerdict::kAdopted},
+                         {701, AdoptVerdict::kOtherProcess},
+                         {702, AdoptVerdict::kAdopted}};
+    MakeCore();
+
+    EXPECT_EQ(Status(0), suite::kStatusRunning);
+    EXPECT_EQ(Start(0), suite::kStatusRunning);
+    EXPECT_EQ(Status(5), suite::kStatusOffLine);
+    EXPECT_THAT(launcher.launched, IsEmpty());
+    EXPECT_EQ(records.stored, (std::vector<ComponentRecord>{{0, {700, 11}, deviceControl}}));
+    std::string text = log.Text();
+    EXPECT_THAT(text, HasSubstr("process 700 (" + deviceControl + ") still runs"));
+    EXPECT_THAT(text, HasSubstr("dropped: its process id now belongs to another process"));
+    EXPECT_THAT(text, HasSubstr("second record"));
+    EXPECT_THAT(text, HasSubstr("no such slot"));
+
+    // Its end is seen without an exit status; the slot can start afresh.
+    launcher.Exit(700, -1);
+    EXPECT_THAT(log.Text(), HasSubstr("exit status unknown"));
+    EXPECT_EQ(Start(0), suite::kStatusRunning);
+    EXPECT_EQ(launcher.launched.size(), 1u);
+}
+
+TEST_F(CoreTest, ShutdownEndsComponentsThenStopsTheWatcherBeforeTheCoreGoes) {
+    Install(0);
+    Install(5);
+    options.stopGrace = 20ms;
+    MakeCore();
+    ASSERT_EQ(Start(0), suite::kStatusRunning);
+    ASSERT_EQ(Start(5), suite::kStatusRunning);
+    launcher.endsOn = SIGKILL;  // neither ends on the request
+    core.reset();
+    EXPECT_EQ(launcher.SignalCount(4000, SIGTERM), 1);
+    EXPECT_EQ(launcher.SignalCount(4001, SIGKILL), 1);
+    EXPECT_TRUE(launcher.watchingStopped);
+    EXPECT_EQ(launcher.strayEndings, 1);
+    EXPECT_THAT(records.stored, IsEmpty());
+}
+
+TEST_F(CoreTest, InstanceCapsLongTextsAndUnattachedInstances) {
+    options.maxInstances = 4;
+    options.maxInstancesPerPeer = 2;
+    MakeCore();
+    EXPECT_TRUE(core->CreateInstance("unix:", "second"));
+    EXPECT_EQ(core->CreateInstance("unix:", "third").error(), Refusal::kTooManyInstances);
+    EXPECT_TRUE(core->CreateInstance("ipv4:10.0.0.2:1", ""));
+    EXPECT_TRUE(core->CreateInstance("ipv4:10.0.0.3:1", ""));
+    EXPECT_EQ(core->CreateInstance("ipv4:10.0.0.4:1", "").error(), Refusal::kTooManyInstances);
+    EXPECT_EQ(core->ConnectClient(instance, std::string(5000, 'x')).error(), Refusal::kBadArgument);
+    EXPECT_EQ(core->SendOperatorMessage(0, -1, std::string(5000, 'x')), Refusal::kBadArgument);
+    EXPECT_EQ(core->AttachEvents(instance).error(), Refusal::kAlreadyAttached);
+
+    // The three without an event stream are released once the limit passes.
+    Advance(options.unattachedLimit);
+    EXPECT_EQ(core->InstanceCount(), 4u);
+    Advance(1ms);
+    EXPECT_EQ(core->InstanceCount(), 1u);
+    EXPECT_THAT(log.Text(), HasSubstr("(no event stream)"));
+}
+
+TEST_F(CoreTest, FullEventQueueDropsAndSaysSo) {
+    options.maxQueuedEvents = 2;
+    Install(0);
+    MakeCore();
+    ASSERT_EQ(Start(0), suite::kStatusRunning);
+    launcher.Exit(4000, 0);
+    ASSERT_EQ(Start(0), suite::kStatusRunning);
+    EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"change 0", "change 0"}));
+    EXPECT_THAT(log.Text(), HasSubstr("is full; event dropped"));
+    // Taking the events makes room again.
+    launcher.Exit(4001, 0);
+    EXPECT_EQ(TakeEvents(), std::vector<std::string>{"change 0"});
+}
+
+TEST_F(CoreTest, StandingMessageIsSentAgainUntilWithdrawn) {
+    MakeCore();
+    auto unattached = core->CreateInstance("unix:", "").value();
+    ASSERT_EQ(core->SendOperatorMessage(0, -1, "Backup running"), Refusal::kNone);
+    EXPECT_EQ(TakeEvents(), std::vector<std::string>{"message -1 Backup running"});
+    Advance(200ms);
+    EXPECT_THAT(TakeEvents(), IsEmpty());
+    Advance(50ms);
+    EXPECT_EQ(TakeEvents(), std::vector<std::string>{"message -1 Backup running"});
+    // Not collected: the queue holds it once, however long it stands.
+    Advance(250ms);
+    Advance(250ms);
+    EXPECT_EQ(TakeEvents(), std::vector<std::string>{"message -1 Backup running"});
+
+    ASSERT_EQ(core->SendOperatorMessage(0, 0, ""), Refusal::kNone);
+    EXPECT_EQ(TakeEvents(), std::vector<std::string>{"message 0 "});
+    Advance(1000ms);
+    EXPECT_THAT(TakeEvents(), IsEmpty());
+    EXPECT_TRUE(core->ReleaseInstance(unattached));
+}
+
+TEST(ComponentRecordsText, RoundTripsAndRefusesAnotherBootOrBrokenLines) {
+    std::vector<ComponentRecord> records = {{0, {1234, 98765}, "/opt/suite/Device Control.exe"},
+                                            {15, {77, 1}, "/opt/suite/PanelKeysServer.exe"}};
+    std::string text = FormatComponentRecords(records, "boot-a");
+    EXPECT_EQ(ParseComponentRecords(text, "boot-a"), records);
+    EXPECT_THAT(ParseComponentRecords(text, "boot-b"), IsEmpty());
+    EXPECT_THAT(ParseComponentRecords(text, ""), IsEmpty());
+    std::string damaged = text + "3 notapid 5 /x\n4 -2 5 /x\n5 9 9\n6 10 11 /ok\n";
+    auto parsed = ParseComponentRecords(damaged, "boot-a");
+    ASSERT_EQ(parsed.size(), 3u);
+    EXPECT_EQ(parsed[2], (ComponentRecord{6, {10, 11}, "/ok"}));
+    // A program path that would break the line is not recorded.
+    EXPECT_EQ(FormatComponentRecords({{1, {2, 3}, "/a\nb"}}, "boot-a"),
+              FormatComponentRecords({}, "boot-a"));
+}
+
+TEST(ProcStatLine, FieldsAreCountedFromTheLastParenthesis) {
+    auto entry = ParseProcStat(
+        "4242 (odd) name) (x) S 1 4240 4240 0 -1 4194560 100 0 0 0 1 2 0 0 20 0 1 0 "
+        "987654321 1000 200");
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->pid, 4242);
+    EXPECT_EQ(entry->state, 'S');
+    EXPECT_EQ(entry->parent, 1);
+    EXPECT_EQ(entry->group, 4240);
+    EXPECT_EQ(entry->startTime, 987654321u);
+    EXPECT_FALSE(ParseProcStat("4242 (short) S 1 2"));
+    EXPECT_FALSE(ParseProcStat("garbage"));
+    auto self = ReadProcEntry(getpid());
+    ASSERT_TRUE(self);
+    EXPECT_EQ(self->parent, getppid());
+}
+
+}  // namespace
+}  // namespace orvel::suiteserver
