@@ -126,6 +126,7 @@ class SuiteServerCore {
                                 const std::string& strVar);
 
     std::size_t InstanceCount();
+    bool Known(InstanceId id);
 
   private:
     struct Instance {
@@ -148,7 +149,6 @@ class SuiteServerCore {
         std::string path;
     };
 
-    bool Known(InstanceId id);
     bool RemoveInstance(InstanceId id, const char* why);
     std::int16_t CountRegisteredLocked() const;
     Program RegisteredProgram(int index);
