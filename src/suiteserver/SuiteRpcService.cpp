@@ -102,7 +102,8 @@ grpc::Status SuiteRpcService::Identify(const grpc::ServerContext* context, Calle
     }
     caller->owner = "certificate " + identity.serial;
     caller->host = HostOf(peer);
-    caller->label = caller->host + " (\"" + identity.commonName + "\")";
+    caller->name = EscapeForLog(identity.commonName);
+    caller->label = caller->host + " (\"" + caller->name + "\")";
     return grpc::Status::OK;
 }
 
@@ -180,7 +181,9 @@ grpc::Status SuiteRpcService::CreateInstance(Ctx* context,
                   " remote instances exist (the rest is kept for local consoles)");
         return RefusalStatus(Refusal::kTooManyInstances);
     }
-    auto answer = core_.CreateInstance(caller.host, caller.label + " " + request->client_program());
+    std::string program = EscapeForLog(request->client_program());
+    if (!caller.local) program += " of \"" + caller.name + "\"";
+    auto answer = core_.CreateInstance(caller.host, program);
     if (!answer.ok()) return RefusalStatus(answer.refusal);
     std::string handle;
     do {

@@ -30,6 +30,7 @@ struct Caller {
     std::string owner;  // same owner, same caller: "uid 1000", "certificate 1A2B"
     std::string host;   // what the per-host cap counts: "uid 1000", "ipv4:192.0.2.7"
     std::string label;  // for the log
+    std::string name;   // a remote caller's certificate name
 };
 
 // The user behind a local connection, from the peer text gRPC gives it
