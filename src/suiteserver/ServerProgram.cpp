@@ -274,6 +274,12 @@ int ServeUntilSignalled(const platform::InstallRoot& root, platform::Registry& r
                 return 1;
             }
         }
+        // Said before the socket appears: once it answers, this line is in the log.
+        log.Line("serving " + socketPath +
+                 (tcpPort > 0 ? " and TCP port " + std::to_string(tcpPort) + " (" + tcpAddress +
+                                    ", TLS, client certificates of " + tlsFiles.authorityCert + ")"
+                              : tcpOff) +
+                 ", registry store " + root.registryStore);
         mode_t previousMask = umask(0007);  // socket: owner and group only
         std::string problem = localListener.Open(socketPath);
         umask(previousMask);
@@ -286,11 +292,6 @@ int ServeUntilSignalled(const platform::InstallRoot& root, platform::Registry& r
         }
         chmod(socketPath.c_str(), 0660);
         localListener.Start(*localServer);
-        log.Line("serving " + socketPath +
-                 (tcpPort > 0 ? " and TCP port " + std::to_string(tcpPort) + " (" + tcpAddress +
-                                    ", TLS, client certificates of " + tlsFiles.authorityCert + ")"
-                              : tcpOff) +
-                 ", registry store " + root.registryStore);
 
         int received = 0;
         for (;;) {

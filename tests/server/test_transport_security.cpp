@@ -19,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -238,6 +239,20 @@ TEST(TransportAdmission, WithoutKeyAndCertificateTcpStaysClosedAndTheSocketServe
     EXPECT_TRUE(server.harness.Factory().CreateLocal());
 }
 
+TEST(TransportAdmission, BindAddressNamesTheOneAddressTcpListensOn) {
+    RemoteServer server(false);
+    server.harness.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Orvel\\Server", "BindAddress",
+                             " ::1 ");
+    server.harness.StartServer();
+    EXPECT_THAT(server.harness.ServerLog(),
+                ::testing::HasSubstr("[::1]:" + std::to_string(server.port)));
+    auto v6 =
+        StubFor("[::1]:" + std::to_string(server.port), BundleCredentials(server.Bundle("testpc")));
+    EXPECT_TRUE(CreateOn(*v6).ok());
+    EXPECT_FALSE(server.Factory()->CreateRemote("127.0.0.1"));
+    EXPECT_THAT(server.harness.lastProblem, ::testing::HasSubstr("127.0.0.1"));
+}
+
 TEST(RemoteCallers, MayNotStopNorSendMessagesAndOneHostCannotCrowdOutTheLocalConsole) {
     RemoteServer server;
     server.harness.InstallComponent(0);
@@ -404,6 +419,49 @@ TEST(Listener, ASecondServerOnTheSamePortFailsToStartAndSaysSo) {
     second.RunProgram({"Orvel_Server"}, &code);
     EXPECT_EQ(code, 1);
     EXPECT_TRUE(first.Factory()->CreateRemote("127.0.0.1")) << first.harness.lastProblem;
+}
+
+long ResidentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return -1;
+}
+
+TEST(Listener, OversizedRequestsAreRefusedAndMemoryReturnsToRest) {
+    RemoteServer server;
+    std::string target = "127.0.0.1:" + std::to_string(server.port);
+    auto stub = StubFor(target, BundleCredentials(server.Bundle("testpc")));
+    std::string handle;
+    ASSERT_TRUE(CreateOn(*stub, &handle).ok());
+    long rest = ResidentKiB(server.harness.serverPid);
+
+    std::vector<std::thread> senders;
+    std::atomic<int> refused{0};
+    for (int i = 0; i < 8; ++i) {
+        senders.emplace_back([&] {
+            grpc::ChannelArguments arguments;
+            arguments.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
+            arguments.SetMaxSendMessageSize(-1);
+            auto big = orvel::rpc::SuiteServer::NewStub(grpc::CreateCustomChannel(
+                target, BundleCredentials(server.Bundle("testpc")), arguments));
+            grpc::ClientContext context;
+            context.set_deadline(std::chrono::system_clock::now() + 20s);
+            orvel::rpc::ConnectClientRequest request;
+            request.set_instance(handle);
+            request.set_name(std::string(32u << 20, 'x'));
+            orvel::rpc::Int16Reply reply;
+            if (!big->ConnectClient(&context, request, &reply).ok()) ++refused;
+        });
+    }
+    for (auto& sender : senders) sender.join();
+    EXPECT_EQ(refused, 8);
+    EXPECT_TRUE(
+        WaitFor([&] { return ResidentKiB(server.harness.serverPid) < rest + 64 * 1024; }, 20s))
+        << "at rest " << rest << " KiB, now " << ResidentKiB(server.harness.serverPid) << " KiB";
+    EXPECT_TRUE(StatusOn(*stub, handle).ok());
 }
 
 TEST(ServerLogText, ControlCharactersOfPeersAreEscaped) {
