@@ -7,7 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -79,9 +81,35 @@ std::unique_ptr<orvel::rpc::SuiteServer::Stub> NewStub(
         grpc::CreateCustomChannel(target, std::move(credentials), arguments));
 }
 
-// The same service and core in this process behind plain-text TCP on loopback:
-// the floor the TLS transport is measured against (the real server has no
-// plain-text TCP).
+// The same core in this process behind plain-text TCP on loopback, with the
+// two calls the measurement needs and no caller checks: the floor the TLS
+// transport is measured against (the real server has no plain-text TCP).
+class FloorService final : public orvel::rpc::SuiteServer::Service {
+  public:
+    explicit FloorService(orvel::suiteserver::SuiteServerCore& core) : core_(core) {}
+    grpc::Status CreateInstance(grpc::ServerContext*, const orvel::rpc::CreateInstanceRequest*,
+                                orvel::rpc::InstanceRef* reply) override {
+        auto answer = core_.CreateInstance("floor", "bench_rpc");
+        if (!answer.ok()) return orvel::suiteserver::RefusalStatus(answer.refusal);
+        reply->set_instance(
+            std::string(reinterpret_cast<const char*>(&answer.value), sizeof answer.value));
+        return grpc::Status::OK;
+    }
+    grpc::Status GetComponentStatus(grpc::ServerContext*, const orvel::rpc::IndexRequest* request,
+                                    orvel::rpc::Int32Reply* reply) override {
+        orvel::suiteserver::InstanceId id = 0;
+        std::memcpy(&id, request->instance().data(),
+                    std::min(sizeof id, request->instance().size()));
+        auto answer = core_.GetComponentStatus(id, request->index());
+        if (!answer.ok()) return orvel::suiteserver::RefusalStatus(answer.refusal);
+        reply->set_value(answer.value);
+        return grpc::Status::OK;
+    }
+
+  private:
+    orvel::suiteserver::SuiteServerCore& core_;
+};
+
 struct PlainTcpServer {
     orvel::platform::SqliteRegistry registry;
     orvel::suiteserver::ChildProcessLauncher launcher;
@@ -89,14 +117,14 @@ struct PlainTcpServer {
     orvel::platform::LinuxSystemInfo systemInfo;
     orvel::suiteserver::StderrLog log;
     orvel::suiteserver::SuiteServerCore core;
-    orvel::suiteserver::SuiteRpcService service;
+    FloorService service;
     std::unique_ptr<grpc::Server> server;
     std::string target;
 
     explicit PlainTcpServer(const std::string& root)
         : registry(root + "/plain.db"),
           core(registry, launcher, clock, systemInfo, log, {}),
-          service(core, log) {
+          service(core) {
         grpc::ServerBuilder builder;
         int port = 0;
         builder.AddListeningPort("127.0.0.1:0", grpc::InsecureServerCredentials(), &port);
@@ -105,7 +133,6 @@ struct PlainTcpServer {
         target = "127.0.0.1:" + std::to_string(port);
     }
     ~PlainTcpServer() {
-        service.BeginShutdown();
         core.CloseAllInstances();
         server->Shutdown(std::chrono::system_clock::now() + 1s);
     }
