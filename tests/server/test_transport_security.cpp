@@ -13,6 +13,7 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -273,12 +274,18 @@ TEST(RemoteCallers, MayNotStopNorSendMessagesAndOneHostCannotCrowdOutTheLocalCon
     EXPECT_EQ(stub->SendOperatorMessage(&context, message, &reply).error_code(),
               grpc::StatusCode::PERMISSION_DENIED);
 
-    // One host, many connections: refused at its own cap; the local console still gets in.
-    std::vector<std::string> handles;
+    // One host, a new connection for every instance: refused at the host's own
+    // cap, whatever the number of connections; the local console still gets in.
+    std::vector<std::unique_ptr<Stub>> connections;
     grpc::Status last;
-    for (int i = 0; i < 300 && (last = CreateOn(*stub)).ok(); ++i) {
+    int created = 0;
+    for (; created < 300; ++created) {
+        connections.push_back(StubFor("127.0.0.1:" + std::to_string(server.port),
+                                      BundleCredentials(server.Bundle("testpc"))));
+        if (!(last = CreateOn(*connections.back())).ok()) break;
     }
     EXPECT_EQ(last.error_code(), grpc::StatusCode::RESOURCE_EXHAUSTED);
+    EXPECT_LT(created, 64);
     auto local = server.harness.Factory().CreateLocal();
     EXPECT_TRUE(local);
 }
@@ -406,6 +413,18 @@ TEST(Listener, ServesAgainAfterAFloodOfIdleConnectionsUnderALowFileLimit) {
         EXPECT_THAT(server.harness.ServerLog(), ::testing::HasSubstr("listening on TCP"));
     }
     setrlimit(RLIMIT_NOFILE, &own);
+}
+
+TEST(Listener, AConnectionThatNeverStartsItsHandshakeIsClosed) {
+    RemoteServer server;
+    std::vector<int> idle;
+    ASSERT_EQ(OpenIdleConnections(server.port, 1, &idle), 1);
+    pollfd ready{idle[0], POLLIN, 0};
+    char byte = 0;
+    // The server's handshake limit is 5 s; the end of the connection shows as end of file.
+    ASSERT_EQ(poll(&ready, 1, 30000), 1);
+    EXPECT_EQ(read(idle[0], &byte, 1), 0);
+    close(idle[0]);
 }
 
 TEST(Listener, ASecondServerOnTheSamePortFailsToStartAndSaysSo) {
