@@ -483,6 +483,53 @@ TEST(Listener, OversizedRequestsAreRefusedAndMemoryReturnsToRest) {
     EXPECT_TRUE(StatusOn(*stub, handle).ok());
 }
 
+mode_t ModeOf(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+}
+
+TEST(OrvelCert, KeysAreKeptFromOthersAndBadRequestsChangeNothing) {
+    RemoteServer server(false);
+    const std::string tls = server.Tls();
+    EXPECT_EQ(ModeOf(tls + "/ca.key"), 0600u);
+    EXPECT_EQ(ModeOf(tls + "/server.key"), 0640u);
+    EXPECT_EQ(ModeOf(tls + "/bundles/testpc/console.key"), 0640u);
+    EXPECT_EQ(ModeOf(tls + "/console/console.key"), 0640u);
+    EXPECT_EQ(ModeOf(tls + "/ca.crt"), 0644u);
+
+    int code = -1;
+    std::string output = server.harness.RunProgram({"orvel-cert", "list"}, &code);
+    EXPECT_EQ(code, 0);
+    EXPECT_THAT(output, ::testing::ContainsRegex("server .*server.crt  expires "));
+    EXPECT_THAT(output, ::testing::ContainsRegex("console +testpc  serial [0-9A-F]+  expires "));
+
+    // A bundle whose certificate another authority signed is not installed.
+    RemoteServer other(false);
+    std::string mixed = server.harness.root + "/mixed";
+    fs::create_directories(mixed);
+    fs::copy_file(tls + "/ca.crt", mixed + "/ca.crt");
+    fs::copy_file(other.Bundle("testpc") + "/console.crt", mixed + "/console.crt");
+    fs::copy_file(other.Bundle("testpc") + "/console.key", mixed + "/console.key");
+    std::string before = ReadFile(tls + "/console/console.crt");
+    server.harness.RunProgram({"orvel-cert", "install", mixed}, &code);
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(ReadFile(tls + "/console/console.crt"), before);
+
+    server.harness.RunProgram({"orvel-cert", "bundle", "../escape"}, &code);
+    EXPECT_EQ(code, 2);
+    EXPECT_FALSE(fs::exists(tls + "/escape"));
+    server.harness.RunProgram({"orvel-cert", "revoke", "nosuchpc"}, &code);
+    EXPECT_EQ(code, 1);
+    EXPECT_FALSE(fs::exists(tls + "/revoked"));
+
+    // Renewing needs the authority's key.
+    fs::remove(tls + "/ca.key");
+    std::string certificate = ReadFile(tls + "/server.crt");
+    server.harness.RunProgram({"orvel-cert", "renew"}, &code);
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(ReadFile(tls + "/server.crt"), certificate);
+}
+
 TEST(ServerLogText, ControlCharactersOfPeersAreEscaped) {
     EXPECT_EQ(suiteserver::EscapeForLog("a\x1b[2Jb\nc\x7f"), "a\\x1b[2Jb\\x0ac\\x7f");
     EXPECT_EQ(suiteserver::EscapeForLog("\xc2\x9b"
