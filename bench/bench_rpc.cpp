@@ -2,15 +2,27 @@
 // that this program starts on a temporary installation root.
 
 #include <benchmark/benchmark.h>
+#include <grpcpp/grpcpp.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "SuiteServerHarness.h"
+#include "platform/linux/LinuxSystemInfo.h"
+#include "platform/linux/SqliteRegistry.h"
+#include "platform/linux/SystemClock.h"
 #include "suite/ComponentCatalog.h"
+#include "suite_server.grpc.pb.h"
+#include "suiteserver/ComponentRecords.h"
+#include "suiteserver/ProcessLauncher.h"
+#include "suiteserver/SuiteRpcService.h"
 
 namespace {
 
@@ -31,7 +43,9 @@ struct Installation {
                           "Y");
         const std::uint16_t port = orvel::testing::FreeTcpPort();
         harness.SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Orvel\\Server", "TcpPort", port);
+        harness.SetUpTls();
         harness.StartServer();
+        target = "127.0.0.1:" + std::to_string(port);
         factory = harness.MakeFactory(port, 2s);
         if (auto created = factory->CreateLocal()) local = *created;
         if (auto created = factory->CreateRemote("127.0.0.1")) remote = *created;
@@ -42,7 +56,122 @@ struct Installation {
     }
 
     std::unique_ptr<orvel::suiteclient::GrpcSuiteServerFactory> factory;
+    std::string target;  // the server's TLS port on loopback
 };
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::shared_ptr<grpc::ChannelCredentials> ConsoleCredentials(const std::string& root) {
+    grpc::SslCredentialsOptions options;
+    options.pem_root_certs = ReadFile(root + "/tls/console/ca.crt");
+    options.pem_private_key = ReadFile(root + "/tls/console/console.key");
+    options.pem_cert_chain = ReadFile(root + "/tls/console/console.crt");
+    return grpc::SslCredentials(options);
+}
+
+std::unique_ptr<orvel::rpc::SuiteServer::Stub> NewStub(
+    const std::string& target, std::shared_ptr<grpc::ChannelCredentials> credentials) {
+    grpc::ChannelArguments arguments;
+    arguments.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
+    return orvel::rpc::SuiteServer::NewStub(
+        grpc::CreateCustomChannel(target, std::move(credentials), arguments));
+}
+
+// The same core in this process behind plain-text TCP on loopback, with the
+// two calls the measurement needs and no caller checks: the floor the TLS
+// transport is measured against (the real server has no plain-text TCP).
+class FloorService final : public orvel::rpc::SuiteServer::Service {
+  public:
+    explicit FloorService(orvel::suiteserver::SuiteServerCore& core) : core_(core) {}
+    grpc::Status CreateInstance(grpc::ServerContext*, const orvel::rpc::CreateInstanceRequest*,
+                                orvel::rpc::InstanceRef* reply) override {
+        auto answer = core_.CreateInstance("floor", "bench_rpc");
+        if (!answer.ok()) return orvel::suiteserver::RefusalStatus(answer.error());
+        const orvel::suiteserver::InstanceId id = answer.value();
+        reply->set_instance(std::string(reinterpret_cast<const char*>(&id), sizeof id));
+        return grpc::Status::OK;
+    }
+    grpc::Status GetComponentStatus(grpc::ServerContext*, const orvel::rpc::IndexRequest* request,
+                                    orvel::rpc::Int32Reply* reply) override {
+        orvel::suiteserver::InstanceId id = 0;
+        std::memcpy(&id, request->instance().data(),
+                    std::min(sizeof id, request->instance().size()));
+        auto answer = core_.GetComponentStatus(id, request->index());
+        if (!answer.ok()) return orvel::suiteserver::RefusalStatus(answer.error());
+        reply->set_value(answer.value());
+        return grpc::Status::OK;
+    }
+
+  private:
+    orvel::suiteserver::SuiteServerCore& core_;
+};
+
+struct PlainTcpServer {
+    orvel::platform::SqliteRegistry registry;
+    orvel::suiteserver::ChildProcessLauncher launcher;
+    orvel::suiteserver::ComponentStateFile records;
+    orvel::platform::SystemClock clock;
+    orvel::platform::LinuxSystemInfo systemInfo;
+    orvel::suiteserver::StderrLog log;
+    orvel::suiteserver::SuiteServerCore core;
+    FloorService service;
+    std::unique_ptr<grpc::Server> server;
+    std::string target;
+
+    explicit PlainTcpServer(const std::string& root)
+        : registry(root + "/plain.db"),
+          records(root + "/plain-components.state"),
+          core(registry, launcher, records, clock, systemInfo, log, {}),
+          service(core) {
+        grpc::ServerBuilder builder;
+        int port = 0;
+        builder.AddListeningPort("127.0.0.1:0", grpc::InsecureServerCredentials(), &port);
+        builder.RegisterService(&service);
+        server = builder.BuildAndStart();
+        target = "127.0.0.1:" + std::to_string(port);
+    }
+    ~PlainTcpServer() {
+        core.CloseAllInstances();
+        server->Shutdown(std::chrono::system_clock::now() + 1s);
+    }
+};
+
+grpc::Status CreateOn(orvel::rpc::SuiteServer::Stub& stub, std::string* handle) {
+    grpc::ClientContext context;
+    context.set_deadline(std::chrono::system_clock::now() + 2s);
+    orvel::rpc::CreateInstanceRequest request;
+    request.set_client_program("bench_rpc");
+    orvel::rpc::InstanceRef reply;
+    auto status = stub.CreateInstance(&context, request, &reply);
+    *handle = reply.instance();
+    return status;
+}
+
+void StatusLoop(benchmark::State& state, orvel::rpc::SuiteServer::Stub& stub) {
+    std::string handle;
+    if (!CreateOn(stub, &handle).ok()) return state.SkipWithError("no instance");
+    orvel::rpc::IndexRequest request;
+    request.set_instance(handle);
+    request.set_index(0);
+    orvel::rpc::Int32Reply reply;
+    for (auto _ : state) {
+        grpc::ClientContext context;
+        if (!stub.GetComponentStatus(&context, request, &reply).ok()) {
+            return state.SkipWithError("call failed");
+        }
+        benchmark::DoNotOptimize(reply);
+    }
+    grpc::ClientContext context;
+    orvel::rpc::InstanceRef ref;
+    ref.set_instance(handle);
+    orvel::rpc::Empty empty;
+    stub.ReleaseInstance(&context, ref, &empty);
+}
 
 Installation& Shared() {
     static Installation installation;  // one server for the whole benchmark run
@@ -91,6 +220,41 @@ void BM_GetComponentStatusTcpLoopback(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(server->GetComponentStatus(0));
 }
 BENCHMARK(BM_GetComponentStatusTcpLoopback);
+
+// GetComponentStatus on one connection: plain-text TCP (the floor), then TLS.
+void BM_GetComponentStatusPlainTcpFloor(benchmark::State& state) {
+    PlainTcpServer plain(Shared().harness.root);
+    auto stub = NewStub(plain.target, grpc::InsecureChannelCredentials());
+    StatusLoop(state, *stub);
+}
+BENCHMARK(BM_GetComponentStatusPlainTcpFloor);
+
+void BM_GetComponentStatusTlsTcp(benchmark::State& state) {
+    auto& installation = Shared();
+    auto stub = NewStub(installation.target, ConsoleCredentials(installation.harness.root));
+    StatusLoop(state, *stub);
+}
+BENCHMARK(BM_GetComponentStatusTlsTcp);
+
+// A whole TLS connect: a new channel, the handshake and the first call.
+void BM_TlsConnectAndFirstCall(benchmark::State& state) {
+    auto& installation = Shared();
+    auto credentials = ConsoleCredentials(installation.harness.root);
+    for (auto _ : state) {
+        auto stub = NewStub(installation.target, credentials);
+        std::string handle;
+        if (!CreateOn(*stub, &handle).ok()) return state.SkipWithError("connect failed");
+        state.PauseTiming();
+        grpc::ClientContext context;
+        orvel::rpc::InstanceRef ref;
+        ref.set_instance(handle);
+        orvel::rpc::Empty empty;
+        stub->ReleaseInstance(&context, ref, &empty);
+        stub.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_TlsConnectAndFirstCall)->Unit(benchmark::kMillisecond)->Iterations(50);
 
 void BM_TwentyNameAndStatusPairsUnix(benchmark::State& state) {
     auto& server = Shared().local;

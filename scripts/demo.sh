@@ -2,6 +2,9 @@
 # Installs what is missing, builds, lays out the demo installation in ./demo
 # and starts the demo suite server and the console there.
 #   scripts/demo.sh            build, set up and start
+#   scripts/demo.sh remote     also start a second console, from the remote
+#                              console's own installation (./demo/remote-console),
+#                              to reach this computer's suite server over TLS
 #   ORVEL_DEMO_ROOT=DIR        put the demo installation elsewhere
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,6 +19,27 @@ programs="$top/build/ci/bin"
 
 "$programs/orvel-demo-setup" --programs "$programs" --ini "$top/scripts/demo/CORVANE.INI"
 "$programs/Orvel_Server" --regserver
+
+# TLS for the remote road on this one computer: the site authority and the
+# server's certificate (kept once made), and a console bundle for this computer
+# installed in a second installation root. A remote-role console keeps its own
+# registry store (the role moves class registrations), so the remote console
+# of the demo runs from there.
+if [ ! -e "$ORVEL_ROOT/tls/ca.crt" ]; then
+    "$programs/orvel-cert" init
+fi
+remote_root="$ORVEL_ROOT/remote-console"
+computer=$(hostname)
+if [ ! -e "$remote_root/tls/console/console.crt" ]; then
+    "$programs/orvel-cert" bundle "$computer" >/dev/null
+    ORVEL_ROOT="$remote_root" "$programs/orvel-demo-setup" --programs "$programs" \
+        --ini "$top/scripts/demo/CORVANE.INI" >/dev/null
+    ORVEL_ROOT="$remote_root" "$programs/orvel-cert" install "$ORVEL_ROOT/tls/bundles/$computer"
+fi
+# The demo's suite server serves remote consoles (what the console's DCOM
+# correction does on a real installation).
+"$programs/orvel-reg" add 'HKLM\SOFTWARE\Microsoft\Ole' /v EnableDCOM /t REG_SZ /d Y /f >/dev/null
+"$programs/orvel-reg" add 'HKLM\SOFTWARE\Microsoft\Ole' /v EnableRemoteConnect /t REG_SZ /d Y /f >/dev/null
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "The demo installation is ready in $ORVEL_ROOT, but the Orvel Console needs a display."
@@ -35,4 +59,9 @@ for _ in $(seq 50); do
 done
 echo "Suite server log: $ORVEL_ROOT/suite-server.log"
 
+if [ "${1:-}" = remote ]; then
+    echo "Remote console: choose the remote role, then type 127.0.0.1 or $computer at the"
+    echo "remote-name prompt; it connects over TLS with the bundle in $remote_root/tls/console."
+    ORVEL_ROOT="$remote_root" "$remote_root/console/Orvel_Console" &
+fi
 "$ORVEL_ROOT/console/Orvel_Console"

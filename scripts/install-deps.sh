@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config clang-format
     qt6-base-dev
     libgrpc++-dev protobuf-compiler-grpc libprotobuf-dev protobuf-compiler
-    libsqlite3-dev libsystemd-dev
+    libsqlite3-dev libsystemd-dev libssl-dev openssl
     libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth openbox x11-utils

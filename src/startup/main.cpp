@@ -88,6 +88,7 @@ int main(int argc, char* argv[]) {
     suiteclient::SuiteServerEndpoints endpoints;
     endpoints.socketPath = root.suiteServerSocket();
     endpoints.tcpPort = suite::ReadTcpPort(*registry);
+    endpoints.tlsFolder = suite::TlsFolder(root.registryStore);
     suiteclient::GrpcSuiteServerFactory servers(endpoints, dispatcher);
     platform::X11WindowSystem windowSystem;  // the display Qt uses, from DISPLAY
     platform::ProcProcessTable processTable;

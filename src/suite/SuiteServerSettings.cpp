@@ -69,6 +69,22 @@ bool DcomValueEnabled(platform::Registry& registry, std::string_view valueName) 
     return platform::EqualIgnoringAsciiCase(text, "Y");
 }
 
+std::string TlsFolder(const std::string& registryStore) {
+    auto slash = registryStore.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : registryStore.substr(0, slash);
+    return (folder.empty() ? std::string("/") : folder + "/") + "tls";
+}
+
+std::string ReadBindAddress(platform::Registry& registry) {
+    auto text = ReadStringValue(registry, platform::HKEY_LOCAL_MACHINE, kServerSettingsKey,
+                                kBindAddressValue);
+    if (!text) return {};
+    auto first = text->find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    auto last = text->find_last_not_of(" \t");
+    return text->substr(first, last - first + 1);
+}
+
 bool RemoteUseEnabled(platform::Registry& registry) {
     return DcomValueEnabled(registry, kEnableDcomValue) &&
            DcomValueEnabled(registry, kEnableRemoteConnectValue);

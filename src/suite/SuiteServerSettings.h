@@ -22,6 +22,9 @@ inline constexpr std::string_view kSuiteServerClassId = "{4F52564C-0000-4000-800
 inline constexpr std::uint16_t kDefaultTcpPort = 47310;
 inline constexpr std::string_view kServerSettingsKey = "SOFTWARE\\Quarlen\\Orvel\\Server";
 inline constexpr std::string_view kTcpPortValue = "TcpPort";
+// The address TCP listens on (string, same key): empty or missing serves every
+// IPv4 and IPv6 address; otherwise one address ("127.0.0.1", "::1", "192.0.2.7").
+inline constexpr std::string_view kBindAddressValue = "BindAddress";
 // Milliseconds a component gets between the request to end and being killed.
 inline constexpr std::string_view kStopGraceValue = "StopGraceMs";
 inline constexpr std::uint32_t kDefaultStopGraceMs = 5000;
@@ -49,6 +52,24 @@ std::optional<std::string> ReadStringValue(platform::Registry& registry, platfor
 // A double-word value (type 4); nullopt as above.
 std::optional<std::uint32_t> ReadDwordValue(platform::Registry& registry, platform::HKEY root,
                                             std::string_view subKey, std::string_view valueName);
+
+// The folder of the transport's keys and certificates: beside the registry
+// store (/var/lib/orvel/tls, or $ORVEL_ROOT/tls).
+std::string TlsFolder(const std::string& registryStore);
+// Files in it. The site authority and the suite server's own key and certificate:
+inline constexpr std::string_view kAuthorityCertFile = "ca.crt";
+inline constexpr std::string_view kAuthorityKeyFile = "ca.key";
+inline constexpr std::string_view kServerCertFile = "server.crt";
+inline constexpr std::string_view kServerKeyFile = "server.key";
+// Serial numbers (hexadecimal, one a line) of the revoked console certificates.
+inline constexpr std::string_view kRevokedFile = "revoked";
+// The console bundle installed on this computer (key, certificate, authority).
+inline constexpr std::string_view kConsoleBundleFolder = "console";
+inline constexpr std::string_view kBundleKeyFile = "console.key";
+inline constexpr std::string_view kBundleCertFile = "console.crt";
+
+// The TCP bind address: the registry's value, or "" (every address).
+std::string ReadBindAddress(platform::Registry& registry);
 
 // The TCP port: the registry's value when it is 1..65535, the default otherwise.
 std::uint16_t ReadTcpPort(platform::Registry& registry);

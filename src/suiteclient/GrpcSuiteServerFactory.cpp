@@ -10,11 +10,15 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <future>
+#include <iostream>
 #include <limits>
+#include <sstream>
 #include <thread>
 
 #include "platform/Clamp.h"
+#include "suite/SuiteServerSettings.h"
 #include "suite_server.grpc.pb.h"
 
 namespace orvel::suiteclient {
@@ -54,7 +58,7 @@ bool LocalSocketDeniesUs(const std::string& socketPath) {
 // and a thread that reads its events and posts them to the user-interface thread.
 class GrpcSuiteServer final : public SuiteServer {
   public:
-    GrpcSuiteServer(std::unique_ptr<Stub> stub, std::uint64_t instance,
+    GrpcSuiteServer(std::unique_ptr<Stub> stub, std::string instance,
                     std::chrono::milliseconds deadline, std::chrono::milliseconds attachDeadline,
                     platform::UiDispatcher& dispatcher)
         : stub_(std::move(stub)),
@@ -224,7 +228,7 @@ class GrpcSuiteServer final : public SuiteServer {
     }
 
     std::unique_ptr<Stub> stub_;
-    std::uint64_t instance_ = 0;
+    std::string instance_;
     orvel::rpc::InstanceRef ref_;
     std::chrono::milliseconds deadline_;
     platform::UiDispatcher& dispatcher_;
@@ -234,7 +238,39 @@ class GrpcSuiteServer final : public SuiteServer {
     std::thread eventsThread_;
 };
 
+bool ReadWhole(const std::string& path, std::string* text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    *text = buffer.str();
+    return !in.bad() && !text->empty();
+}
+
 }  // namespace
+
+ConsoleBundle ReadConsoleBundle(const std::string& tlsFolder) {
+    ConsoleBundle bundle;
+    if (tlsFolder.empty()) {
+        bundle.problem = "no TLS folder is known to this console";
+        return bundle;
+    }
+    std::string folder = tlsFolder + "/" + std::string(suite::kConsoleBundleFolder);
+    const std::pair<std::string_view, std::string*> files[] = {
+        {suite::kAuthorityCertFile, &bundle.authorityCert},
+        {suite::kBundleCertFile, &bundle.cert},
+        {suite::kBundleKeyFile, &bundle.key}};
+    for (const auto& [name, text] : files) {
+        std::string path = folder + "/" + std::string(name);
+        if (!ReadWhole(path, text)) {
+            bundle.problem = "no console bundle: cannot read " + path +
+                             " (issue one with \"orvel-cert bundle\" on the suite server's "
+                             "computer and install it here with \"orvel-cert install\")";
+            return bundle;
+        }
+    }
+    return bundle;
+}
 
 bool IsPlausibleComputerName(const std::string& name) {
     if (name.empty() || name.size() > 253) return false;
@@ -257,18 +293,47 @@ Outcome<std::shared_ptr<SuiteServer>> GrpcSuiteServerFactory::CreateRemote(
     const std::string& computerName) {
     std::string name = computerName;
     name.erase(0, name.find_first_not_of('\\'));
-    if (!IsPlausibleComputerName(name)) return MakeError(platform::kErrCannotCreateObject);
-    return Create(name + ":" + std::to_string(endpoints_.tcpPort), false);
+    if (!IsPlausibleComputerName(name)) {
+        Report("cannot connect to \"" + computerName + "\": not a computer name");
+        return MakeError(platform::kErrCannotCreateObject);
+    }
+    std::string host = name.find(':') != std::string::npos ? "[" + name + "]" : name;
+    return Create(host + ":" + std::to_string(endpoints_.tcpPort), false, name);
 }
 
-Outcome<std::shared_ptr<SuiteServer>> GrpcSuiteServerFactory::Create(const std::string& target,
-                                                                     bool local) {
+void GrpcSuiteServerFactory::Report(const std::string& problem) const {
+    if (endpoints_.reportProblem) {
+        endpoints_.reportProblem(problem);
+    } else {
+        std::cerr << endpoints_.clientProgram << ": " << problem << "\n";
+    }
+}
+
+Outcome<std::shared_ptr<SuiteServer>> GrpcSuiteServerFactory::Create(
+    const std::string& target, bool local, const std::string& computerName) {
     grpc::ChannelArguments arguments;
     // Every instance has a connection of its own, so a lost one stays lost
     // and a new instance starts afresh.
     arguments.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
     arguments.SetMaxReceiveMessageSize(kMaxReceiveBytes);
-    auto channel = grpc::CreateCustomChannel(target, grpc::InsecureChannelCredentials(), arguments);
+    std::shared_ptr<grpc::ChannelCredentials> credentials;
+    if (local) {
+        credentials = grpc::InsecureChannelCredentials();
+    } else {
+        // Mutual TLS: this console's certificate for the server, and the
+        // server's checked against the site authority and the name typed.
+        ConsoleBundle bundle = ReadConsoleBundle(endpoints_.tlsFolder);
+        if (!bundle.problem.empty()) {
+            Report("cannot connect to \\\\" + computerName + ": " + bundle.problem);
+            return MakeError(platform::kErrCannotCreateObject);
+        }
+        grpc::SslCredentialsOptions options;
+        options.pem_root_certs = bundle.authorityCert;
+        options.pem_private_key = bundle.key;
+        options.pem_cert_chain = bundle.cert;
+        credentials = grpc::SslCredentials(options);
+    }
+    auto channel = grpc::CreateCustomChannel(target, credentials, arguments);
     auto stub = orvel::rpc::SuiteServer::NewStub(channel);
 
     grpc::ClientContext context;
@@ -277,6 +342,12 @@ Outcome<std::shared_ptr<SuiteServer>> GrpcSuiteServerFactory::Create(const std::
     request.set_client_program(endpoints_.clientProgram);
     orvel::rpc::InstanceRef reply;
     grpc::Status status = stub->CreateInstance(&context, request, &reply);
+    if (!status.ok() && !local) {
+        // Refused or unreachable alike: the server cannot be created here.
+        Report("cannot connect to \\\\" + computerName + " (" + target +
+               "): " + status.error_message());
+        return MakeError(platform::kErrCannotCreateObject);
+    }
     if (!status.ok()) {
         if (status.error_code() == grpc::StatusCode::PERMISSION_DENIED) {
             return MakeError(platform::kErrPermissionDenied);

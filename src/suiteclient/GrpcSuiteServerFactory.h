@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -19,7 +20,23 @@ struct SuiteServerEndpoints {
     std::chrono::milliseconds callDeadline{1500};
     std::chrono::milliseconds createDeadline{1500};
     std::string clientProgram = "Orvel_Console";  // named in the server's log
+    // The TLS folder (suite::TlsFolder) whose console bundle remote connections
+    // use; empty: no bundle, no remote connection.
+    std::string tlsFolder;
+    // Where the precise reason of a failed remote connection goes (the operator
+    // sees only the run-time error); standard error when unset.
+    std::function<void(const std::string&)> reportProblem;
 };
+
+// The console bundle's three files, read from tlsFolder; problem says what is
+// missing when they cannot be read.
+struct ConsoleBundle {
+    std::string authorityCert;
+    std::string key;
+    std::string cert;
+    std::string problem;
+};
+ConsoleBundle ReadConsoleBundle(const std::string& tlsFolder);
 
 class GrpcSuiteServerFactory final : public SuiteServerFactory {
   public:
@@ -34,7 +51,9 @@ class GrpcSuiteServerFactory final : public SuiteServerFactory {
     Outcome<std::shared_ptr<SuiteServer>> CreateRemote(const std::string& computerName) override;
 
   private:
-    Outcome<std::shared_ptr<SuiteServer>> Create(const std::string& target, bool local);
+    Outcome<std::shared_ptr<SuiteServer>> Create(const std::string& target, bool local,
+                                                 const std::string& computerName = {});
+    void Report(const std::string& problem) const;
 
     SuiteServerEndpoints endpoints_;
     platform::UiDispatcher& dispatcher_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <mutex>
+#include <string>
 #include <string_view>
 
 namespace orvel::suiteserver {
@@ -22,6 +23,10 @@ class ServerLog {
     // A line of a known priority; a log that keeps no priorities just writes it.
     virtual void Entry(LogPriority, std::string_view text) { Line(text); }
 };
+
+// Control characters (C0, DEL and the C1 range in UTF-8) written as \xNN or
+// \u00NN, so no text a peer sends can forge, split or garble a log line.
+std::string EscapeForLog(std::string_view text);
 
 // Standard error, one whole line per write, for the journal.
 class StderrLog : public ServerLog {

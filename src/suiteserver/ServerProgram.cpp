@@ -1,11 +1,15 @@
 #include "suiteserver/ServerProgram.h"
 
 #include <fcntl.h>
+#include <grpc/support/log.h>
 #include <grpcpp/grpcpp.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -21,12 +25,14 @@
 #include "suite/SuiteServerSettings.h"
 #include "suite_server.grpc.pb.h"
 #include "suiteserver/ComponentRecords.h"
+#include "suiteserver/LocalTransport.h"
 #include "suiteserver/ProcessLauncher.h"
 #include "suiteserver/ServerRegistration.h"
 #include "suiteserver/ServiceNotify.h"
 #include "suiteserver/StatusCommand.h"
 #include "suiteserver/SuiteRpcService.h"
 #include "suiteserver/SuiteServerCore.h"
+#include "suiteserver/TransportSecurity.h"
 
 namespace orvel::suiteserver {
 
@@ -101,15 +107,29 @@ int Register(bool install) {
     return 0;
 }
 
-std::unique_ptr<grpc::Server> BuildServer(SuiteRpcService& service, const std::string& socketPath,
-                                          int tcpPort, std::size_t maxThreads) {
-    grpc::ServerBuilder builder;
-    builder.AddListeningPort("unix:" + socketPath, grpc::InsecureServerCredentials());
-    if (tcpPort > 0) {
-        builder.AddListeningPort("0.0.0.0:" + std::to_string(tcpPort),
-                                 grpc::InsecureServerCredentials());
-    }
-    builder.RegisterService(&service);
+// How much memory all the TCP connections together may make the server hold
+// (buffers of requests under way): beyond it gRPC refuses or waits, instead of
+// growing without end.
+constexpr std::size_t kTcpMemoryQuota = 32u * 1024 * 1024;
+// A TCP connection that has not finished its TLS handshake by then is closed,
+// and one that carries no call at all for kIdleLimitMs.
+constexpr int kHandshakeLimitMs = 5000;
+constexpr int kIdleLimitMs = 60000;
+
+// gRPC reports a listener it gave up on only in its log ("Failed accept4",
+// typically "Too many open files"), so the server watches for that line. The
+// log hook is a plain function, hence this one flag.
+std::atomic<bool> tcpListenerFailed{false};
+
+void WatchGrpcLog(gpr_log_func_args* args) {
+    std::string message = args->message != nullptr ? args->message : "";
+    if (message.rfind("Failed accept4", 0) == 0) tcpListenerFailed = true;
+    if (args->severity < GPR_LOG_SEVERITY_ERROR && message.rfind("Failed accept4", 0) != 0) return;
+    std::string line = "grpc: " + EscapeForLog(message) + "\n";
+    [[maybe_unused]] auto ignored = write(STDERR_FILENO, line.data(), line.size());
+}
+
+void CommonArguments(grpc::ServerBuilder& builder) {
     builder.SetMaxReceiveMessageSize(kMaxReceiveBytes);
     builder.SetMaxSendMessageSize(kMaxSendBytes);
     // A console that vanished without closing its connection (unplugged, or
@@ -118,10 +138,57 @@ std::unique_ptr<grpc::Server> BuildServer(SuiteRpcService& service, const std::s
     builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, 2000);
     builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_PERMIT_WITHOUT_CALLS, 1);
     builder.AddChannelArgument(GRPC_ARG_HTTP2_MAX_PINGS_WITHOUT_DATA, 0);
-    grpc::ResourceQuota quota("orvel-suite-server");
+}
+
+// The local server: no listening port of its own; the local listener hands it
+// each admitted connection.
+std::unique_ptr<grpc::Server> BuildLocalServer(SuiteRpcService& service, std::size_t maxThreads) {
+    grpc::ServerBuilder builder;
+    builder.RegisterService(&service);
+    CommonArguments(builder);
+    grpc::ResourceQuota quota("orvel-suite-server-local");
     quota.SetMaxThreads(static_cast<int>(maxThreads));
     builder.SetResourceQuota(quota);
     return builder.BuildAndStart();
+}
+
+std::string TcpAddress(const std::string& bindAddress, int port) {
+    std::string host = bindAddress.empty() ? "[::]" : bindAddress;  // [::]: IPv4 and IPv6
+    if (host.find(':') != std::string::npos && host.front() != '[') host = "[" + host + "]";
+    return host + ":" + std::to_string(port);
+}
+
+std::unique_ptr<grpc::Server> BuildTcpServer(SuiteRpcService& service, const std::string& address,
+                                             std::shared_ptr<grpc::ServerCredentials> credentials,
+                                             std::size_t maxThreads) {
+    grpc::ServerBuilder builder;
+    int bound = 0;
+    builder.AddListeningPort(address, std::move(credentials), &bound);
+    builder.RegisterService(&service);
+    CommonArguments(builder);
+    // A second server on the same port must fail to bind, not share it.
+    builder.AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
+    builder.AddChannelArgument(GRPC_ARG_SERVER_HANDSHAKE_TIMEOUT_MS, kHandshakeLimitMs);
+    builder.AddChannelArgument(GRPC_ARG_MAX_CONNECTION_IDLE_MS, kIdleLimitMs);
+    grpc::ResourceQuota quota("orvel-suite-server-tcp");
+    quota.SetMaxThreads(static_cast<int>(maxThreads));
+    quota.Resize(kTcpMemoryQuota);
+    builder.SetResourceQuota(quota);
+    auto server = builder.BuildAndStart();
+    if (server && bound == 0) server.reset();
+    return server;
+}
+
+// Many connections need many descriptors: the soft limit goes up to the hard one.
+void RaiseOpenFileLimit(ServerLog& log) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
+    rlim_t before = limit.rlim_cur;
+    limit.rlim_cur = limit.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &limit) == 0) {
+        log.Line("open-file limit raised from " + std::to_string(before) + " to " +
+                 std::to_string(limit.rlim_max));
+    }
 }
 
 }  // namespace
@@ -135,6 +202,8 @@ int ServeUntilSignalled(const platform::InstallRoot& root, platform::Registry& r
     sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    gpr_set_log_function(WatchGrpcLog);
+    RaiseOpenFileLimit(log);
 
     std::error_code error;
     if (!std::filesystem::exists(root.socketFolder, error)) {
@@ -160,6 +229,17 @@ int ServeUntilSignalled(const platform::InstallRoot& root, platform::Registry& r
     }
     bool remote = suite::RemoteUseEnabled(registry);
     int tcpPort = remote ? suite::ReadTcpPort(registry) : 0;
+    std::string tcpAddress = TcpAddress(suite::ReadBindAddress(registry), tcpPort);
+    std::string tlsFolder = suite::TlsFolder(root.registryStore);
+    TlsFiles tlsFiles = TlsFilesIn(tlsFolder);
+    std::string tcpOff = " (TCP off: remote use not enabled)";
+    if (tcpPort > 0) {
+        if (auto problem = TlsFilesProblem(tlsFiles); !problem.empty()) {
+            log.Line("TCP port " + std::to_string(tcpPort) + " stays closed: " + problem);
+            tcpOff = " (TCP off: no TLS key and certificate)";
+            tcpPort = 0;
+        }
+    }
     CoreOptions options;
     options.stopGrace = std::chrono::milliseconds(
         suite::ReadDwordValue(registry, platform::HKEY_LOCAL_MACHINE, suite::kServerSettingsKey,
@@ -170,46 +250,95 @@ int ServeUntilSignalled(const platform::InstallRoot& root, platform::Registry& r
     ComponentStateFile records(root.socketFolder + "/components.state");
     platform::SystemClock clock;
     platform::LinuxSystemInfo systemInfo;
-    std::unique_ptr<grpc::Server> server;
+    RevocationList revoked(tlsFiles.revoked);
+    int exitCode = 0;
     {
         SuiteServerCore core(registry, launcher, records, clock, systemInfo, log, options);
-        SuiteRpcService service(core, log);
+        LocalListener localListener(log);
+        ServiceLimits limits;
+        limits.remoteInstances = options.maxInstances - options.maxInstances / 8;
+        SuiteRpcService service(core, log, tcpPort > 0 ? &revoked : nullptr, &localListener,
+                                limits);
         std::string socketPath = root.suiteServerSocket();
         std::size_t maxThreads = options.maxInstances + 64;
-        mode_t previousMask = umask(0007);  // socket: owner and group only
-        server = BuildServer(service, socketPath, tcpPort, maxThreads);
-        if (!server && tcpPort > 0) {
-            log.Line("cannot listen on TCP port " + std::to_string(tcpPort) +
-                     "; serving the local socket only");
-            tcpPort = 0;
-            server = BuildServer(service, socketPath, 0, maxThreads);
+        auto localServer = BuildLocalServer(service, maxThreads);
+        if (!localServer) {
+            log.Line("gRPC did not start");
+            return 1;
         }
+        // TCP first: once the socket is there, the whole server is.
+        std::unique_ptr<grpc::Server> tcpServer;
+        if (tcpPort > 0) {
+            tcpServer = BuildTcpServer(service, tcpAddress,
+                                       MakeServerCredentials(tlsFiles, revoked, log), maxThreads);
+            if (!tcpServer) {
+                log.Line("cannot listen on TCP " + tcpAddress +
+                         ": the port is in use or the address is not this computer's");
+                localServer->Shutdown(std::chrono::system_clock::now());
+                    return 1;
+            }
+        }
+        // Said before the socket appears: once it answers, this line is in the log.
+        log.Line("serving " + socketPath +
+                 (tcpPort > 0 ? " and TCP port " + std::to_string(tcpPort) + " (" + tcpAddress +
+                                    ", TLS, client certificates of " + tlsFiles.authorityCert + ")"
+                              : tcpOff) +
+                 ", registry store " + root.registryStore);
+        mode_t previousMask = umask(0007);  // socket: owner and group only
+        std::string problem = localListener.Open(socketPath);
         umask(previousMask);
-        if (!server) {
-            log.Line("cannot listen on " + socketPath);
+        if (!problem.empty()) {
+            log.Line("cannot listen on " + socketPath + ": " + problem);
+            if (tcpServer) tcpServer->Shutdown(std::chrono::system_clock::now());
+            localServer->Shutdown(std::chrono::system_clock::now());
             return 1;
         }
         chmod(socketPath.c_str(), 0660);
-        log.Line("serving " + socketPath +
-                 (tcpPort > 0 ? " and TCP port " + std::to_string(tcpPort)
-                              : std::string(" (TCP off: remote use not enabled)")) +
-                 ", registry store " + root.registryStore);
+        localListener.Start(*localServer);
         NotifyReady(tcpPort > 0 ? "serving the local socket and TCP port " + std::to_string(tcpPort)
                                 : "serving the local socket");
 
         int received = 0;
-        sigwait(&stopSignals, &received);
-        log.Line(std::string("stopping on signal ") + std::to_string(received));
+        for (;;) {
+            timespec tick{1, 0};
+            received = sigtimedwait(&stopSignals, nullptr, &tick);
+            if (received > 0) break;
+            service.EndRevoked();
+            if (tcpServer && tcpListenerFailed.exchange(false)) {
+                // gRPC stopped accepting on TCP; a new server listens again.
+                log.Line("the TCP listener failed; opening it again");
+                tcpServer->Shutdown(std::chrono::system_clock::now() + std::chrono::seconds(1));
+                tcpServer->Wait();
+                tcpServer.reset();
+                for (int attempt = 0; attempt < 50 && !tcpServer; ++attempt) {
+                    tcpServer =
+                        BuildTcpServer(service, tcpAddress,
+                                       MakeServerCredentials(tlsFiles, revoked, log), maxThreads);
+                    if (!tcpServer) poll(nullptr, 0, 200);
+                }
+                if (!tcpServer) {
+                    log.Line("cannot listen on TCP " + tcpAddress +
+                             " again; stopping for the supervisor to restart the server");
+                    exitCode = 1;
+                    break;
+                }
+                log.Line("listening on TCP " + tcpAddress + " again");
+            }
+        }
+        if (received > 0) log.Line(std::string("stopping on signal ") + std::to_string(received));
         NotifyStopping();
         service.BeginShutdown();
         core.CloseAllInstances();
-        server->Shutdown(std::chrono::system_clock::now() + std::chrono::seconds(2));
-        server->Wait();
-        server.reset();
+        localListener.Stop();
+        auto deadline = std::chrono::system_clock::now() + std::chrono::seconds(2);
+        if (tcpServer) tcpServer->Shutdown(deadline);
+        localServer->Shutdown(deadline);
+        if (tcpServer) tcpServer->Wait();
+        localServer->Wait();
         std::filesystem::remove(socketPath, error);
     }  // the core stops its components here, then the launcher's watcher
     log.Line("stopped");
-    return 0;
+    return exitCode;
 }
 
 int SendMessageToServer(const std::string& socketPath, std::int16_t intMessage, std::int16_t intVar,
@@ -225,6 +354,13 @@ int SendMessageToServer(const std::string& socketPath, std::int16_t intMessage, 
     orvel::rpc::Empty reply;
     grpc::Status status = stub->SendOperatorMessage(&context, request, &reply);
     if (status.ok()) return 0;
+    if (status.error_code() == grpc::StatusCode::PERMISSION_DENIED ||
+        (status.error_code() == grpc::StatusCode::UNAVAILABLE &&
+         access(socketPath.c_str(), F_OK) == 0 && access(socketPath.c_str(), R_OK | W_OK) != 0)) {
+        std::cerr << "Orvel_Server: permission denied: " << socketPath
+                  << " serves its owner, root and the group " << kSuiteGroup << " only\n";
+        return 1;
+    }
     if (status.error_code() == grpc::StatusCode::UNAVAILABLE ||
         status.error_code() == grpc::StatusCode::DEADLINE_EXCEEDED) {
         std::cerr << "Orvel_Server: no suite server answers on " << socketPath << "\n";

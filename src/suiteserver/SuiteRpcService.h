@@ -2,19 +2,61 @@
 
 // The suite server's RPC face: each call checked and handed to the core.
 
+#include <sys/types.h>
+
 #include <atomic>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
 
 #include "suite_server.grpc.pb.h"
 #include "suiteserver/SuiteServerCore.h"
+#include "suiteserver/TransportSecurity.h"
 
 namespace orvel::suiteserver {
 
+struct ServiceLimits {
+    // Instances all remote callers together may hold; the rest of the core's
+    // maximum is kept for the local socket.
+    std::size_t remoteInstances = 224;
+};
+
+// Who calls: a local user by user id, or a remote computer by its address and
+// the serial number of its TLS certificate.
+struct Caller {
+    bool local = true;
+    std::string owner;  // same owner, same caller: "uid 1000", "certificate 1A2B"
+    std::string host;   // what the per-host cap counts: "uid 1000", "ipv4:192.0.2.7"
+    std::string label;  // for the log
+    std::string name;   // a remote caller's certificate name
+};
+
+// The user behind a local connection, from the peer text gRPC gives it
+// ("fd:12"); the local transport fills it in.
+struct LocalPeer {
+    uid_t uid = 0;
+    bool allowed = false;
+};
+class LocalPeers {
+  public:
+    virtual ~LocalPeers() = default;
+    virtual std::optional<LocalPeer> PeerOf(const std::string& peer) = 0;
+};
+
 class SuiteRpcService final : public orvel::rpc::SuiteServer::Service {
   public:
-    SuiteRpcService(SuiteServerCore& core, ServerLog& log) : core_(core), log_(log) {}
+    // revoked: the TCP transport's revocation list (nullptr: no TCP).
+    SuiteRpcService(SuiteServerCore& core, ServerLog& log, RevocationList* revoked = nullptr,
+                    LocalPeers* localPeers = nullptr, ServiceLimits limits = {})
+        : core_(core), log_(log), revoked_(revoked), localPeers_(localPeers), limits_(limits) {}
 
     // Ends every event stream at its next wake-up (at shutdown).
     void BeginShutdown() { shuttingDown_ = true; }
+    // Releases the instances of certificates revoked since the last look (their
+    // event streams end, every further call is refused); the count released.
+    std::size_t EndRevoked();
 
     using Ctx = grpc::ServerContext;
     using Ref = orvel::rpc::InstanceRef;
@@ -51,9 +93,31 @@ class SuiteRpcService final : public orvel::rpc::SuiteServer::Service {
                                      orvel::rpc::Empty* reply) override;
 
   private:
+    struct Handle {
+        InstanceId id = 0;
+        Caller caller;
+    };
+    // The caller, or a refusal when it may not call at all.
+    grpc::Status Identify(const grpc::ServerContext* context, Caller* caller);
+    // The core's instance behind the handle, when this caller created it.
+    grpc::Status Resolve(const grpc::ServerContext* context, const std::string& handle,
+                         InstanceId* id, Caller* caller = nullptr);
+    void Forget(const std::string& handle);
+
     SuiteServerCore& core_;
     ServerLog& log_;
+    RevocationList* revoked_ = nullptr;
+    LocalPeers* localPeers_ = nullptr;
+    ServiceLimits limits_;
     std::atomic<bool> shuttingDown_{false};
+
+    std::mutex handlesMutex_;
+    std::map<std::string, Handle> handles_;
+    std::uint64_t revocationSeen_ = 0;
+
+    // Certificates already read, by their text: a call costs a lookup, not a parse.
+    std::mutex identitiesMutex_;
+    std::unordered_map<std::string, CertificateIdentity> identities_;
 };
 
 // The status a refusal travels as.

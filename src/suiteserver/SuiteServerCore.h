@@ -136,6 +136,7 @@ class SuiteServerCore {
                                 const std::string& strVar);
 
     std::size_t InstanceCount();
+    bool Known(InstanceId id);
 
     // One round of the timed work: kills after the grace, ends of leftovers,
     // unattached instances, the standing message. Returns when it is due again.
@@ -169,7 +170,6 @@ class SuiteServerCore {
         std::string note;  // how a relative path was resolved, or why it was refused
     };
 
-    bool Known(InstanceId id);
     bool RemoveInstance(InstanceId id, const char* why);
     std::int16_t CountRegisteredLocked() const;
     Program RegisteredProgram(int index);

@@ -84,6 +84,7 @@ TEST(RemoteUse, CorrectionAndServerRestartOpenTheServerToRemoteConsoles) {
     int exitCode = -1;
     harness.RunProgram({"Orvel_Server", "--regserver"}, &exitCode);
     ASSERT_EQ(exitCode, 0) << "the machine defaults are written at registration";
+    harness.SetUpTls();  // the site authority, the server's certificate, a console bundle
     harness.StartServer();
 
     // The console of a remote PC, role 1, naming this computer as its server.

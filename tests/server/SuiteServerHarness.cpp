@@ -192,12 +192,24 @@ std::unique_ptr<suiteclient::GrpcSuiteServerFactory> SuiteServerHarness::MakeFac
     endpoints.callDeadline = deadline;
     endpoints.createDeadline = deadline;
     endpoints.clientProgram = "server_tests";
+    endpoints.tlsFolder = root + "/tls";
+    endpoints.reportProblem = [this](const std::string& problem) { lastProblem = problem; };
     return std::make_unique<suiteclient::GrpcSuiteServerFactory>(endpoints, dispatcher);
 }
 
 suiteclient::GrpcSuiteServerFactory& SuiteServerHarness::Factory() {
     if (!factory_) factory_ = MakeFactory(FreeTcpPort(), 1500ms);
     return *factory_;
+}
+
+void SuiteServerHarness::SetUpTls() {
+    int code = -1;
+    std::string output = RunProgram({"orvel-cert", "init"}, &code);
+    ASSERT_EQ(code, 0) << output;
+    output = RunProgram({"orvel-cert", "bundle", "testpc"}, &code);
+    ASSERT_EQ(code, 0) << output;
+    output = RunProgram({"orvel-cert", "install", root + "/tls/bundles/testpc"}, &code);
+    ASSERT_EQ(code, 0) << output;
 }
 
 std::string SuiteServerHarness::RunProgram(const std::vector<std::string>& args, int* exitCode) {

@@ -27,6 +27,8 @@ class SuiteServerHarness {
     std::string socketPath;
     pid_t serverPid = 0;
     QueueDispatcher dispatcher;
+    // The last reason a factory of MakeFactory gave for a failed remote connection.
+    std::string lastProblem;
 
     platform::Registry& Registry() { return *registry_; }
     void SetString(platform::HKEY hive, const std::string& key, const std::string& name,
@@ -50,6 +52,10 @@ class SuiteServerHarness {
     suiteclient::GrpcSuiteServerFactory& Factory();
     std::unique_ptr<suiteclient::GrpcSuiteServerFactory> MakeFactory(
         std::uint16_t tcpPort, std::chrono::milliseconds deadline);
+
+    // The site authority and the server's certificate (orvel-cert init), and a
+    // console bundle for this computer installed in the same root.
+    void SetUpTls();
 
     // Runs a program of the build with ORVEL_ROOT set; its standard output.
     std::string RunProgram(const std::vector<std::string>& args, int* exitCode);

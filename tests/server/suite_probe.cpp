@@ -1,6 +1,8 @@
 // A small suite server client for tests and for trying a server by hand
 // (ORVEL_ROOT names the installation):
 //   suite_probe create            creates a local instance; prints 0 or the error number
+//   suite_probe remote NAME       the same on computer NAME over TLS, with the
+//                                 installation's console bundle
 //   suite_probe hold              registers a client, prints "registered N", waits forever
 //   suite_probe session INDEX     connects, starts slot INDEX, waits for the change
 //                                 event, stops it, waits again, disconnects
@@ -14,6 +16,7 @@
 
 #include "QueueDispatcher.h"
 #include "platform/InstallRoot.h"
+#include "suite/SuiteServerSettings.h"
 #include "suiteclient/GrpcSuiteServerFactory.h"
 
 using namespace std::chrono_literals;
@@ -26,9 +29,23 @@ int main(int argc, char** argv) {
     std::string command = argv[1];
     orvel::testing::QueueDispatcher dispatcher;
     orvel::suiteclient::SuiteServerEndpoints endpoints;
-    endpoints.socketPath = orvel::platform::LocateInstallRoot().suiteServerSocket();
+    auto root = orvel::platform::LocateInstallRoot();
+    endpoints.socketPath = root.suiteServerSocket();
     endpoints.clientProgram = "suite_probe";
+    endpoints.tlsFolder = orvel::suite::TlsFolder(root.registryStore);
+    if (const char* port = std::getenv("ORVEL_TCP_PORT")) {
+        endpoints.tcpPort = static_cast<std::uint16_t>(std::atoi(port));
+    }
     orvel::suiteclient::GrpcSuiteServerFactory factory(endpoints, dispatcher);
+    if (command == "remote" && argc == 3) {
+        auto remote = factory.CreateRemote(argv[2]);
+        if (!remote) {
+            std::printf("%d\n", remote.error().number);
+            return 1;
+        }
+        std::printf("0 %s\n", (*remote)->GetServerName().value_or("?").c_str());
+        return 0;
+    }
     auto created = factory.CreateLocal();
     if (command == "create") {
         std::printf("%d\n", created ? 0 : created.error().number);

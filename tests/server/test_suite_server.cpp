@@ -430,6 +430,7 @@ TEST(SuiteServerRemote, TcpIsClosedUnlessBothDcomValuesAllowRemoteUse) {
     harness.SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Orvel\\Server", "TcpPort", port);
     harness.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Ole", "EnableDCOM", "Y");
     harness.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Ole", "EnableRemoteConnect", "N");
+    harness.SetUpTls();
     harness.StartServer();
     auto factory = harness.MakeFactory(port, 1500ms);
     auto refused = factory->CreateRemote("\\\\127.0.0.1");
@@ -442,7 +443,7 @@ TEST(SuiteServerRemote, TcpIsClosedUnlessBothDcomValuesAllowRemoteUse) {
     harness.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Ole", "EnableRemoteConnect", "y");
     harness.StartServer();
     auto remote = factory->CreateRemote("127.0.0.1");
-    ASSERT_TRUE(remote) << harness.ServerLog();
+    ASSERT_TRUE(remote) << harness.ServerLog() << harness.lastProblem;
     EXPECT_EQ((*remote)->ConnectClient("ClientName").value_or(0), 1);
     auto local = CreateOrFail(*factory);
     ASSERT_TRUE(local);

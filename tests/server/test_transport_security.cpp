@@ -1,0 +1,549 @@
+// The suite server's transports against the real server over loopback: who
+// is admitted on TCP (mutual TLS, revocation), what a remote caller may do,
+// whose instance is whose, local callers by credentials, and a listener that
+// outlives floods.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <grp.h>
+#include <grpcpp/grpcpp.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "SuiteServerHarness.h"
+#include "suite_server.grpc.pb.h"
+#include "suiteserver/ServerLog.h"
+
+namespace orvel::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using platform::HKEY_LOCAL_MACHINE;
+using Stub = orvel::rpc::SuiteServer::Stub;
+namespace fs = std::filesystem;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A server on loopback with remote use on and its TLS folder made by orvel-cert.
+struct RemoteServer {
+    SuiteServerHarness harness;
+    std::uint16_t port = FreeTcpPort();
+
+    explicit RemoteServer(bool start = true) {
+        harness.SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Orvel\\Server", "TcpPort", port);
+        harness.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Ole", "EnableDCOM", "Y");
+        harness.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Ole", "EnableRemoteConnect",
+                          "Y");
+        harness.SetUpTls();
+        if (start) harness.StartServer();
+    }
+    std::string Tls() const { return harness.root + "/tls"; }
+    std::string Bundle(const std::string& computer) const { return Tls() + "/bundles/" + computer; }
+    std::string IssueBundle(const std::string& computer) {
+        int code = -1;
+        std::string output = harness.RunProgram({"orvel-cert", "bundle", computer}, &code);
+        EXPECT_EQ(code, 0) << output;
+        return Bundle(computer);
+    }
+    std::unique_ptr<suiteclient::GrpcSuiteServerFactory> Factory() {
+        return harness.MakeFactory(port, 3000ms);
+    }
+};
+
+std::shared_ptr<grpc::ChannelCredentials> BundleCredentials(const std::string& folder,
+                                                            bool withCertificate = true) {
+    grpc::SslCredentialsOptions options;
+    options.pem_root_certs = ReadFile(folder + "/ca.crt");
+    if (withCertificate) {
+        options.pem_private_key = ReadFile(folder + "/console.key");
+        options.pem_cert_chain = ReadFile(folder + "/console.crt");
+    }
+    return grpc::SslCredentials(options);
+}
+
+std::unique_ptr<Stub> StubFor(const std::string& target,
+                              std::shared_ptr<grpc::ChannelCredentials> credentials) {
+    grpc::ChannelArguments arguments;
+    arguments.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
+    return orvel::rpc::SuiteServer::NewStub(
+        grpc::CreateCustomChannel(target, std::move(credentials), arguments));
+}
+
+grpc::Status CreateOn(Stub& stub, std::string* handle = nullptr) {
+    grpc::ClientContext context;
+    context.set_deadline(std::chrono::system_clock::now() + 3s);
+    orvel::rpc::CreateInstanceRequest request;
+    request.set_client_program("transport_tests");
+    orvel::rpc::InstanceRef reply;
+    auto status = stub.CreateInstance(&context, request, &reply);
+    if (handle) *handle = reply.instance();
+    return status;
+}
+
+grpc::Status StatusOn(Stub& stub, const std::string& handle) {
+    grpc::ClientContext context;
+    context.set_deadline(std::chrono::system_clock::now() + 3s);
+    orvel::rpc::IndexRequest request;
+    request.set_instance(handle);
+    request.set_index(0);
+    orvel::rpc::Int32Reply reply;
+    return stub.GetComponentStatus(&context, request, &reply);
+}
+
+// A console certificate signed by the folder's authority that expired yesterday.
+void WriteExpiredBundle(const std::string& tlsFolder, const std::string& out) {
+    fs::create_directories(out);
+    FILE* caFile = std::fopen((tlsFolder + "/ca.crt").c_str(), "r");
+    FILE* caKeyFile = std::fopen((tlsFolder + "/ca.key").c_str(), "r");
+    ASSERT_TRUE(caFile && caKeyFile);
+    X509* ca = PEM_read_X509(caFile, nullptr, nullptr, nullptr);
+    EVP_PKEY* caKey = PEM_read_PrivateKey(caKeyFile, nullptr, nullptr, nullptr);
+    std::fclose(caFile);
+    std::fclose(caKeyFile);
+    EVP_PKEY* key = EVP_EC_gen("P-256");
+    X509* cert = X509_new();
+    X509_set_version(cert, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert), 4242);
+    X509_gmtime_adj(X509_getm_notBefore(cert), -3 * 86400);
+    X509_gmtime_adj(X509_getm_notAfter(cert), -86400);
+    X509_set_pubkey(cert, key);
+    X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("expiredpc"), -1, -1, 0);
+    X509_set_issuer_name(cert, X509_get_subject_name(ca));
+    ASSERT_GT(X509_sign(cert, caKey, EVP_sha256()), 0);
+    FILE* keyOut = std::fopen((out + "/console.key").c_str(), "w");
+    FILE* certOut = std::fopen((out + "/console.crt").c_str(), "w");
+    PEM_write_PrivateKey(keyOut, key, nullptr, nullptr, 0, nullptr, nullptr);
+    PEM_write_X509(certOut, cert);
+    std::fclose(keyOut);
+    std::fclose(certOut);
+    fs::copy_file(tlsFolder + "/ca.crt", out + "/ca.crt", fs::copy_options::overwrite_existing);
+    X509_free(cert);
+    X509_free(ca);
+    EVP_PKEY_free(key);
+    EVP_PKEY_free(caKey);
+}
+
+template <typename Condition>
+bool WaitFor(Condition condition, std::chrono::seconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(50ms);
+    }
+    return true;
+}
+
+TEST(TransportAdmission, OnlyClientsWithAValidCertificateOfTheSiteAuthorityAreServed) {
+    RemoteServer server;
+    std::string target = "127.0.0.1:" + std::to_string(server.port);
+
+    auto good = StubFor(target, BundleCredentials(server.Bundle("testpc")));
+    EXPECT_TRUE(CreateOn(*good).ok());
+
+    auto plain = StubFor(target, grpc::InsecureChannelCredentials());
+    EXPECT_FALSE(CreateOn(*plain).ok()) << "plain text";
+
+    auto anonymous = StubFor(target, BundleCredentials(server.Bundle("testpc"), false));
+    EXPECT_FALSE(CreateOn(*anonymous).ok()) << "no client certificate";
+
+    RemoteServer other(false);  // another site's authority and bundle
+    auto stranger = StubFor(target, BundleCredentials(other.Bundle("testpc")));
+    EXPECT_FALSE(CreateOn(*stranger).ok()) << "certificate of another authority";
+
+    std::string expired = server.harness.root + "/expired";
+    WriteExpiredBundle(server.Tls(), expired);
+    auto late = StubFor(target, BundleCredentials(expired));
+    EXPECT_FALSE(CreateOn(*late).ok()) << "expired certificate";
+
+    EXPECT_THAT(server.harness.ServerLog(), ::testing::HasSubstr("and TCP port"));
+}
+
+TEST(TransportAdmission, RevocationRefusesNewConnectionsAndEndsOpenOnesWithoutRestart) {
+    RemoteServer server;
+    std::string target = "127.0.0.1:" + std::to_string(server.port);
+    std::string doomed = server.IssueBundle("doomedpc");
+    auto kept = StubFor(target, BundleCredentials(server.Bundle("testpc")));
+    auto stub = StubFor(target, BundleCredentials(doomed));
+    std::string keptHandle, handle;
+    ASSERT_TRUE(CreateOn(*kept, &keptHandle).ok());
+    ASSERT_TRUE(CreateOn(*stub, &handle).ok());
+    ASSERT_TRUE(StatusOn(*stub, handle).ok());
+
+    int code = -1;
+    std::string output = server.harness.RunProgram({"orvel-cert", "revoke", "doomedpc"}, &code);
+    ASSERT_EQ(code, 0) << output;
+    output = server.harness.RunProgram({"orvel-cert", "list"}, &code);
+    EXPECT_THAT(output, ::testing::ContainsRegex("doomedpc .*expires .*REVOKED"));
+
+    // The open connection's calls stop; a new connection is refused.
+    EXPECT_TRUE(WaitFor([&] { return !StatusOn(*stub, handle).ok(); }, 10s));
+    auto again = StubFor(target, BundleCredentials(doomed));
+    EXPECT_FALSE(CreateOn(*again).ok());
+    // Nobody else is touched.
+    EXPECT_TRUE(StatusOn(*kept, keptHandle).ok());
+    EXPECT_THAT(server.harness.ServerLog(), ::testing::HasSubstr("revoked"));
+}
+
+TEST(TransportAdmission, TheConsoleChecksTheServersNameAndSaysWhyItCannotConnect) {
+    RemoteServer server;
+    auto factory = server.Factory();
+    auto served = factory->CreateRemote("\\\\127.0.0.1");
+    ASSERT_TRUE(served) << server.harness.lastProblem;
+    EXPECT_GE((*served)->ConnectClient("Remote").value_or(0), 1);
+
+    // 127.0.0.2 reaches the same server, but its certificate does not name it.
+    auto misnamed = factory->CreateRemote("127.0.0.2");
+    ASSERT_FALSE(misnamed);
+    EXPECT_EQ(misnamed.error().number, 429);
+    EXPECT_THAT(server.harness.lastProblem, ::testing::HasSubstr("127.0.0.2"));
+
+    // Without a bundle: the same error, and the reason names the missing file.
+    fs::remove_all(server.Tls() + "/console");
+    auto bundleless = factory->CreateRemote("127.0.0.1");
+    ASSERT_FALSE(bundleless);
+    EXPECT_EQ(bundleless.error().number, 429);
+    EXPECT_THAT(server.harness.lastProblem, ::testing::HasSubstr("no console bundle"));
+}
+
+TEST(TransportAdmission, WithoutKeyAndCertificateTcpStaysClosedAndTheSocketServes) {
+    RemoteServer server(false);
+    fs::remove(server.Tls() + "/server.key");
+    server.harness.StartServer();
+    EXPECT_THAT(server.harness.ServerLog(),
+                ::testing::HasSubstr("stays closed: missing " + server.Tls() + "/server.key"));
+    auto remote = server.Factory()->CreateRemote("127.0.0.1");
+    EXPECT_FALSE(remote);
+    EXPECT_TRUE(server.harness.Factory().CreateLocal());
+}
+
+TEST(TransportAdmission, BindAddressNamesTheOneAddressTcpListensOn) {
+    RemoteServer server(false);
+    server.harness.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Orvel\\Server", "BindAddress",
+                             " ::1 ");
+    server.harness.StartServer();
+    EXPECT_THAT(server.harness.ServerLog(),
+                ::testing::HasSubstr("[::1]:" + std::to_string(server.port)));
+    auto v6 =
+        StubFor("[::1]:" + std::to_string(server.port), BundleCredentials(server.Bundle("testpc")));
+    EXPECT_TRUE(CreateOn(*v6).ok());
+    EXPECT_FALSE(server.Factory()->CreateRemote("127.0.0.1"));
+    EXPECT_THAT(server.harness.lastProblem, ::testing::HasSubstr("127.0.0.1"));
+}
+
+TEST(RemoteCallers, MayNotStopNorSendMessagesAndOneHostCannotCrowdOutTheLocalConsole) {
+    RemoteServer server;
+    server.harness.InstallComponent(0);
+    auto factory = server.Factory();
+    auto remote = factory->CreateRemote("127.0.0.1");
+    ASSERT_TRUE(remote) << server.harness.lastProblem;
+    auto stopped = (*remote)->StopComponent(0);
+    ASSERT_FALSE(stopped);
+    EXPECT_EQ(stopped.error().number, 70);
+    EXPECT_TRUE((*remote)->GetComponentStatus(0));
+
+    auto stub = StubFor("127.0.0.1:" + std::to_string(server.port),
+                        BundleCredentials(server.Bundle("testpc")));
+    grpc::ClientContext context;
+    orvel::rpc::OperatorMessage message;
+    message.set_str_var("from afar");
+    orvel::rpc::Empty reply;
+    EXPECT_EQ(stub->SendOperatorMessage(&context, message, &reply).error_code(),
+              grpc::StatusCode::PERMISSION_DENIED);
+
+    // One host, a new connection for every instance: refused at the host's own
+    // cap, whatever the number of connections; the local console still gets in.
+    std::vector<std::unique_ptr<Stub>> connections;
+    grpc::Status last;
+    int created = 0;
+    for (; created < 300; ++created) {
+        connections.push_back(StubFor("127.0.0.1:" + std::to_string(server.port),
+                                      BundleCredentials(server.Bundle("testpc"))));
+        if (!(last = CreateOn(*connections.back())).ok()) break;
+    }
+    EXPECT_EQ(last.error_code(), grpc::StatusCode::RESOURCE_EXHAUSTED);
+    EXPECT_LT(created, 64);
+    auto local = server.harness.Factory().CreateLocal();
+    EXPECT_TRUE(local);
+}
+
+TEST(RemoteCallers, AnInstanceAnswersOnlyThePeerThatCreatedIt) {
+    RemoteServer server;
+    std::string target = "127.0.0.1:" + std::to_string(server.port);
+    auto local = StubFor("unix:" + server.harness.socketPath, grpc::InsecureChannelCredentials());
+    std::string localHandle;
+    ASSERT_TRUE(CreateOn(*local, &localHandle).ok());
+    EXPECT_EQ(localHandle.size(), 16u);
+
+    std::string other = server.IssueBundle("otherpc");
+    auto a = StubFor(target, BundleCredentials(server.Bundle("testpc")));
+    auto b = StubFor(target, BundleCredentials(other));
+    std::string handleA;
+    ASSERT_TRUE(CreateOn(*a, &handleA).ok());
+    EXPECT_NE(handleA, localHandle);
+
+    EXPECT_TRUE(StatusOn(*a, handleA).ok());
+    EXPECT_EQ(StatusOn(*b, handleA).error_code(), grpc::StatusCode::PERMISSION_DENIED);
+    EXPECT_EQ(StatusOn(*a, localHandle).error_code(), grpc::StatusCode::PERMISSION_DENIED);
+    EXPECT_TRUE(StatusOn(*local, localHandle).ok());
+
+    grpc::ClientContext context;
+    orvel::rpc::InstanceRef ref;
+    ref.set_instance(localHandle);
+    orvel::rpc::Empty reply;
+    EXPECT_EQ(b->ReleaseInstance(&context, ref, &reply).error_code(),
+              grpc::StatusCode::PERMISSION_DENIED);
+    EXPECT_TRUE(StatusOn(*local, localHandle).ok()) << "still there";
+    EXPECT_THAT(server.harness.ServerLog(),
+                ::testing::HasSubstr("local uid " + std::to_string(geteuid())));
+}
+
+// Runs program with args as uid (group uid, no others); its output and exit code.
+std::string RunAs(uid_t uid, const std::string& root, std::vector<std::string> args, int* code) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], STDOUT_FILENO);
+        dup2(fds[1], STDERR_FILENO);
+        setenv("ORVEL_ROOT", root.c_str(), 1);
+        if (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0) _exit(126);
+        std::vector<char*> argv;
+        for (auto& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string output;
+    char buffer[1024];
+    ssize_t n = 0;
+    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) output.append(buffer, n);
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    *code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return output;
+}
+
+TEST(LocalCallers, AnotherUserOutsideTheGroupIsRefusedWhateverTheSocketsMode) {
+    if (geteuid() != 0) GTEST_SKIP() << "switching to another user needs root";
+    SuiteServerHarness harness;
+    harness.StartServer();
+    // Open the way to the socket for everybody: the credentials alone decide.
+    chmod(harness.root.c_str(), 0755);
+    chmod((harness.root + "/run").c_str(), 0777);
+    chmod(harness.socketPath.c_str(), 0666);
+    constexpr uid_t kStranger = 54321;
+    int code = -1;
+    std::string output =
+        RunAs(kStranger, harness.root, {BinDir() + "/suite_probe", "create"}, &code);
+    EXPECT_EQ(output, "70\n");
+    output = RunAs(kStranger, harness.root, {BinDir() + "/Orvel_Server", "--message", "hi"}, &code);
+    EXPECT_EQ(code, 1);
+    EXPECT_THAT(output, ::testing::HasSubstr("permission denied: " + harness.socketPath));
+    EXPECT_THAT(harness.ServerLog(), ::testing::HasSubstr("uid 54321"));
+    // The server's own user still is served.
+    EXPECT_TRUE(harness.Factory().CreateLocal());
+}
+
+int OpenIdleConnections(std::uint16_t port, int count, std::vector<int>* fds) {
+    for (int i = 0; i < count; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) break;
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            close(fd);
+            break;
+        }
+        fds->push_back(fd);
+    }
+    return static_cast<int>(fds->size());
+}
+
+TEST(Listener, ServesAgainAfterAFloodOfIdleConnectionsUnderALowFileLimit) {
+    rlimit own{};
+    getrlimit(RLIMIT_NOFILE, &own);
+    if (own.rlim_max < 1300) GTEST_SKIP() << "this test needs 1,300 open files";
+    rlimit raised = own;
+    raised.rlim_cur = own.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &raised);
+
+    RemoteServer server;
+    rlimit low{256, 256};  // the server's own limit, lowered from outside
+    ASSERT_EQ(prlimit(server.harness.serverPid, RLIMIT_NOFILE, &low, nullptr), 0);
+    std::vector<int> flood;
+    OpenIdleConnections(server.port, 1100, &flood);
+    std::this_thread::sleep_for(500ms);
+    for (int fd : flood) close(fd);
+
+    auto factory = server.Factory();
+    EXPECT_TRUE(WaitFor([&] { return static_cast<bool>(factory->CreateRemote("127.0.0.1")); }, 30s))
+        << server.harness.lastProblem << "\n"
+        << server.harness.ServerLog();
+    EXPECT_TRUE(server.harness.Factory().CreateLocal());
+    // gRPC gave up its listener under the flood; the server opened a new one.
+    if (server.harness.ServerLog().find("Failed accept4") != std::string::npos) {
+        EXPECT_THAT(server.harness.ServerLog(), ::testing::HasSubstr("listening on TCP"));
+    }
+    setrlimit(RLIMIT_NOFILE, &own);
+}
+
+TEST(Listener, AConnectionThatNeverStartsItsHandshakeIsClosed) {
+    RemoteServer server;
+    std::vector<int> idle;
+    ASSERT_EQ(OpenIdleConnections(server.port, 1, &idle), 1);
+    pollfd ready{idle[0], POLLIN, 0};
+    char byte = 0;
+    // The server's handshake limit is 5 s; the end of the connection shows as end of file.
+    ASSERT_EQ(poll(&ready, 1, 30000), 1);
+    EXPECT_EQ(read(idle[0], &byte, 1), 0);
+    close(idle[0]);
+}
+
+TEST(Listener, ASecondServerOnTheSamePortFailsToStartAndSaysSo) {
+    RemoteServer first;
+    SuiteServerHarness second;
+    second.SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Orvel\\Server", "TcpPort", first.port);
+    second.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Ole", "EnableDCOM", "Y");
+    second.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Ole", "EnableRemoteConnect", "Y");
+    second.SetUpTls();
+    int code = -1;
+    second.RunProgram({"Orvel_Server"}, &code);
+    EXPECT_EQ(code, 1);
+    EXPECT_TRUE(first.Factory()->CreateRemote("127.0.0.1")) << first.harness.lastProblem;
+}
+
+long ResidentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return -1;
+}
+
+TEST(Listener, OversizedRequestsAreRefusedAndMemoryReturnsToRest) {
+    RemoteServer server;
+    std::string target = "127.0.0.1:" + std::to_string(server.port);
+    auto stub = StubFor(target, BundleCredentials(server.Bundle("testpc")));
+    std::string handle;
+    ASSERT_TRUE(CreateOn(*stub, &handle).ok());
+    long rest = ResidentKiB(server.harness.serverPid);
+
+    std::vector<std::thread> senders;
+    std::atomic<int> refused{0};
+    for (int i = 0; i < 8; ++i) {
+        senders.emplace_back([&] {
+            grpc::ChannelArguments arguments;
+            arguments.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
+            arguments.SetMaxSendMessageSize(-1);
+            auto big = orvel::rpc::SuiteServer::NewStub(grpc::CreateCustomChannel(
+                target, BundleCredentials(server.Bundle("testpc")), arguments));
+            grpc::ClientContext context;
+            context.set_deadline(std::chrono::system_clock::now() + 20s);
+            orvel::rpc::ConnectClientRequest request;
+            request.set_instance(handle);
+            request.set_name(std::string(32u << 20, 'x'));
+            orvel::rpc::Int16Reply reply;
+            if (!big->ConnectClient(&context, request, &reply).ok()) ++refused;
+        });
+    }
+    for (auto& sender : senders) sender.join();
+    EXPECT_EQ(refused, 8);
+    EXPECT_TRUE(
+        WaitFor([&] { return ResidentKiB(server.harness.serverPid) < rest + 64 * 1024; }, 20s))
+        << "at rest " << rest << " KiB, now " << ResidentKiB(server.harness.serverPid) << " KiB";
+    EXPECT_TRUE(StatusOn(*stub, handle).ok());
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+}
+
+TEST(OrvelCert, KeysAreKeptFromOthersAndBadRequestsChangeNothing) {
+    RemoteServer server(false);
+    const std::string tls = server.Tls();
+    EXPECT_EQ(ModeOf(tls + "/ca.key"), 0600u);
+    EXPECT_EQ(ModeOf(tls + "/server.key"), 0640u);
+    EXPECT_EQ(ModeOf(tls + "/bundles/testpc/console.key"), 0640u);
+    EXPECT_EQ(ModeOf(tls + "/console/console.key"), 0640u);
+    EXPECT_EQ(ModeOf(tls + "/ca.crt"), 0644u);
+
+    int code = -1;
+    std::string output = server.harness.RunProgram({"orvel-cert", "list"}, &code);
+    EXPECT_EQ(code, 0);
+    EXPECT_THAT(output, ::testing::ContainsRegex("server .*server.crt  expires "));
+    EXPECT_THAT(output, ::testing::ContainsRegex("console +testpc  serial [0-9A-F]+  expires "));
+
+    // A bundle whose certificate another authority signed is not installed.
+    RemoteServer other(false);
+    std::string mixed = server.harness.root + "/mixed";
+    fs::create_directories(mixed);
+    fs::copy_file(tls + "/ca.crt", mixed + "/ca.crt");
+    fs::copy_file(other.Bundle("testpc") + "/console.crt", mixed + "/console.crt");
+    fs::copy_file(other.Bundle("testpc") + "/console.key", mixed + "/console.key");
+    std::string before = ReadFile(tls + "/console/console.crt");
+    server.harness.RunProgram({"orvel-cert", "install", mixed}, &code);
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(ReadFile(tls + "/console/console.crt"), before);
+
+    server.harness.RunProgram({"orvel-cert", "bundle", "../escape"}, &code);
+    EXPECT_EQ(code, 2);
+    EXPECT_FALSE(fs::exists(tls + "/escape"));
+    server.harness.RunProgram({"orvel-cert", "revoke", "nosuchpc"}, &code);
+    EXPECT_EQ(code, 1);
+    EXPECT_FALSE(fs::exists(tls + "/revoked"));
+
+    // Renewing needs the authority's key.
+    fs::remove(tls + "/ca.key");
+    std::string certificate = ReadFile(tls + "/server.crt");
+    server.harness.RunProgram({"orvel-cert", "renew"}, &code);
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(ReadFile(tls + "/server.crt"), certificate);
+}
+
+TEST(ServerLogText, ControlCharactersOfPeersAreEscaped) {
+    EXPECT_EQ(suiteserver::EscapeForLog("a\x1b[2Jb\nc\x7f"), "a\\x1b[2Jb\\x0ac\\x7f");
+    EXPECT_EQ(suiteserver::EscapeForLog("\xc2\x9b"
+                                        "31m caf\xc3\xa9"),
+              "\\u009b31m caf\xc3\xa9");
+
+    SuiteServerHarness harness;
+    harness.StartServer();
+    auto local = harness.Factory().CreateLocal();
+    ASSERT_TRUE(local);
+    (*local)->ConnectClient("evil\x1b]0;owned\x07name");
+    EXPECT_THAT(harness.ServerLog(), ::testing::HasSubstr("evil\\x1b]0;owned\\x07name"));
+    EXPECT_EQ(harness.ServerLog().find('\x1b'), std::string::npos);
+}
+
+}  // namespace
+}  // namespace orvel::testing
