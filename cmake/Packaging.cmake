@@ -5,9 +5,8 @@
 # through /proc/self/exe). The maintainer scripts (dist/debian) make the
 # groups, give the folder to the group orvel (3775) and set the store's rights.
 #
-# A program added later installs itself from its own folder, as the others do
-# (install(TARGETS orvel-cert RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})), and
-# adds its man page to dist/man and to the list below; the package takes both.
+# A program installs itself from its own folder; its man page is in dist/man and
+# in the list below.
 
 set(ORVEL_CONSOLE_DIR /opt/orvel/console CACHE PATH "Folder of Orvel_Console and its settings file")
 set(ORVEL_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/orvel-console)
@@ -20,7 +19,7 @@ install(FILES ${consoleLink} DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # Compressed man pages and changelog, as Debian wants them.
 set(compressed)
-foreach(page Orvel_Console.1 Orvel_Server.1 orvel-reg.1 orvel-run.1)
+foreach(page Orvel_Console.1 Orvel_Server.1 orvel-cert.1 orvel-reg.1 orvel-run.1)
   set(output ${CMAKE_BINARY_DIR}/dist/man/${page}.gz)
   add_custom_command(OUTPUT ${output}
                      COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/dist/man/${page} > ${output}
