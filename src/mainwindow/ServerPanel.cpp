@@ -309,7 +309,7 @@ void ServerPanel::RefreshServerList() {
             panel->setText("");
             panel->setToolTip("");
             Paint(panel, status::kBlack, status::kCyan);
-            spltServers_[slot]->setVisible(true);
+            // A row its server does not support (-1) stays hidden.
             continue;
         }
         button->setEnabled(true);

@@ -52,6 +52,12 @@ TEST_F(MainWindowTest, RowsApplyTheLookOfTheirCodes) {
     EXPECT_FALSE(Panel(6)->isEnabled());
     EXPECT_EQ(Panel(9)->text(), "DCom Error");
     EXPECT_EQ(Panel(9)->toolTip(), "Component 9 Error: Permission denied (70:0x46)");
+
+    // A row its server does not support stays hidden once the servers are gone.
+    window->cmdServerOrvelHost_Click();
+    EXPECT_FALSE(window->Connected());
+    EXPECT_TRUE(Find<QWidget>("spltServers_0")->isHidden());
+    EXPECT_FALSE(Find<QWidget>("spltServers_1")->isHidden());
 }
 
 TEST_F(MainWindowTest, FailedCreationShowsOneBoxAndAsksNothingMore) {
