@@ -146,10 +146,14 @@ void ServerConnection::WithdrawRegistrations() {
     // A withdrawal that fails needs no box: the server drops the registration
     // of an instance whose connection is gone.
     WithdrawLocalRegistration();
+    WithdrawRemoteRegistration();
+    status::RefreshServerReferences(services_.table, local_, remote_);
+}
+
+void ServerConnection::WithdrawRemoteRegistration() {
     if (remote_) remote_->DisconnectClient();
     remoteClientNumber_ = 0;
     ReleaseReference(remote_);
-    status::RefreshServerReferences(services_.table, local_, remote_);
 }
 
 void ServerConnection::WithdrawLocalRegistration() {
@@ -241,7 +245,14 @@ void ServerConnection::Connect() {
                     vbCritical, "");
             }
             // Withdraw what was registered and leave as a disconnection does.
-            WithdrawRegistrations();
+            // A server without a host console is left first, then the local one.
+            if (registered) {
+                WithdrawRemoteRegistration();
+                WithdrawLocalRegistration();
+                status::RefreshServerReferences(services_.table, local_, remote_);
+            } else {
+                WithdrawRegistrations();
+            }
             emit disconnected();
             emit identityChanged();
             emit rowsChanged();

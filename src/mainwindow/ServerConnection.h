@@ -53,6 +53,8 @@ class ServerConnection : public QObject {
     void WithdrawRegistrations();
     // The exit's withdrawal: the local registration only.
     void WithdrawLocalRegistration();
+    // The remote registration only.
+    void WithdrawRemoteRegistration();
     // Clients of the local server other than this console.
     std::int16_t OtherClientCount();
     // Stops the local component servers that no running program needs.
