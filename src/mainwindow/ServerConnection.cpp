@@ -366,13 +366,15 @@ bool ServerConnection::ConsentToExit() {
 void ServerConnection::WarnOfForcedClose() {
     if (!remote_) return;
     auto remoteCount = remote_->GetClientCount();
-    if (remoteClientNumber_ == 1 && remoteCount && *remoteCount > 1) {
-        const int localCount = local_ ? local_->GetClientCount().value_or(1) : 1;
-        services_.dialogs.MsgBox(
-            "This Server has " + std::to_string(localCount - 1) + " Client(s) connected." + CR +
-                CR + "You are FORCING close of this application..." + CR + CR +
-                "The Remote Client(s) will NOT be disconnected from the Orvel_Server...",
-            vbCritical, "Disconnecting Server");
+    if (local_ && remoteClientNumber_ == 1 && remoteCount && *remoteCount > 1) {
+        // The box gives the local count: without it there is nothing true to say.
+        if (auto localCount = local_->GetClientCount()) {
+            services_.dialogs.MsgBox(
+                "This Server has " + std::to_string(*localCount - 1) + " Client(s) connected." +
+                    CR + CR + "You are FORCING close of this application..." + CR + CR +
+                    "The Remote Client(s) will NOT be disconnected from the Orvel_Server...",
+                vbCritical, "Disconnecting Server");
+        }
     }
     const auto index = launcher::FindRunningApplication(services_.catalogue, services_.windows);
     if (index > 0) {

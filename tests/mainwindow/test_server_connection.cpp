@@ -176,5 +176,22 @@ TEST_F(ServerConnectionTest, RemoteNameIsCheckedAndCancelSelectsTheLocalSide) {
     EXPECT_EQ(settings.LocalServerName, "Local Server");
 }
 
+// The forced close names the local count or says nothing.
+TEST_F(ServerConnectionTest, ForcedCloseWarnsOnlyWithACount) {
+    remote->connectResult = 1;  // first on the second instance
+    remote->clientCount = 3;
+    local->clientCount = 4;
+    connection->Connect();
+    dialogs.ExpectBox("Disconnecting Server");
+    connection->WarnOfForcedClose();
+    EXPECT_EQ(dialogs.boxes.at(0).text,
+              "This Server has 3 Client(s) connected.\r\rYou are FORCING close of this "
+              "application...\r\rThe Remote Client(s) will NOT be disconnected from the "
+              "Orvel_Server...");
+    local->failures["GetClientCount"] = {462, "The remote server machine does not exist"};
+    connection->WarnOfForcedClose();
+    EXPECT_EQ(dialogs.boxes.size(), 1u) << "no box with a count of 0";
+}
+
 }  // namespace
 }  // namespace orvel::mainwindow::testing
