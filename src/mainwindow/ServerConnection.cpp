@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/AsciiCase.h"
 #include "platform/WindowSnapshot.h"
 #include "status/ComponentStatus.h"
 #include "status/LinkedSuiteServer.h"
@@ -315,29 +316,41 @@ bool ServerConnection::Disconnect() {
 
 // ---------------------------------------------------------------- selection and exit
 
-bool ServerConnection::ChooseRemoteServer() {
+bool ServerConnection::AskRemoteServerName(std::string& name) {
     auto& settings = services_.settings;
-    const std::string name =
-        QString::fromStdString(
-            services_.dialogs.InputBox("Enter the Corvane Servername or IP Address",
-                                       "Remote Server Name", settings.RemoteServerName))
-            .toUpper()
-            .toStdString();
+    // Upper case by the ASCII rule: a locale's own rule would change other letters.
+    name = platform::ToAsciiUpper(
+        services_.dialogs.InputBox("Enter the Corvane Servername or IP Address",
+                                   "Remote Server Name", settings.RemoteServerName));
+    if (name.empty() || status::IsValidServerName(name)) return true;
+    services_.dialogs.MsgBox("'" + name + "' is not a valid server name or IP address." + CR + CR +
+                                 "Enter a computer name (letters, digits, hyphens and dots)" + CR +
+                                 "      or an IP address such as 192.168.1.10.",
+                             vbExclamation, "Remote Server Name");
+    return false;
+}
+
+void ServerConnection::SelectRemoteServer(const std::string& name) {
+    services_.settings.LocalServerSelected = false;
+    services_.settings.RemoteServerName = name;
+}
+
+bool ServerConnection::ChooseRemoteServer() {
+    std::string name;
+    if (!AskRemoteServerName(name)) return false;
     if (name.empty()) {
-        settings.LocalServerSelected = true;
-        settings.LocalServerName = "Local Server";
-        return true;
+        services_.settings.LocalServerSelected = true;
+        services_.settings.LocalServerName = "Local Server";
+    } else {
+        SelectRemoteServer(name);
     }
-    if (!status::IsValidServerName(name)) {
-        services_.dialogs.MsgBox("'" + name + "' is not a valid server name or IP address." + CR +
-                                     CR +
-                                     "Enter a computer name (letters, digits, hyphens and dots)" +
-                                     CR + "      or an IP address such as 192.168.1.10.",
-                                 vbExclamation, "Remote Server Name");
-        return false;
-    }
-    settings.LocalServerSelected = false;
-    settings.RemoteServerName = name;
+    return true;
+}
+
+bool ServerConnection::ChooseRemoteServerForRole() {
+    std::string name;
+    if (!AskRemoteServerName(name) || name.empty()) return false;
+    SelectRemoteServer(name);
     return true;
 }
 

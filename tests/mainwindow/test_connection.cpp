@@ -368,5 +368,32 @@ TEST_F(MainWindowTest, ConfigureMenuChangesTheRole) {
     EXPECT_EQ(table[0].intHostKind, 1);
 }
 
+// A remote role needs a name: Cancel or a refused name leaves the role, its
+// check mark and the registrations as they were.
+TEST_F(MainWindowTest, ConfigureRemoteWithoutAValidNameChangesNothing) {
+    settings.RemoteServerName = "OLD";
+    Loaded();
+    auto* fileServer = Find<QAction>("mnuConfigureIndex_0");
+    auto* remotePc = Find<QAction>("mnuConfigureIndex_1");
+    dialogs.ExpectInput("");
+    remotePc->trigger();  // as the menu does: the entry toggles, then acts
+    dialogs.ExpectInput("two words").ExpectBox("Remote Server Name");
+    remotePc->trigger();
+    EXPECT_EQ(settings.Current, 0);
+    EXPECT_EQ(roles, std::vector<std::int16_t>{0});  // the load's only
+    EXPECT_TRUE(fileServer->isChecked());
+    EXPECT_FALSE(remotePc->isChecked());
+    EXPECT_TRUE(settings.LocalServerSelected);
+    EXPECT_EQ(settings.RemoteServerName, "OLD");
+    EXPECT_TRUE(Button("cmdServerLocal")->isEnabled());
+
+    dialogs.ExpectInput("srv2");
+    remotePc->trigger();
+    EXPECT_EQ(settings.Current, 1);
+    EXPECT_EQ(settings.RemoteServerName, "SRV2");
+    EXPECT_TRUE(remotePc->isChecked());
+    EXPECT_FALSE(fileServer->isChecked());
+}
+
 }  // namespace
 }  // namespace orvel::mainwindow::testing

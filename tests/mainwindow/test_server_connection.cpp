@@ -170,6 +170,11 @@ TEST_F(ServerConnectionTest, RemoteNameIsCheckedAndCancelSelectsTheLocalSide) {
     EXPECT_NE(dialogs.boxes.at(0).text.find("'BAD NAME<B>' is not a valid server name"),
               std::string::npos);
 
+    // Only ASCII letters change case: a long s is no "S", whatever the locale.
+    dialogs.ExpectInput("file\xC5\xBFrv").ExpectBox("Remote Server Name");
+    EXPECT_FALSE(connection->ChooseRemoteServer());
+    EXPECT_EQ(settings.RemoteServerName, "SRV-2.CORP");
+
     dialogs.ExpectInput("");
     EXPECT_TRUE(connection->ChooseRemoteServer());
     EXPECT_TRUE(settings.LocalServerSelected);
