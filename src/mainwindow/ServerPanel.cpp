@@ -1,5 +1,6 @@
 #include "mainwindow/ServerPanel.h"
 
+#include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -76,6 +77,31 @@ void ServerPanel::BuildIdentityPanel() {
     connect(cmdServerOrvelHost_, &QPushButton::clicked, this, &ServerPanel::hostClicked);
     connect(cmdServerConnect_, &QPushButton::clicked, this, &ServerPanel::connectAllClicked);
     connect(cmdServerDisconnect_, &QPushButton::clicked, this, &ServerPanel::disconnectAllClicked);
+    // A click on a label or frame of the panel repaints what that control shows.
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{fraOrvelServer_, fraOrvelServerOS_, lblOrvelServerName_,
+                                         lblOrvelServerOS_, lblOrvelServerVersion_}) {
+        control->installEventFilter(this);
+    }
+}
+
+bool ServerPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::MouseButtonRelease) return QGroupBox::eventFilter(watched, event);
+    if (watched == fraOrvelServer_) {
+        RefreshServerPanel();
+    } else if (watched == fraOrvelServerOS_) {
+        RefreshServerSelection();
+    } else if (watched == lblOrvelServerName_) {
+        RefreshServerNameLabel();
+    } else if (watched == lblOrvelServerOS_) {
+        RefreshServerOSLabel();
+    } else if (watched == lblOrvelServerVersion_) {
+        RefreshServerVersionLabel();
+    } else {
+        return QGroupBox::eventFilter(watched, event);
+    }
+    // The click is the control's own: its frame does not repaint as well.
+    return true;
 }
 
 // Twenty rows, two columns of ten.
@@ -155,7 +181,10 @@ void ServerPanel::RefreshServerNameLabel() {
         return;
     }
     lblOrvelServerName_->show();
-    if (auto name = remote->GetServerName()) lblOrvelServerName_->setText(Q(*name));
+    auto name = remote->GetServerName();
+    // Without a name the label keeps its text and its colours.
+    if (!name) return;
+    lblOrvelServerName_->setText(Q(*name));
     Paint(lblOrvelServerName_, status::kBlack, status::kCyan);
 }
 

@@ -1,3 +1,5 @@
+#include <QTest>
+
 #include "MainWindowFixture.h"
 
 namespace orvel::mainwindow::testing {
@@ -393,6 +395,40 @@ TEST_F(MainWindowTest, ConfigureRemoteWithoutAValidNameChangesNothing) {
     EXPECT_EQ(settings.RemoteServerName, "SRV2");
     EXPECT_TRUE(remotePc->isChecked());
     EXPECT_FALSE(fileServer->isChecked());
+}
+
+// Every refresh routine of the identity panel also runs on a click of the
+// control it paints; a name the server cannot give leaves the label alone.
+TEST_F(MainWindowTest, IdentityPanelControlsRefreshOnAClick) {
+    auto& w = ConnectedLocal();
+    auto* name = Find<QLabel>("lblOrvelServerName");
+    auto* os = Find<QLabel>("lblOrvelServerOS");
+    auto* version = Find<QLabel>("lblOrvelServerVersion");
+    remote->serverName = "FILESRV2";
+    remote->osMajor = 7;
+    remote->serverVersion = "Quarlen_Release_Version: Release 7.2.0";
+    QTest::mouseClick(name, Qt::LeftButton);
+    EXPECT_EQ(name->text(), "FILESRV2");
+    EXPECT_EQ(os->text(), "LINUX 6.1.0") << "only the clicked label repaints";
+    QTest::mouseClick(os, Qt::LeftButton);
+    EXPECT_EQ(os->text(), "LINUX 7.1.0");
+    QTest::mouseClick(version, Qt::LeftButton);
+    EXPECT_EQ(version->text(), "Release 7.2.0");
+
+    remote->serverName = "FILESRV3";
+    QTest::mouseClick(Find<QGroupBox>("fraOrvelServerOS"), Qt::LeftButton);
+    EXPECT_EQ(name->text(), "FILESRV3");
+    auto* frame = Find<QGroupBox>("fraOrvelServer");
+    Paint(frame, status::kRed, status::kWhite);
+    QTest::mouseClick(frame, Qt::LeftButton, {}, QPoint(4, 4));
+    EXPECT_EQ(Back(frame), QColor(192, 192, 255));  // theme colour 1 again
+
+    remote->failures["GetServerName"] = {462, "The remote server machine does not exist"};
+    Paint(name, status::kRed, status::kWhite);
+    QTest::mouseClick(name, Qt::LeftButton);
+    EXPECT_EQ(name->text(), "FILESRV3");
+    EXPECT_EQ(Back(name), QColor(255, 0, 0)) << "no recolouring without a name";
+    (void)w;
 }
 
 }  // namespace
