@@ -350,11 +350,13 @@ void frmMain::mnuFileRestoreSize_Click() {
 
 void frmMain::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
+    sizing_.FrameMayHaveChanged();
     ApplyResizeRules();
 }
 
 void frmMain::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
+    sizing_.FrameMayHaveChanged();
     ApplyResizeRules();
 }
 
