@@ -6,6 +6,7 @@
 #include <QMenuBar>
 #include <QMoveEvent>
 #include <QResizeEvent>
+#include <QScopedValueRollback>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -169,7 +170,17 @@ void frmMain::BuildToolBar() {
         action->setToolTip(row.tip);
         action->setCheckable(QString(row.key) != "keyOrvelClients");
         const QString key = row.key;
-        connect(action, &QAction::triggered, this, [this, key] { tlbToolBar_ButtonClick(key); });
+        if (action->isCheckable()) {
+            // A category button switches the view however it is toggled: by
+            // the mouse, the keyboard or an accessibility client. The click
+            // itself sets the marks, so its own toggles are not followed.
+            connect(action, &QAction::toggled, this, [this, key] {
+                if (!switchingCategory_) tlbToolBar_ButtonClick(key);
+            });
+        } else {
+            connect(action, &QAction::triggered, this,
+                    [this, key] { tlbToolBar_ButtonClick(key); });
+        }
     }
 }
 
@@ -390,6 +401,7 @@ void frmMain::ApplyColourTheme() {
 // ---------------------------------------------------------------- tool bar
 
 void frmMain::tlbToolBar_ButtonClick(const QString& key) {
+    const QScopedValueRollback<bool> switching(switchingCategory_, true);
     for (const char* name :
          {"keyOrvelApplications", "keyOrvelTools", "keyOrvelUtilities", "keyOrvelServers"}) {
         for (auto* action : tlbToolBar_->actions()) {
