@@ -54,6 +54,8 @@ void ServerPanel::BuildIdentityPanel() {
     for (QLabel* label : {lblOrvelServerName_, lblOrvelServerOS_, lblOrvelServerVersion_}) {
         label->setAlignment(Qt::AlignCenter);
         label->setMinimumWidth(150);
+        // As tall as the lettering needs: the rows below get the rest.
+        label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
         labels->addWidget(label);
     }
     identity->addLayout(labels);
@@ -107,6 +109,7 @@ bool ServerPanel::eventFilter(QObject* watched, QEvent* event) {
 // Twenty rows, two columns of ten.
 void ServerPanel::BuildRows() {
     auto* rows = new QGridLayout;
+    rows->setSpacing(4);  // narrow gaps: at the minimum size the rows need the room
     for (int i = 0; i < suite::kComponentSlots; ++i) {
         auto [row, button, panel] =
             MakeSplitRow(this, "spltServers", "cmdServers", "pnlServers", i);
@@ -117,7 +120,7 @@ void ServerPanel::BuildRows() {
         connect(button, &QPushButton::clicked, this, [this, i] { cmdServers_Click(i); });
         connect(panel, &StatePanel::clicked, this, [this, i] { cmdServers_Click(i); });
     }
-    static_cast<QVBoxLayout*>(layout())->addLayout(rows);
+    static_cast<QVBoxLayout*>(layout())->addLayout(rows, 1);
 }
 
 // ---------------------------------------------------------------- identity panel

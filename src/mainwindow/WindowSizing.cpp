@@ -1,7 +1,11 @@
 #include "mainwindow/WindowSizing.h"
 
+#include <QLayout>
 #include <QScreen>
+#include <QVariant>
 #include <QWidget>
+#include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "mainwindow/WindowLayout.h"
@@ -19,6 +23,26 @@ std::int16_t StateOf(Qt::WindowStates qtState) {
     if (qtState & Qt::WindowMinimized) return kStateMinimised;
     if (qtState & (Qt::WindowMaximized | Qt::WindowFullScreen)) return kStateMaximised;
     return kStateNormal;
+}
+
+constexpr double kStandardLetteringPoints = 10.0;
+
+// Spacing and margins in proportion to the standard size; the standard ones
+// are kept on the layout the first time.
+void ScaleGaps(QLayout& layout, double scale) {
+    QVariant base = layout.property("standardGaps");
+    if (!base.isValid()) {
+        const QMargins m = layout.contentsMargins();
+        base = QVariantList{layout.spacing(), m.left(), m.top(), m.right(), m.bottom()};
+        layout.setProperty("standardGaps", base);
+    }
+    const QVariantList gaps = base.toList();
+    auto scaled = [scale](const QVariant& value) {
+        return std::max(0, static_cast<int>(std::lround(value.toInt() * scale)));
+    };
+    if (gaps.at(0).toInt() >= 0) layout.setSpacing(scaled(gaps.at(0)));
+    layout.setContentsMargins(scaled(gaps.at(1)), scaled(gaps.at(2)), scaled(gaps.at(3)),
+                              scaled(gaps.at(4)));
 }
 
 }  // namespace
@@ -107,17 +131,27 @@ void WindowSizing::ApplyResizeRules() {
     applying_ = false;
 }
 
+// The rows' lettering follows the size; so do the identity panel's buttons
+// and labels and the gaps of the frames' layouts, so that the window shrinks
+// as a whole and every row keeps room for its caption.
 void WindowSizing::SetLettering(double points) {
     letteringPoints_ = points;
+    const double scale = points / kStandardLetteringPoints;
     for (auto* widget : window_.findChildren<QWidget*>()) {
         const QString name = widget->objectName();
         if (name.startsWith("pnlServers_") || name.startsWith("cmdServers_") ||
-            name.startsWith("pnlApplication_") || name.startsWith("cmdApplication_")) {
+            name.startsWith("pnlApplication_") || name.startsWith("cmdApplication_") ||
+            name.startsWith("cmdServer") || name.startsWith("lblOrvelServer") ||
+            name.startsWith("fra")) {
             QFont font = widget->font();
             font.setPointSizeF(letteringPoints_);
             widget->setFont(font);
         }
     }
+    auto* client = window_.findChild<QWidget*>("frmMainClient");
+    if (client == nullptr) return;
+    for (auto* layout : client->findChildren<QLayout*>()) ScaleGaps(*layout, scale);
+    if (client->layout() != nullptr) ScaleGaps(*client->layout(), scale);
 }
 
 }  // namespace orvel::mainwindow
