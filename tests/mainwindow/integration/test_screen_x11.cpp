@@ -121,13 +121,13 @@ TEST_F(ScreenTest, ToolBarCategoryToggledThroughAccessibility) {
     auto& w = ShownAndFramed();
     auto* toolBar = Find<QToolBar>("tlbToolBar");
     auto pressed = [&] {
-        QStringList keys;
+        std::vector<std::string> keys;
         for (auto* action : toolBar->actions()) {
-            if (action->isChecked()) keys << action->objectName();
+            if (action->isChecked()) keys.push_back(action->objectName().toStdString());
         }
         return keys;
     };
-    ASSERT_EQ(pressed(), QStringList{"keyOrvelServers"});
+    ASSERT_EQ(pressed(), std::vector<std::string>{"keyOrvelServers"});
     QAction* tools = Find<QAction>("keyOrvelTools");
     auto* button = qobject_cast<QToolButton*>(toolBar->widgetForAction(tools));
     ASSERT_NE(button, nullptr);
@@ -139,7 +139,7 @@ TEST_F(ScreenTest, ToolBarCategoryToggledThroughAccessibility) {
     ASSERT_TRUE(actions->actionNames().contains(QAccessibleActionInterface::toggleAction()));
     actions->doAction(QAccessibleActionInterface::toggleAction());
     QCoreApplication::processEvents();
-    EXPECT_EQ(pressed(), QStringList{"keyOrvelTools"});
+    EXPECT_EQ(pressed(), std::vector<std::string>{"keyOrvelTools"});
     EXPECT_TRUE(Find<QWidget>("fraServers")->isHidden());
     EXPECT_FALSE(w.Applications()->isHidden());
     EXPECT_EQ(w.Applications()->title(), "Orvel Tools");
@@ -147,7 +147,7 @@ TEST_F(ScreenTest, ToolBarCategoryToggledThroughAccessibility) {
     // Toggled again: the view stays and the button stays pressed.
     actions->doAction(QAccessibleActionInterface::toggleAction());
     QCoreApplication::processEvents();
-    EXPECT_EQ(pressed(), QStringList{"keyOrvelTools"});
+    EXPECT_EQ(pressed(), std::vector<std::string>{"keyOrvelTools"});
     EXPECT_FALSE(w.Applications()->isHidden());
 }
 
