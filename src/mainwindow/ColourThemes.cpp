@@ -34,8 +34,18 @@ void Paint(QWidget* widget, std::uint32_t back, std::uint32_t text) {
     const QColor textColour = ToQColor(text);
     palette.setColor(QPalette::Window, backColour);
     palette.setColor(QPalette::Button, backColour);
-    palette.setColor(QPalette::WindowText, textColour);
-    palette.setColor(QPalette::ButtonText, textColour);
+    // Enabled and inactive controls take the text colour; a disabled one keeps
+    // a greyed text, halfway between its text and its back colour, so that it
+    // reads as disabled on every theme.
+    const QColor greyed((textColour.red() + backColour.red()) / 2,
+                        (textColour.green() + backColour.green()) / 2,
+                        (textColour.blue() + backColour.blue()) / 2);
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::WindowText, textColour);
+        palette.setColor(group, QPalette::ButtonText, textColour);
+    }
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, greyed);
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, greyed);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
 }

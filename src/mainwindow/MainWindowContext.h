@@ -8,6 +8,7 @@
 
 #include "launcher/ApplicationCatalogue.h"
 #include "mainwindow/ColourThemes.h"
+#include "mainwindow/WindowSizing.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
@@ -51,6 +52,8 @@ struct MainWindowContext {
     std::function<void()> corvaneSettings{};
     // Starts the catalogue's programs; none: a launch reports that it cannot start.
     platform::ProgramStarter* programStarter = nullptr;
+    // The screen the window is on; empty: the screen Qt reports.
+    WindowSizing::ScreenOf screenOf{};
 };
 
 }  // namespace orvel::mainwindow

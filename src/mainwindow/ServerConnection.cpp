@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/AsciiCase.h"
 #include "platform/WindowSnapshot.h"
 #include "status/ComponentStatus.h"
 #include "status/LinkedSuiteServer.h"
@@ -146,10 +147,14 @@ void ServerConnection::WithdrawRegistrations() {
     // A withdrawal that fails needs no box: the server drops the registration
     // of an instance whose connection is gone.
     WithdrawLocalRegistration();
+    WithdrawRemoteRegistration();
+    status::RefreshServerReferences(services_.table, local_, remote_);
+}
+
+void ServerConnection::WithdrawRemoteRegistration() {
     if (remote_) remote_->DisconnectClient();
     remoteClientNumber_ = 0;
     ReleaseReference(remote_);
-    status::RefreshServerReferences(services_.table, local_, remote_);
 }
 
 void ServerConnection::WithdrawLocalRegistration() {
@@ -241,7 +246,14 @@ void ServerConnection::Connect() {
                     vbCritical, "");
             }
             // Withdraw what was registered and leave as a disconnection does.
-            WithdrawRegistrations();
+            // A server without a host console is left first, then the local one.
+            if (registered) {
+                WithdrawRemoteRegistration();
+                WithdrawLocalRegistration();
+                status::RefreshServerReferences(services_.table, local_, remote_);
+            } else {
+                WithdrawRegistrations();
+            }
             emit disconnected();
             emit identityChanged();
             emit rowsChanged();
@@ -304,29 +316,41 @@ bool ServerConnection::Disconnect() {
 
 // ---------------------------------------------------------------- selection and exit
 
-bool ServerConnection::ChooseRemoteServer() {
+bool ServerConnection::AskRemoteServerName(std::string& name) {
     auto& settings = services_.settings;
-    const std::string name =
-        QString::fromStdString(
-            services_.dialogs.InputBox("Enter the Corvane Servername or IP Address",
-                                       "Remote Server Name", settings.RemoteServerName))
-            .toUpper()
-            .toStdString();
+    // Upper case by the ASCII rule: a locale's own rule would change other letters.
+    name = platform::ToAsciiUpper(
+        services_.dialogs.InputBox("Enter the Corvane Servername or IP Address",
+                                   "Remote Server Name", settings.RemoteServerName));
+    if (name.empty() || status::IsValidServerName(name)) return true;
+    services_.dialogs.MsgBox("'" + name + "' is not a valid server name or IP address." + CR + CR +
+                                 "Enter a computer name (letters, digits, hyphens and dots)" + CR +
+                                 "      or an IP address such as 192.168.1.10.",
+                             vbExclamation, "Remote Server Name");
+    return false;
+}
+
+void ServerConnection::SelectRemoteServer(const std::string& name) {
+    services_.settings.LocalServerSelected = false;
+    services_.settings.RemoteServerName = name;
+}
+
+bool ServerConnection::ChooseRemoteServer() {
+    std::string name;
+    if (!AskRemoteServerName(name)) return false;
     if (name.empty()) {
-        settings.LocalServerSelected = true;
-        settings.LocalServerName = "Local Server";
-        return true;
+        services_.settings.LocalServerSelected = true;
+        services_.settings.LocalServerName = "Local Server";
+    } else {
+        SelectRemoteServer(name);
     }
-    if (!status::IsValidServerName(name)) {
-        services_.dialogs.MsgBox("'" + name + "' is not a valid server name or IP address." + CR +
-                                     CR +
-                                     "Enter a computer name (letters, digits, hyphens and dots)" +
-                                     CR + "      or an IP address such as 192.168.1.10.",
-                                 vbExclamation, "Remote Server Name");
-        return false;
-    }
-    settings.LocalServerSelected = false;
-    settings.RemoteServerName = name;
+    return true;
+}
+
+bool ServerConnection::ChooseRemoteServerForRole() {
+    std::string name;
+    if (!AskRemoteServerName(name) || name.empty()) return false;
+    SelectRemoteServer(name);
     return true;
 }
 
@@ -355,13 +379,15 @@ bool ServerConnection::ConsentToExit() {
 void ServerConnection::WarnOfForcedClose() {
     if (!remote_) return;
     auto remoteCount = remote_->GetClientCount();
-    if (remoteClientNumber_ == 1 && remoteCount && *remoteCount > 1) {
-        const int localCount = local_ ? local_->GetClientCount().value_or(1) : 1;
-        services_.dialogs.MsgBox(
-            "This Server has " + std::to_string(localCount - 1) + " Client(s) connected." + CR +
-                CR + "You are FORCING close of this application..." + CR + CR +
-                "The Remote Client(s) will NOT be disconnected from the Orvel_Server...",
-            vbCritical, "Disconnecting Server");
+    if (local_ && remoteClientNumber_ == 1 && remoteCount && *remoteCount > 1) {
+        // The box gives the local count: without it there is nothing true to say.
+        if (auto localCount = local_->GetClientCount()) {
+            services_.dialogs.MsgBox(
+                "This Server has " + std::to_string(*localCount - 1) + " Client(s) connected." +
+                    CR + CR + "You are FORCING close of this application..." + CR + CR +
+                    "The Remote Client(s) will NOT be disconnected from the Orvel_Server...",
+                vbCritical, "Disconnecting Server");
+        }
     }
     const auto index = launcher::FindRunningApplication(services_.catalogue, services_.windows);
     if (index > 0) {

@@ -53,6 +53,8 @@ class ServerConnection : public QObject {
     void WithdrawRegistrations();
     // The exit's withdrawal: the local registration only.
     void WithdrawLocalRegistration();
+    // The remote registration only.
+    void WithdrawRemoteRegistration();
     // Clients of the local server other than this console.
     std::int16_t OtherClientCount();
     // Stops the local component servers that no running program needs.
@@ -64,6 +66,9 @@ class ServerConnection : public QObject {
     // Asks for the remote server's name and selects the remote side; an empty
     // answer selects the local side. False when the name was refused.
     bool ChooseRemoteServer();
+    // The same prompt for a remote role: only a valid name selects the remote
+    // side; Cancel, an empty answer or a refused name change nothing (false).
+    bool ChooseRemoteServerForRole();
     // The exit's questions while connected; false when the console stays.
     bool ConsentToExit();
     // The unload's word when it closes over other clients or a running program.
@@ -111,6 +116,9 @@ class ServerConnection : public QObject {
     void StartForRemoteConnection();
     void CheckActiveSet();
     bool ConsentToDisconnect();
+    // The remote-name prompt, upper-cased; false (after a box) for a refused name.
+    bool AskRemoteServerName(std::string& name);
+    void SelectRemoteServer(const std::string& name);
 
     Services services_;
     std::shared_ptr<suiteclient::SuiteServer> local_;

@@ -1,5 +1,6 @@
 #include "mainwindow/ServerPanel.h"
 
+#include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -53,6 +54,8 @@ void ServerPanel::BuildIdentityPanel() {
     for (QLabel* label : {lblOrvelServerName_, lblOrvelServerOS_, lblOrvelServerVersion_}) {
         label->setAlignment(Qt::AlignCenter);
         label->setMinimumWidth(150);
+        // As tall as the lettering needs: the rows below get the rest.
+        label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
         labels->addWidget(label);
     }
     identity->addLayout(labels);
@@ -76,11 +79,37 @@ void ServerPanel::BuildIdentityPanel() {
     connect(cmdServerOrvelHost_, &QPushButton::clicked, this, &ServerPanel::hostClicked);
     connect(cmdServerConnect_, &QPushButton::clicked, this, &ServerPanel::connectAllClicked);
     connect(cmdServerDisconnect_, &QPushButton::clicked, this, &ServerPanel::disconnectAllClicked);
+    // A click on a label or frame of the panel repaints what that control shows.
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{fraOrvelServer_, fraOrvelServerOS_, lblOrvelServerName_,
+                                         lblOrvelServerOS_, lblOrvelServerVersion_}) {
+        control->installEventFilter(this);
+    }
+}
+
+bool ServerPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::MouseButtonRelease) return QGroupBox::eventFilter(watched, event);
+    if (watched == fraOrvelServer_) {
+        RefreshServerPanel();
+    } else if (watched == fraOrvelServerOS_) {
+        RefreshServerSelection();
+    } else if (watched == lblOrvelServerName_) {
+        RefreshServerNameLabel();
+    } else if (watched == lblOrvelServerOS_) {
+        RefreshServerOSLabel();
+    } else if (watched == lblOrvelServerVersion_) {
+        RefreshServerVersionLabel();
+    } else {
+        return QGroupBox::eventFilter(watched, event);
+    }
+    // The click is the control's own: its frame does not repaint as well.
+    return true;
 }
 
 // Twenty rows, two columns of ten.
 void ServerPanel::BuildRows() {
     auto* rows = new QGridLayout;
+    rows->setSpacing(4);  // narrow gaps: at the minimum size the rows need the room
     for (int i = 0; i < suite::kComponentSlots; ++i) {
         auto [row, button, panel] =
             MakeSplitRow(this, "spltServers", "cmdServers", "pnlServers", i);
@@ -91,7 +120,7 @@ void ServerPanel::BuildRows() {
         connect(button, &QPushButton::clicked, this, [this, i] { cmdServers_Click(i); });
         connect(panel, &StatePanel::clicked, this, [this, i] { cmdServers_Click(i); });
     }
-    static_cast<QVBoxLayout*>(layout())->addLayout(rows);
+    static_cast<QVBoxLayout*>(layout())->addLayout(rows, 1);
 }
 
 // ---------------------------------------------------------------- identity panel
@@ -155,7 +184,10 @@ void ServerPanel::RefreshServerNameLabel() {
         return;
     }
     lblOrvelServerName_->show();
-    if (auto name = remote->GetServerName()) lblOrvelServerName_->setText(Q(*name));
+    auto name = remote->GetServerName();
+    // Without a name the label keeps its text and its colours.
+    if (!name) return;
+    lblOrvelServerName_->setText(Q(*name));
     Paint(lblOrvelServerName_, status::kBlack, status::kCyan);
 }
 
@@ -309,7 +341,7 @@ void ServerPanel::RefreshServerList() {
             panel->setText("");
             panel->setToolTip("");
             Paint(panel, status::kBlack, status::kCyan);
-            spltServers_[slot]->setVisible(true);
+            // A row its server does not support (-1) stays hidden.
             continue;
         }
         button->setEnabled(true);

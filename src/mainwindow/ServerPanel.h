@@ -83,6 +83,10 @@ class ServerPanel : public QGroupBox {
     void connectAllClicked();
     void disconnectAllClicked();
 
+  protected:
+    // Clicks on the identity panel's labels and frames.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void BuildIdentityPanel();
     void BuildRows();

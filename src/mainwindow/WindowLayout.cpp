@@ -29,15 +29,21 @@ int PixelsToTwips(int pixels, double dotsPerInch) {
     return static_cast<int>(std::lround(pixels * kTwipsPerInch / dotsPerInch));
 }
 
-ResizeOutcome ApplyResizeRules(std::int16_t windowState, const TwipsGeometry& geometry) {
+ResizeOutcome ApplyResizeRules(std::int16_t windowState, const TwipsGeometry& geometry,
+                               int screenTop) {
     ResizeOutcome outcome;
     outcome.geometry = geometry;
     auto& g = outcome.geometry;
-    if (windowState == kStateNormal && g.top < 0) g.top = 0;
+    if (windowState == kStateNormal && g.top < screenTop) g.top = screenTop;
     g.height = std::max(g.height, kMinimumSizeTwips);
     g.width = std::max(g.width, kMinimumSizeTwips);
     outcome.letteringPoints = (g.width + g.height) / 2.0 / kTwipsPerLetteringPoint;
     return outcome;
+}
+
+int ClampToAvailable(int askedTwips, int availableTwips) {
+    if (availableTwips <= 0) return askedTwips;  // no screen known
+    return std::max(std::min(askedTwips, availableTwips), kMinimumSizeTwips);
 }
 
 void RecordWindowPlacement(settings::ConsoleSettings& settings, std::int16_t windowState,

@@ -36,9 +36,15 @@ struct ResizeOutcome {
     double letteringPoints = 10;  // font size of every launcher and server row
 };
 
-// Snaps the top to 0 in the normal state, raises height and width to the
-// minimum, and derives the lettering from the size that results.
-ResizeOutcome ApplyResizeRules(std::int16_t windowState, const TwipsGeometry& geometry);
+// Snaps the top to the top of the window's own screen (screenTop, in the
+// same coordinates as geometry) in the normal state, raises height and width
+// to the minimum, and derives the lettering from the size that results.
+ResizeOutcome ApplyResizeRules(std::int16_t windowState, const TwipsGeometry& geometry,
+                               int screenTop = 0);
+
+// A size asked for (load, "&Restore Size") kept within the screen's available
+// area, but never below the minimum.
+int ClampToAvailable(int askedTwips, int availableTwips);
 
 // Records state and placement in the settings, each value kept within the
 // 16-bit range of its field (a large screen has more twips than that).

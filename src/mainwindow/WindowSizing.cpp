@@ -1,6 +1,12 @@
 #include "mainwindow/WindowSizing.h"
 
+#include <QLayout>
+#include <QScreen>
+#include <QVariant>
 #include <QWidget>
+#include <algorithm>
+#include <cmath>
+#include <utility>
 
 #include "mainwindow/WindowLayout.h"
 
@@ -19,9 +25,70 @@ std::int16_t StateOf(Qt::WindowStates qtState) {
     return kStateNormal;
 }
 
+constexpr double kStandardLetteringPoints = 10.0;
+
+// Spacing and margins in proportion to the standard size; the standard ones
+// are kept on the layout the first time.
+void ScaleGaps(QLayout& layout, double scale) {
+    QVariant base = layout.property("standardGaps");
+    if (!base.isValid()) {
+        const QMargins m = layout.contentsMargins();
+        base = QVariantList{layout.spacing(), m.left(), m.top(), m.right(), m.bottom()};
+        layout.setProperty("standardGaps", base);
+    }
+    const QVariantList gaps = base.toList();
+    auto scaled = [scale](const QVariant& value) {
+        return std::max(0, static_cast<int>(std::lround(value.toInt() * scale)));
+    };
+    if (gaps.at(0).toInt() >= 0) layout.setSpacing(scaled(gaps.at(0)));
+    layout.setContentsMargins(scaled(gaps.at(1)), scaled(gaps.at(2)), scaled(gaps.at(3)),
+                              scaled(gaps.at(4)));
+}
+
 }  // namespace
 
+WindowSizing::WindowSizing(QWidget& window, settings::ConsoleSettings& settings, ScreenOf screenOf)
+    : window_(window), settings_(settings), screenOf_(std::move(screenOf)) {}
+
+ScreenArea WindowSizing::Screen() const {
+    if (screenOf_) return screenOf_(window_);
+    const QScreen* screen = window_.screen();
+    if (screen == nullptr) return {};
+    return {screen->geometry(), screen->availableGeometry()};
+}
+
 void WindowSizing::ResizeToTwips(int widthTwips, int heightTwips) {
+    const QRect available = Screen().available;
+    widthTwips =
+        ClampToAvailable(widthTwips, PixelsToTwips(available.width(), window_.logicalDpiX()));
+    heightTwips =
+        ClampToAvailable(heightTwips, PixelsToTwips(available.height(), window_.logicalDpiY()));
+    // Without a frame yet (not shown, or not yet framed by the window
+    // manager) the size is asked again once the frame is known.
+    const bool framed = window_.frameGeometry().size() != window_.size();
+    waitingForFrame_.reset();
+    ResizeOuter(widthTwips, heightTwips);
+    if (!framed) waitingForFrame_ = WaitingSize{QSize(widthTwips, heightTwips), window_.size()};
+}
+
+void WindowSizing::FrameMayHaveChanged() {
+    if (!waitingForFrame_ || !window_.isVisible()) return;
+    // Resized meanwhile (by the operator or the rules): that size stands.
+    if (window_.size() != waitingForFrame_->client) {
+        waitingForFrame_.reset();
+        return;
+    }
+    if (window_.frameGeometry().size() == window_.size()) return;
+    const QSize outer = waitingForFrame_->outerTwips;
+    waitingForFrame_.reset();
+    if (window_.windowState() &
+        (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) {
+        return;
+    }
+    ResizeOuter(outer.width(), outer.height());
+}
+
+void WindowSizing::ResizeOuter(int widthTwips, int heightTwips) {
     const QSize frame = window_.frameGeometry().size() - window_.size();
     window_.resize(TwipsToPixels(widthTwips, window_.logicalDpiX()) - frame.width(),
                    TwipsToPixels(heightTwips, window_.logicalDpiY()) - frame.height());
@@ -47,10 +114,14 @@ void WindowSizing::ApplyResizeRules() {
     const QRect frame = window_.frameGeometry();
     const TwipsGeometry now = ToTwips(frame, dpiX, dpiY);
     RecordWindowPlacement(settings_, state, now);
-    const ResizeOutcome outcome = mainwindow::ApplyResizeRules(state, now);
-    if (outcome.geometry.top != now.top) window_.move(frame.x(), 0);
+    // The top snaps to the window's own screen: a screen above the primary
+    // one has negative coordinates.
+    const int screenTop = Screen().geometry.top();
+    const ResizeOutcome outcome =
+        mainwindow::ApplyResizeRules(state, now, PixelsToTwips(screenTop, dpiY));
+    if (outcome.geometry.top != now.top) window_.move(frame.x(), screenTop);
     if (outcome.geometry.width != now.width || outcome.geometry.height != now.height) {
-        ResizeToTwips(outcome.geometry.width, outcome.geometry.height);
+        ResizeOuter(outcome.geometry.width, outcome.geometry.height);
     }
     if (outcome.geometry != now) {
         // Record where the window went, not only where it was asked to be.
@@ -60,17 +131,27 @@ void WindowSizing::ApplyResizeRules() {
     applying_ = false;
 }
 
+// The rows' lettering follows the size; so do the identity panel's buttons
+// and labels and the gaps of the frames' layouts, so that the window shrinks
+// as a whole and every row keeps room for its caption.
 void WindowSizing::SetLettering(double points) {
     letteringPoints_ = points;
+    const double scale = points / kStandardLetteringPoints;
     for (auto* widget : window_.findChildren<QWidget*>()) {
         const QString name = widget->objectName();
         if (name.startsWith("pnlServers_") || name.startsWith("cmdServers_") ||
-            name.startsWith("pnlApplication_") || name.startsWith("cmdApplication_")) {
+            name.startsWith("pnlApplication_") || name.startsWith("cmdApplication_") ||
+            name.startsWith("cmdServer") || name.startsWith("lblOrvelServer") ||
+            name.startsWith("fra")) {
             QFont font = widget->font();
             font.setPointSizeF(letteringPoints_);
             widget->setFont(font);
         }
     }
+    auto* client = window_.findChild<QWidget*>("frmMainClient");
+    if (client == nullptr) return;
+    for (auto* layout : client->findChildren<QLayout*>()) ScaleGaps(*layout, scale);
+    if (client->layout() != nullptr) ScaleGaps(*client->layout(), scale);
 }
 
 }  // namespace orvel::mainwindow

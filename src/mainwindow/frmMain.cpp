@@ -6,6 +6,7 @@
 #include <QMenuBar>
 #include <QMoveEvent>
 #include <QResizeEvent>
+#include <QScopedValueRollback>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -14,6 +15,7 @@
 #include "mainwindow/GeneralStatusBar.h"
 #include "mainwindow/WindowLayout.h"
 #include "mainwindow/frmMessage.h"
+#include "platform/AsciiCase.h"
 #include "status/ServerReferences.h"
 #include "status/StatusPoll.h"
 
@@ -168,7 +170,17 @@ void frmMain::BuildToolBar() {
         action->setToolTip(row.tip);
         action->setCheckable(QString(row.key) != "keyOrvelClients");
         const QString key = row.key;
-        connect(action, &QAction::triggered, this, [this, key] { tlbToolBar_ButtonClick(key); });
+        if (action->isCheckable()) {
+            // A category button switches the view however it is toggled: by
+            // the mouse, the keyboard or an accessibility client. The click
+            // itself sets the marks, so its own toggles are not followed.
+            connect(action, &QAction::toggled, this, [this, key] {
+                if (!switchingCategory_) tlbToolBar_ButtonClick(key);
+            });
+        } else {
+            connect(action, &QAction::triggered, this,
+                    [this, key] { tlbToolBar_ButtonClick(key); });
+        }
     }
 }
 
@@ -349,11 +361,13 @@ void frmMain::mnuFileRestoreSize_Click() {
 
 void frmMain::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
+    sizing_.FrameMayHaveChanged();
     ApplyResizeRules();
 }
 
 void frmMain::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
+    sizing_.FrameMayHaveChanged();
     ApplyResizeRules();
 }
 
@@ -387,6 +401,7 @@ void frmMain::ApplyColourTheme() {
 // ---------------------------------------------------------------- tool bar
 
 void frmMain::tlbToolBar_ButtonClick(const QString& key) {
+    const QScopedValueRollback<bool> switching(switchingCategory_, true);
     for (const char* name :
          {"keyOrvelApplications", "keyOrvelTools", "keyOrvelUtilities", "keyOrvelServers"}) {
         for (auto* action : tlbToolBar_->actions()) {
@@ -397,7 +412,11 @@ void frmMain::tlbToolBar_ButtonClick(const QString& key) {
     for (auto* action : tlbToolBar_->actions()) {
         if (action->objectName() == key) clicked = action;
     }
-    const QString caption = clicked ? clicked->text().toUpper() : QString();
+    // Captions compare without regard to ASCII case, whatever the locale.
+    const std::string caption = clicked ? clicked->text().toStdString() : std::string();
+    auto is = [&caption](const char* name) {
+        return platform::EqualIgnoringAsciiCase(caption, name);
+    };
     auto showCategory = [&](std::int16_t category, const char* title) {
         clicked->setChecked(true);
         fraServers_->hide();
@@ -406,13 +425,13 @@ void frmMain::tlbToolBar_ButtonClick(const QString& key) {
         fraApplications_->show();
         FillApplicationPanel();
     };
-    if (caption == "ORVEL APPLICATIONS") {
+    if (is("ORVEL APPLICATIONS")) {
         showCategory(0, "Orvel Applications");
-    } else if (caption == "ORVEL TOOLS") {
+    } else if (is("ORVEL TOOLS")) {
         showCategory(1, "Orvel Tools");
-    } else if (caption == "ORVEL UTILITIES") {
+    } else if (is("ORVEL UTILITIES")) {
         showCategory(2, "Orvel Utilities");
-    } else if (caption == "ORVEL SERVERS") {
+    } else if (is("ORVEL SERVERS")) {
         clicked->setChecked(true);
         fraApplications_->hide();
         RefreshServerList();
@@ -449,11 +468,16 @@ void frmMain::mnuConfigureIndex_Click(int index) {
         SetConfigureEntry(context_.settings.Current);
         return;
     }
-    SetConfigureEntry(index);
     if (index == 0) {
+        SetConfigureEntry(index);
         cmdServerLocal_Click();
+    } else if (connection_->ChooseRemoteServerForRole()) {
+        SetConfigureEntry(index);
     } else {
-        cmdServerRemote_Click();
+        // A remote role needs a remote name: without one the role, its check
+        // mark and the registrations stay as they were.
+        SetConfigureEntry(context_.settings.Current);
+        return;
     }
     context_.settings.Current = static_cast<std::int16_t>(index);
     if (context_.configureComputer) context_.configureComputer(context_.settings.Current);

@@ -146,8 +146,9 @@ class frmMain : public QMainWindow {
     bool unloaded_ = false;
     bool terminated_ = false;
     bool loaded_ = false;
-    bool previousInstance_ = false;  // a second copy: it ends without any clean-up
-    WindowSizing sizing_{*this, context_.settings};
+    bool switchingCategory_ = false;  // the tool-bar click is setting its marks
+    bool previousInstance_ = false;   // a second copy: it ends without any clean-up
+    WindowSizing sizing_{*this, context_.settings, context_.screenOf};
 
     QMenu* mnuFile_ = nullptr;
     QMenu* mnuConfigure_ = nullptr;

@@ -1,3 +1,5 @@
+#include <QTest>
+
 #include "MainWindowFixture.h"
 
 namespace orvel::mainwindow::testing {
@@ -52,6 +54,12 @@ TEST_F(MainWindowTest, RowsApplyTheLookOfTheirCodes) {
     EXPECT_FALSE(Panel(6)->isEnabled());
     EXPECT_EQ(Panel(9)->text(), "DCom Error");
     EXPECT_EQ(Panel(9)->toolTip(), "Component 9 Error: Permission denied (70:0x46)");
+
+    // A row its server does not support stays hidden once the servers are gone.
+    window->cmdServerOrvelHost_Click();
+    EXPECT_FALSE(window->Connected());
+    EXPECT_TRUE(Find<QWidget>("spltServers_0")->isHidden());
+    EXPECT_FALSE(Find<QWidget>("spltServers_1")->isHidden());
 }
 
 TEST_F(MainWindowTest, FailedCreationShowsOneBoxAndAsksNothingMore) {
@@ -111,7 +119,25 @@ class RemoteModeTest : public MainWindowTest {
     }
 };
 
+// Records the order in which the registrations on two servers are withdrawn.
+class WithdrawalJournal : public fakes::FakeSuiteServer {
+  public:
+    WithdrawalJournal(std::vector<std::string>& journal, std::string name)
+        : journal_(journal), name_(std::move(name)) {}
+    platform::Outcome<std::int16_t> DisconnectClient() override {
+        journal_.push_back(name_);
+        return FakeSuiteServer::DisconnectClient();
+    }
+
+  private:
+    std::vector<std::string>& journal_;
+    std::string name_;
+};
+
 TEST_F(RemoteModeTest, NoHostConsoleLeavesAsADisconnectionDoes) {
+    std::vector<std::string> withdrawn;
+    local = std::make_shared<WithdrawalJournal>(withdrawn, "local");
+    remote = std::make_shared<WithdrawalJournal>(withdrawn, "remote");
     auto& w = LoadedRemote();
     remote->connectResult = 1;
     ScriptServers();
@@ -121,8 +147,8 @@ TEST_F(RemoteModeTest, NoHostConsoleLeavesAsADisconnectionDoes) {
     EXPECT_EQ(BoxText(0),
               "A Orvel Host application is NOT running on the server !\r\rYou CANNOT run a "
               "REMOTE session without a Orvel Host running on the server...");
-    EXPECT_EQ(remote->CountCalls("DisconnectClient"), 1);
-    EXPECT_EQ(local->CountCalls("DisconnectClient"), 1);
+    // The server without a host console is left first.
+    EXPECT_EQ(withdrawn, (std::vector<std::string>{"remote", "local"}));
     EXPECT_FALSE(w.Connected());
     EXPECT_EQ(w.RemoteClientNumber(), 0);
     EXPECT_TRUE(MenuEnabled(Menu("mnuTools")));
@@ -342,6 +368,67 @@ TEST_F(MainWindowTest, ConfigureMenuChangesTheRole) {
     w.mnuConfigureIndex_Click(0);
     EXPECT_TRUE(settings.LocalServerSelected);
     EXPECT_EQ(table[0].intHostKind, 1);
+}
+
+// A remote role needs a name: Cancel or a refused name leaves the role, its
+// check mark and the registrations as they were.
+TEST_F(MainWindowTest, ConfigureRemoteWithoutAValidNameChangesNothing) {
+    settings.RemoteServerName = "OLD";
+    Loaded();
+    auto* fileServer = Find<QAction>("mnuConfigureIndex_0");
+    auto* remotePc = Find<QAction>("mnuConfigureIndex_1");
+    dialogs.ExpectInput("");
+    remotePc->trigger();  // as the menu does: the entry toggles, then acts
+    dialogs.ExpectInput("two words").ExpectBox("Remote Server Name");
+    remotePc->trigger();
+    EXPECT_EQ(settings.Current, 0);
+    EXPECT_EQ(roles, std::vector<std::int16_t>{0});  // the load's only
+    EXPECT_TRUE(fileServer->isChecked());
+    EXPECT_FALSE(remotePc->isChecked());
+    EXPECT_TRUE(settings.LocalServerSelected);
+    EXPECT_EQ(settings.RemoteServerName, "OLD");
+    EXPECT_TRUE(Button("cmdServerLocal")->isEnabled());
+
+    dialogs.ExpectInput("srv2");
+    remotePc->trigger();
+    EXPECT_EQ(settings.Current, 1);
+    EXPECT_EQ(settings.RemoteServerName, "SRV2");
+    EXPECT_TRUE(remotePc->isChecked());
+    EXPECT_FALSE(fileServer->isChecked());
+}
+
+// Every refresh routine of the identity panel also runs on a click of the
+// control it paints; a name the server cannot give leaves the label alone.
+TEST_F(MainWindowTest, IdentityPanelControlsRefreshOnAClick) {
+    auto& w = ConnectedLocal();
+    auto* name = Find<QLabel>("lblOrvelServerName");
+    auto* os = Find<QLabel>("lblOrvelServerOS");
+    auto* version = Find<QLabel>("lblOrvelServerVersion");
+    remote->serverName = "FILESRV2";
+    remote->osMajor = 7;
+    remote->serverVersion = "Quarlen_Release_Version: Release 7.2.0";
+    QTest::mouseClick(name, Qt::LeftButton);
+    EXPECT_EQ(name->text(), "FILESRV2");
+    EXPECT_EQ(os->text(), "LINUX 6.1.0") << "only the clicked label repaints";
+    QTest::mouseClick(os, Qt::LeftButton);
+    EXPECT_EQ(os->text(), "LINUX 7.1.0");
+    QTest::mouseClick(version, Qt::LeftButton);
+    EXPECT_EQ(version->text(), "Release 7.2.0");
+
+    remote->serverName = "FILESRV3";
+    QTest::mouseClick(Find<QGroupBox>("fraOrvelServerOS"), Qt::LeftButton);
+    EXPECT_EQ(name->text(), "FILESRV3");
+    auto* frame = Find<QGroupBox>("fraOrvelServer");
+    Paint(frame, status::kRed, status::kWhite);
+    QTest::mouseClick(frame, Qt::LeftButton, {}, QPoint(4, 4));
+    EXPECT_EQ(Back(frame), QColor(192, 192, 255));  // theme colour 1 again
+
+    remote->failures["GetServerName"] = {462, "The remote server machine does not exist"};
+    Paint(name, status::kRed, status::kWhite);
+    QTest::mouseClick(name, Qt::LeftButton);
+    EXPECT_EQ(name->text(), "FILESRV3");
+    EXPECT_EQ(Back(name), QColor(255, 0, 0)) << "no recolouring without a name";
+    (void)w;
 }
 
 }  // namespace

@@ -97,7 +97,15 @@ TEST_F(MainWindowTest, BlueAndGrayThemesPaintTheirExactColours) {
     EXPECT_EQ(Back(frame), QColor(0, 0, 192));
     EXPECT_EQ(Text(frame), QColor(192, 192, 0));  // 0xC00000 ^ 0xC0C0C0 = 0x00C0C0
     EXPECT_EQ(button->palette().color(QPalette::Button), QColor(192, 192, 255));
-    EXPECT_EQ(button->palette().color(QPalette::ButtonText), QColor(15, 15, 48));
+    EXPECT_EQ(button->palette().color(QPalette::Active, QPalette::ButtonText), QColor(15, 15, 48));
+    // The row is disabled while disconnected: its lettering is greyed halfway
+    // to the back colour.
+    EXPECT_FALSE(button->isEnabled());
+    EXPECT_EQ(button->palette().color(QPalette::ButtonText), QColor(103, 103, 151));
+    EXPECT_EQ(button->palette().color(QPalette::Disabled, QPalette::ButtonText),
+              QColor(103, 103, 151));
+    EXPECT_EQ(button->palette().color(QPalette::Inactive, QPalette::ButtonText),
+              QColor(15, 15, 48));
     EXPECT_TRUE(Find<QAction>("mnuSetupColorsIndex_0")->isChecked());
 
     w.mnuSetupColorsIndex_Click(4);
@@ -107,7 +115,8 @@ TEST_F(MainWindowTest, BlueAndGrayThemesPaintTheirExactColours) {
     EXPECT_EQ(Back(client), QColor(0x40, 0x40, 0x40));
     EXPECT_EQ(Back(frame), QColor(0x80, 0x80, 0x80));
     EXPECT_EQ(button->palette().color(QPalette::Button), QColor(0xF0, 0xF0, 0xF0));
-    EXPECT_EQ(button->palette().color(QPalette::ButtonText), QColor(0x3F, 0x3F, 0x3F));
+    EXPECT_EQ(button->palette().color(QPalette::Active, QPalette::ButtonText),
+              QColor(0x3F, 0x3F, 0x3F));
 
     w.mnuSetupColorsIndex_Click(2);  // green element 2 is 0x80CC80
     EXPECT_EQ(w.CurrentColours()[2], 0x80CC80u);

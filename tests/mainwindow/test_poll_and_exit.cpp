@@ -21,6 +21,24 @@ TEST_F(MainWindowTest, PollWhileDisconnected) {
     EXPECT_FALSE(Menu("mnuConfigure")->menuAction()->isEnabled());
 }
 
+// A whole start of an ordinary user with autostart, as file server: the
+// load connects, ticks run, the window closes. Not one box on the way.
+TEST_F(MainWindowTest, OrdinaryUserStartShowsNoBox) {
+    context->IsAdministrator = false;
+    settings.AutoStart = true;
+    int verifications = 0;
+    context->showProcessVerification = [&] { ++verifications; };
+    ScriptServers();
+    auto& w = Loaded();
+    EXPECT_TRUE(w.Connected());
+    for (int tick = 0; tick < 11; ++tick) w.tmrTimer_Timer();
+    EXPECT_FALSE(Menu("mnuConfigure")->menuAction()->isEnabled());
+    w.close();
+    EXPECT_EQ(verifications, 1);
+    EXPECT_TRUE(dialogs.boxes.empty()) << dialogs.boxes.front().title;
+    EXPECT_EQ(local->CountCalls("DisconnectClient"), 1);
+}
+
 TEST_F(MainWindowTest, PollPhasesWhileConnectedLocally) {
     auto& w = ConnectedLocal();
     for (auto& s : local->statuses) s = 1;

@@ -170,10 +170,32 @@ TEST_F(ServerConnectionTest, RemoteNameIsCheckedAndCancelSelectsTheLocalSide) {
     EXPECT_NE(dialogs.boxes.at(0).text.find("'BAD NAME<B>' is not a valid server name"),
               std::string::npos);
 
+    // Only ASCII letters change case: a long s is no "S", whatever the locale.
+    dialogs.ExpectInput("file\xC5\xBFrv").ExpectBox("Remote Server Name");
+    EXPECT_FALSE(connection->ChooseRemoteServer());
+    EXPECT_EQ(settings.RemoteServerName, "SRV-2.CORP");
+
     dialogs.ExpectInput("");
     EXPECT_TRUE(connection->ChooseRemoteServer());
     EXPECT_TRUE(settings.LocalServerSelected);
     EXPECT_EQ(settings.LocalServerName, "Local Server");
+}
+
+// The forced close names the local count or says nothing.
+TEST_F(ServerConnectionTest, ForcedCloseWarnsOnlyWithACount) {
+    remote->connectResult = 1;  // first on the second instance
+    remote->clientCount = 3;
+    local->clientCount = 4;
+    connection->Connect();
+    dialogs.ExpectBox("Disconnecting Server");
+    connection->WarnOfForcedClose();
+    EXPECT_EQ(dialogs.boxes.at(0).text,
+              "This Server has 3 Client(s) connected.\r\rYou are FORCING close of this "
+              "application...\r\rThe Remote Client(s) will NOT be disconnected from the "
+              "Orvel_Server...");
+    local->failures["GetClientCount"] = {462, "The remote server machine does not exist"};
+    connection->WarnOfForcedClose();
+    EXPECT_EQ(dialogs.boxes.size(), 1u) << "no box with a count of 0";
 }
 
 }  // namespace

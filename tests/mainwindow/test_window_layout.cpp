@@ -24,6 +24,14 @@ TEST(WindowLayoutRules, MinimumTopSnapAndLetteringByState) {
         EXPECT_EQ(outcome.geometry, c.expected) << "state " << c.state;
         EXPECT_DOUBLE_EQ(outcome.letteringPoints, c.points) << "state " << c.state;
     }
+    // A screen above the primary one starts at a negative top: a window on it
+    // snaps to that screen's top, not to the primary's.
+    EXPECT_EQ(ApplyResizeRules(kStateNormal, {0, -13500, 9500, 9500}, -16200).geometry.top, -13500);
+    EXPECT_EQ(ApplyResizeRules(kStateNormal, {0, -17000, 9500, 9500}, -16200).geometry.top, -16200);
+    EXPECT_EQ(ApplyResizeRules(kStateNormal, {0, 200, 9500, 9500}, 900).geometry.top, 900);
+    EXPECT_EQ(ClampToAvailable(9500, 7650), 7650);
+    EXPECT_EQ(ClampToAvailable(9500, 4000), kMinimumSizeTwips);
+    EXPECT_EQ(ClampToAvailable(9500, 0), 9500) << "no screen known";
     EXPECT_EQ(TwipsToPixels(9500, 96), 633);
     EXPECT_EQ(PixelsToTwips(633, 96), 9495);
     EXPECT_EQ(TwipsToPixels(9500, 192), 1267);
@@ -68,6 +76,25 @@ TEST_F(MainWindowTest, ResizeKeepsTheMinimumAndScalesTheLettering) {
     EXPECT_NEAR(settings.WindowFormWidth, 9500, onePixel);
     EXPECT_NEAR(settings.WindowFormHeight, 9500, onePixel);
     EXPECT_NEAR(Find<QWidget>("cmdServers_3")->font().pointSizeF(), 10.0, 0.02);
+}
+
+// The window's own screen, given as a fake: a 1920 x 1080 monitor above the
+// primary one, with only 510 pixels of it available.
+TEST_F(MainWindowTest, SnapAndRestoredSizeFollowTheWindowsOwnScreen) {
+    const QRect above(0, -1080, 1920, 1080);
+    context->screenOf = [&](const QWidget&) { return ScreenArea{above, {0, -1080, 1920, 510}}; };
+    auto& w = Loaded();
+    const double dpiY = w.logicalDpiY();
+    EXPECT_EQ(w.frameGeometry().height(), 510) << "clamped to the available area";
+    EXPECT_EQ(w.frameGeometry().width(), TwipsToPixels(9500, w.logicalDpiX()));
+    w.show();
+    w.move(40, -900);
+    EXPECT_EQ(w.frameGeometry().top(), -900) << "no snap within its own screen";
+    EXPECT_NEAR(settings.WindowFormTop, PixelsToTwips(-900, dpiY), 1);
+    w.move(40, -1200);
+    EXPECT_EQ(w.frameGeometry().top(), -1080) << "snapped to its screen's top";
+    w.mnuFileRestoreSize_Click();
+    EXPECT_EQ(w.frameGeometry().height(), 510);
 }
 
 // Load with autostart: the file server role connects at once, the two
