@@ -63,7 +63,7 @@ TEST(ServerLogPriorities, JournalLinesCarryTheirPriorityPrefix) {
     written << std::ifstream(path).rdbuf();
     std::remove(path);
     EXPECT_EQ(written.str(),
-              "<4>refused instance for unix: second line\n<3>cannot listen\nstopped\n");
+              "<4>refused instance for unix:\\x0asecond line\n<3>cannot listen\nstopped\n");
 }
 
 TEST(ServerStatusCommand, ReportsSlotsClientsActiveSetAndTcpWithScriptableExitStatus) {
