@@ -78,7 +78,9 @@ TEST(SplashClosingTest, CharacterKeysAndClicksOnTheFrameClose) {
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&splash));
         c.act(splash);
         EXPECT_EQ(splash.isVisible(), !c.closes);
-        if (c.closes) EXPECT_EQ(splash.result(), QDialog::Accepted);
+        if (c.closes) {
+            EXPECT_EQ(splash.result(), QDialog::Accepted);
+        }
     }
 }
 
