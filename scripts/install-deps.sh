@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake ninja-build pkg-config clang-format
+    build-essential cmake ninja-build pkg-config clang-format clang-tidy
     qt6-base-dev
     libgrpc++-dev protobuf-compiler-grpc libprotobuf-dev protobuf-compiler
     libsqlite3-dev libsystemd-dev libssl-dev openssl

@@ -8,7 +8,7 @@ namespace orvel::fakes {
 
 // A clock that stands still until the test moves it.
 class FakeClock : public platform::Clock {
-public:
+  public:
     platform::DateTime Now() override { return now; }
     std::chrono::steady_clock::time_point Monotonic() override { return monotonic; }
 
@@ -18,7 +18,7 @@ public:
     platform::DateTime now{2026, 12, 4, 15, 7, 9};
     std::chrono::steady_clock::time_point monotonic{std::chrono::hours(1)};
 
-private:
+  private:
     std::chrono::milliseconds carry_{0};
 };
 

@@ -20,7 +20,7 @@ struct RecordedBox {
 };
 
 class FakeDialogs : public platform::Dialogs {
-public:
+  public:
     // Expects the next box to carry this title; answers it with answer.
     FakeDialogs& ExpectBox(std::string title, int answer = platform::vbOK);
     // Expects the next input box; answers with text ("" is Cancel).
@@ -45,7 +45,7 @@ public:
     int pointer = platform::vbDefault;
     int doEvents = 0;
 
-private:
+  private:
     struct Step {
         std::string title;
         int answer = platform::vbOK;

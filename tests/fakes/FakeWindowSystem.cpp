@@ -26,6 +26,7 @@ void FakeWindowSystem::RemoveWindow(platform::HWND handle) {
 
 platform::HWND FakeWindowSystem::FindWindowA(std::string_view title) {
     ++lookups;
+    titlesAsked.emplace_back(title);
     if (title.empty()) return 0;
     auto it = windows_.find(Upper(title));
     return it == windows_.end() ? 0 : it->second;

@@ -26,6 +26,7 @@ class FakeWindowSystem : public platform::WindowSystem {
     std::vector<std::pair<platform::HWND, int>> shown;
     std::vector<platform::HWND> raised;
     int lookups = 0;
+    std::vector<std::string> titlesAsked;  // every FindWindowA title, in order
     // When false, a close request is recorded but the window stays (a program
     // that asks "save changes?").
     bool closeRemovesWindow = true;

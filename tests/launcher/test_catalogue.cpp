@@ -1,53 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <set>
 
 #include "FakeDialogs.h"
+#include "FakeFileSystem.h"
 #include "FakeSuiteServer.h"
+#include "FakeWindowSystem.h"
 #include "launcher/ApplicationCatalogue.h"
 
 namespace orvel::launcher {
 namespace {
-
-// Windows by title, as a scripted window system finds them (case-blind).
-class TitleWindows : public platform::WindowSystem {
-  public:
-    std::map<std::string, platform::HWND> windows;
-    std::vector<std::string> lookups;
-    platform::HWND FindWindowA(std::string_view title) override {
-        lookups.emplace_back(title);
-        for (const auto& [name, handle] : windows) {
-            if (name.size() == title.size() &&
-                std::equal(name.begin(), name.end(), title.begin(), [](char a, char b) {
-                    return std::tolower(static_cast<unsigned char>(a)) ==
-                           std::tolower(static_cast<unsigned char>(b));
-                })) {
-                return handle;
-            }
-        }
-        return 0;
-    }
-    bool PostMessageA(platform::HWND, unsigned, std::intptr_t, std::intptr_t) override {
-        return true;
-    }
-    bool ShowWindow(platform::HWND, int) override { return true; }
-    bool BringWindowToTop(platform::HWND) override { return true; }
-};
-
-class Files : public platform::FileSystem {
-  public:
-    std::set<std::string> files;
-    bool FileExists(const std::string& path) override { return files.count(path) > 0; }
-    std::optional<std::string> ResolvePath(const std::string& path) override {
-        return FileExists(path) ? std::optional<std::string>(path) : std::nullopt;
-    }
-    std::string ExecutableFolder() override { return "/bin"; }
-    std::string ExecutableName() override { return "Orvel_Console"; }
-    bool ChangeDirectory(const std::string&) override { return true; }
-    std::string CurrentDirectory() override { return "/"; }
-};
 
 TEST(ApplicationCatalogue, RowsAndFileCheck) {
     ApplicationCatalogue catalogue;
@@ -74,7 +37,7 @@ TEST(ApplicationCatalogue, RowsAndFileCheck) {
         EXPECT_TRUE(places.insert({e.Category, e.Slot}).second) << i;
     }
 
-    Files files;
+    fakes::FakeFileSystem files;
     files.files = {"/suite/DeskMain.exe", "/corvane/bin/Shaper.exe"};
     CheckApplicationFiles(catalogue, files);
     EXPECT_EQ(catalogue[1].State, kStateFilePresent);
@@ -85,16 +48,18 @@ TEST(ApplicationCatalogue, RowsAndFileCheck) {
 TEST(ApplicationCatalogue, FindRunningApplicationReturnsTheLowestAndNeverEntryZero) {
     ApplicationCatalogue catalogue;
     FillApplicationRows(catalogue, "/suite/", "/corvane/bin/", "Shaper.exe");
-    TitleWindows windows;
-    windows.windows = {{"", 5}, {"JOURNALVIEW", 30}, {"Card Health", 80}};
+    fakes::FakeWindowSystem windows;
+    windows.AddWindow("JOURNALVIEW", 30);
+    windows.AddWindow("Card Health", 80);
     EXPECT_EQ(FindRunningApplication(catalogue, windows), 3);
     EXPECT_EQ(catalogue[3].WindowHandle, 30u);
     EXPECT_EQ(catalogue[1].WindowHandle, 0u);
-    windows.windows.clear();
+    windows.RemoveWindow(30);
+    windows.RemoveWindow(80);
     EXPECT_EQ(FindRunningApplication(catalogue, windows), 0);
     // Each search asks for the titles of entries 1-15 together, never entry 0's.
-    EXPECT_EQ(windows.lookups.size(), 15u + 15u);
-    EXPECT_EQ(std::count(windows.lookups.begin(), windows.lookups.end(), ""), 0);
+    EXPECT_EQ(windows.titlesAsked.size(), 15u + 15u);
+    EXPECT_EQ(std::count(windows.titlesAsked.begin(), windows.titlesAsked.end(), ""), 0);
 }
 
 class MissingServer : public ::testing::Test {

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "ChildAsNobody.h"
 #include "RunningProgram.h"
 #include "TempDir.h"
 #include "platform/linux/ProcProcessTable.h"
@@ -158,9 +158,7 @@ TEST(ProcProcessTableTest, OwnCommandPathTakesTheScriptAndOnlyOurProcesses) {
 // The walk as an unprivileged user: another user's process is listed but its
 // executable cannot be read, while its command line still can.
 TEST(ProcProcessTableTest, AnotherUsersProcessIsListedButNotRead) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to run the walk as another user";
-    const passwd* nobody = getpwnam("nobody");
-    if (nobody == nullptr) GTEST_SKIP() << "no user 'nobody' on this system";
+    if (!fakes::CanSwitchUser()) GTEST_SKIP() << "needs root to run the walk as another user";
 
     TempFolder folder("orvel-proc-user");
     const fs::path program = folder.path() / "RouterServer.exe";
@@ -169,23 +167,17 @@ TEST(ProcProcessTableTest, AnotherUsersProcessIsListedButNotRead) {
     Sleeper sleeper(program);  // runs as root
     ASSERT_GT(sleeper.pid(), 0);
 
-    pid_t walker = fork();
-    if (walker == 0) {
-        if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(10);
+    const int verdict = fakes::ChildAsNobody([&] {
         ProcProcessTable table;
-        if (!Contains(table.EnumProcesses(), sleeper.pid())) _exit(11);
-        if (table.GetModuleFileNameExA(sleeper.pid()).has_value()) _exit(12);
+        if (!Contains(table.EnumProcesses(), sleeper.pid())) return 11;
+        if (table.GetModuleFileNameExA(sleeper.pid()).has_value()) return 12;
         const std::vector<ProcessEntry> snapshot = table.Snapshot();
         const ProcessEntry* entry = FindEntry(snapshot, sleeper.pid());
-        if (entry == nullptr || entry->exeFile != program.string()) _exit(14);
-        _exit(0);
-    }
-    ASSERT_GT(walker, 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(walker, &status, 0), walker);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "10 setuid failed, 11 not listed, 12 path read, "
-                                         "14 snapshot without it";
+        if (entry == nullptr || entry->exeFile != program.string()) return 14;
+        return 0;
+    });
+    EXPECT_EQ(verdict, 0) << "90 user not switched, 11 not listed, 12 path read, "
+                             "14 snapshot without it";
 }
 
 }  // namespace

@@ -1,23 +1,13 @@
 #include <gtest/gtest.h>
 
 #include "FakeDialogs.h"
+#include "FakeFileSystem.h"
 #include "RegistryTestSupport.h"
 #include "platform/linux/SqliteRegistry.h"
 #include "settings/Autostart.h"
 
 namespace orvel::settings {
 namespace {
-
-class MovableConsole : public platform::FileSystem {
-  public:
-    std::string folder = "/opt/Quarlen/Console";
-    bool FileExists(const std::string&) override { return false; }
-    std::optional<std::string> ResolvePath(const std::string&) override { return std::nullopt; }
-    std::string ExecutableFolder() override { return folder; }
-    std::string ExecutableName() override { return "Orvel_Console"; }
-    bool ChangeDirectory(const std::string&) override { return true; }
-    std::string CurrentDirectory() override { return "/"; }
-};
 
 class AutostartTest : public ::testing::Test {
   protected:
@@ -44,11 +34,12 @@ class AutostartTest : public ::testing::Test {
     platform::SqliteRegistry registry{":memory:"};
     fakes::FakeDialogs dialogs;
     RegistryContext context{registry, dialogs};
-    MovableConsole files;
+    fakes::FakeFileSystem files;
     ConsoleSettings settings;
 };
 
 TEST_F(AutostartTest, OnOffAndReRegistrationFromAnotherFolder) {
+    files.executableFolder = "/opt/Quarlen/Console";
     SetAutoStart(context, files, settings, true);
     EXPECT_TRUE(settings.AutoStart);
     EXPECT_EQ(RunValues(),
@@ -62,7 +53,7 @@ TEST_F(AutostartTest, OnOffAndReRegistrationFromAnotherFolder) {
 
     // The copy was moved to a folder with a blank: the entry names the new place.
     SetAutoStart(context, files, settings, true);
-    files.folder = "/home/op/Orvel Console";
+    files.executableFolder = "/home/op/Orvel Console";
     SetAutoStart(context, files, settings, true);
     EXPECT_EQ(RunValues(),
               std::vector<std::string>{"Orvel_Console=\"/home/op/Orvel Console/Orvel_Console\""});

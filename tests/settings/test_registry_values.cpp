@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 
+#include "ChildAsNobody.h"
 #include "FakeDialogs.h"
 #include "RegistryTestSupport.h"
 #include "TempDir.h"
@@ -180,22 +180,14 @@ TEST(RegistryValuesReadOnly, WritingWithoutRightsShowsRegistryAccess) {
     }
     // Readable by all, writable by nobody but the administrator; the check
     // runs in a child that, started as the administrator, becomes "nobody".
-    bool administrator = ::geteuid() == 0;
+    const bool administrator = fakes::CanSwitchUser();
     mode_t fileMode = administrator ? 0644 : 0444;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         ::chmod(entry.path().c_str(), fileMode);
     }
     ::chmod(folder.c_str(), administrator ? 0755 : 0555);
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (administrator && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(100);
-        ::_exit(CheckReadOnlyStore(store));
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "first failed check";
+    EXPECT_EQ(fakes::ChildAsNobody([&] { return CheckReadOnlyStore(store); }), 0)
+        << "first failed check";
 }
 
 }  // namespace

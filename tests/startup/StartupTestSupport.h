@@ -1,37 +1,15 @@
 #pragma once
 
-// Platform stand-ins for the start-up tests: a file system whose executable
-// folder is a temporary folder, and a registry that records the calls made
-// and can refuse every write as a user without administrator rights meets.
+// A registry for the start-up tests that records the calls made and can
+// refuse every write as a user without administrator rights meets.
 
-#include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "RegistryTestSupport.h"
-#include "platform/FileSystem.h"
 #include "platform/Registry.h"
-#include "platform/linux/LinuxFileSystem.h"
 
 namespace orvel::startup::testing {
-
-class TempFolderFileSystem : public platform::FileSystem {
-  public:
-    explicit TempFolderFileSystem(std::filesystem::path folder) : folder_(std::move(folder)) {}
-    bool FileExists(const std::string& path) override { return real_.FileExists(path); }
-    std::optional<std::string> ResolvePath(const std::string& path) override {
-        return real_.ResolvePath(path);
-    }
-    std::string ExecutableFolder() override { return folder_.string(); }
-    std::string ExecutableName() override { return "Orvel_Console"; }
-    bool ChangeDirectory(const std::string&) override { return true; }
-    std::string CurrentDirectory() override { return folder_.string(); }
-
-  private:
-    std::filesystem::path folder_;
-    platform::LinuxFileSystem real_;
-};
 
 struct RegistryCall {
     std::string operation;  // "open", "create", "delete key", "set"

@@ -6,6 +6,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <functional>
+
 #include "startup/StartupTexts.h"
 #include "startup/frmSplash.h"
 
@@ -44,41 +46,42 @@ TEST(SplashTest, PlatformLabelByPlatformNumber) {
     EXPECT_EQ(SplashPlatformText({3, 1, 2, 3}, "Platform"), "Platform");
 }
 
-class SplashClosingTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
+void ClickOn(QWidget* widget, QPoint at = {}) {
+    ASSERT_NE(widget, nullptr);
+    QTest::mouseClick(widget, Qt::LeftButton, {}, at.isNull() ? widget->rect().center() : at);
+}
+
+// A key that types a character or a click anywhere on the frame closes the
+// splash; other keys leave it. Each case acts on a freshly shown splash.
+TEST(SplashClosingTest, CharacterKeysAndClicksOnTheFrameClose) {
+    struct Case {
+        const char* what;
+        std::function<void(frmSplash&)> act;
+        bool closes;
+    };
+    auto key = [](Qt::Key k) { return [k](frmSplash& s) { QTest::keyClick(&s, k); }; };
+    const Case cases[] = {
+        {"character key", key(Qt::Key_A), true},
+        {"shift", key(Qt::Key_Shift), false},
+        {"arrow", key(Qt::Key_Left), false},
+        {"function key", key(Qt::Key_F5), false},
+        {"click on the frame",
+         [](frmSplash& s) { ClickOn(s.findChild<QFrame*>("Frame1"), QPoint(2, 2)); }, true},
+        {"click on a label of the frame",
+         [](frmSplash& s) { ClickOn(s.findChild<QLabel*>("lblVersion")); }, true},
+    };
+    const platform::VersionInfo version = platform::ProgramVersionInfo();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        frmSplash splash{version, Linux(6, 1, 0)};
         splash.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&splash));
+        c.act(splash);
+        EXPECT_EQ(splash.isVisible(), !c.closes);
+        if (c.closes) {
+            EXPECT_EQ(splash.result(), QDialog::Accepted);
+        }
     }
-    platform::VersionInfo version = platform::ProgramVersionInfo();
-    frmSplash splash{version, Linux(6, 1, 0)};
-};
-
-TEST_F(SplashClosingTest, CharacterKeyCloses) {
-    QTest::keyClick(&splash, Qt::Key_A);
-    EXPECT_FALSE(splash.isVisible());
-    EXPECT_EQ(splash.result(), QDialog::Accepted);
-}
-
-TEST_F(SplashClosingTest, KeysWithoutACharacterDoNotClose) {
-    QTest::keyClick(&splash, Qt::Key_Shift);
-    QTest::keyClick(&splash, Qt::Key_Left);
-    QTest::keyClick(&splash, Qt::Key_F5);
-    EXPECT_TRUE(splash.isVisible());
-}
-
-TEST_F(SplashClosingTest, ClickOnTheFrameCloses) {
-    auto* frame = splash.findChild<QFrame*>("Frame1");
-    ASSERT_NE(frame, nullptr);
-    QTest::mouseClick(frame, Qt::LeftButton, {}, QPoint(2, 2));
-    EXPECT_FALSE(splash.isVisible());
-}
-
-TEST_F(SplashClosingTest, ClickOnALabelOfTheFrameCloses) {
-    auto* label = splash.findChild<QLabel*>("lblVersion");
-    ASSERT_NE(label, nullptr);
-    QTest::mouseClick(label, Qt::LeftButton);
-    EXPECT_FALSE(splash.isVisible());
 }
 
 TEST(SplashTimerTest, FirstTickClosesTheModalSplash) {

@@ -7,6 +7,7 @@
 #include "FakeClock.h"
 #include "FakeDialogs.h"
 #include "FakeRpcSecurity.h"
+#include "PlacedFileSystem.h"
 #include "StartupTestSupport.h"
 #include "TempDir.h"
 #include "platform/IniProfileFile.h"
@@ -19,7 +20,6 @@ namespace {
 using platform::HKEY_CLASSES_ROOT;
 using platform::HKEY_LOCAL_MACHINE;
 using testing::RecordingRegistry;
-using testing::TempFolderFileSystem;
 
 constexpr const char* kClassId = "{6B1E2C10-4F3A-11D3-9A7C-00A0C9E5F001}";
 
@@ -53,7 +53,7 @@ class StartupSequenceTest : public ::testing::Test {
     fakes::FakeDialogs dialogs;
     fakes::FakeRpcSecurity rpcSecurity;
     platform::IniProfileFile profile;
-    TempFolderFileSystem fileSystem{folder_.path()};
+    fakes::PlacedFileSystem fileSystem{folder_.str()};
     fakes::FakeClock clock;
     platform::VersionInfo version = platform::ProgramVersionInfo();
     settings::ConfigurationContext configuration{profile, fileSystem, dialogs, clock, version};

@@ -159,6 +159,197 @@ struct Requests {
     bool askedTree = false;
 };
 
+// Where a match stands: (place in the search order, depth, sibling rank);
+// the smaller wins.
+using Rank = std::tuple<std::uint32_t, int, std::uint32_t>;
+
+// The titles searched for, folded once, and the best match of each so far.
+// An empty title finds nothing.
+class TitleSearch {
+  public:
+    explicit TitleSearch(std::span<const std::string_view> titles)
+        : folded_(titles.size()), best_(titles.size()), found_(titles.size(), 0) {
+        for (std::size_t t = 0; t < titles.size(); ++t) {
+            if (titles[t].empty()) continue;
+            anyTitle_ = true;
+            longest_ = std::max(longest_, titles[t].size());
+            folded_[t] = Folded(titles[t]);
+        }
+    }
+
+    bool AnyTitle() const { return anyTitle_; }
+    // Enough of a title to compare it: one more than the longest searched
+    // length, so a longer title shows as incomplete. A Latin-1 WM_NAME is
+    // never longer in bytes than its UTF-8 form, so the same length serves
+    // for both.
+    std::uint32_t TitleUnits() const { return static_cast<std::uint32_t>(longest_ / 4 + 1); }
+    const std::vector<std::string>& FoldedTitles() const { return folded_; }
+    std::vector<HWND>& Found() { return found_; }
+
+    // Offers a window's title (_NET_WM_NAME, else WM_NAME); false when the
+    // window has no title at all.
+    bool OfferTitle(const xcb_get_property_reply_t* netWmName,
+                    const xcb_get_property_reply_t* wmName, const Rank& rank, xcb_window_t window) {
+        if (!HasValue(netWmName) && !HasValue(wmName)) return false;
+        if (auto text = TitleText(netWmName, wmName)) Offer(*text, rank, window);
+        return true;
+    }
+
+    // Once every title has a match, windows at or after this place in the
+    // search order can no longer win; nullopt while a title is unmatched.
+    std::optional<std::uint32_t> OrderToBeat() const {
+        std::optional<std::uint32_t> lastOrder;
+        for (std::size_t t = 0; t < folded_.size(); ++t) {
+            if (folded_[t].empty()) continue;
+            if (!best_[t]) return std::nullopt;
+            lastOrder = std::max(lastOrder.value_or(0), std::get<0>(*best_[t]));
+        }
+        return lastOrder;
+    }
+
+  private:
+    void Offer(std::string_view text, const Rank& rank, xcb_window_t window) {
+        const std::string foldedText = Folded(text);
+        for (std::size_t t = 0; t < folded_.size(); ++t) {
+            if (folded_[t].empty() || folded_[t] != foldedText) continue;
+            if (!best_[t] || rank < *best_[t]) {
+                best_[t] = rank;
+                found_[t] = window;
+            }
+        }
+    }
+
+    std::vector<std::string> folded_;
+    std::vector<std::optional<Rank>> best_;
+    std::vector<HWND> found_;
+    std::size_t longest_ = 0;
+    bool anyTitle_ = false;
+};
+
+// The first level of the search and how to go on below it.
+struct SearchStart {
+    std::vector<Node> level;
+    // Without a client list a window manager that reparents may still run
+    // (one without EWMH): then the client, marked by WM_STATE, lies below an
+    // untitled frame, and the search goes down the tree for it.
+    bool descend = false;
+    std::size_t firstRootChild = 0;  // level[firstRootChild..] are root children
+};
+
+// The managed clients from the top of the stacking order (or the newest of
+// the client list), from a 32-bit window list property.
+std::vector<xcb_window_t> ClientsOf(const xcb_get_property_reply_t* stacking,
+                                    const xcb_get_property_reply_t* list) {
+    std::vector<xcb_window_t> clients;
+    for (const auto* property : {stacking, list}) {
+        if (HasValue(property) && property->format == 32 && clients.empty()) {
+            const auto* windows =
+                static_cast<const xcb_window_t*>(xcb_get_property_value(property));
+            clients.assign(windows, windows + xcb_get_property_value_length(property) / 4);
+            std::reverse(clients.begin(), clients.end());  // topmost (or newest) first
+        }
+    }
+    return clients;
+}
+
+// The search order: the managed clients from the top of the stacking order,
+// then the root's children from the top. The latter are the top-level
+// windows without a window manager, and with one the windows their programs
+// hid (withdrawn windows leave the client list but keep their title); frames
+// of a reparenting manager carry no title. Nullopt when the root's tree
+// cannot be read.
+std::optional<SearchStart> FirstLevel(xcb_connection_t* c, xcb_window_t root,
+                                      xcb_atom_t clientListStacking, xcb_atom_t clientList) {
+    const xcb_query_tree_cookie_t treeCookie = xcb_query_tree(c, root);
+    const xcb_get_property_cookie_t stackingCookie =
+        xcb_get_property(c, 0, root, clientListStacking, XCB_ATOM_WINDOW, 0, 16384);
+    const xcb_get_property_cookie_t listCookie =
+        xcb_get_property(c, 0, root, clientList, XCB_ATOM_WINDOW, 0, 16384);
+    auto rootTree = TakeReply<xcb_query_tree_reply_t>(c, xcb_query_tree_reply, treeCookie);
+    auto stacking = TakeProperty(c, stackingCookie);
+    auto list = TakeProperty(c, listCookie);
+    if (rootTree == nullptr) return std::nullopt;
+
+    const std::vector<xcb_window_t> clients = ClientsOf(stacking.get(), list.get());
+    const xcb_window_t* children = xcb_query_tree_children(rootTree.get());
+    const int childCount = xcb_query_tree_children_length(rootTree.get());
+    SearchStart start;
+    start.level.reserve(clients.size() + static_cast<std::size_t>(childCount));
+    for (xcb_window_t client : clients) {
+        start.level.push_back({client, static_cast<std::uint32_t>(start.level.size()), 0});
+    }
+    std::vector<xcb_window_t> listed(clients);
+    std::sort(listed.begin(), listed.end());
+    for (int i = childCount - 1; i >= 0; --i) {
+        if (std::binary_search(listed.begin(), listed.end(), children[i])) continue;
+        start.level.push_back({children[i], static_cast<std::uint32_t>(start.level.size()), 0});
+    }
+    start.descend = clients.empty();
+    start.firstRootChild = clients.size();
+    return start;
+}
+
+// The windows below a frame, topmost first, each keeping the frame's place.
+void AppendChildren(const xcb_query_tree_reply_t* tree, const Node& frame,
+                    std::vector<Node>& next) {
+    const xcb_window_t* below = xcb_query_tree_children(tree);
+    const int count = xcb_query_tree_children_length(tree);
+    for (int k = count - 1; k >= 0; --k) {
+        next.push_back({below[k], frame.order, static_cast<std::uint32_t>(count - 1 - k)});
+    }
+}
+
+// The atoms a level of the search asks for.
+struct TitleAtoms {
+    xcb_atom_t netWmName = XCB_ATOM_NONE;
+    xcb_atom_t wmState = XCB_ATOM_NONE;
+};
+
+// One level of the search: the titles (and below the root WM_STATE and, when
+// descending, the children) of every window are asked for before the first
+// reply is read. Offers the titles found; answers the windows of the next level.
+std::vector<Node> SearchLevel(xcb_connection_t* c, const TitleAtoms& atoms,
+                              const std::vector<Node>& level, int depth, const SearchStart& start,
+                              TitleSearch& search) {
+    const std::uint32_t titleUnits = search.TitleUnits();
+    std::vector<Requests> requests(level.size());
+    for (std::size_t i = 0; i < level.size(); ++i) {
+        const xcb_window_t w = level[i].window;
+        requests[i].netWmName =
+            xcb_get_property(c, 0, w, atoms.netWmName, XCB_GET_PROPERTY_TYPE_ANY, 0, titleUnits);
+        requests[i].wmName =
+            xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, titleUnits);
+        requests[i].askedState = depth > 1;
+        requests[i].askedTree =
+            start.descend && depth < kMaxDepth && (depth > 1 || i >= start.firstRootChild);
+        if (requests[i].askedState) {
+            requests[i].wmState =
+                xcb_get_property(c, 0, w, atoms.wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 1);
+        }
+        if (requests[i].askedTree) requests[i].tree = xcb_query_tree(c, w);
+    }
+    std::vector<Node> next;
+    for (std::size_t i = 0; i < level.size(); ++i) {
+        const Node& node = level[i];
+        auto netWmName = TakeProperty(c, requests[i].netWmName);
+        auto wmName = TakeProperty(c, requests[i].wmName);
+        ReplyPtr<xcb_get_property_reply_t> wmState;
+        if (requests[i].askedState) wmState = TakeProperty(c, requests[i].wmState);
+        ReplyPtr<xcb_query_tree_reply_t> tree;
+        if (requests[i].askedTree) {
+            tree = TakeReply<xcb_query_tree_reply_t>(c, xcb_query_tree_reply, requests[i].tree);
+        }
+        // Below the root only a managed client (one with WM_STATE) counts.
+        const bool client = depth == 1 || HasValue(wmState.get());
+        const bool titled =
+            client && search.OfferTitle(netWmName.get(), wmName.get(),
+                                        Rank{node.order, depth, node.siblingRank}, node.window);
+        const bool frame = depth == 1 ? !titled : !client;
+        if (frame && tree != nullptr) AppendChildren(tree.get(), node, next);
+    }
+    return next;
+}
+
 }  // namespace
 
 X11WindowSystem::X11WindowSystem(std::string displayName) : displayName_(std::move(displayName)) {}
@@ -244,172 +435,28 @@ HWND X11WindowSystem::FindWindowA(std::string_view title) {
 }
 
 std::vector<HWND> X11WindowSystem::FindWindows(std::span<const std::string_view> titles) {
-    std::vector<HWND> found(titles.size(), 0);
-    // The titles to look for, folded once; an empty title finds nothing.
-    std::vector<std::string> folded(titles.size());
-    std::size_t longest = 0;
-    bool anyTitle = false;
-    for (std::size_t t = 0; t < titles.size(); ++t) {
-        if (titles[t].empty()) continue;
-        anyTitle = true;
-        longest = std::max(longest, titles[t].size());
-        folded[t] = Folded(titles[t]);
-    }
-    if (!anyTitle) return found;
+    TitleSearch search(titles);
+    if (!search.AnyTitle()) return search.Found();
     SigpipeGuard guard;
-    if (!Connect()) return found;
-    xcb_connection_t* c = connection_;
-
-    // First round: the root's children (bottom to top) and the window
-    // manager's lists of its clients.
-    const xcb_query_tree_cookie_t treeCookie = xcb_query_tree(c, root_);
-    const xcb_get_property_cookie_t stackingCookie =
-        xcb_get_property(c, 0, root_, atoms_.netClientListStacking, XCB_ATOM_WINDOW, 0, 16384);
-    const xcb_get_property_cookie_t listCookie =
-        xcb_get_property(c, 0, root_, atoms_.netClientList, XCB_ATOM_WINDOW, 0, 16384);
-    auto rootTree = TakeReply<xcb_query_tree_reply_t>(c, xcb_query_tree_reply, treeCookie);
-    auto stacking = TakeProperty(c, stackingCookie);
-    auto list = TakeProperty(c, listCookie);
-    if (rootTree == nullptr) {
+    if (!Connect()) return search.Found();
+    std::optional<SearchStart> start =
+        FirstLevel(connection_, root_, atoms_.netClientListStacking, atoms_.netClientList);
+    if (!start) {
         Healthy();
-        return found;
+        return search.Found();
     }
-
-    // The search order: the managed clients from the top of the stacking
-    // order, then the root's children from the top. The latter are the
-    // top-level windows without a window manager, and with one the windows
-    // their programs hid (withdrawn windows leave the client list but keep
-    // their title); frames of a reparenting manager carry no title.
-    std::vector<Node> level;
-    std::vector<xcb_window_t> clients;
-    for (const auto* property : {stacking.get(), list.get()}) {
-        if (HasValue(property) && property->format == 32 && clients.empty()) {
-            const auto* windows =
-                static_cast<const xcb_window_t*>(xcb_get_property_value(property));
-            clients.assign(windows, windows + xcb_get_property_value_length(property) / 4);
-            std::reverse(clients.begin(), clients.end());  // topmost (or newest) first
-        }
-    }
-    const xcb_window_t* children = xcb_query_tree_children(rootTree.get());
-    const int childCount = xcb_query_tree_children_length(rootTree.get());
-    level.reserve(clients.size() + static_cast<std::size_t>(childCount));
-    for (xcb_window_t client : clients) {
-        level.push_back({client, static_cast<std::uint32_t>(level.size()), 0});
-    }
-    std::vector<xcb_window_t> listed(clients);
-    std::sort(listed.begin(), listed.end());
-    for (int i = childCount - 1; i >= 0; --i) {
-        if (std::binary_search(listed.begin(), listed.end(), children[i])) continue;
-        level.push_back({children[i], static_cast<std::uint32_t>(level.size()), 0});
-    }
-    // Without a client list a window manager that reparents may still run
-    // (one without EWMH): then the client, marked by WM_STATE, lies below an
-    // untitled frame, and the search goes down the tree for it.
-    const bool descend = clients.empty();
-    const std::size_t firstRootChild = clients.size();
-
-    // Enough of a title to compare it: one more than the longest searched
-    // length, so a longer title shows as incomplete. A Latin-1 WM_NAME is
-    // never longer in bytes than its UTF-8 form, so the same length serves
-    // for both.
-    const auto titleUnits = static_cast<std::uint32_t>(longest / 4 + 1);
-
-    // Best match so far of each title: (place in the search order, depth,
-    // sibling rank).
-    using Rank = std::tuple<std::uint32_t, int, std::uint32_t>;
-    std::vector<std::optional<Rank>> best(titles.size());
-    auto offer = [&](std::string_view text, const Rank& rank, xcb_window_t window) {
-        const std::string foldedText = Folded(text);
-        for (std::size_t t = 0; t < titles.size(); ++t) {
-            if (folded[t].empty() || folded[t] != foldedText) continue;
-            if (!best[t] || rank < *best[t]) {
-                best[t] = rank;
-                found[t] = window;
-            }
-        }
-    };
-
-    std::vector<Requests> requests;
-    std::vector<Node> next;
+    std::vector<Node> level = std::move(start->level);
     for (int depth = 1; depth <= kMaxDepth && !level.empty(); ++depth) {
-        // All requests of one level go out before the first reply is read.
-        requests.resize(level.size());
-        for (std::size_t i = 0; i < level.size(); ++i) {
-            const xcb_window_t w = level[i].window;
-            const bool mayDescend =
-                descend && depth < kMaxDepth && (depth > 1 || i >= firstRootChild);
-            requests[i].netWmName = xcb_get_property(c, 0, w, atoms_.netWmName,
-                                                     XCB_GET_PROPERTY_TYPE_ANY, 0, titleUnits);
-            requests[i].wmName = xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME,
-                                                  XCB_GET_PROPERTY_TYPE_ANY, 0, titleUnits);
-            requests[i].askedState = depth > 1;
-            requests[i].askedTree = mayDescend;
-            if (depth > 1) {
-                requests[i].wmState =
-                    xcb_get_property(c, 0, w, atoms_.wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 1);
-            }
-            if (mayDescend) requests[i].tree = xcb_query_tree(c, w);
-        }
-        next.clear();
-        for (std::size_t i = 0; i < level.size(); ++i) {
-            const Node& node = level[i];
-            auto netWmName = TakeProperty(c, requests[i].netWmName);
-            auto wmName = TakeProperty(c, requests[i].wmName);
-            ReplyPtr<xcb_get_property_reply_t> wmState;
-            if (requests[i].askedState) wmState = TakeProperty(c, requests[i].wmState);
-            ReplyPtr<xcb_query_tree_reply_t> tree;
-            if (requests[i].askedTree) {
-                tree = TakeReply<xcb_query_tree_reply_t>(c, xcb_query_tree_reply, requests[i].tree);
-            }
-            // Below the root only a managed client (one with WM_STATE) counts.
-            const bool client = depth == 1 || HasValue(wmState.get());
-            bool titled = false;
-            if (client) {
-                const Rank rank{node.order, depth, node.siblingRank};
-                if (HasValue(netWmName.get())) {
-                    titled = true;
-                    if (auto text = TextOf(netWmName.get())) offer(*text, rank, node.window);
-                } else if (HasValue(wmName.get())) {
-                    titled = true;
-                    if (auto text = TextOf(wmName.get())) {
-                        if (wmName->type == XCB_ATOM_STRING) {
-                            offer(Latin1ToUtf8(*text), rank, node.window);
-                        } else {
-                            offer(*text, rank, node.window);
-                        }
-                    }
-                }
-            }
-            const bool frame = depth == 1 ? !titled : !client;
-            if (frame && tree != nullptr) {
-                const xcb_window_t* below = xcb_query_tree_children(tree.get());
-                const int count = xcb_query_tree_children_length(tree.get());
-                for (int k = count - 1; k >= 0; --k) {
-                    next.push_back(
-                        {below[k], node.order, static_cast<std::uint32_t>(count - 1 - k)});
-                }
-            }
-        }
+        std::vector<Node> next = SearchLevel(connection_, {atoms_.netWmName, atoms_.wmState}, level,
+                                             depth, *start, search);
         if (!Healthy()) return std::vector<HWND>(titles.size(), 0);
-        // Once every title has a match, windows later in the search order than
-        // all of them can no longer win.
-        std::optional<std::uint32_t> lastOrder;
-        for (std::size_t t = 0; t < titles.size(); ++t) {
-            if (folded[t].empty()) continue;
-            if (!best[t]) {
-                lastOrder.reset();
-                break;
-            }
-            lastOrder = std::max(lastOrder.value_or(0), std::get<0>(*best[t]));
-        }
-        if (lastOrder) {
-            const std::uint32_t bestOrder = *lastOrder;
-            std::erase_if(next, [bestOrder](const Node& n) { return n.order >= bestOrder; });
+        if (const std::optional<std::uint32_t> beat = search.OrderToBeat()) {
+            std::erase_if(next, [order = *beat](const Node& n) { return n.order >= order; });
         }
         level.swap(next);
     }
-    RecheckMisses(folded, titleUnits, found);
-    return found;
+    RecheckMisses(search.FoldedTitles(), search.TitleUnits(), search.Found());
+    return search.Found();
 }
 
 // While a window manager takes a window into a frame (or out of one), the

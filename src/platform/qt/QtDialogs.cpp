@@ -106,6 +106,7 @@ int QtDialogs::MsgBox(std::string_view text, int style, std::string_view title) 
 
     std::vector<ButtonChoice> choices = ButtonsFor(style);
     std::vector<QPushButton*> buttons;
+    buttons.reserve(choices.size());
     for (const ButtonChoice& choice : choices) buttons.push_back(box.addButton(choice.button));
     std::size_t defaultIndex = static_cast<std::size_t>((style & kDefaultButtonMask) >> 8);
     if (defaultIndex >= buttons.size()) defaultIndex = 0;

@@ -124,13 +124,12 @@ bool RegisterComponentClass(RegistryWriter& writer, std::string_view classId,
     return writer.SetString(HKEY_CLASSES_ROOT, key + "\\LocalServer32", "", program);
 }
 
-}  // namespace
-
-std::string LayOutDemoInstallation(const fs::path& root, const fs::path& programs,
-                                   const std::optional<fs::path>& ini) {
+// The demo's folders, each program copied in place, and the router system's
+// CORVANE.INI (kept once there); empty when all went well, else the problem.
+std::string InstallDemoFiles(const fs::path& root, const fs::path& programs,
+                             const std::optional<fs::path>& ini) {
     const fs::path suite = root / "suite";
-    const fs::path corvane = root / "corvane";
-    const fs::path corvaneBin = corvane / "BIN";
+    const fs::path corvaneBin = root / "corvane" / "BIN";
     const fs::path console = root / "console";
     std::error_code error;
     for (const fs::path& folder : {suite, corvaneBin, console, root / "run"}) {
@@ -162,21 +161,19 @@ std::string LayOutDemoInstallation(const fs::path& root, const fs::path& program
         fs::copy_file(*ini, iniFile, error);
         if (error) return "cannot copy " + ini->string() + ": " + error.message();
     }
+    return {};
+}
 
-    InstallRoot installRoot = LocateInstallRoot();
-    std::unique_ptr<Registry> registry = OpenRegistryStore(installRoot);
-    if (!registry->StoreProblem().empty()) return registry->StoreProblem();
-    RegistryWriter writer(*registry);
-
-    bool written = writer.SetString(HKEY_LOCAL_MACHINE, kSuiteKey, "OrvelPATH", suite.string()) &&
-                   writer.SetString(HKEY_LOCAL_MACHINE, kCorvanePathKey, "Root", corvane.string());
+// Every component class registered to start from the suite folder; the
+// Setup Store program serves every configuration class.
+bool RegisterComponents(RegistryWriter& writer, const fs::path& suite) {
+    bool written = true;
     for (const auto& definition : suite::ComponentDefinitions()) {
         if (definition.classId == suite::kUnusedComponent.classId) continue;
         const std::string program = (suite / definition.exeName).string();
         written = written && RegisterComponentClass(writer, definition.classId, program) &&
                   RegisterComponentClass(writer, definition.classId2, program);
     }
-    // The Setup Store program serves every configuration class.
     const std::string setupStore = (suite / suite::ComponentDefinitions()[7].exeName).string();
     for (int j = 0; j < suite::kConfigurationClassCount; ++j) {
         written =
@@ -184,13 +181,19 @@ std::string LayOutDemoInstallation(const fs::path& root, const fs::path& program
             RegisterComponentClass(
                 writer, suite::ConfigurationClassIds()[static_cast<std::size_t>(j)], setupStore);
     }
-    // An active configuration set, so that the tools have something to work on.
+    return written;
+}
+
+// An active configuration set, so that the tools have something to work on,
+// and the router network settings matching the demo CORVANE.INI; both kept
+// once set.
+bool WriteDemoDefaults(RegistryWriter& writer) {
+    bool written = true;
     const std::string activeSetKey(suite::kActiveSetKey);
     if (!writer.ValueExists(HKEY_LOCAL_MACHINE, activeSetKey, suite::kActiveSetValue)) {
-        written = written && writer.SetString(HKEY_LOCAL_MACHINE, activeSetKey,
-                                              suite::kActiveSetValue, "Demo Studio A");
+        written = writer.SetString(HKEY_LOCAL_MACHINE, activeSetKey, suite::kActiveSetValue,
+                                   "Demo Studio A");
     }
-    // The router network settings, matching the demo CORVANE.INI; kept once set.
     constexpr std::string_view kNetworkKey = "SOFTWARE\\Quarlen\\Corvane\\Network";
     if (!writer.KeyExists(HKEY_LOCAL_MACHINE, kNetworkKey)) {
         written =
@@ -203,6 +206,25 @@ std::string LayOutDemoInstallation(const fs::path& root, const fs::path& program
             writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey, "Multicast Interface", 0) &&
             writer.SetDword(HKEY_LOCAL_MACHINE, kNetworkKey, "Multicast Interface Secondary", 0);
     }
+    return written;
+}
+
+}  // namespace
+
+std::string LayOutDemoInstallation(const fs::path& root, const fs::path& programs,
+                                   const std::optional<fs::path>& ini) {
+    if (auto problem = InstallDemoFiles(root, programs, ini); !problem.empty()) return problem;
+
+    InstallRoot installRoot = LocateInstallRoot();
+    std::unique_ptr<Registry> registry = OpenRegistryStore(installRoot);
+    if (!registry->StoreProblem().empty()) return registry->StoreProblem();
+    RegistryWriter writer(*registry);
+
+    const fs::path suite = root / "suite";
+    bool written =
+        writer.SetString(HKEY_LOCAL_MACHINE, kSuiteKey, "OrvelPATH", suite.string()) &&
+        writer.SetString(HKEY_LOCAL_MACHINE, kCorvanePathKey, "Root", (root / "corvane").string());
+    written = written && RegisterComponents(writer, suite) && WriteDemoDefaults(writer);
     if (const auto sysInfo = FindSystemInformationProgram()) {
         written =
             written && writer.SetString(HKEY_LOCAL_MACHINE, kSysInfoKey, "PATH", sysInfo->string());
