@@ -86,6 +86,7 @@ TEST_F(AutostartTest, LoadWithAutoStartOffTouchesOnlyAnEntryThatIsThere) {
 // again (no box for an operator); one naming a moved copy is, and a user
 // without rights is told so while the setting still follows the menu entry.
 TEST_F(AutostartTest, RunEntryIsWrittenOnlyWhenItDiffers) {
+    files.executableFolder = "/opt/Quarlen/Console";
     SetAutoStart(context, files, settings, true);
     fakes::ReadOnlyStore readOnly(registry);
     RegistryContext operatorContext{readOnly, dialogs};
@@ -94,7 +95,7 @@ TEST_F(AutostartTest, RunEntryIsWrittenOnlyWhenItDiffers) {
     SetAutoStart(operatorContext, files, settings, true);
     EXPECT_TRUE(dialogs.boxes.empty());
 
-    files.folder = "/opt/orvel/console";
+    files.executableFolder = "/opt/orvel/console";
     dialogs.ExpectBox("Registry Access");
     SetAutoStart(operatorContext, files, settings, true, AutoStartToggle::AtLoad);
     EXPECT_TRUE(settings.AutoStart);
