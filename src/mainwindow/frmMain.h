@@ -55,6 +55,8 @@ class frmMain : public QMainWindow {
     void cmdServerDisconnect_Click() { connection_->DisconnectAll(); }
     void cmdServers_Click(int index) { fraServers_->cmdServers_Click(index); }
     void tmrTimer_Timer();
+    // The orderly close asked for by a system signal: no question, no box.
+    void CloseBySignal();
 
     // The launcher panel for CurrentCategory, one program's state, the launch
     // action of a slot.
@@ -147,6 +149,8 @@ class frmMain : public QMainWindow {
     bool terminated_ = false;
     bool loaded_ = false;
     bool previousInstance_ = false;  // a second copy: it ends without any clean-up
+    bool unattended_ = false;        // closing for a system signal: no boxes
+    bool messageResent_ = false;     // the server message came again since the last tick
     WindowSizing sizing_{*this, context_.settings};
 
     QMenu* mnuFile_ = nullptr;

@@ -19,6 +19,7 @@
 #include "platform/linux/SystemClock.h"
 #include "platform/linux/X11DisplayProbe.h"
 #include "platform/linux/X11WindowSystem.h"
+#include "platform/qt/CloseSignals.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtUiDispatcher.h"
 #include "startup/ConsoleWindows.h"
@@ -62,6 +63,11 @@ int main(int argc, char* argv[]) {
                                      configuration, &processTable, &programStarter});
     startup::StartupSequence sequence({*registry, dialogs, rpcSecurity, configuration},
                                       windows.Hooks(), state);
+    // Shutdown, log-out or Ctrl+C: the orderly close, without a question.
+    platform::CloseSignals closeSignals([&](int) {
+        if (auto* window = windows.MainWindow()) window->CloseBySignal();
+        application.quit();
+    });
     if (!sequence.Run()) return 0;  // another console of this user runs
     return application.exec();
 }

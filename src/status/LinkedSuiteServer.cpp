@@ -6,6 +6,15 @@ LinkedSuiteServer::LinkedSuiteServer(std::shared_ptr<suiteclient::SuiteServer> i
                                      std::shared_ptr<SharedFate> fate)
     : inner_(std::move(inner)), fate_(std::move(fate)) {}
 
+LinkedSuiteServer::~LinkedSuiteServer() {
+    if (fate_->lost) inner_->Abandon();
+}
+
+void LinkedSuiteServer::Abandon() {
+    fate_->lost = true;
+    inner_->Abandon();
+}
+
 template <typename Call>
 auto LinkedSuiteServer::Guarded(Call call) -> decltype(call()) {
     if (fate_->lost) return platform::MakeError(platform::kErrServerUnavailable);
@@ -60,6 +69,13 @@ platform::Outcome<std::string> LinkedSuiteServer::GetServerVersion() {
     return Guarded([&] { return inner_->GetServerVersion(); });
 }
 void LinkedSuiteServer::SetEventHandlers(suiteclient::SuiteServerEvents handlers) {
+    // A broken event stream loses both linked instances at once.
+    if (handlers.lost) {
+        handlers.lost = [fate = fate_, lost = std::move(handlers.lost)] {
+            fate->lost = true;
+            lost();
+        };
+    }
     inner_->SetEventHandlers(std::move(handlers));
 }
 

@@ -76,6 +76,7 @@ class GrpcSuiteServer final : public SuiteServer {
     ~GrpcSuiteServer() override {
         // No handler runs once the release has begun.
         sink_->alive = false;
+        releasing_ = true;
         if (!lost_) {
             grpc::ClientContext context;
             context.set_deadline(After(deadline_));
@@ -132,6 +133,7 @@ class GrpcSuiteServer final : public SuiteServer {
     void SetEventHandlers(SuiteServerEvents handlers) override {
         sink_->handlers = std::move(handlers);
     }
+    void Abandon() override { lost_ = true; }
 
   private:
     // Touched on the user-interface thread only; the reader thread merely
@@ -217,10 +219,15 @@ class GrpcSuiteServer final : public SuiteServer {
                 });
             }
         }
-        grpc::Status status = reader->Finish();
-        // A stream that broke (not one this side cancelled, nor one the server
-        // ended on release) means the server is gone.
-        if (!status.ok() && status.error_code() != grpc::StatusCode::CANCELLED) lost_ = true;
+        reader->Finish();
+        // A stream that ended while this side still holds the instance means
+        // the server is gone (killed, stopped for good, or shutting down).
+        if (!releasing_) {
+            lost_ = true;
+            dispatcher_.Post([sink] {
+                if (sink->alive && sink->handlers.lost) sink->handlers.lost();
+            });
+        }
     }
 
     std::unique_ptr<Stub> stub_;
@@ -230,6 +237,7 @@ class GrpcSuiteServer final : public SuiteServer {
     platform::UiDispatcher& dispatcher_;
     std::shared_ptr<EventSink> sink_;
     std::atomic<bool> lost_{false};
+    std::atomic<bool> releasing_{false};
     grpc::ClientContext eventsContext_;
     std::thread eventsThread_;
 };
@@ -268,6 +276,14 @@ Outcome<std::shared_ptr<SuiteServer>> GrpcSuiteServerFactory::Create(const std::
     // and a new instance starts afresh.
     arguments.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
     arguments.SetMaxReceiveMessageSize(kMaxReceiveBytes);
+    // The console pings its server itself, so a server that stopped answering
+    // (hung, or its computer gone) breaks the event stream and counts as lost:
+    // within two seconds on the local socket, ten over the network, where a
+    // short stall should not cost the connection.
+    arguments.SetInt(GRPC_ARG_KEEPALIVE_TIME_MS, local ? 1000 : 5000);
+    arguments.SetInt(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, local ? 1000 : 5000);
+    arguments.SetInt(GRPC_ARG_KEEPALIVE_PERMIT_WITHOUT_CALLS, 1);
+    arguments.SetInt(GRPC_ARG_HTTP2_MAX_PINGS_WITHOUT_DATA, 0);
     auto channel = grpc::CreateCustomChannel(target, grpc::InsecureChannelCredentials(), arguments);
     auto stub = orvel::rpc::SuiteServer::NewStub(channel);
 

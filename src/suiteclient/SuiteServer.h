@@ -21,6 +21,9 @@ struct SuiteServerEvents {
     // EventOrvelMessage(intMessage, intVar, strVar)
     std::function<void(std::int16_t intMessage, std::int16_t intVar, const std::string& strVar)>
         message;
+    // The instance was lost (its event stream broke): every later call fails
+    // with 462 at once.
+    std::function<void()> lost;
 };
 
 class SuiteServer {
@@ -46,6 +49,10 @@ class SuiteServer {
     // Handlers run on the user-interface thread. Set them right after creation;
     // releasing the reference (destroying it) stops its events before it goes.
     virtual void SetEventHandlers(SuiteServerEvents handlers) = 0;
+
+    // The caller knows the server is gone: the release that follows makes no
+    // call on it (and so waits for no deadline).
+    virtual void Abandon() {}
 };
 
 // Creates suite server instances: on this computer, or on the computer named

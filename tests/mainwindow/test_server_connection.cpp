@@ -156,6 +156,64 @@ TEST_F(ServerConnectionTest, StopUnneededServersKeepsWhatIsNeededOrWanted) {
     EXPECT_EQ(local->CountCalls("StopComponent"), 0);
 }
 
+TEST_F(ServerConnectionTest, SlotsTheLocalConnectStartedKeepRunning) {
+    connection->Connect();
+    EXPECT_EQ(local->CountCalls("StartComponent(5)"), 1);
+    EXPECT_EQ(local->CountCalls("StartComponent(8)"), 1);
+    for (auto& s : local->statuses) s = 1;
+    for (int tick = 0; tick < 3; ++tick) connection->StopUnneededServers();
+    EXPECT_EQ(local->CountCalls("StopComponent(5)"), 0);
+    EXPECT_EQ(local->CountCalls("StopComponent(8)"), 0);
+    EXPECT_EQ(local->CountCalls("StopComponent(0)"), 1);
+}
+
+TEST_F(ServerConnectionTest, AServerLostDuringTheConnectEndsItAtTheFirst462) {
+    local->failures["StartComponent"] = platform::MakeError(462);
+    dialogs.ExpectBox("DCom Error: 462");
+    connection->Connect();
+    EXPECT_EQ(local->CountCalls("StartComponent"), 1);
+    EXPECT_EQ(remote->CountCalls("GetActiveSet"), 0);
+    EXPECT_FALSE(connection->Connected());
+    EXPECT_EQ(connection->Local(), nullptr);
+    EXPECT_EQ(seen.back(), "rows");
+    EXPECT_NE(std::find(seen.begin(), seen.end(), "released"), seen.end());
+    // It never stood: nothing is tried again.
+    EXPECT_FALSE(connection->Retrying());
+}
+
+// A lost server is released without a call: a hung one costs one deadline.
+TEST_F(ServerConnectionTest, ALostReferenceIsWithdrawnWithoutACall) {
+    struct Abandoned : fakes::FakeSuiteServer {
+        void Abandon() override { calls.push_back("Abandon"); }
+    };
+    auto a = std::make_shared<Abandoned>();
+    auto b = std::make_shared<Abandoned>();
+    factory.next = {a, b};
+    connection->Connect();
+    ASSERT_TRUE(connection->Connected());
+    a->calls.clear();
+    b->calls.clear();
+    a->lost = true;
+    EXPECT_EQ(connection->OtherClientCount(), 0);  // the one call that is lost
+    connection->WithdrawRegistrations();
+    EXPECT_EQ(a->calls, (std::vector<std::string>{"GetClientCount", "Abandon"}));
+    EXPECT_EQ(b->calls, (std::vector<std::string>{"Abandon"}));
+
+    // A loss found by the events: told once, then tried again quietly.
+    factory.next = {local, remote};
+    connection->Connect();
+    std::vector<std::string> notices;
+    QObject::connect(connection.get(), &ServerConnection::connectionLost,
+                     [&](const std::string& notice) { notices.push_back(notice); });
+    local->handlers.lost();
+    EXPECT_TRUE(connection->CheckForLoss());
+    EXPECT_FALSE(connection->CheckForLoss());
+    EXPECT_EQ(notices, (std::vector<std::string>{"Connection to Local Server lost"}));
+    EXPECT_EQ(local->CountCalls("DisconnectClient") + remote->CountCalls("DisconnectClient"), 0);
+    EXPECT_TRUE(connection->Retrying());
+    EXPECT_FALSE(connection->ConnectHeld());
+}
+
 TEST_F(ServerConnectionTest, RemoteNameIsCheckedAndCancelSelectsTheLocalSide) {
     dialogs.ExpectInput("srv-2.corp");
     EXPECT_TRUE(connection->ChooseRemoteServer());
