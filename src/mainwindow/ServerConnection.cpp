@@ -129,17 +129,20 @@ void ServerConnection::AttachEvents() {
         events.message = [self](std::int16_t message, std::int16_t var, const std::string& text) {
             if (self) emit self->serverMessage(message, var, text);
         };
+
+        auto& reference = kind == suite::kHostLocal ? local_ : remote_;
+        reference->SetEventHandlers(std::move(events));
         // Handled from the event loop, never inside the caller that saw it.
-        events.lost = [self] {
+        reference->SetLostHandler([self] {
             if (self) QTimer::singleShot(0, self.data(), [s = self.data()] { s->CheckForLoss(); });
-        };
-        (kind == suite::kHostLocal ? local_ : remote_)->SetEventHandlers(std::move(events));
+        });
     }
 }
 
 void ServerConnection::ReleaseReference(std::shared_ptr<suiteclient::SuiteServer>& reference) {
     if (!reference) return;
     reference->SetEventHandlers({});
+    reference->SetLostHandler({});
     reference.reset();
 }
 

@@ -69,14 +69,18 @@ platform::Outcome<std::string> LinkedSuiteServer::GetServerVersion() {
     return Guarded([&] { return inner_->GetServerVersion(); });
 }
 void LinkedSuiteServer::SetEventHandlers(suiteclient::SuiteServerEvents handlers) {
+    inner_->SetEventHandlers(std::move(handlers));
+}
+
+void LinkedSuiteServer::SetLostHandler(std::function<void()> handler) {
     // A broken event stream loses both linked instances at once.
-    if (handlers.lost) {
-        handlers.lost = [fate = fate_, lost = std::move(handlers.lost)] {
+    if (handler) {
+        handler = [fate = fate_, lost = std::move(handler)] {
             fate->lost = true;
             lost();
         };
     }
-    inner_->SetEventHandlers(std::move(handlers));
+    inner_->SetLostHandler(std::move(handler));
 }
 
 }  // namespace orvel::status

@@ -42,6 +42,7 @@ class LinkedSuiteServer final : public suiteclient::SuiteServer {
     platform::Outcome<std::string> GetServerName() override;
     platform::Outcome<std::string> GetServerVersion() override;
     void SetEventHandlers(suiteclient::SuiteServerEvents handlers) override;
+    void SetLostHandler(std::function<void()> handler) override;
     void Abandon() override;
 
   private:

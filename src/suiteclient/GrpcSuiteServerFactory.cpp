@@ -133,6 +133,9 @@ class GrpcSuiteServer final : public SuiteServer {
     void SetEventHandlers(SuiteServerEvents handlers) override {
         sink_->handlers = std::move(handlers);
     }
+    void SetLostHandler(std::function<void()> handler) override {
+        sink_->lost = std::move(handler);
+    }
     void Abandon() override { lost_ = true; }
 
   private:
@@ -141,6 +144,7 @@ class GrpcSuiteServer final : public SuiteServer {
     struct EventSink {
         bool alive = true;
         SuiteServerEvents handlers;
+        std::function<void()> lost;
     };
 
     template <typename Request, typename Reply>
@@ -225,7 +229,7 @@ class GrpcSuiteServer final : public SuiteServer {
         if (!releasing_) {
             lost_ = true;
             dispatcher_.Post([sink] {
-                if (sink->alive && sink->handlers.lost) sink->handlers.lost();
+                if (sink->alive && sink->lost) sink->lost();
             });
         }
     }

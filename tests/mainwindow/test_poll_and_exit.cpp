@@ -136,7 +136,8 @@ TEST_F(MainWindowTest, ALostServerIsSeenWithinATickToldOnceAndConnectedAgain) {
     w.tmrTimer_Timer();
     EXPECT_FALSE(w.Connected());
     EXPECT_EQ(w.objOrvelServerLocal(), nullptr);
-    EXPECT_EQ(local->calls.size() + remote->calls.size(), 1u);
+    EXPECT_EQ(local->calls.size() + remote->calls.size(), 3u);  // and two releases
+    EXPECT_EQ(local->CountCalls("Abandon") + remote->CountCalls("Abandon"), 2);
     EXPECT_EQ(Status("keyTimeSource")->text(), "Connection to Local Server lost");
     EXPECT_EQ(Panel(0)->text(), "");
     EXPECT_FALSE(Find<QPushButton>("cmdServers_0")->isEnabled());
@@ -170,7 +171,7 @@ TEST_F(MainWindowTest, ALostServerIsSeenWithinATickToldOnceAndConnectedAgain) {
     EXPECT_TRUE(dialogs.boxes.empty());
 
     // A broken event stream is seen at once, without waiting for the tick.
-    fresh1->handlers.lost();
+    fresh1->lostHandler();
     QCoreApplication::processEvents();
     EXPECT_FALSE(w.Connected());
     EXPECT_EQ(fresh1->CountCalls("DisconnectClient") + fresh2->CountCalls("DisconnectClient"), 0);
@@ -194,7 +195,7 @@ TEST_F(MainWindowTest, RetriesShowTheNoActiveSetBoxOncePerLoss) {
     for (int loss = 0; loss < 2; ++loss) {
         auto lost = std::dynamic_pointer_cast<fakes::FakeSuiteServer>(factory.created.back());
         lost->lost = true;
-        lost->handlers.lost();
+        lost->lostHandler();
         QCoreApplication::processEvents();
         ASSERT_FALSE(w.Connected());
         // A retry that fails shows nothing; the one that stands, one box.

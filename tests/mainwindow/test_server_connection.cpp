@@ -183,11 +183,8 @@ TEST_F(ServerConnectionTest, AServerLostDuringTheConnectEndsItAtTheFirst462) {
 
 // A lost server is released without a call: a hung one costs one deadline.
 TEST_F(ServerConnectionTest, ALostReferenceIsWithdrawnWithoutACall) {
-    struct Abandoned : fakes::FakeSuiteServer {
-        void Abandon() override { calls.push_back("Abandon"); }
-    };
-    auto a = std::make_shared<Abandoned>();
-    auto b = std::make_shared<Abandoned>();
+    auto a = std::make_shared<fakes::FakeSuiteServer>();
+    auto b = std::make_shared<fakes::FakeSuiteServer>();
     factory.next = {a, b};
     connection->Connect();
     ASSERT_TRUE(connection->Connected());
@@ -205,7 +202,7 @@ TEST_F(ServerConnectionTest, ALostReferenceIsWithdrawnWithoutACall) {
     std::vector<std::string> notices;
     QObject::connect(connection.get(), &ServerConnection::connectionLost,
                      [&](const std::string& notice) { notices.push_back(notice); });
-    local->handlers.lost();
+    local->lostHandler();
     EXPECT_TRUE(connection->CheckForLoss());
     EXPECT_FALSE(connection->CheckForLoss());
     EXPECT_EQ(notices, (std::vector<std::string>{"Connection to Local Server lost"}));
