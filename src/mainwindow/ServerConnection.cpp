@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "launcher/ApplicationLaunch.h"
 #include "platform/WindowSnapshot.h"
 #include "status/ComponentStatus.h"
 #include "status/LinkedSuiteServer.h"
@@ -496,7 +497,9 @@ void ServerConnection::StopUnneededServers() {
     for (int index = 0; index < launcher::kCatalogueSize; ++index) {
         auto& app = services_.catalogue[static_cast<std::size_t>(index)];
         app.WindowHandle = windowsNow.FindWindowA(app.WindowTitle);
-        if (app.WindowHandle == 0) continue;
+        if (app.WindowHandle == 0 && !launcher::LaunchedProcessAlive(app, services_.starter)) {
+            continue;
+        }
         for (auto slot : launcher::RequiredServersOf(index).startList) {
             needed[static_cast<std::size_t>(slot)] = true;
         }

@@ -17,6 +17,7 @@
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
+#include "platform/ProgramStarter.h"
 #include "platform/WindowSystem.h"
 #include "settings/ConsoleSettings.h"
 #include "status/ComponentServerTable.h"
@@ -40,6 +41,9 @@ class ServerConnection : public QObject {
         launcher::ApplicationCatalogue& catalogue;
         // The product's name, as the DCom error boxes give it.
         std::string productName;
+        // The launcher's starter: a program still opening its window needs
+        // its servers too. None in tests that launch nothing.
+        platform::ProgramStarter* starter;
     };
 
     explicit ServerConnection(Services services, QObject* parent = nullptr);

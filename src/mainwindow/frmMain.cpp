@@ -43,7 +43,8 @@ frmMain::frmMain(MainWindowContext& context, QWidget* parent)
     setCentralWidget(centre_);
     connection_ = new ServerConnection(
         {context_.settings, context_.dialogs, context_.clock, context_.windows, context_.fileSystem,
-         context_.servers, context_.table, context_.catalogue, context_.version.comments},
+         context_.servers, context_.table, context_.catalogue, context_.version.comments,
+         context_.programStarter},
         this);
     BuildMenus();
     BuildToolBar();

@@ -3,6 +3,7 @@
 
 #include <QObject>
 
+#include "FakeProgramStarter.h"
 #include "MainWindowFixture.h"
 #include "mainwindow/ServerConnection.h"
 
@@ -24,7 +25,7 @@ class ServerConnectionTest : public ::testing::Test {
     void Make() {
         connection = std::make_unique<ServerConnection>(
             ServerConnection::Services{settings, dialogs, clock, windows, files, factory, table,
-                                       catalogue, "Orvel Control Console"});
+                                       catalogue, "Orvel Control Console", &starter});
         auto* c = connection.get();
         auto note = [this](std::string what) { return [this, what] { seen.push_back(what); }; };
         QObject::connect(c, &ServerConnection::connecting, note("connecting"));
@@ -54,6 +55,7 @@ class ServerConnectionTest : public ::testing::Test {
     fakes::FakeWindowSystem windows;
     fakes::PlacedFileSystem files{"/opt/console"};
     fakes::FakeSuiteServerFactory factory;
+    fakes::FakeProgramStarter starter;
     std::shared_ptr<fakes::FakeSuiteServer> local = std::make_shared<fakes::FakeSuiteServer>();
     std::shared_ptr<fakes::FakeSuiteServer> remote = std::make_shared<fakes::FakeSuiteServer>();
     std::unique_ptr<ServerConnection> connection;
