@@ -64,10 +64,13 @@ int main(int argc, char* argv[]) {
     startup::StartupSequence sequence({*registry, dialogs, rpcSecurity, configuration},
                                       windows.Hooks(), state);
     // Shutdown, log-out or Ctrl+C: the orderly close, without a question.
+    bool closeRequested = false;
     platform::CloseSignals closeSignals([&](int) {
+        closeRequested = true;
         if (auto* window = windows.MainWindow()) window->CloseBySignal();
-        application.quit();
+        QCoreApplication::exit(0);  // leaves every event loop, an open box's too
     });
     if (!sequence.Run()) return 0;  // another console of this user runs
+    if (closeRequested) return 0;   // asked to close during the start-up
     return application.exec();
 }
