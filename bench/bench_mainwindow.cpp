@@ -1,10 +1,17 @@
 // The main window's server work against a real Orvel_Server over its unix
 // socket: the full row refresh, the poll tick over its eleven-tick cycle and
-// its heaviest phase (5), connected in local mode.
+// its heaviest phase (5), connected in local mode; and, last, the server
+// killed (how soon the loss is shown) and started again (how soon the console
+// is connected again by itself with its rows painted).
 
 #include <benchmark/benchmark.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+
 #include <QApplication>
+#include <QLabel>
+#include <thread>
 
 #include "ConnectedConsole.h"
 #include "dcom/ServerRegistration.h"
@@ -125,6 +132,87 @@ BENCHMARK(BM_StartupToMainWindow)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5)
     ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+
+// Runs the window as its timer would, with the fake clock following real
+// time, until done; the time it took.
+std::chrono::duration<double> PumpUntil(const std::function<bool()>& done) {
+    auto& w = *console->window;
+    const auto start = std::chrono::steady_clock::now();
+    auto last = start;
+    auto nextTick = start + std::chrono::milliseconds(500);
+    while (!done() && std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
+        console->harness.dispatcher.RunPending();
+        QCoreApplication::processEvents();
+        const auto now = std::chrono::steady_clock::now();
+        console->clock.Advance(std::chrono::duration_cast<std::chrono::milliseconds>(now - last));
+        last = now;
+        if (now >= nextTick) {
+            w.tmrTimer_Timer();
+            nextTick += std::chrono::milliseconds(500);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return std::chrono::steady_clock::now() - start;
+}
+
+bool LossShown() {
+    return console->window->findChild<QLabel*>("keyTimeSource")->text().endsWith(" lost");
+}
+
+bool BackWithRowsPainted() {
+    auto& w = *console->window;
+    return w.Connected() && w.findChild<QLabel*>("pnlServers_3")->text() == "LOCAL" &&
+           w.findChild<QLabel*>("pnlServers_5")->text() == "LOCAL";
+}
+
+// Kills the server and the components it leaves behind (the server in this
+// tree does not adopt what a killed one left running).
+void KillServer() {
+    auto& harness = console->harness;
+    kill(harness.serverPid, SIGKILL);
+    waitpid(harness.serverPid, nullptr, 0);
+    harness.serverPid = 0;
+    for (int slot = 0; slot < 20; ++slot) {
+        if (!suite::IsUsedSlot(slot)) continue;
+        const auto& definition = suite::ComponentDefinitions()[static_cast<std::size_t>(slot)];
+        const std::string program = harness.suiteFolder + "/" + std::string(definition.exeName);
+        for (pid_t pid : orvel::testing::ProcessesRunning(program)) kill(pid, SIGKILL);
+    }
+}
+
+void BM_ServerKilledLossShown(benchmark::State& state) {
+    for (auto _ : state) {
+        PumpUntil(BackWithRowsPainted);
+        const auto start = std::chrono::steady_clock::now();
+        KillServer();
+        PumpUntil(LossShown);
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        console->harness.StartServer();
+    }
+}
+BENCHMARK(BM_ServerKilledLossShown)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+void BM_ServerBackReconnected(benchmark::State& state) {
+    for (auto _ : state) {
+        PumpUntil(BackWithRowsPainted);
+        KillServer();
+        PumpUntil(LossShown);
+        console->harness.StartServer();  // returns once the socket answers
+        state.SetIterationTime(PumpUntil(BackWithRowsPainted).count());
+    }
+}
+BENCHMARK(BM_ServerBackReconnected)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
 }  // namespace

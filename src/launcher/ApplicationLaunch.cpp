@@ -104,4 +104,9 @@ bool StartApplication(ApplicationEntry& entry, platform::FileSystem& fileSystem,
     return true;
 }
 
+bool LaunchedProcessAlive(const ApplicationEntry& entry, platform::ProgramStarter* starter) {
+    return starter != nullptr && entry.ProcessId > 0 &&
+           starter->IsAlive(static_cast<pid_t>(entry.ProcessId));
+}
+
 }  // namespace orvel::launcher

@@ -69,4 +69,8 @@ std::string StartFailedText(const ApplicationEntry& entry, const std::string& re
 bool StartApplication(ApplicationEntry& entry, platform::FileSystem& fileSystem,
                       platform::ProgramStarter* starter, platform::Dialogs& dialogs);
 
+// True while the program this console last started for the entry still runs,
+// window or not: a program that is still opening its window counts as running.
+bool LaunchedProcessAlive(const ApplicationEntry& entry, platform::ProgramStarter* starter);
+
 }  // namespace orvel::launcher

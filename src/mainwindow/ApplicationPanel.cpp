@@ -140,6 +140,11 @@ void ApplicationPanel::Launch(int slot, int index) {
         // program is ready after all.
         entry.State = kStateReady;
     }
+    // Started before and still opening its window: nothing starts twice and
+    // there is nothing to bring to the front yet.
+    if (entry.State == kStateReady && launcher::LaunchedProcessAlive(entry, services_.starter)) {
+        return;
+    }
     if (entry.State == kStateReady) {
         PaintPanel(slot, launcher::BusyLook("Application"));
         const int pointer = services_.dialogs.MousePointer();

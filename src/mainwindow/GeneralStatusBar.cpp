@@ -75,7 +75,14 @@ void GeneralStatusBar::ShowDisconnected() {
     QLabel* clients = Panel("keyClients");
     clients->setEnabled(false);
     clients->setVisible(false);
-    SetPanel("keyTimeSource", "Disconnected", "Server Disconnected");
+    // A lost connection is named until it is back or given up.
+    const auto& loss = services_.connection.LossNotice();
+    if (loss.empty()) {
+        SetPanel("keyTimeSource", "Disconnected", "Server Disconnected");
+    } else {
+        SetPanel("keyTimeSource", loss,
+                 services_.connection.Retrying() ? loss + "; connecting again by itself" : loss);
+    }
     const auto now = services_.clock.Now();
     SetPanel("keyTime", status::FormatTime(now), "Time on Local PC");
     SetPanel("keyDate", status::FormatDate(now), "Date on Local PC");

@@ -2,11 +2,13 @@
 
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <array>
 #include <utility>
 #include <vector>
 
 #include "platform/AsciiCase.h"
+#include "launcher/ApplicationLaunch.h"
 #include "platform/WindowSnapshot.h"
 #include "status/ComponentStatus.h"
 #include "status/LinkedSuiteServer.h"
@@ -76,6 +78,7 @@ std::shared_ptr<suiteclient::SuiteServer> ServerConnection::ReferenceOfKind(
 }
 
 void ServerConnection::ReportDComError(const platform::RuntimeError& error) {
+    if (quiet_) return;
     const std::string& p = services_.productName;
     const std::string help = std::string() + CR + CR + "A possible reason is that the " + p +
                              " on the" + CR + "      Orvel File Server is not running. Start the " +
@@ -106,17 +109,12 @@ bool ServerConnection::CreateReferences() {
         ReportDComError(remote.error());
         return false;
     }
-    if (localMode) {
-        // Two instances of one server: a hung server is given up once for both.
-        auto fate = std::make_shared<status::SharedFate>();
-        local_ = std::make_shared<status::LinkedSuiteServer>(*local, fate);
-        remote_ = std::make_shared<status::LinkedSuiteServer>(*remote, fate);
-    } else {
-        local_ = std::make_shared<status::LinkedSuiteServer>(
-            *local, std::make_shared<status::SharedFate>());
-        remote_ = std::make_shared<status::LinkedSuiteServer>(
-            *remote, std::make_shared<status::SharedFate>());
-    }
+    // Two instances of one server (local mode) share one fate: a hung server
+    // is given up once for both.
+    localFate_ = std::make_shared<status::SharedFate>();
+    remoteFate_ = localMode ? localFate_ : std::make_shared<status::SharedFate>();
+    local_ = std::make_shared<status::LinkedSuiteServer>(*local, localFate_);
+    remote_ = std::make_shared<status::LinkedSuiteServer>(*remote, remoteFate_);
     AttachEvents();
     return true;
 }
@@ -133,13 +131,20 @@ void ServerConnection::AttachEvents() {
         events.message = [self](std::int16_t message, std::int16_t var, const std::string& text) {
             if (self) emit self->serverMessage(message, var, text);
         };
-        (kind == suite::kHostLocal ? local_ : remote_)->SetEventHandlers(std::move(events));
+
+        auto& reference = kind == suite::kHostLocal ? local_ : remote_;
+        reference->SetEventHandlers(std::move(events));
+        // Handled from the event loop, never inside the caller that saw it.
+        reference->SetLostHandler([self] {
+            if (self) QTimer::singleShot(0, self.data(), [s = self.data()] { s->CheckForLoss(); });
+        });
     }
 }
 
 void ServerConnection::ReleaseReference(std::shared_ptr<suiteclient::SuiteServer>& reference) {
     if (!reference) return;
     reference->SetEventHandlers({});
+    reference->SetLostHandler({});
     reference.reset();
 }
 
@@ -155,6 +160,8 @@ void ServerConnection::WithdrawRemoteRegistration() {
     if (remote_) remote_->DisconnectClient();
     remoteClientNumber_ = 0;
     ReleaseReference(remote_);
+    startedByConnection_ = {};
+    status::RefreshServerReferences(services_.table, local_, remote_);
 }
 
 void ServerConnection::WithdrawLocalRegistration() {
@@ -184,8 +191,13 @@ void ServerConnection::StartForLocalConnection() {
         if (entry.intStartMode != suite::kStartWithLocalConnection) continue;
         auto target = ReferenceOfKind(entry.intHostKind);
         if (!target) continue;
-        if (auto result = target->StartComponent(static_cast<std::int16_t>(i)); !result) {
+        auto result = target->StartComponent(static_cast<std::int16_t>(i));
+        if (!result) {
             ReportDComError(result.error());
+            // A lost server ends the connect at its first failure.
+            if (AnyReferenceLost()) return;
+        } else {
+            startedByConnection_[static_cast<std::size_t>(i)] = true;
         }
     }
 }
@@ -199,6 +211,7 @@ void ServerConnection::StartForRemoteConnection() {
         }
         if (auto result = local_->StartComponent(static_cast<std::int16_t>(i)); !result) {
             ReportDComError(result.error());
+            if (AnyReferenceLost()) return;
         }
     }
 }
@@ -209,7 +222,8 @@ void ServerConnection::CheckActiveSet() {
     auto activeSet = remote_->GetActiveSet();
     if (!activeSet) {
         ReportDComError(activeSet.error());
-    } else if (*activeSet == suite::kNoActiveSet) {
+    } else if (*activeSet == suite::kNoActiveSet && !(quiet_ && activeSetToldThisLoss_)) {
+        activeSetToldThisLoss_ = true;
         services_.dialogs.MsgBox(
             std::string("There currently is no Active Set on the Orvel File Server") + CR + CR +
                 "Many Orvel Applications will not run properly" + CR + "without an Active Set !" +
@@ -222,10 +236,22 @@ void ServerConnection::CheckActiveSet() {
 void ServerConnection::Connect() {
     auto& settings = services_.settings;
     if (!SelectedSideHasName()) {
-        services_.dialogs.MsgBox("You must select a LOCAL or REMOTE Server before connecting",
-                                 vbExclamation, "Select LOCAL or REMOTE Server");
+        if (!quiet_) {
+            services_.dialogs.MsgBox("You must select a LOCAL or REMOTE Server before connecting",
+                                     vbExclamation, "Select LOCAL or REMOTE Server");
+        }
         return;
     }
+    if (!quiet_) {
+        // The operator's own connect: any earlier loss is history.
+        retrying_ = false;
+        lossNotice_.clear();
+    }
+    connecting_ = true;
+    struct EndConnecting {
+        bool& flag;
+        ~EndConnecting() { flag = false; }
+    } endConnecting{connecting_};
     emit connecting();
     if (!(CreateReferences() && Connected())) {
         ReleaseReference(local_);
@@ -237,7 +263,7 @@ void ServerConnection::Connect() {
             StartForLocalConnection();
             emit sideLocked(true);
         } else if (!registered || remoteClientNumber_ == 1) {
-            if (registered) {
+            if (registered && !quiet_) {
                 services_.dialogs.MsgBox(
                     std::string("A Orvel Host application is NOT running on the server !") + CR +
                         CR +
@@ -264,12 +290,74 @@ void ServerConnection::Connect() {
             services_.dialogs.DoEvents();
             StartForRemoteConnection();
         }
+        if (AnyReferenceLost()) {
+            EndLostConnect();
+            return;
+        }
     }
     CheckActiveSet();
+    if (AnyReferenceLost()) {
+        EndLostConnect();
+        return;
+    }
     if (!Connected()) emit disconnected();
     emit identityChanged();
     emit rowsChanged();
-    Connected();
+    if (Connected()) {
+        // It stands: a later loss is tried again, quietly.
+        retrying_ = true;
+        lossNotice_.clear();
+    }
+}
+
+// A connect that did not stand: what was registered is withdrawn, and the
+// window returns to its disconnected look.
+void ServerConnection::EndLostConnect() {
+    WithdrawRegistrations();
+    emit disconnected();
+    emit sidesReleased();
+    emit identityChanged();
+    emit rowsChanged();
+}
+
+bool ServerConnection::AnyReferenceLost() const {
+    return (local_ && localFate_ && localFate_->lost) ||
+           (remote_ && remoteFate_ && remoteFate_->lost);
+}
+
+// ---------------------------------------------------------------- lost connection
+
+bool ServerConnection::CheckForLoss() {
+    if (connecting_ || !AnyReferenceLost()) return false;
+    const auto& settings = services_.settings;
+    const std::string name =
+        settings.LocalServerSelected ? settings.LocalServerName : settings.RemoteServerName;
+    // The lost references answer 462 at once and are released without a
+    // call; a reference that still stands has its registration withdrawn.
+    WithdrawRegistrations();
+    emit disconnected();
+    launcher::CheckApplicationFiles(services_.catalogue, services_.fileSystem);
+    emit sidesReleased();
+    emit identityChanged();
+    emit rowsChanged();
+    lossNotice_ = "Connection to " + name + " lost";
+    activeSetToldThisLoss_ = false;
+    nextRetry_ = services_.clock.Monotonic() + retryInterval_;
+    emit connectionLost(lossNotice_);
+    return true;
+}
+
+void ServerConnection::RetryIfDue() {
+    if (!retrying_ || connecting_ || local_ || services_.clock.Monotonic() < nextRetry_) return;
+    quiet_ = true;
+    Connect();
+    quiet_ = false;
+    if (!local_) nextRetry_ = services_.clock.Monotonic() + retryInterval_;
+}
+
+void ServerConnection::StopRetrying() {
+    retrying_ = false;
+    lossNotice_.clear();
 }
 
 // ---------------------------------------------------------------- disconnect
@@ -303,6 +391,7 @@ bool ServerConnection::ConsentToDisconnect() {
 
 bool ServerConnection::Disconnect() {
     if (!ConsentToDisconnect()) return false;
+    StopRetrying();
     WithdrawRegistrations();
     emit disconnected();
     launcher::CheckApplicationFiles(services_.catalogue, services_.fileSystem);
@@ -435,7 +524,9 @@ void ServerConnection::StopUnneededServers() {
     for (int index = 0; index < launcher::kCatalogueSize; ++index) {
         auto& app = services_.catalogue[static_cast<std::size_t>(index)];
         app.WindowHandle = windowsNow.FindWindowA(app.WindowTitle);
-        if (app.WindowHandle == 0) continue;
+        if (app.WindowHandle == 0 && !launcher::LaunchedProcessAlive(app, services_.starter)) {
+            continue;
+        }
         for (auto slot : launcher::RequiredServersOf(index).startList) {
             needed[static_cast<std::size_t>(slot)] = true;
         }
@@ -443,7 +534,9 @@ void ServerConnection::StopUnneededServers() {
     for (int slot = 0; slot < suite::kComponentSlots; ++slot) {
         const auto s = static_cast<std::size_t>(slot);
         auto& entry = services_.table[s];
-        if (needed[s] || entry.blnKeepRunning || !entry.objServer) continue;
+        if (needed[s] || entry.blnKeepRunning || startedByConnection_[s] || !entry.objServer) {
+            continue;
+        }
         auto code = entry.objServer->GetComponentStatus(static_cast<std::int16_t>(slot));
         if (!code) return;  // ends at its first error
         if (*code == status::kStatusRunning && entry.intHostKind == suite::kHostLocal) {

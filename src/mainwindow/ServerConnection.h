@@ -5,6 +5,7 @@
 // servers it starts and stops for the connection. It paints nothing: the main
 // window follows its signals.
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -16,9 +17,11 @@
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
+#include "platform/ProgramStarter.h"
 #include "platform/WindowSystem.h"
 #include "settings/ConsoleSettings.h"
 #include "status/ComponentServerTable.h"
+#include "status/LinkedSuiteServer.h"
 #include "suiteclient/SuiteServer.h"
 
 namespace orvel::mainwindow {
@@ -38,12 +41,17 @@ class ServerConnection : public QObject {
         launcher::ApplicationCatalogue& catalogue;
         // The product's name, as the DCom error boxes give it.
         std::string productName;
+        // The launcher's starter: a program still opening its window needs
+        // its servers too. None in tests that launch nothing.
+        platform::ProgramStarter* starter;
     };
 
     explicit ServerConnection(Services services, QObject* parent = nullptr);
 
     // Connects to the selected side: creates both references, registers on
-    // both and starts the components the connection brings up.
+    // both and starts the components the connection brings up. The operator's
+    // connect (host button or autostart): once it stood, a lost connection is
+    // tried again until it stands again or the operator gives it up.
     void Connect();
     // Disconnects after the operator's consent; false when it stayed connected.
     bool Disconnect();
@@ -80,6 +88,20 @@ class ServerConnection : public QObject {
     bool ConnectHeld() const;
     void ReleaseConnectHold() { connectHoldUntil_ = {}; }
 
+    // A lost reference (a call that ended in 462, a broken event stream) ends
+    // the connection as a disconnection does, without a question and without
+    // a call on the lost reference. True when it did.
+    bool CheckForLoss();
+    // Once per poll tick: after a loss, the quiet connect of the same mode to
+    // the same server, every retry interval, until it stands.
+    void RetryIfDue();
+    // The operator gave the connection up (selection, role, exit).
+    void StopRetrying();
+    bool Retrying() const { return retrying_; }
+    void SetRetryInterval(std::chrono::milliseconds interval) { retryInterval_ = interval; }
+    // What the status bar says while a lost connection is not back ("" when none).
+    const std::string& LossNotice() const { return lossNotice_; }
+
     void ReportDComError(const platform::RuntimeError& error);
 
     const std::shared_ptr<suiteclient::SuiteServer>& Local() const { return local_; }
@@ -106,6 +128,8 @@ class ServerConnection : public QObject {
     // Server events, from either reference (hostKind 1 local, 2 remote).
     void serverChange(std::int16_t hostKind, std::int16_t idxIndex);
     void serverMessage(std::int16_t intMessage, std::int16_t intVar, const std::string& strVar);
+    // The connection was lost (told once per loss).
+    void connectionLost(const std::string& notice);
 
   private:
     bool CreateReferences();
@@ -119,6 +143,8 @@ class ServerConnection : public QObject {
     // The remote-name prompt, upper-cased; false (after a box) for a refused name.
     bool AskRemoteServerName(std::string& name);
     void SelectRemoteServer(const std::string& name);
+    bool AnyReferenceLost() const;
+    void EndLostConnect();
 
     Services services_;
     std::shared_ptr<suiteclient::SuiteServer> local_;
@@ -126,6 +152,20 @@ class ServerConnection : public QObject {
     std::int16_t localClientNumber_ = 0;
     std::int16_t remoteClientNumber_ = 0;
     std::chrono::steady_clock::time_point connectHoldUntil_{};
+
+    std::shared_ptr<status::SharedFate> localFate_;
+    std::shared_ptr<status::SharedFate> remoteFate_;
+    // A connect in progress: a loss seen meanwhile is the connect's to handle.
+    bool connecting_ = false;
+    // A retry: no box but a "No Active Set" one, once per loss.
+    bool quiet_ = false;
+    bool retrying_ = false;
+    bool activeSetToldThisLoss_ = false;
+    std::chrono::milliseconds retryInterval_{std::chrono::seconds(5)};
+    std::chrono::steady_clock::time_point nextRetry_{};
+    std::string lossNotice_;
+    // Slots the local connect started for their start mode: kept running.
+    std::array<bool, suite::kComponentSlots> startedByConnection_{};
 };
 
 }  // namespace orvel::mainwindow

@@ -45,7 +45,8 @@ frmMain::frmMain(MainWindowContext& context, QWidget* parent)
     setCentralWidget(centre_);
     connection_ = new ServerConnection(
         {context_.settings, context_.dialogs, context_.clock, context_.windows, context_.fileSystem,
-         context_.servers, context_.table, context_.catalogue, context_.version.comments},
+         context_.servers, context_.table, context_.catalogue, context_.version.comments,
+         context_.programStarter},
         this);
     BuildMenus();
     BuildToolBar();
@@ -226,6 +227,10 @@ void frmMain::WireConnection() {
     connect(c, &ServerConnection::rowsChanged, this, &frmMain::RefreshServerList);
     connect(c, &ServerConnection::serverChange, this, &frmMain::OnServerChange);
     connect(c, &ServerConnection::serverMessage, this, &frmMain::OnServerMessage);
+    connect(c, &ServerConnection::connectionLost, this, [this] {
+        SetMenusDisconnected();
+        staGeneral_->ShowDisconnected();
+    });
 }
 
 void frmMain::BuildStatusBar() {
@@ -322,6 +327,17 @@ void frmMain::mnuFileExit_Click() {
     close();
 }
 
+// A close asked for by the system (SIGTERM, SIGHUP, SIGINT): the orderly
+// close without a question or a box, since nobody may be there to answer.
+void frmMain::CloseBySignal() {
+    unattended_ = true;
+    UnloadWaitWindow();
+    connection_->StopRetrying();
+    if (connection_->Local()) connection_->WithdrawLocalRegistration();
+    close();
+    Terminate();
+}
+
 void frmMain::closeEvent(QCloseEvent* event) {
     Unload();
     event->accept();
@@ -331,8 +347,9 @@ void frmMain::Unload() {
     if (unloaded_ || previousInstance_) return;
     unloaded_ = true;
     UnloadWaitWindow();
+    connection_->StopRetrying();
     if (connection_->Remote()) {
-        connection_->WarnOfForcedClose();
+        if (!unattended_) connection_->WarnOfForcedClose();
         WithdrawRegistrations();
         Connected();
     }
@@ -468,6 +485,7 @@ void frmMain::mnuConfigureIndex_Click(int index) {
         SetConfigureEntry(context_.settings.Current);
         return;
     }
+    connection_->StopRetrying();
     if (index == 0) {
         SetConfigureEntry(index);
         cmdServerLocal_Click();
@@ -488,6 +506,7 @@ void frmMain::mnuConfigureIndex_Click(int index) {
 
 void frmMain::cmdServerLocal_Click() {
     if (Connected()) return;
+    connection_->StopRetrying();
     context_.settings.LocalServerSelected = true;
     context_.settings.LocalServerName = "Local Server";
     RefreshServerSelection();
@@ -495,6 +514,7 @@ void frmMain::cmdServerLocal_Click() {
 
 void frmMain::cmdServerRemote_Click() {
     if (Connected()) return;
+    connection_->StopRetrying();
     if (connection_->ChooseRemoteServer()) RefreshServerSelection();
 }
 
@@ -557,15 +577,22 @@ void frmMain::OnServerMessage(std::int16_t intMessage, std::int16_t intVar,
         UnloadWaitWindow();
         return;
     }
+    // A standing message is sent again while it stands: the window stays and
+    // is only repainted when the text changed, so it does not flicker.
+    messageResent_ = true;
     if (!waitWindow_) waitWindow_ = std::make_unique<frmMessage>(windowIcon());
-    waitWindow_->lblMessage->setText(Q(strVar));
+    if (waitWindow_->lblMessage->text() != Q(strVar)) waitWindow_->lblMessage->setText(Q(strVar));
     waitWindow_->setWindowTitle("Message from Orvel Server");
-    waitWindow_->show();
+    if (!waitWindow_->isVisible()) waitWindow_->show();
 }
 
 // ---------------------------------------------------------------- periodic poll
 
 void frmMain::tmrTimer_Timer() {
+    // A lost connection is seen within one tick; the operator's connection
+    // is then tried again every retry interval.
+    connection_->CheckForLoss();
+    connection_->RetryIfDue();
     const bool connected = connection_->Local() != nullptr;
     if (connected) {
         staGeneral_->ShowConnected();
@@ -575,8 +602,10 @@ void frmMain::tmrTimer_Timer() {
     mnuConfigure_->menuAction()->setEnabled(context_.IsAdministrator);
     mnuTools_->menuAction()->setEnabled(!connected);
     fraApplications_->ScanLaunchedTools();
-    // A server message stays up until the next tick.
-    if (waitWindow_) UnloadWaitWindow();
+    // A server message stays up until a tick finds it was not sent again
+    // since the previous one: the server no longer stands for it.
+    if (waitWindow_ && !messageResent_) UnloadWaitWindow();
+    messageResent_ = false;
     switch (status::AdvanceTickCounter(tickCounter_)) {
         case status::PollPhase::DisconnectButton:
             fraServers_->RefreshDisconnectAllButton();

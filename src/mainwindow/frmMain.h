@@ -55,6 +55,8 @@ class frmMain : public QMainWindow {
     void cmdServerDisconnect_Click() { connection_->DisconnectAll(); }
     void cmdServers_Click(int index) { fraServers_->cmdServers_Click(index); }
     void tmrTimer_Timer();
+    // The orderly close asked for by a system signal: no question, no box.
+    void CloseBySignal();
 
     // The launcher panel for CurrentCategory, one program's state, the launch
     // action of a slot.
@@ -148,6 +150,8 @@ class frmMain : public QMainWindow {
     bool loaded_ = false;
     bool switchingCategory_ = false;  // the tool-bar click is setting its marks
     bool previousInstance_ = false;   // a second copy: it ends without any clean-up
+    bool unattended_ = false;         // closing for a system signal: no boxes
+    bool messageResent_ = false;      // the server message came again since the last tick
     WindowSizing sizing_{*this, context_.settings, context_.screenOf};
 
     QMenu* mnuFile_ = nullptr;

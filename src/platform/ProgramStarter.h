@@ -16,6 +16,13 @@ class ProgramStarter {
   public:
     virtual ~ProgramStarter() = default;
     virtual StartResult Start(const std::string& programPath, int windowStyle) = 0;
+    // True while the process this starter started as pid still runs. Known
+    // through a handle on that very process, never by a pid that may since
+    // belong to another one; false for a pid it did not start.
+    virtual bool IsAlive(pid_t pid) {
+        (void)pid;
+        return false;
+    }
 };
 
 }  // namespace orvel::platform

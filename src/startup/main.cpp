@@ -24,6 +24,7 @@
 #include "platform/linux/SystemClock.h"
 #include "platform/linux/X11DisplayProbe.h"
 #include "platform/linux/X11WindowSystem.h"
+#include "platform/qt/CloseSignals.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtUiDispatcher.h"
 #include "startup/ConsoleWindows.h"
@@ -99,6 +100,14 @@ int main(int argc, char* argv[]) {
                                      configuration, &processTable, &programStarter});
     startup::StartupSequence sequence({*registry, dialogs, rpcSecurity, configuration},
                                       windows.Hooks(), state);
+    // Shutdown, log-out or Ctrl+C: the orderly close, without a question.
+    bool closeRequested = false;
+    platform::CloseSignals closeSignals([&](int) {
+        closeRequested = true;
+        if (auto* window = windows.MainWindow()) window->CloseBySignal();
+        QCoreApplication::exit(0);  // leaves every event loop, an open box's too
+    });
     if (!sequence.Run()) return 0;  // another console of this user runs
+    if (closeRequested) return 0;   // asked to close during the start-up
     return application.exec();
 }

@@ -6,6 +6,15 @@ LinkedSuiteServer::LinkedSuiteServer(std::shared_ptr<suiteclient::SuiteServer> i
                                      std::shared_ptr<SharedFate> fate)
     : inner_(std::move(inner)), fate_(std::move(fate)) {}
 
+LinkedSuiteServer::~LinkedSuiteServer() {
+    if (fate_->lost) inner_->Abandon();
+}
+
+void LinkedSuiteServer::Abandon() {
+    fate_->lost = true;
+    inner_->Abandon();
+}
+
 template <typename Call>
 auto LinkedSuiteServer::Guarded(Call call) -> decltype(call()) {
     if (fate_->lost) return platform::MakeError(platform::kErrServerUnavailable);
@@ -61,6 +70,17 @@ platform::Outcome<std::string> LinkedSuiteServer::GetServerVersion() {
 }
 void LinkedSuiteServer::SetEventHandlers(suiteclient::SuiteServerEvents handlers) {
     inner_->SetEventHandlers(std::move(handlers));
+}
+
+void LinkedSuiteServer::SetLostHandler(std::function<void()> handler) {
+    // A broken event stream loses both linked instances at once.
+    if (handler) {
+        handler = [fate = fate_, lost = std::move(handler)] {
+            fate->lost = true;
+            lost();
+        };
+    }
+    inner_->SetLostHandler(std::move(handler));
 }
 
 }  // namespace orvel::status

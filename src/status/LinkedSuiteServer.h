@@ -20,6 +20,11 @@ class LinkedSuiteServer final : public suiteclient::SuiteServer {
   public:
     LinkedSuiteServer(std::shared_ptr<suiteclient::SuiteServer> inner,
                       std::shared_ptr<SharedFate> fate);
+    // A lost instance is released without a call on it.
+    ~LinkedSuiteServer() override;
+
+    // True once a call on either linked instance was lost, or an event stream broke.
+    bool Lost() const { return fate_->lost; }
 
     platform::Outcome<std::int16_t> GetClientCount() override;
     platform::Outcome<std::string> GetActiveSet() override;
@@ -37,6 +42,8 @@ class LinkedSuiteServer final : public suiteclient::SuiteServer {
     platform::Outcome<std::string> GetServerName() override;
     platform::Outcome<std::string> GetServerVersion() override;
     void SetEventHandlers(suiteclient::SuiteServerEvents handlers) override;
+    void SetLostHandler(std::function<void()> handler) override;
+    void Abandon() override;
 
   private:
     template <typename Call>

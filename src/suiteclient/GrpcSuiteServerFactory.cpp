@@ -80,6 +80,7 @@ class GrpcSuiteServer final : public SuiteServer {
     ~GrpcSuiteServer() override {
         // No handler runs once the release has begun.
         sink_->alive = false;
+        releasing_ = true;
         if (!lost_) {
             grpc::ClientContext context;
             context.set_deadline(After(deadline_));
@@ -136,6 +137,10 @@ class GrpcSuiteServer final : public SuiteServer {
     void SetEventHandlers(SuiteServerEvents handlers) override {
         sink_->handlers = std::move(handlers);
     }
+    void SetLostHandler(std::function<void()> handler) override {
+        sink_->lost = std::move(handler);
+    }
+    void Abandon() override { lost_ = true; }
 
   private:
     // Touched on the user-interface thread only; the reader thread merely
@@ -143,6 +148,7 @@ class GrpcSuiteServer final : public SuiteServer {
     struct EventSink {
         bool alive = true;
         SuiteServerEvents handlers;
+        std::function<void()> lost;
     };
 
     template <typename Request, typename Reply>
@@ -221,10 +227,15 @@ class GrpcSuiteServer final : public SuiteServer {
                 });
             }
         }
-        grpc::Status status = reader->Finish();
-        // A stream that broke (not one this side cancelled, nor one the server
-        // ended on release) means the server is gone.
-        if (!status.ok() && status.error_code() != grpc::StatusCode::CANCELLED) lost_ = true;
+        reader->Finish();
+        // A stream that ended while this side still holds the instance means
+        // the server is gone (killed, stopped for good, or shutting down).
+        if (!releasing_) {
+            lost_ = true;
+            dispatcher_.Post([sink] {
+                if (sink->alive && sink->lost) sink->lost();
+            });
+        }
     }
 
     std::unique_ptr<Stub> stub_;
@@ -234,6 +245,7 @@ class GrpcSuiteServer final : public SuiteServer {
     platform::UiDispatcher& dispatcher_;
     std::shared_ptr<EventSink> sink_;
     std::atomic<bool> lost_{false};
+    std::atomic<bool> releasing_{false};
     grpc::ClientContext eventsContext_;
     std::thread eventsThread_;
 };
@@ -316,6 +328,14 @@ Outcome<std::shared_ptr<SuiteServer>> GrpcSuiteServerFactory::Create(
     // and a new instance starts afresh.
     arguments.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
     arguments.SetMaxReceiveMessageSize(kMaxReceiveBytes);
+    // The console pings its server itself, so a server that stopped answering
+    // (hung, or its computer gone) breaks the event stream and counts as lost:
+    // within two seconds on the local socket, ten over the network, where a
+    // short stall should not cost the connection.
+    arguments.SetInt(GRPC_ARG_KEEPALIVE_TIME_MS, local ? 1000 : 5000);
+    arguments.SetInt(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, local ? 1000 : 5000);
+    arguments.SetInt(GRPC_ARG_KEEPALIVE_PERMIT_WITHOUT_CALLS, 1);
+    arguments.SetInt(GRPC_ARG_HTTP2_MAX_PINGS_WITHOUT_DATA, 0);
     std::shared_ptr<grpc::ChannelCredentials> credentials;
     if (local) {
         credentials = grpc::InsecureChannelCredentials();

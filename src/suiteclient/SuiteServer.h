@@ -46,6 +46,13 @@ class SuiteServer {
     // Handlers run on the user-interface thread. Set them right after creation;
     // releasing the reference (destroying it) stops its events before it goes.
     virtual void SetEventHandlers(SuiteServerEvents handlers) = 0;
+    // Runs (on the user-interface thread) when the instance is found lost
+    // without a call: its event stream broke. Every later call fails with 462.
+    virtual void SetLostHandler(std::function<void()> handler) { (void)handler; }
+
+    // The caller knows the server is gone: the release that follows makes no
+    // call on it (and so waits for no deadline).
+    virtual void Abandon() {}
 };
 
 // Creates suite server instances: on this computer, or on the computer named

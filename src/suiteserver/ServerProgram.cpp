@@ -133,11 +133,16 @@ void CommonArguments(grpc::ServerBuilder& builder) {
     builder.SetMaxReceiveMessageSize(kMaxReceiveBytes);
     builder.SetMaxSendMessageSize(kMaxSendBytes);
     // A console that vanished without closing its connection (unplugged, or
-    // its computer stopped) is found by keep-alive pings within a few seconds.
-    builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_TIME_MS, 1000);
-    builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, 2000);
+    // its computer stopped) is found by keep-alive pings within 20 s; a
+    // network stall shorter than that keeps its registration.
+    builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_TIME_MS, 10000);
+    builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, 10000);
     builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_PERMIT_WITHOUT_CALLS, 1);
     builder.AddChannelArgument(GRPC_ARG_HTTP2_MAX_PINGS_WITHOUT_DATA, 0);
+    // The consoles ping every second on the local socket: such pings are
+    // welcome and never answered with a GOAWAY.
+    builder.AddChannelArgument(GRPC_ARG_HTTP2_MIN_RECV_PING_INTERVAL_WITHOUT_DATA_MS, 500);
+    builder.AddChannelArgument(GRPC_ARG_HTTP2_MAX_PING_STRIKES, 5);
 }
 
 // The local server: no listening port of its own; the local listener hands it

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,12 +28,15 @@ class FakeProgramStarter : public platform::ProgramStarter {
         return {nextPid++, {}};
     }
 
+    bool IsAlive(pid_t pid) override { return alive.count(pid) != 0; }
+
     // A start that fails with this text.
     void FailNext(std::string error) { script.push_back({0, std::move(error)}); }
 
     std::vector<StartCall> starts;
     std::deque<platform::StartResult> script;
     pid_t nextPid = 4100;
+    std::set<pid_t> alive;  // started processes that still run
 };
 
 }  // namespace orvel::fakes

@@ -36,6 +36,10 @@ class FakeSuiteServer : public suiteclient::SuiteServer {
     Outcome<std::string> GetServerName() override;
     Outcome<std::string> GetServerVersion() override;
     void SetEventHandlers(suiteclient::SuiteServerEvents handlers) override;
+    void SetLostHandler(std::function<void()> handler) override {
+        lostHandler = std::move(handler);
+    }
+    void Abandon() override { calls.push_back("Abandon"); }
 
     // Raise the events as the server would (synchronously, on the caller's thread).
     void RaiseServerChange(std::int16_t index);
@@ -64,6 +68,8 @@ class FakeSuiteServer : public suiteclient::SuiteServer {
     std::string serverName = "FILESRV";
     std::string serverVersion = "Quarlen_Release_Version: Release 7.1.0";
     suiteclient::SuiteServerEvents handlers;
+    // Run it as the client does when the event stream breaks.
+    std::function<void()> lostHandler;
 
   private:
     std::optional<platform::RuntimeError> Fails(const std::string& operation);

@@ -337,6 +337,16 @@ TEST_F(MainWindowTest, ServerMessagesUseTheWaitWindowUntilTheNextTick) {
     auto* message = w.WaitWindow()->findChild<QLabel*>("lblMessage");
     EXPECT_EQ(message->text(), "<b>second</b>");
     EXPECT_EQ(message->textFormat(), Qt::PlainText);
+    // A standing message is sent again between ticks: the same window stays.
+    auto* shown = w.WaitWindow();
+    for (int tick = 0; tick < 6; ++tick) {
+        local->RaiseMessage(0, -1, "<b>second</b>");
+        w.tmrTimer_Timer();
+        ASSERT_EQ(w.WaitWindow(), shown) << "tick " << tick;
+    }
+    EXPECT_EQ(message->text(), "<b>second</b>");
+    // Not sent again: the server no longer stands for it, it goes by itself.
+    w.tmrTimer_Timer();
     w.tmrTimer_Timer();
     EXPECT_EQ(w.WaitWindow(), nullptr);
     local->RaiseMessage(0, -1, "");

@@ -160,6 +160,14 @@ TEST_F(LauncherTest, OneClickStartsServersAndProgramThenTheWindowIsFollowed) {
     EXPECT_EQ(dialogs.pointer, platform::vbDefault);
     // No window yet: the refresh after the start decides.
     EXPECT_EQ(AppPanel(0)->text(), "Ready");
+    // Clicked again while the program still opens its window: nothing starts
+    // twice, and its servers are kept by the poll's stop of unneeded ones.
+    starter.alive.insert(4100);
+    w.cmdApplication_Click(0);
+    EXPECT_EQ(starter.starts.size(), 1u);
+    EXPECT_TRUE(windows.shown.empty());
+    w.StopUnneededServers();
+    EXPECT_EQ(local->CountCalls("StopComponent(9)"), 0);
 
     // The window appears: one tick paints it running, later ticks leave it.
     windows.AddWindow("Card Health", 55);

@@ -1,3 +1,8 @@
+#include <QCoreApplication>
+#include <csignal>
+
+#include "platform/qt/CloseSignals.h"
+
 #include "MainWindowFixture.h"
 
 namespace orvel::mainwindow::testing {
@@ -134,7 +139,7 @@ TEST_F(MainWindowTest, ExitWhileDisconnectedClosesAtOnce) {
     EXPECT_TRUE(windows.closed.empty());
 }
 
-TEST_F(MainWindowTest, ALostServerIsAskedOnceNotOncePerCall) {
+TEST_F(MainWindowTest, ALostServerIsSeenWithinATickToldOnceAndConnectedAgain) {
     auto& w = ConnectedLocal();
     local->calls.clear();
     remote->calls.clear();
@@ -144,19 +149,122 @@ TEST_F(MainWindowTest, ALostServerIsAskedOnceNotOncePerCall) {
     // One call reaches the dead server; every later one fails at once.
     EXPECT_EQ(local->calls.size() + remote->calls.size(), 1u);
     EXPECT_EQ(Panel(0)->text(), "DCom Error");
-    for (int tick = 0; tick < 11; ++tick) w.tmrTimer_Timer();
-    EXPECT_EQ(local->calls.size() + remote->calls.size(), 1u);
 
-    // Disconnect is quiet and a new connection starts afresh.
-    w.cmdServerOrvelHost_Click();
+    // The next tick ends the connection without a question, a box or a call.
+    w.tmrTimer_Timer();
     EXPECT_FALSE(w.Connected());
-    clock.Advance(std::chrono::seconds(6));
+    EXPECT_EQ(w.objOrvelServerLocal(), nullptr);
+    EXPECT_EQ(local->calls.size() + remote->calls.size(), 3u);  // and two releases
+    EXPECT_EQ(local->CountCalls("Abandon") + remote->CountCalls("Abandon"), 2);
+    EXPECT_EQ(Status("keyTimeSource")->text(), "Connection to Local Server lost");
+    EXPECT_EQ(Panel(0)->text(), "");
+    EXPECT_FALSE(Find<QPushButton>("cmdServers_0")->isEnabled());
+    EXPECT_TRUE(Menu("mnuTools")->menuAction()->isEnabled());
+    EXPECT_EQ(Button("cmdServerOrvelHost")->text(), "Co&nnect");
+    EXPECT_TRUE(dialogs.boxes.empty());
+
+    // Quiet retries every five seconds: the server is still away.
+    factory.creationFailures = {platform::MakeError(429)};
+    const int firstCreations = factory.localCreations;
+    for (int tick = 0; tick < 9; ++tick) w.tmrTimer_Timer();
+    EXPECT_EQ(factory.localCreations, firstCreations);
+    clock.Advance(std::chrono::seconds(5));
+    w.tmrTimer_Timer();
+    EXPECT_EQ(factory.localCreations, firstCreations + 1);
+    EXPECT_FALSE(w.Connected());
+    EXPECT_TRUE(dialogs.boxes.empty());
+
+    // The server is back: connected without a click, the role not redone.
     auto fresh1 = std::make_shared<fakes::FakeSuiteServer>();
     auto fresh2 = std::make_shared<fakes::FakeSuiteServer>();
     factory.next = {fresh1, fresh2};
-    w.cmdServerOrvelHost_Click();
+    const auto rolesBefore = roles.size();
+    clock.Advance(std::chrono::seconds(5));
+    w.tmrTimer_Timer();
     EXPECT_TRUE(w.Connected());
     EXPECT_EQ(fresh1->CountCalls("ConnectClient"), 1);
+    EXPECT_EQ(roles.size(), rolesBefore);
+    EXPECT_EQ(Button("cmdServerOrvelHost")->text(), "Di&sconnect");
+    EXPECT_EQ(Status("keyTimeSource")->text(), "Local Server");
+    EXPECT_TRUE(dialogs.boxes.empty());
+
+    // A broken event stream is seen at once, without waiting for the tick.
+    fresh1->lostHandler();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(w.Connected());
+    EXPECT_EQ(fresh1->CountCalls("DisconnectClient") + fresh2->CountCalls("DisconnectClient"), 0);
+
+    // The operator's change of side gives the connection up: no more retries.
+    w.cmdServerLocal_Click();
+    clock.Advance(std::chrono::seconds(30));
+    const int creations = factory.localCreations;
+    w.tmrTimer_Timer();
+    EXPECT_EQ(factory.localCreations, creations);
+    EXPECT_EQ(Status("keyTimeSource")->text(), "Disconnected");
+}
+
+TEST_F(MainWindowTest, RetriesShowTheNoActiveSetBoxOncePerLoss) {
+    local->activeSet = remote->activeSet = "No Active Set";
+    auto& w = Loaded();
+    ScriptServers();
+    dialogs.ExpectBox("No Active CORVANE Set Selected");
+    w.cmdServerOrvelHost_Click();
+    ASSERT_TRUE(w.Connected());
+    for (int loss = 0; loss < 2; ++loss) {
+        auto lost = std::dynamic_pointer_cast<fakes::FakeSuiteServer>(factory.created.back());
+        lost->lost = true;
+        lost->lostHandler();
+        QCoreApplication::processEvents();
+        ASSERT_FALSE(w.Connected());
+        // A retry that fails shows nothing; the one that stands, one box.
+        factory.creationFailures = {platform::MakeError(429)};
+        clock.Advance(std::chrono::seconds(5));
+        w.tmrTimer_Timer();
+        ASSERT_FALSE(w.Connected());
+        auto a = std::make_shared<fakes::FakeSuiteServer>();
+        auto b = std::make_shared<fakes::FakeSuiteServer>();
+        a->activeSet = b->activeSet = "No Active Set";
+        factory.next = {a, b};
+        dialogs.ExpectBox("No Active CORVANE Set Selected");
+        clock.Advance(std::chrono::seconds(5));
+        w.tmrTimer_Timer();
+        ASSERT_TRUE(w.Connected());
+        EXPECT_TRUE(dialogs.ScriptDone());
+    }
+}
+
+// Shutdown and log-out: the orderly close runs from the event loop, with no
+// question although other clients and a program would make the exit ask.
+TEST_F(MainWindowTest, CloseSignalsRunTheOrderlyCloseWithoutABox) {
+    for (int signal : {SIGTERM, SIGHUP}) {
+        window.reset();
+        configurationWrites = 0;
+        windows.closed.clear();
+        local = std::make_shared<fakes::FakeSuiteServer>();
+        remote = std::make_shared<fakes::FakeSuiteServer>();
+        local->clientCount = 4;
+        auto& w = ConnectedLocal();
+        windows.AddWindow(catalogue[1].WindowTitle, 40);
+        windows.AddWindow("REVERO", 99);
+        int received = 0;
+        platform::CloseSignals closeSignals([&](int number) {
+            received = number;
+            w.CloseBySignal();
+        });
+        ASSERT_TRUE(closeSignals.Installed());
+        ASSERT_EQ(std::raise(signal), 0);
+        for (int i = 0; i < 100 && received == 0; ++i) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        EXPECT_EQ(received, signal);
+        EXPECT_GE(configurationWrites, 1);
+        EXPECT_EQ(local->CountCalls("DisconnectClient"), 1);
+        EXPECT_EQ(remote->CountCalls("DisconnectClient"), 1);
+        EXPECT_EQ(w.objOrvelServerLocal(), nullptr);
+        EXPECT_NE(std::find(windows.closed.begin(), windows.closed.end(), 99),
+                  windows.closed.end());
+        EXPECT_TRUE(dialogs.boxes.empty());
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <QObject>
 
+#include "FakeProgramStarter.h"
 #include "MainWindowFixture.h"
 #include "mainwindow/ServerConnection.h"
 
@@ -24,7 +25,7 @@ class ServerConnectionTest : public ::testing::Test {
     void Make() {
         connection = std::make_unique<ServerConnection>(
             ServerConnection::Services{settings, dialogs, clock, windows, files, factory, table,
-                                       catalogue, "Orvel Control Console"});
+                                       catalogue, "Orvel Control Console", &starter});
         auto* c = connection.get();
         auto note = [this](std::string what) { return [this, what] { seen.push_back(what); }; };
         QObject::connect(c, &ServerConnection::connecting, note("connecting"));
@@ -54,6 +55,7 @@ class ServerConnectionTest : public ::testing::Test {
     fakes::FakeWindowSystem windows;
     fakes::PlacedFileSystem files{"/opt/console"};
     fakes::FakeSuiteServerFactory factory;
+    fakes::FakeProgramStarter starter;
     std::shared_ptr<fakes::FakeSuiteServer> local = std::make_shared<fakes::FakeSuiteServer>();
     std::shared_ptr<fakes::FakeSuiteServer> remote = std::make_shared<fakes::FakeSuiteServer>();
     std::unique_ptr<ServerConnection> connection;
@@ -154,6 +156,61 @@ TEST_F(ServerConnectionTest, StopUnneededServersKeepsWhatIsNeededOrWanted) {
     connection->StopUnneededServers();
     EXPECT_EQ(local->CountCalls("GetComponentStatus"), 1);
     EXPECT_EQ(local->CountCalls("StopComponent"), 0);
+}
+
+TEST_F(ServerConnectionTest, SlotsTheLocalConnectStartedKeepRunning) {
+    connection->Connect();
+    EXPECT_EQ(local->CountCalls("StartComponent(5)"), 1);
+    EXPECT_EQ(local->CountCalls("StartComponent(8)"), 1);
+    for (auto& s : local->statuses) s = 1;
+    for (int tick = 0; tick < 3; ++tick) connection->StopUnneededServers();
+    EXPECT_EQ(local->CountCalls("StopComponent(5)"), 0);
+    EXPECT_EQ(local->CountCalls("StopComponent(8)"), 0);
+    EXPECT_EQ(local->CountCalls("StopComponent(0)"), 1);
+}
+
+TEST_F(ServerConnectionTest, AServerLostDuringTheConnectEndsItAtTheFirst462) {
+    local->failures["StartComponent"] = platform::MakeError(462);
+    dialogs.ExpectBox("DCom Error: 462");
+    connection->Connect();
+    EXPECT_EQ(local->CountCalls("StartComponent"), 1);
+    EXPECT_EQ(remote->CountCalls("GetActiveSet"), 0);
+    EXPECT_FALSE(connection->Connected());
+    EXPECT_EQ(connection->Local(), nullptr);
+    EXPECT_EQ(seen.back(), "rows");
+    EXPECT_NE(std::find(seen.begin(), seen.end(), "released"), seen.end());
+    // It never stood: nothing is tried again.
+    EXPECT_FALSE(connection->Retrying());
+}
+
+// A lost server is released without a call: a hung one costs one deadline.
+TEST_F(ServerConnectionTest, ALostReferenceIsWithdrawnWithoutACall) {
+    auto a = std::make_shared<fakes::FakeSuiteServer>();
+    auto b = std::make_shared<fakes::FakeSuiteServer>();
+    factory.next = {a, b};
+    connection->Connect();
+    ASSERT_TRUE(connection->Connected());
+    a->calls.clear();
+    b->calls.clear();
+    a->lost = true;
+    EXPECT_EQ(connection->OtherClientCount(), 0);  // the one call that is lost
+    connection->WithdrawRegistrations();
+    EXPECT_EQ(a->calls, (std::vector<std::string>{"GetClientCount", "Abandon"}));
+    EXPECT_EQ(b->calls, (std::vector<std::string>{"Abandon"}));
+
+    // A loss found by the events: told once, then tried again quietly.
+    factory.next = {local, remote};
+    connection->Connect();
+    std::vector<std::string> notices;
+    QObject::connect(connection.get(), &ServerConnection::connectionLost,
+                     [&](const std::string& notice) { notices.push_back(notice); });
+    local->lostHandler();
+    EXPECT_TRUE(connection->CheckForLoss());
+    EXPECT_FALSE(connection->CheckForLoss());
+    EXPECT_EQ(notices, (std::vector<std::string>{"Connection to Local Server lost"}));
+    EXPECT_EQ(local->CountCalls("DisconnectClient") + remote->CountCalls("DisconnectClient"), 0);
+    EXPECT_TRUE(connection->Retrying());
+    EXPECT_FALSE(connection->ConnectHeld());
 }
 
 TEST_F(ServerConnectionTest, RemoteNameIsCheckedAndCancelSelectsTheLocalSide) {

@@ -111,9 +111,14 @@ TEST_F(PosixProgramStarterTest, StartsTheProgramInItsFolderAsOurChild) {
         << "the parent's descriptor lives on in the child";
     EXPECT_GE(targets.size(), 3u) << "standard input, output and error stay";
 
-    // Ending the program leaves no zombie behind.
+    // Known alive through its own handle; a process it did not start is not.
+    EXPECT_TRUE(starter_.IsAlive(pid));
+    EXPECT_FALSE(starter_.IsAlive(getpid()));
+
+    // Ending the program leaves no zombie behind, and it counts as ended.
     close(held.writeEnd);
     EXPECT_TRUE(GoneWithin(pid, 10s));
+    EXPECT_FALSE(starter_.IsAlive(pid));
 
     // A relative path is taken against the current directory.
     const fs::path previous = fs::current_path();

@@ -1,7 +1,9 @@
 #include "platform/linux/PosixProgramStarter.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,6 +47,12 @@ struct SpawnSetup {
     SpawnSetup(const SpawnSetup&) = delete;
     SpawnSetup& operator=(const SpawnSetup&) = delete;
 };
+
+// A pidfd turns readable when its process has ended.
+bool Ended(int handle) {
+    pollfd entry{handle, POLLIN, 0};
+    return poll(&entry, 1, 0) != 0;
+}
 
 void ReapWhenEnded(pid_t pid) {
     try {
@@ -105,8 +113,36 @@ StartResult PosixProgramStarter::StartWithArguments(const std::string& programPa
     int error =
         posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
     if (error != 0) return {0, ErrorText(error)};
+    // The handle is taken before the reaper may collect the child, so it is
+    // the child's and no later process's with the same pid.
+    const int handle = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    {
+        std::lock_guard lock(mutex_);
+        for (auto it = handles_.begin(); it != handles_.end();) {
+            it = Ended(it->second) ? (close(it->second), handles_.erase(it)) : std::next(it);
+        }
+        if (auto old = handles_.find(pid); old != handles_.end()) {
+            close(old->second);
+            handles_.erase(old);
+        }
+        if (handle >= 0) handles_[pid] = handle;
+    }
     ReapWhenEnded(pid);
     return {pid, {}};
+}
+
+PosixProgramStarter::~PosixProgramStarter() {
+    for (auto& [pid, handle] : handles_) close(handle);
+}
+
+bool PosixProgramStarter::IsAlive(pid_t pid) {
+    std::lock_guard lock(mutex_);
+    auto it = handles_.find(pid);
+    if (it == handles_.end()) return false;
+    if (!Ended(it->second)) return true;
+    close(it->second);
+    handles_.erase(it);
+    return false;
 }
 
 }  // namespace orvel::platform

@@ -3,6 +3,9 @@
 #include <string>
 #include <vector>
 
+#include <map>
+#include <mutex>
+
 #include "platform/ProgramStarter.h"
 
 namespace orvel::platform {
@@ -21,6 +24,11 @@ namespace orvel::platform {
 // starter may be destroyed while its children still run.
 class PosixProgramStarter final : public ProgramStarter {
   public:
+    PosixProgramStarter() = default;
+    ~PosixProgramStarter() override;
+    PosixProgramStarter(const PosixProgramStarter&) = delete;
+    PosixProgramStarter& operator=(const PosixProgramStarter&) = delete;
+
     // windowStyle is accepted and ignored: the program decides its own
     // window state. A relative programPath is taken against the current
     // directory at the time of the call.
@@ -29,6 +37,12 @@ class PosixProgramStarter final : public ProgramStarter {
     // command lines carry some).
     StartResult StartWithArguments(const std::string& programPath,
                                    const std::vector<std::string>& arguments);
+    bool IsAlive(pid_t pid) override;
+
+  private:
+    // A process handle (pidfd) for each started process not yet seen ended.
+    std::mutex mutex_;
+    std::map<pid_t, int> handles_;
 };
 
 }  // namespace orvel::platform
