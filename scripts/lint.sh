@@ -14,7 +14,6 @@ root=$(pwd)
 build=${1:-build/ci}
 
 PENDING=(
-    src/dcom/DComConfiguration.cpp
     src/mainwindow/frmMain.cpp
     src/suiteclient/GrpcSuiteServerFactory.cpp
     src/suiteserver/ServerProgram.cpp
