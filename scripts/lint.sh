@@ -16,7 +16,6 @@ build=${1:-build/ci}
 PENDING=(
     src/mainwindow/frmMain.cpp
     src/suiteclient/GrpcSuiteServerFactory.cpp
-    src/suiteserver/ServerProgram.cpp
     src/tools/orvelreg/RegText.cpp
 )
 
