@@ -15,7 +15,6 @@ build=${1:-build/ci}
 
 PENDING=(
     src/mainwindow/frmMain.cpp
-    src/tools/orvelreg/RegText.cpp
 )
 
 if [ ! -f "$build/compile_commands.json" ]; then
