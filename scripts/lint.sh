@@ -14,14 +14,7 @@ root=$(pwd)
 build=${1:-build/ci}
 
 PENDING=(
-    src/dcom/DComConfiguration.cpp
     src/mainwindow/frmMain.cpp
-    src/network/NetworkSettings.cpp
-    src/platform/IniProfileFile.cpp
-    src/platform/linux/SqliteRegistry.cpp
-    src/suiteclient/GrpcSuiteServerFactory.cpp
-    src/suiteserver/ServerProgram.cpp
-    src/tools/orvelreg/RegText.cpp
 )
 
 if [ ! -f "$build/compile_commands.json" ]; then

@@ -129,84 +129,87 @@ std::int32_t functGetLegacyImpersonationLevel(DComContext& context) {
 
 namespace {
 
-void RunConfigurationCheck(DComContext& context) {
-    platform::Dialogs& dialogs = context.registry.dialogs;
+// What the check found, in the order it reads the machine's settings.
+struct CheckFindings {
     std::string report = std::string("DCom Configuration") + CR;
     bool correct = true;
     bool dcomMissing = false;
     std::string version;
+};
 
+void AddLine(CheckFindings& findings, const std::string& line) {
+    findings.report += std::string(1, CR) + line;
+}
+
+// OLE32's registration and, when registered, its version.
+void CheckInstallation(DComContext& context, CheckFindings& findings) {
     if (functDComInstalled(context)) {
-        report += std::string(1, CR) + "OLE32: Registered";
+        AddLine(findings, "OLE32: Registered");
     } else {
-        report += std::string(1, CR) + "OLE32: NOT Registered";
-        correct = false;
-        dcomMissing = true;
-    }
-
-    if (!dcomMissing) {
-        version = functGetDComVersion(context);
-        report += std::string(1, CR) + "Version: " + version;
-        if (!VersionPasses(version)) {
-            report += " [Should be 1.3 or higher]";
-            correct = false;
-        }
-    }
-
-    if (EnableFlagIsYes(context, suite::kEnableDcomValue)) {
-        report += std::string(1, CR) + "Enabled: Y";
-    } else {
-        report += std::string(1, CR) + "Enabled: N [Should be Y]";
-        correct = false;
-    }
-    if (EnableFlagIsYes(context, suite::kEnableRemoteConnectValue)) {
-        report += std::string(1, CR) + "Remote Connect: Y";
-    } else {
-        report += std::string(1, CR) + "Remote Connect: N [Should be Y]";
-        correct = false;
-    }
-
-    if (!dcomMissing) {
-        const std::int32_t level = functGetLegacyAuthenticationLevel(context);
-        report += std::string(1, CR) + "LegacyAuthenticationLevel: ";
-        if (level == 1) {
-            report += "None";
-        } else {
-            report += std::to_string(level) + " [Should Be None (1)]";
-            correct = false;
-        }
-    }
-    if (!dcomMissing) {
-        const std::int32_t level = functGetLegacyImpersonationLevel(context);
-        report += std::string(1, CR) + "LegacyImpersonationLevel:  ";
-        if (level == 3) {
-            report += "Impersonate";
-        } else {
-            report += std::to_string(level) + " [Should Be Impersonate (3)]";
-            correct = false;
-        }
-    }
-
-    if (dcomMissing) {
-        dialogs.MsgBox("OLE32 is NOT installed or Active",
-                       platform::vbCritical + platform::vbOKOnly, "DCom OLE32 Configuration Error");
+        AddLine(findings, "OLE32: NOT Registered");
+        findings.correct = false;
+        findings.dcomMissing = true;
         return;
     }
-    if (correct) {
-        dialogs.MsgBox(report, platform::vbInformation + platform::vbOKOnly,
-                       "DCom Configuration is Correct");
-        return;
+    findings.version = functGetDComVersion(context);
+    AddLine(findings, "Version: " + findings.version);
+    if (!VersionPasses(findings.version)) {
+        findings.report += " [Should be 1.3 or higher]";
+        findings.correct = false;
     }
+}
 
+void CheckEnableFlag(DComContext& context, CheckFindings& findings, std::string_view valueName,
+                     const std::string& label) {
+    if (EnableFlagIsYes(context, valueName)) {
+        AddLine(findings, label + ": Y");
+    } else {
+        AddLine(findings, label + ": N [Should be Y]");
+        findings.correct = false;
+    }
+}
+
+// The legacy levels must be None (1) and Impersonate (3).
+void CheckLegacyLevels(DComContext& context, CheckFindings& findings) {
+    const std::int32_t authentication = functGetLegacyAuthenticationLevel(context);
+    AddLine(findings, "LegacyAuthenticationLevel: ");
+    if (authentication == 1) {
+        findings.report += "None";
+    } else {
+        findings.report += std::to_string(authentication) + " [Should Be None (1)]";
+        findings.correct = false;
+    }
+    const std::int32_t impersonation = functGetLegacyImpersonationLevel(context);
+    AddLine(findings, "LegacyImpersonationLevel:  ");
+    if (impersonation == 3) {
+        findings.report += "Impersonate";
+    } else {
+        findings.report += std::to_string(impersonation) + " [Should Be Impersonate (3)]";
+        findings.correct = false;
+    }
+}
+
+CheckFindings InspectConfiguration(DComContext& context) {
+    CheckFindings findings;
+    CheckInstallation(context, findings);
+    CheckEnableFlag(context, findings, suite::kEnableDcomValue, "Enabled");
+    CheckEnableFlag(context, findings, suite::kEnableRemoteConnectValue, "Remote Connect");
+    if (!findings.dcomMissing) CheckLegacyLevels(context, findings);
+    return findings;
+}
+
+// Shows the faults found and asks whether to correct them.
+bool OfferCorrection(platform::Dialogs& dialogs, std::string report) {
     dialogs.Beep();
     report += std::string(2, CR) + "CONFIGURATION ERROR" + CR +
               "Do you want 'Automatic Correction' of this error ?";
-    if (dialogs.MsgBox(report,
-                       platform::vbCritical + platform::vbYesNo + platform::vbDefaultButton2,
-                       "DCom Configuration is NOT Correct") != platform::vbYes) {
-        return;
-    }
+    return dialogs.MsgBox(report,
+                          platform::vbCritical + platform::vbYesNo + platform::vbDefaultButton2,
+                          "DCom Configuration is NOT Correct") == platform::vbYes;
+}
 
+// Shows the configuration as it would be after the correction and asks to save it.
+bool ConfirmChanges(platform::Dialogs& dialogs, const std::string& version) {
     std::string summary = std::string("DCom Configuration") + CR;
     summary += std::string(1, CR) + "OLE32: Registered";
     summary += std::string(1, CR) + "Version: " + version;
@@ -216,12 +219,13 @@ void RunConfigurationCheck(DComContext& context) {
     summary += std::string(1, CR) + "LegacyImpersonationLevel:  Impersonate";
     summary +=
         std::string(2, CR) + "CONFIGURATION CHANGES" + CR + "Do you want to SAVE these changes ?";
-    if (dialogs.MsgBox(summary,
-                       platform::vbQuestion + platform::vbYesNo + platform::vbDefaultButton2,
-                       "(DCom Configuration is Correct)") != platform::vbYes) {
-        return;
-    }
+    return dialogs.MsgBox(summary,
+                          platform::vbQuestion + platform::vbYesNo + platform::vbDefaultButton2,
+                          "(DCom Configuration is Correct)") == platform::vbYes;
+}
 
+// Writes the four corrected values and reports any that could not be written.
+void SaveCorrections(DComContext& context) {
     struct Correction {
         const char* valueName;
         std::int16_t type;
@@ -244,7 +248,25 @@ void RunConfigurationCheck(DComContext& context) {
             notWritten.emplace_back(correction.valueName);
         }
     }
-    ShowCorrectionOutcome(dialogs, notWritten, "DCom Configuration NOT Saved");
+    ShowCorrectionOutcome(context.registry.dialogs, notWritten, "DCom Configuration NOT Saved");
+}
+
+void RunConfigurationCheck(DComContext& context) {
+    platform::Dialogs& dialogs = context.registry.dialogs;
+    const CheckFindings findings = InspectConfiguration(context);
+    if (findings.dcomMissing) {
+        dialogs.MsgBox("OLE32 is NOT installed or Active",
+                       platform::vbCritical + platform::vbOKOnly, "DCom OLE32 Configuration Error");
+        return;
+    }
+    if (findings.correct) {
+        dialogs.MsgBox(findings.report, platform::vbInformation + platform::vbOKOnly,
+                       "DCom Configuration is Correct");
+        return;
+    }
+    if (!OfferCorrection(dialogs, findings.report)) return;
+    if (!ConfirmChanges(dialogs, findings.version)) return;
+    SaveCorrections(context);
 }
 
 }  // namespace

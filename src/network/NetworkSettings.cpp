@@ -190,7 +190,7 @@ SaveReport SaveNetworkSettings(NetworkContext& context, const NetworkSettings& s
 }
 
 std::string CorvaneIniPath(platform::FileSystem& fileSystem, const std::string& strCorvanePath) {
-    const std::string written = strCorvanePath + kCorvaneIniName;
+    std::string written = strCorvanePath + kCorvaneIniName;
     if (std::optional<std::string> onDisk = fileSystem.ResolvePath(written)) {
         return *onDisk;
     }

@@ -293,11 +293,16 @@ std::optional<bool> ReplaceFile(const std::string& path, std::string_view text,
     std::string folder = FolderOf(path);
     std::string base = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    // A hidden name unique to this process and moment; the attempt number
+    // tells apart the names tried after a clash.
+    const std::string prefix =
+        folder + "/." + base + "." + std::to_string(::getpid()) + "." + std::to_string(stamp) + ".";
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = folder + "/." + base + "." + std::to_string(::getpid()) + "." +
-               std::to_string(stamp) + "." + std::to_string(attempt) + ".tmp";
+        temp = prefix;
+        temp += std::to_string(attempt);
+        temp += ".tmp";
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0664);
         if (fd < 0 && errno != EEXIST) return false;
     }

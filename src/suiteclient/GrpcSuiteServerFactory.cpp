@@ -62,7 +62,7 @@ class GrpcSuiteServer final : public SuiteServer {
                     std::chrono::milliseconds deadline, std::chrono::milliseconds attachDeadline,
                     platform::UiDispatcher& dispatcher)
         : stub_(std::move(stub)),
-          instance_(instance),
+          instance_(std::move(instance)),
           deadline_(deadline),
           dispatcher_(dispatcher),
           sink_(std::make_shared<EventSink>()) {
@@ -203,7 +203,9 @@ class GrpcSuiteServer final : public SuiteServer {
         }
     }
 
-    void ReadEvents(std::shared_ptr<EventSink> sink, std::promise<void>& attached) {
+    // The thread that runs this holds its own reference to the sink; each posted
+    // handler takes another, so the sink outlives this object if need be.
+    void ReadEvents(const std::shared_ptr<EventSink>& sink, std::promise<void>& attached) {
         auto reader = stub_->Events(&eventsContext_, ref_);
         reader->WaitForInitialMetadata();
         attached.set_value();

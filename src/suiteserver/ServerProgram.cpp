@@ -110,7 +110,7 @@ int Register(bool install) {
 // How much memory all the TCP connections together may make the server hold
 // (buffers of requests under way): beyond it gRPC refuses or waits, instead of
 // growing without end.
-constexpr std::size_t kTcpMemoryQuota = 32u * 1024 * 1024;
+constexpr std::size_t kTcpMemoryQuota = std::size_t{32} * 1024 * 1024;
 // A TCP connection that has not finished its TLS handshake by then is closed,
 // and one that carries no call at all for kIdleLimitMs.
 constexpr int kHandshakeLimitMs = 5000;
@@ -196,10 +196,9 @@ void RaiseOpenFileLimit(ServerLog& log) {
     }
 }
 
-}  // namespace
-
-int ServeUntilSignalled(const platform::InstallRoot& root, platform::Registry& registry,
-                        ServerLog& log) {
+// Stop signals are taken by sigtimedwait, not by handlers; a peer gone away
+// fails a write instead of ending the process.
+sigset_t PrepareProcess(ServerLog& log) {
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);
@@ -209,17 +208,178 @@ int ServeUntilSignalled(const platform::InstallRoot& root, platform::Registry& r
     signal(SIGPIPE, SIG_IGN);
     gpr_set_log_function(WatchGrpcLog);
     RaiseOpenFileLimit(log);
+    return stopSignals;
+}
 
+bool MakeSocketFolder(const std::string& folder, ServerLog& log) {
     std::error_code error;
-    if (!std::filesystem::exists(root.socketFolder, error)) {
-        std::filesystem::create_directories(root.socketFolder, error);
-        if (error) {
-            log.Line("cannot create the socket folder " + root.socketFolder + ": " +
-                     error.message());
-            return 1;
-        }
-        chmod(root.socketFolder.c_str(), 0770);
+    if (std::filesystem::exists(folder, error)) return true;
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        log.Line("cannot create the socket folder " + folder + ": " + error.message());
+        return false;
     }
+    chmod(folder.c_str(), 0770);
+    return true;
+}
+
+// Where the server listens on TCP, with TLS; port 0 when it does not.
+struct TcpPlan {
+    int port = 0;
+    std::string address;
+    TlsFiles tlsFiles;
+    std::string offNote = " (TCP off: remote use not enabled)";
+};
+
+TcpPlan PlanTcp(const platform::InstallRoot& root, platform::Registry& registry, ServerLog& log) {
+    TcpPlan plan;
+    const bool remote = suite::RemoteUseEnabled(registry);
+    plan.port = remote ? suite::ReadTcpPort(registry) : 0;
+    plan.address = TcpAddress(suite::ReadBindAddress(registry), plan.port);
+    plan.tlsFiles = TlsFilesIn(suite::TlsFolder(root.registryStore));
+    if (plan.port > 0) {
+        if (auto problem = TlsFilesProblem(plan.tlsFiles); !problem.empty()) {
+            log.Line("TCP port " + std::to_string(plan.port) + " stays closed: " + problem);
+            plan.offNote = " (TCP off: no TLS key and certificate)";
+            plan.port = 0;
+        }
+    }
+    return plan;
+}
+
+CoreOptions ReadCoreOptions(platform::Registry& registry) {
+    CoreOptions options;
+    options.stopGrace = std::chrono::milliseconds(
+        suite::ReadDwordValue(registry, platform::HKEY_LOCAL_MACHINE, suite::kServerSettingsKey,
+                              suite::kStopGraceValue)
+            .value_or(suite::kDefaultStopGraceMs));
+    return options;
+}
+
+// What the gRPC servers are built from and serve.
+struct Serving {
+    SuiteRpcService& service;
+    LocalListener& localListener;
+    const TcpPlan& tcp;
+    RevocationList& revoked;
+    std::size_t maxThreads;
+    std::string socketPath;
+    ServerLog& log;
+};
+
+// The running gRPC servers; the TCP one is destroyed first.
+struct Servers {
+    std::unique_ptr<grpc::Server> local;
+    std::unique_ptr<grpc::Server> tcp;
+};
+
+std::unique_ptr<grpc::Server> StartTcpServer(const Serving& serving) {
+    return BuildTcpServer(serving.service, serving.tcp.address,
+                          MakeServerCredentials(serving.tcp.tlsFiles, serving.revoked, serving.log),
+                          serving.maxThreads);
+}
+
+// Starts the local server, the TCP one when planned, then opens the socket
+// and tells the supervisor the server is ready. False, with what was started
+// shut down again, when a listener cannot be opened.
+bool StartServers(const Serving& serving, const std::string& registryStore, Servers& servers) {
+    ServerLog& log = serving.log;
+    servers.local = BuildLocalServer(serving.service, serving.maxThreads);
+    if (!servers.local) {
+        log.Line("gRPC did not start");
+        return false;
+    }
+    // TCP first: once the socket is there, the whole server is.
+    const int tcpPort = serving.tcp.port;
+    if (tcpPort > 0) {
+        servers.tcp = StartTcpServer(serving);
+        if (!servers.tcp) {
+            log.Line("cannot listen on TCP " + serving.tcp.address +
+                     ": the port is in use or the address is not this computer's");
+            servers.local->Shutdown(std::chrono::system_clock::now());
+            return false;
+        }
+    }
+    // Said before the socket appears: once it answers, this line is in the log.
+    log.Line("serving " + serving.socketPath +
+             (tcpPort > 0
+                  ? " and TCP port " + std::to_string(tcpPort) + " (" + serving.tcp.address +
+                        ", TLS, client certificates of " + serving.tcp.tlsFiles.authorityCert + ")"
+                  : serving.tcp.offNote) +
+             ", registry store " + registryStore);
+    mode_t previousMask = umask(0007);  // socket: owner and group only
+    std::string problem = serving.localListener.Open(serving.socketPath);
+    umask(previousMask);
+    if (!problem.empty()) {
+        log.Line("cannot listen on " + serving.socketPath + ": " + problem);
+        if (servers.tcp) servers.tcp->Shutdown(std::chrono::system_clock::now());
+        servers.local->Shutdown(std::chrono::system_clock::now());
+        return false;
+    }
+    chmod(serving.socketPath.c_str(), 0660);
+    serving.localListener.Start(*servers.local);
+    NotifyReady(tcpPort > 0 ? "serving the local socket and TCP port " + std::to_string(tcpPort)
+                            : "serving the local socket");
+    return true;
+}
+
+// gRPC stopped accepting on TCP: a new server listens again. False when none
+// can be started within about ten seconds.
+bool ReopenTcpServer(const Serving& serving, Servers& servers) {
+    serving.log.Line("the TCP listener failed; opening it again");
+    servers.tcp->Shutdown(std::chrono::system_clock::now() + std::chrono::seconds(1));
+    servers.tcp->Wait();
+    servers.tcp.reset();
+    for (int attempt = 0; attempt < 50 && !servers.tcp; ++attempt) {
+        servers.tcp = StartTcpServer(serving);
+        if (!servers.tcp) poll(nullptr, 0, 200);
+    }
+    if (!servers.tcp) {
+        serving.log.Line("cannot listen on TCP " + serving.tcp.address +
+                         " again; stopping for the supervisor to restart the server");
+        return false;
+    }
+    serving.log.Line("listening on TCP " + serving.tcp.address + " again");
+    return true;
+}
+
+// Serves until a stop signal comes (answered) or the TCP listener is lost
+// for good (0). Once a second, revoked connections are ended.
+int ServeLoop(const sigset_t& stopSignals, const Serving& serving, Servers& servers) {
+    for (;;) {
+        timespec tick{1, 0};
+        const int received = sigtimedwait(&stopSignals, nullptr, &tick);
+        if (received > 0) return received;
+        serving.service.EndRevoked();
+        if (servers.tcp && tcpListenerFailed.exchange(false) &&
+            !ReopenTcpServer(serving, servers)) {
+            return 0;
+        }
+    }
+}
+
+// Refuses new calls, closes the instances and lets the calls under way end
+// (two seconds at most), then takes the socket away.
+void ShutDown(const Serving& serving, SuiteServerCore& core, Servers& servers) {
+    NotifyStopping();
+    serving.service.BeginShutdown();
+    core.CloseAllInstances();
+    serving.localListener.Stop();
+    auto deadline = std::chrono::system_clock::now() + std::chrono::seconds(2);
+    if (servers.tcp) servers.tcp->Shutdown(deadline);
+    servers.local->Shutdown(deadline);
+    if (servers.tcp) servers.tcp->Wait();
+    servers.local->Wait();
+    std::error_code error;
+    std::filesystem::remove(serving.socketPath, error);
+}
+
+}  // namespace
+
+int ServeUntilSignalled(const platform::InstallRoot& root, platform::Registry& registry,
+                        ServerLog& log) {
+    const sigset_t stopSignals = PrepareProcess(log);
+    if (!MakeSocketFolder(root.socketFolder, log)) return 1;
     // One server per socket: a second one would take the socket from the first.
     std::string lockPath = root.socketFolder + "/suite-server.lock";
     platform::FileInstanceLock lock(lockPath);
@@ -232,115 +392,38 @@ int ServeUntilSignalled(const platform::InstallRoot& root, platform::Registry& r
     if (auto problem = registry.StoreProblem(); !problem.empty()) {
         log.Line("registry store problem: " + problem + "; serving what can be answered");
     }
-    bool remote = suite::RemoteUseEnabled(registry);
-    int tcpPort = remote ? suite::ReadTcpPort(registry) : 0;
-    std::string tcpAddress = TcpAddress(suite::ReadBindAddress(registry), tcpPort);
-    std::string tlsFolder = suite::TlsFolder(root.registryStore);
-    TlsFiles tlsFiles = TlsFilesIn(tlsFolder);
-    std::string tcpOff = " (TCP off: remote use not enabled)";
-    if (tcpPort > 0) {
-        if (auto problem = TlsFilesProblem(tlsFiles); !problem.empty()) {
-            log.Line("TCP port " + std::to_string(tcpPort) + " stays closed: " + problem);
-            tcpOff = " (TCP off: no TLS key and certificate)";
-            tcpPort = 0;
-        }
-    }
-    CoreOptions options;
-    options.stopGrace = std::chrono::milliseconds(
-        suite::ReadDwordValue(registry, platform::HKEY_LOCAL_MACHINE, suite::kServerSettingsKey,
-                              suite::kStopGraceValue)
-            .value_or(suite::kDefaultStopGraceMs));
+    const TcpPlan tcp = PlanTcp(root, registry, log);
+    const CoreOptions options = ReadCoreOptions(registry);
 
     ChildProcessLauncher launcher;
     ComponentStateFile records(root.socketFolder + "/components.state");
     platform::SystemClock clock;
     platform::LinuxSystemInfo systemInfo;
-    RevocationList revoked(tlsFiles.revoked);
+    RevocationList revoked(tcp.tlsFiles.revoked);
     int exitCode = 0;
     {
         SuiteServerCore core(registry, launcher, records, clock, systemInfo, log, options);
         LocalListener localListener(log);
         ServiceLimits limits;
         limits.remoteInstances = options.maxInstances - options.maxInstances / 8;
-        SuiteRpcService service(core, log, tcpPort > 0 ? &revoked : nullptr, &localListener,
+        SuiteRpcService service(core, log, tcp.port > 0 ? &revoked : nullptr, &localListener,
                                 limits);
-        std::string socketPath = root.suiteServerSocket();
-        std::size_t maxThreads = options.maxInstances + 64;
-        auto localServer = BuildLocalServer(service, maxThreads);
-        if (!localServer) {
-            log.Line("gRPC did not start");
-            return 1;
+        const Serving serving{service,
+                              localListener,
+                              tcp,
+                              revoked,
+                              options.maxInstances + 64,
+                              root.suiteServerSocket(),
+                              log};
+        Servers servers;
+        if (!StartServers(serving, root.registryStore, servers)) return 1;
+        const int received = ServeLoop(stopSignals, serving, servers);
+        if (received > 0) {
+            log.Line(std::string("stopping on signal ") + std::to_string(received));
+        } else {
+            exitCode = 1;
         }
-        // TCP first: once the socket is there, the whole server is.
-        std::unique_ptr<grpc::Server> tcpServer;
-        if (tcpPort > 0) {
-            tcpServer = BuildTcpServer(service, tcpAddress,
-                                       MakeServerCredentials(tlsFiles, revoked, log), maxThreads);
-            if (!tcpServer) {
-                log.Line("cannot listen on TCP " + tcpAddress +
-                         ": the port is in use or the address is not this computer's");
-                localServer->Shutdown(std::chrono::system_clock::now());
-                    return 1;
-            }
-        }
-        // Said before the socket appears: once it answers, this line is in the log.
-        log.Line("serving " + socketPath +
-                 (tcpPort > 0 ? " and TCP port " + std::to_string(tcpPort) + " (" + tcpAddress +
-                                    ", TLS, client certificates of " + tlsFiles.authorityCert + ")"
-                              : tcpOff) +
-                 ", registry store " + root.registryStore);
-        mode_t previousMask = umask(0007);  // socket: owner and group only
-        std::string problem = localListener.Open(socketPath);
-        umask(previousMask);
-        if (!problem.empty()) {
-            log.Line("cannot listen on " + socketPath + ": " + problem);
-            if (tcpServer) tcpServer->Shutdown(std::chrono::system_clock::now());
-            localServer->Shutdown(std::chrono::system_clock::now());
-            return 1;
-        }
-        chmod(socketPath.c_str(), 0660);
-        localListener.Start(*localServer);
-        NotifyReady(tcpPort > 0 ? "serving the local socket and TCP port " + std::to_string(tcpPort)
-                                : "serving the local socket");
-
-        int received = 0;
-        for (;;) {
-            timespec tick{1, 0};
-            received = sigtimedwait(&stopSignals, nullptr, &tick);
-            if (received > 0) break;
-            service.EndRevoked();
-            if (tcpServer && tcpListenerFailed.exchange(false)) {
-                // gRPC stopped accepting on TCP; a new server listens again.
-                log.Line("the TCP listener failed; opening it again");
-                tcpServer->Shutdown(std::chrono::system_clock::now() + std::chrono::seconds(1));
-                tcpServer->Wait();
-                tcpServer.reset();
-                for (int attempt = 0; attempt < 50 && !tcpServer; ++attempt) {
-                    tcpServer =
-                        BuildTcpServer(service, tcpAddress,
-                                       MakeServerCredentials(tlsFiles, revoked, log), maxThreads);
-                    if (!tcpServer) poll(nullptr, 0, 200);
-                }
-                if (!tcpServer) {
-                    log.Line("cannot listen on TCP " + tcpAddress +
-                             " again; stopping for the supervisor to restart the server");
-                    exitCode = 1;
-                    break;
-                }
-                log.Line("listening on TCP " + tcpAddress + " again");
-            }
-        }
-        if (received > 0) log.Line(std::string("stopping on signal ") + std::to_string(received));
-        NotifyStopping();
-        service.BeginShutdown();
-        core.CloseAllInstances();
-        localListener.Stop();
-        auto deadline = std::chrono::system_clock::now() + std::chrono::seconds(2);
-        if (tcpServer) tcpServer->Shutdown(deadline);
-        localServer->Shutdown(deadline);
-        if (tcpServer) tcpServer->Wait();
-        localServer->Wait();
-        std::filesystem::remove(socketPath, error);
+        ShutDown(serving, core, servers);
     }  // the core stops its components here, then the launcher's watcher
     log.Line("stopped");
     return exitCode;

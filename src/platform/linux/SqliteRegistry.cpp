@@ -59,6 +59,11 @@ CREATE INDEX IF NOT EXISTS keys_in_order ON keys(parent, id);
 CREATE INDEX IF NOT EXISTS key_values_in_order ON key_values(key, id);
 )sql";
 
+// Writes a value, replacing one of the same name (any type) in place.
+const char* const kWriteValueSql =
+    "INSERT INTO key_values(key, name, type, data) VALUES(?1, ?2, ?3, ?4)"
+    " ON CONFLICT(key, name) DO UPDATE SET type=excluded.type, data=excluded.data";
+
 std::string SystemMessage(int error) {
     return std::strerror(error);
 }
@@ -487,8 +492,7 @@ bool SqliteRegistry::Store::Prepare() {
         "SELECT 1 FROM keys WHERE parent=?1 LIMIT 1",
         "DELETE FROM keys WHERE id=?1",
         "SELECT type, data FROM key_values WHERE key=?1 AND name=?2",
-        "INSERT INTO key_values(key, name, type, data) VALUES(?1, ?2, ?3, ?4)"
-        " ON CONFLICT(key, name) DO UPDATE SET type=excluded.type, data=excluded.data",
+        kWriteValueSql,
         "DELETE FROM key_values WHERE key=?1 AND name=?2",
         "SELECT id, name FROM keys WHERE parent=?1 ORDER BY id LIMIT 1 OFFSET ?2",
         "SELECT id, name FROM keys WHERE parent=?1 AND id>?2 ORDER BY id LIMIT 1",
