@@ -166,19 +166,12 @@ bool BackWithRowsPainted() {
            w.findChild<QLabel*>("pnlServers_5")->text() == "LOCAL";
 }
 
-// Kills the server and the components it leaves behind (the server in this
-// tree does not adopt what a killed one left running).
+// Kills the server; its components run on and the restarted server adopts them.
 void KillServer() {
     auto& harness = console->harness;
     kill(harness.serverPid, SIGKILL);
     waitpid(harness.serverPid, nullptr, 0);
     harness.serverPid = 0;
-    for (int slot = 0; slot < 20; ++slot) {
-        if (!suite::IsUsedSlot(slot)) continue;
-        const auto& definition = suite::ComponentDefinitions()[static_cast<std::size_t>(slot)];
-        const std::string program = harness.suiteFolder + "/" + std::string(definition.exeName);
-        for (pid_t pid : orvel::testing::ProcessesRunning(program)) kill(pid, SIGKILL);
-    }
 }
 
 void BM_ServerKilledLossShown(benchmark::State& state) {
