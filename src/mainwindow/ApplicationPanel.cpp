@@ -19,7 +19,7 @@ using launcher::kStateRunning;
 using launcher::kStateServerMissing;
 
 ApplicationPanel::ApplicationPanel(Services services, QWidget* parent)
-    : QGroupBox("Orvel Applications", parent), services_(std::move(services)) {
+    : QGroupBox("Orvel Applications", parent), services_(services) {
     setObjectName("fraApplications");
     auto* column = new QVBoxLayout(this);
     for (int s = 0; s < kApplicationSlots; ++s) {

@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/AsciiCase.h"
 #include "launcher/ApplicationLaunch.h"
+#include "platform/AsciiCase.h"
 #include "platform/WindowSnapshot.h"
 #include "status/ComponentStatus.h"
 #include "status/LinkedSuiteServer.h"

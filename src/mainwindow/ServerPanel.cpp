@@ -165,9 +165,9 @@ void ServerPanel::ReleaseHostButton() {
 void ServerPanel::RefreshDisconnectAllButton() {
     auto& connection = services_.connection;
     if (!connection.Local()) return;
-    if (launcher::FindRunningApplication(services_.catalogue, services_.windows) > 0) {
-        cmdServerDisconnect_->setEnabled(false);
-    } else if (!services_.settings.LocalServerSelected) {
+    // A running program or the remote side selected: nothing to disconnect here.
+    if (launcher::FindRunningApplication(services_.catalogue, services_.windows) > 0 ||
+        !services_.settings.LocalServerSelected) {
         cmdServerDisconnect_->setEnabled(false);
     } else if (connection.LocalClientNumber() == 1) {
         cmdServerDisconnect_->setEnabled(connection.OtherClientCount() == 0);
@@ -245,9 +245,8 @@ void ServerPanel::RefreshServerPanel() {
         cmdServerDisconnect_->setEnabled(false);
     } else {
         cmdServerConnect_->setEnabled(true);
-        if (launcher::FindRunningApplication(services_.catalogue, services_.windows) > 0) {
-            cmdServerDisconnect_->setEnabled(false);
-        } else if (!services_.settings.LocalServerSelected) {
+        if (launcher::FindRunningApplication(services_.catalogue, services_.windows) > 0 ||
+            !services_.settings.LocalServerSelected) {
             cmdServerDisconnect_->setEnabled(false);
         } else if (connection.RemoteClientNumber() == 1) {
             if (auto count = connection.Local()->GetClientCount()) {

@@ -48,7 +48,7 @@ class SuiteServer {
     virtual void SetEventHandlers(SuiteServerEvents handlers) = 0;
     // Runs (on the user-interface thread) when the instance is found lost
     // without a call: its event stream broke. Every later call fails with 462.
-    virtual void SetLostHandler(std::function<void()> handler) { (void)handler; }
+    virtual void SetLostHandler(std::function<void()> handler) = 0;
 
     // The caller knows the server is gone: the release that follows makes no
     // call on it (and so waits for no deadline).

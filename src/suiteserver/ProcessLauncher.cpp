@@ -219,9 +219,10 @@ std::set<ProcessIdentity> ChildProcessLauncher::LiveMembers(Component& component
         grew = false;
         for (const auto& [pid, entry] : all) {
             if (!Alive(entry) || live.count({pid, entry.startTime}) != 0) continue;
-            bool childOfMember = std::any_of(live.begin(), live.end(), [&](const auto& member) {
-                return member.pid == entry.parent;
-            });
+            const auto parent = entry.parent;
+            bool childOfMember =
+                std::any_of(live.begin(), live.end(),
+                            [parent](const auto& member) { return member.pid == parent; });
             if (childOfMember) {
                 live.insert({pid, entry.startTime});
                 grew = true;

@@ -210,7 +210,7 @@ grpc::Status SuiteRpcService::Events(Ctx* context, const Ref* request,
     if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
     auto attached = core_.AttachEvents(id);
     if (!attached.ok()) return RefusalStatus(attached.error());
-    auto queue = attached.value();
+    const auto& queue = attached.value();
     // Send the headers now: the client then knows the stream stands.
     writer->SendInitialMetadata();
     orvel::rpc::ServerEvent message;

@@ -254,15 +254,28 @@ struct ProcessState {
     pid_t ppid = 0;
 };
 
+// The whole of a /proc file; empty when the process ended meanwhile (a read
+// then fails with ESRCH, which the stream library would throw).
+std::string ReadProcFile(const std::string& path) {
+    std::string text;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return text;
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(n));
+    close(fd);
+    return n < 0 ? std::string() : text;
+}
+
 std::vector<ProcessState> AllProcesses() {
     std::vector<ProcessState> all;
     for (const auto& entry : fs::directory_iterator("/proc")) {
         std::string name = entry.path().filename().string();
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::ifstream stat(entry.path() / "stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), {});
+        const std::string text = ReadProcFile(entry.path() / "stat");
         auto close = text.rfind(')');
-        if (close == std::string::npos) continue;
+        if (close == std::string::npos || close + 2 > text.size()) continue;
         std::istringstream rest(text.substr(close + 2));
         ProcessState process;
         process.pid = std::stoi(name);
@@ -289,8 +302,7 @@ void StopProcess(pid_t pid) {
     kill(pid, SIGSTOP);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     for (;;) {
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), {});
+        const std::string text = ReadProcFile("/proc/" + std::to_string(pid) + "/stat");
         auto close = text.rfind(')');
         if (close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'T') return;
         if (std::chrono::steady_clock::now() > deadline) return;

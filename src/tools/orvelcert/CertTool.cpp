@@ -43,6 +43,7 @@ std::string Join(const std::string& folder, std::string_view name) {
 int RunOpenssl(const CertContext& context, std::vector<std::string> args, std::string* output) {
     args.insert(args.begin(), context.openssl);
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
     int fds[2];
