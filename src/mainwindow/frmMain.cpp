@@ -72,7 +72,7 @@ frmMain::~frmMain() {
 // ---------------------------------------------------------------- layout
 
 void frmMain::BuildMenus() {
-    auto addAction = [this](QMenu* menu, const char* name, const char* caption) {
+    auto addAction = [](QMenu* menu, const char* name, const char* caption) {
         auto* action = menu->addAction(caption);
         action->setObjectName(name);
         return action;
