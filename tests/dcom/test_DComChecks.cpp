@@ -99,8 +99,11 @@ class DComCheckTest : public ::testing::Test {
     RawValue List() { return Read(store, HKEY_LOCAL_MACHINE, kRpc, "DCOM Protocols"); }
 };
 
+// The suite server opens its TCP port when RemoteUseEnabled says so (tested
+// with the server); the correction is what makes it say so.
 TEST_F(DComCheckTest, FreshMachineIsCorrectedAfterTwoYesAndThenReportsCorrect) {
     ASSERT_EQ(suite::WriteMissingMachineDefaults(store), ERROR_SUCCESS);
+    EXPECT_FALSE(suite::RemoteUseEnabled(store));
     ExpectCorrection("Configuration");
     dialogs.ExpectBox("Changes on next Reboot");
 
@@ -120,6 +123,7 @@ TEST_F(DComCheckTest, FreshMachineIsCorrectedAfterTwoYesAndThenReportsCorrect) {
     EXPECT_EQ(Ole("EnableRemoteConnect"), (RawValue{REG_SZ, Sz("Y")}));
     EXPECT_EQ(Ole("LegacyAuthenticationLevel"), (RawValue{REG_DWORD, Dword(1)}));
     EXPECT_EQ(Ole("LegacyImpersonationLevel"), (RawValue{REG_DWORD, Dword(3)}));
+    EXPECT_TRUE(suite::RemoteUseEnabled(store));
 
     dialogs.ExpectBox("DCom Configuration is Correct");
     mnuToolsDComConfiguration_Click(context);
