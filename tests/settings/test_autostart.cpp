@@ -13,22 +13,12 @@ class AutostartTest : public ::testing::Test {
   protected:
     void TearDown() override { EXPECT_TRUE(dialogs.ScriptDone()); }
 
-    // Every value of the Run key, as name=text.
-    std::vector<std::string> RunValues() {
-        std::vector<std::string> values;
-        platform::HKEY key = 0;
-        if (registry.RegOpenKeyExA(platform::HKEY_LOCAL_MACHINE, kRunKey, 0, platform::KEY_READ,
-                                   &key) != 0) {
-            return values;
-        }
-        std::string name, data;
-        platform::DWORD type = 0;
-        for (platform::DWORD i = 0; registry.RegEnumValueA(key, i, &name, &type, &data) == 0; ++i) {
-            EXPECT_EQ(type, platform::REG_SZ);
-            values.push_back(name + "=" + std::string(data.c_str()));
-        }
-        registry.RegCloseKey(key);
-        return values;
+    // The console's Run entry: its text, or "" when there is none.
+    std::string RunEntry() {
+        const fakes::RawValue value =
+            fakes::Read(registry, platform::HKEY_LOCAL_MACHINE, kRunKey, "Orvel_Console");
+        EXPECT_TRUE(value.type == platform::REG_SZ || value.type == platform::REG_NONE);
+        return std::string(value.bytes.c_str());
     }
 
     platform::SqliteRegistry registry{":memory:"};
@@ -42,26 +32,19 @@ TEST_F(AutostartTest, OnOffAndReRegistrationFromAnotherFolder) {
     files.executableFolder = "/opt/Quarlen/Console";
     SetAutoStart(context, files, settings, true);
     EXPECT_TRUE(settings.AutoStart);
-    EXPECT_EQ(RunValues(),
-              std::vector<std::string>{"Orvel_Console=\"/opt/Quarlen/Console/Orvel_Console\""});
+    EXPECT_EQ(RunEntry(), "\"/opt/Quarlen/Console/Orvel_Console\"");
 
     SetAutoStart(context, files, settings, false);
     EXPECT_FALSE(settings.AutoStart);
-    EXPECT_TRUE(RunValues().empty());
+    EXPECT_EQ(RunEntry(), "");
     SetAutoStart(context, files, settings, false);  // removing a missing value is harmless
-    EXPECT_TRUE(RunValues().empty());
+    EXPECT_EQ(RunEntry(), "");
 
     // The copy was moved to a folder with a blank: the entry names the new place.
     SetAutoStart(context, files, settings, true);
     files.executableFolder = "/home/op/Orvel Console";
     SetAutoStart(context, files, settings, true);
-    EXPECT_EQ(RunValues(),
-              std::vector<std::string>{"Orvel_Console=\"/home/op/Orvel Console/Orvel_Console\""});
-
-    // The load's double toggle with AutoStart off leaves no entry behind.
-    SetAutoStart(context, files, settings, true);
-    SetAutoStart(context, files, settings, false);
-    EXPECT_TRUE(RunValues().empty());
+    EXPECT_EQ(RunEntry(), "\"/home/op/Orvel Console/Orvel_Console\"");
 }
 
 // The load with AutoStart off (check, then uncheck) by a user who may not write
@@ -79,7 +62,7 @@ TEST_F(AutostartTest, LoadWithAutoStartOffTouchesOnlyAnEntryThatIsThere) {
     settings.AutoStart = false;
     SetAutoStart(context, files, settings, true, AutoStartToggle::AtLoad);
     SetAutoStart(context, files, settings, false, AutoStartToggle::AtLoad);
-    EXPECT_TRUE(RunValues().empty());
+    EXPECT_EQ(RunEntry(), "");
 }
 
 // With AutoStart on, an entry that already names this copy is not written
@@ -99,8 +82,7 @@ TEST_F(AutostartTest, RunEntryIsWrittenOnlyWhenItDiffers) {
     dialogs.ExpectBox("Registry Access");
     SetAutoStart(operatorContext, files, settings, true, AutoStartToggle::AtLoad);
     EXPECT_TRUE(settings.AutoStart);
-    EXPECT_EQ(RunValues(),
-              std::vector<std::string>{"Orvel_Console=\"/opt/Quarlen/Console/Orvel_Console\""});
+    EXPECT_EQ(RunEntry(), "\"/opt/Quarlen/Console/Orvel_Console\"");
 }
 
 }  // namespace
