@@ -130,18 +130,13 @@ void SuiteServerHarness::SetDword(platform::HKEY hive, const std::string& key,
     fakes::Seed(*registry_, hive, key, name, platform::REG_DWORD, fakes::Dword(value));
 }
 
-void SuiteServerHarness::RegisterComponent(int slot, const std::string& programPath) {
-    const auto& definition = suite::ComponentDefinitions()[static_cast<std::size_t>(slot)];
-    SetString(platform::HKEY_CLASSES_ROOT,
-              "CLSID\\" + std::string(definition.classId) + "\\LocalServer32", "", programPath);
-}
-
 std::string SuiteServerHarness::InstallComponent(int slot) {
     const auto& definition = suite::ComponentDefinitions()[static_cast<std::size_t>(slot)];
     std::string program = suiteFolder + "/" + std::string(definition.exeName);
     fs::copy_file(BinDir() + "/orvel-demo-component", program,
                   fs::copy_options::overwrite_existing);
-    RegisterComponent(slot, program);
+    SetString(platform::HKEY_CLASSES_ROOT,
+              "CLSID\\" + std::string(definition.classId) + "\\LocalServer32", "", program);
     return program;
 }
 
@@ -170,13 +165,6 @@ int SuiteServerHarness::StopServer() {
     }
     serverPid = 0;
     return status;
-}
-
-void SuiteServerHarness::KillServer() {
-    if (serverPid <= 0) return;
-    kill(serverPid, SIGKILL);
-    waitpid(serverPid, nullptr, 0);
-    serverPid = 0;
 }
 
 std::string SuiteServerHarness::ServerLog() const {
@@ -237,67 +225,6 @@ std::string SuiteServerHarness::RunProgram(const std::vector<std::string>& args,
     bool exited = pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status);
     *exitCode = exited ? WEXITSTATUS(status) : -1;
     return output;
-}
-
-namespace {
-
-// Every process as (pid, state, parent).
-struct ProcessState {
-    pid_t pid = 0;
-    char state = 0;
-    pid_t ppid = 0;
-};
-
-// The whole of a /proc file; empty when the process ended meanwhile (a read
-// then fails with ESRCH, which the stream library would throw).
-std::string ReadProcFile(const std::string& path) {
-    std::string text;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return text;
-    char buffer[4096];
-    ssize_t n = 0;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<std::size_t>(n));
-    close(fd);
-    return n < 0 ? std::string() : text;
-}
-
-std::vector<ProcessState> AllProcesses() {
-    std::vector<ProcessState> all;
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        const std::string text = ReadProcFile(entry.path() / "stat");
-        auto close = text.rfind(')');
-        if (close == std::string::npos || close + 2 > text.size()) continue;
-        std::istringstream rest(text.substr(close + 2));
-        ProcessState process;
-        process.pid = std::stoi(name);
-        rest >> process.state >> process.ppid;
-        all.push_back(process);
-    }
-    return all;
-}
-
-}  // namespace
-
-std::vector<std::string> ChildPrograms(pid_t parent) {
-    std::vector<std::string> programs;
-    for (const auto& process : AllProcesses()) {
-        if (process.ppid != parent) continue;
-        std::error_code error;
-        auto exe = fs::read_symlink("/proc/" + std::to_string(process.pid) + "/exe", error);
-        if (!error) programs.push_back(exe.filename().string());
-    }
-    return programs;
-}
-
-std::vector<pid_t> ZombieChildren(pid_t parent) {
-    std::vector<pid_t> zombies;
-    for (const auto& process : AllProcesses()) {
-        if (process.ppid == parent && process.state == 'Z') zombies.push_back(process.pid);
-    }
-    return zombies;
 }
 
 void StopProcess(pid_t pid) {

@@ -39,15 +39,11 @@ class SuiteServerHarness {
     // Copies the demo component to the suite folder as the slot's program and
     // registers the slot's class with it; returns the program path.
     std::string InstallComponent(int slot);
-    // Registers the slot's class with the given program path.
-    void RegisterComponent(int slot, const std::string& programPath);
 
     // Starts Orvel_Server and waits until its socket answers.
     void StartServer();
     // SIGTERM and wait; returns the wait status.
     int StopServer();
-    // SIGKILL and wait: the server ends without a word to its components.
-    void KillServer();
     std::string ServerLog() const;
 
     suiteclient::GrpcSuiteServerFactory& Factory();
@@ -74,10 +70,6 @@ std::string ReadText(const std::string& path);
 // Polls done() until it holds or the limit passes; done()'s last answer.
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
 std::uint16_t FreeTcpPort();
-// Child processes of pid that are zombies.
-std::vector<pid_t> ZombieChildren(pid_t parent);
-// File names of the executables of parent's children.
-std::vector<std::string> ChildPrograms(pid_t parent);
 // Processes whose executable is path.
 std::vector<pid_t> ProcessesRunning(const std::string& path);
 // Stops pid, a child of this process (the server), with SIGSTOP and returns
