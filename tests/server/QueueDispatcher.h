@@ -41,18 +41,9 @@ class QueueDispatcher : public platform::UiDispatcher {
         }
     }
 
-    // Runs what is queued now.
+    // Runs what is queued now, and what that work posts.
     void RunPending() {
-        for (;;) {
-            std::function<void()> work;
-            {
-                std::lock_guard lock(mutex_);
-                if (queue_.empty()) return;
-                work = std::move(queue_.front());
-                queue_.pop_front();
-            }
-            work();
-        }
+        RunUntil([] { return false; }, std::chrono::milliseconds(0));
     }
 
   private:

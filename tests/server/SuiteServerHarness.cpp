@@ -4,12 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +20,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "RegistryTestSupport.h"
 #include "platform/linux/SqliteRegistry.h"
 #include "suite/ComponentCatalog.h"
 
@@ -34,6 +33,22 @@ using namespace std::chrono_literals;
 
 std::string BinDir() {
     return ORVEL_BIN_DIR;
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
 }
 
 std::uint16_t FreeTcpPort() {
@@ -60,16 +75,26 @@ bool SocketAnswers(const std::string& path) {
     return ok;
 }
 
-std::vector<char*> EnvironmentWithRoot(const std::string& root, std::vector<std::string>* keep) {
-    keep->clear();
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
+    std::vector<char*> list;
+    for (auto& text : texts) list.push_back(text.data());
+    list.push_back(nullptr);
+    return list;
+}
+
+// Starts args (args[0] a program of the build) with ORVEL_ROOT=root; 0 when it cannot.
+pid_t SpawnInRoot(const std::string& root, std::vector<std::string> args,
+                  const posix_spawn_file_actions_t* actions) {
+    std::vector<std::string> env;
     for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (std::strncmp(*entry, "ORVEL_ROOT=", 11) != 0) keep->emplace_back(*entry);
+        if (std::strncmp(*entry, "ORVEL_ROOT=", 11) != 0) env.emplace_back(*entry);
     }
-    keep->push_back("ORVEL_ROOT=" + root);
-    std::vector<char*> pointers;
-    for (auto& text : *keep) pointers.push_back(text.data());
-    pointers.push_back(nullptr);
-    return pointers;
+    env.push_back("ORVEL_ROOT=" + root);
+    args[0] = BinDir() + "/" + args[0];
+    auto argv = Pointers(args);
+    auto envp = Pointers(env);
+    pid_t pid = 0;
+    return posix_spawn(&pid, argv[0], actions, nullptr, argv.data(), envp.data()) == 0 ? pid : 0;
 }
 
 }  // namespace
@@ -97,29 +122,12 @@ SuiteServerHarness::~SuiteServerHarness() {
 
 void SuiteServerHarness::SetString(platform::HKEY hive, const std::string& key,
                                    const std::string& name, const std::string& text) {
-    platform::HKEY handle = 0;
-    ASSERT_EQ(registry_->RegCreateKeyA(hive, key, &handle), platform::ERROR_SUCCESS);
-    registry_->RegSetValueExA(handle, name, platform::REG_SZ,
-                              reinterpret_cast<const std::uint8_t*>(text.c_str()),
-                              static_cast<platform::DWORD>(text.size() + 1));
-    registry_->RegCloseKey(handle);
+    fakes::Seed(*registry_, hive, key, name, platform::REG_SZ, fakes::Sz(text));
 }
 
 void SuiteServerHarness::SetDword(platform::HKEY hive, const std::string& key,
                                   const std::string& name, std::uint32_t value) {
-    platform::HKEY handle = 0;
-    ASSERT_EQ(registry_->RegCreateKeyA(hive, key, &handle), platform::ERROR_SUCCESS);
-    std::uint8_t bytes[4] = {
-        static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-        static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
-    registry_->RegSetValueExA(handle, name, platform::REG_DWORD, bytes, 4);
-    registry_->RegCloseKey(handle);
-}
-
-void SuiteServerHarness::RegisterComponent(int slot, const std::string& programPath) {
-    const auto& definition = suite::ComponentDefinitions()[static_cast<std::size_t>(slot)];
-    SetString(platform::HKEY_CLASSES_ROOT,
-              "CLSID\\" + std::string(definition.classId) + "\\LocalServer32", "", programPath);
+    fakes::Seed(*registry_, hive, key, name, platform::REG_DWORD, fakes::Dword(value));
 }
 
 std::string SuiteServerHarness::InstallComponent(int slot) {
@@ -127,61 +135,40 @@ std::string SuiteServerHarness::InstallComponent(int slot) {
     std::string program = suiteFolder + "/" + std::string(definition.exeName);
     fs::copy_file(BinDir() + "/orvel-demo-component", program,
                   fs::copy_options::overwrite_existing);
-    RegisterComponent(slot, program);
+    SetString(platform::HKEY_CLASSES_ROOT,
+              "CLSID\\" + std::string(definition.classId) + "\\LocalServer32", "", program);
     return program;
 }
 
 void SuiteServerHarness::StartServer() {
-    std::string program = BinDir() + "/Orvel_Server";
     std::string log = root + "/server.log";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
                                      O_WRONLY | O_CREAT | O_APPEND, 0644);
-    std::vector<std::string> keep;
-    auto env = EnvironmentWithRoot(root, &keep);
-    char* argv[] = {program.data(), nullptr};
-    int rc = posix_spawn(&serverPid, program.c_str(), &actions, nullptr, argv, env.data());
+    serverPid = SpawnInRoot(root, {"Orvel_Server"}, &actions);
     posix_spawn_file_actions_destroy(&actions);
-    ASSERT_EQ(rc, 0);
-    auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!SocketAnswers(socketPath)) {
-        int status = 0;
-        ASSERT_EQ(waitpid(serverPid, &status, WNOHANG), 0) << "server ended: " << ServerLog();
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "server did not come up";
-        std::this_thread::sleep_for(5ms);
-    }
+    ASSERT_GT(serverPid, 0);
+    // Up once the socket answers; or ended, which the log explains.
+    WaitUntil([&] { return SocketAnswers(socketPath) || waitpid(serverPid, nullptr, WNOHANG); },
+              10s);
+    ASSERT_TRUE(SocketAnswers(socketPath)) << "server did not come up: " << ServerLog();
 }
 
 int SuiteServerHarness::StopServer() {
     if (serverPid <= 0) return -1;
     kill(serverPid, SIGTERM);
     int status = 0;
-    auto deadline = std::chrono::steady_clock::now() + 15s;
-    while (waitpid(serverPid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(serverPid, SIGKILL);
-            waitpid(serverPid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(5ms);
+    if (!WaitUntil([&] { return waitpid(serverPid, &status, WNOHANG) != 0; }, 15s)) {
+        kill(serverPid, SIGKILL);
+        waitpid(serverPid, &status, 0);
     }
     serverPid = 0;
     return status;
 }
 
-void SuiteServerHarness::KillServer() {
-    if (serverPid <= 0) return;
-    kill(serverPid, SIGKILL);
-    waitpid(serverPid, nullptr, 0);
-    serverPid = 0;
-}
-
 std::string SuiteServerHarness::ServerLog() const {
-    std::ifstream in(root + "/server.log");
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return ReadText(root + "/server.log");
 }
 
 std::unique_ptr<suiteclient::GrpcSuiteServerFactory> SuiteServerHarness::MakeFactory(
@@ -212,110 +199,38 @@ void SuiteServerHarness::SetUpTls() {
     ASSERT_EQ(code, 0) << output;
 }
 
-std::string SuiteServerHarness::RunProgram(const std::vector<std::string>& args, int* exitCode) {
+pid_t SuiteServerHarness::StartProgram(const std::vector<std::string>& args, int* output) {
     int pipeFds[2];
-    if (pipe(pipeFds) != 0) return {};
+    if (pipe(pipeFds) != 0) return 0;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    std::vector<std::string> keep;
-    auto env = EnvironmentWithRoot(root, &keep);
-    std::vector<std::string> argStore = args;
-    argStore[0] = BinDir() + "/" + args[0];
-    std::vector<char*> argv;
-    for (auto& a : argStore) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
+    pid_t pid = SpawnInRoot(root, args, &actions);
     posix_spawn_file_actions_destroy(&actions);
     close(pipeFds[1]);
-    std::string output;
-    if (rc == 0) {
-        char buffer[4096];
-        ssize_t n = 0;
-        while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) output.append(buffer, n);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    } else {
-        *exitCode = -1;
-    }
-    close(pipeFds[0]);
-    return output;
+    *output = pipeFds[0];
+    return pid;
 }
 
-namespace {
-
-// Every process as (pid, state, parent).
-struct ProcessState {
-    pid_t pid = 0;
-    char state = 0;
-    pid_t ppid = 0;
-};
-
-// The whole of a /proc file; empty when the process ended meanwhile (a read
-// then fails with ESRCH, which the stream library would throw).
-std::string ReadProcFile(const std::string& path) {
-    std::string text;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return text;
+std::string SuiteServerHarness::RunProgram(const std::vector<std::string>& args, int* exitCode) {
+    int fd = -1;
+    pid_t pid = StartProgram(args, &fd);
+    std::string output;
     char buffer[4096];
     ssize_t n = 0;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<std::size_t>(n));
-    close(fd);
-    return n < 0 ? std::string() : text;
-}
-
-std::vector<ProcessState> AllProcesses() {
-    std::vector<ProcessState> all;
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        const std::string text = ReadProcFile(entry.path() / "stat");
-        auto close = text.rfind(')');
-        if (close == std::string::npos || close + 2 > text.size()) continue;
-        std::istringstream rest(text.substr(close + 2));
-        ProcessState process;
-        process.pid = std::stoi(name);
-        rest >> process.state >> process.ppid;
-        all.push_back(process);
-    }
-    return all;
-}
-
-}  // namespace
-
-std::vector<std::string> ChildPrograms(pid_t parent) {
-    std::vector<std::string> programs;
-    for (const auto& process : AllProcesses()) {
-        if (process.ppid != parent) continue;
-        std::error_code error;
-        auto exe = fs::read_symlink("/proc/" + std::to_string(process.pid) + "/exe", error);
-        if (!error) programs.push_back(exe.filename().string());
-    }
-    return programs;
+    while (fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0) output.append(buffer, n);
+    if (fd >= 0) close(fd);
+    int status = 0;
+    bool exited = pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status);
+    *exitCode = exited ? WEXITSTATUS(status) : -1;
+    return output;
 }
 
 void StopProcess(pid_t pid) {
     kill(pid, SIGSTOP);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    for (;;) {
-        const std::string text = ReadProcFile("/proc/" + std::to_string(pid) + "/stat");
-        auto close = text.rfind(')');
-        if (close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'T') return;
-        if (std::chrono::steady_clock::now() > deadline) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
-
-std::vector<pid_t> ZombieChildren(pid_t parent) {
-    std::vector<pid_t> zombies;
-    for (const auto& process : AllProcesses()) {
-        if (process.ppid == parent && process.state == 'Z') zombies.push_back(process.pid);
-    }
-    return zombies;
+    int status = 0;
+    waitpid(pid, &status, WUNTRACED);
 }
 
 std::vector<pid_t> ProcessesRunning(const std::string& path) {

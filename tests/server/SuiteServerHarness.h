@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,15 +39,11 @@ class SuiteServerHarness {
     // Copies the demo component to the suite folder as the slot's program and
     // registers the slot's class with it; returns the program path.
     std::string InstallComponent(int slot);
-    // Registers the slot's class with the given program path.
-    void RegisterComponent(int slot, const std::string& programPath);
 
     // Starts Orvel_Server and waits until its socket answers.
     void StartServer();
     // SIGTERM and wait; returns the wait status.
     int StopServer();
-    // SIGKILL and wait: the server ends without a word to its components.
-    void KillServer();
     std::string ServerLog() const;
 
     suiteclient::GrpcSuiteServerFactory& Factory();
@@ -57,6 +54,9 @@ class SuiteServerHarness {
     // console bundle for this computer installed in the same root.
     void SetUpTls();
 
+    // Starts a program of the build with ORVEL_ROOT set; *output reads its
+    // standard output. The process id, 0 when it could not start.
+    pid_t StartProgram(const std::vector<std::string>& args, int* output);
     // Runs a program of the build with ORVEL_ROOT set; its standard output.
     std::string RunProgram(const std::vector<std::string>& args, int* exitCode);
 
@@ -66,15 +66,14 @@ class SuiteServerHarness {
 };
 
 std::string BinDir();
+std::string ReadText(const std::string& path);
+// Polls done() until it holds or the limit passes; done()'s last answer.
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
 std::uint16_t FreeTcpPort();
-// Child processes of pid that are zombies.
-std::vector<pid_t> ZombieChildren(pid_t parent);
-// File names of the executables of parent's children.
-std::vector<std::string> ChildPrograms(pid_t parent);
 // Processes whose executable is path.
 std::vector<pid_t> ProcessesRunning(const std::string& path);
-// Stops pid with SIGSTOP and returns once the kernel shows it stopped, so
-// that no reply of it is still on its way (at most 5 s).
+// Stops pid, a child of this process (the server), with SIGSTOP and returns
+// once it is stopped, so that no reply of it is still on its way.
 void StopProcess(pid_t pid);
 
 }  // namespace orvel::testing

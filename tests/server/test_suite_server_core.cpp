@@ -6,9 +6,11 @@
 #include <signal.h>
 #include <sys/stat.h>
 
-#include <atomic>
+#include <cstdio>
+#include <fstream>
 #include <map>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "FakeClock.h"
@@ -21,6 +23,7 @@
 #include "suite/SuiteServerSettings.h"
 #include "suiteserver/ComponentRecords.h"
 #include "suiteserver/ProcTable.h"
+#include "suiteserver/ServerLog.h"
 #include "suiteserver/SuiteServerCore.h"
 
 namespace orvel::suiteserver {
@@ -117,11 +120,9 @@ class MemoryRecords : public ComponentRecords {
     std::vector<ComponentRecord> Load() override { return stored; }
     bool Save(const std::vector<ComponentRecord>& records, std::string*) override {
         stored = records;
-        ++saves;
         return true;
     }
     std::vector<ComponentRecord> stored;
-    int saves = 0;
 };
 
 class RecordingLog : public ServerLog {
@@ -272,7 +273,7 @@ TEST_F(CoreTest, RelativeProgramPathsResolveInsideTheSuiteFolderOnly) {
     EXPECT_THAT(log.Text(), HasSubstr("\"../../bin/true\" refused: it leaves the suite folder"));
 }
 
-TEST_F(CoreTest, StopEndsTheWholeComponentAfterItsFirstProcessAndKillsAtTheGrace) {
+TEST_F(CoreTest, AComponentEndsWholeAfterItsFirstProcessAndIsKilledAtTheGrace) {
     Install(3);
     MakeCore();
     ASSERT_EQ(Start(3), suite::kStatusRunning);
@@ -302,18 +303,16 @@ TEST_F(CoreTest, StopEndsTheWholeComponentAfterItsFirstProcessAndKillsAtTheGrace
     EXPECT_EQ(launcher.forgotten, std::vector<pid_t>{4000});
     EXPECT_THAT(records.stored, IsEmpty());
     EXPECT_THAT(log.Text(), HasSubstr("has ended completely"));
-}
 
-TEST_F(CoreTest, ComponentWhoseFirstProcessEndsAloneHasItsLeftoversEnded) {
-    Install(4);
-    MakeCore();
-    ASSERT_EQ(Start(4), suite::kStatusRunning);
-    launcher.remaining.insert(4000);
-    launcher.Exit(4000, 0);
-    EXPECT_EQ(launcher.SignalCount(4000, SIGTERM), 1);
+    // A first process that ends unasked and leaves processes behind: they are
+    // asked to end, and killed at the grace.
+    ASSERT_EQ(Start(3), suite::kStatusRunning);
+    launcher.remaining.insert(4001);
+    launcher.Exit(4001, 0);
+    EXPECT_EQ(launcher.SignalCount(4001, SIGTERM), 1);
     EXPECT_THAT(log.Text(), HasSubstr("left processes behind"));
     Advance(5000ms);
-    EXPECT_EQ(launcher.SignalCount(4000, SIGKILL), 1);
+    EXPECT_EQ(launcher.SignalCount(4001, SIGKILL), 1);
     launcher.remaining.clear();
 }
 
@@ -403,12 +402,17 @@ TEST_F(CoreTest, ShutdownEndsComponentsThenStopsTheWatcherBeforeTheCoreGoes) {
     EXPECT_THAT(records.stored, IsEmpty());
 }
 
-TEST_F(CoreTest, InstanceCapsLongTextsAndUnattachedInstances) {
+TEST_F(CoreTest, InstanceCapsClientsLongTextsAndUnattachedInstances) {
     options.maxInstances = 4;
     options.maxInstancesPerPeer = 2;
     MakeCore();
-    EXPECT_TRUE(core->CreateInstance("unix:", "second"));
+    auto second = core->CreateInstance("unix:", "second");
+    ASSERT_TRUE(second);
     EXPECT_EQ(core->CreateInstance("unix:", "third").error(), Refusal::kTooManyInstances);
+    EXPECT_EQ(core->ConnectClient(instance, "ClientName").value_or(0), 1);
+    EXPECT_EQ(core->ConnectClient(second.value(), "ClientName").value_or(0), 2);
+    EXPECT_EQ(core->DisconnectClient(instance).value_or(0), 1);
+    EXPECT_EQ(core->GetClientCount(instance).value_or(0), 1);
     EXPECT_TRUE(core->CreateInstance("ipv4:10.0.0.2:1", ""));
     EXPECT_TRUE(core->CreateInstance("ipv4:10.0.0.3:1", ""));
     EXPECT_EQ(core->CreateInstance("ipv4:10.0.0.4:1", "").error(), Refusal::kTooManyInstances);
@@ -416,12 +420,20 @@ TEST_F(CoreTest, InstanceCapsLongTextsAndUnattachedInstances) {
     EXPECT_EQ(core->SendOperatorMessage(0, -1, std::string(5000, 'x')), Refusal::kBadArgument);
     EXPECT_EQ(core->AttachEvents(instance).error(), Refusal::kAlreadyAttached);
 
-    // The three without an event stream are released once the limit passes.
+    // The three without an event stream are released once the limit passes,
+    // the registration of one of them with it.
     Advance(options.unattachedLimit);
     EXPECT_EQ(core->InstanceCount(), 4u);
     Advance(1ms);
     EXPECT_EQ(core->InstanceCount(), 1u);
     EXPECT_THAT(log.Text(), HasSubstr("(no event stream)"));
+    EXPECT_EQ(core->GetClientCount(instance).value_or(99), 0);
+
+    // The active set is read afresh at every call.
+    EXPECT_EQ(core->GetActiveSet(instance).value_or(""), "No Active Set");
+    fakes::Seed(registry, platform::HKEY_LOCAL_MACHINE, suite::kActiveSetKey,
+                suite::kActiveSetValue, platform::REG_SZ, fakes::Sz("Studio A"));
+    EXPECT_EQ(core->GetActiveSet(instance).value_or(""), "Studio A");
 }
 
 TEST_F(CoreTest, FullEventQueueDropsAndSaysSo) {
@@ -490,6 +502,46 @@ TEST(ProcStatLine, FieldsAreCountedFromTheLastParenthesis) {
     auto self = ReadProcEntry(getpid());
     ASSERT_TRUE(self);
     EXPECT_EQ(self->parent, getppid());
+}
+
+TEST(ServerLogText, EachLineHasItsPriorityAndPeersControlCharactersAreEscaped) {
+    // The first wording that matches decides; a line without one is Info.
+    const std::pair<const char*, LogPriority> lines[] = {
+        {"cannot listen on /run/orvel/suite-server.sock", LogPriority::Error},
+        {"cannot listen on TCP port 47310; serving the local socket only", LogPriority::Warning},
+        {"component: 0 (Device Control) process 42 did not end in time; killed",
+         LogPriority::Warning},
+        {"component: 0 (Device Control) started /x as process 42", LogPriority::Notice},
+        {"connection: instance 7 created for unix:", LogPriority::Info}};
+    for (const auto& [line, priority] : lines) EXPECT_EQ(PriorityOfLine(line), priority) << line;
+
+    EXPECT_EQ(EscapeForLog("a\x1b[2Jb\nc\x7f"), "a\\x1b[2Jb\\x0ac\\x7f");
+    EXPECT_EQ(EscapeForLog("\xc2\x9b"
+                           "31m caf\xc3\xa9"),
+              "\\u009b31m caf\xc3\xa9");
+}
+
+// Under the journal each line starts with its priority as "<N>"; on a
+// terminal the line is plain. Line breaks inside a text never split a line.
+TEST(ServerLogText, JournalLinesCarryTheirPriorityPrefix) {
+    char path[] = "/tmp/orvel-log-XXXXXX";
+    const int file = mkstemp(path);
+    ASSERT_GE(file, 0);
+    const int savedStderr = dup(STDERR_FILENO);
+    dup2(file, STDERR_FILENO);
+    StderrLog journal(true);
+    journal.Line("refused instance for unix:\nsecond line");
+    journal.Entry(LogPriority::Error, "cannot listen");
+    StderrLog terminal(false);
+    terminal.Line("stopped");
+    dup2(savedStderr, STDERR_FILENO);
+    close(savedStderr);
+    close(file);
+    std::ostringstream written;
+    written << std::ifstream(path).rdbuf();
+    std::remove(path);
+    EXPECT_EQ(written.str(),
+              "<4>refused instance for unix:\\x0asecond line\n<3>cannot listen\nstopped\n");
 }
 
 }  // namespace
