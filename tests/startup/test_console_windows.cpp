@@ -9,7 +9,6 @@
 #include "FakeSuiteServer.h"
 #include "FakeSystemInfo.h"
 #include "PlacedFileSystem.h"
-#include "StartupTestSupport.h"
 #include "TempDir.h"
 #include "mainwindow/frmMain.h"
 #include "platform/IniProfileFile.h"
