@@ -2,11 +2,8 @@
 
 #include <QApplication>
 #include <QInputDialog>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTest>
 #include <QTimer>
 
 #include <atomic>
@@ -37,24 +34,19 @@ struct ShownBox {
     QString text;
     Qt::TextFormat format = Qt::AutoText;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QStringList buttons;
-    QString defaultButton;
+    qsizetype buttons = 0;
 };
 
 // Shows the box, records what it showed and presses the button with that text
 // (the default button for an empty text).
 std::pair<int, ShownBox> Show(QtDialogs& dialogs, std::string_view text, int style,
-                              std::string_view title, const QString& press = {}) {
+                              std::string_view title, const QString& press) {
     ShownBox shown;
     WhenModalShown([&shown, press](QWidget* modal) {
         auto* box = qobject_cast<QMessageBox*>(modal);
         if (box == nullptr) return;
-        shown.title = box->windowTitle();
-        shown.text = box->text();
-        shown.format = box->textFormat();
-        shown.icon = box->icon();
-        for (QAbstractButton* button : box->buttons()) shown.buttons << button->text();
-        shown.defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
+        shown = {box->windowTitle(), box->text(), box->textFormat(), box->icon(),
+                 box->buttons().size()};
         QAbstractButton* target = box->defaultButton();
         for (QAbstractButton* button : box->buttons()) {
             if (!press.isEmpty() && button->text().remove('&') == press) target = button;
@@ -65,34 +57,39 @@ std::pair<int, ShownBox> Show(QtDialogs& dialogs, std::string_view text, int sty
     return {answer, shown};
 }
 
-TEST(QtDialogsTest, MessageBoxShowsPlainTextWithLineBreaks) {
-    QtDialogs dialogs;
-    auto [answer, shown] = Show(dialogs, "<b>first</b>\r\rsecond", vbCritical, "");
-    EXPECT_EQ(answer, vbOK);
-    EXPECT_EQ(shown.text, "<b>first</b>\n\nsecond");
-    EXPECT_EQ(shown.format, Qt::PlainText);
-    EXPECT_EQ(shown.title, "Orvel Console") << "an empty title shows the program title";
-    EXPECT_EQ(shown.icon, QMessageBox::Critical);
-    EXPECT_EQ(shown.buttons.size(), 1);
-}
-
+// Texts are plain with \r as line break; the style picks icon, buttons and
+// default; an empty title shows the program's.
 TEST(QtDialogsTest, StyleChoosesIconButtonsAndDefault) {
+    struct Case {
+        const char* text;
+        int style;
+        const char* title;
+        const char* press;  // empty: Enter on the default button
+        int answer;
+        QMessageBox::Icon icon;
+        qsizetype buttons;
+    };
+    const Case cases[] = {
+        {"<b>first</b>\r\rsecond", vbCritical, "", "", vbOK, QMessageBox::Critical, 1},
+        {"Close?", vbQuestion + vbYesNo + vbDefaultButton2, "Disconnect Server", "", vbNo,
+         QMessageBox::Question, 2},
+        {"Create?", vbQuestion + vbYesNo, "Create System File", "", vbYes, QMessageBox::Question,
+         2},
+        {"Create?", vbYesNo, "t", "No", vbNo, QMessageBox::NoIcon, 2},
+        {"x", vbExclamation, "t", "", vbOK, QMessageBox::Warning, 1},
+        {"x", vbInformation, "t", "", vbOK, QMessageBox::Information, 1},
+    };
     QtDialogs dialogs;
-    auto [noAnswer, question] =
-        Show(dialogs, "Close?", vbQuestion + vbYesNo + vbDefaultButton2, "Disconnect Server");
-    EXPECT_EQ(noAnswer, vbNo) << "the default of style 292 is No";
-    EXPECT_EQ(question.icon, QMessageBox::Question);
-    EXPECT_EQ(question.buttons.size(), 2);
-    EXPECT_EQ(question.title, "Disconnect Server");
-
-    auto [yesAnswer, plain] = Show(dialogs, "Create?", vbQuestion + vbYesNo, "Create System File");
-    EXPECT_EQ(yesAnswer, vbYes) << "without +256 Yes is the default";
-
-    auto [pressedNo, unused] = Show(dialogs, "Create?", vbYesNo, "t", "No");
-    EXPECT_EQ(pressedNo, vbNo);
-
-    EXPECT_EQ(Show(dialogs, "x", vbExclamation, "t").second.icon, QMessageBox::Warning);
-    EXPECT_EQ(Show(dialogs, "x", vbInformation, "t").second.icon, QMessageBox::Information);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        auto [answer, shown] = Show(dialogs, c.text, c.style, c.title, c.press);
+        EXPECT_EQ(answer, c.answer);
+        EXPECT_EQ(shown.icon, c.icon);
+        EXPECT_EQ(shown.buttons, c.buttons);
+        EXPECT_EQ(shown.title, *c.title != '\0' ? c.title : "Orvel Console");
+        EXPECT_EQ(shown.text, QString(c.text).replace('\r', '\n'));
+        EXPECT_EQ(shown.format, Qt::PlainText);
+    }
 }
 
 TEST(QtDialogsTest, InputBoxAnswersTextOrEmptyForCancel) {
