@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
-#include <QGroupBox>
-#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
@@ -69,24 +67,16 @@ TEST_F(FrmProcessesTest, LoadUnloadsWhenNothingIsListedOrThePlatformIsUnsupporte
         bool component;
         bool tool;
         bool shown;
-        std::vector<std::string> processLines;
+        const char* processLine;  // nullptr: none
     };
+    const int nt = platform::VER_PLATFORM_WIN32_NT;
     const Case cases[] = {
-        {"nothing running", platform::VER_PLATFORM_WIN32_NT, false, false, false, {}},
-        {"unsupported platform", 0, true, true, false, {}},
-        {"NT method",
-         platform::VER_PLATFORM_WIN32_NT,
-         true,
-         false,
-         true,
-         {" (008) DeskMainServer.exe"}},
-        {"95 method",
-         platform::VER_PLATFORM_WIN32_WINDOWS,
-         true,
-         false,
-         true,
-         {"DeskMainServer.exe"}},
-        {"a tool only", platform::VER_PLATFORM_WIN32_NT, false, true, true, {}},
+        {"nothing running", nt, false, false, false, nullptr},
+        {"unsupported platform", 0, true, true, false, nullptr},
+        {"NT method", nt, true, false, true, " (008) DeskMainServer.exe"},
+        {"95 method", platform::VER_PLATFORM_WIN32_WINDOWS, true, false, true,
+         "DeskMainServer.exe"},
+        {"a tool only", nt, false, true, true, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -99,35 +89,18 @@ TEST_F(FrmProcessesTest, LoadUnloadsWhenNothingIsListedOrThePlatformIsUnsupporte
         EXPECT_EQ(dialog.Load(), c.shown);
         EXPECT_EQ(dialog.windowTitle(), "Orvel Applications and Processes");
         if (!c.shown) continue;
-        EXPECT_EQ(Lines(dialog, "lstProcesses"), c.processLines);
-        EXPECT_EQ(Lines(dialog, "lstApplications"),
-                  c.tool ? std::vector<std::string>{"Recorder"} : std::vector<std::string>{});
+        using Listed = std::vector<std::string>;
+        EXPECT_EQ(Lines(dialog, "lstProcesses"), c.processLine ? Listed{c.processLine} : Listed{});
+        EXPECT_EQ(Lines(dialog, "lstApplications"), c.tool ? Listed{"Recorder"} : Listed{});
     }
     EXPECT_TRUE(dialogs.boxes.empty());
 
-    // The captions, on the last dialog of the table.
+    // The last dialog of the table: lists reached by name, opened centred.
     auto context = Context();
     frmProcesses dialog(context);
     ASSERT_TRUE(dialog.Load());
-    const std::pair<const char*, const char*> buttons[] = {
-        {"cmdStopProcesses", "Stop Single Processes"},
-        {"cmdStopAllProcesses", "Stop ALL Processes"},
-        {"cmdStopApplication", "Stop Single Application"},
-        {"cmdStopAllApplications", "Stop ALL Applications"},
-        {"cmdCorrect", "&Stop/Terminate ALL"},
-        {"cmdAccept", "&Apply and Exit"},
-    };
-    for (const auto& [name, caption] : buttons) {
-        EXPECT_EQ(Control<QPushButton>(dialog, name)->text(), caption);
-    }
-    EXPECT_EQ(Control<QGroupBox>(dialog, "fraProcesses")->title(), "Running Processes");
-    EXPECT_EQ(Control<QGroupBox>(dialog, "fraApplications")->title(), "Running Applications");
-    EXPECT_EQ(Control<QLabel>(dialog, "lblInstruction")->text(),
-              "Verify Orvel Processes and Applications are NOT running");
     EXPECT_EQ(Control<QListWidget>(dialog, "lstApplications")->selectionMode(),
               QAbstractItemView::ExtendedSelection);
-
-    // A screen reader reaches both lists by name.
     for (const auto& [list, name] : {std::pair{"lstProcesses", "Running Processes"},
                                      std::pair{"lstApplications", "Running Applications"}}) {
         QAccessibleInterface* accessible =
