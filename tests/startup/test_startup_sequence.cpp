@@ -1,18 +1,23 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
 
 #include "FakeClock.h"
 #include "FakeDialogs.h"
+#include "FakeInstanceLock.h"
 #include "FakeRpcSecurity.h"
+#include "FakeSuiteServer.h"
+#include "FakeSystemInfo.h"
 #include "PlacedFileSystem.h"
 #include "RegistryTestSupport.h"
 #include "TempDir.h"
+#include "mainwindow/frmMain.h"
 #include "platform/IniProfileFile.h"
+#include "platform/WindowSystem.h"
 #include "platform/linux/SqliteRegistry.h"
+#include "startup/ConsoleWindows.h"
 #include "startup/StartupSequence.h"
 
 namespace orvel::startup {
@@ -24,62 +29,32 @@ using platform::HKEY_LOCAL_MACHINE;
 constexpr const char* kClassId = "{6B1E2C10-4F3A-11D3-9A7C-00A0C9E5F001}";
 const std::string kAppId = std::string("AppID\\") + kClassId;
 
-struct RegistryCall {
-    std::string operation;  // "open", "create", "delete key", "set"
-    platform::HKEY root = 0;
-    std::string subKey;  // or the value name for "set"
-    platform::DWORD access = 0;
-};
-
-// A view of the store that records the calls made; readOnly refuses every
-// write as a user without administrator rights meets.
-class RecordingRegistry : public fakes::StoreView {
-  public:
-    explicit RecordingRegistry(platform::Registry& inner) : StoreView(inner) {}
-
-    std::vector<RegistryCall> calls;
-
-    platform::LONG RegOpenKeyExA(platform::HKEY key, std::string_view subKey,
-                                 platform::DWORD options, platform::DWORD samDesired,
-                                 platform::HKEY* result) override {
-        calls.push_back({"open", key, std::string(subKey), samDesired});
-        return StoreView::RegOpenKeyExA(key, subKey, options, samDesired, result);
-    }
-    platform::LONG RegCreateKeyA(platform::HKEY key, std::string_view subKey,
-                                 platform::HKEY* result) override {
-        calls.push_back({"create", key, std::string(subKey), 0});
-        return StoreView::RegCreateKeyA(key, subKey, result);
-    }
-    platform::LONG RegSetValueExA(platform::HKEY key, std::string_view valueName,
-                                  platform::DWORD type, const std::uint8_t* data,
-                                  platform::DWORD dataSize) override {
-        calls.push_back({"set", key, std::string(valueName), type});
-        return StoreView::RegSetValueExA(key, valueName, type, data, dataSize);
-    }
-    platform::LONG RegDeleteKeyA(platform::HKEY key, std::string_view subKey) override {
-        calls.push_back({"delete key", key, std::string(subKey), 0});
-        return StoreView::RegDeleteKeyA(key, subKey);
-    }
-};
-
+// The start-up over a real registry store (readOnly: as a user without
+// administrator rights) and a real settings file, with scripted boxes.
 class StartupSequenceTest : public ::testing::Test {
   protected:
     bool RunStartup() {
         StartupSequence sequence({registry, dialogs, rpcSecurity, configuration}, hooks, state);
         return sequence.Run();
     }
+    // The same with the console's own windows, offscreen.
+    bool RunStartup(ConsoleWindows& windows) {
+        StartupSequence sequence({registry, dialogs, rpcSecurity, configuration}, windows.Hooks(),
+                                 state);
+        return sequence.Run();
+    }
+    ConsoleServices Services() {
+        return {registry, dialogs,      clock,   instanceLock, systemInfo,   fileSystem,
+                profile,  windowSystem, servers, version,      configuration};
+    }
 
     void RegisterServerClass(const std::string& classId) {
         fakes::Seed(store, HKEY_CLASSES_ROOT, kServerClassIdKey, "", platform::REG_SZ,
                     fakes::Sz(classId));
     }
-    // The value names written, or the keys acted on, in call order.
-    std::vector<std::string> Calls(const std::string& operation) const {
-        std::vector<std::string> names;
-        for (const auto& call : registry.calls) {
-            if (call.operation == operation) names.push_back(call.subKey);
-        }
-        return names;
+    bool RunsAsInteractiveUser(const std::string& appId) {
+        return fakes::Read(store, HKEY_CLASSES_ROOT, appId, "RunAs") ==
+               fakes::RawValue{platform::REG_SZ, fakes::Sz("Interactive User")};
     }
 
     std::string SettingsFile() const { return folder_.str("Orvel Console.ini"); }
@@ -92,9 +67,13 @@ class StartupSequenceTest : public ::testing::Test {
 
     fakes::TempDir folder_{"orvel-startup"};
     platform::SqliteRegistry store{":memory:"};
-    RecordingRegistry registry{store};
+    fakes::StoreView registry{store};
     fakes::FakeDialogs dialogs;
     fakes::FakeRpcSecurity rpcSecurity;
+    fakes::FakeSystemInfo systemInfo;
+    fakes::FakeInstanceLock instanceLock;
+    fakes::FakeSuiteServerFactory servers;
+    platform::NoWindowSystem windowSystem;
     platform::IniProfileFile profile;
     fakes::PlacedFileSystem fileSystem{folder_.str()};
     fakes::FakeClock clock;
@@ -109,60 +88,59 @@ class StartupCaseTest : public StartupSequenceTest, public ::testing::WithParamI
 
 // --- Administrator test -----------------------------------------------------
 
+// Silent: whether the test key can be made and removed (or a leftover one
+// removed) says whether this user may change machine-wide settings.
 struct AdministratorCase {
     const char* what;
     std::optional<std::string> leftover;  // a key below the test key left from a run
+    bool readOnly;
     bool administrator;
-    std::vector<std::string> operations;  // the calls on the test key, in order
 };
 
 using AdministratorTest = StartupCaseTest<AdministratorCase>;
 
-TEST_P(AdministratorTest, OpenForWritingThenCreateAndDelete) {
+TEST_P(AdministratorTest, TestKeyIsMadeAndRemoved) {
     const AdministratorCase& c = GetParam();
+    SCOPED_TRACE(c.what);
     if (c.leftover) {
         fakes::CreateKey(store, HKEY_LOCAL_MACHINE, kAdministratorTestKey + *c.leftover);
     }
+    registry.readOnly = c.readOnly;
     ExpectFirstStartBoxes();
     EXPECT_TRUE(RunStartup());
+    EXPECT_TRUE(dialogs.ScriptDone());
     EXPECT_EQ(state.IsAdministrator, c.administrator);
-    EXPECT_EQ(fakes::KeyExists(store, HKEY_LOCAL_MACHINE, kAdministratorTestKey), !c.administrator);
-
-    ASSERT_GE(registry.calls.size(), c.operations.size());
-    const RegistryCall& open = registry.calls[0];
-    EXPECT_EQ(open.root, HKEY_LOCAL_MACHINE);
-    EXPECT_EQ(open.access, 0x20006u);
-    for (std::size_t i = 0; i < c.operations.size(); ++i) {
-        EXPECT_EQ(registry.calls[i].operation, c.operations[i]) << i;
-        EXPECT_EQ(registry.calls[i].subKey, "SOFTWARE\\Quarlen\\OrvelConsole_AdministratorTest");
-    }
+    EXPECT_EQ(fakes::KeyExists(store, HKEY_LOCAL_MACHINE,
+                               "SOFTWARE\\Quarlen\\OrvelConsole_AdministratorTest"),
+              c.leftover.has_value() && !c.administrator);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, AdministratorTest,
-    ::testing::Values(
-        AdministratorCase{"no key", std::nullopt, true, {"open", "create", "delete key"}},
-        AdministratorCase{"leftover key", "", true, {"open", "delete key"}},
-        AdministratorCase{"leftover that cannot go", "\\Pinned", false, {"open", "delete key"}}));
+    ::testing::Values(AdministratorCase{"no key", std::nullopt, false, true},
+                      AdministratorCase{"no rights", std::nullopt, true, false},
+                      AdministratorCase{"leftover key", "", false, true},
+                      AdministratorCase{"leftover, no rights", "", true, false},
+                      AdministratorCase{"leftover that cannot go", "\\Pinned", false, false}));
 
 // --- Suite server class and its activation values ----------------------------
 
 // The server runs as the interactive user without authentication. A value is
 // written only when it differs, so a machine an administrator has set up once
 // shows a user without rights no box. HKCR and HKLM's classes are one key: a
-// user with rights writes each value once, one without is told per write.
+// user without rights is told once per write through each.
 struct AppIdCase {
     const char* what;
     const char* storedLevelType;  // nullptr: nothing stored; "dword" or "text"
     bool readOnly;
     int accessBoxes;
-    std::vector<std::string> sets;
 };
 
 using AppIdTest = StartupCaseTest<AppIdCase>;
 
 TEST_P(AppIdTest, ValuesAreWrittenOnlyWhenTheyDiffer) {
     const AppIdCase& c = GetParam();
+    SCOPED_TRACE(c.what);
     RegisterServerClass(kClassId);
     if (c.storedLevelType != nullptr) {
         fakes::Seed(store, HKEY_CLASSES_ROOT, kAppId, "RunAs", platform::REG_SZ,
@@ -178,26 +156,22 @@ TEST_P(AppIdTest, ValuesAreWrittenOnlyWhenTheyDiffer) {
     EXPECT_TRUE(RunStartup());
     EXPECT_TRUE(dialogs.ScriptDone());
     EXPECT_EQ(state.ServerClassId, kClassId);
-    EXPECT_EQ(Calls("set"), c.sets);
-    if (!c.readOnly) {
-        EXPECT_EQ(fakes::Read(store, HKEY_CLASSES_ROOT, kAppId, "RunAs"),
-                  (fakes::RawValue{platform::REG_SZ, fakes::Sz("Interactive User")}));
+    if (c.readOnly && c.storedLevelType == nullptr) {
+        EXPECT_FALSE(fakes::KeyExists(store, HKEY_CLASSES_ROOT, kAppId));
+    } else if (!c.readOnly) {
+        EXPECT_TRUE(RunsAsInteractiveUser(kAppId));
         EXPECT_EQ(fakes::Read(store, HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\" + kAppId,
                               "AuthenticationLevel"),
                   (fakes::RawValue{platform::REG_DWORD, fakes::Dword(1)}));
-    } else if (c.storedLevelType == nullptr) {
-        EXPECT_FALSE(fakes::KeyExists(store, HKEY_CLASSES_ROOT, kAppId));
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, AppIdTest,
-    ::testing::Values(
-        AppIdCase{"first set-up", nullptr, false, 0, {"RunAs", "AuthenticationLevel"}},
-        AppIdCase{"no rights", nullptr, true, 4, {}},
-        AppIdCase{"set up before, no rights", "dword", true, 0, {}},
-        AppIdCase{"level differs, no rights", "text", true, 2, {}},
-        AppIdCase{"level differs", "text", false, 0, {"AuthenticationLevel"}}));
+INSTANTIATE_TEST_SUITE_P(Cases, AppIdTest,
+                         ::testing::Values(AppIdCase{"first set-up", nullptr, false, 0},
+                                           AppIdCase{"no rights", nullptr, true, 4},
+                                           AppIdCase{"set up before, no rights", "dword", true, 0},
+                                           AppIdCase{"level differs, no rights", "text", true, 2},
+                                           AppIdCase{"level differs", "text", false, 0}));
 
 // Any registered text, even empty or in other letters, counts as found; only a
 // missing class is said, and then nothing is written.
@@ -209,19 +183,17 @@ TEST_F(StartupSequenceTest, ServerClassIsFoundUnlessMissing) {
               "Unable to Find Orvel_Server in Registry\r\r"
               "You may not be able to Connect to the Orvel Server");
     EXPECT_EQ(dialogs.boxes.at(0).style, platform::vbCritical);
-    EXPECT_TRUE(Calls("set").empty());
+    EXPECT_FALSE(fakes::KeyExists(store, HKEY_CLASSES_ROOT, "AppID"));
 
     for (const std::string classId : {"", "not found"}) {
         SCOPED_TRACE("class id \"" + classId + "\"");
         RegisterServerClass(classId);
-        registry.calls.clear();
         dialogs.ExpectBox("Create System File", platform::vbNo);
         std::filesystem::remove(SettingsFile());
         RunStartup();
         EXPECT_TRUE(dialogs.ScriptDone());
         EXPECT_EQ(state.ServerClassId, classId);
-        const auto opened = Calls("open");
-        EXPECT_NE(std::find(opened.begin(), opened.end(), "AppID\\" + classId), opened.end());
+        EXPECT_TRUE(RunsAsInteractiveUser("AppID\\" + classId));
     }
 }
 
@@ -350,10 +322,9 @@ TEST_F(StartupSequenceTest, DamagedStoreIsNamedOnceAndStartUpGoesOnWithDefaults)
     fakes::WriteFile(damaged, std::string(8192, '\x5A'));
     platform::SqliteRegistry broken(damaged);
     ASSERT_FALSE(broken.StoreProblem().empty());
-    RecordingRegistry recording(broken);
     dialogs.ExpectBox("Registry Store Damaged");
     ExpectFirstStartBoxes();
-    StartupSequence sequence({recording, dialogs, rpcSecurity, configuration}, hooks, state);
+    StartupSequence sequence({broken, dialogs, rpcSecurity, configuration}, hooks, state);
     EXPECT_TRUE(sequence.Run());
     EXPECT_TRUE(dialogs.ScriptDone());
     EXPECT_NE(dialogs.boxes.at(0).text.find(damaged), std::string::npos)
@@ -361,6 +332,33 @@ TEST_F(StartupSequenceTest, DamagedStoreIsNamedOnceAndStartUpGoesOnWithDefaults)
     EXPECT_FALSE(state.IsAdministrator);
     EXPECT_EQ(state.strOrvelPath, "/opt/Quarlen/Corvane Network Suite/");
     EXPECT_TRUE(std::filesystem::exists(SettingsFile()));
+}
+
+// --- The console's own windows ---------------------------------------------------
+
+TEST_F(StartupSequenceTest, WithTheConsoleWindowsStartUpEndsWithTheLoadedMainWindow) {
+    ExpectFirstStartBoxes();
+    ConsoleWindows windows(Services(), 1);
+    EXPECT_TRUE(RunStartup(windows));
+    EXPECT_TRUE(dialogs.ScriptDone());
+    ASSERT_NE(windows.MainWindow(), nullptr);
+    EXPECT_TRUE(windows.MainWindow()->isVisible());
+    EXPECT_EQ(windows.Themes().tables[4][5], 0x404040u) << "themes filled at start-up";
+    EXPECT_FALSE(windows.Catalogue()[1].DisplayName.empty()) << "catalogue built";
+    EXPECT_EQ(state.ConsoleSettings.LocalServerName, "Local Server") << "set by the load";
+    EXPECT_TRUE(std::filesystem::exists(SettingsFile()));
+}
+
+// The main window's load finds another console (its box is the main window's
+// own) and the start-up ends before any main window stays or settings go out.
+TEST_F(StartupSequenceTest, WithTheConsoleWindowsASecondCopyEndsWithoutMainWindow) {
+    instanceLock.anotherInstance = true;
+    ExpectFirstStartBoxes();
+    dialogs.ExpectBox("Previous Instance Detected");
+    ConsoleWindows windows(Services(), 1);
+    EXPECT_FALSE(RunStartup(windows));
+    EXPECT_EQ(windows.MainWindow(), nullptr);
+    EXPECT_FALSE(std::filesystem::exists(SettingsFile()));
 }
 
 }  // namespace
