@@ -7,7 +7,6 @@
 
 #include <functional>
 
-#include "startup/StartupTexts.h"
 #include "startup/frmSplash.h"
 
 namespace orvel::startup {
@@ -32,16 +31,6 @@ TEST(SplashTest, LabelsNameProductReleaseAndSystem) {
     ASSERT_NE(timer, nullptr);
     EXPECT_EQ(timer->interval(), 3500);
     EXPECT_TRUE(timer->isActive()) << "enabled from the start";
-}
-
-TEST(SplashTest, PlatformLabelByPlatformNumber) {
-    EXPECT_EQ(SplashPlatformText(Linux(5, 15, 133), "Platform"), "Linux 5.15 133");
-    EXPECT_EQ(SplashPlatformText(Linux(6, 12, 9), "Platform"), "Linux 6.12 9")
-        << "a two-digit minor is not rounded away";
-    EXPECT_EQ(SplashPlatformText({platform::VER_PLATFORM_WIN32_WINDOWS, 4, 10, 1998}, "Platform"),
-              "Win 95/98");
-    EXPECT_EQ(SplashPlatformText({0, 1, 2, 3}, "Platform"), "Platform");
-    EXPECT_EQ(SplashPlatformText({3, 1, 2, 3}, "Platform"), "Platform");
 }
 
 void ClickOn(QWidget* widget, QPoint at = {}) {
