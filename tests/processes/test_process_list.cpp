@@ -91,61 +91,23 @@ TEST(ProcessListTest, OwnProcessesMatchByTheirStartingPathWhenTheExecutableDoesN
                                    " (032) ClockSyncServer.exe", " (035) DeskMainServer.exe"}));
 }
 
-using StandIn = fakes::RunningProgram;  // the component stand-in, running until it goes
-
-class RealProcessesTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-#ifndef ORVEL_DEMO_COMPONENT
-        GTEST_SKIP() << "the demo component is not built";
-#else
-        fs::permissions(folder, fs::perms::all);
-#endif
-    }
-
-    fs::path Install(const fs::path& relative) {
-        const fs::path program = folder / relative;
-        fs::create_directories(program.parent_path());
-        fs::permissions(program.parent_path(), fs::perms::all);
-#ifdef ORVEL_DEMO_COMPONENT
-        fs::copy_file(ORVEL_DEMO_COMPONENT, program);
-#endif
-        return program;
-    }
-
-    fakes::TempDir temp{"orvel-processes"};
-    fs::path folder = temp.path();
-    status::ComponentServerTable table = Table();
-};
-
-TEST_F(RealProcessesTest, RunningComponentProgramsAreListedWithTheirIds) {
-    StandIn desk(Install("DeskMainServer.exe"));
-    StandIn journal(Install("JournalServer.exe"));
-    StandIn prefixed(Install("MyDeskMainServer.exe"));
-    StandIn inFolder(Install("JournalServer.exe.old/Helper"));
-    StandIn unused(Install("None.exe"));
-    ASSERT_GT(desk.pid(), 0);
-    ASSERT_GT(unused.pid(), 0);
-
-    platform::ProcProcessTable processes;
-    ProcessLines lines;
-    FillProcessList(platform::VER_PLATFORM_WIN32_NT, lines, processes, table);
-    EXPECT_TRUE(Has(lines, NtProcessLine(desk.pid(), "DeskMainServer.exe")));
-    EXPECT_TRUE(Has(lines, NtProcessLine(journal.pid(), "JournalServer.exe")));
-    for (pid_t pid : {prefixed.pid(), inFolder.pid(), unused.pid(), getpid()}) {
-        EXPECT_FALSE(ListsPid(lines, pid)) << "pid " << pid;
-    }
-}
+using StandIn = fakes::RunningProgram;  // a component stand-in, running until it goes
 
 // The walk as an unprivileged user lists its own stand-in but skips the one of
 // another user (here root), whose executable it may not read. Its own program
 // with file capabilities, whose executable it may not read either, is listed.
-TEST_F(RealProcessesTest, AnotherUsersProcessIsSkipped) {
+TEST(RealProcessesTest, AnotherUsersProcessIsSkipped) {
     if (!fakes::CanSwitchUser()) GTEST_SKIP() << "switching to the user 'nobody' needs root";
-    StandIn others(Install("DeskMainServer.exe"));
+    fakes::TempDir folder{"orvel-processes"};
+    fs::permissions(folder.path(), fs::perms::all);
+    auto install = [&](const char* name) {
+        fs::copy_file(ORVEL_DEMO_COMPONENT, folder.path() / name);
+        return folder.path() / name;
+    };
+    StandIn others(install("DeskMainServer.exe"));
     ASSERT_GT(others.pid(), 0);
-    const fs::path own = Install("JournalServer.exe");
-    const fs::path capable = Install("ClockSyncServer.exe");
+    const fs::path own = install("JournalServer.exe");
+    const fs::path capable = install("ClockSyncServer.exe");
     // Without the right to set them (a container) the program runs without.
     [[maybe_unused]] const bool setcap =
         std::system(
@@ -156,7 +118,7 @@ TEST_F(RealProcessesTest, AnotherUsersProcessIsSkipped) {
         StandIn mineWithCapabilities(capable);
         platform::ProcProcessTable processes;
         ProcessLines lines;
-        FillProcessListNT(lines, processes, table);
+        FillProcessListNT(lines, processes, Table());
         if (!Has(lines, NtProcessLine(mine.pid(), "JournalServer.exe"))) return 11;
         if (ListsPid(lines, others.pid())) return 12;
         if (!Has(lines, NtProcessLine(mineWithCapabilities.pid(), "ClockSyncServer.exe")))
