@@ -33,14 +33,10 @@ const std::string kAppId = std::string("AppID\\") + kClassId;
 // administrator rights) and a real settings file, with scripted boxes.
 class StartupSequenceTest : public ::testing::Test {
   protected:
-    bool RunStartup() {
-        StartupSequence sequence({registry, dialogs, rpcSecurity, configuration}, hooks, state);
-        return sequence.Run();
-    }
-    // The same with the console's own windows, offscreen.
-    bool RunStartup(ConsoleWindows& windows) {
-        StartupSequence sequence({registry, dialogs, rpcSecurity, configuration}, windows.Hooks(),
-                                 state);
+    // With the test's hooks, or with the console's own windows (offscreen).
+    bool RunStartup(ConsoleWindows* windows = nullptr) {
+        StartupSequence sequence({registry, dialogs, rpcSecurity, configuration},
+                                 windows != nullptr ? windows->Hooks() : hooks, state);
         return sequence.Run();
     }
     ConsoleServices Services() {
@@ -290,13 +286,6 @@ TEST_F(StartupSequenceTest, FailingStepDoesNotEndTheStartUp) {
     EXPECT_EQ(state.ComponentServers[0].strFolder, "/opt/Quarlen/Corvane Network Suite/");
 }
 
-TEST_F(StartupSequenceTest, SecondConsoleEndsWithoutWritingTheSettings) {
-    hooks.showMainWindow = [](ProgramState&) { return false; };
-    ExpectFirstStartBoxes();
-    EXPECT_FALSE(RunStartup());
-    EXPECT_FALSE(std::filesystem::exists(SettingsFile()));
-}
-
 // The file's layout is the settings' own business; the start-up sets the
 // defaults before the read and writes what the state holds at the end.
 TEST_F(StartupSequenceTest, SettingsDefaultsOverrideWhatTheStateHeld) {
@@ -339,7 +328,7 @@ TEST_F(StartupSequenceTest, DamagedStoreIsNamedOnceAndStartUpGoesOnWithDefaults)
 TEST_F(StartupSequenceTest, WithTheConsoleWindowsStartUpEndsWithTheLoadedMainWindow) {
     ExpectFirstStartBoxes();
     ConsoleWindows windows(Services(), 1);
-    EXPECT_TRUE(RunStartup(windows));
+    EXPECT_TRUE(RunStartup(&windows));
     EXPECT_TRUE(dialogs.ScriptDone());
     ASSERT_NE(windows.MainWindow(), nullptr);
     EXPECT_TRUE(windows.MainWindow()->isVisible());
@@ -356,7 +345,7 @@ TEST_F(StartupSequenceTest, WithTheConsoleWindowsASecondCopyEndsWithoutMainWindo
     ExpectFirstStartBoxes();
     dialogs.ExpectBox("Previous Instance Detected");
     ConsoleWindows windows(Services(), 1);
-    EXPECT_FALSE(RunStartup(windows));
+    EXPECT_FALSE(RunStartup(&windows));
     EXPECT_EQ(windows.MainWindow(), nullptr);
     EXPECT_FALSE(std::filesystem::exists(SettingsFile()));
 }
