@@ -148,39 +148,32 @@ TEST_F(FrmProcessesTest, StopSingleApplicationClosesTheSelectedLinesAndRefreshes
     EXPECT_TRUE(dialogs.boxes.empty());
 }
 
+// No keeps the dialog up, and its close box then warns and still closes; Yes
+// clears the lists first, so no closing warning follows.
 TEST_F(FrmProcessesTest, ApplyAndExitAsksAndClosingWarnsWhileLinesRemain) {
     processes.Add(8, "/opt/orvel/DeskMainServer.exe");
-    {
-        // No: the dialog stays; the close box then warns and still closes.
-        dialogs.ExpectBox(kTitle, platform::vbNo).ExpectBox(kTitle);
+    for (const int answer : {platform::vbYes, platform::vbNo}) {
+        SCOPED_TRACE(answer);
+        dialogs.boxes.clear();
+        dialogs.ExpectBox(kTitle, answer);
+        if (answer == platform::vbNo) dialogs.ExpectBox(kTitle);
         auto context = Context();
         frmProcesses dialog(context);
         ASSERT_TRUE(dialog.Load());
         dialog.show();
         Click(dialog, "cmdAccept");
-        EXPECT_TRUE(dialog.isVisible());
+        EXPECT_EQ(dialog.isVisible(), answer == platform::vbNo);
         dialog.close();
         EXPECT_FALSE(dialog.isVisible());
+        EXPECT_EQ(dialog.result(),
+                  answer == platform::vbYes ? QDialog::Accepted : QDialog::Rejected);
         EXPECT_TRUE(dialogs.ScriptDone());
-        ASSERT_EQ(dialogs.boxes.size(), 2u);
-        EXPECT_EQ(dialogs.boxes[0].text, kWarning + "\r\rDo you want to Continue to exit?");
-        EXPECT_EQ(dialogs.boxes[0].style, 4 + 48 + 256);
-        EXPECT_EQ(dialogs.boxes[1].text, kWarning);
-        EXPECT_EQ(dialogs.boxes[1].style, 48);
     }
-    dialogs.boxes.clear();
-    {
-        // Yes: the lists are cleared first, so no closing warning follows.
-        dialogs.ExpectBox(kTitle, platform::vbYes);
-        auto context = Context();
-        frmProcesses dialog(context);
-        ASSERT_TRUE(dialog.Load());
-        dialog.show();
-        Click(dialog, "cmdAccept");
-        EXPECT_FALSE(dialog.isVisible());
-        EXPECT_EQ(dialog.result(), QDialog::Accepted);
-        EXPECT_EQ(dialogs.boxes.size(), 1u);
-    }
+    ASSERT_EQ(dialogs.boxes.size(), 2u);
+    EXPECT_EQ(dialogs.boxes[0].text, kWarning + "\r\rDo you want to Continue to exit?");
+    EXPECT_EQ(dialogs.boxes[0].style, 4 + 48 + 256);
+    EXPECT_EQ(dialogs.boxes[1].text, kWarning);
+    EXPECT_EQ(dialogs.boxes[1].style, 48);
 }
 
 TEST_F(FrmProcessesTest, AutostartClosesTheApplicationsWithoutAsking) {
