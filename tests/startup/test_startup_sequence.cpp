@@ -82,61 +82,31 @@ class StartupSequenceTest : public ::testing::Test {
 template <typename Case>
 class StartupCaseTest : public StartupSequenceTest, public ::testing::WithParamInterface<Case> {};
 
-// --- Administrator test -----------------------------------------------------
+// --- Administrator test and the suite server's activation values -------------
 
 // Silent: whether the test key can be made and removed (or a leftover one
-// removed) says whether this user may change machine-wide settings.
-struct AdministratorCase {
+// removed) says whether this user may change machine-wide settings. The
+// server runs as the interactive user without authentication; a value is
+// written only when it differs, so a machine an administrator has set up once
+// shows a user without rights no box. HKCR and HKLM's classes are one key: a
+// user without rights is told once per write through each.
+struct RightsCase {
     const char* what;
     std::optional<std::string> leftover;  // a key below the test key left from a run
     bool readOnly;
+    const char* storedLevelType;  // nullptr: no values stored; "dword" or "text"
     bool administrator;
+    int accessBoxes;
 };
 
-using AdministratorTest = StartupCaseTest<AdministratorCase>;
+using RightsTest = StartupCaseTest<RightsCase>;
 
-TEST_P(AdministratorTest, TestKeyIsMadeAndRemoved) {
-    const AdministratorCase& c = GetParam();
+TEST_P(RightsTest, AdministratorTestAndActivationValues) {
+    const RightsCase& c = GetParam();
     SCOPED_TRACE(c.what);
     if (c.leftover) {
         fakes::CreateKey(store, HKEY_LOCAL_MACHINE, kAdministratorTestKey + *c.leftover);
     }
-    registry.readOnly = c.readOnly;
-    ExpectFirstStartBoxes();
-    EXPECT_TRUE(RunStartup());
-    EXPECT_TRUE(dialogs.ScriptDone());
-    EXPECT_EQ(state.IsAdministrator, c.administrator);
-    EXPECT_EQ(fakes::KeyExists(store, HKEY_LOCAL_MACHINE,
-                               "SOFTWARE\\Quarlen\\OrvelConsole_AdministratorTest"),
-              c.leftover.has_value() && !c.administrator);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, AdministratorTest,
-    ::testing::Values(AdministratorCase{"no key", std::nullopt, false, true},
-                      AdministratorCase{"no rights", std::nullopt, true, false},
-                      AdministratorCase{"leftover key", "", false, true},
-                      AdministratorCase{"leftover, no rights", "", true, false},
-                      AdministratorCase{"leftover that cannot go", "\\Pinned", false, false}));
-
-// --- Suite server class and its activation values ----------------------------
-
-// The server runs as the interactive user without authentication. A value is
-// written only when it differs, so a machine an administrator has set up once
-// shows a user without rights no box. HKCR and HKLM's classes are one key: a
-// user without rights is told once per write through each.
-struct AppIdCase {
-    const char* what;
-    const char* storedLevelType;  // nullptr: nothing stored; "dword" or "text"
-    bool readOnly;
-    int accessBoxes;
-};
-
-using AppIdTest = StartupCaseTest<AppIdCase>;
-
-TEST_P(AppIdTest, ValuesAreWrittenOnlyWhenTheyDiffer) {
-    const AppIdCase& c = GetParam();
-    SCOPED_TRACE(c.what);
     RegisterServerClass(kClassId);
     if (c.storedLevelType != nullptr) {
         fakes::Seed(store, HKEY_CLASSES_ROOT, kAppId, "RunAs", platform::REG_SZ,
@@ -151,6 +121,10 @@ TEST_P(AppIdTest, ValuesAreWrittenOnlyWhenTheyDiffer) {
     dialogs.ExpectBox("Create System File", platform::vbNo);
     EXPECT_TRUE(RunStartup());
     EXPECT_TRUE(dialogs.ScriptDone());
+    EXPECT_EQ(state.IsAdministrator, c.administrator);
+    EXPECT_EQ(fakes::KeyExists(store, HKEY_LOCAL_MACHINE,
+                               "SOFTWARE\\Quarlen\\OrvelConsole_AdministratorTest"),
+              c.leftover.has_value() && !c.administrator);
     EXPECT_EQ(state.ServerClassId, kClassId);
     if (c.readOnly && c.storedLevelType == nullptr) {
         EXPECT_FALSE(fakes::KeyExists(store, HKEY_CLASSES_ROOT, kAppId));
@@ -162,12 +136,15 @@ TEST_P(AppIdTest, ValuesAreWrittenOnlyWhenTheyDiffer) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, AppIdTest,
-                         ::testing::Values(AppIdCase{"first set-up", nullptr, false, 0},
-                                           AppIdCase{"no rights", nullptr, true, 4},
-                                           AppIdCase{"set up before, no rights", "dword", true, 0},
-                                           AppIdCase{"level differs, no rights", "text", true, 2},
-                                           AppIdCase{"level differs", "text", false, 0}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RightsTest,
+    ::testing::Values(RightsCase{"first start", std::nullopt, false, nullptr, true, 0},
+                      RightsCase{"no rights", std::nullopt, true, nullptr, false, 4},
+                      RightsCase{"leftover key", "", false, nullptr, true, 0},
+                      RightsCase{"leftover, set up before, no rights", "", true, "dword", false, 0},
+                      RightsCase{"leftover that cannot go", "\\Pinned", false, "text", false, 0},
+                      RightsCase{"level differs, no rights", std::nullopt, true, "text", false,
+                                 2}));
 
 // Any registered text, even empty or in other letters, counts as found; only a
 // missing class is said, and then nothing is written.
