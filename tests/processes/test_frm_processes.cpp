@@ -98,8 +98,6 @@ TEST_F(FrmProcessesTest, LoadUnloadsWhenNothingIsListedOrThePlatformIsUnsupporte
     auto context = Context();
     frmProcesses dialog(context);
     ASSERT_TRUE(dialog.Load());
-    EXPECT_EQ(Control<QListWidget>(dialog, "lstApplications")->selectionMode(),
-              QAbstractItemView::ExtendedSelection);
     for (const auto& [list, name] : {std::pair{"lstProcesses", "Running Processes"},
                                      std::pair{"lstApplications", "Running Applications"}}) {
         QAccessibleInterface* accessible =
