@@ -29,35 +29,6 @@ void WhenModalShown(std::function<void(QWidget*)> inspect) {
     poll->start(5);
 }
 
-struct ShownBox {
-    int answer = 0;
-    QString title;
-    QString text;
-    Qt::TextFormat format = Qt::AutoText;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    qsizetype buttons = 0;
-};
-
-// Shows the box, records what it showed and presses the button with that text
-// (the default button for an empty text).
-ShownBox Show(QtDialogs& dialogs, std::string_view text, int style, std::string_view title,
-              const QString& press) {
-    ShownBox shown;
-    WhenModalShown([&shown, press](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        if (box == nullptr) return;
-        shown = {0,           box->windowTitle(),   box->text(), box->textFormat(),
-                 box->icon(), box->buttons().size()};
-        QAbstractButton* target = box->defaultButton();
-        for (QAbstractButton* button : box->buttons()) {
-            if (!press.isEmpty() && button->text().remove('&') == press) target = button;
-        }
-        target->click();
-    });
-    shown.answer = dialogs.MsgBox(text, style, title);
-    return shown;
-}
-
 // Texts are plain with \r as line break; the style picks icon, buttons and
 // default; an empty title shows the program's.
 TEST(QtDialogsTest, StyleChoosesIconButtonsAndDefault) {
@@ -83,13 +54,22 @@ TEST(QtDialogsTest, StyleChoosesIconButtonsAndDefault) {
     QtDialogs dialogs;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        const ShownBox shown = Show(dialogs, c.text, c.style, c.title, c.press);
-        EXPECT_EQ(shown.answer, c.answer);
-        EXPECT_EQ(shown.icon, c.icon);
-        EXPECT_EQ(shown.buttons, c.buttons);
-        EXPECT_EQ(shown.title, *c.title != '\0' ? c.title : "Orvel Console");
-        EXPECT_EQ(shown.text, QString(c.text).replace('\r', '\n'));
-        EXPECT_EQ(shown.format, Qt::PlainText);
+        // Checks the box once it is up, then presses the button with that text.
+        WhenModalShown([&c](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->icon(), c.icon);
+            EXPECT_EQ(box->buttons().size(), c.buttons);
+            EXPECT_EQ(box->windowTitle(), *c.title != '\0' ? c.title : "Orvel Console");
+            EXPECT_EQ(box->text(), QString(c.text).replace('\r', '\n'));
+            EXPECT_EQ(box->textFormat(), Qt::PlainText);
+            QAbstractButton* target = box->defaultButton();
+            for (QAbstractButton* button : box->buttons()) {
+                if (*c.press != '\0' && button->text().remove('&') == c.press) target = button;
+            }
+            target->click();
+        });
+        EXPECT_EQ(dialogs.MsgBox(c.text, c.style, c.title), c.answer);
     }
 }
 
