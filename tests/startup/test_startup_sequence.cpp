@@ -226,8 +226,15 @@ INSTANTIATE_TEST_SUITE_P(
 // --- Program-wide state, hooks and settings ------------------------------------
 
 // Each step sees what the earlier ones set; one that fails (the themes here)
-// does not end the start-up.
+// does not end the start-up. The settings' defaults replace what the state
+// held before they are read; the file (its layout is the settings' own
+// business) is written after the main window's load.
 TEST_F(StartupSequenceTest, StepsRunInOrderOnTheStateSoFar) {
+    state.ConsoleSettings.LocalServerSelected = false;
+    state.ConsoleSettings.RemoteServerName = "OLDHOST";
+    state.ConsoleSettings.LocalServerName = "old";
+    state.ConsoleSettings.AutoStart = true;
+    state.ConsoleSettings.ColorTheme = 3;
     std::vector<std::string> order;
     hooks.fillColourThemes = [&](ProgramState& s) {
         order.push_back("themes");
@@ -242,6 +249,10 @@ TEST_F(StartupSequenceTest, StepsRunInOrderOnTheStateSoFar) {
     hooks.showSplash = [&](ProgramState& s) {
         order.push_back("splash");
         EXPECT_TRUE(s.ConsoleSettings.LocalServerSelected) << "defaults are in place";
+        EXPECT_EQ(s.ConsoleSettings.RemoteServerName, "");
+        EXPECT_EQ(s.ConsoleSettings.LocalServerName, "");
+        EXPECT_FALSE(s.ConsoleSettings.AutoStart);
+        EXPECT_EQ(s.ConsoleSettings.ColorTheme, 3) << "other settings keep what they hold";
         EXPECT_EQ(dialogs.boxes.back().title, "Create System File") << "settings read first";
     };
     hooks.showMainWindow = [&](ProgramState&) {
@@ -252,28 +263,10 @@ TEST_F(StartupSequenceTest, StepsRunInOrderOnTheStateSoFar) {
     ExpectFirstStartBoxes();
     EXPECT_TRUE(RunStartup());
     EXPECT_EQ(order, (std::vector<std::string>{"themes", "catalogue", "splash", "main window"}));
-    EXPECT_TRUE(std::filesystem::exists(SettingsFile()));
-    EXPECT_EQ(state.ComponentServers[19].strDisplayName, "Unused");
-}
-
-// The file's layout is the settings' own business; the start-up sets the
-// defaults before the read and writes what the state holds at the end.
-TEST_F(StartupSequenceTest, SettingsDefaultsOverrideWhatTheStateHeld) {
-    state.ConsoleSettings.LocalServerSelected = false;
-    state.ConsoleSettings.RemoteServerName = "OLDHOST";
-    state.ConsoleSettings.LocalServerName = "old";
-    state.ConsoleSettings.AutoStart = true;
-    state.ConsoleSettings.ColorTheme = 3;
-    ExpectFirstStartBoxes();
-    RunStartup();
-    EXPECT_TRUE(state.ConsoleSettings.LocalServerSelected);
-    EXPECT_EQ(state.ConsoleSettings.RemoteServerName, "");
-    EXPECT_EQ(state.ConsoleSettings.LocalServerName, "");
-    EXPECT_FALSE(state.ConsoleSettings.AutoStart);
-    EXPECT_EQ(state.ConsoleSettings.ColorTheme, 3) << "other settings keep what they hold";
     const std::string written = fakes::ReadFile(SettingsFile());
     EXPECT_NE(written.find("[REMOTE SERVER]\nServerName=\nSelected=No\n"), std::string::npos);
     EXPECT_NE(written.find("ColorTheme=3\n"), std::string::npos);
+    EXPECT_EQ(state.ComponentServers[19].strDisplayName, "Unused");
 }
 
 TEST_F(StartupSequenceTest, DamagedStoreIsNamedOnceAndStartUpGoesOnWithDefaults) {
