@@ -4,10 +4,10 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <thread>
 
@@ -103,15 +103,6 @@ TEST(QtDialogsTest, HourglassPointerIsTakenAndGivenBackOnce) {
     EXPECT_EQ(dialogs.MousePointer(), vbDefault);
 }
 
-// Runs the event loop until done() or a generous deadline.
-bool ProcessUntil(const std::function<bool()>& done) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done() && std::chrono::steady_clock::now() < deadline) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return done();
-}
-
 TEST(QtUiDispatcherTest, WorkFromAnotherThreadRunsOnTheUserInterfaceThread) {
     QtUiDispatcher dispatcher;
     std::atomic<int> ran{0};
@@ -127,7 +118,7 @@ TEST(QtUiDispatcherTest, WorkFromAnotherThreadRunsOnTheUserInterfaceThread) {
     });
     worker.join();
     EXPECT_EQ(ran, 0) << "queued, not run inside Post";
-    EXPECT_TRUE(ProcessUntil([&] { return ran == 100; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ran == 100; }, 10000));
     EXPECT_TRUE(allOnUiThread);
 }
 
