@@ -20,15 +20,13 @@
 namespace orvel::network::testing {
 
 // A registry value as stored: its type and its bytes.
-using Stored = std::pair<platform::DWORD, std::string>;
+using Stored = fakes::RawValue;
 
 inline Stored DoubleWord(std::uint32_t value) {
-    std::string bytes;
-    for (int i = 0; i < 4; ++i) bytes += static_cast<char>((value >> (8 * i)) & 0xFFu);
-    return {platform::REG_DWORD, bytes};
+    return {platform::REG_DWORD, fakes::Dword(value)};
 }
 inline Stored String(const std::string& text) {
-    return {platform::REG_SZ, text + std::string(1, '\0')};
+    return {platform::REG_SZ, fakes::Sz(text)};
 }
 
 class Installation : public ::testing::Test {
@@ -40,25 +38,19 @@ class Installation : public ::testing::Test {
     std::string ReadIni() const { return fakes::ReadFile(IniFile()); }
 
     void Seed(const std::string& name, const Stored& value) {
-        fakes::Seed(store, platform::HKEY_LOCAL_MACHINE, kNetworkKey, name, value.first,
-                    value.second);
+        fakes::Seed(store, platform::HKEY_LOCAL_MACHINE, kNetworkKey, name, value.type,
+                    value.bytes);
     }
 
     // Every value of the network key, by name.
     std::map<std::string, Stored> Values() {
+        fakes::Snapshot all;
+        fakes::SnapshotKey(store, kNetworkKey, all);
         std::map<std::string, Stored> values;
-        platform::HKEY key = 0;
-        if (store.RegOpenKeyExA(platform::HKEY_LOCAL_MACHINE, kNetworkKey, 0, platform::KEY_READ,
-                                &key) != 0) {
-            return values;
+        for (const auto& [path, value] : all) {
+            if (!path.ends_with('\\'))
+                values[path.substr(std::string(kNetworkKey).size() + 1)] = value;
         }
-        std::string name;
-        Stored value;
-        for (platform::DWORD i = 0;
-             store.RegEnumValueA(key, i, &name, &value.first, &value.second) == 0; ++i) {
-            values[name] = value;
-        }
-        store.RegCloseKey(key);
         return values;
     }
 

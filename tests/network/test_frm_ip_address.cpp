@@ -1,8 +1,5 @@
-#include <algorithm>
-
 #include <QAccessible>
 #include <QCheckBox>
-#include <QGroupBox>
 #include <QPushButton>
 #include <QTest>
 
@@ -14,13 +11,10 @@ namespace {
 
 const QColor kRed(255, 0, 0);
 const QColor kCyan(0, 255, 255);
+const char* const kIni = "[NETWORK]\ncommunication_port=1F40\n";
 
-TEST(WindowsColor, ChannelsComeInBlueGreenRedOrder) {
-    EXPECT_EQ(WindowsColor(kColorRed), kRed);
-    EXPECT_EQ(WindowsColor(kColorCyan), kCyan);
-    EXPECT_EQ(WindowsColor(0x00332211), QColor(0x11, 0x22, 0x33));
-}
-
+// The dialog over stored settings; how they are loaded and saved is tested
+// with the settings, the conversions with theirs. Here: what the form adds.
 class SettingsDialog : public Installation {
   protected:
     void SetUp() override {
@@ -31,7 +25,7 @@ class SettingsDialog : public Installation {
         Seed("Multicast Interface Secondary", DoubleWord(0x0A000063));
         Seed("Router 1", DoubleWord(0xFFFFFF00));
         Seed("Router 2", DoubleWord(0xC0A80001));
-        WriteIni("[NETWORK]\ncommunication_port=1F40\n");
+        WriteIni(kIni);
     }
 
     void Open() {
@@ -53,14 +47,23 @@ class SettingsDialog : public Installation {
         return Find(name)->palette().color(QPalette::Active, QPalette::WindowText);
     }
     bool Ticked(const char* name) { return Find<QCheckBox>(name)->isChecked(); }
-    void Press(const char* button) { Find<QPushButton>(button)->click(); }
-    void AnswerSave() {
-        dialogs.ExpectBox("Save Changes To Settings", platform::vbYes)
+    void PressOk() { Find<QPushButton>("cmdOK")->click(); }
+    // Changes the reboot port and answers the save question with Yes.
+    void ChangeAndSave(bool withCloseBox = false) {
+        dialogs.ExpectInput("1F44")
+            .ExpectBox("Save Changes To Settings", platform::vbYes)
             .ExpectBox("Updated Information");
+        Click("lblRebootPort");
+        if (withCloseBox) {
+            dialog->close();
+        } else {
+            PressOk();
+        }
+        EXPECT_TRUE(dialogs.ScriptDone());
     }
     void ExpectNothingWritten() {
         EXPECT_EQ(Values(), before);
-        EXPECT_EQ(ReadIni(), "[NETWORK]\ncommunication_port=1F40\n");
+        EXPECT_EQ(ReadIni(), kIni);
     }
 
     std::unique_ptr<frmIPAddress> dialog;
@@ -69,40 +72,28 @@ class SettingsDialog : public Installation {
 
 TEST_F(SettingsDialog, OpensWithTheStoredSettingsAndOkWritesNothing) {
     Open();
-    EXPECT_EQ(dialog->windowTitle(), "Corvane Settings");
-    EXPECT_EQ(Find<QGroupBox>("fraCommunicationPort")->title(), "Co&mmunication Port");
-    EXPECT_EQ(Find<QGroupBox>("fraRebootPort")->toolTip(), "Corvane Reboot Port (HEX)");
-    EXPECT_EQ(Text("lblInstruction"), "Click on item to change");
-    struct Shown {
-        const char* name;
-        const char* text;
-        const char* toolTip;
-    };
-    for (const Shown& shown :
-         {Shown{"lblCommunicationPort", "1F40", "Corvane Communication Port (HEX)"},
-          Shown{"lblRebootPort", "1F41", "Corvane Reboot Port (HEX)"},
-          Shown{"lblMultiCast", "192.168.10.20", "Primary Multicast Interface"},
-          Shown{"lblMulticastSecondary", "10.0.0.99", "Secondary Multicast Interface"},
-          Shown{"lblIPAddress", "10.20.0.0", "IPAddress"},
-          Shown{"lblRouter1", "255.255.255.0", "Subnet Mask"},
-          Shown{"lblRouter2", "192.168.0.1", "Gateway"}}) {
-        EXPECT_EQ(Text(shown.name), shown.text);
-        EXPECT_EQ(Find(shown.name)->toolTip(), shown.toolTip);
-        EXPECT_EQ(Colour(shown.name), kCyan) << shown.name;
-        EXPECT_EQ(Find(shown.name)->palette().color(QPalette::Window), QColor(0, 0, 0));
-        EXPECT_EQ(Find(shown.name)->textFormat(), Qt::PlainText);
+    for (const auto& [name, text] :
+         {std::pair{"lblCommunicationPort", "1F40"}, std::pair{"lblRebootPort", "1F41"},
+          std::pair{"lblMultiCast", "192.168.10.20"},
+          std::pair{"lblMulticastSecondary", "10.0.0.99"}, std::pair{"lblIPAddress", "10.20.0.0"},
+          std::pair{"lblRouter1", "255.255.255.0"}, std::pair{"lblRouter2", "192.168.0.1"}}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(Text(name), text);
+        EXPECT_EQ(Colour(name), kCyan);
+        EXPECT_EQ(Find(name)->textFormat(), Qt::PlainText);
     }
     EXPECT_TRUE(Ticked("chkMulticast"));
     EXPECT_FALSE(Ticked("chkMulticastSecondary"));
     EXPECT_FALSE(Find("lblMulticastSecondary")->isEnabled());
 
     // Opening ticked a box; that alone is no change, so OK asks nothing.
-    Press("cmdOK");
+    PressOk();
     EXPECT_TRUE(dialogs.boxes.empty());
     ExpectNothingWritten();
 }
 
-TEST_F(SettingsDialog, PortChangeThenCancelWritesNothing) {
+// A change shows red; Cancel, or No to the save question, writes nothing.
+TEST_F(SettingsDialog, OnlyYesToTheSaveQuestionWritesTheChanges) {
     Open();
     dialogs.ExpectInput("1f42");
     Click("lblCommunicationPort");
@@ -111,121 +102,126 @@ TEST_F(SettingsDialog, PortChangeThenCancelWritesNothing) {
     EXPECT_EQ(Text("lblCommunicationPort"), "1F42");
     EXPECT_EQ(Colour("lblCommunicationPort"), kRed);
     EXPECT_EQ(Colour("lblRebootPort"), kCyan);
-
-    Press("cmdCancel");
+    Find<QPushButton>("cmdCancel")->click();
     EXPECT_TRUE(dialogs.boxes.empty());
     ExpectNothingWritten();
-}
 
-TEST_F(SettingsDialog, SaveQuestionNoWritesNothingYesWritesBoth) {
     Open();
     dialogs.ExpectInput("abcd").ExpectBox("Save Changes To Settings", platform::vbNo);
     Click("lblRebootPort");
-    Press("cmdOK");
+    PressOk();
     EXPECT_EQ(dialogs.boxes.at(0).text, "Save Changes to Settings ?");
     EXPECT_EQ(dialogs.boxes.at(0).style, platform::vbQuestion | platform::vbYesNo);
     ExpectNothingWritten();
 
     Open();
-    dialogs.ExpectInput("192.168.0.254").ExpectInput("2000");
-    AnswerSave();
+    dialogs.ExpectInput("192.168.0.254");
     Click("lblRouter2");
     EXPECT_EQ(dialogs.inputs.back().text,
               "Enter the desired IP Address using \rthe 'xxx.xxx.xxx.xxx' format");
-    Click("lblCommunicationPort");
-    EXPECT_EQ(Colour("lblIPAddress"), kRed);
-    Press("cmdOK");
-    EXPECT_TRUE(dialogs.ScriptDone());
-
+    EXPECT_EQ(Colour("lblIPAddress"), kRed) << "the address frame is one change";
+    ChangeAndSave();
     EXPECT_EQ(Values().at("Router 2"), DoubleWord(0xC0A800FE));
-    EXPECT_EQ(Values().at("Communication Port"), DoubleWord(0x2000));
-    EXPECT_EQ(ReadIni(),
-              "[NETWORK]\ncommunication_port=2000\nbase_ip_address=10.20.0.0\n"
-              "multicast_interface=192.168.10.20\nreboot_port=1F41\nrouter1=255.255.255.0\n"
-              "router2=192.168.0.254\n");
+    EXPECT_EQ(Values().at("Reboot Port"), DoubleWord(0x1F44));
+    EXPECT_NE(ReadIni().find("router2=192.168.0.254\n"), std::string::npos);
 }
 
-TEST_F(SettingsDialog, RejectedEntriesLeaveTheValuesAndBroadcastIsAccepted) {
+// A port of five or more characters is the form's own error; a shorter
+// address than "x.x.x.x" is ignored; a rejected entry keeps the old value.
+TEST_F(SettingsDialog, RejectedEntriesLeaveTheValues) {
     Open();
-    dialogs.ExpectInput("10000").ExpectBox("Entry Error");
-    dialogs.ExpectInput("12G4").ExpectBox("funct_HexStringToLong");
-    dialogs.ExpectInput("1.2.3").ExpectInput("1.2.3.4.5").ExpectBox("IP Address Error");
-    Click("lblCommunicationPort");
-    EXPECT_EQ(dialogs.boxes.back().text, "Invalid HEX Port Address");
-    Click("lblRebootPort");
-    Click("lblIPAddress");
-    Click("lblIPAddress");
-    EXPECT_EQ(Text("lblCommunicationPort"), "1F40");
-    EXPECT_EQ(Text("lblRebootPort"), "1F41");
-    EXPECT_EQ(Text("lblIPAddress"), "10.20.0.0");
-    EXPECT_EQ(Colour("lblIPAddress"), kCyan);
-
-    dialogs.ExpectInput("255.255.255.255");
-    Click("lblRouter1");
-    EXPECT_EQ(Text("lblRouter1"), "255.255.255.255");
-    EXPECT_EQ(dialog->Settings().lngRouter1, -1);
+    struct Entry {
+        const char* label;
+        const char* input;
+        const char* box;  // nullptr: none
+        const char* shown;
+    };
+    for (const Entry& e : {Entry{"lblCommunicationPort", "10000", "Entry Error", "1F40"},
+                           Entry{"lblRebootPort", "12G4", "funct_HexStringToLong", "1F41"},
+                           Entry{"lblIPAddress", "1.2.3", nullptr, "10.20.0.0"},
+                           Entry{"lblIPAddress", "1.2.3.4.5", "IP Address Error", "10.20.0.0"}}) {
+        SCOPED_TRACE(e.input);
+        dialogs.ExpectInput(e.input);
+        if (e.box != nullptr) dialogs.ExpectBox(e.box);
+        Click(e.label);
+        EXPECT_TRUE(dialogs.ScriptDone());
+        EXPECT_EQ(Text(e.label), e.shown);
+        EXPECT_EQ(Colour(e.label), kCyan);
+    }
+    EXPECT_EQ(dialogs.boxes.at(0).text, "Invalid HEX Port Address");
 }
 
-TEST_F(SettingsDialog, WithoutGatewayTheSubnetMaskIsZeroAndLocked) {
+// Without a gateway the mask shows 0 and is locked (no click, key or
+// accessible press edits it; the script fails on any input box), but a save
+// of another value keeps the stored mask; a gateway entered unlocks it.
+TEST_F(SettingsDialog, WithoutGatewayTheMaskIsLockedAndKept) {
     Seed("Router 2", DoubleWord(0));
     Open();
     EXPECT_EQ(Text("lblRouter1"), "0.0.0.0");
-    Click("lblRouter1");  // disabled: no input box, or the script fails
+    EXPECT_FALSE(Find("lblRouter1")->isEnabled());
+    Click("lblRouter1");
+    QTest::keyClick(Find("lblRouter1"), Qt::Key_Space);
+    QAccessibleActionInterface* mask =
+        QAccessible::queryAccessibleInterface(Find("lblRouter1"))->actionInterface();
+    EXPECT_FALSE(mask->actionNames().contains(QAccessibleActionInterface::pressAction()));
+    mask->doAction(QAccessibleActionInterface::pressAction());
+    ChangeAndSave();
+    EXPECT_EQ(Values().at("Router 1"), DoubleWord(0xFFFFFF00));
+    EXPECT_EQ(Values().at("Router 1 SZ"), String("255.255.255.0"));
+    EXPECT_NE(ReadIni().find("router1=255.255.255.0\n"), std::string::npos);
 
+    Open();
     dialogs.ExpectInput("10.0.0.1").ExpectInput("255.0.0.0");
     Click("lblRouter2");
     Click("lblRouter1");
     EXPECT_EQ(Text("lblRouter1"), "255.0.0.0");
 }
 
-// The mask is shown as 0 and locked, but a save of another value keeps it.
-TEST_F(SettingsDialog, WithoutGatewayTheStoredMaskSurvivesASave) {
-    Seed("Router 2", DoubleWord(0));
-    Open();
-    EXPECT_EQ(Text("lblRouter1"), "0.0.0.0");
-    EXPECT_FALSE(Find("lblRouter1")->isEnabled());
-    dialogs.ExpectInput("1F44");
-    AnswerSave();
-    Click("lblRebootPort");
-    Press("cmdOK");
-    EXPECT_EQ(Values().at("Router 1"), DoubleWord(0xFFFFFF00));
-    EXPECT_EQ(Values().at("Router 1 SZ"), String("255.255.255.0"));
-    EXPECT_NE(ReadIni().find("router1=255.255.255.0\n"), std::string::npos);
+// Emptying the secondary address returns to this computer's own interface
+// (saved with no secondary), unless it has no address: then no primary
+// interface can be chosen at all.
+TEST_F(SettingsDialog, EmptiedSecondaryReturnsToPrimaryOnlyWithAnOwnAddress) {
+    for (const bool own : {true, false}) {
+        SCOPED_TRACE(own ? "own address" : "no own address");
+        if (!own) systemInfo.ipAddresses.clear();
+        Open();
+        EXPECT_EQ(Find<QCheckBox>("chkMulticast")->isEnabled(), own);
+        Find<QCheckBox>("chkMulticastSecondary")->setChecked(true);
+        EXPECT_FALSE(Ticked("chkMulticast"));
+        EXPECT_FALSE(Find("lblMultiCast")->isEnabled());
+        dialogs.ExpectInput("");
+        Click("lblMulticastSecondary");
+        EXPECT_EQ(Text("lblMulticastSecondary"), "Not Available");
+        EXPECT_EQ(Ticked("chkMulticast"), own);
+        EXPECT_EQ(Ticked("chkMulticastSecondary"), !own);
+        EXPECT_EQ(Text("lblMultiCast"), own ? "192.168.10.20" : "Not Available");
+        if (own) {
+            ChangeAndSave();
+            EXPECT_EQ(Values().at("Multicast Interface"), DoubleWord(0xC0A80A14));
+            EXPECT_EQ(Values().at("Multicast Interface Secondary"), DoubleWord(0));
+        }
+    }
+    EXPECT_EQ(dialogs.inputDefaults.at(0), "10.0.0.99");
 }
 
-// Without an address of its own the computer offers no primary interface.
-TEST_F(SettingsDialog, WithoutOwnAddressPrimaryCannotBeChosen) {
-    systemInfo.ipAddresses.clear();
+// With neither box ticked the secondary interface is saved.
+TEST_F(SettingsDialog, BothBoxesUntickedSavesTheSecondary) {
     Open();
-    EXPECT_FALSE(Find<QCheckBox>("chkMulticast")->isEnabled());
-    EXPECT_FALSE(Ticked("chkMulticast"));
-    EXPECT_TRUE(Ticked("chkMulticastSecondary"));
-    EXPECT_EQ(Text("lblMultiCast"), "Not Available");
-
-    // Emptying the secondary address cannot fall back to a primary one.
-    dialogs.ExpectInput("");
-    Click("lblMulticastSecondary");
-    EXPECT_FALSE(Ticked("chkMulticast"));
-    EXPECT_EQ(Text("lblMulticastSecondary"), "Not Available");
+    Find<QCheckBox>("chkMulticast")->click();
+    EXPECT_FALSE(Ticked("chkMulticast") || Ticked("chkMulticastSecondary"));
+    ChangeAndSave(true);  // the close box runs the same closing step
+    EXPECT_EQ(Values().at("Multicast Interface"), DoubleWord(0x0A000063));
+    EXPECT_NE(ReadIni().find("multicast_interface=10.0.0.99\n"), std::string::npos);
 }
 
 // Keyboard and screen-reader users reach every value a mouse user can.
 TEST_F(SettingsDialog, ValuesAreReachedByKeyboardAndAccessibility) {
     Open();
-    dialog->activateWindow();
-    std::vector<std::string> chain;
-    QWidget* widget = dialog.get();
-    do {
-        widget = widget->nextInFocusChain();
-        if (widget->focusPolicy() & Qt::TabFocus)
-            chain.push_back(widget->objectName().toStdString());
-    } while (widget != dialog.get());
     for (const char* value : {"lblCommunicationPort", "lblRebootPort", "lblMulticastSecondary",
                               "lblIPAddress", "lblRouter1", "lblRouter2"}) {
-        EXPECT_NE(std::find(chain.begin(), chain.end(), value), chain.end()) << value;
+        EXPECT_TRUE(Find(value)->focusPolicy() & Qt::TabFocus) << value;
     }
-
-    dialogs.ExpectInput("1f42").ExpectInput("1f43");
+    dialogs.ExpectInput("1f42").ExpectInput("1f43").ExpectInput("192.168.0.254");
     QTest::keyClick(Find("lblCommunicationPort"), Qt::Key_Space);
     EXPECT_EQ(Text("lblCommunicationPort"), "1F42");
     QTest::keyClick(Find("lblRebootPort"), Qt::Key_Return);
@@ -237,77 +233,19 @@ TEST_F(SettingsDialog, ValuesAreReachedByKeyboardAndAccessibility) {
     EXPECT_EQ(gateway->text(QAccessible::Name), "Gateway");
     EXPECT_EQ(gateway->text(QAccessible::Value), "192.168.0.1");
     ASSERT_NE(gateway->actionInterface(), nullptr);
-    dialogs.ExpectInput("192.168.0.254");
     gateway->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     EXPECT_EQ(Text("lblRouter2"), "192.168.0.254");
-
-    // A locked value offers no press action and ignores the keys.
-    Seed("Router 2", DoubleWord(0));
-    dialog.reset();
-    Open();
-    QAccessibleInterface* mask = QAccessible::queryAccessibleInterface(Find("lblRouter1"));
-    EXPECT_FALSE(
-        mask->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
-    mask->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-    QTest::keyClick(Find("lblRouter1"), Qt::Key_Space);
-    EXPECT_TRUE(dialogs.ScriptDone());
 }
 
-TEST_F(SettingsDialog, SecondaryAddressCancelReturnsToPrimary) {
-    Open();
-    Find<QCheckBox>("chkMulticastSecondary")->click();
-    EXPECT_FALSE(Ticked("chkMulticast"));
-    EXPECT_FALSE(Find("lblMultiCast")->isEnabled());
-
-    dialogs.ExpectInput("");
-    Click("lblMulticastSecondary");
-    EXPECT_EQ(dialogs.inputs.at(0).title, "Multicast Interface");
-    EXPECT_EQ(dialogs.inputDefaults.at(0), "10.0.0.99");
-    EXPECT_EQ(Text("lblMulticastSecondary"), "Not Available");
-    EXPECT_TRUE(Ticked("chkMulticast"));
-    EXPECT_FALSE(Ticked("chkMulticastSecondary"));
-
-    AnswerSave();
-    Press("cmdOK");
-    EXPECT_EQ(Values().at("Multicast Interface"), DoubleWord(0xC0A80A14));
-    EXPECT_EQ(Values().at("Multicast Interface Secondary"), DoubleWord(0));
-}
-
-TEST_F(SettingsDialog, BothBoxesUntickedSavesTheSecondary) {
-    Open();
-    Find<QCheckBox>("chkMulticast")->click();
-    EXPECT_FALSE(Ticked("chkMulticast") || Ticked("chkMulticastSecondary"));
-
-    dialogs.ExpectInput("1F44");
-    AnswerSave();
-    Click("lblRebootPort");
-    dialog->close();  // the close box runs the same closing step
-    EXPECT_TRUE(dialogs.ScriptDone());
-    EXPECT_EQ(Values().at("Multicast Interface"), DoubleWord(0x0A000063));
-    EXPECT_NE(ReadIni().find("multicast_interface=10.0.0.99\n"), std::string::npos);
-}
-
-TEST_F(SettingsDialog, MissingBaseAddressIsNotInventedOnSave) {
-    platform::HKEY key = 0;
-    store.RegOpenKeyExA(platform::HKEY_LOCAL_MACHINE, kNetworkKey, 0, platform::KEY_ALL_ACCESS,
-                        &key);
-    store.RegDeleteValueA(key, "Base IP Address");
-    store.RegCloseKey(key);
+// No base address shows as such (a save keeps it so, as the settings tests
+// check); an address entered makes it valid and is written.
+TEST_F(SettingsDialog, MissingBaseAddressIsWrittenOnceEntered) {
+    Seed("Base IP Address", String(""));
     Open();
     EXPECT_EQ(Text("lblIPAddress"), "Not Available");
-
-    dialogs.ExpectInput("1F44");
-    AnswerSave();
-    Click("lblRebootPort");
-    Press("cmdOK");
-    EXPECT_EQ(Values().count("Base IP Address") + Values().count("Base IP Address DW"), 0u);
-    EXPECT_EQ(ReadIni().find("base_ip_address"), std::string::npos);
-
-    Open();
     dialogs.ExpectInput("10.1.0.0");
-    AnswerSave();
     Click("lblIPAddress");
-    Press("cmdOK");
+    ChangeAndSave();
     EXPECT_EQ(Values().at("Base IP Address"), String("10.1.0.0"));
     EXPECT_EQ(Values().at("Base IP Address DW"), DoubleWord(0x0A010000));
 }

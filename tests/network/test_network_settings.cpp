@@ -10,51 +10,45 @@ class NetworkStore : public Installation {
     NetworkSettings settings;
 };
 
-TEST_F(NetworkStore, LoadPicksPrimaryOnlyForThisComputersInterface) {
-    Seed("Communication Port", DoubleWord(8000));
-    Seed("Base IP Address", String("10.20.0.0"));
-    Seed("Base IP Address DW", DoubleWord(0x01020304));   // only ever written, never read
-    Seed("Multicast Interface", DoubleWord(0xC0A80A14));  // 192.168.10.20, this computer
+// The stored interface is looked for among all of this computer's addresses:
+// found, it is the primary one; another is shown as the secondary one (the
+// stored secondary is then not used); without any address there is no primary.
+TEST_F(NetworkStore, MulticastChoiceByThisComputersAddresses) {
+    struct Case {
+        std::vector<std::string> own;
+        std::uint32_t stored;
+        MulticastChoice choice;
+        const char* primary;  // nullptr: none available
+        const char* secondary;
+    };
+    const Case cases[] = {
+        {{"192.168.10.20"}, 0xC0A80A14, MulticastChoice::Primary, "192.168.10.20", "10.0.0.99"},
+        {{"192.168.10.20"}, 0x0A000001, MulticastChoice::Secondary, "192.168.10.20", "10.0.0.1"},
+        {{"192.168.10.20", "172.16.0.5"},
+         0xAC100005,
+         MulticastChoice::Primary,
+         "172.16.0.5",
+         "10.0.0.99"},
+        {{}, 0xAC100005, MulticastChoice::Secondary, nullptr, "172.16.0.5"},
+    };
     Seed("Multicast Interface Secondary", DoubleWord(0x0A000063));
-    Seed("Router 2", DoubleWord(0xC0A80001));
-
-    EXPECT_EQ(LoadNetworkSettings(context, settings), MulticastChoice::Primary);
-    EXPECT_EQ(settings.lngCommunicationPort, 8000);
-    EXPECT_EQ(funct_LongToIPString(settings.lngBaseIPAddress), "10.20.0.0");
-    EXPECT_EQ(funct_LongToIPString(settings.lngMulticastSecondary), "10.0.0.99");
-    EXPECT_EQ(funct_LongToIPString(settings.lngRouter2), "192.168.0.1");
-
-    // Another interface is shown as the secondary one; the stored secondary is not used.
-    Seed("Multicast Interface", DoubleWord(0x0A000001));
-    EXPECT_EQ(LoadNetworkSettings(context, settings), MulticastChoice::Secondary);
-    EXPECT_EQ(funct_LongToIPString(settings.lngMulticastSecondary), "10.0.0.1");
-    EXPECT_EQ(funct_LongToIPString(settings.lngMulticastInterface), "192.168.10.20");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        systemInfo.ipAddresses = c.own;
+        Seed("Multicast Interface", DoubleWord(c.stored));
+        EXPECT_EQ(LoadNetworkSettings(context, settings), c.choice);
+        EXPECT_EQ(settings.multicastInterfaceAvailable, c.primary != nullptr);
+        EXPECT_EQ(funct_LongToIPString(settings.lngMulticastInterface),
+                  c.primary != nullptr ? c.primary : "0.0.0.0");
+        EXPECT_EQ(funct_LongToIPString(settings.lngMulticastSecondary), c.secondary);
+    }
     EXPECT_TRUE(dialogs.boxes.empty());
-}
 
-// The stored interface is looked for among all of this computer's addresses;
-// without any, the primary interface cannot be chosen and nothing bogus is
-// written for it.
-TEST_F(NetworkStore, PrimaryIsAnyOwnAddressAndNoneWithoutAddresses) {
-    systemInfo.ipAddresses = {"192.168.10.20", "172.16.0.5"};
-    Seed("Multicast Interface", DoubleWord(0xAC100005));  // 172.16.0.5, the second one
-    Seed("Multicast Interface Secondary", DoubleWord(0x0A000063));
-    EXPECT_EQ(LoadNetworkSettings(context, settings), MulticastChoice::Primary);
-    EXPECT_EQ(funct_LongToIPString(settings.lngMulticastInterface), "172.16.0.5");
-    EXPECT_EQ(funct_LongToIPString(settings.lngMulticastSecondary), "10.0.0.99");
-
-    systemInfo.ipAddresses.clear();
-    EXPECT_EQ(LoadNetworkSettings(context, settings), MulticastChoice::Secondary);
-    EXPECT_FALSE(settings.multicastInterfaceAvailable);
-    EXPECT_EQ(settings.lngMulticastInterface, 0);
-    EXPECT_EQ(funct_LongToIPString(settings.lngMulticastSecondary), "172.16.0.5");
-
-    // Even asked for the primary one, the save writes the secondary.
+    // Without a primary one, even asked for it, the save writes the secondary.
     dialogs.ExpectBox("Updated Information");
     SaveNetworkSettings(context, settings, MulticastChoice::Primary);
     EXPECT_EQ(Values().at("Multicast Interface"), DoubleWord(0xAC100005));
     EXPECT_NE(ReadIni().find("multicast_interface=172.16.0.5\n"), std::string::npos);
-    EXPECT_EQ(ReadIni().find("255.255.255.255"), std::string::npos);
 }
 
 TEST_F(NetworkStore, BaseThatIsNoAddressStaysAsStored) {

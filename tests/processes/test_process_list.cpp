@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
-#include <pwd.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
+#include "ChildAsNobody.h"
 #include "FakeProcessTable.h"
 #include "RunningProgram.h"
 #include "TempDir.h"
@@ -93,120 +91,42 @@ TEST(ProcessListTest, OwnProcessesMatchByTheirStartingPathWhenTheExecutableDoesN
                                    " (032) ClockSyncServer.exe", " (035) DeskMainServer.exe"}));
 }
 
-using StandIn = fakes::RunningProgram;  // the component stand-in, running until it goes
-
-class RealProcessesTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-#ifndef ORVEL_DEMO_COMPONENT
-        GTEST_SKIP() << "the demo component is not built";
-#else
-        fs::permissions(folder, fs::perms::all);
-#endif
-    }
-
-    fs::path Install(const fs::path& relative) {
-        const fs::path program = folder / relative;
-        fs::create_directories(program.parent_path());
-        fs::permissions(program.parent_path(), fs::perms::all);
-#ifdef ORVEL_DEMO_COMPONENT
-        fs::copy_file(ORVEL_DEMO_COMPONENT, program);
-#endif
-        return program;
-    }
-
-    fakes::TempDir temp{"orvel-processes"};
-    fs::path folder = temp.path();
-    status::ComponentServerTable table = Table();
-};
-
-TEST_F(RealProcessesTest, RunningComponentProgramsAreListedWithTheirIds) {
-    StandIn desk(Install("DeskMainServer.exe"));
-    StandIn journal(Install("JournalServer.exe"));
-    StandIn prefixed(Install("MyDeskMainServer.exe"));
-    StandIn inFolder(Install("JournalServer.exe.old/Helper"));
-    StandIn unused(Install("None.exe"));
-    ASSERT_GT(desk.pid(), 0);
-    ASSERT_GT(unused.pid(), 0);
-
-    platform::ProcProcessTable processes;
-    ProcessLines lines;
-    FillProcessList(platform::VER_PLATFORM_WIN32_NT, lines, processes, table);
-    EXPECT_TRUE(Has(lines, NtProcessLine(desk.pid(), "DeskMainServer.exe")));
-    EXPECT_TRUE(Has(lines, NtProcessLine(journal.pid(), "JournalServer.exe")));
-    for (pid_t pid : {prefixed.pid(), inFolder.pid(), unused.pid(), getpid()}) {
-        EXPECT_FALSE(ListsPid(lines, pid)) << "pid " << pid;
-    }
-}
-
-// Started through a symbolic link (the executable is the link's target) and as
-// a script (the executable is the shell): both are listed by the name they were
-// started by.
-TEST_F(RealProcessesTest, ComponentsStartedThroughALinkOrAScriptAreListed) {
-    const fs::path target = Install("bin/orvel-demo-component");
-    const fs::path link = folder / "DeskMainServer.exe";
-    fs::create_symlink(target, link);
-    const fs::path script = folder / "JournalServer.exe";
-    // Short sleeps with no output: once the shell is killed, nothing of it
-    // outlives the test or holds the test runner's output pipe open.
-    fakes::WriteFile(script, "#!/bin/sh\nexec >/dev/null 2>&1\nwhile :; do sleep 1; done\n");
-    fs::permissions(script, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
-
-    StandIn linked(link);
-    StandIn scripted(script);
-    ASSERT_GT(linked.pid(), 0);
-    ASSERT_GT(scripted.pid(), 0);
-
-    platform::ProcProcessTable processes;
-    ProcessLines lines;
-    FillProcessListNT(lines, processes, table);
-    EXPECT_TRUE(Has(lines, NtProcessLine(linked.pid(), "DeskMainServer.exe")));
-    EXPECT_TRUE(Has(lines, NtProcessLine(scripted.pid(), "JournalServer.exe")));
-    EXPECT_FALSE(ListsPid(lines, getpid()));
-}
+using StandIn = fakes::RunningProgram;  // a component stand-in, running until it goes
 
 // The walk as an unprivileged user lists its own stand-in but skips the one of
 // another user (here root), whose executable it may not read. Its own program
 // with file capabilities, whose executable it may not read either, is listed.
-TEST_F(RealProcessesTest, AnotherUsersProcessIsSkipped) {
-    const passwd* nobody = getpwnam("nobody");
-    if (geteuid() != 0 || nobody == nullptr) {
-        GTEST_SKIP() << "switching to the user 'nobody' needs root and that user";
-    }
-    StandIn others(Install("DeskMainServer.exe"));
+TEST(RealProcessesTest, AnotherUsersProcessIsSkipped) {
+    if (!fakes::CanSwitchUser()) GTEST_SKIP() << "switching to the user 'nobody' needs root";
+    fakes::TempDir folder{"orvel-processes"};
+    fs::permissions(folder.path(), fs::perms::all);
+    auto install = [&](const char* name) {
+        fs::copy_file(ORVEL_DEMO_COMPONENT, folder.path() / name);
+        return folder.path() / name;
+    };
+    StandIn others(install("DeskMainServer.exe"));
     ASSERT_GT(others.pid(), 0);
-    const fs::path own = Install("JournalServer.exe");
-    const fs::path capable = Install("ClockSyncServer.exe");
+    const fs::path own = install("JournalServer.exe");
+    const fs::path capable = install("ClockSyncServer.exe");
     // Without the right to set them (a container) the program runs without.
     [[maybe_unused]] const bool setcap =
         std::system(
             ("setcap cap_net_bind_service+ep '" + capable.string() + "' 2>/dev/null").c_str()) == 0;
 
-    pid_t walker = fork();
-    if (walker == 0) {
-        if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(10);
-        int code = 0;
-        {
-            StandIn mine(own);
-            StandIn mineWithCapabilities(capable);
-            platform::ProcProcessTable processes;
-            ProcessLines lines;
-            FillProcessListNT(lines, processes, table);
-            if (!Has(lines, NtProcessLine(mine.pid(), "JournalServer.exe"))) code = 11;
-            if (ListsPid(lines, others.pid())) code = 12;
-            if (!Has(lines, NtProcessLine(mineWithCapabilities.pid(), "ClockSyncServer.exe"))) {
-                code = 13;
-            }
-        }
-        _exit(code);
-    }
-    ASSERT_GT(walker, 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(walker, &status, 0), walker);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0)
-        << "10 user not switched, 11 own stand-in missing, 12 root's stand-in listed, "
-           "13 own program with file capabilities missing";
+    const int verdict = fakes::ChildAsNobody([&] {
+        StandIn mine(own);
+        StandIn mineWithCapabilities(capable);
+        platform::ProcProcessTable processes;
+        ProcessLines lines;
+        FillProcessListNT(lines, processes, Table());
+        if (!Has(lines, NtProcessLine(mine.pid(), "JournalServer.exe"))) return 11;
+        if (ListsPid(lines, others.pid())) return 12;
+        if (!Has(lines, NtProcessLine(mineWithCapabilities.pid(), "ClockSyncServer.exe")))
+            return 13;
+        return 0;
+    });
+    EXPECT_EQ(verdict, 0) << "90 user not switched, 11 own stand-in missing, 12 root's stand-in "
+                             "listed, 13 own program with file capabilities missing";
 }
 
 }  // namespace

@@ -2,15 +2,12 @@
 
 #include <QApplication>
 #include <QInputDialog>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <thread>
 
@@ -32,67 +29,48 @@ void WhenModalShown(std::function<void(QWidget*)> inspect) {
     poll->start(5);
 }
 
-struct ShownBox {
-    QString title;
-    QString text;
-    Qt::TextFormat format = Qt::AutoText;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QStringList buttons;
-    QString defaultButton;
-};
-
-// Shows the box, records what it showed and presses the button with that text
-// (the default button for an empty text).
-std::pair<int, ShownBox> Show(QtDialogs& dialogs, std::string_view text, int style,
-                              std::string_view title, const QString& press = {}) {
-    ShownBox shown;
-    WhenModalShown([&shown, press](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        if (box == nullptr) return;
-        shown.title = box->windowTitle();
-        shown.text = box->text();
-        shown.format = box->textFormat();
-        shown.icon = box->icon();
-        for (QAbstractButton* button : box->buttons()) shown.buttons << button->text();
-        shown.defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
-        QAbstractButton* target = box->defaultButton();
-        for (QAbstractButton* button : box->buttons()) {
-            if (!press.isEmpty() && button->text().remove('&') == press) target = button;
-        }
-        target->click();
-    });
-    int answer = dialogs.MsgBox(text, style, title);
-    return {answer, shown};
-}
-
-TEST(QtDialogsTest, MessageBoxShowsPlainTextWithLineBreaks) {
-    QtDialogs dialogs;
-    auto [answer, shown] = Show(dialogs, "<b>first</b>\r\rsecond", vbCritical, "");
-    EXPECT_EQ(answer, vbOK);
-    EXPECT_EQ(shown.text, "<b>first</b>\n\nsecond");
-    EXPECT_EQ(shown.format, Qt::PlainText);
-    EXPECT_EQ(shown.title, "Orvel Console") << "an empty title shows the program title";
-    EXPECT_EQ(shown.icon, QMessageBox::Critical);
-    EXPECT_EQ(shown.buttons.size(), 1);
-}
-
+// Texts are plain with \r as line break; the style picks icon, buttons and
+// default; an empty title shows the program's.
 TEST(QtDialogsTest, StyleChoosesIconButtonsAndDefault) {
+    struct Case {
+        const char* text;
+        int style;
+        const char* title;
+        const char* press;  // empty: Enter on the default button
+        int answer;
+        QMessageBox::Icon icon;
+        qsizetype buttons;
+    };
+    const Case cases[] = {
+        {"<b>first</b>\r\rsecond", vbCritical, "", "", vbOK, QMessageBox::Critical, 1},
+        {"Close?", vbQuestion + vbYesNo + vbDefaultButton2, "Disconnect Server", "", vbNo,
+         QMessageBox::Question, 2},
+        {"Create?", vbQuestion + vbYesNo, "Create System File", "", vbYes, QMessageBox::Question,
+         2},
+        {"Create?", vbYesNo, "t", "No", vbNo, QMessageBox::NoIcon, 2},
+        {"x", vbExclamation, "t", "", vbOK, QMessageBox::Warning, 1},
+        {"x", vbInformation, "t", "", vbOK, QMessageBox::Information, 1},
+    };
     QtDialogs dialogs;
-    auto [noAnswer, question] =
-        Show(dialogs, "Close?", vbQuestion + vbYesNo + vbDefaultButton2, "Disconnect Server");
-    EXPECT_EQ(noAnswer, vbNo) << "the default of style 292 is No";
-    EXPECT_EQ(question.icon, QMessageBox::Question);
-    EXPECT_EQ(question.buttons.size(), 2);
-    EXPECT_EQ(question.title, "Disconnect Server");
-
-    auto [yesAnswer, plain] = Show(dialogs, "Create?", vbQuestion + vbYesNo, "Create System File");
-    EXPECT_EQ(yesAnswer, vbYes) << "without +256 Yes is the default";
-
-    auto [pressedNo, unused] = Show(dialogs, "Create?", vbYesNo, "t", "No");
-    EXPECT_EQ(pressedNo, vbNo);
-
-    EXPECT_EQ(Show(dialogs, "x", vbExclamation, "t").second.icon, QMessageBox::Warning);
-    EXPECT_EQ(Show(dialogs, "x", vbInformation, "t").second.icon, QMessageBox::Information);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        // Checks the box once it is up, then presses the button with that text.
+        WhenModalShown([&c](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->icon(), c.icon);
+            EXPECT_EQ(box->buttons().size(), c.buttons);
+            EXPECT_EQ(box->windowTitle(), *c.title != '\0' ? c.title : "Orvel Console");
+            EXPECT_EQ(box->text(), QString(c.text).replace('\r', '\n'));
+            EXPECT_EQ(box->textFormat(), Qt::PlainText);
+            QAbstractButton* target = box->defaultButton();
+            for (QAbstractButton* button : box->buttons()) {
+                if (*c.press != '\0' && button->text().remove('&') == c.press) target = button;
+            }
+            target->click();
+        });
+        EXPECT_EQ(dialogs.MsgBox(c.text, c.style, c.title), c.answer);
+    }
 }
 
 TEST(QtDialogsTest, InputBoxAnswersTextOrEmptyForCancel) {
@@ -125,15 +103,6 @@ TEST(QtDialogsTest, HourglassPointerIsTakenAndGivenBackOnce) {
     EXPECT_EQ(dialogs.MousePointer(), vbDefault);
 }
 
-// Runs the event loop until done() or a generous deadline.
-bool ProcessUntil(const std::function<bool()>& done) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done() && std::chrono::steady_clock::now() < deadline) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return done();
-}
-
 TEST(QtUiDispatcherTest, WorkFromAnotherThreadRunsOnTheUserInterfaceThread) {
     QtUiDispatcher dispatcher;
     std::atomic<int> ran{0};
@@ -149,22 +118,13 @@ TEST(QtUiDispatcherTest, WorkFromAnotherThreadRunsOnTheUserInterfaceThread) {
     });
     worker.join();
     EXPECT_EQ(ran, 0) << "queued, not run inside Post";
-    EXPECT_TRUE(ProcessUntil([&] { return ran == 100; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ran == 100; }, 10000));
     EXPECT_TRUE(allOnUiThread);
 }
 
+// Work queued for a target that goes is dropped with it, also while another
+// thread is still posting (a use after free here is for the sanitizers).
 TEST(QtUiDispatcherTest, WorkForAGoneTargetIsDropped) {
-    auto* target = new QObject;
-    QtUiDispatcher dispatcher(target);
-    int ran = 0;
-    dispatcher.Post([&] { ++ran; });
-    delete target;  // the queued call goes with it
-    dispatcher.Post([&] { ++ran; });
-    QCoreApplication::processEvents();
-    EXPECT_EQ(ran, 0);
-}
-
-TEST(QtUiDispatcherTest, PostingWhileTheTargetGoesIsSafe) {
     for (int round = 0; round < 20; ++round) {
         auto* target = new QObject;
         QtUiDispatcher dispatcher(target);
@@ -173,12 +133,15 @@ TEST(QtUiDispatcherTest, PostingWhileTheTargetGoesIsSafe) {
             while (!stop) dispatcher.Post([] {});
         });
         QCoreApplication::processEvents();
+        std::atomic<int> ran{0};
+        dispatcher.Post([&] { ++ran; });
         delete target;
         stop = true;
         worker.join();
+        dispatcher.Post([&] { ++ran; });
         QCoreApplication::processEvents();
+        EXPECT_EQ(ran, 0);
     }
-    SUCCEED();
 }
 
 }  // namespace

@@ -1,17 +1,23 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 
 #include "FakeClock.h"
 #include "FakeDialogs.h"
+#include "FakeInstanceLock.h"
 #include "FakeRpcSecurity.h"
+#include "FakeSuiteServer.h"
+#include "FakeSystemInfo.h"
 #include "PlacedFileSystem.h"
-#include "StartupTestSupport.h"
+#include "RegistryTestSupport.h"
 #include "TempDir.h"
+#include "mainwindow/frmMain.h"
 #include "platform/IniProfileFile.h"
+#include "platform/WindowSystem.h"
 #include "platform/linux/SqliteRegistry.h"
+#include "startup/ConsoleWindows.h"
 #include "startup/StartupSequence.h"
 
 namespace orvel::startup {
@@ -19,39 +25,51 @@ namespace {
 
 using platform::HKEY_CLASSES_ROOT;
 using platform::HKEY_LOCAL_MACHINE;
-using testing::RecordingRegistry;
 
 constexpr const char* kClassId = "{6B1E2C10-4F3A-11D3-9A7C-00A0C9E5F001}";
+const std::string kAppId = std::string("AppID\\") + kClassId;
 
+// The start-up over a real registry store (readOnly: as a user without
+// administrator rights) and a real settings file, with scripted boxes.
 class StartupSequenceTest : public ::testing::Test {
   protected:
-    bool RunStartup() {
-        StartupSequence sequence({registry, dialogs, rpcSecurity, configuration}, hooks, state);
+    // With the test's hooks, or with the console's own windows (offscreen).
+    bool RunStartup(ConsoleWindows* windows = nullptr) {
+        StartupSequence sequence({registry, dialogs, rpcSecurity, configuration},
+                                 windows != nullptr ? windows->Hooks() : hooks, state);
         return sequence.Run();
+    }
+    ConsoleServices Services() {
+        return {registry, dialogs,      clock,   instanceLock, systemInfo,   fileSystem,
+                profile,  windowSystem, servers, version,      configuration};
     }
 
     void RegisterServerClass(const std::string& classId) {
-        fakes::Seed(store, HKEY_CLASSES_ROOT, "Orvel_Server.clsOrvel_Server\\Clsid", "",
-                    platform::REG_SZ, fakes::Sz(classId));
+        fakes::Seed(store, HKEY_CLASSES_ROOT, kServerClassIdKey, "", platform::REG_SZ,
+                    fakes::Sz(classId));
     }
-    bool KeyExists(platform::HKEY root, const std::string& path) {
-        return fakes::KeyExists(store, root, path);
+    bool RunsAsInteractiveUser(const std::string& appId) {
+        return fakes::Read(store, HKEY_CLASSES_ROOT, appId, "RunAs") ==
+               fakes::RawValue{platform::REG_SZ, fakes::Sz("Interactive User")};
     }
 
     std::string SettingsFile() const { return folder_.str("Orvel Console.ini"); }
-    std::string SettingsText() const { return fakes::ReadFile(SettingsFile()); }
 
     // The boxes of a first start on a store without the suite server.
-    void ExpectFirstStartBoxes(int createAnswer = platform::vbNo) {
+    void ExpectFirstStartBoxes() {
         dialogs.ExpectBox("Missing Orvel_Server Component");
-        dialogs.ExpectBox("Create System File", createAnswer);
+        dialogs.ExpectBox("Create System File", platform::vbNo);
     }
 
     fakes::TempDir folder_{"orvel-startup"};
     platform::SqliteRegistry store{":memory:"};
-    RecordingRegistry registry{store};
+    fakes::StoreView registry{store};
     fakes::FakeDialogs dialogs;
     fakes::FakeRpcSecurity rpcSecurity;
+    fakes::FakeSystemInfo systemInfo;
+    fakes::FakeInstanceLock instanceLock;
+    fakes::FakeSuiteServerFactory servers;
+    platform::NoWindowSystem windowSystem;
     platform::IniProfileFile profile;
     fakes::PlacedFileSystem fileSystem{folder_.str()};
     fakes::FakeClock clock;
@@ -61,154 +79,95 @@ class StartupSequenceTest : public ::testing::Test {
     ProgramState state;
 };
 
-// --- Administrator test -----------------------------------------------------
+template <typename Case>
+class StartupCaseTest : public StartupSequenceTest, public ::testing::WithParamInterface<Case> {};
 
-TEST_F(StartupSequenceTest, AdministratorTestOpensForWritingThenCreatesAndDeletes) {
-    ExpectFirstStartBoxes();
-    EXPECT_TRUE(RunStartup());
-    EXPECT_TRUE(state.IsAdministrator);
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kAdministratorTestKey));
+// --- Administrator test and the suite server's activation values -------------
 
-    ASSERT_GE(registry.calls.size(), 3u);
-    const auto& open = registry.calls[0];
-    EXPECT_EQ(open.operation, "open");
-    EXPECT_EQ(open.root, HKEY_LOCAL_MACHINE);
-    EXPECT_EQ(open.subKey, "SOFTWARE\\Quarlen\\OrvelConsole_AdministratorTest");
-    EXPECT_EQ(open.access, 0x20006u);
-    EXPECT_EQ(registry.calls[1].operation, "create");
-    EXPECT_EQ(registry.calls[1].subKey, open.subKey);
-    EXPECT_EQ(registry.calls[2].operation, "delete key");
-    EXPECT_EQ(registry.calls[2].subKey, open.subKey);
-}
+// Silent: whether the test key can be made and removed (or a leftover one
+// removed) says whether this user may change machine-wide settings. The
+// server runs as the interactive user without authentication; a value is
+// written only when it differs, so a machine an administrator has set up once
+// shows a user without rights no box. HKCR and HKLM's classes are one key: a
+// user without rights is told once per write through each.
+struct RightsCase {
+    const char* what;
+    std::optional<std::string> leftover;  // a key below the test key left from a run
+    bool readOnly;
+    const char* storedLevelType;  // nullptr: no values stored; "dword" or "text"
+    bool administrator;
+    int accessBoxes;
+};
 
-TEST_F(StartupSequenceTest, LeftoverAdministratorKeyIsRemoved) {
-    fakes::CreateKey(store, HKEY_LOCAL_MACHINE, kAdministratorTestKey);
-    ExpectFirstStartBoxes();
-    RunStartup();
-    EXPECT_TRUE(state.IsAdministrator);
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kAdministratorTestKey));
-    EXPECT_EQ(registry.calls[1].operation, "delete key") << "no create for a leftover key";
-}
+using RightsTest = StartupCaseTest<RightsCase>;
 
-TEST_F(StartupSequenceTest, LeftoverAdministratorKeyThatCannotBeDeletedMeansNoRights) {
-    fakes::CreateKey(store, HKEY_LOCAL_MACHINE, std::string(kAdministratorTestKey) + "\\Pinned");
-    ExpectFirstStartBoxes();
-    RunStartup();
-    EXPECT_FALSE(state.IsAdministrator);
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kAdministratorTestKey));
-}
-
-TEST_F(StartupSequenceTest, WithoutRightsEveryAppIdWriteSaysRegistryAccess) {
+TEST_P(RightsTest, AdministratorTestAndActivationValues) {
+    const RightsCase& c = GetParam();
+    SCOPED_TRACE(c.what);
+    if (c.leftover) {
+        fakes::CreateKey(store, HKEY_LOCAL_MACHINE, kAdministratorTestKey + *c.leftover);
+    }
     RegisterServerClass(kClassId);
-    registry.readOnly = true;
-    for (int write = 0; write < 4; ++write) dialogs.ExpectBox("Registry Access");
+    if (c.storedLevelType != nullptr) {
+        fakes::Seed(store, HKEY_CLASSES_ROOT, kAppId, "RunAs", platform::REG_SZ,
+                    fakes::Sz("Interactive User"));
+        const bool dword = std::string(c.storedLevelType) == "dword";
+        fakes::Seed(store, HKEY_CLASSES_ROOT, kAppId, "AuthenticationLevel",
+                    dword ? platform::REG_DWORD : platform::REG_SZ,
+                    dword ? fakes::Dword(1) : fakes::Sz("1"));
+    }
+    registry.readOnly = c.readOnly;
+    for (int i = 0; i < c.accessBoxes; ++i) dialogs.ExpectBox("Registry Access");
     dialogs.ExpectBox("Create System File", platform::vbNo);
     EXPECT_TRUE(RunStartup());
-    EXPECT_FALSE(state.IsAdministrator);
+    EXPECT_TRUE(dialogs.ScriptDone());
+    EXPECT_EQ(state.IsAdministrator, c.administrator);
+    EXPECT_EQ(fakes::KeyExists(store, HKEY_LOCAL_MACHINE,
+                               "SOFTWARE\\Quarlen\\OrvelConsole_AdministratorTest"),
+              c.leftover.has_value() && !c.administrator);
     EXPECT_EQ(state.ServerClassId, kClassId);
-    for (const auto& box : dialogs.boxes) {
-        if (box.title != "Registry Access") continue;
-        EXPECT_EQ(box.text,
-                  "Unable To Access Registry\r\rYou May not be able to Access OrvelServers");
-        EXPECT_EQ(box.style, platform::vbCritical);
-    }
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::string("AppID\\") + kClassId));
-}
-
-// A machine an administrator has set up once: the values are already there, so
-// a user without rights sees no box and nothing is written. A value that
-// differs (here in its type) is written again, and says "Registry Access" when
-// it may not be: once per write, through HKCR and through HKLM's classes, which
-// are one key, so a user with rights writes it once.
-TEST_F(StartupSequenceTest, AppIdValuesAreWrittenOnlyWhenTheyDiffer) {
-    RegisterServerClass(kClassId);
-    const std::string appId = std::string("AppID\\") + kClassId;
-    fakes::Seed(store, HKEY_CLASSES_ROOT, appId, "RunAs", platform::REG_SZ,
-                fakes::Sz("Interactive User"));
-    fakes::Seed(store, HKEY_CLASSES_ROOT, appId, "AuthenticationLevel", platform::REG_DWORD,
-                std::string("\x01\x00\x00\x00", 4));
-    registry.readOnly = true;
-    dialogs.ExpectBox("Create System File", platform::vbNo);
-    RunStartup();
-    for (const auto& call : registry.calls) EXPECT_NE(call.operation, "set");
-
-    fakes::Seed(store, HKEY_CLASSES_ROOT, appId, "AuthenticationLevel", platform::REG_SZ,
-                fakes::Sz("1"));
-    std::filesystem::remove(SettingsFile());
-    dialogs.ExpectBox("Registry Access");
-    dialogs.ExpectBox("Registry Access");
-    dialogs.ExpectBox("Create System File", platform::vbNo);
-    RunStartup();
-
-    registry.readOnly = false;
-    registry.calls.clear();
-    std::filesystem::remove(SettingsFile());
-    dialogs.ExpectBox("Create System File", platform::vbNo);
-    RunStartup();
-    int sets = 0;
-    for (const auto& call : registry.calls) sets += call.operation == "set" ? 1 : 0;
-    EXPECT_EQ(sets, 1);
-    const auto level = fakes::Read(store, HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\" + appId,
-                                   "AuthenticationLevel");
-    EXPECT_EQ(level.type, platform::REG_DWORD);
-    EXPECT_EQ(level.bytes, std::string("\x01\x00\x00\x00", 4));
-}
-
-// --- Suite server class and its activation values ----------------------------
-
-TEST_F(StartupSequenceTest, FoundServerClassRunsAsInteractiveUserWithoutAuthentication) {
-    RegisterServerClass(kClassId);
-    dialogs.ExpectBox("Create System File", platform::vbNo);
-    RunStartup();
-    EXPECT_EQ(state.ServerClassId, kClassId);
-    const std::string appId = std::string("AppID\\") + kClassId;
-    auto runAs = fakes::Read(store, HKEY_CLASSES_ROOT, appId, "RunAs");
-    EXPECT_EQ(runAs.type, platform::REG_SZ);
-    EXPECT_EQ(runAs.bytes, std::string("Interactive User", 17));
-    auto level = fakes::Read(store, HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\" + appId,
-                             "AuthenticationLevel");
-    EXPECT_EQ(level.type, platform::REG_DWORD);
-    EXPECT_EQ(level.bytes, std::string("\x01\x00\x00\x00", 4));
-
-    // RunAs, then AuthenticationLevel, through HKCR; the same values through
-    // HKLM's classes (one key with HKCR) are already there and are not written.
-    std::vector<std::pair<platform::HKEY, std::string>> sets;
-    for (const auto& call : registry.calls) {
-        if (call.operation == "set") sets.push_back({call.root, call.subKey});
-    }
-    ASSERT_EQ(sets.size(), 2u);
-    EXPECT_EQ(sets[0].second, "RunAs");
-    EXPECT_EQ(sets[1].second, "AuthenticationLevel");
-}
-
-TEST_F(StartupSequenceTest, AnyTextButNotFoundCountsAsFound) {
-    for (const std::string& classId : {std::string(""), std::string("not found")}) {
-        SCOPED_TRACE("class id \"" + classId + "\"");
-        RegisterServerClass(classId);
-        registry.calls.clear();
-        dialogs.boxes.clear();
-        dialogs.ExpectBox("Create System File", platform::vbNo);
-        std::filesystem::remove(SettingsFile());
-        RunStartup();
-        EXPECT_EQ(state.ServerClassId, classId);
-        bool wroteAppId = false;
-        for (const auto& call : registry.calls) {
-            if (call.operation == "open" && call.subKey == "AppID\\" + classId) wroteAppId = true;
-        }
-        EXPECT_TRUE(wroteAppId);
+    if (c.readOnly && c.storedLevelType == nullptr) {
+        EXPECT_FALSE(fakes::KeyExists(store, HKEY_CLASSES_ROOT, kAppId));
+    } else if (!c.readOnly) {
+        EXPECT_TRUE(RunsAsInteractiveUser(kAppId));
+        EXPECT_EQ(fakes::Read(store, HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\" + kAppId,
+                              "AuthenticationLevel"),
+                  (fakes::RawValue{platform::REG_DWORD, fakes::Dword(1)}));
     }
 }
 
-TEST_F(StartupSequenceTest, MissingServerClassIsSaidAndNothingIsWritten) {
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RightsTest,
+    ::testing::Values(RightsCase{"first start", std::nullopt, false, nullptr, true, 0},
+                      RightsCase{"no rights", std::nullopt, true, nullptr, false, 4},
+                      RightsCase{"leftover key", "", false, nullptr, true, 0},
+                      RightsCase{"leftover, set up before, no rights", "", true, "dword", false, 0},
+                      RightsCase{"leftover that cannot go", "\\Pinned", false, "text", false, 0},
+                      RightsCase{"level differs, no rights", std::nullopt, true, "text", false,
+                                 2}));
+
+// Any registered text, even empty or in other letters, counts as found; only a
+// missing class is said, and then nothing is written.
+TEST_F(StartupSequenceTest, ServerClassIsFoundUnlessMissing) {
     ExpectFirstStartBoxes();
     EXPECT_TRUE(RunStartup());
     EXPECT_EQ(state.ServerClassId, "Not Found");
-    const auto& box = dialogs.boxes.at(0);
-    EXPECT_EQ(box.text,
+    EXPECT_EQ(dialogs.boxes.at(0).text,
               "Unable to Find Orvel_Server in Registry\r\r"
               "You may not be able to Connect to the Orvel Server");
-    EXPECT_EQ(box.style, platform::vbCritical);
-    for (const auto& call : registry.calls) EXPECT_NE(call.operation, "set");
+    EXPECT_EQ(dialogs.boxes.at(0).style, platform::vbCritical);
+    EXPECT_FALSE(fakes::KeyExists(store, HKEY_CLASSES_ROOT, "AppID"));
+
+    for (const std::string classId : {"", "not found"}) {
+        SCOPED_TRACE("class id \"" + classId + "\"");
+        RegisterServerClass(classId);
+        dialogs.ExpectBox("Create System File", platform::vbNo);
+        std::filesystem::remove(SettingsFile());
+        RunStartup();
+        EXPECT_TRUE(dialogs.ScriptDone());
+        EXPECT_EQ(state.ServerClassId, classId);
+        EXPECT_TRUE(RunsAsInteractiveUser("AppID\\" + classId));
+    }
 }
 
 // --- Process-wide RPC security ------------------------------------------------
@@ -216,11 +175,17 @@ TEST_F(StartupSequenceTest, MissingServerClassIsSaidAndNothingIsWritten) {
 struct SecurityCase {
     platform::HRESULT result;
     const char* title;  // nullptr: no box
-    const char* text;
+    std::string text;
 };
 
-class SecurityBoxTest : public StartupSequenceTest,
-                        public ::testing::WithParamInterface<SecurityCase> {};
+std::string UnknownResultText(const char* code) {
+    return std::string("DCom Security has responded with result other than sucess.\rCODE: ") +
+           code +
+           "\r\rRemote Clients may not be able to connect\r"
+           "      if 'Logged In' as different user on Server";
+}
+
+using SecurityBoxTest = StartupCaseTest<SecurityCase>;
 
 TEST_P(SecurityBoxTest, ResultChoosesTheBox) {
     const SecurityCase& c = GetParam();
@@ -229,23 +194,20 @@ TEST_P(SecurityBoxTest, ResultChoosesTheBox) {
     if (c.title != nullptr) dialogs.ExpectBox(c.title);
     dialogs.ExpectBox("Create System File", platform::vbNo);
     EXPECT_TRUE(RunStartup()) << "start-up always goes on";
+    EXPECT_TRUE(dialogs.ScriptDone());
     EXPECT_EQ(rpcSecurity.calls, 1);
     ASSERT_TRUE(rpcSecurity.last.has_value());
     EXPECT_EQ(rpcSecurity.last->authenticationLevel, 1);
     EXPECT_EQ(rpcSecurity.last->impersonationLevel, 3);
     EXPECT_EQ(rpcSecurity.last->capabilities, 0);
-    if (c.title == nullptr) {
-        EXPECT_EQ(dialogs.boxes.size(), 2u);
-        return;
-    }
-    ASSERT_EQ(dialogs.boxes.size(), 3u);
-    EXPECT_EQ(dialogs.boxes[1].text, c.text);
-    EXPECT_EQ(dialogs.boxes[1].style, platform::vbInformation);
+    if (c.title == nullptr) return;
+    EXPECT_EQ(dialogs.boxes.at(1).text, c.text);
+    EXPECT_EQ(dialogs.boxes.at(1).style, platform::vbInformation);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Results, SecurityBoxTest,
-    ::testing::Values(SecurityCase{platform::S_OK, nullptr, nullptr},
+    ::testing::Values(SecurityCase{platform::S_OK, nullptr, ""},
                       SecurityCase{platform::RPC_E_TOO_LATE, "Security Already Initialized",
                                    "DCom Security has already been Initialized by another\r"
                                    "      Application, or previous instance of\r"
@@ -258,24 +220,26 @@ INSTANTIATE_TEST_SUITE_P(
                                    "Remote Clients may not be able to connect\r"
                                    "      if 'Logged In' as different user on Server"},
                       SecurityCase{static_cast<platform::HRESULT>(0x80004005u),
-                                   "Security Unknown Result",
-                                   "DCom Security has responded with result other than sucess.\r"
-                                   "CODE: 80004005\r\r"
-                                   "Remote Clients may not be able to connect\r"
-                                   "      if 'Logged In' as different user on Server"},
-                      SecurityCase{1, "Security Unknown Result",
-                                   "DCom Security has responded with result other than sucess.\r"
-                                   "CODE: 1\r\r"
-                                   "Remote Clients may not be able to connect\r"
-                                   "      if 'Logged In' as different user on Server"}));
+                                   "Security Unknown Result", UnknownResultText("80004005")},
+                      SecurityCase{1, "Security Unknown Result", UnknownResultText("1")}));
 
 // --- Program-wide state, hooks and settings ------------------------------------
 
+// Each step sees what the earlier ones set; one that fails (the themes here)
+// does not end the start-up. The settings' defaults replace what the state
+// held before they are read; the file (its layout is the settings' own
+// business) is written after the main window's load.
 TEST_F(StartupSequenceTest, StepsRunInOrderOnTheStateSoFar) {
+    state.ConsoleSettings.LocalServerSelected = false;
+    state.ConsoleSettings.RemoteServerName = "OLDHOST";
+    state.ConsoleSettings.LocalServerName = "old";
+    state.ConsoleSettings.AutoStart = true;
+    state.ConsoleSettings.ColorTheme = 3;
     std::vector<std::string> order;
     hooks.fillColourThemes = [&](ProgramState& s) {
         order.push_back("themes");
         EXPECT_EQ(s.strOrvelPath, "/opt/Quarlen/Corvane Network Suite/");
+        throw std::runtime_error("no themes");
     };
     hooks.buildApplicationCatalogue = [&](ProgramState& s) {
         order.push_back("catalogue");
@@ -285,6 +249,10 @@ TEST_F(StartupSequenceTest, StepsRunInOrderOnTheStateSoFar) {
     hooks.showSplash = [&](ProgramState& s) {
         order.push_back("splash");
         EXPECT_TRUE(s.ConsoleSettings.LocalServerSelected) << "defaults are in place";
+        EXPECT_EQ(s.ConsoleSettings.RemoteServerName, "");
+        EXPECT_EQ(s.ConsoleSettings.LocalServerName, "");
+        EXPECT_FALSE(s.ConsoleSettings.AutoStart);
+        EXPECT_EQ(s.ConsoleSettings.ColorTheme, 3) << "other settings keep what they hold";
         EXPECT_EQ(dialogs.boxes.back().title, "Create System File") << "settings read first";
     };
     hooks.showMainWindow = [&](ProgramState&) {
@@ -295,108 +263,54 @@ TEST_F(StartupSequenceTest, StepsRunInOrderOnTheStateSoFar) {
     ExpectFirstStartBoxes();
     EXPECT_TRUE(RunStartup());
     EXPECT_EQ(order, (std::vector<std::string>{"themes", "catalogue", "splash", "main window"}));
-    EXPECT_TRUE(std::filesystem::exists(SettingsFile()));
+    const std::string written = fakes::ReadFile(SettingsFile());
+    EXPECT_NE(written.find("[REMOTE SERVER]\nServerName=\nSelected=No\n"), std::string::npos);
+    EXPECT_NE(written.find("ColorTheme=3\n"), std::string::npos);
     EXPECT_EQ(state.ComponentServers[19].strDisplayName, "Unused");
 }
-
-TEST_F(StartupSequenceTest, FailingStepDoesNotEndTheStartUp) {
-    hooks.fillColourThemes = [](ProgramState&) { throw std::runtime_error("no themes"); };
-    bool mainWindowShown = false;
-    hooks.showMainWindow = [&](ProgramState&) { return mainWindowShown = true; };
-    ExpectFirstStartBoxes();
-    EXPECT_TRUE(RunStartup());
-    EXPECT_TRUE(mainWindowShown);
-    EXPECT_EQ(state.ComponentServers[0].strFolder, "/opt/Quarlen/Corvane Network Suite/");
-}
-
-TEST_F(StartupSequenceTest, SecondConsoleEndsWithoutWritingTheSettings) {
-    hooks.showMainWindow = [](ProgramState&) { return false; };
-    ExpectFirstStartBoxes();
-    EXPECT_FALSE(RunStartup());
-    EXPECT_FALSE(std::filesystem::exists(SettingsFile()));
-}
-
-TEST_F(StartupSequenceTest, SettingsDefaultsOverrideWhatTheStateHeld) {
-    state.ConsoleSettings.LocalServerSelected = false;
-    state.ConsoleSettings.RemoteServerName = "OLDHOST";
-    state.ConsoleSettings.LocalServerName = "old";
-    state.ConsoleSettings.AutoStart = true;
-    state.ConsoleSettings.ColorTheme = 3;
-    ExpectFirstStartBoxes(platform::vbNo);
-    RunStartup();
-    EXPECT_TRUE(state.ConsoleSettings.LocalServerSelected);
-    EXPECT_EQ(state.ConsoleSettings.RemoteServerName, "");
-    EXPECT_EQ(state.ConsoleSettings.LocalServerName, "");
-    EXPECT_FALSE(state.ConsoleSettings.AutoStart);
-    EXPECT_EQ(state.ConsoleSettings.ColorTheme, 3) << "other settings keep what they hold";
-}
-
-// The settings file of a first start, byte for byte (clock 4 Dec 2026 15:07:09).
-const char* const kTitleSection =
-    "[Orvel Console]\n"
-    "Title=Orvel Console\n"
-    "Application=Orvel_Console\n"
-    "Comments=Orvel Control Console\n"
-    "Version=6.0.0\n"
-    "Company=Quarlen\n"
-    "Copyright=\n"
-    "Trademark=\n"
-    "=\n";
-const char* const kServerSections =
-    "[REMOTE SERVER]\n"
-    "ServerName=\n"
-    "Selected=No\n"
-    "=\n"
-    "[LOCAL SERVER]\n"
-    "ServerName=\n"
-    "Selected=Yes\n"
-    "=\n"
-    "[APPLICATION]\n"
-    "LastUpdate=04.12.2026 15:07:09\n"
-    "ColorTheme=0\n"
-    "WindowState=0\n"
-    "WindowFormHeight=0\n"
-    "WindowFormWidth=0\n"
-    "WindowFormTop=0\n"
-    "WindowFormLeft=0\n"
-    "=\n";
-const char* const kConfigurationSection =
-    "[CONFIGURATION]\n"
-    "Current=0\n"
-    "AutoStart=False\n"
-    "=\n";
-
-TEST_F(StartupSequenceTest, FirstStartWithCreationPromptWritesTheWholeFile) {
-    ExpectFirstStartBoxes(platform::vbYes);
-    RunStartup();
-    const std::string created = "[Orvel Console]\nCreated=12.04.2026 15:07:09\n";
-    std::string titleRest = std::string(kTitleSection).substr(std::strlen("[Orvel Console]\n"));
-    EXPECT_EQ(SettingsText(), created + titleRest + kConfigurationSection + kServerSections);
-}
-
-TEST_F(StartupSequenceTest, FirstStartDecliningTheFileStillWritesIt) {
-    ExpectFirstStartBoxes(platform::vbNo);
-    RunStartup();
-    EXPECT_EQ(SettingsText(), std::string(kTitleSection) + kServerSections + kConfigurationSection);
-}
-
-// --- Damaged registry store ------------------------------------------------------
 
 TEST_F(StartupSequenceTest, DamagedStoreIsNamedOnceAndStartUpGoesOnWithDefaults) {
     const std::string damaged = folder_.str("registry.db");
     fakes::WriteFile(damaged, std::string(8192, '\x5A'));
     platform::SqliteRegistry broken(damaged);
     ASSERT_FALSE(broken.StoreProblem().empty());
-    RecordingRegistry recording(broken);
     dialogs.ExpectBox("Registry Store Damaged");
     ExpectFirstStartBoxes();
-    StartupSequence sequence({recording, dialogs, rpcSecurity, configuration}, hooks, state);
+    StartupSequence sequence({broken, dialogs, rpcSecurity, configuration}, hooks, state);
     EXPECT_TRUE(sequence.Run());
+    EXPECT_TRUE(dialogs.ScriptDone());
     EXPECT_NE(dialogs.boxes.at(0).text.find(damaged), std::string::npos)
         << dialogs.boxes.at(0).text;
     EXPECT_FALSE(state.IsAdministrator);
     EXPECT_EQ(state.strOrvelPath, "/opt/Quarlen/Corvane Network Suite/");
     EXPECT_TRUE(std::filesystem::exists(SettingsFile()));
+}
+
+// --- The console's own windows ---------------------------------------------------
+
+TEST_F(StartupSequenceTest, WithTheConsoleWindowsStartUpEndsWithTheLoadedMainWindow) {
+    ExpectFirstStartBoxes();
+    ConsoleWindows windows(Services(), 1);
+    EXPECT_TRUE(RunStartup(&windows));
+    EXPECT_TRUE(dialogs.ScriptDone());
+    ASSERT_NE(windows.MainWindow(), nullptr);
+    EXPECT_TRUE(windows.MainWindow()->isVisible());
+    EXPECT_EQ(windows.Themes().tables[4][5], 0x404040u) << "themes filled at start-up";
+    EXPECT_FALSE(windows.Catalogue()[1].DisplayName.empty()) << "catalogue built";
+    EXPECT_EQ(state.ConsoleSettings.LocalServerName, "Local Server") << "set by the load";
+    EXPECT_TRUE(std::filesystem::exists(SettingsFile()));
+}
+
+// The main window's load finds another console (its box is the main window's
+// own) and the start-up ends before any main window stays or settings go out.
+TEST_F(StartupSequenceTest, WithTheConsoleWindowsASecondCopyEndsWithoutMainWindow) {
+    instanceLock.anotherInstance = true;
+    ExpectFirstStartBoxes();
+    dialogs.ExpectBox("Previous Instance Detected");
+    ConsoleWindows windows(Services(), 1);
+    EXPECT_FALSE(RunStartup(&windows));
+    EXPECT_EQ(windows.MainWindow(), nullptr);
+    EXPECT_FALSE(std::filesystem::exists(SettingsFile()));
 }
 
 }  // namespace

@@ -4,37 +4,48 @@
 #include <optional>
 #include <string>
 
+#include "FakeDialogs.h"
+#include "TempDir.h"
 #include "startup/DisplayCheck.h"
+#include "startup/RecordedDialogs.h"
 #include "startup/StartupTexts.h"
 
 namespace orvel::startup {
 namespace {
 
-// Sets or clears one environment variable for the life of the object.
+TEST(StartupTexts, SplashPlatformLabelByPlatformNumber) {
+    const int nt = platform::VER_PLATFORM_WIN32_NT;
+    EXPECT_EQ(SplashPlatformText({nt, 5, 15, 133}, "Platform"), "Linux 5.15 133");
+    EXPECT_EQ(SplashPlatformText({nt, 6, 12, 9}, "Platform"), "Linux 6.12 9")
+        << "a two-digit minor is not rounded away";
+    EXPECT_EQ(SplashPlatformText({platform::VER_PLATFORM_WIN32_WINDOWS, 4, 10, 1998}, "Platform"),
+              "Win 95/98");
+    EXPECT_EQ(SplashPlatformText({0, 1, 2, 3}, "Platform"), "Platform");
+    EXPECT_EQ(SplashPlatformText({3, 1, 2, 3}, "Platform"), "Platform");
+}
+
+// Sets (nullptr: clears) one environment variable for the life of the object.
 class ScopedEnv {
   public:
     ScopedEnv(const char* name, const char* value) : name_(name) {
         if (const char* old = std::getenv(name)) old_ = old;
-        if (value != nullptr) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
+        Set(value);
     }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
+    ~ScopedEnv() { Set(old_ ? old_->c_str() : nullptr); }
+
+  private:
+    void Set(const char* value) {
+        if (value != nullptr) {
+            setenv(name_, value, 1);
         } else {
             unsetenv(name_);
         }
     }
-
-  private:
     const char* name_;
     std::optional<std::string> old_;
 };
 
-TEST(DisplayCheckTest, NoDisplayGivesAClearMessage) {
+TEST(StartupTexts, NoDisplayGivesAClearMessage) {
     ScopedEnv platform("QT_QPA_PLATFORM", nullptr);
     ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
     {
@@ -51,6 +62,27 @@ TEST(DisplayCheckTest, NoDisplayGivesAClearMessage) {
     }
     ScopedEnv offscreen("QT_QPA_PLATFORM", "offscreen");
     EXPECT_FALSE(MissingDisplayMessage([] { return false; }).has_value());
+}
+
+// A scripted start answers each box as Enter on its default button would, and
+// leaves one line per box, so a script can count them.
+TEST(RecordedDialogs, AnswersWithTheDefaultButtonAndRecordsOneLinePerBox) {
+    EXPECT_EQ(DefaultAnswer(platform::vbOKOnly + platform::vbCritical), platform::vbOK);
+    EXPECT_EQ(DefaultAnswer(platform::vbYesNo + platform::vbQuestion), platform::vbYes);
+    EXPECT_EQ(DefaultAnswer(platform::vbYesNo + platform::vbDefaultButton2), platform::vbNo);
+    EXPECT_EQ(DefaultAnswer(3 + 0x200), 2) << "Yes/No/Cancel, third button";
+    EXPECT_EQ(DefaultAnswer(0x300), platform::vbOK) << "no fourth button: the first";
+
+    fakes::TempDir folder{"orvel-recorded"};
+    fakes::FakeDialogs inner;
+    RecordedDialogs dialogs(inner, folder.str("boxes.txt"));
+    dialogs.MsgBox("Unable To Access Registry\r\rYou May not", platform::vbCritical,
+                   "Registry Access");
+    EXPECT_EQ(dialogs.InputBox("Server name?", "Remote", "fs1"), "fs1");
+    EXPECT_TRUE(inner.boxes.empty()) << "nothing is shown";
+    EXPECT_EQ(fakes::ReadFile(folder.str("boxes.txt")),
+              "MsgBox\tRegistry Access\tUnable To Access Registry  You May not\n"
+              "InputBox\tRemote\tServer name?\n");
 }
 
 }  // namespace
