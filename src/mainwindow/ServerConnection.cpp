@@ -14,6 +14,7 @@
 #include "status/LinkedSuiteServer.h"
 #include "status/ServerReferences.h"
 #include "status/StatusPoll.h"
+#include "suite/ServerName.h"
 #include "suite/SuiteServerSettings.h"
 
 namespace orvel::mainwindow {
@@ -411,7 +412,7 @@ bool ServerConnection::AskRemoteServerName(std::string& name) {
     name = platform::ToAsciiUpper(
         services_.dialogs.InputBox("Enter the Corvane Servername or IP Address",
                                    "Remote Server Name", settings.RemoteServerName));
-    if (name.empty() || status::IsValidServerName(name)) return true;
+    if (name.empty() || suite::IsValidServerName(name)) return true;
     services_.dialogs.MsgBox("'" + name + "' is not a valid server name or IP address." + CR + CR +
                                  "Enter a computer name (letters, digits, hyphens and dots)" + CR +
                                  "      or an IP address such as 192.168.1.10.",

@@ -18,6 +18,7 @@
 #include "platform/AsciiCase.h"
 #include "status/ServerReferences.h"
 #include "status/StatusPoll.h"
+#include "suite/ServerName.h"
 
 namespace orvel::mainwindow {
 
@@ -258,7 +259,7 @@ bool frmMain::Load() {
     tlbToolBar_ButtonClick("keyOrvelServers");
 
     // A stored remote name that is not a host name or address counts as empty.
-    if (!status::IsValidServerName(settings.RemoteServerName)) settings.RemoteServerName.clear();
+    if (!suite::IsValidServerName(settings.RemoteServerName)) settings.RemoteServerName.clear();
 
     SetConfigureEntry(settings.Current);
     if (context_.configureComputer) context_.configureComputer(settings.Current);

@@ -26,9 +26,4 @@ PollPhase AdvanceTickCounter(std::int16_t& TickCounter);
 std::string FormatTime(const platform::DateTime& time);
 std::string FormatDate(const platform::DateTime& time);
 
-// A remote server's name: a host name (letters, digits, hyphens, dots; an
-// underscore accepted for NetBIOS-style names) or an IPv4 address, at most
-// 253 characters.
-bool IsValidServerName(std::string_view name);
-
 }  // namespace orvel::status

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "platform/Clamp.h"
+#include "suite/ServerName.h"
 #include "suite/SuiteServerSettings.h"
 #include "suite_server.grpc.pb.h"
 
@@ -286,13 +287,6 @@ ConsoleBundle ReadConsoleBundle(const std::string& tlsFolder) {
     return bundle;
 }
 
-bool IsPlausibleComputerName(const std::string& name) {
-    if (name.empty() || name.size() > 253) return false;
-    return std::all_of(name.begin(), name.end(), [](unsigned char c) {
-        return std::isalnum(c) || c == '-' || c == '.' || c == '_';
-    });
-}
-
 GrpcSuiteServerFactory::GrpcSuiteServerFactory(SuiteServerEndpoints endpoints,
                                                platform::UiDispatcher& dispatcher)
     : endpoints_(std::move(endpoints)), dispatcher_(dispatcher) {}
@@ -307,7 +301,7 @@ Outcome<std::shared_ptr<SuiteServer>> GrpcSuiteServerFactory::CreateRemote(
     const std::string& computerName) {
     std::string name = computerName;
     name.erase(0, name.find_first_not_of('\\'));
-    if (!IsPlausibleComputerName(name)) {
+    if (!suite::IsValidServerName(name)) {
         Report("cannot connect to \"" + computerName + "\": not a computer name");
         return MakeError(platform::kErrCannotCreateObject);
     }

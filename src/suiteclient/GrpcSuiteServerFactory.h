@@ -59,7 +59,4 @@ class GrpcSuiteServerFactory final : public SuiteServerFactory {
     platform::UiDispatcher& dispatcher_;
 };
 
-// True for a name a remote server can have: a host name or a dotted address.
-bool IsPlausibleComputerName(const std::string& name);
-
 }  // namespace orvel::suiteclient

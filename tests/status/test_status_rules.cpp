@@ -6,6 +6,7 @@
 #include "status/IdentityPanel.h"
 #include "status/ServerReferences.h"
 #include "status/StatusPoll.h"
+#include "suite/ServerName.h"
 
 namespace orvel::status {
 namespace {
@@ -127,12 +128,14 @@ TEST(StatusPoll, TimeAndDateTexts) {
 }
 
 TEST(ServerName, HostNamesAndIpv4AddressesOnly) {
+    using suite::IsValidServerName;
     for (const char* good :
          {"SRV", "FILE-SERVER.CORP.LOCAL", "PC_01", "10.0.0.7", "A1", "255.255.255.255"}) {
         EXPECT_TRUE(IsValidServerName(good)) << good;
     }
-    for (const char* bad : {"", "-SRV", "SRV-", "A..B", "SRV NAME", "10.0.0.256", "1.2.3",
-                            "\\\\SRV", "SRV;rm", "<b>X</b>", "SRV\r", "1.2.3.4.5"}) {
+    for (const char* bad :
+         {"", "-SRV", "SRV-", "A..B", "SRV NAME", "10.0.0.256", "1.2.3", "\\\\SRV", "SRV;rm",
+          "<b>X</b>", "SRV\r", "1.2.3.4.5", "..", "../up", "a/b"}) {
         EXPECT_FALSE(IsValidServerName(bad)) << bad;
     }
     EXPECT_TRUE(IsValidServerName(std::string(63, 'A') + "." + std::string(63, 'B')));

@@ -20,6 +20,7 @@
 #include <set>
 #include <sstream>
 
+#include "suite/ServerName.h"
 #include "suite/SuiteServerSettings.h"
 
 extern char** environ;
@@ -122,13 +123,6 @@ std::string ReadText(const std::string& path) {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-bool IsComputerName(const std::string& name) {
-    if (name.empty() || name.size() > 253) return false;
-    return std::all_of(name.begin(), name.end(), [](unsigned char c) {
-        return std::isalnum(c) || c == '-' || c == '.' || c == '_';
-    });
 }
 
 bool IsAddress(const std::string& text) {
@@ -284,7 +278,7 @@ Options ParseOptions(const std::vector<std::string>& args, std::size_t from) {
         if ((arg == "--name" || arg == "--days") && i + 1 < args.size()) {
             const std::string& value = args[++i];
             if (arg == "--name") {
-                if (!IsComputerName(value) && !IsAddress(value)) {
+                if (!suite::IsValidServerName(value) && !IsAddress(value)) {
                     options.problem = "not a host name or address: \"" + value + "\"";
                 }
                 options.names.push_back(value);
@@ -367,7 +361,7 @@ int Bundle(const CertContext& context, const Paths& paths, const Options& option
         return 2;
     }
     const std::string& computer = options.positional[0];
-    if (!IsComputerName(computer)) {
+    if (!suite::IsValidServerName(computer)) {
         context.err << "orvel-cert: not a computer name: \"" << computer << "\"\n";
         return 2;
     }
