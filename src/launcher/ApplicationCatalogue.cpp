@@ -7,6 +7,7 @@
 #include "platform/WindowSnapshot.h"
 #include "status/ComponentStatus.h"
 #include "status/ServerReferences.h"
+#include "suite/SuiteServerSettings.h"
 
 namespace orvel::launcher {
 
@@ -155,7 +156,7 @@ std::int16_t FindMissingServer(int index, ServerAccess access) {
     if (index == 15) return -1;
     if (index == 1) {
         auto activeSet = access.objOrvelServerRemote->GetActiveSet();
-        if (activeSet && *activeSet == "No Active Set") {
+        if (activeSet && *activeSet == suite::kNoActiveSet) {
             return running(7) ? (running(9) ? result : std::int16_t{9}) : std::int16_t{-1};
         }
     }

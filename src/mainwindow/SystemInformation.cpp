@@ -1,26 +1,20 @@
 #include "mainwindow/SystemInformation.h"
 
-#include <array>
-
+#include "platform/RegistryKey.h"
 #include "platform/WindowSystem.h"
 
 namespace orvel::mainwindow {
 
 bool GetKeyValue(platform::Registry& registry, platform::HKEY rootKey, const std::string& keyName,
                  const std::string& subKeyRef, std::string& keyValue) {
-    platform::HKEY key = 0;
-    if (registry.RegOpenKeyExA(rootKey, keyName, 0, platform::KEY_READ, &key) !=
-        platform::ERROR_SUCCESS) {
+    // A 1 KiB buffer, as the path has always been read; only text names a program.
+    platform::RegistryValue value;
+    if (platform::ReadRegistryValue(registry, rootKey, keyName, subKeyRef, &value, 1024) !=
+            platform::ERROR_SUCCESS ||
+        value.type != platform::REG_SZ) {
         return false;
     }
-    std::array<std::uint8_t, 1024> buffer{};
-    platform::DWORD size = static_cast<platform::DWORD>(buffer.size());
-    platform::DWORD type = 0;
-    const auto result = registry.RegQueryValueExA(key, subKeyRef, &type, buffer.data(), &size);
-    registry.RegCloseKey(key);
-    // Only text values name a program; any other type counts as unreadable.
-    if (result != platform::ERROR_SUCCESS || type != platform::REG_SZ) return false;
-    std::string text(reinterpret_cast<const char*>(buffer.data()), size);
+    std::string text(value.data.begin(), value.data.end());
     if (!text.empty() && text.back() == '\0') text.pop_back();
     keyValue = text;
     return true;

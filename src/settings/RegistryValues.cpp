@@ -248,33 +248,22 @@ bool RegistryValueMatches(platform::Registry& registry, HKEY hKey, const std::st
     } else {
         return false;
     }
-    HKEY handle = 0;
-    if (registry.RegOpenKeyExA(hKey, strKey, 0, platform::KEY_READ, &handle) !=
+    // A stored value longer than the expected one differs; it is not read whole.
+    platform::RegistryValue stored;
+    if (platform::ReadRegistryValue(registry, hKey, strKey, strValueName, &stored,
+                                    static_cast<DWORD>(expected.size())) !=
         platform::ERROR_SUCCESS) {
         return false;
     }
-    DWORD type = platform::REG_NONE;
-    std::vector<std::uint8_t> stored(expected.size() + 1);
-    auto size = static_cast<DWORD>(stored.size());
-    const bool read = registry.RegQueryValueExA(handle, strValueName, &type, stored.data(),
-                                                &size) == platform::ERROR_SUCCESS;
-    registry.RegCloseKey(handle);
-    if (!read || type != static_cast<DWORD>(intType)) return false;
-    stored.resize(size);
-    return stored == expected;
+    return stored.type == static_cast<DWORD>(intType) && stored.data == expected;
 }
 
 bool RegistryValueExists(platform::Registry& registry, HKEY hKey, const std::string& strKey,
                          const std::string& strValueName) {
-    HKEY handle = 0;
-    if (registry.RegOpenKeyExA(hKey, strKey, 0, platform::KEY_READ, &handle) !=
-        platform::ERROR_SUCCESS) {
-        return false;
-    }
-    DWORD type = platform::REG_NONE;
-    DWORD size = 0;
-    const LONG result = registry.RegQueryValueExA(handle, strValueName, &type, nullptr, &size);
-    registry.RegCloseKey(handle);
+    // A zero limit reads no data: a value of any size answers at most "more data".
+    platform::RegistryValue ignored;
+    const LONG result =
+        platform::ReadRegistryValue(registry, hKey, strKey, strValueName, &ignored, 0);
     return result == platform::ERROR_SUCCESS || result == platform::ERROR_MORE_DATA;
 }
 
