@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <thread>
 
 extern char** environ;
 
@@ -20,31 +19,20 @@ namespace orvel::xtest {
 
 using namespace std::chrono_literals;
 
-void PauseBriefly() {
-    std::this_thread::sleep_for(10ms);
-}
-
 Child::Child(const std::string& program, const std::vector<std::string>& arguments,
-             const std::vector<std::string>& environment, int passFd) {
+             const std::string& display, int passFd) {
     std::vector<std::string> args{program};
     args.insert(args.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
-        std::string entry = *e;
-        bool replaced = false;
-        for (const std::string& extra : environment) {
-            replaced = replaced ||
-                       entry.substr(0, entry.find('=') + 1) == extra.substr(0, extra.find('=') + 1);
-        }
-        if (!replaced) env.push_back(entry);
+        if (display.empty() || std::strncmp(*e, "DISPLAY=", 8) != 0) env.emplace_back(*e);
     }
-    env.insert(env.end(), environment.begin(), environment.end());
+    if (!display.empty()) env.push_back("DISPLAY=" + display);
+    std::vector<char*> argv;
     std::vector<char*> envp;
+    for (std::string& a : args) argv.push_back(a.data());
     for (std::string& e : env) envp.push_back(e.data());
+    argv.push_back(nullptr);
     envp.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
@@ -63,46 +51,22 @@ Child::Child(const std::string& program, const std::vector<std::string>& argumen
 }
 
 Child::~Child() {
-    Stop();
-}
-
-Child::Child(Child&& other) noexcept : pid_(other.pid_) {
-    other.pid_ = 0;
-}
-
-Child& Child::operator=(Child&& other) noexcept {
-    if (this != &other) {
-        Stop();
-        pid_ = other.pid_;
-        other.pid_ = 0;
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    ExitCodeWithin(5s);
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
     }
-    return *this;
-}
-
-bool Child::EndedWithin(std::chrono::milliseconds limit) {
-    if (pid_ <= 0) return true;
-    bool ended = Eventually([this] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }, limit);
-    if (ended) pid_ = 0;
-    return ended;
 }
 
 int Child::ExitCodeWithin(std::chrono::milliseconds limit) {
     int status = 0;
-    if (pid_ <= 0) return -1;
-    bool ended = Eventually([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
-    if (!ended) return -1;
-    pid_ = 0;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-void Child::Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    if (!EndedWithin(5s)) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
+    if (pid_ <= 0 || !Eventually([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, limit)) {
+        return -1;
     }
     pid_ = 0;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 bool ProcessEndedWithin(pid_t pid, std::chrono::milliseconds limit) {
@@ -131,17 +95,13 @@ std::unique_ptr<XServer> XServer::Start(std::string& why, int displayNumber) {
         arguments.emplace_back(a);
     }
     std::unique_ptr<XServer> server(new XServer);
-    server->server_ = Child("Xvfb", arguments, {}, fds[1]);
+    server->server_ = std::make_unique<Child>("Xvfb", arguments, "", fds[1]);
     close(fds[1]);
-    if (server->server_.pid() <= 0) {
-        close(fds[0]);
-        why = "Xvfb is not installed";
-        return nullptr;
-    }
     // Xvfb writes its display number once it accepts connections.
     std::string text;
     auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (text.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    while (server->server_->pid() > 0 && text.find('\n') == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
         pollfd p{fds[0], POLLIN, 0};
         if (poll(&p, 1, 100) <= 0) continue;
         char buffer[32];
@@ -151,17 +111,12 @@ std::unique_ptr<XServer> XServer::Start(std::string& why, int displayNumber) {
     }
     close(fds[0]);
     if (text.find('\n') == std::string::npos) {
-        why = "Xvfb did not come up";
+        why = server->server_->pid() > 0 ? "Xvfb did not come up" : "Xvfb is not installed";
         return nullptr;
     }
     server->number_ = std::atoi(text.c_str());
     server->display_ = ":" + std::to_string(server->number_);
     return server;
-}
-
-XServer::~XServer() {
-    windowManager_.Stop();
-    server_.Stop();
 }
 
 bool XServer::StartWindowManager(std::string& why) {
@@ -175,9 +130,11 @@ bool XServer::StartWindowManager(std::string& why) {
     xcb_delete_property(client.connection(), client.root(),
                         client.Atom("_NET_SUPPORTING_WM_CHECK"));
     client.Flush();
-    windowManager_ = Child("openbox", {"--sm-disable"}, {"DISPLAY=" + display_});
-    if (windowManager_.pid() <= 0) {
+    windowManager_ =
+        std::make_unique<Child>("openbox", std::vector<std::string>{"--sm-disable"}, display_);
+    if (windowManager_->pid() <= 0) {
         why = "openbox is not installed";
+        windowManager_.reset();
         return false;
     }
     bool up = Eventually([&] {
@@ -201,13 +158,13 @@ bool XServer::StartWindowManager(std::string& why) {
     }
     if (!up) {
         why = "openbox did not come up";
-        windowManager_.Stop();
+        windowManager_.reset();
     }
     return up;
 }
 
 void XServer::StopWindowManager() {
-    windowManager_.Stop();
+    windowManager_.reset();
     XClient client(display_);
     if (client.ok()) {
         for (const char* property : {"_NET_SUPPORTING_WM_CHECK", "_NET_CLIENT_LIST",
@@ -240,6 +197,26 @@ std::uint32_t XClient::Atom(const char* name) {
     std::uint32_t atom = reply != nullptr ? reply->atom : 0;
     std::free(reply);
     return atom;
+}
+
+std::uint32_t XClient::CreatePlainWindow(std::uint32_t parent, const std::string& title,
+                                         bool wmState) {
+    xcb_window_t window = xcb_generate_id(connection_);
+    xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window, parent, 10, 10, 200, 100, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    if (!title.empty()) {
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME,
+                            XCB_ATOM_STRING, 8, static_cast<std::uint32_t>(title.size()),
+                            title.data());
+    }
+    if (wmState) {
+        const std::uint32_t state[2] = {1, 0};
+        const xcb_atom_t atom = Atom("WM_STATE");
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, atom, atom, 32, 2, state);
+    }
+    xcb_map_window(connection_, window);
+    Flush();
+    return window;
 }
 
 std::uint32_t XClient::CreateWindow(const std::string& title, bool map, bool deleteProtocol) {
@@ -304,27 +281,15 @@ int XClient::WmState(std::uint32_t window) {
     return static_cast<int>(Cardinal(window, "WM_STATE").value_or(0));
 }
 
-std::uint32_t XClient::TopLevelAncestor(std::uint32_t window) {
-    for (;;) {
-        xcb_query_tree_reply_t* tree =
-            xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr);
-        if (tree == nullptr) return 0;
-        std::uint32_t parent = tree->parent;
-        std::free(tree);
-        if (parent == root_ || parent == 0) return window;
-        window = parent;
-    }
-}
-
+// Events to the root that a window manager takes: an ICCCM withdrawal (a
+// synthetic UnmapNotify) or a WM_CHANGE_STATE to iconic.
 void XClient::Unmap(std::uint32_t window, bool withdrawFromWindowManager) {
     xcb_unmap_window(connection_, window);
     if (withdrawFromWindowManager) {
-        // ICCCM withdrawal: a synthetic UnmapNotify to the root as well.
         xcb_unmap_notify_event_t event{};
         event.response_type = XCB_UNMAP_NOTIFY;
         event.event = root_;
         event.window = window;
-        event.from_configure = 0;
         xcb_send_event(connection_, 0, root_,
                        XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
                        reinterpret_cast<const char*>(&event));
