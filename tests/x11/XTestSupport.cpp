@@ -199,8 +199,7 @@ std::uint32_t XClient::Atom(const char* name) {
     return atom;
 }
 
-std::uint32_t XClient::CreatePlainWindow(std::uint32_t parent, const std::string& title,
-                                         bool wmState) {
+std::uint32_t XClient::NewWindow(std::uint32_t parent, const std::string& title) {
     xcb_window_t window = xcb_generate_id(connection_);
     xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window, parent, 10, 10, 200, 100, 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
@@ -209,6 +208,12 @@ std::uint32_t XClient::CreatePlainWindow(std::uint32_t parent, const std::string
                             XCB_ATOM_STRING, 8, static_cast<std::uint32_t>(title.size()),
                             title.data());
     }
+    return window;
+}
+
+std::uint32_t XClient::CreatePlainWindow(std::uint32_t parent, const std::string& title,
+                                         bool wmState) {
+    const std::uint32_t window = NewWindow(parent, title);
     if (wmState) {
         const std::uint32_t state[2] = {1, 0};
         const xcb_atom_t atom = Atom("WM_STATE");
@@ -220,11 +225,7 @@ std::uint32_t XClient::CreatePlainWindow(std::uint32_t parent, const std::string
 }
 
 std::uint32_t XClient::CreateWindow(const std::string& title, bool map, bool deleteProtocol) {
-    xcb_window_t window = xcb_generate_id(connection_);
-    xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window, root_, 10, 10, 200, 100, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
-    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME,
-                        XCB_ATOM_STRING, 8, static_cast<std::uint32_t>(title.size()), title.data());
+    const std::uint32_t window = NewWindow(root_, title);
     xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, Atom("_NET_WM_NAME"),
                         Atom("UTF8_STRING"), 8, static_cast<std::uint32_t>(title.size()),
                         title.data());
@@ -281,22 +282,7 @@ int XClient::WmState(std::uint32_t window) {
     return static_cast<int>(Cardinal(window, "WM_STATE").value_or(0));
 }
 
-// Events to the root that a window manager takes: an ICCCM withdrawal (a
-// synthetic UnmapNotify) or a WM_CHANGE_STATE to iconic.
-void XClient::Unmap(std::uint32_t window, bool withdrawFromWindowManager) {
-    xcb_unmap_window(connection_, window);
-    if (withdrawFromWindowManager) {
-        xcb_unmap_notify_event_t event{};
-        event.response_type = XCB_UNMAP_NOTIFY;
-        event.event = root_;
-        event.window = window;
-        xcb_send_event(connection_, 0, root_,
-                       XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                       reinterpret_cast<const char*>(&event));
-    }
-    Flush();
-}
-
+// A WM_CHANGE_STATE to iconic, which a window manager takes from the root.
 void XClient::Iconify(std::uint32_t window) {
     xcb_client_message_event_t event{};
     event.response_type = XCB_CLIENT_MESSAGE;

@@ -91,11 +91,13 @@ class XClient {
     int MapState(std::uint32_t window);
     // ICCCM WM_STATE: 0 withdrawn/none, 1 normal, 3 iconic.
     int WmState(std::uint32_t window);
-    void Unmap(std::uint32_t window, bool withdrawFromWindowManager);
     void Iconify(std::uint32_t window);
     void Flush();
 
   private:
+    // A window below parent with WM_NAME of type STRING unless title is empty.
+    std::uint32_t NewWindow(std::uint32_t parent, const std::string& title);
+
     xcb_connection_t* connection_ = nullptr;
     std::uint32_t root_ = 0;
 };
