@@ -258,18 +258,6 @@ std::optional<std::uint32_t> XClient::Cardinal(std::uint32_t window, const char*
     return values.front();
 }
 
-std::vector<std::uint32_t> XClient::RootChildren() {
-    xcb_query_tree_reply_t* tree =
-        xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root_), nullptr);
-    std::vector<std::uint32_t> children;
-    if (tree != nullptr) {
-        const xcb_window_t* data = xcb_query_tree_children(tree);
-        children.assign(data, data + xcb_query_tree_children_length(tree));
-    }
-    std::free(tree);
-    return children;
-}
-
 int XClient::MapState(std::uint32_t window) {
     xcb_get_window_attributes_reply_t* reply = xcb_get_window_attributes_reply(
         connection_, xcb_get_window_attributes(connection_, window), nullptr);

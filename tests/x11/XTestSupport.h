@@ -85,8 +85,6 @@ class XClient {
                                     bool wmState = false);
     std::optional<std::uint32_t> Cardinal(std::uint32_t window, const char* property);
     std::vector<std::uint32_t> Windows(std::uint32_t window, const char* property);
-    // The root's children, bottom to top.
-    std::vector<std::uint32_t> RootChildren();
     // XCB_MAP_STATE_*; -1 when the window is gone.
     int MapState(std::uint32_t window);
     // ICCCM WM_STATE: 0 withdrawn/none, 1 normal, 3 iconic.
