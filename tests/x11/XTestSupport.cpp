@@ -53,20 +53,10 @@ Child::Child(const std::string& program, const std::vector<std::string>& argumen
 Child::~Child() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
-    ExitCodeWithin(5s);
-    if (pid_ > 0) {
+    if (!Eventually([this] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }, 5s)) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-}
-
-int Child::ExitCodeWithin(std::chrono::milliseconds limit) {
-    int status = 0;
-    if (pid_ <= 0 || !Eventually([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, limit)) {
-        return -1;
-    }
-    pid_ = 0;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 bool ProcessEndedWithin(pid_t pid, std::chrono::milliseconds limit) {

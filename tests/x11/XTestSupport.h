@@ -30,9 +30,6 @@ class Child {
     Child& operator=(const Child&) = delete;
 
     pid_t pid() const { return pid_; }
-    // The exit code once the child ended by itself (it is then reaped); -1
-    // when it did not in time or died of a signal.
-    int ExitCodeWithin(std::chrono::milliseconds limit);
 
   private:
     pid_t pid_ = 0;
