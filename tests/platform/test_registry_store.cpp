@@ -180,12 +180,18 @@ TEST_F(RegistryStoreTest, BatchKeepsAllOrNothing) {
     EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "v"), RawValue{});
 }
 
-// The hive root, SOFTWARE, Classes and its CLSID and AppID keys are never deleted,
-// however they are named; the keys below them are.
+// HKEY_CLASSES_ROOT is HKEY_LOCAL_MACHINE\SOFTWARE\Classes. The hive root,
+// SOFTWARE, Classes and its CLSID and AppID keys are never deleted, however
+// they are named; the keys below them are.
 TEST_F(RegistryStoreTest, ProtectedKeysAreNeverDeleted) {
     for (const char* path : {"CLSID", "AppID", "clsid\\{A}", "AppID\\{B}"}) {
         fakes::CreateKey(registry, HKEY_CLASSES_ROOT, path);
     }
+    fakes::Seed(registry, HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\CLSID\\{A}\\LocalServer32", "",
+                REG_SZ, "/opt/suite/server\0"s);
+    EXPECT_EQ(Read(HKEY_CLASSES_ROOT, "clsid\\{a}\\LocalServer32", "").bytes,
+              "/opt/suite/server\0"s);
+    EXPECT_EQ(SubKeys(HKEY_CLASSES_ROOT), (std::vector<std::string>{"CLSID", "AppID"}));
     const HKEY classes = Create(HKEY_LOCAL_MACHINE, "software\\CLASSES");
     const struct {
         HKEY root;
@@ -197,6 +203,7 @@ TEST_F(RegistryStoreTest, ProtectedKeysAreNeverDeleted) {
         {HKEY_LOCAL_MACHINE, "Software\\Classes\\Clsid", ERROR_ACCESS_DENIED},
         {classes, "", ERROR_ACCESS_DENIED},
         {HKEY_LOCAL_MACHINE, "", ERROR_ACCESS_DENIED},
+        {HKEY_CLASSES_ROOT, "CLSID\\{a}\\LocalServer32", ERROR_SUCCESS},
         {HKEY_CLASSES_ROOT, "CLSID\\{a}", ERROR_SUCCESS},
         {HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\appid\\{b}\\", ERROR_SUCCESS},
     };
@@ -209,29 +216,13 @@ TEST_F(RegistryStoreTest, ProtectedKeysAreNeverDeleted) {
     EXPECT_FALSE(IsProtectedKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen"));
 }
 
-TEST_F(RegistryStoreTest, ClassesRootIsTheMachineClassesKey) {
-    fakes::Seed(registry, HKEY_CLASSES_ROOT, "AppID\\{6A1D0C2E-0000-0000-0000-000000000001}",
-                "RunAs", REG_SZ, "Interactive User\0"s);
-    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE,
-                   "SOFTWARE\\Classes\\AppID\\{6a1d0c2e-0000-0000-0000-000000000001}", "RunAs")
-                  .bytes,
-              "Interactive User\0"s);
-    fakes::Seed(registry, HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\CLSID\\{X}\\LocalServer32", "",
-                REG_SZ, "/opt/suite/server\0"s);
-    EXPECT_EQ(Read(HKEY_CLASSES_ROOT, "clsid\\{x}\\LocalServer32", "").bytes,
-              "/opt/suite/server\0"s);
-    EXPECT_EQ(SubKeys(HKEY_CLASSES_ROOT), (std::vector<std::string>{"AppID", "CLSID"}));
-
-    // The user's hive is empty and not writable.
-    HKEY key = 0;
-    EXPECT_FALSE(fakes::KeyExists(registry, HKEY_CURRENT_USER, "Software"));
-    EXPECT_EQ(registry.RegCreateKeyA(HKEY_CURRENT_USER, "Software", &key), ERROR_ACCESS_DENIED);
-}
-
 TEST_F(RegistryStoreTest, OpenAndDeleteRules) {
     HKEY key = 0;
     EXPECT_EQ(registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Missing", 0, KEY_READ, &key),
               ERROR_FILE_NOT_FOUND);
+    // The user's hive is empty and not writable.
+    EXPECT_FALSE(fakes::KeyExists(registry, HKEY_CURRENT_USER, "Software"));
+    EXPECT_EQ(registry.RegCreateKeyA(HKEY_CURRENT_USER, "Software", &key), ERROR_ACCESS_DENIED);
     const HKEY parent = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\A\\B\\C");
     SetString(parent, "v", "x");
 
