@@ -84,10 +84,22 @@ pid_t StartWriter(const std::string& store, const std::string& prefix, int count
     ::_exit(0);
 }
 
-TEST(RegistryFileTest, NewStoreIsCreatedReadableByAllAndKeepsItsValues) {
+// A read-only open never makes a store, not even where it could, and never
+// writes one; a writer makes it with its folder, readable by all whatever the
+// umask, its WAL files kept so that readers need not create them.
+TEST(RegistryFileTest, WritersMakeTheStoreReadableByAllReadOnlyOpensNeverWrite) {
     fakes::TempDir temp;
     const fs::path folder = temp.path() / "var" / "orvel";
     const fs::path store = folder / "registry.db";
+    {
+        SqliteRegistry registry(store.string(), StoreAccess::ReadOnly);
+        EXPECT_FALSE(registry.Exists());
+        EXPECT_EQ(registry.StoreProblem(), "");
+        EXPECT_FALSE(fakes::KeyExists(registry, HKEY_LOCAL_MACHINE, "SOFTWARE"));
+        EXPECT_EQ(WriteString(registry, "SOFTWARE\\X", "v", "t"), ERROR_ACCESS_DENIED);
+    }
+    EXPECT_FALSE(fs::exists(temp.path() / "var")) << "not even the folder is made";
+
     const mode_t oldMask = ::umask(077);
     {
         SqliteRegistry registry(store.string());
@@ -98,18 +110,28 @@ TEST(RegistryFileTest, NewStoreIsCreatedReadableByAllAndKeepsItsValues) {
     ::umask(oldMask);
     EXPECT_EQ(ModeOf(folder), 0755u);
     for (const char* suffix : {"", "-wal", "-shm"}) {
-        const fs::path file = store.string() + suffix;
-        ASSERT_TRUE(fs::exists(file)) << file << " stays, so readers need not create it";
-        EXPECT_EQ(ModeOf(file), 0644u) << file;
+        ASSERT_TRUE(fs::exists(store.string() + suffix)) << suffix;
+        EXPECT_EQ(ModeOf(store.string() + suffix), 0644u) << suffix;
     }
-    SqliteRegistry reopened(store.string());
-    EXPECT_EQ(ReadString(reopened, "software\\quarlen", "KEPT"), Sz("yes"));
-    EXPECT_EQ(reopened.CheckIntegrity(), "ok");
+    const std::string before = ReadFile(store);
+    {
+        SqliteRegistry registry(store.string(), StoreAccess::ReadOnly);
+        EXPECT_TRUE(registry.Exists());
+        EXPECT_FALSE(registry.CanWrite()) << "although this process may write the file";
+        EXPECT_EQ(ReadString(registry, "software\\quarlen", "KEPT"), Sz("yes"));
+        EXPECT_EQ(WriteString(registry, "SOFTWARE\\Quarlen", "Kept", "no"), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(registry.RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen"),
+                  ERROR_ACCESS_DENIED);
+        EXPECT_EQ(registry.RegApplyBatch(
+                      [&] { return WriteString(registry, "SOFTWARE\\Quarlen", "Kept", "no"); }),
+                  ERROR_ACCESS_DENIED);
+    }
+    EXPECT_EQ(ReadFile(store), before);
+    EXPECT_EQ(SqliteRegistry(store.string()).CheckIntegrity(), "ok");
 
     // An empty file (made ready by an installer) becomes a store as well.
-    const fs::path empty = temp.path() / "empty.db";
-    fakes::WriteFile(empty, "");
-    SqliteRegistry fromEmpty(empty.string());
+    fakes::WriteFile(temp.path() / "empty.db", "");
+    SqliteRegistry fromEmpty(temp.str("empty.db"));
     EXPECT_EQ(fromEmpty.StoreProblem(), "");
     EXPECT_EQ(WriteString(fromEmpty, "SOFTWARE", "v", "1"), ERROR_SUCCESS);
 }
@@ -188,36 +210,6 @@ TEST(RegistryFileTest, KeysRemadeByAnotherWriterAreFoundAgain) {
     EXPECT_EQ(WriteString(reader, "SOFTWARE\\Quarlen\\Path", "Root", "again"), ERROR_SUCCESS);
     EXPECT_EQ(ReadString(writer, "SOFTWARE\\Quarlen\\Path", "Root"), Sz("again"));
     EXPECT_EQ(reader.CheckIntegrity(), "ok");
-}
-
-// A read-only open never makes a store, not even where it could, and never writes one.
-TEST(RegistryFileTest, ReadOnlyOpenNeverCreatesOrWrites) {
-    fakes::TempDir temp;
-    const fs::path store = temp.path() / "missing" / "registry.db";
-    {
-        SqliteRegistry registry(store.string(), StoreAccess::ReadOnly);
-        EXPECT_FALSE(registry.Exists());
-        EXPECT_EQ(registry.StoreProblem(), "");
-        EXPECT_FALSE(fakes::KeyExists(registry, HKEY_LOCAL_MACHINE, "SOFTWARE"));
-        EXPECT_EQ(WriteString(registry, "SOFTWARE\\X", "v", "t"), ERROR_ACCESS_DENIED);
-    }
-    EXPECT_FALSE(fs::exists(store.parent_path())) << "not even the folder is made";
-
-    {
-        SqliteRegistry writer(store.string());
-        ASSERT_EQ(WriteString(writer, "SOFTWARE\\Quarlen", "Root", "/opt/q"), ERROR_SUCCESS);
-    }
-    const std::string before = ReadFile(store);
-    SqliteRegistry registry(store.string(), StoreAccess::ReadOnly);
-    EXPECT_TRUE(registry.Exists());
-    EXPECT_FALSE(registry.CanWrite()) << "although this process may write the file";
-    EXPECT_EQ(ReadString(registry, "SOFTWARE\\Quarlen", "Root"), Sz("/opt/q"));
-    EXPECT_EQ(WriteString(registry, "SOFTWARE\\Quarlen", "Root", "other"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(registry.RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(registry.RegApplyBatch(
-                  [&] { return WriteString(registry, "SOFTWARE\\Quarlen", "Root", "batch"); }),
-              ERROR_ACCESS_DENIED);
-    EXPECT_EQ(ReadFile(store), before);
 }
 
 // As the unprivileged user "nobody": a store it may not write is read in full,
