@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <string>
 
-#include "ChildAsNobody.h"
 #include "RunningProgram.h"
 #include "TempDir.h"
 #include "platform/linux/ProcProcessTable.h"
@@ -99,7 +98,10 @@ TEST_F(ProcLikeFolderTest, ReadsNamesAndLinks) {
     std::sort(pids.begin(), pids.end());
     EXPECT_EQ(pids, (std::vector<pid_t>{2, 345, 346, 777}));
     EXPECT_EQ(table.GetModuleFileNameExA(345), longTarget);
+    // No readable exe (a kernel thread, another user's process): no path, yet
+    // listed and named in the snapshot all the same.
     EXPECT_EQ(table.GetModuleFileNameExA(2), std::nullopt);
+    EXPECT_EQ(table.GetModuleFileNameExA(346), std::nullopt);
     EXPECT_EQ(table.Snapshot().size(), 3u);
     EXPECT_EQ(SnapshotName(table, 2), "kworker/0:1) x");
     EXPECT_EQ(SnapshotName(table, 345), "/opt/Corvane Network Suite/DeskMain.exe");
@@ -130,27 +132,6 @@ TEST_F(ProcLikeFolderTest, OwnCommandPathTakesTheScriptAndOnlyOurProcesses) {
     EXPECT_EQ(table.OwnCommandPath(15), std::nullopt);
     EXPECT_EQ(table.OwnCommandPath(99), std::nullopt);  // gone
     EXPECT_EQ(table.ProcessName(11), "JournalServer.e");
-}
-
-// The walk as an unprivileged user: another user's process is listed but its
-// executable cannot be read, while its command line still can.
-TEST(ProcProcessTableTest, AnotherUsersProcessIsListedButNotRead) {
-    if (!fakes::CanSwitchUser()) GTEST_SKIP() << "needs root to run the walk as another user";
-    fakes::TempDir folder("orvel-proc-user");
-    const fs::path program = folder.path() / "RouterServer.exe";
-    fs::copy_file("/bin/sleep", program);
-    fs::permissions(folder.path(), fs::perms::all);
-    fakes::RunningProgram sleeper(program, {"600"});  // runs as root
-    ASSERT_GT(sleeper.pid(), 0);
-
-    const int verdict = fakes::ChildAsNobody([&] {
-        ProcProcessTable table;
-        if (!Contains(table.EnumProcesses(), sleeper.pid())) return 11;
-        if (table.GetModuleFileNameExA(sleeper.pid()).has_value()) return 12;
-        return SnapshotName(table, sleeper.pid()) == program.string() ? 0 : 13;
-    });
-    EXPECT_EQ(verdict, 0) << "90 user not switched, 11 not listed, 12 path read, "
-                             "13 snapshot without it";
 }
 
 }  // namespace
