@@ -111,21 +111,19 @@ TEST(IniText, RandomInputNeverBreaksReadsOrWrites) {
     using namespace std::string_view_literals;
     const std::string_view alphabet = "[]=;#'\" \t\v\r\nabAB\0x\xff"sv;
     for (int round = 0; round < 3000; ++round) {
-        std::string text;
-        for (std::size_t i = random() % 200; i > 0; --i) {
-            text += (random() % 4 == 0) ? static_cast<char>(random() % 256)
-                                        : alphabet[random() % alphabet.size()];
+        std::string text(random() % 200, ' ');
+        for (char& c : text) {
+            c = random() % 4 == 0 ? static_cast<char>(random() % 256)
+                                  : alphabet[random() % alphabet.size()];
         }
         const std::string section(1, "abAB"[random() % 4]);
         const std::string key(1, "abAB"[random() % 4]);
         (void)FindValue(text, section, key);
-        const std::string value = "v" + std::to_string(round);
-        auto written = ApplyWrite(text, section, key, value);
+        auto written = ApplyWrite(text, section, key, "v");
         ASSERT_TRUE(written);
-        ASSERT_EQ(FindValue(written->text, section, key), value) << "round " << round;
-        auto deleted = ApplyWrite(written->text, section, key, std::nullopt);
-        ASSERT_TRUE(deleted);
-        (void)ApplyWrite(deleted->text, section, std::nullopt, std::nullopt);
+        ASSERT_EQ(FindValue(written->text, section, key), "v") << "round " << round;
+        ASSERT_TRUE(ApplyWrite(written->text, section, key, std::nullopt));
+        ASSERT_TRUE(ApplyWrite(written->text, section, std::nullopt, std::nullopt));
     }
 }
 
