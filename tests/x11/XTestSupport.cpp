@@ -242,22 +242,12 @@ std::vector<std::uint32_t> XClient::Windows(std::uint32_t window, const char* pr
     return values;
 }
 
-std::optional<std::uint32_t> XClient::Cardinal(std::uint32_t window, const char* property) {
-    std::vector<std::uint32_t> values = Windows(window, property);
-    if (values.empty()) return std::nullopt;
-    return values.front();
-}
-
 int XClient::MapState(std::uint32_t window) {
     xcb_get_window_attributes_reply_t* reply = xcb_get_window_attributes_reply(
         connection_, xcb_get_window_attributes(connection_, window), nullptr);
     int state = reply != nullptr ? reply->map_state : -1;
     std::free(reply);
     return state;
-}
-
-int XClient::WmState(std::uint32_t window) {
-    return static_cast<int>(Cardinal(window, "WM_STATE").value_or(0));
 }
 
 // A WM_CHANGE_STATE to iconic, which a window manager takes from the root.

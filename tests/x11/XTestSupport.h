@@ -80,12 +80,18 @@ class XClient {
     // none when title is empty; WM_STATE normal when asked.
     std::uint32_t CreatePlainWindow(std::uint32_t parent, const std::string& title,
                                     bool wmState = false);
-    std::optional<std::uint32_t> Cardinal(std::uint32_t window, const char* property);
+    // A 32-bit list property (windows, cardinals), empty when missing.
     std::vector<std::uint32_t> Windows(std::uint32_t window, const char* property);
+    std::optional<std::uint32_t> Cardinal(std::uint32_t window, const char* property) {
+        const std::vector<std::uint32_t> values = Windows(window, property);
+        return values.empty() ? std::nullopt : std::optional(values.front());
+    }
     // XCB_MAP_STATE_*; -1 when the window is gone.
     int MapState(std::uint32_t window);
     // ICCCM WM_STATE: 0 withdrawn/none, 1 normal, 3 iconic.
-    int WmState(std::uint32_t window);
+    int WmState(std::uint32_t window) {
+        return static_cast<int>(Cardinal(window, "WM_STATE").value_or(0));
+    }
     void Iconify(std::uint32_t window);
     void Flush();
 
