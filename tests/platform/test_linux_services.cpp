@@ -72,7 +72,10 @@ class FileInstanceLockTest : public ::testing::Test {
     std::string lockFile_ = temp_.str("console.lock");
 };
 
-TEST_F(FileInstanceLockTest, FirstHolderKeepsTheLockUntilItEnds) {
+// The first holder keeps the lock until it ends. A lock file that cannot be
+// opened, or a planted link in its place, never stops the console and is never
+// followed.
+TEST_F(FileInstanceLockTest, OnlyAHeldLockMeansAPreviousInstance) {
     {
         FileInstanceLock first(lockFile_);
         EXPECT_FALSE(first.PreviousInstance());
@@ -83,16 +86,12 @@ TEST_F(FileInstanceLockTest, FirstHolderKeepsTheLockUntilItEnds) {
     }
     FileInstanceLock later(lockFile_);
     EXPECT_FALSE(later.PreviousInstance()) << "the lock goes with its holder";
-}
 
-// A lock file that cannot be opened, or a planted link in its place, never
-// stops the console and is never followed.
-TEST_F(FileInstanceLockTest, UnopenableOrPlantedLockFileLetsTheConsoleRun) {
     FileInstanceLock missing((folder_ / "missing" / "console.lock").string());
     EXPECT_FALSE(missing.PreviousInstance());
 
-    std::filesystem::create_symlink(folder_ / "victim", lockFile_);
-    FileInstanceLock lock(lockFile_);
+    std::filesystem::create_symlink(folder_ / "victim", temp_.str("planted.lock"));
+    FileInstanceLock lock(temp_.str("planted.lock"));
     EXPECT_FALSE(lock.PreviousInstance());
     EXPECT_FALSE(std::filesystem::exists(folder_ / "victim"));
 }
