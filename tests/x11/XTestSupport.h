@@ -22,9 +22,8 @@ namespace orvel::xtest {
 // error too unless ORVEL_XTEST_VERBOSE is set); ended and reaped when dropped.
 class Child {
   public:
-    // display: the DISPLAY it gets instead of ours; passFd: a descriptor it gets as 3.
-    Child(const std::string& program, const std::vector<std::string>& arguments,
-          const std::string& display = {}, int passFd = -1);
+    // passFd: a descriptor it gets as 3.
+    Child(const std::string& program, const std::vector<std::string>& arguments, int passFd = -1);
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -65,17 +64,10 @@ class X11WindowSystemTest : public ::testing::TestWithParam<Manager> {
     }
     bool Managed() const { return GetParam() == Manager::Openbox; }
 
-    // The demo tool stand-in with a window of this title.
-    xtest::Child& Tool(const std::string& title) {
-        return tools_.emplace_back(ORVEL_DEMO_TOOL, std::vector<std::string>{"--title", title});
-    }
     HWND WaitFor(const std::string& title) {
         HWND window = 0;
         Eventually([&] { return (window = windows_.FindWindowA(title)) != 0; });
         return window;
-    }
-    pid_t PidOf(HWND window) {
-        return static_cast<pid_t>(client_->Cardinal(window, "_NET_WM_PID").value_or(0));
     }
     bool Viewable(HWND window) { return client_->MapState(window) == XCB_MAP_STATE_VIEWABLE; }
     bool Listed(HWND window) {
@@ -85,7 +77,6 @@ class X11WindowSystemTest : public ::testing::TestWithParam<Manager> {
 
     X11WindowSystem windows_;
     std::unique_ptr<xtest::XClient> client_;
-    std::deque<xtest::Child> tools_;
     std::vector<pid_t> started_;
 };
 
@@ -188,7 +179,7 @@ TEST_P(X11WindowSystemTest, CloseRequestEndsTheProgram) {
     started_.push_back(started.pid);
     const HWND window = WaitFor("LinkCheck");
     EXPECT_NE(window, 0u);
-    EXPECT_EQ(PidOf(window), started.pid);
+    EXPECT_EQ(client_->Cardinal(window, "_NET_WM_PID"), static_cast<std::uint32_t>(started.pid));
 
     EXPECT_FALSE(windows_.PostMessageA(window, 0x0112, 0, 0)) << "only WM_CLOSE is carried out";
     EXPECT_TRUE(windows_.PostMessageA(window, WM_CLOSE, 0, 0));
@@ -207,7 +198,7 @@ TEST_P(X11WindowSystemTest, CloseRequestEndsTheProgram) {
 // The lookup scans from the top, so of two equal titles the one brought to
 // the top wins: here a program's window and a plain one, taking turns.
 TEST_P(X11WindowSystemTest, BringToTopPutsTheWindowAboveTheOthers) {
-    Tool("ConfLoad");
+    const xtest::Child tool(ORVEL_DEMO_TOOL, {"--title", "ConfLoad"});
     const HWND program = WaitFor("ConfLoad");
     const HWND plain = client_->CreateWindow("ConfLoad");
     ASSERT_TRUE(Eventually([&] {
