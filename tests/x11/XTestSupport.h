@@ -87,10 +87,6 @@ class XClient {
     }
     // XCB_MAP_STATE_*; -1 when the window is gone.
     int MapState(std::uint32_t window);
-    // ICCCM WM_STATE: 0 withdrawn/none, 1 normal, 3 iconic.
-    int WmState(std::uint32_t window) {
-        return static_cast<int>(Cardinal(window, "WM_STATE").value_or(0));
-    }
     void Iconify(std::uint32_t window);
     void Flush();
 

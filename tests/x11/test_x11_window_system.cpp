@@ -106,8 +106,8 @@ TEST_P(X11WindowSystemTest, FindsWholeTitlesAndShowsMinimisedAndHiddenWindows) {
             return Listed(lower) && Listed(upper) && Listed(longer) && Listed(minimised) &&
                    Listed(wordy) && Listed(latin1);
         }));
-        client_->Iconify(minimised);
-        ASSERT_TRUE(Eventually([&] { return client_->WmState(minimised) == 3; }));
+        client_->Iconify(minimised);  // ICCCM WM_STATE 3 is iconic, 1 normal
+        ASSERT_TRUE(Eventually([&] { return client_->Cardinal(minimised, "WM_STATE") == 3u; }));
     }
     const HWND deck = windows_.FindWindowA("deck main");
     EXPECT_TRUE(deck == lower || deck == upper);
@@ -159,7 +159,7 @@ TEST_P(X11WindowSystemTest, FindsWholeTitlesAndShowsMinimisedAndHiddenWindows) {
     EXPECT_TRUE(windows_.ShowWindow(hidden, SW_SHOWNORMAL));
     EXPECT_TRUE(Eventually([&] {
         return Viewable(minimised) && Viewable(hidden) &&
-               (!Managed() || (client_->WmState(minimised) == 1 && Listed(hidden)));
+               (!Managed() || (client_->Cardinal(minimised, "WM_STATE") == 1u && Listed(hidden)));
     }));
     EXPECT_FALSE(windows_.ShowWindow(hidden, 0)) << "only SW_SHOWNORMAL is carried out";
     EXPECT_FALSE(windows_.ShowWindow(0x7ffffff, SW_SHOWNORMAL));
