@@ -112,11 +112,7 @@ TEST_F(FileInstanceLockTest, LockFileFollowsTheInstallation) {
     EXPECT_EQ(FileInstanceLock::DefaultLockPath(machine), temp_.str("orvel-console.lock"));
     setenv("XDG_RUNTIME_DIR", "relative", 1);
     EXPECT_EQ(FileInstanceLock::DefaultLockPath(machine), "/tmp/orvel-console-" + uid + ".lock");
-    if (saved != nullptr) {
-        setenv("XDG_RUNTIME_DIR", previous.c_str(), 1);
-    } else {
-        unsetenv("XDG_RUNTIME_DIR");
-    }
+    saved != nullptr ? setenv("XDG_RUNTIME_DIR", previous.c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
 }
 
 }  // namespace

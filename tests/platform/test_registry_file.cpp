@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <initializer_list>
 #include <random>
@@ -42,12 +43,8 @@ std::string ReadString(Registry& registry, std::string_view path, std::string_vi
 
 // For checks run in a child process: the number of the first that failed, or 0.
 int FirstFailed(std::initializer_list<bool> checks) {
-    int number = 1;
-    for (bool passed : checks) {
-        if (!passed) return number;
-        ++number;
-    }
-    return 0;
+    const auto failed = std::find(checks.begin(), checks.end(), false);
+    return failed == checks.end() ? 0 : static_cast<int>(failed - checks.begin()) + 1;
 }
 
 int ExitCodeOf(pid_t child) {
@@ -223,8 +220,8 @@ TEST(RegistryFileTest, StoreOfAnotherUserIsReadableAndRefusesWrites) {
                   ERROR_SUCCESS);
         ASSERT_EQ(WriteString(registry, "SOFTWARE\\Classes\\AppID\\{A}", "RunAs", "me"),
                   ERROR_SUCCESS);
-        SqliteRegistry closed(unreadable.string());
     }
+    fakes::WriteFile(unreadable, "not readable by nobody, whatever it holds");
     ::chmod(unreadable.c_str(), 0600);
     // A writer that stays, with its value still in the WAL.
     int ready[2];

@@ -69,12 +69,10 @@ std::unique_ptr<XServer> XServer::Start(std::string& why, int displayNumber) {
         why = "no pipe";
         return nullptr;
     }
-    std::vector<std::string> arguments;
-    if (displayNumber >= 0) arguments.push_back(":" + std::to_string(displayNumber));
-    for (const char* a :
-         {"-displayfd", "3", "-nolisten", "tcp", "-noreset", "-screen", "0", "1280x1024x24"}) {
-        arguments.emplace_back(a);
-    }
+    std::vector<std::string> arguments{"-displayfd", "3",       "-nolisten", "tcp",
+                                       "-noreset",   "-screen", "0",         "1280x1024x24"};
+    if (displayNumber >= 0)
+        arguments.insert(arguments.begin(), ":" + std::to_string(displayNumber));
     std::unique_ptr<XServer> server(new XServer);
     server->server_ = std::make_unique<Child>("Xvfb", arguments, fds[1]);
     close(fds[1]);
@@ -142,14 +140,13 @@ bool XServer::StartWindowManager(std::string& why) {
 
 void XServer::StopWindowManager() {
     windowManager_.reset();
+    // Left on the root, these would make the bare server look managed.
     XClient client(display_);
-    if (client.ok()) {
-        for (const char* property : {"_NET_SUPPORTING_WM_CHECK", "_NET_CLIENT_LIST",
-                                     "_NET_CLIENT_LIST_STACKING", "_NET_ACTIVE_WINDOW"}) {
-            xcb_delete_property(client.connection(), client.root(), client.Atom(property));
-        }
-        client.Flush();
+    for (const char* property : {"_NET_SUPPORTING_WM_CHECK", "_NET_CLIENT_LIST",
+                                 "_NET_CLIENT_LIST_STACKING", "_NET_ACTIVE_WINDOW"}) {
+        xcb_delete_property(client.connection(), client.root(), client.Atom(property));
     }
+    client.Flush();
 }
 
 XClient::XClient(const std::string& display) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -80,11 +79,9 @@ class X11WindowSystemTest : public ::testing::TestWithParam<Manager> {
     std::vector<pid_t> started_;
 };
 
-// A lookup matches the whole title without regard to letter case, Latin-1
-// titles as their UTF-8 form, minimised, hidden and framed windows, titles
-// longer than any asked for; the batched lookup answers for every title what
-// it answers alone; a window being framed is still found. The minimised and
-// the hidden window are shown again.
+// Whole titles without regard to case, Latin-1 as UTF-8, minimised, hidden,
+// framed and over-long windows: each title alone and the batch agree. The
+// minimised and the hidden window are then shown again.
 TEST_P(X11WindowSystemTest, FindsWholeTitlesAndShowsMinimisedAndHiddenWindows) {
     const HWND lower = client_->CreateWindow("Deck Main");
     const HWND upper = client_->CreateWindow("DECK MAIN");
@@ -262,7 +259,6 @@ TEST(X11WindowSystemReconnectTest, LostConnectionIsOpenedAgain) {
     EXPECT_EQ(windows.FindWindowA("JournalView"), 0u);
     EXPECT_FALSE(windows.BringWindowToTop(first));
     EXPECT_FALSE(windows.PostMessageA(first, WM_CLOSE, 0, 0));
-    EXPECT_EQ(windows.FindWindowA("JournalView"), 0u);
 
     server = xtest::XServer::Start(why, number);
     if (server == nullptr) GTEST_SKIP() << "display " << number << " was taken: " << why;
