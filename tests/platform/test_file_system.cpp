@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "TempDir.h"
 #include "platform/linux/LinuxFileSystem.h"
@@ -14,7 +12,7 @@ class FileSystemTest : public ::testing::Test {
   protected:
     void SetUp() override {
         std::filesystem::create_directories(root + "/Corvane/Bin");
-        std::ofstream(root + "/Corvane/Bin/Corvane.INI") << "[NETWORK]\n";
+        fakes::WriteFile(root + "/Corvane/Bin/Corvane.INI", "[NETWORK]\n");
     }
 
     fakes::TempDir temp{"orvel-fs"};
@@ -22,6 +20,8 @@ class FileSystemTest : public ::testing::Test {
     std::string root = temp.str();
 };
 
+// A path that does not exist as written is found component by component
+// without regard to letter case, the exact name first, else a stable choice.
 TEST_F(FileSystemTest, FindsFilesWithoutRegardToLetterCase) {
     EXPECT_TRUE(fileSystem.FileExists(root + "/Corvane/Bin/Corvane.INI"));
     EXPECT_TRUE(fileSystem.FileExists(root + "/CORVANE/BIN/corvane.ini"));
@@ -32,9 +32,7 @@ TEST_F(FileSystemTest, FindsFilesWithoutRegardToLetterCase) {
     EXPECT_FALSE(fileSystem.FileExists(root + "/Corvane/Bin/Other.ini"));
     EXPECT_EQ(fileSystem.ResolvePath(root + "/Missing/Corvane.ini"), std::nullopt);
     EXPECT_EQ(fileSystem.ResolvePath(""), std::nullopt);
-}
 
-TEST_F(FileSystemTest, PrefersTheExactNameAndChoosesStablyAmongOthers) {
     std::filesystem::create_directories(root + "/Corvane/BIN");
     EXPECT_EQ(fileSystem.ResolvePath(root + "/Corvane/BIN"), root + "/Corvane/BIN");
     EXPECT_EQ(fileSystem.ResolvePath(root + "/Corvane/bin"), root + "/Corvane/BIN");

@@ -1,13 +1,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,89 +22,59 @@ using namespace std::chrono_literals;
 
 class PosixProgramStarterTest : public ::testing::Test {
   protected:
-    void SetUp() override { fs::create_directories(folder_ / "Suite Folder"); }
+    void SetUp() override { fs::create_directories(folder_); }
     void TearDown() override {
         for (pid_t pid : started_) kill(pid, SIGKILL);
     }
-    fs::path Copy(const char* from, const std::string& name) {
-        fs::path to = folder_ / "Suite Folder" / name;
-        fs::copy_file(from, to);
-        return to;
-    }
-    StartResult Start(const std::string& path) {
-        StartResult result = starter_.Start(path, 1);
+    // A copy of sleep under a suite program's name, running until the test ends it.
+    StartResult StartSleeper(const std::string& path) {
+        if (!fs::exists(folder_ / "DeskMain.exe"))
+            fs::copy_file("/bin/sleep", folder_ / "DeskMain.exe");
+        StartResult result = starter_.StartWithArguments(path, {"600"});
         if (result.pid > 0) started_.push_back(result.pid);
         return result;
     }
-    struct Holding {
-        StartResult result;
-        int writeEnd = -1;  // closing it ends the started cat
-    };
-    // Starts a copy of cat reading from a pipe, so it runs until the test lets go.
-    Holding StartHolding(const std::string& path) {
-        int fds[2];
-        if (pipe(fds) != 0) return {};
-        const int savedIn = dup(0);
-        dup2(fds[0], 0);
-        Holding held{Start(path), fds[1]};
-        dup2(savedIn, 0);
-        close(savedIn);
-        close(fds[0]);
-        return held;
-    }
-    static pid_t ParentOf(pid_t pid) {
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string line;
-        std::getline(stat, line);
-        std::istringstream fields(line.substr(line.rfind(')') + 2));
-        std::string state;
-        pid_t parent = 0;
-        fields >> state >> parent;
-        return parent;
-    }
-    static std::string Link(pid_t pid, const char* leaf) {
+    static std::string Link(pid_t pid, const std::string& leaf) {
         std::error_code error;
         return fs::read_symlink("/proc/" + std::to_string(pid) + "/" + leaf, error).string();
     }
     // Ended and reaped: the /proc entry is gone (a zombie would keep it).
     static bool GoneWithin(pid_t pid, std::chrono::milliseconds limit) {
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < deadline) {
+        for (auto deadline = std::chrono::steady_clock::now() + limit;
+             std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(5ms)) {
             if (!fs::exists("/proc/" + std::to_string(pid))) return true;
-            std::this_thread::sleep_for(5ms);
         }
         return false;
     }
 
     fakes::TempDir temp_{"orvel-starter"};
-    fs::path folder_ = temp_.path();
+    fs::path folder_ = temp_.path() / "Suite Folder";
     PosixProgramStarter starter_;
     std::vector<pid_t> started_;
 };
 
-// Started by full or relative path, in its own folder, as our child.
+// Started by full or relative path, in its own folder and session, as our child.
 TEST_F(PosixProgramStarterTest, StartsTheProgramInItsFolderAsOurChild) {
-    const fs::path program = Copy("/bin/cat", "DeskMain.exe");
     // A descriptor the parent holds open without close-on-exec must not reach
     // the child. The child may open files of its own while it starts (the C
     // library's locale caches), so the check looks for the parent's file, not
     // for a bare 0, 1, 2.
-    const fs::path marker = folder_ / "stray.lock";
-    std::ofstream(marker).put('x');
+    const fs::path marker = temp_.path() / "stray.lock";
+    fakes::WriteFile(marker, "x");
     const int stray = open(marker.c_str(), O_RDONLY);
     ASSERT_GE(stray, 0);
-    Holding held = StartHolding(program.string());
+    const StartResult result = StartSleeper((folder_ / "DeskMain.exe").string());
     close(stray);
-    ASSERT_GT(held.result.pid, 0) << held.result.error;
-    const pid_t pid = held.result.pid;
-    EXPECT_TRUE(held.result.error.empty());
-    EXPECT_EQ(Link(pid, "exe"), program.string());
-    EXPECT_EQ(Link(pid, "cwd"), program.parent_path().string());
+    ASSERT_GT(result.pid, 0) << result.error;
+    const pid_t pid = result.pid;
+    EXPECT_TRUE(result.error.empty());
+    EXPECT_EQ(Link(pid, "exe"), (folder_ / "DeskMain.exe").string());
+    EXPECT_EQ(Link(pid, "cwd"), folder_.string());
     EXPECT_EQ(getsid(pid), pid) << "a session of its own";
-    EXPECT_EQ(ParentOf(pid), getpid());
+    EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "our child, still running";
     std::vector<std::string> targets;
     for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
-        targets.push_back(Link(pid, ("fd/" + entry.path().filename().string()).c_str()));
+        targets.push_back(Link(pid, "fd/" + entry.path().filename().string()));
     }
     EXPECT_EQ(std::count(targets.begin(), targets.end(), marker.string()), 0)
         << "the parent's descriptor lives on in the child";
@@ -114,46 +83,40 @@ TEST_F(PosixProgramStarterTest, StartsTheProgramInItsFolderAsOurChild) {
     // Known alive through its own handle; a process it did not start is not.
     EXPECT_TRUE(starter_.IsAlive(pid));
     EXPECT_FALSE(starter_.IsAlive(getpid()));
-
     // Ending the program leaves no zombie behind, and it counts as ended.
-    close(held.writeEnd);
+    kill(pid, SIGTERM);
     EXPECT_TRUE(GoneWithin(pid, 10s));
     EXPECT_FALSE(starter_.IsAlive(pid));
 
     // A relative path is taken against the current directory.
     const fs::path previous = fs::current_path();
-    fs::current_path(folder_);
-    Holding relative = StartHolding("Suite Folder/DeskMain.exe");
+    fs::current_path(temp_.path());
+    const StartResult relative = StartSleeper("Suite Folder/DeskMain.exe");
     fs::current_path(previous);
-    ASSERT_GT(relative.result.pid, 0) << relative.result.error;
-    EXPECT_EQ(Link(relative.result.pid, "exe"), program.string());
-    EXPECT_EQ(Link(relative.result.pid, "cwd"), program.parent_path().string());
-    close(relative.writeEnd);
-    EXPECT_TRUE(GoneWithin(relative.result.pid, 10s));
+    ASSERT_GT(relative.pid, 0) << relative.error;
+    EXPECT_EQ(Link(relative.pid, "exe"), (folder_ / "DeskMain.exe").string());
+    EXPECT_EQ(Link(relative.pid, "cwd"), folder_.string());
 }
 
 TEST_F(PosixProgramStarterTest, FailedStartsAreErrorsNotPids) {
-    EXPECT_EQ(Start((folder_ / "Suite Folder" / "Missing.exe").string()).error,
-              "No such file or directory");
-    EXPECT_EQ(Start((folder_ / "No Folder" / "Missing.exe").string()).error,
-              "No such file or directory");
-    EXPECT_EQ(Start("").error, "No such file or directory");
-
-    const fs::path plain = folder_ / "Suite Folder" / "Plain.exe";
-    std::ofstream(plain) << "not a program\n";
+    const fs::path plain = folder_ / "Plain.exe";
+    fakes::WriteFile(plain, "not a program\n");
     fs::permissions(plain, fs::perms::owner_read | fs::perms::owner_write);
-    StartResult notExecutable = Start(plain.string());
-    EXPECT_EQ(notExecutable.pid, 0);
-    EXPECT_EQ(notExecutable.error, "Permission denied");
-
+    const struct {
+        fs::path program;
+        const char* error;
+    } cases[] = {{folder_ / "Missing.exe", "No such file or directory"},
+                 {temp_.path() / "No Folder" / "Missing.exe", "No such file or directory"},
+                 {"", "No such file or directory"},
+                 {plain, "Permission denied"},
+                 {folder_, "Permission denied"}};
+    for (const auto& c : cases) {
+        const StartResult result = starter_.Start(c.program.string(), 1);
+        EXPECT_EQ(result.pid, 0) << c.program;
+        EXPECT_EQ(result.error, c.error) << c.program;
+    }
     fs::permissions(plain, fs::perms::owner_all);
-    StartResult garbage = Start(plain.string());
-    EXPECT_EQ(garbage.pid, 0);
-    EXPECT_EQ(garbage.error, "Exec format error");
-
-    StartResult folder = Start((folder_ / "Suite Folder").string());
-    EXPECT_EQ(folder.pid, 0);
-    EXPECT_FALSE(folder.error.empty());
+    EXPECT_EQ(starter_.Start(plain.string(), 1).error, "Exec format error");
 }
 
 }  // namespace

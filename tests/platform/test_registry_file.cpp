@@ -6,14 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <functional>
+#include <initializer_list>
 #include <random>
 #include <string>
 
+#include "ChildAsNobody.h"
+#include "RegistryTestSupport.h"
 #include "TempDir.h"
 #include "platform/linux/SqliteRegistry.h"
 
@@ -22,7 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using fakes::ReadFile;
-using TempFolder = fakes::TempDir;
+using fakes::Sz;
 
 LONG WriteString(Registry& registry, std::string_view path, std::string_view name,
                  const std::string& text) {
@@ -36,48 +36,67 @@ LONG WriteString(Registry& registry, std::string_view path, std::string_view nam
     return result;
 }
 
-// The string read (without its NUL), or "<error N>".
+// The bytes stored (a string with its NUL); empty when the key or value is missing.
 std::string ReadString(Registry& registry, std::string_view path, std::string_view name) {
-    HKEY key = 0;
-    LONG result = registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key);
-    if (result != ERROR_SUCCESS) return "<error " + std::to_string(result) + ">";
-    std::string buffer(4096, '\0');
-    DWORD size = 4096;
-    DWORD type = 0;
-    result = registry.RegQueryValueExA(key, name, &type,
-                                       reinterpret_cast<std::uint8_t*>(buffer.data()), &size);
-    registry.RegCloseKey(key);
-    if (result != ERROR_SUCCESS) return "<error " + std::to_string(result) + ">";
-    if (size == 0 || buffer[size - 1] != '\0') return "<not terminated>";
-    return buffer.substr(0, size - 1);
+    return fakes::Read(registry, HKEY_LOCAL_MACHINE, path, name).bytes;
 }
 
-// Runs body in a child process; its exit code is the child's verdict.
-int InChild(const std::function<int()>& body) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        int code = 99;
-        try {
-            code = body();
-        } catch (...) {
-        }
-        ::_exit(code);
-    }
+// For checks run in a child process: the number of the first that failed, or 0.
+int FirstFailed(std::initializer_list<bool> checks) {
+    const auto failed = std::find(checks.begin(), checks.end(), false);
+    return failed == checks.end() ? 0 : static_cast<int>(failed - checks.begin()) + 1;
+}
+
+int ExitCodeOf(pid_t child) {
     int status = 0;
     ::waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
 }
 
 mode_t ModeOf(const fs::path& path) {
-    struct stat info {};
-    ::stat(path.c_str(), &info);
-    return info.st_mode & 07777;
+    return static_cast<mode_t>(fs::status(path).permissions());
 }
 
-TEST(RegistryFileTest, NewStoreIsCreatedReadableByAllAndKeepsItsValues) {
-    TempFolder temp;
+std::string KeyOf(int i) {
+    return "SOFTWARE\\Shared\\" + std::to_string(i % 7);
+}
+std::string TextOf(int i) {
+    return std::to_string(i) + ":" + std::string(3000, 'v');
+}
+
+// A writer process of its own (a connection must not be carried across
+// fork()): writes value prefix + i for i below count (for ever when count < 0),
+// telling reportFd each i committed, and then waits to be killed when it
+// reports; exits 1 when a write fails.
+pid_t StartWriter(const std::string& store, const std::string& prefix, int count,
+                  int reportFd = -1) {
+    const pid_t child = ::fork();
+    if (child != 0) return child;
+    SqliteRegistry registry(store);
+    for (int i = 0; count < 0 || i < count; ++i) {
+        if (WriteString(registry, KeyOf(i), prefix + std::to_string(i), TextOf(i)) != 0) ::_exit(1);
+        if (reportFd >= 0 && ::write(reportFd, &i, sizeof i) != sizeof i) ::_exit(2);
+    }
+    if (reportFd >= 0) ::pause();
+    ::_exit(0);
+}
+
+// A read-only open never makes a store, not even where it could, and never
+// writes one; a writer makes it with its folder, readable by all whatever the
+// umask, its WAL files kept so that readers need not create them.
+TEST(RegistryFileTest, WritersMakeTheStoreReadableByAllReadOnlyOpensNeverWrite) {
+    fakes::TempDir temp;
     const fs::path folder = temp.path() / "var" / "orvel";
     const fs::path store = folder / "registry.db";
+    {
+        SqliteRegistry registry(store.string(), StoreAccess::ReadOnly);
+        EXPECT_FALSE(registry.Exists());
+        EXPECT_EQ(registry.StoreProblem(), "");
+        EXPECT_FALSE(fakes::KeyExists(registry, HKEY_LOCAL_MACHINE, "SOFTWARE"));
+        EXPECT_EQ(WriteString(registry, "SOFTWARE\\X", "v", "t"), ERROR_ACCESS_DENIED);
+    }
+    EXPECT_FALSE(fs::exists(temp.path() / "var")) << "not even the folder is made";
+
     const mode_t oldMask = ::umask(077);
     {
         SqliteRegistry registry(store.string());
@@ -88,46 +107,54 @@ TEST(RegistryFileTest, NewStoreIsCreatedReadableByAllAndKeepsItsValues) {
     ::umask(oldMask);
     EXPECT_EQ(ModeOf(folder), 0755u);
     for (const char* suffix : {"", "-wal", "-shm"}) {
-        const fs::path file = store.string() + suffix;
-        ASSERT_TRUE(fs::exists(file)) << file << " stays, so readers need not create it";
-        EXPECT_EQ(ModeOf(file), 0644u) << file;
+        ASSERT_TRUE(fs::exists(store.string() + suffix)) << suffix;
+        EXPECT_EQ(ModeOf(store.string() + suffix), 0644u) << suffix;
     }
-    SqliteRegistry reopened(store.string());
-    EXPECT_EQ(ReadString(reopened, "software\\quarlen", "KEPT"), "yes");
-    EXPECT_EQ(reopened.CheckIntegrity(), "ok");
+    const std::string before = ReadFile(store);
+    {
+        SqliteRegistry registry(store.string(), StoreAccess::ReadOnly);
+        EXPECT_TRUE(registry.Exists());
+        EXPECT_FALSE(registry.CanWrite()) << "although this process may write the file";
+        EXPECT_EQ(ReadString(registry, "software\\quarlen", "KEPT"), Sz("yes"));
+        EXPECT_EQ(WriteString(registry, "SOFTWARE\\Quarlen", "Kept", "no"), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(registry.RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen"),
+                  ERROR_ACCESS_DENIED);
+        EXPECT_EQ(registry.RegApplyBatch(
+                      [&] { return WriteString(registry, "SOFTWARE\\Quarlen", "Kept", "no"); }),
+                  ERROR_ACCESS_DENIED);
+    }
+    EXPECT_EQ(ReadFile(store), before);
+    EXPECT_EQ(SqliteRegistry(store.string()).CheckIntegrity(), "ok");
+
+    // An empty file (made ready by an installer) becomes a store as well.
+    fakes::WriteFile(temp.path() / "empty.db", "");
+    SqliteRegistry fromEmpty(temp.str("empty.db"));
+    EXPECT_EQ(fromEmpty.StoreProblem(), "");
+    EXPECT_EQ(WriteString(fromEmpty, "SOFTWARE", "v", "1"), ERROR_SUCCESS);
 }
 
 TEST(RegistryFileTest, DamagedStoreIsReportedAndNeverWritten) {
-    TempFolder temp;
-    struct Case {
+    fakes::TempDir temp;
+    // A healthy SQLite file of some other program: a store whose application id is not ours.
+    const fs::path other = temp.path() / "other.db";
+    { SqliteRegistry registry(other.string()); }
+    std::string foreignDatabase = ReadFile(other);
+    foreignDatabase[68] ^= 0x55;
+
+    const struct {
         const char* label;
         std::string bytes;
-    };
-    std::string foreignDatabase;
-    {
-        // A healthy SQLite file of some other program.
-        const fs::path other = temp.path() / "other.db";
-        {
-            SqliteRegistry registry(other.string());  // makes a store ...
-        }
-        std::string bytes = ReadFile(other);
-        bytes[68] ^= 0x55;  // ... whose application id is not ours
-        foreignDatabase = bytes;
-    }
-    const Case cases[] = {
-        {"garbage",
-         std::string("this is not a database, just some text\n") + std::string(5000, 'x')},
+    } cases[] = {
+        {"garbage", "this is not a database, just some text\n" + std::string(5000, 'x')},
         {"short garbage", "x"},
         {"truncated header", std::string("SQLite format 3\0", 16) + std::string(84, '\1')},
         {"foreign database", foreignDatabase},
     };
-    for (const Case& each : cases) {
+    for (const auto& each : cases) {
         SCOPED_TRACE(each.label);
         const fs::path store = temp.path() / "damaged.db";
-        fs::remove(store);
-        fs::remove(store.string() + "-wal");
-        fs::remove(store.string() + "-shm");
-        std::ofstream(store, std::ios::binary) << each.bytes;
+        for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(store.string() + suffix);
+        fakes::WriteFile(store, each.bytes);
         {
             SqliteRegistry registry(store.string());
             const std::string problem = registry.StoreProblem();
@@ -157,77 +184,36 @@ TEST(RegistryFileTest, DamagedStoreIsReportedAndNeverWritten) {
 
 // One process reads keys it found before, after another deleted and made them again.
 TEST(RegistryFileTest, KeysRemadeByAnotherWriterAreFoundAgain) {
-    TempFolder temp;
-    const std::string store = (temp.path() / "registry.db").string();
+    fakes::TempDir temp;
+    const std::string store = temp.str("registry.db");
     SqliteRegistry reader(store);
     SqliteRegistry writer(store);
     ASSERT_EQ(WriteString(writer, "SOFTWARE\\Quarlen\\Path", "Root", "old"), ERROR_SUCCESS);
-    EXPECT_EQ(ReadString(reader, "SOFTWARE\\Quarlen\\Path", "Root"), "old");
+    EXPECT_EQ(ReadString(reader, "SOFTWARE\\Quarlen\\Path", "Root"), Sz("old"));
 
     ASSERT_EQ(writer.RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Path"), 0);
-    EXPECT_EQ(ReadString(reader, "SOFTWARE\\Quarlen\\Path", "Root"), "<error 2>");
+    EXPECT_EQ(ReadString(reader, "SOFTWARE\\Quarlen\\Path", "Root"), "");
     ASSERT_EQ(WriteString(writer, "SOFTWARE\\Quarlen\\PATH", "Root", "new"), ERROR_SUCCESS);
-    EXPECT_EQ(ReadString(reader, "SOFTWARE\\Quarlen\\Path", "Root"), "new");
+    EXPECT_EQ(ReadString(reader, "SOFTWARE\\Quarlen\\Path", "Root"), Sz("new"));
 
-    // A key the reader knows is deleted and made again: its writes go to the new key.
-    HKEY key = 0;
-    ASSERT_EQ(reader.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Path", 0, KEY_ALL_ACCESS,
-                                   &key),
-              ERROR_SUCCESS);
-    ASSERT_EQ(reader.RegCloseKey(key), ERROR_SUCCESS);
+    // Deleted and made again after the reader found it: its writes go to the new key.
     ASSERT_EQ(writer.RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Path"), 0);
     ASSERT_EQ(WriteString(writer, "SOFTWARE\\Quarlen\\Path", "Other", "x"), ERROR_SUCCESS);
     EXPECT_EQ(WriteString(reader, "SOFTWARE\\Quarlen\\Path", "Root", "again"), ERROR_SUCCESS);
-    EXPECT_EQ(ReadString(writer, "SOFTWARE\\Quarlen\\Path", "Root"), "again");
+    EXPECT_EQ(ReadString(writer, "SOFTWARE\\Quarlen\\Path", "Root"), Sz("again"));
     EXPECT_EQ(reader.CheckIntegrity(), "ok");
 }
 
-// A read-only open never makes a store, not even where it could, and never writes one.
-TEST(RegistryFileTest, ReadOnlyOpenNeverCreatesOrWrites) {
-    TempFolder temp;
-    const fs::path store = temp.path() / "missing" / "registry.db";
-    {
-        SqliteRegistry registry(store.string(), StoreAccess::ReadOnly);
-        EXPECT_FALSE(registry.Exists());
-        EXPECT_EQ(registry.StoreProblem(), "");
-        EXPECT_EQ(ReadString(registry, "SOFTWARE", "x"), "<error 2>");
-        EXPECT_EQ(WriteString(registry, "SOFTWARE\\X", "v", "t"), ERROR_ACCESS_DENIED);
-    }
-    EXPECT_FALSE(fs::exists(store.parent_path())) << "not even the folder is made";
-
-    {
-        SqliteRegistry writer(store.string());
-        ASSERT_EQ(WriteString(writer, "SOFTWARE\\Quarlen", "Root", "/opt/q"), ERROR_SUCCESS);
-    }
-    const std::string before = ReadFile(store);
-    SqliteRegistry registry(store.string(), StoreAccess::ReadOnly);
-    EXPECT_TRUE(registry.Exists());
-    EXPECT_FALSE(registry.CanWrite()) << "although this process may write the file";
-    EXPECT_EQ(ReadString(registry, "SOFTWARE\\Quarlen", "Root"), "/opt/q");
-    EXPECT_EQ(WriteString(registry, "SOFTWARE\\Quarlen", "Root", "other"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(registry.RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(registry.RegApplyBatch(
-                  [&] { return WriteString(registry, "SOFTWARE\\Quarlen", "Root", "batch"); }),
-              ERROR_ACCESS_DENIED);
-    EXPECT_EQ(ReadFile(store), before);
-}
-
-TEST(RegistryFileTest, EmptyFileBecomesAStore) {
-    TempFolder temp;
-    const fs::path store = temp.path() / "registry.db";
-    std::ofstream(store).close();
-    SqliteRegistry registry(store.string());
-    EXPECT_EQ(registry.StoreProblem(), "");
-    EXPECT_EQ(WriteString(registry, "SOFTWARE", "v", "1"), ERROR_SUCCESS);
-}
-
-// Checks run as the unprivileged user "nobody": a store it may not write is
-// still read in full, and every write answers 5.
-TEST(RegistryFileTest, ReadOnlyStoreIsReadableAndRefusesWrites) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
-    TempFolder temp;
+// As the unprivileged user "nobody": a store it may not write is read in full,
+// also while a writer holds changes in its WAL, and opened for reading only
+// (the refusals of such a store are those of a read-only open); a store it may
+// not create is empty; one it may not read at all is a problem.
+TEST(RegistryFileTest, StoreOfAnotherUserIsReadableAndRefusesWrites) {
+    if (!fakes::CanSwitchUser()) GTEST_SKIP() << "needs root to act as another user";
+    fakes::TempDir temp;
     ::chmod(temp.path().c_str(), 0755);
     const fs::path store = temp.path() / "store" / "registry.db";
+    const fs::path unreadable = temp.path() / "store" / "private.db";
     {
         SqliteRegistry registry(store.string());
         ASSERT_EQ(WriteString(registry, "SOFTWARE\\Quarlen\\Corvane\\Path", "Root", "/opt/c"),
@@ -235,143 +221,74 @@ TEST(RegistryFileTest, ReadOnlyStoreIsReadableAndRefusesWrites) {
         ASSERT_EQ(WriteString(registry, "SOFTWARE\\Classes\\AppID\\{A}", "RunAs", "me"),
                   ERROR_SUCCESS);
     }
-    // Also while a writer holds the store open with changes still in its WAL. The
-    // writer is a process of its own: a connection must not be carried across fork().
+    fakes::WriteFile(unreadable, "not readable by nobody, whatever it holds");
+    ::chmod(unreadable.c_str(), 0600);
+    // A writer that stays, with its value still in the WAL.
     int ready[2];
-    int finish[2];
     ASSERT_EQ(::pipe(ready), 0);
-    ASSERT_EQ(::pipe(finish), 0);
-    const pid_t writer = ::fork();
-    if (writer == 0) {
-        ::close(finish[1]);
-        SqliteRegistry registry(store.string());
-        char byte = WriteString(registry, "SOFTWARE\\Quarlen", "Fresh", "in wal") == 0 ? 1 : 0;
-        if (::write(ready[1], &byte, 1) != 1) ::_exit(1);
-        ::read(finish[0], &byte, 1);
-        ::_exit(0);
-    }
-    char written = 0;
-    ASSERT_EQ(::read(ready[0], &written, 1), 1);
-    ASSERT_EQ(written, 1);
+    const pid_t writer = StartWriter(store.string(), "Fresh", 1, ready[1]);
+    int written = -1;
+    ASSERT_EQ(::read(ready[0], &written, sizeof written), sizeof written);
 
-    const int verdict = InChild([&] {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 90;
+    const int verdict = fakes::ChildAsNobody([&] {
         SqliteRegistry registry(store.string());
-        if (!registry.StoreProblem().empty()) return 2;
-        if (registry.CanWrite()) return 3;
-        if (ReadString(registry, "SOFTWARE\\Quarlen\\Corvane\\Path", "Root") != "/opt/c") return 4;
-        if (ReadString(registry, "SOFTWARE\\Quarlen", "Fresh") != "in wal") return 5;
+        SqliteRegistry absent((temp.path() / "store" / "absent.db").string());
+        SqliteRegistry refused(unreadable.string());
         HKEY key = 0;
-        if (registry.RegOpenKeyExA(HKEY_CLASSES_ROOT, "AppID\\{a}", 0, KEY_READ, &key) != 0)
-            return 6;
-        if (registry.RegSetValueExA(key, "RunAs", REG_SZ, nullptr, 0) != ERROR_ACCESS_DENIED)
-            return 7;
-        registry.RegCloseKey(key);
-        if (registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS, &key) !=
-            ERROR_ACCESS_DENIED)
-            return 8;
-        if (registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_WRITE, &key) !=
-            ERROR_ACCESS_DENIED)
-            return 9;
-        if (registry.RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE", &key) != ERROR_ACCESS_DENIED)
-            return 10;
-        if (registry.RegSetValueExA(HKEY_LOCAL_MACHINE, "x", REG_SZ, nullptr, 0) !=
-            ERROR_ACCESS_DENIED)
-            return 11;
-        if (registry.RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Corvane\\Path") !=
-            ERROR_ACCESS_DENIED)
-            return 12;
-        return 0;
+        return FirstFailed({
+            registry.StoreProblem().empty(),
+            !registry.CanWrite(),
+            ReadString(registry, "SOFTWARE\\Quarlen\\Corvane\\Path", "Root") == Sz("/opt/c"),
+            ReadString(registry, KeyOf(0), "Fresh0") == Sz(TextOf(0)),
+            fakes::Read(registry, HKEY_CLASSES_ROOT, "AppID\\{a}", "RunAs").bytes == Sz("me"),
+            registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_WRITE, &key) ==
+                ERROR_ACCESS_DENIED,
+            registry.RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE", &key) == ERROR_ACCESS_DENIED,
+            absent.StoreProblem().empty(),
+            absent.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &key) ==
+                ERROR_FILE_NOT_FOUND,
+            absent.RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE", &key) == ERROR_ACCESS_DENIED,
+            refused.StoreProblem().find(unreadable.string()) != std::string::npos,
+        });
     });
-    EXPECT_EQ(verdict, 0) << "the check that failed, numbered in the child";
-    ::close(finish[1]);
-    ::waitpid(writer, nullptr, 0);
-    for (int end : {ready[0], ready[1], finish[0]}) ::close(end);
-    SqliteRegistry registry(store.string());
-    EXPECT_EQ(ReadString(registry, "SOFTWARE\\Quarlen\\Corvane\\Path", "Root"), "/opt/c");
-    EXPECT_EQ(registry.CheckIntegrity(), "ok");
-
-    // Where nobody may create the store, reads find nothing and writes are refused.
-    const int missing = InChild([&] {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 90;
-        SqliteRegistry registry((temp.path() / "store" / "absent.db").string());
-        if (!registry.StoreProblem().empty()) return 2;
-        HKEY key = 0;
-        if (registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &key) != 2)
-            return 3;
-        if (registry.RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE", &key) != 5) return 4;
-        return 0;
-    });
-    EXPECT_EQ(missing, 0);
+    EXPECT_EQ(verdict, 0) << "the check that failed, counted from 1 in the child";
+    ::kill(writer, SIGKILL);
+    ExitCodeOf(writer);
+    for (int end : ready) ::close(end);
     EXPECT_FALSE(fs::exists(temp.path() / "store" / "absent.db"));
-
-    // A store its user may not read at all is a problem, not an empty registry.
-    ::chmod(store.c_str(), 0600);
-    const int unreadable = InChild([&] {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 90;
-        SqliteRegistry registry(store.string());
-        return registry.StoreProblem().find(store.string()) != std::string::npos ? 0 : 1;
-    });
-    EXPECT_EQ(unreadable, 0);
+    SqliteRegistry registry(store.string());
+    EXPECT_EQ(ReadString(registry, "SOFTWARE\\Quarlen\\Corvane\\Path", "Root"), Sz("/opt/c"));
+    EXPECT_EQ(registry.CheckIntegrity(), "ok");
 }
 
 TEST(RegistryFileTest, TwoProcessesWriteAtOnce) {
-    TempFolder temp;
-    const std::string store = (temp.path() / "registry.db").string();
+    fakes::TempDir temp;
+    const std::string store = temp.str("registry.db");
     { SqliteRegistry create(store); }
-    constexpr int kValues = 200;
-    auto writer = [&](const std::string& prefix) {
-        return InChild([&] {
-            SqliteRegistry registry(store);
-            for (int i = 0; i < kValues; ++i) {
-                const std::string path = "SOFTWARE\\Shared\\" + std::to_string(i % 7);
-                if (WriteString(registry, path, prefix + std::to_string(i), prefix) != 0) return 1;
-            }
-            return 0;
-        });
-    };
-    // Both children start together: fork the second before waiting for the first.
-    const pid_t first = ::fork();
-    if (first == 0) ::_exit(writer("a"));
-    const int second = writer("b");
-    int status = 0;
-    ::waitpid(first, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_EQ(second, 0);
-
+    const pid_t first = StartWriter(store, "a", 200);
+    const pid_t second = StartWriter(store, "b", 200);
+    EXPECT_EQ(ExitCodeOf(first), 0);
+    EXPECT_EQ(ExitCodeOf(second), 0);
     SqliteRegistry registry(store);
-    for (int i = 0; i < kValues; ++i) {
-        const std::string path = "SOFTWARE\\Shared\\" + std::to_string(i % 7);
-        EXPECT_EQ(ReadString(registry, path, "a" + std::to_string(i)), "a");
-        EXPECT_EQ(ReadString(registry, path, "b" + std::to_string(i)), "b");
+    for (int i = 0; i < 200; ++i) {
+        EXPECT_EQ(ReadString(registry, KeyOf(i), "a" + std::to_string(i)), Sz(TextOf(i)));
+        EXPECT_EQ(ReadString(registry, KeyOf(i), "b" + std::to_string(i)), Sz(TextOf(i)));
     }
     EXPECT_EQ(registry.CheckIntegrity(), "ok");
 }
 
 // A writer killed at any moment leaves a healthy store in which every value it
-// finished writing is whole.
+// finished writing is whole, and the one it was writing whole or absent.
 TEST(RegistryFileTest, KilledWriterLeavesEveryCommittedValueWhole) {
-    TempFolder temp;
-    const std::string store = (temp.path() / "registry.db").string();
+    fakes::TempDir temp;
+    const std::string store = temp.str("registry.db");
     { SqliteRegistry create(store); }
-    const std::string big(3000, 'v');
     std::mt19937 random(7);
-    int pipeEnds[2];
     for (int round = 0; round < 12; ++round) {
+        int pipeEnds[2];
         ASSERT_EQ(::pipe(pipeEnds), 0);
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::close(pipeEnds[0]);
-            SqliteRegistry registry(store);
-            for (int i = 0;; ++i) {
-                const std::string path =
-                    "SOFTWARE\\Round" + std::to_string(round) + "\\K" + std::to_string(i % 5);
-                const std::string text = std::to_string(i) + ":" + big;
-                if (WriteString(registry, path, "V" + std::to_string(i), text) != 0) ::_exit(1);
-                // Tell the parent which values are committed.
-                if (::write(pipeEnds[1], &i, sizeof i) != sizeof i) ::_exit(2);
-            }
-        }
+        const std::string prefix = "R" + std::to_string(round) + "V";
+        const pid_t child = StartWriter(store, prefix, -1, pipeEnds[1]);
         ::close(pipeEnds[1]);
         // Let it write a varying number of values, then kill it mid-write.
         const int target = 20 + static_cast<int>(random() % 80);
@@ -382,27 +299,18 @@ TEST(RegistryFileTest, KilledWriterLeavesEveryCommittedValueWhole) {
         ::kill(child, SIGKILL);
         while (::read(pipeEnds[0], &next, sizeof next) == sizeof next) committed = next;
         ::close(pipeEnds[0]);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped by itself in round " << round;
+        ASSERT_EQ(ExitCodeOf(child), 100 + SIGKILL) << "the writer stopped by itself";
 
         SqliteRegistry registry(store);
         ASSERT_EQ(registry.StoreProblem(), "");
         ASSERT_EQ(registry.CheckIntegrity(), "ok") << "round " << round;
         for (int i = 0; i <= committed; ++i) {
-            const std::string path =
-                "SOFTWARE\\Round" + std::to_string(round) + "\\K" + std::to_string(i % 5);
-            ASSERT_EQ(ReadString(registry, path, "V" + std::to_string(i)),
-                      std::to_string(i) + ":" + big)
+            ASSERT_EQ(ReadString(registry, KeyOf(i), prefix + std::to_string(i)), Sz(TextOf(i)))
                 << "round " << round << " value " << i;
         }
-        // The value being written at the kill is whole or absent.
         const int last = committed + 1;
-        const std::string path =
-            "SOFTWARE\\Round" + std::to_string(round) + "\\K" + std::to_string(last % 5);
-        const std::string text = ReadString(registry, path, "V" + std::to_string(last));
-        EXPECT_TRUE(text == std::to_string(last) + ":" + big || text.rfind("<error", 0) == 0)
-            << text.substr(0, 40);
+        const std::string text = ReadString(registry, KeyOf(last), prefix + std::to_string(last));
+        EXPECT_TRUE(text == Sz(TextOf(last)) || text.empty()) << text.substr(0, 40);
     }
 }
 

@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <thread>
 
 extern char** environ;
 
@@ -20,32 +19,12 @@ namespace orvel::xtest {
 
 using namespace std::chrono_literals;
 
-void PauseBriefly() {
-    std::this_thread::sleep_for(10ms);
-}
-
-Child::Child(const std::string& program, const std::vector<std::string>& arguments,
-             const std::vector<std::string>& environment, int passFd) {
+Child::Child(const std::string& program, const std::vector<std::string>& arguments, int passFd) {
     std::vector<std::string> args{program};
     args.insert(args.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-        std::string entry = *e;
-        bool replaced = false;
-        for (const std::string& extra : environment) {
-            replaced = replaced ||
-                       entry.substr(0, entry.find('=') + 1) == extra.substr(0, extra.find('=') + 1);
-        }
-        if (!replaced) env.push_back(entry);
-    }
-    env.insert(env.end(), environment.begin(), environment.end());
-    std::vector<char*> envp;
-    for (std::string& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -56,53 +35,19 @@ Child::Child(const std::string& program, const std::vector<std::string>& argumen
     }
     if (passFd >= 0) posix_spawn_file_actions_adddup2(&actions, passFd, 3);
     posix_spawn_file_actions_addclosefrom_np(&actions, passFd >= 0 ? 4 : 3);
-    if (posix_spawnp(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
+    if (posix_spawnp(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
         pid_ = 0;
     }
     posix_spawn_file_actions_destroy(&actions);
 }
 
 Child::~Child() {
-    Stop();
-}
-
-Child::Child(Child&& other) noexcept : pid_(other.pid_) {
-    other.pid_ = 0;
-}
-
-Child& Child::operator=(Child&& other) noexcept {
-    if (this != &other) {
-        Stop();
-        pid_ = other.pid_;
-        other.pid_ = 0;
-    }
-    return *this;
-}
-
-bool Child::EndedWithin(std::chrono::milliseconds limit) {
-    if (pid_ <= 0) return true;
-    bool ended = Eventually([this] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }, limit);
-    if (ended) pid_ = 0;
-    return ended;
-}
-
-int Child::ExitCodeWithin(std::chrono::milliseconds limit) {
-    int status = 0;
-    if (pid_ <= 0) return -1;
-    bool ended = Eventually([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
-    if (!ended) return -1;
-    pid_ = 0;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-void Child::Stop() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
-    if (!EndedWithin(5s)) {
+    if (!Eventually([this] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }, 5s)) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    pid_ = 0;
 }
 
 bool ProcessEndedWithin(pid_t pid, std::chrono::milliseconds limit) {
@@ -124,24 +69,18 @@ std::unique_ptr<XServer> XServer::Start(std::string& why, int displayNumber) {
         why = "no pipe";
         return nullptr;
     }
-    std::vector<std::string> arguments;
-    if (displayNumber >= 0) arguments.push_back(":" + std::to_string(displayNumber));
-    for (const char* a :
-         {"-displayfd", "3", "-nolisten", "tcp", "-noreset", "-screen", "0", "1280x1024x24"}) {
-        arguments.emplace_back(a);
-    }
+    std::vector<std::string> arguments{"-displayfd", "3",       "-nolisten", "tcp",
+                                       "-noreset",   "-screen", "0",         "1280x1024x24"};
+    if (displayNumber >= 0)
+        arguments.insert(arguments.begin(), ":" + std::to_string(displayNumber));
     std::unique_ptr<XServer> server(new XServer);
-    server->server_ = Child("Xvfb", arguments, {}, fds[1]);
+    server->server_ = std::make_unique<Child>("Xvfb", arguments, fds[1]);
     close(fds[1]);
-    if (server->server_.pid() <= 0) {
-        close(fds[0]);
-        why = "Xvfb is not installed";
-        return nullptr;
-    }
     // Xvfb writes its display number once it accepts connections.
     std::string text;
     auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (text.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    while (server->server_->pid() > 0 && text.find('\n') == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
         pollfd p{fds[0], POLLIN, 0};
         if (poll(&p, 1, 100) <= 0) continue;
         char buffer[32];
@@ -151,17 +90,12 @@ std::unique_ptr<XServer> XServer::Start(std::string& why, int displayNumber) {
     }
     close(fds[0]);
     if (text.find('\n') == std::string::npos) {
-        why = "Xvfb did not come up";
+        why = server->server_->pid() > 0 ? "Xvfb did not come up" : "Xvfb is not installed";
         return nullptr;
     }
     server->number_ = std::atoi(text.c_str());
     server->display_ = ":" + std::to_string(server->number_);
     return server;
-}
-
-XServer::~XServer() {
-    windowManager_.Stop();
-    server_.Stop();
 }
 
 bool XServer::StartWindowManager(std::string& why) {
@@ -175,11 +109,9 @@ bool XServer::StartWindowManager(std::string& why) {
     xcb_delete_property(client.connection(), client.root(),
                         client.Atom("_NET_SUPPORTING_WM_CHECK"));
     client.Flush();
-    windowManager_ = Child("openbox", {"--sm-disable"}, {"DISPLAY=" + display_});
-    if (windowManager_.pid() <= 0) {
-        why = "openbox is not installed";
-        return false;
-    }
+    // Through env, which gives it this display whatever DISPLAY says.
+    windowManager_ = std::make_unique<Child>(
+        "env", std::vector<std::string>{"DISPLAY=" + display_, "openbox", "--sm-disable"});
     bool up = Eventually([&] {
         auto check = client.Cardinal(client.root(), "_NET_SUPPORTING_WM_CHECK");
         return check && client.Cardinal(*check, "_NET_SUPPORTING_WM_CHECK") == check;
@@ -200,22 +132,21 @@ bool XServer::StartWindowManager(std::string& why) {
         up = attempt + 1 < 20;
     }
     if (!up) {
-        why = "openbox did not come up";
-        windowManager_.Stop();
+        why = "openbox did not come up (is it installed?)";
+        windowManager_.reset();
     }
     return up;
 }
 
 void XServer::StopWindowManager() {
-    windowManager_.Stop();
+    windowManager_.reset();
+    // Left on the root, these would make the bare server look managed.
     XClient client(display_);
-    if (client.ok()) {
-        for (const char* property : {"_NET_SUPPORTING_WM_CHECK", "_NET_CLIENT_LIST",
-                                     "_NET_CLIENT_LIST_STACKING", "_NET_ACTIVE_WINDOW"}) {
-            xcb_delete_property(client.connection(), client.root(), client.Atom(property));
-        }
-        client.Flush();
+    for (const char* property : {"_NET_SUPPORTING_WM_CHECK", "_NET_CLIENT_LIST",
+                                 "_NET_CLIENT_LIST_STACKING", "_NET_ACTIVE_WINDOW"}) {
+        xcb_delete_property(client.connection(), client.root(), client.Atom(property));
     }
+    client.Flush();
 }
 
 XClient::XClient(const std::string& display) {
@@ -242,12 +173,33 @@ std::uint32_t XClient::Atom(const char* name) {
     return atom;
 }
 
-std::uint32_t XClient::CreateWindow(const std::string& title, bool map, bool deleteProtocol) {
+std::uint32_t XClient::NewWindow(std::uint32_t parent, const std::string& title) {
     xcb_window_t window = xcb_generate_id(connection_);
-    xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window, root_, 10, 10, 200, 100, 0,
+    xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window, parent, 10, 10, 200, 100, 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
-    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME,
-                        XCB_ATOM_STRING, 8, static_cast<std::uint32_t>(title.size()), title.data());
+    if (!title.empty()) {
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME,
+                            XCB_ATOM_STRING, 8, static_cast<std::uint32_t>(title.size()),
+                            title.data());
+    }
+    return window;
+}
+
+std::uint32_t XClient::CreatePlainWindow(std::uint32_t parent, const std::string& title,
+                                         bool wmState) {
+    const std::uint32_t window = NewWindow(parent, title);
+    if (wmState) {
+        const std::uint32_t state[2] = {1, 0};
+        const xcb_atom_t atom = Atom("WM_STATE");
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, atom, atom, 32, 2, state);
+    }
+    xcb_map_window(connection_, window);
+    Flush();
+    return window;
+}
+
+std::uint32_t XClient::CreateWindow(const std::string& title, bool map, bool deleteProtocol) {
+    const std::uint32_t window = NewWindow(root_, title);
     xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, Atom("_NET_WM_NAME"),
                         Atom("UTF8_STRING"), 8, static_cast<std::uint32_t>(title.size()),
                         title.data());
@@ -274,24 +226,6 @@ std::vector<std::uint32_t> XClient::Windows(std::uint32_t window, const char* pr
     return values;
 }
 
-std::optional<std::uint32_t> XClient::Cardinal(std::uint32_t window, const char* property) {
-    std::vector<std::uint32_t> values = Windows(window, property);
-    if (values.empty()) return std::nullopt;
-    return values.front();
-}
-
-std::vector<std::uint32_t> XClient::RootChildren() {
-    xcb_query_tree_reply_t* tree =
-        xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root_), nullptr);
-    std::vector<std::uint32_t> children;
-    if (tree != nullptr) {
-        const xcb_window_t* data = xcb_query_tree_children(tree);
-        children.assign(data, data + xcb_query_tree_children_length(tree));
-    }
-    std::free(tree);
-    return children;
-}
-
 int XClient::MapState(std::uint32_t window) {
     xcb_get_window_attributes_reply_t* reply = xcb_get_window_attributes_reply(
         connection_, xcb_get_window_attributes(connection_, window), nullptr);
@@ -300,38 +234,7 @@ int XClient::MapState(std::uint32_t window) {
     return state;
 }
 
-int XClient::WmState(std::uint32_t window) {
-    return static_cast<int>(Cardinal(window, "WM_STATE").value_or(0));
-}
-
-std::uint32_t XClient::TopLevelAncestor(std::uint32_t window) {
-    for (;;) {
-        xcb_query_tree_reply_t* tree =
-            xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr);
-        if (tree == nullptr) return 0;
-        std::uint32_t parent = tree->parent;
-        std::free(tree);
-        if (parent == root_ || parent == 0) return window;
-        window = parent;
-    }
-}
-
-void XClient::Unmap(std::uint32_t window, bool withdrawFromWindowManager) {
-    xcb_unmap_window(connection_, window);
-    if (withdrawFromWindowManager) {
-        // ICCCM withdrawal: a synthetic UnmapNotify to the root as well.
-        xcb_unmap_notify_event_t event{};
-        event.response_type = XCB_UNMAP_NOTIFY;
-        event.event = root_;
-        event.window = window;
-        event.from_configure = 0;
-        xcb_send_event(connection_, 0, root_,
-                       XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                       reinterpret_cast<const char*>(&event));
-    }
-    Flush();
-}
-
+// A WM_CHANGE_STATE to iconic, which a window manager takes from the root.
 void XClient::Iconify(std::uint32_t window) {
     xcb_client_message_event_t event{};
     event.response_type = XCB_CLIENT_MESSAGE;

@@ -1,8 +1,8 @@
 #pragma once
 
-// Test support for the X11 window tests and benchmarks: an own Xvfb, an
-// optional openbox on it, child programs, and a plain xcb client that creates
-// and inspects windows.
+// Test support for the X11 tests and benchmarks: an own Xvfb, openbox on it
+// when asked, child programs, and a plain xcb client that makes and inspects
+// windows.
 
 #include <sys/types.h>
 
@@ -11,30 +11,24 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct xcb_connection_t;
 
 namespace orvel::xtest {
 
-// A child process started with posix_spawn; killed and reaped when dropped.
+// A program started with posix_spawnp, its output on /dev/null (standard
+// error too unless ORVEL_XTEST_VERBOSE is set); ended and reaped when dropped.
 class Child {
   public:
-    Child() = default;
-    // Starts program with arguments and extra environment entries ("K=V").
-    Child(const std::string& program, const std::vector<std::string>& arguments,
-          const std::vector<std::string>& environment = {}, int passFd = -1);
+    // passFd: a descriptor it gets as 3.
+    Child(const std::string& program, const std::vector<std::string>& arguments, int passFd = -1);
     ~Child();
-    Child(Child&& other) noexcept;
-    Child& operator=(Child&& other) noexcept;
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
 
     pid_t pid() const { return pid_; }
-    // True once the child ended (it is then reaped).
-    bool EndedWithin(std::chrono::milliseconds limit);
-    // The exit code once the child ended by itself; -1 when it did not in time
-    // or was killed.
-    int ExitCodeWithin(std::chrono::milliseconds limit);
-    void Stop();
 
   private:
     pid_t pid_ = 0;
@@ -48,7 +42,6 @@ class XServer {
     // Starts Xvfb on a free display (displayNumber < 0) or on the given one;
     // nullptr with the reason when Xvfb is missing or did not come up.
     static std::unique_ptr<XServer> Start(std::string& why, int displayNumber = -1);
-    ~XServer();
 
     const std::string& display() const { return display_; }
     int number() const { return number_; }
@@ -56,12 +49,12 @@ class XServer {
     // openbox on this display, started once and waited for until it manages.
     bool StartWindowManager(std::string& why);
     void StopWindowManager();
-    bool HasWindowManager() const { return windowManager_.pid() > 0; }
+    bool HasWindowManager() const { return windowManager_ != nullptr; }
 
   private:
     XServer() = default;
-    Child server_;
-    Child windowManager_;
+    std::unique_ptr<Child> server_;
+    std::unique_ptr<Child> windowManager_;  // declared last: it ends first
     std::string display_;
     int number_ = -1;
 };
@@ -82,37 +75,39 @@ class XClient {
     // A top-level window with WM_NAME and _NET_WM_NAME; mapped when asked.
     std::uint32_t CreateWindow(const std::string& title, bool map = true,
                                bool deleteProtocol = true);
-    std::optional<std::uint32_t> Cardinal(std::uint32_t window, const char* property);
+    // A mapped window below parent with only a WM_NAME of type STRING (Latin-1),
+    // none when title is empty; WM_STATE normal when asked.
+    std::uint32_t CreatePlainWindow(std::uint32_t parent, const std::string& title,
+                                    bool wmState = false);
+    // A 32-bit list property (windows, cardinals), empty when missing.
     std::vector<std::uint32_t> Windows(std::uint32_t window, const char* property);
-    // The root's children, bottom to top.
-    std::vector<std::uint32_t> RootChildren();
+    std::optional<std::uint32_t> Cardinal(std::uint32_t window, const char* property) {
+        const std::vector<std::uint32_t> values = Windows(window, property);
+        return values.empty() ? std::nullopt : std::optional(values.front());
+    }
     // XCB_MAP_STATE_*; -1 when the window is gone.
     int MapState(std::uint32_t window);
-    // ICCCM WM_STATE: 0 withdrawn/none, 1 normal, 3 iconic.
-    int WmState(std::uint32_t window);
-    // The root child that holds window (itself without a window manager).
-    std::uint32_t TopLevelAncestor(std::uint32_t window);
-    void Unmap(std::uint32_t window, bool withdrawFromWindowManager);
     void Iconify(std::uint32_t window);
     void Flush();
 
   private:
+    // A window below parent with WM_NAME of type STRING unless title is empty.
+    std::uint32_t NewWindow(std::uint32_t parent, const std::string& title);
+
     xcb_connection_t* connection_ = nullptr;
     std::uint32_t root_ = 0;
 };
 
-// A few milliseconds' pause between two polls.
-void PauseBriefly();
-
-// Polls condition until it holds or the limit passes.
+// Polls condition every few milliseconds until it holds or the limit passes.
 template <typename Condition>
 bool Eventually(Condition condition,
                 std::chrono::milliseconds limit = std::chrono::milliseconds(20000)) {
     auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        if (condition()) return true;
+    while (!condition()) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
-        PauseBriefly();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    return true;
 }
+
 }  // namespace orvel::xtest
