@@ -355,6 +355,14 @@ void ServerPanel::RefreshServerList() {
     }
 }
 
+void ServerPanel::OnServerChange(std::int16_t hostKind, std::int16_t idxIndex) {
+    if (idxIndex < 0 || idxIndex >= suite::kComponentSlots) return;
+    if (services_.table[static_cast<std::size_t>(idxIndex)].intHostKind != hostKind) return;
+    auto server = services_.connection.ReferenceOfKind(hostKind);
+    if (!server) return;
+    PaintStatusOutcome(idxIndex, server->GetComponentStatus(idxIndex));
+}
+
 void ServerPanel::StopRunningComponent(int index) {
     auto& entry = services_.table[static_cast<std::size_t>(index)];
     auto& connection = services_.connection;

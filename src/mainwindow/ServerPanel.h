@@ -59,6 +59,9 @@ class ServerPanel : public QGroupBox {
     // Repaints row index from a status call's outcome (code 10 on failure).
     void PaintStatusOutcome(int index, const platform::Outcome<std::int32_t>& status,
                             const std::string* knownName = nullptr);
+    // A server's change event: repaints the row when the event came from the
+    // reference that serves it (hostKind 1 local, 2 remote).
+    void OnServerChange(std::int16_t hostKind, std::int16_t idxIndex);
     // A row's click: starts an off-line component, stops a running one.
     void cmdServers_Click(int index);
 

@@ -50,6 +50,21 @@ void ScaleGaps(QLayout& layout, double scale) {
 WindowSizing::WindowSizing(QWidget& window, settings::ConsoleSettings& settings, ScreenOf screenOf)
     : window_(window), settings_(settings), screenOf_(std::move(screenOf)) {}
 
+void WindowSizing::ApplyStoredWindowState() {
+    switch (settings_.WindowState) {
+        case kStateMinimised:
+            window_.setWindowState(Qt::WindowMinimized);
+            break;
+        case kStateMaximised:
+            window_.setWindowState(Qt::WindowMaximized);
+            break;
+        default:
+            settings_.WindowState = kStateNormal;
+            window_.setWindowState(Qt::WindowNoState);
+            break;
+    }
+}
+
 ScreenArea WindowSizing::Screen() const {
     if (screenOf_) return screenOf_(window_);
     const QScreen* screen = window_.screen();

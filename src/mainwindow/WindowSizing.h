@@ -28,6 +28,9 @@ class WindowSizing {
     WindowSizing(QWidget& window, settings::ConsoleSettings& settings, ScreenOf screenOf = {});
 
     void ApplyResizeRules();
+    // The stored window state (0 normal, 1 minimised, 2 maximised); any other
+    // stored value gives normal and is corrected to 0.
+    void ApplyStoredWindowState();
     // The outer size (frame included) in twips, as the settings keep it,
     // within the screen's available area. Before a window manager has framed
     // the window its frame is unknown: the size is applied again once the

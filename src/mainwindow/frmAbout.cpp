@@ -21,6 +21,11 @@ QLabel* PlainLabel(const char* name, const QString& text, QWidget* parent) {
 
 }  // namespace
 
+std::string ReleaseOfMarker(const std::string& marker) {
+    const auto colon = marker.find(':');
+    return colon == std::string::npos ? marker : marker.substr(colon + 1);
+}
+
 frmAbout::frmAbout(const platform::VersionInfo& version, SysInfoServices services,
                    const QIcon& icon, QWidget* parent)
     : QDialog(parent), services_(std::move(services)) {
@@ -40,13 +45,8 @@ frmAbout::frmAbout(const platform::VersionInfo& version, SysInfoServices service
     bold.setPointSizeF(bold.pointSizeF() * 1.3);
     lblTitle->setFont(bold);
 
-    // Everything after the marker's first colon, blank included.
-    const std::string& marker = version.releaseMarker;
-    const auto colon = marker.find(':');
     lblVersion = PlainLabel(
-        "lblVersion",
-        "Version " +
-            QString::fromStdString(colon == std::string::npos ? marker : marker.substr(colon + 1)),
+        "lblVersion", "Version " + QString::fromStdString(ReleaseOfMarker(version.releaseMarker)),
         this);
 
     txtDescription = new QLineEdit(this);

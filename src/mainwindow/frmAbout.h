@@ -3,6 +3,8 @@
 // The about box: the console's title and release, and a button that starts
 // the system-information program.
 
+#include <string>
+
 #include <QDialog>
 
 #include "mainwindow/SystemInformation.h"
@@ -13,6 +15,10 @@ class QLineEdit;
 class QPushButton;
 
 namespace orvel::mainwindow {
+
+// The release marker's text after its first colon, blank included; the whole
+// marker when it has none.
+std::string ReleaseOfMarker(const std::string& marker);
 
 class frmAbout : public QDialog {
     Q_OBJECT

@@ -6,14 +6,13 @@
 #include <QMenuBar>
 #include <QMoveEvent>
 #include <QResizeEvent>
-#include <QScopedValueRollback>
 #include <QTimer>
-#include <QToolBar>
 #include <QVBoxLayout>
 
 #include "mainwindow/ApplicationPanel.h"
 #include "mainwindow/GeneralStatusBar.h"
 #include "mainwindow/WindowLayout.h"
+#include "mainwindow/frmAbout.h"
 #include "mainwindow/frmMessage.h"
 #include "platform/AsciiCase.h"
 #include "status/ServerReferences.h"
@@ -151,39 +150,9 @@ void frmMain::BuildToolsAndHelpMenus() {
 }
 
 void frmMain::BuildToolBar() {
-    tlbToolBar_ = addToolBar("Orvel");
-    tlbToolBar_->setObjectName("tlbToolBar");
-    tlbToolBar_->setMovable(false);
-    struct ButtonRow {
-        const char* key;
-        const char* caption;
-        const char* tip;
-    };
-    const ButtonRow buttons[] = {
-        {"keyOrvelApplications", "Orvel Applications", "Click to show Orvel Applications"},
-        {"keyOrvelTools", "Orvel Tools", "Click to Show Orvel Tools"},
-        {"keyOrvelUtilities", "Orvel Utilities", "Click to Show Orvel Utilities"},
-        {"keyOrvelServers", "Orvel Servers", "Click to Show Orvel Servers"},
-        {"keyOrvelClients", "Orvel Clicents", "Click to show Orvel Clients"},
-    };
-    for (const auto& row : buttons) {
-        auto* action = tlbToolBar_->addAction(row.caption);
-        action->setObjectName(row.key);
-        action->setToolTip(row.tip);
-        action->setCheckable(QString(row.key) != "keyOrvelClients");
-        const QString key = row.key;
-        if (action->isCheckable()) {
-            // A category button switches the view however it is toggled: by
-            // the mouse, the keyboard or an accessibility client. The click
-            // itself sets the marks, so its own toggles are not followed.
-            connect(action, &QAction::toggled, this, [this, key] {
-                if (!switchingCategory_) tlbToolBar_ButtonClick(key);
-            });
-        } else {
-            connect(action, &QAction::triggered, this,
-                    [this, key] { tlbToolBar_ButtonClick(key); });
-        }
-    }
+    tlbToolBar_ = new CategoryToolBar(this);
+    addToolBar(tlbToolBar_);
+    connect(tlbToolBar_, &CategoryToolBar::buttonClicked, this, &frmMain::tlbToolBar_ButtonClick);
 }
 
 void frmMain::BuildFrames() {
@@ -226,7 +195,7 @@ void frmMain::WireConnection() {
     connect(c, &ServerConnection::disconnected, this, &frmMain::SetMenusDisconnected);
     connect(c, &ServerConnection::identityChanged, this, &frmMain::RefreshServerPanel);
     connect(c, &ServerConnection::rowsChanged, this, &frmMain::RefreshServerList);
-    connect(c, &ServerConnection::serverChange, this, &frmMain::OnServerChange);
+    connect(c, &ServerConnection::serverChange, fraServers_, &ServerPanel::OnServerChange);
     connect(c, &ServerConnection::serverMessage, this, &frmMain::OnServerMessage);
     connect(c, &ServerConnection::connectionLost, this, [this] {
         SetMenusDisconnected();
@@ -251,7 +220,7 @@ bool frmMain::Load() {
         return false;
     }
     mnuSetupColorsIndex_Click(settings.ColorTheme);
-    ApplyStoredWindowState();
+    sizing_.ApplyStoredWindowState();
     sizing_.ResizeToTwips(kStandardSizeTwips, kStandardSizeTwips);
     ShowReleaseCaption();
     fraServers_->ShowRowCaptions();
@@ -273,32 +242,13 @@ bool frmMain::Load() {
     return true;
 }
 
-void frmMain::ApplyStoredWindowState() {
-    auto& settings = context_.settings;
-    switch (settings.WindowState) {
-        case 1:
-            setWindowState(Qt::WindowMinimized);
-            break;
-        case 2:
-            setWindowState(Qt::WindowMaximized);
-            break;
-        default:
-            settings.WindowState = 0;
-            setWindowState(Qt::WindowNoState);
-            break;
-    }
-}
-
 // The caption carries the release marker's text once a release stamped it.
 void frmMain::ShowReleaseCaption() {
     const auto& version = context_.version;
     std::string caption = version.comments + "  " + std::to_string(version.major) + "." +
                           std::to_string(version.minor) + "." + std::to_string(version.revision);
-    const auto& marker = version.releaseMarker;
-    if (marker.find("x.x.x") == std::string::npos) {
-        const auto colon = marker.find(':');
-        caption = version.comments + "  " +
-                  (colon == std::string::npos ? marker : marker.substr(colon + 1));
+    if (version.releaseMarker.find("x.x.x") == std::string::npos) {
+        caption = version.comments + "  " + ReleaseOfMarker(version.releaseMarker);
     }
     setWindowTitle(Q(caption));
 }
@@ -419,24 +369,12 @@ void frmMain::ApplyColourTheme() {
 // ---------------------------------------------------------------- tool bar
 
 void frmMain::tlbToolBar_ButtonClick(const QString& key) {
-    const QScopedValueRollback<bool> switching(switchingCategory_, true);
-    for (const char* name :
-         {"keyOrvelApplications", "keyOrvelTools", "keyOrvelUtilities", "keyOrvelServers"}) {
-        for (auto* action : tlbToolBar_->actions()) {
-            if (action->objectName() == name) action->setChecked(false);
-        }
-    }
-    QAction* clicked = nullptr;
-    for (auto* action : tlbToolBar_->actions()) {
-        if (action->objectName() == key) clicked = action;
-    }
     // Captions compare without regard to ASCII case, whatever the locale.
-    const std::string caption = clicked ? clicked->text().toStdString() : std::string();
+    const std::string caption = tlbToolBar_->Press(key);
     auto is = [&caption](const char* name) {
         return platform::EqualIgnoringAsciiCase(caption, name);
     };
     auto showCategory = [&](std::int16_t category, const char* title) {
-        clicked->setChecked(true);
         fraServers_->hide();
         CurrentCategory_ = category;
         fraApplications_->setTitle(title);
@@ -450,7 +388,6 @@ void frmMain::tlbToolBar_ButtonClick(const QString& key) {
     } else if (is("ORVEL UTILITIES")) {
         showCategory(2, "Orvel Utilities");
     } else if (is("ORVEL SERVERS")) {
-        clicked->setChecked(true);
         fraApplications_->hide();
         RefreshServerList();
         fraServers_->show();
@@ -459,8 +396,6 @@ void frmMain::tlbToolBar_ButtonClick(const QString& key) {
         fraServers_->hide();
     }
 }
-
-// ---------------------------------------------------------------- launcher
 
 // ---------------------------------------------------------------- configure menu
 
@@ -550,23 +485,7 @@ void frmMain::ShowConnectedSide() {
                                                             : settings.RemoteServerName);
 }
 
-// ---------------------------------------------------------------- server frame
-
-void frmMain::ShowComponentStatus(int index, std::int32_t code,
-                                  const platform::RuntimeError& callError,
-                                  const std::string* knownName) {
-    fraServers_->ShowComponentStatus(index, code, callError, knownName);
-}
-
 // ---------------------------------------------------------------- server events
-
-void frmMain::OnServerChange(std::int16_t hostKind, std::int16_t idxIndex) {
-    if (idxIndex < 0 || idxIndex >= suite::kComponentSlots) return;
-    if (context_.table[static_cast<std::size_t>(idxIndex)].intHostKind != hostKind) return;
-    auto server = connection_->ReferenceOfKind(hostKind);
-    if (!server) return;
-    fraServers_->PaintStatusOutcome(idxIndex, server->GetComponentStatus(idxIndex));
-}
 
 void frmMain::UnloadWaitWindow() {
     waitWindow_.reset();

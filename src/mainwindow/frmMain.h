@@ -14,6 +14,7 @@
 #include <QMainWindow>
 
 #include "mainwindow/ApplicationPanel.h"
+#include "mainwindow/CategoryToolBar.h"
 #include "mainwindow/ColourThemes.h"
 #include "mainwindow/MainWindowContext.h"
 #include "mainwindow/ServerConnection.h"
@@ -25,7 +26,6 @@
 class QAction;
 class QMenu;
 class QTimer;
-class QToolBar;
 class QWidget;
 
 namespace orvel::mainwindow {
@@ -78,11 +78,15 @@ class frmMain : public QMainWindow {
     // which spares asking for it again.
     void ShowComponentStatus(int index, std::int32_t code,
                              const platform::RuntimeError& callError = {},
-                             const std::string* knownName = nullptr);
+                             const std::string* knownName = nullptr) {
+        fraServers_->ShowComponentStatus(index, code, callError, knownName);
+    }
     void StopUnneededServers() { connection_->StopUnneededServers(); }
 
     // Server events, as delivered by either reference (hostKind 1 local, 2 remote).
-    void OnServerChange(std::int16_t hostKind, std::int16_t idxIndex);
+    void OnServerChange(std::int16_t hostKind, std::int16_t idxIndex) {
+        fraServers_->OnServerChange(hostKind, idxIndex);
+    }
     void OnServerMessage(std::int16_t intMessage, std::int16_t intVar, const std::string& strVar);
 
     std::int16_t OtherClientCount() { return connection_->OtherClientCount(); }
@@ -129,7 +133,6 @@ class frmMain : public QMainWindow {
     void WithdrawRegistrations() { connection_->WithdrawRegistrations(); }
     void SetMenusDisconnected();
     void ShowConnectedSide();
-    void ApplyStoredWindowState();
     void ShowReleaseCaption();
     void ApplyAutoStart();
     void Unload();
@@ -148,10 +151,9 @@ class frmMain : public QMainWindow {
     bool unloaded_ = false;
     bool terminated_ = false;
     bool loaded_ = false;
-    bool switchingCategory_ = false;  // the tool-bar click is setting its marks
-    bool previousInstance_ = false;   // a second copy: it ends without any clean-up
-    bool unattended_ = false;         // closing for a system signal: no boxes
-    bool messageResent_ = false;      // the server message came again since the last tick
+    bool previousInstance_ = false;  // a second copy: it ends without any clean-up
+    bool unattended_ = false;        // closing for a system signal: no boxes
+    bool messageResent_ = false;     // the server message came again since the last tick
     WindowSizing sizing_{*this, context_.settings, context_.screenOf};
 
     QMenu* mnuFile_ = nullptr;
@@ -164,7 +166,7 @@ class frmMain : public QMainWindow {
     std::array<QAction*, kThemeCount> mnuSetupColorsIndex_{};
     QAction* mnuSetupAutoStartOrvelConsole_ = nullptr;
 
-    QToolBar* tlbToolBar_ = nullptr;
+    CategoryToolBar* tlbToolBar_ = nullptr;
     QWidget* centre_ = nullptr;
     ApplicationPanel* fraApplications_ = nullptr;
     ServerPanel* fraServers_ = nullptr;

@@ -1,7 +1,7 @@
 #pragma once
 
 // A main window built on fakes: scripted dialogs and suite servers, a clock
-// that stands still, windows found by title.
+// that stands still, windows found by title, files listed by the test.
 
 #include <gtest/gtest.h>
 
@@ -9,17 +9,15 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QTimer>
-#include <algorithm>
 
 #include "FakeClock.h"
 #include "FakeDialogs.h"
+#include "FakeFileSystem.h"
 #include "FakeInstanceLock.h"
 #include "FakeSuiteServer.h"
 #include "FakeWindowSystem.h"
-#include "PlacedFileSystem.h"
 #include "mainwindow/frmMain.h"
 #include "mainwindow/frmMessage.h"
 
@@ -28,7 +26,6 @@ namespace orvel::mainwindow::testing {
 // Host kinds by role, as the role registration sets them.
 inline void ApplyRoleHostKinds(status::ComponentServerTable& table,
                                settings::ConsoleSettings& settings, std::int16_t role) {
-    if (role < 0 || role > 2) return;
     for (int i = 0; i < 20; ++i) {
         auto& entry = table[static_cast<std::size_t>(i)];
         if (!suite::IsUsedSlot(i)) continue;
@@ -36,6 +33,10 @@ inline void ApplyRoleHostKinds(status::ComponentServerTable& table,
         entry.intHostKind = (fileServerSlot || role == 2) ? 2 : 1;
     }
     settings.LocalServerSelected = role == 0;
+}
+
+inline void AllRunning(fakes::FakeSuiteServer& server) {
+    for (auto& status : server.statuses) status = 1;
 }
 
 class MainWindowTest : public ::testing::Test {
@@ -46,9 +47,14 @@ class MainWindowTest : public ::testing::Test {
         FillColourThemes(themes);
         version = platform::ProgramVersionInfo();
         settings.LocalServerSelected = true;
+        MakeContext(factory, windows, files);
+    }
+    // The integration tests bring real servers, windows and files.
+    void MakeContext(suiteclient::SuiteServerFactory& servers, platform::WindowSystem& windowSystem,
+                     platform::FileSystem& fileSystem) {
         context = std::make_unique<MainWindowContext>(
-            MainWindowContext{settings, dialogs, clock, windows, instanceLock, factory, files,
-                              version, table, catalogue, themes, true});
+            MainWindowContext{settings, dialogs, clock, windowSystem, instanceLock, servers,
+                              fileSystem, version, table, catalogue, themes, true});
         context->configureComputer = [this](std::int16_t role) {
             roles.push_back(role);
             ApplyRoleHostKinds(table, settings, role);
@@ -87,7 +93,10 @@ class MainWindowTest : public ::testing::Test {
     QLabel* Panel(int i) { return Find<QLabel>(QString("pnlServers_%1").arg(i)); }
     QPushButton* Button(const char* name) { return Find<QPushButton>(name); }
     QLabel* Status(const char* key) { return Find<QLabel>(key); }
-    QMenu* Menu(const char* name) { return Find<QMenu>(name); }
+    bool MenuEnabled(const char* name) { return Find<QMenu>(name)->menuAction()->isEnabled(); }
+    void Ticks(int count) {
+        for (int tick = 0; tick < count; ++tick) window->tmrTimer_Timer();
+    }
     std::string BoxText(std::size_t i) { return dialogs.boxes.at(i).text; }
 
     static QColor Back(QWidget* w) { return w->palette().color(QPalette::Window); }
@@ -103,8 +112,8 @@ class MainWindowTest : public ::testing::Test {
     fakes::FakeWindowSystem windows;
     fakes::FakeInstanceLock instanceLock;
     fakes::FakeSuiteServerFactory factory;
-    // The catalogue's folders do not exist here: no program file is found.
-    fakes::PlacedFileSystem files{"/opt/console"};
+    // No program file until a test lists it.
+    fakes::FakeFileSystem files;
     std::unique_ptr<MainWindowContext> context;
     std::unique_ptr<frmMain> window;
     std::vector<std::int16_t> roles;

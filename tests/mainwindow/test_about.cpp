@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "FakeDialogs.h"
+#include "FakeFileSystem.h"
 #include "FakeProgramStarter.h"
 #include "RegistryTestSupport.h"
 #include "mainwindow/frmAbout.h"
@@ -13,36 +14,26 @@
 namespace orvel::mainwindow {
 namespace {
 
-class SomeFiles : public platform::FileSystem {
-  public:
-    std::string existing;
-    bool FileExists(const std::string& path) override { return path == existing; }
-    std::optional<std::string> ResolvePath(const std::string&) override { return std::nullopt; }
-    std::string ExecutableFolder() override { return "/opt/console"; }
-    std::string ExecutableName() override { return "Orvel_Console"; }
-    bool ChangeDirectory(const std::string&) override { return true; }
-    std::string CurrentDirectory() override { return "/"; }
-};
-
 void PutText(platform::Registry& registry, const char* key, const char* name,
              const std::string& text) {
     fakes::Seed(registry, platform::HKEY_LOCAL_MACHINE, key, name, platform::REG_SZ,
                 fakes::Sz(text));
 }
 
-TEST(AboutBox, CaptionsAndTheTwoBlankVersionLabel) {
+// The release text of the marker, here and in the main window's caption.
+TEST(AboutBox, CaptionsAndTheReleaseTextOfTheMarker) {
     const auto version = platform::ProgramVersionInfo();
     platform::SqliteRegistry registry(":memory:");
-    SomeFiles files;
+    fakes::FakeFileSystem files;
     fakes::FakeProgramStarter programs;
     fakes::FakeDialogs dialogs;
     frmAbout about(version, {registry, files, programs, dialogs, version.title}, QIcon());
     EXPECT_EQ(about.windowTitle(), "About Orvel Console");
     EXPECT_EQ(about.lblTitle->text(), "Corvane Network Suite -- Orvel Console");
-    EXPECT_EQ(about.lblVersion->text(), "Version  Release 7.1.0");
+    EXPECT_EQ(about.lblVersion->text(), "Version  Release 7.1.0") << "the blank after ':' stays";
     EXPECT_TRUE(about.txtDescription->isHidden());
-    EXPECT_EQ(about.cmdOK->text(), "OK");
-    EXPECT_EQ(about.cmdSysInfo->text(), "&System Info...");
+    EXPECT_EQ(ReleaseOfMarker("Release 8"), "Release 8") << "no ':' gives the whole marker";
+    EXPECT_EQ(ReleaseOfMarker("A: B: C"), " B: C");
 }
 
 TEST(AboutBox, SystemInformationBranches) {
@@ -50,14 +41,12 @@ TEST(AboutBox, SystemInformationBranches) {
         const char* what;
         const char* path;      // the first key's value, or none
         const char* location;  // the second key's value, or none
-        const char* existing;  // the one file that exists
+        const char* existing;  // the one file that exists ("" none)
         bool startFails;
         const char* started;  // nullptr: the unavailable box
     };
     const Case cases[] = {
-        {"first key, started unchecked", "/usr/bin/hardinfo", nullptr, "", false,
-         "/usr/bin/hardinfo"},
-        {"first key wins over second", "/usr/bin/hardinfo", "/opt/msinfo",
+        {"first key wins, started unchecked", "/usr/bin/hardinfo", "/opt/msinfo",
          "/opt/msinfo/MSINFO32.EXE", false, "/usr/bin/hardinfo"},
         {"second key with its program", nullptr, "/opt/msinfo", "/opt/msinfo/MSINFO32.EXE", false,
          "/opt/msinfo/MSINFO32.EXE"},
@@ -72,8 +61,8 @@ TEST(AboutBox, SystemInformationBranches) {
         if (c.path) PutText(store, kSysInfoKey, kSysInfoValue, c.path);
         if (c.location) PutText(store, kSysInfoLocationKey, kSysInfoLocationValue, c.location);
         fakes::ReadOnlyStore readOnly(store);
-        SomeFiles files;
-        files.existing = c.existing;
+        fakes::FakeFileSystem files;
+        files.files.insert(c.existing);
         fakes::FakeProgramStarter programs;
         if (c.startFails) programs.FailNext("No such file or directory");
         fakes::FakeDialogs dialogs;

@@ -1,9 +1,7 @@
 // The launcher panel of the main window on fakes: launch states, the launch
 // action, the poll's launched-tool scan.
 
-#include <QApplication>
-#include <QMouseEvent>
-#include <set>
+#include <QTest>
 
 #include "FakeProgramStarter.h"
 #include "MainWindowFixture.h"
@@ -11,20 +9,6 @@
 
 namespace orvel::mainwindow::testing {
 namespace {
-
-// Every program file is there but those listed missing; the launch's change
-// of folder is recorded, not made.
-class SomeFiles : public fakes::PlacedFileSystem {
-  public:
-    SomeFiles() : PlacedFileSystem("/opt/console") {}
-    std::set<std::string> missing;
-    std::string currentDirectory = "/";
-    bool FileExists(const std::string& path) override { return !missing.count(path); }
-    bool ChangeDirectory(const std::string& path) override {
-        currentDirectory = path;
-        return true;
-    }
-};
 
 // Slot 9 is reported down for a number of queries, then up: a server that
 // comes up while the launch is under way.
@@ -44,51 +28,36 @@ class SlowNine : public fakes::FakeSuiteServer {
 
 class LauncherTest : public MainWindowTest {
   protected:
+    // Every program file is there.
     LauncherTest() {
-        context = std::make_unique<MainWindowContext>(
-            MainWindowContext{settings, dialogs, clock, windows, instanceLock, factory, someFiles,
-                              version, table, catalogue, themes, true});
-        context->configureComputer = [this](std::int16_t role) {
-            ApplyRoleHostKinds(table, settings, role);
-        };
+        for (const auto& entry : catalogue) files.files.insert(entry.Path + entry.FileName);
         context->programStarter = &starter;
-    }
-    // Connected in local mode with every component running.
-    frmMain& ConnectedAllUp() {
-        auto& w = ConnectedLocal();
-        for (auto& s : local->statuses) s = 1;
-        for (auto& s : remote->statuses) s = 1;
-        return w;
     }
     void ShowTools(frmMain& w) { w.tlbToolBar_ButtonClick("keyOrvelTools"); }
     QLabel* AppPanel(int s) { return Find<QLabel>(QString("pnlApplication_%1").arg(s)); }
     QPushButton* AppButton(int s) { return Find<QPushButton>(QString("cmdApplication_%1").arg(s)); }
-    void Tick(frmMain& w) { w.tmrTimer_Timer(); }
 
-    SomeFiles someFiles;
+    void ExpectLook(int slot, const char* caption, std::uint32_t back, std::uint32_t text) {
+        SCOPED_TRACE(caption);
+        EXPECT_EQ(AppPanel(slot)->text(), caption);
+        EXPECT_EQ(Back(AppPanel(slot)), ToQColor(back));
+        EXPECT_EQ(Text(AppPanel(slot)), ToQColor(text));
+    }
+
     fakes::FakeProgramStarter starter;
 };
 
-struct Look {
-    const char* caption;
-    std::uint32_t back;
-    std::uint32_t text;
-};
-
-void ExpectLook(QLabel* panel, const Look& look, const char* what) {
-    SCOPED_TRACE(what);
-    EXPECT_EQ(panel->text(), look.caption);
-    EXPECT_EQ(panel->palette().color(QPalette::Window), ToQColor(look.back));
-    EXPECT_EQ(panel->palette().color(QPalette::WindowText), ToQColor(look.text));
-}
-
 TEST_F(LauncherTest, EveryLaunchStateShowsItsCaptionAndColours) {
-    // Off line: grey on black, every button disabled.
     auto& w = Loaded();
-    ShowTools(w);
+    // A category button switches the view however it is toggled (mouse,
+    // keyboard, an accessibility client); toggled again, it stays pressed.
+    for (int i = 0; i < 2; ++i) Find<QAction>("keyOrvelTools")->toggle();
+    EXPECT_TRUE(Find<QWidget>("fraServers")->isHidden());
     EXPECT_EQ(w.Applications()->title(), "Orvel Tools");
+    EXPECT_TRUE(Find<QAction>("keyOrvelTools")->isChecked());
+    EXPECT_FALSE(Find<QAction>("keyOrvelServers")->isChecked());
     for (int s = 0; s < kApplicationSlots; ++s) {
-        ExpectLook(AppPanel(s), {"Off Line", status::kBlack, status::kGrayText}, "disconnected");
+        ExpectLook(s, "Off Line", status::kBlack, status::kGrayText);
         EXPECT_FALSE(AppButton(s)->isEnabled());
     }
     w.tlbToolBar_ButtonClick("keyOrvelUtilities");
@@ -97,17 +66,17 @@ TEST_F(LauncherTest, EveryLaunchStateShowsItsCaptionAndColours) {
 
     ScriptServers();
     w.cmdServerOrvelHost_Click();
-    for (auto& s : local->statuses) s = 1;
-    for (auto& s : remote->statuses) s = 1;
-    local->statuses[14] = 0;                              // Lock Breaker needs 14
-    someFiles.missing.insert("/suite/DirectSwitch.exe");  // slot 3
-    windows.AddWindow("ConfLoad", 31);                    // slot 2 runs
+    AllRunning(*local);
+    AllRunning(*remote);
+    local->statuses[14] = 0;                       // Lock Breaker needs 14
+    files.files.erase("/suite/DirectSwitch.exe");  // slot 3
+    windows.AddWindow("ConfLoad", 31);             // slot 2 runs
     ShowTools(w);
-    ExpectLook(AppPanel(0), {"Ready", status::kBlack, status::kGreen}, "ready");
-    ExpectLook(AppPanel(1), {"[Ready]", status::kBlack, status::kGreen}, "server missing");
+    ExpectLook(0, "Ready", status::kBlack, status::kGreen);
+    ExpectLook(1, "[Ready]", status::kBlack, status::kGreen);
     // Running keeps the caption it had and turns green with black text.
-    ExpectLook(AppPanel(2), {"Off Line", status::kGreen, status::kBlack}, "running");
-    ExpectLook(AppPanel(3), {"UnRegistered", status::kBlack, status::kRed}, "file missing");
+    ExpectLook(2, "Off Line", status::kGreen, status::kBlack);
+    ExpectLook(3, "UnRegistered", status::kBlack, status::kRed);
     EXPECT_EQ(AppPanel(3)->toolTip(), "DirectSwitch.exe");
     for (int s : {0, 1, 2}) EXPECT_TRUE(AppButton(s)->isEnabled()) << s;
     EXPECT_FALSE(AppButton(3)->isEnabled());
@@ -118,44 +87,23 @@ TEST_F(LauncherTest, EveryLaunchStateShowsItsCaptionAndColours) {
     // Against a remote server the programs that cannot run there say so.
     settings.LocalServerSelected = false;
     w.RefreshApplicationState(12);
-    ExpectLook(AppPanel(4), {"UnSupported", status::kBlack, status::kGrayText}, "remote");
+    ExpectLook(4, "UnSupported", status::kBlack, status::kGrayText);
 
-    // The looks no window scenario reaches as easily.
-    const struct {
-        std::int16_t state;
-        std::optional<std::string> caption;
-        std::uint32_t back, text;
-        std::optional<int> size;
-    } looks[] = {
-        {3, "Registered", status::kBlack, status::kYellow, std::nullopt},
-        {6, std::nullopt, status::kGreen, status::kBlack, 250},
-        {7, "Error", status::kRed, status::kWhite, 10},
-        {-5, "Error", status::kRed, status::kWhite, 10},
-    };
-    for (const auto& row : looks) {
-        const auto look = launcher::LookOfState(row.state);
-        EXPECT_EQ(look.caption, row.caption) << row.state;
-        EXPECT_EQ(look.back, row.back) << row.state;
-        EXPECT_EQ(look.text, row.text) << row.state;
-        EXPECT_EQ(look.size, row.size) << row.state;
-    }
+    // A state no scenario reaches: the error look.
+    EXPECT_EQ(launcher::LookOfState(-5).caption, "Error");
 }
 
 TEST_F(LauncherTest, OneClickStartsServersAndProgramThenTheWindowIsFollowed) {
     auto& w = ConnectedLocal();  // every component off line, starts bring them up
     ShowTools(w);
-    ExpectLook(AppPanel(0), {"[Ready]", status::kBlack, status::kGreen}, "before");
+    ExpectLook(0, "[Ready]", status::kBlack, status::kGreen);
     local->calls.clear();
-    remote->calls.clear();
-    w.cmdApplication_Click(0);  // Card Health: 11, 7, 3, then 9
-    EXPECT_EQ(remote->CountCalls("StartComponent(11)"), 1);
-    EXPECT_EQ(remote->CountCalls("StartComponent(7)"), 1);
-    EXPECT_EQ(remote->CountCalls("StartComponent(3)"), 1);
+    w.cmdApplication_Click(0);  // Card Health needs 11, 7, 3 and 9 (the launcher's rules)
     EXPECT_EQ(local->CountCalls("StartComponent(9)"), 1);
     ASSERT_EQ(starter.starts.size(), 1u);
     EXPECT_EQ(starter.starts[0].programPath, "/suite/CardHealth.exe");
     EXPECT_EQ(starter.starts[0].windowStyle, 1);
-    EXPECT_EQ(someFiles.currentDirectory, "/suite/");
+    EXPECT_EQ(files.currentDirectory, "/suite/");
     EXPECT_EQ(catalogue[8].ProcessId, 4100);
     EXPECT_EQ(dialogs.pointer, platform::vbDefault);
     // No window yet: the refresh after the start decides.
@@ -169,32 +117,21 @@ TEST_F(LauncherTest, OneClickStartsServersAndProgramThenTheWindowIsFollowed) {
     w.StopUnneededServers();
     EXPECT_EQ(local->CountCalls("StopComponent(9)"), 0);
 
-    // The window appears: one tick paints it running, later ticks leave it.
+    // The window appears: a tick paints it running.
     windows.AddWindow("Card Health", 55);
-    Tick(w);
-    EXPECT_EQ(AppPanel(0)->palette().color(QPalette::Window), ToQColor(status::kGreen));
-    local->calls.clear();
-    Tick(w);
-    Tick(w);
-    EXPECT_EQ(local->CountCalls("GetComponentStatus"), 0);
+    Ticks(1);
+    EXPECT_EQ(Back(AppPanel(0)), ToQColor(status::kGreen));
 
     // A second click, on the state panel, brings it forward instead.
-    auto* panel = AppPanel(0);
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(1, 1), QPointF(1, 1), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(panel, &press);
+    QTest::mouseClick(AppPanel(0), Qt::LeftButton);
     EXPECT_EQ(starter.starts.size(), 1u);
     EXPECT_EQ(windows.shown,
               (std::vector<std::pair<platform::HWND, int>>{{55, platform::SW_SHOWNORMAL}}));
     EXPECT_EQ(windows.raised, std::vector<platform::HWND>{55});
 
-    dialogs.ExpectBox("Cannot Exit Orvel Control Center");
-    w.mnuFileExit_Click();
-    EXPECT_TRUE(w.Connected());
-
     windows.RemoveWindow(windows.FindWindowA("Card Health"));
-    Tick(w);
-    ExpectLook(AppPanel(0), {"Ready", status::kBlack, status::kGreen}, "closed");
+    Ticks(1);
+    ExpectLook(0, "Ready", status::kBlack, status::kGreen);
 }
 
 TEST_F(LauncherTest, RefusalsAndFailuresAreReportedAndNothingIsTakenForRunning) {
@@ -211,7 +148,7 @@ TEST_F(LauncherTest, RefusalsAndFailuresAreReportedAndNothingIsTakenForRunning) 
     // A required server that stays down is named; nothing is started.
     ScriptServers();
     w.cmdServerOrvelHost_Click();
-    for (auto& s : remote->statuses) s = 1;
+    AllRunning(*remote);
     local->startStopChangesStatus = false;
     ShowTools(w);
     dialogs.ExpectBox("Orvel Servers");
@@ -222,7 +159,7 @@ TEST_F(LauncherTest, RefusalsAndFailuresAreReportedAndNothingIsTakenForRunning) 
     EXPECT_EQ(AppPanel(0)->text(), "[Ready]");
 
     // A start that fails names the program and the reason and stores nothing.
-    for (auto& s : local->statuses) s = 1;
+    AllRunning(*local);
     starter.FailNext("No such file or directory");
     dialogs.ExpectBox("Application Not Started");
     w.cmdApplication_Click(0);
@@ -230,13 +167,15 @@ TEST_F(LauncherTest, RefusalsAndFailuresAreReportedAndNothingIsTakenForRunning) 
     EXPECT_NE(BoxText(2).find("No such file or directory"), std::string::npos);
     EXPECT_EQ(catalogue[8].ProcessId, 0);
     EXPECT_EQ(catalogue[8].State, launcher::kStateReady);
-    ExpectLook(AppPanel(0), {"Ready", status::kBlack, status::kGreen}, "failed start");
+    ExpectLook(0, "Ready", status::kBlack, status::kGreen);
 }
 
 TEST_F(LauncherTest, ServerThatCameUpMeanwhileGivesNoBoxAndTheProgramStarts) {
     auto late = std::make_shared<SlowNine>();
     local = late;
-    auto& w = ConnectedAllUp();
+    auto& w = ConnectedLocal();
+    AllRunning(*local);
+    AllRunning(*remote);
     local->startStopChangesStatus = false;
     ShowTools(w);
     // Down when the click decides the state, up when the launch asks which is missing.

@@ -1,24 +1,13 @@
+// The window's load, caption and colour themes, the resize rules and the
+// autostart at load.
+
+#include <QFont>
+
 #include "MainWindowFixture.h"
+#include "mainwindow/WindowLayout.h"
 
 namespace orvel::mainwindow::testing {
 namespace {
-
-TEST_F(MainWindowTest, MenusAndPanelsCarryTheirNames) {
-    Window();
-    // Other parts and the tests reach the entries by their names.
-    for (const char* name :
-         {"mnuFileRestoreSize", "mnuFileExit", "mnuConfigureIndex_2", "mnuSetupColorsIndex_4",
-          "mnuSetupFonts", "mnuSetupAutoStartOrvelConsole", "mnuToolsDComConfiguration",
-          "mnuToolsDComProtocol", "mnuToolsCorvaneSettings", "mnuHelpAbout"}) {
-        EXPECT_NE(Find<QAction>(name), nullptr) << name;
-    }
-    EXPECT_EQ(window->Timer()->interval(), 500);
-    for (const char* key : {"keyTimeSource", "keyTime", "keyDate", "keyActiveSet", "keyClients"}) {
-        EXPECT_NE(Status(key), nullptr) << key;
-    }
-    EXPECT_EQ(Status("keyTime")->toolTip(), "Curent Time");
-    for (int i = 0; i < 20; ++i) EXPECT_NE(Panel(i), nullptr);
-}
 
 TEST_F(MainWindowTest, PreviousInstanceEndsTheLoad) {
     instanceLock.anotherInstance = true;
@@ -33,21 +22,7 @@ TEST_F(MainWindowTest, PreviousInstanceEndsTheLoad) {
     EXPECT_EQ(configurationWrites, 0);
 }
 
-TEST_F(MainWindowTest, CaptionFollowsTheReleaseMarker) {
-    Loaded();
-    EXPECT_EQ(window->windowTitle(), "Orvel Control Console   Release 7.1.0");
-    window.reset();
-    version.releaseMarker = "Quarlen_Release_Version: Release x.x.x";
-    Loaded();
-    EXPECT_EQ(window->windowTitle(), "Orvel Control Console  6.0.0");
-    window.reset();
-    version.releaseMarker = "Release 8";
-    Loaded();
-    EXPECT_EQ(window->windowTitle(), "Orvel Control Console  Release 8")
-        << "a marker without ':' is shown whole";
-}
-
-TEST_F(MainWindowTest, LoadCorrectsStoredValuesAndAppliesTheRole) {
+TEST_F(MainWindowTest, LoadCorrectsStoredValuesAppliesTheRoleAndCaption) {
     settings.WindowState = 7;
     settings.ColorTheme = 9;
     settings.Current = 1;
@@ -62,21 +37,24 @@ TEST_F(MainWindowTest, LoadCorrectsStoredValuesAndAppliesTheRole) {
     EXPECT_EQ(settings.LocalServerName, "Local Server");
     // Remote role without a name: the host button waits for one.
     EXPECT_FALSE(Button("cmdServerOrvelHost")->isEnabled());
-    EXPECT_EQ(Button("cmdServerOrvelHost")->property("Tag").toString(), "False");
-    EXPECT_EQ(Button("cmdServerRemote")->text(), "Remote PC");
     EXPECT_FALSE(Button("cmdServerLocal")->isEnabled());
+
+    // The caption shows the release once a release stamped the marker (the
+    // marker's text rule is the about box's).
+    EXPECT_EQ(window->windowTitle(), "Orvel Control Console   Release 7.1.0");
+    window.reset();
+    version.releaseMarker = "Quarlen_Release_Version: Release x.x.x";
+    Loaded();
+    EXPECT_EQ(window->windowTitle(), "Orvel Control Console  6.0.0");
 }
 
-TEST_F(MainWindowTest, DisconnectedIdentityPanel) {
-    Loaded();
+TEST_F(MainWindowTest, DisconnectedPanelAndTheThemesExactColours) {
+    auto& w = Loaded();
     EXPECT_TRUE(Find<QLabel>("lblOrvelServerName")->isHidden());
-    EXPECT_TRUE(Find<QLabel>("lblOrvelServerVersion")->isHidden());
     auto* os = Find<QLabel>("lblOrvelServerOS");
     EXPECT_EQ(os->text(), "Not Connected");
     EXPECT_EQ(Back(os), QColor(255, 0, 0));
-    EXPECT_EQ(Text(os), QColor(255, 255, 255));
     EXPECT_FALSE(Button("cmdServerConnect")->isEnabled());
-    EXPECT_FALSE(Button("cmdServerDisconnect")->isEnabled());
     EXPECT_EQ(Find<QGroupBox>("fraOrvelServerOS")->title(), "(Local Server)");
     EXPECT_EQ(Button("cmdServerOrvelHost")->text(), "Co&nnect");
     EXPECT_TRUE(Button("cmdServerOrvelHost")->isEnabled());
@@ -84,28 +62,21 @@ TEST_F(MainWindowTest, DisconnectedIdentityPanel) {
     EXPECT_EQ(Find<QPushButton>("cmdServers_17")->text(), "");
     EXPECT_FALSE(Find<QPushButton>("cmdServers_17")->isEnabled());
     EXPECT_EQ(Back(Panel(17)), QColor(0, 0, 0));
-    EXPECT_EQ(Text(Panel(17)), QColor(0, 255, 255));
-}
 
-TEST_F(MainWindowTest, BlueAndGrayThemesPaintTheirExactColours) {
-    auto& w = Loaded();
     auto* client = Find<QWidget>("frmMainClient");
     auto* frame = Find<QGroupBox>("fraServers");
     auto* button = Find<QPushButton>("cmdServers_0");
+    auto buttonText = [button](QPalette::ColorGroup group) {
+        return button->palette().color(group, QPalette::ButtonText);
+    };
     // Blue: background 0x800000 is blue 128, frame 0xC00000, buttons 0xFFC0C0.
     EXPECT_EQ(Back(client), QColor(0, 0, 128));
-    EXPECT_EQ(Back(frame), QColor(0, 0, 192));
     EXPECT_EQ(Text(frame), QColor(192, 192, 0));  // 0xC00000 ^ 0xC0C0C0 = 0x00C0C0
     EXPECT_EQ(button->palette().color(QPalette::Button), QColor(192, 192, 255));
-    EXPECT_EQ(button->palette().color(QPalette::Active, QPalette::ButtonText), QColor(15, 15, 48));
-    // The row is disabled while disconnected: its lettering is greyed halfway
-    // to the back colour.
-    EXPECT_FALSE(button->isEnabled());
-    EXPECT_EQ(button->palette().color(QPalette::ButtonText), QColor(103, 103, 151));
-    EXPECT_EQ(button->palette().color(QPalette::Disabled, QPalette::ButtonText),
-              QColor(103, 103, 151));
-    EXPECT_EQ(button->palette().color(QPalette::Inactive, QPalette::ButtonText),
-              QColor(15, 15, 48));
+    EXPECT_EQ(buttonText(QPalette::Active), QColor(15, 15, 48));
+    // Disabled while disconnected: lettered halfway to the back colour.
+    EXPECT_EQ(buttonText(QPalette::Disabled), QColor(103, 103, 151));
+    EXPECT_EQ(buttonText(QPalette::Inactive), QColor(15, 15, 48)) << "a window in the back";
     EXPECT_TRUE(Find<QAction>("mnuSetupColorsIndex_0")->isChecked());
 
     w.mnuSetupColorsIndex_Click(4);
@@ -113,14 +84,115 @@ TEST_F(MainWindowTest, BlueAndGrayThemesPaintTheirExactColours) {
     EXPECT_FALSE(Find<QAction>("mnuSetupColorsIndex_0")->isChecked());
     EXPECT_TRUE(Find<QAction>("mnuSetupColorsIndex_4")->isChecked());
     EXPECT_EQ(Back(client), QColor(0x40, 0x40, 0x40));
-    EXPECT_EQ(Back(frame), QColor(0x80, 0x80, 0x80));
     EXPECT_EQ(button->palette().color(QPalette::Button), QColor(0xF0, 0xF0, 0xF0));
-    EXPECT_EQ(button->palette().color(QPalette::Active, QPalette::ButtonText),
-              QColor(0x3F, 0x3F, 0x3F));
+    EXPECT_EQ(buttonText(QPalette::Active), QColor(0x3F, 0x3F, 0x3F));
 
     w.mnuSetupColorsIndex_Click(2);  // green element 2 is 0x80CC80
     EXPECT_EQ(w.CurrentColours()[2], 0x80CC80u);
     EXPECT_EQ(Back(client), QColor(0, 128, 0));
+}
+
+// The rules as arithmetic, where the window tests below do not reach: no
+// snap but the minimum when maximised, nothing when minimised, the clamp of
+// a size asked for, and the settings' 16-bit range on a large screen.
+TEST(WindowLayoutRules, StatesClampAndTheSettingsRange) {
+    auto maximised = ApplyResizeRules(kStateMaximised, {-60, -60, 3000, 2000});
+    EXPECT_EQ(maximised.geometry, (TwipsGeometry{-60, -60, 5700, 5700}));
+    EXPECT_DOUBLE_EQ(maximised.letteringPoints, 6.0);
+    const TwipsGeometry above{0, -300, 9500, 9500};
+    EXPECT_EQ(ApplyResizeRules(kStateMinimised, above).geometry, above);
+    EXPECT_EQ(ApplyResizeRules(kStateNormal, above).geometry.top, 0);
+    EXPECT_EQ(ClampToAvailable(9500, 4000), kMinimumSizeTwips);
+    EXPECT_EQ(ClampToAvailable(9500, 0), 9500) << "no screen known";
+    EXPECT_EQ(TwipsToPixels(9500, 192), 1267);
+
+    settings::ConsoleSettings settings;
+    RecordWindowPlacement(settings, kStateMaximised, {-40000, 40000, 115200, 64800});
+    EXPECT_EQ(settings.WindowState, 2);
+    EXPECT_EQ(settings.WindowFormWidth, 32767);
+    EXPECT_EQ(settings.WindowFormLeft, -32768);
+}
+
+TEST_F(MainWindowTest, ResizeKeepsTheMinimumAndScalesTheLettering) {
+    auto& w = Loaded();
+    const double dpiX = w.logicalDpiX();
+    const double dpiY = w.logicalDpiY();
+    const int onePixel = PixelsToTwips(1, dpiX);
+    w.show();
+
+    // Dragged to height 4000, width 8000 twips (outer size, frame included).
+    const QSize frame = w.frameGeometry().size() - w.size();
+    w.resize(TwipsToPixels(8000, dpiX) - frame.width(), TwipsToPixels(4000, dpiY) - frame.height());
+    EXPECT_EQ(w.frameGeometry().height(), TwipsToPixels(5700, dpiY));
+    EXPECT_NEAR(settings.WindowFormHeight, 5700, onePixel);
+    EXPECT_NEAR(settings.WindowFormWidth, 8000, onePixel);
+    EXPECT_NEAR(w.LetteringPoints(), 7.2, 0.02);
+    for (const char* name : {"cmdServers_19", "pnlApplication_0"}) {
+        EXPECT_NEAR(Find<QWidget>(name)->font().pointSizeF(), 7.2, 0.02) << name;
+    }
+
+    w.setWindowState(Qt::WindowMaximized);
+    EXPECT_EQ(settings.WindowState, 2);
+    w.mnuFileRestoreSize_Click();
+    EXPECT_EQ(settings.WindowState, 0);
+    EXPECT_NEAR(settings.WindowFormWidth, 9500, onePixel);
+    EXPECT_NEAR(settings.WindowFormHeight, 9500, onePixel);
+    EXPECT_NEAR(Find<QWidget>("cmdServers_3")->font().pointSizeF(), 10.0, 0.02);
+}
+
+// The window's own screen, given as a fake: a 1920 x 1080 monitor above the
+// primary one, with only 510 pixels of it available.
+TEST_F(MainWindowTest, SnapAndRestoredSizeFollowTheWindowsOwnScreen) {
+    const QRect above(0, -1080, 1920, 1080);
+    context->screenOf = [&](const QWidget&) { return ScreenArea{above, {0, -1080, 1920, 510}}; };
+    auto& w = Loaded();
+    const double dpiY = w.logicalDpiY();
+    EXPECT_EQ(w.frameGeometry().height(), 510) << "clamped to the available area";
+    EXPECT_EQ(w.frameGeometry().width(), TwipsToPixels(9500, w.logicalDpiX()));
+    w.show();
+    w.move(40, -900);
+    EXPECT_EQ(w.frameGeometry().top(), -900) << "no snap within its own screen";
+    EXPECT_NEAR(settings.WindowFormTop, PixelsToTwips(-900, dpiY), 1);
+    w.move(40, -1200);
+    EXPECT_EQ(w.frameGeometry().top(), -1080) << "snapped to its screen's top";
+    w.mnuFileRestoreSize_Click();
+    EXPECT_EQ(w.frameGeometry().height(), 510);
+}
+
+// An ordinary user's start, without one box: with autostart the file server
+// role connects, the remote roles only write the log-on entry; autostart off
+// writes and removes it again, so that a stale one goes.
+TEST_F(MainWindowTest, AutoStartConnectsAtLoadOnlyAsFileServer) {
+    const struct {
+        bool autoStart;
+        std::int16_t role;
+        std::vector<bool> toggles;
+    } cases[] = {
+        {true, 0, {true}}, {true, 1, {true}}, {true, 2, {true}}, {false, 0, {true, false}}};
+    context->IsAdministrator = false;
+    int verifications = 0;
+    context->showProcessVerification = [&] { ++verifications; };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.autoStart << " role " << c.role);
+        factory.created.clear();
+        std::vector<bool> toggles;
+        context->autoStartChanged = [&](bool checked) { toggles.push_back(checked); };
+        settings.AutoStart = c.autoStart;
+        settings.Current = c.role;
+        const bool connects = c.autoStart && c.role == 0;
+        if (connects) ScriptServers();
+        auto& w = Loaded();
+        EXPECT_EQ(toggles, c.toggles);
+        EXPECT_EQ(Find<QAction>("mnuSetupAutoStartOrvelConsole")->isChecked(), c.autoStart);
+        EXPECT_EQ(w.Connected(), connects);
+        EXPECT_EQ(factory.created.size(), connects ? 2u : 0u);
+        Ticks(11);
+        EXPECT_FALSE(MenuEnabled("mnuConfigure"));
+        window.reset();
+    }
+    EXPECT_EQ(verifications, 4);
+    EXPECT_EQ(local->CountCalls("DisconnectClient"), 1);
+    EXPECT_TRUE(dialogs.boxes.empty()) << dialogs.boxes.front().title;
 }
 
 }  // namespace

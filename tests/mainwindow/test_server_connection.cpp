@@ -1,5 +1,6 @@
 // The connection manager on its own, against scripted suite servers: what it
-// tells the window, its refusals, the server events and the component stops.
+// tells the window, its refusals and boxes, the server events, losses and
+// retries, and the component starts and stops.
 
 #include <QObject>
 
@@ -10,19 +11,16 @@
 namespace orvel::mainwindow::testing {
 namespace {
 
-class ServerConnectionTest : public ::testing::Test {
+using std::chrono::seconds;
+using Texts = std::vector<std::string>;
+
+// The window's fakes, without the window; the signals noted in seen.
+class ServerConnectionTest : public MainWindowTest {
   protected:
     ServerConnectionTest() {
-        status::FillComponentServerTable(table, "/suite/");
-        launcher::FillApplicationRows(catalogue, "/suite/", "/corvane/bin/", "Shaper.exe");
         ApplyRoleHostKinds(table, settings, 0);
         settings.LocalServerName = "Local Server";
-        factory.next = {local, remote};
-        Make();
-    }
-    ~ServerConnectionTest() override { EXPECT_TRUE(dialogs.ScriptDone()) << "boxes left unshown"; }
-
-    void Make() {
+        ScriptServers();
         connection = std::make_unique<ServerConnection>(
             ServerConnection::Services{settings, dialogs, clock, windows, files, factory, table,
                                        catalogue, "Orvel Control Console", &starter});
@@ -30,109 +28,190 @@ class ServerConnectionTest : public ::testing::Test {
         auto note = [this](std::string what) { return [this, what] { seen.push_back(what); }; };
         QObject::connect(c, &ServerConnection::connecting, note("connecting"));
         QObject::connect(c, &ServerConnection::registering, note("registering"));
-        QObject::connect(c, &ServerConnection::sideLocked, [this](bool localSide) {
-            seen.push_back(localSide ? "lock local" : "lock remote");
+        QObject::connect(c, &ServerConnection::sideLocked, [this](bool local) {
+            seen.push_back(local ? "lock local" : "lock remote");
         });
         QObject::connect(c, &ServerConnection::sidesReleased, note("released"));
         QObject::connect(c, &ServerConnection::disconnected, note("disconnected"));
         QObject::connect(c, &ServerConnection::identityChanged, note("identity"));
         QObject::connect(c, &ServerConnection::rowsChanged, note("rows"));
-        QObject::connect(
-            c, &ServerConnection::serverChange, [this](std::int16_t kind, std::int16_t index) {
-                seen.push_back("change " + std::to_string(kind) + ":" + std::to_string(index));
-            });
-        QObject::connect(c, &ServerConnection::serverMessage,
-                         [this](std::int16_t, std::int16_t, const std::string& text) {
-                             seen.push_back("message " + text);
-                         });
     }
+    bool Seen(const char* what) { return std::find(seen.begin(), seen.end(), what) != seen.end(); }
 
-    status::ComponentServerTable table;
-    launcher::ApplicationCatalogue catalogue;
-    settings::ConsoleSettings settings;
-    fakes::FakeDialogs dialogs;
-    fakes::FakeClock clock;
-    fakes::FakeWindowSystem windows;
-    fakes::PlacedFileSystem files{"/opt/console"};
-    fakes::FakeSuiteServerFactory factory;
     fakes::FakeProgramStarter starter;
-    std::shared_ptr<fakes::FakeSuiteServer> local = std::make_shared<fakes::FakeSuiteServer>();
-    std::shared_ptr<fakes::FakeSuiteServer> remote = std::make_shared<fakes::FakeSuiteServer>();
     std::unique_ptr<ServerConnection> connection;
-    std::vector<std::string> seen;
+    Texts seen;
 };
 
 TEST_F(ServerConnectionTest, LocalConnectTellsEachStepInOrder) {
     connection->Connect();
     ASSERT_TRUE(connection->Connected());
-    EXPECT_EQ(seen, (std::vector<std::string>{"connecting", "registering", "lock local", "identity",
-                                              "rows"}));
+    auto handlers = local->handlers;
+    EXPECT_EQ(seen, (Texts{"connecting", "registering", "lock local", "identity", "rows"}));
     EXPECT_EQ(connection->LocalClientNumber(), 2);
     EXPECT_EQ(connection->OtherClientCount(), 0);
+    // Start mode 20: 5 and 8 through the local reference, 3, 7, 11, 15
+    // through the file server's.
+    EXPECT_EQ(local->CountCalls("StartComponent"), 2);
+    for (int slot : {3, 7, 11, 15}) {
+        EXPECT_EQ(remote->CountCalls("StartComponent(" + std::to_string(slot) + ")"), 1) << slot;
+    }
 
     seen.clear();
     EXPECT_TRUE(connection->Disconnect());
     EXPECT_FALSE(connection->Connected());
-    EXPECT_EQ(seen, (std::vector<std::string>{"disconnected", "released", "identity", "rows"}));
+    EXPECT_EQ(local->CountCalls("DisconnectClient") + remote->CountCalls("DisconnectClient"), 2);
+    EXPECT_EQ(seen, (Texts{"disconnected", "released", "identity", "rows"}));
     EXPECT_TRUE(connection->ConnectHeld());
-    clock.Advance(std::chrono::seconds(5));
+    clock.Advance(seconds(5));
     EXPECT_FALSE(connection->ConnectHeld());
+
+    // The server's threads may deliver an event while the manager goes away.
+    connection.reset();
+    handlers.serverChange(4);
+    handlers.message(0, -1, "late");
 }
 
-TEST_F(ServerConnectionTest, DComErrorReasonsByNumber) {
+// A failed creation: one box with the reason by number, the second
+// creation not tried.
+TEST_F(ServerConnectionTest, DComErrorsGiveOneBoxWithTheirReason) {
     for (auto [number, reason] :
          std::vector<std::pair<int, std::string>>{{70, "'Access is Denied'"},
                                                   {91, "'Cannot Start DCom'"},
-                                                  {429, "'Cannot Start DCom'"},
-                                                  {462, "'General DCom Error'"}}) {
+                                                  {462, "'General DCom Error'"},
+                                                  {429, "'Cannot Start DCom'"}}) {
         dialogs.boxes.clear();
         seen.clear();
         factory.creationFailures = {platform::MakeError(number)};
         dialogs.ExpectBox("DCom Error: " + std::to_string(number));
         connection->Connect();
         ASSERT_EQ(dialogs.boxes.size(), 1u);
-        EXPECT_EQ(dialogs.boxes[0].text.rfind(reason + "\r\r", 0), 0u) << number;
-        EXPECT_FALSE(connection->Connected());
-        EXPECT_EQ(seen,
-                  (std::vector<std::string>{"connecting", "disconnected", "identity", "rows"}))
-            << number;
+        EXPECT_EQ(BoxText(0).rfind(reason + "\r\r", 0), 0u) << number;
+        EXPECT_EQ(dialogs.boxes[0].style, 16);
+        EXPECT_EQ(seen, (Texts{"connecting", "disconnected", "identity", "rows"})) << number;
     }
+    EXPECT_EQ(factory.localCreations, 4);
+    const std::string end = "Permissions.\r\r(ActiveX component can't create object)";
+    EXPECT_EQ(BoxText(0).substr(BoxText(0).size() - end.size()), end);
 }
 
-TEST_F(ServerConnectionTest, ARefusedRegistrationWithdrawsBoth) {
+// A connect that fails midway withdraws what it registered and stops there:
+// a refused registration, or a server lost at the first start.
+TEST_F(ServerConnectionTest, AConnectThatFailsMidwayLeavesNothingBehind) {
     remote->failures["ConnectClient"] = platform::MakeError(70);
     dialogs.ExpectBox("DCom Error: 70");
     connection->Connect();
-    EXPECT_FALSE(connection->Connected());
     EXPECT_EQ(local->CountCalls("DisconnectClient"), 1);
-    EXPECT_EQ(connection->Local(), nullptr);
-    EXPECT_EQ(connection->Remote(), nullptr);
     EXPECT_EQ(local->CountCalls("StartComponent"), 0);
+    EXPECT_TRUE(Seen("disconnected"));
+
+    remote->failures.clear();
+    local->failures["StartComponent"] = platform::MakeError(462);
+    ScriptServers();
+    local->calls.clear();
+    dialogs.ExpectBox("DCom Error: 462");
+    connection->Connect();
+    EXPECT_EQ(local->CountCalls("StartComponent"), 1);
+    EXPECT_TRUE(Seen("released"));
+    EXPECT_FALSE(connection->Retrying()) << "it never stood: nothing is tried again";
+
+    EXPECT_FALSE(connection->Connected());
+    EXPECT_EQ(connection->Local(), nullptr);
     EXPECT_EQ(remote->CountCalls("GetActiveSet"), 0);
     EXPECT_EQ(seen.back(), "rows");
-    EXPECT_NE(std::find(seen.begin(), seen.end(), "disconnected"), seen.end());
 }
 
-TEST_F(ServerConnectionTest, EventsCarryTheirHostKindAndEndWithTheManager) {
+// Records the order in which the registrations on two servers are withdrawn.
+class WithdrawalJournal : public fakes::FakeSuiteServer {
+  public:
+    WithdrawalJournal(Texts& journal, std::string name)
+        : journal_(journal), name_(std::move(name)) {}
+    platform::Outcome<std::int16_t> DisconnectClient() override {
+        journal_.push_back(name_);
+        return FakeSuiteServer::DisconnectClient();
+    }
+
+  private:
+    Texts& journal_;
+    std::string name_;
+};
+
+// A remote session needs the host console on the server: without it the
+// console leaves as a disconnection does, the server without it first.
+TEST_F(ServerConnectionTest, RemoteSessionWithoutAHostConsoleIsLeft) {
+    Texts withdrawn;
+    factory.next = {std::make_shared<WithdrawalJournal>(withdrawn, "local"),
+                    std::make_shared<WithdrawalJournal>(withdrawn, "remote")};
+    factory.next[1]->connectResult = 1;
+    ApplyRoleHostKinds(table, settings, 1);
+    settings.RemoteServerName = "SRV";
+    dialogs.ExpectBox("");
     connection->Connect();
-    seen.clear();
-    local->RaiseServerChange(4);
-    remote->RaiseServerChange(3);
-    remote->RaiseMessage(0, -1, "wait");
-    EXPECT_EQ(seen, (std::vector<std::string>{"change 1:4", "change 2:3", "message wait"}));
-    // An event that arrives after the manager is gone does nothing.
-    auto handlers = local->handlers;
-    connection.reset();
-    seen.clear();
-    handlers.serverChange(4);
-    handlers.message(0, -1, "late");
-    EXPECT_TRUE(seen.empty());
+    EXPECT_EQ(factory.remoteNames, Texts{"SRV"});
+    EXPECT_EQ(BoxText(0),
+              "A Orvel Host application is NOT running on the server !\r\rYou CANNOT run a "
+              "REMOTE session without a Orvel Host running on the server...");
+    EXPECT_EQ(withdrawn, (Texts{"remote", "local"}));
+    EXPECT_FALSE(connection->Connected());
+    EXPECT_EQ(connection->RemoteClientNumber(), 0);
+    EXPECT_TRUE(Seen("disconnected"));
 }
 
+// Other clients make the disconnect ask first; a running tool is never left
+// behind: Yes asks it to close, No brings it forward.
+TEST_F(ServerConnectionTest, DisconnectAsksOverClientsAndRefusesOverTools) {
+    connection->Connect();
+    local->clientCount = 4;
+    dialogs.ExpectBox("Disconnect Server", platform::vbNo);
+    EXPECT_FALSE(connection->Disconnect());
+    EXPECT_EQ(BoxText(0),
+              "This Server has 2 Client(s) connected, do you want to Disconnect?\r\rThe Remote "
+              "Client(s) will NOT be disconnected from the Orvel_Server...");
+    EXPECT_EQ(dialogs.boxes[0].style, 292);
+
+    local->clientCount = 2;
+    windows.closeRemovesWindow = false;  // the tool asks to save first
+    windows.AddWindow("Card Health", 77);
+    dialogs.ExpectBox("Cannot Disconnect Orvel Server", platform::vbYes);
+    EXPECT_FALSE(connection->Disconnect());
+    EXPECT_EQ(BoxText(1),
+              "Cannot Disconnect !\r\r'Card Health' is still Running\r\rDo you want to Close the "
+              "Application?");
+    EXPECT_EQ(windows.closed, std::vector<platform::HWND>{77});
+    dialogs.ExpectBox("Cannot Disconnect Orvel Server", platform::vbNo);
+    EXPECT_FALSE(connection->Disconnect());
+    EXPECT_EQ(windows.shown,
+              (std::vector<std::pair<platform::HWND, int>>{{77, platform::SW_SHOWNORMAL}}));
+    EXPECT_EQ(windows.raised, std::vector<platform::HWND>{77});
+}
+
+TEST_F(ServerConnectionTest, ConnectAndDisconnectAll) {
+    connection->Connect();
+    local->calls.clear();
+    remote->calls.clear();
+    connection->ConnectAll();
+    EXPECT_EQ(Texts(remote->calls.begin(), remote->calls.begin() + 3),
+              (Texts{"StartComponent(3)", "StartComponent(7)", "StartComponent(11)"}));
+    EXPECT_EQ(local->CountCalls("StartComponent"), 12);
+    EXPECT_TRUE(table[0].blnKeepRunning);
+    EXPECT_EQ(dialogs.pointer, platform::vbDefault);
+
+    windows.AddWindow("LinkCheck", 9);
+    dialogs.ExpectBox("Applications Are Running");
+    connection->DisconnectAll();
+    EXPECT_EQ(local->CountCalls("StopComponent"), 0);
+    windows.RemoveWindow(9);
+    connection->DisconnectAll();
+    EXPECT_EQ(local->CountCalls("StopComponent"), 12);
+    EXPECT_FALSE(table[0].blnKeepRunning);
+}
+
+// Kept: what another client, a running tool, the operator's own start or the
+// local connect needs. It ends at its first failed status call.
 TEST_F(ServerConnectionTest, StopUnneededServersKeepsWhatIsNeededOrWanted) {
     connection->Connect();
-    for (auto& s : local->statuses) s = 1;
-    for (auto& s : remote->statuses) s = 1;
+    AllRunning(*local);
+    AllRunning(*remote);
     local->clientCount = 3;  // another client: nothing stops
     connection->StopUnneededServers();
     EXPECT_EQ(local->CountCalls("StopComponent"), 0);
@@ -142,15 +221,14 @@ TEST_F(ServerConnectionTest, StopUnneededServersKeepsWhatIsNeededOrWanted) {
     table[9].blnKeepRunning = true;
     seen.clear();
     connection->StopUnneededServers();
-    EXPECT_EQ(local->CountCalls("StopComponent(4)"), 0);
-    EXPECT_EQ(local->CountCalls("StopComponent(5)"), 0);
-    EXPECT_EQ(local->CountCalls("StopComponent(9)"), 0);
+    for (int kept : {4, 5, 8, 9}) {
+        EXPECT_EQ(local->CountCalls("StopComponent(" + std::to_string(kept) + ")"), 0) << kept;
+    }
     EXPECT_EQ(local->CountCalls("StopComponent(0)"), 1);
     EXPECT_EQ(remote->CountCalls("StopComponent"), 0);  // file server slots stay
     EXPECT_EQ(static_cast<int>(seen.size()), local->CountCalls("StopComponent"));
 
-    // It ends at its first failed status call.
-    for (auto& s : local->statuses) s = 1;
+    AllRunning(*local);
     local->calls.clear();
     local->failures["GetComponentStatus"] = platform::MakeError(70);
     connection->StopUnneededServers();
@@ -158,59 +236,31 @@ TEST_F(ServerConnectionTest, StopUnneededServersKeepsWhatIsNeededOrWanted) {
     EXPECT_EQ(local->CountCalls("StopComponent"), 0);
 }
 
-TEST_F(ServerConnectionTest, SlotsTheLocalConnectStartedKeepRunning) {
-    connection->Connect();
-    EXPECT_EQ(local->CountCalls("StartComponent(5)"), 1);
-    EXPECT_EQ(local->CountCalls("StartComponent(8)"), 1);
-    for (auto& s : local->statuses) s = 1;
-    for (int tick = 0; tick < 3; ++tick) connection->StopUnneededServers();
-    EXPECT_EQ(local->CountCalls("StopComponent(5)"), 0);
-    EXPECT_EQ(local->CountCalls("StopComponent(8)"), 0);
-    EXPECT_EQ(local->CountCalls("StopComponent(0)"), 1);
-}
-
-TEST_F(ServerConnectionTest, AServerLostDuringTheConnectEndsItAtTheFirst462) {
-    local->failures["StartComponent"] = platform::MakeError(462);
-    dialogs.ExpectBox("DCom Error: 462");
-    connection->Connect();
-    EXPECT_EQ(local->CountCalls("StartComponent"), 1);
-    EXPECT_EQ(remote->CountCalls("GetActiveSet"), 0);
-    EXPECT_FALSE(connection->Connected());
-    EXPECT_EQ(connection->Local(), nullptr);
-    EXPECT_EQ(seen.back(), "rows");
-    EXPECT_NE(std::find(seen.begin(), seen.end(), "released"), seen.end());
-    // It never stood: nothing is tried again.
-    EXPECT_FALSE(connection->Retrying());
-}
-
-// A lost server is released without a call: a hung one costs one deadline.
-TEST_F(ServerConnectionTest, ALostReferenceIsWithdrawnWithoutACall) {
-    auto a = std::make_shared<fakes::FakeSuiteServer>();
-    auto b = std::make_shared<fakes::FakeSuiteServer>();
-    factory.next = {a, b};
+// "No Active Set" is told at the operator's connect and once per loss by the
+// quiet retries: a failed retry shows nothing, the one that stands one box.
+TEST_F(ServerConnectionTest, NoActiveSetIsToldOncePerLoss) {
+    remote->activeSet = "No Active Set";
+    dialogs.ExpectBox("No Active CORVANE Set Selected");
     connection->Connect();
     ASSERT_TRUE(connection->Connected());
-    a->calls.clear();
-    b->calls.clear();
-    a->lost = true;
-    EXPECT_EQ(connection->OtherClientCount(), 0);  // the one call that is lost
-    connection->WithdrawRegistrations();
-    EXPECT_EQ(a->calls, (std::vector<std::string>{"GetClientCount", "Abandon"}));
-    EXPECT_EQ(b->calls, (std::vector<std::string>{"Abandon"}));
+    EXPECT_EQ(BoxText(0),
+              "There currently is no Active Set on the Orvel File Server\r\rMany Orvel "
+              "Applications will not run properly\rwithout an Active Set !\r\rRun the Corvane "
+              "Compiler and/or\rControl Center to make your selection.");
+    EXPECT_EQ(dialogs.boxes[0].style, 48);
 
-    // A loss found by the events: told once, then tried again quietly.
-    factory.next = {local, remote};
-    connection->Connect();
-    std::vector<std::string> notices;
-    QObject::connect(connection.get(), &ServerConnection::connectionLost,
-                     [&](const std::string& notice) { notices.push_back(notice); });
-    local->lostHandler();
-    EXPECT_TRUE(connection->CheckForLoss());
-    EXPECT_FALSE(connection->CheckForLoss());
-    EXPECT_EQ(notices, (std::vector<std::string>{"Connection to Local Server lost"}));
-    EXPECT_EQ(local->CountCalls("DisconnectClient") + remote->CountCalls("DisconnectClient"), 0);
-    EXPECT_TRUE(connection->Retrying());
-    EXPECT_FALSE(connection->ConnectHeld());
+    remote->lostHandler();
+    ASSERT_TRUE(connection->CheckForLoss());
+    factory.creationFailures = {platform::MakeError(429)};
+    clock.Advance(seconds(5));
+    connection->RetryIfDue();
+    ASSERT_FALSE(connection->Connected());
+    ScriptServers();
+    dialogs.ExpectBox("No Active CORVANE Set Selected");
+    clock.Advance(seconds(5));
+    connection->RetryIfDue();
+    ASSERT_TRUE(connection->Connected());
+    EXPECT_EQ(dialogs.boxes.size(), 2u);
 }
 
 TEST_F(ServerConnectionTest, RemoteNameIsCheckedAndCancelSelectsTheLocalSide) {
@@ -222,10 +272,8 @@ TEST_F(ServerConnectionTest, RemoteNameIsCheckedAndCancelSelectsTheLocalSide) {
 
     dialogs.ExpectInput("bad name<b>").ExpectBox("Remote Server Name");
     EXPECT_FALSE(connection->ChooseRemoteServer());
-    EXPECT_EQ(settings.RemoteServerName, "SRV-2.CORP");
     EXPECT_EQ(dialogs.inputDefaults.back(), "SRV-2.CORP");
-    EXPECT_NE(dialogs.boxes.at(0).text.find("'BAD NAME<B>' is not a valid server name"),
-              std::string::npos);
+    EXPECT_NE(BoxText(0).find("'BAD NAME<B>' is not a valid server name"), std::string::npos);
 
     // Only ASCII letters change case: a long s is no "S", whatever the locale.
     dialogs.ExpectInput("file\xC5\xBFrv").ExpectBox("Remote Server Name");

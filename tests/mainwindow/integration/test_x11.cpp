@@ -1,17 +1,21 @@
-// The launch road end to end: the main window connected to the real
-// Orvel_Server, the tool stand-in started from the launcher panel and found
-// on a real X server (Xvfb), bare and under openbox.
+// The main window on a real X server (Xvfb): its outer size and its rows at
+// the minimum size under openbox, and the launch road, bare and under
+// openbox, with the real Orvel_Server and the tool stand-in. With
+// ORVEL_SCREENSHOT_DIR set it saves the screen at the start and at the minimum.
 
 #include <gmock/gmock.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QFontMetrics>
+#include <QScreen>
 #include <cstdlib>
 #include <filesystem>
 
 #include "MainWindowFixture.h"
 #include "SuiteServerHarness.h"
 #include "XTestSupport.h"
-#include "mainwindow/ApplicationPanel.h"
+#include "mainwindow/WindowLayout.h"
 #include "platform/linux/LinuxFileSystem.h"
 #include "platform/linux/PosixProgramStarter.h"
 #include "platform/linux/X11WindowSystem.h"
@@ -23,31 +27,93 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// One Xvfb for the program. The console's own window stays offscreen; the
-// tools it starts open theirs on the X server.
-class XServerEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        server = xtest::XServer::Start(why);
-        if (server == nullptr) return;
-        setenv("DISPLAY", server->display().c_str(), 1);
-        setenv("QT_QPA_PLATFORM", "xcb", 1);  // for the children only
-    }
-    void TearDown() override { server.reset(); }
-    std::unique_ptr<xtest::XServer> server;
-    std::string why;
-};
-XServerEnvironment* environment =
-    static_cast<XServerEnvironment*>(::testing::AddGlobalTestEnvironment(new XServerEnvironment));
+std::unique_ptr<xtest::XServer> xServer;
+std::string whyNoServer;
 
-enum class Manager { None, Openbox };
-
-class LaunchOnX11 : public MainWindowTest, public ::testing::WithParamInterface<Manager> {
+class ScreenTest : public MainWindowTest {
   protected:
     void SetUp() override {
-        if (environment->server == nullptr) GTEST_SKIP() << environment->why;
-        auto& server = *environment->server;
-        if (GetParam() == Manager::Openbox) {
+        if (xServer == nullptr) GTEST_SKIP() << whyNoServer;
+        std::string why;
+        if (!xServer->HasWindowManager() && !xServer->StartWindowManager(why)) GTEST_SKIP() << why;
+    }
+    // Shows the window and waits until openbox has framed it.
+    frmMain& ShownAndFramed() {
+        auto& w = Loaded();
+        w.show();
+        EXPECT_TRUE(Settle([&] { return w.frameGeometry().size() != w.size(); }));
+        return w;
+    }
+    template <typename Condition>
+    static bool Settle(Condition condition) {
+        return xtest::Eventually([&] {
+            QCoreApplication::processEvents();
+            return condition();
+        });
+    }
+    // The window with its frame, as the X server shows it.
+    void Save(const char* name) {
+        const char* folder = std::getenv("ORVEL_SCREENSHOT_DIR");
+        if (folder == nullptr) return;
+        Settle([] { return true; });
+        const QRect frame = window->frameGeometry();
+        QGuiApplication::primaryScreen()
+            ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+            .save(QString("%1/%2").arg(folder, name));
+    }
+};
+
+TEST_F(ScreenTest, StartUpAndRestoreSizeGiveTheSameOuterSize) {
+    auto& w = ShownAndFramed();
+    Save("mainwindow-disabled-buttons.png");  // disconnected: the buttons are off
+    const int standard = TwipsToPixels(kStandardSizeTwips, w.logicalDpiY());
+    QSize atStart;
+    EXPECT_TRUE(Settle([&] { return (atStart = w.frameGeometry().size()).height() == standard; }))
+        << atStart.width() << " x " << atStart.height();
+    EXPECT_EQ(atStart.width(), TwipsToPixels(kStandardSizeTwips, w.logicalDpiX()));
+    w.resize(500, 450);
+    ASSERT_TRUE(Settle([&] { return w.size() == QSize(500, 450); }));
+    w.mnuFileRestoreSize_Click();
+    EXPECT_TRUE(Settle([&] { return w.frameGeometry().size() == atStart; }))
+        << w.frameGeometry().width() << " x " << w.frameGeometry().height();
+    EXPECT_NEAR(settings.WindowFormHeight, kStandardSizeTwips, 15);
+}
+
+// At the minimum size every row keeps its caption readable: buttons, state
+// panels, the side and host buttons and the identity labels.
+TEST_F(ScreenTest, MinimumSizeKeepsEveryRowReadable) {
+    local->statuses[5] = 1;
+    auto& w = ShownAndFramed();
+    ScriptServers();
+    w.cmdServerOrvelHost_Click();  // the rows carry their captions
+    ASSERT_TRUE(w.Connected());
+    w.resize(100, 100);
+    const int minimum = TwipsToPixels(kMinimumSizeTwips, w.logicalDpiY());
+    ASSERT_TRUE(Settle([&] { return w.frameGeometry().height() == minimum; }))
+        << w.frameGeometry().height();
+    Save("mainwindow-minimum-size.png");
+    QStringList controls = {"cmdServerLocal",   "cmdServerRemote",     "cmdServerOrvelHost",
+                            "cmdServerConnect", "cmdServerDisconnect", "lblOrvelServerOS"};
+    for (int i = 0; i < 20; ++i) {
+        controls << QString("cmdServers_%1").arg(i) << QString("pnlServers_%1").arg(i);
+    }
+    for (const auto& name : controls) {
+        auto* control = Find<QWidget>(name);
+        ASSERT_NE(control, nullptr) << name.toStdString();
+        if (!control->isVisible()) continue;
+        const int lettering = QFontMetrics(control->font()).height();
+        EXPECT_GE(control->height(), lettering) << name.toStdString();
+        EXPECT_GE(lettering, 8) << name.toStdString();
+    }
+}
+
+// The parameter: under openbox, or on the bare server.
+class LaunchOnX11 : public MainWindowTest, public ::testing::WithParamInterface<bool> {
+  protected:
+    void SetUp() override {
+        if (xServer == nullptr) GTEST_SKIP() << whyNoServer;
+        auto& server = *xServer;
+        if (GetParam()) {
             std::string why;
             if (!server.StartWindowManager(why)) GTEST_SKIP() << why;
         } else if (server.HasWindowManager()) {
@@ -67,12 +133,7 @@ class LaunchOnX11 : public MainWindowTest, public ::testing::WithParamInterface<
         launcher::FillApplicationRows(catalogue, suite, "/nowhere/bin/", "Shaper.exe");
         windowSystem = std::make_unique<platform::X11WindowSystem>(server.display());
         factoryInUse = harness.MakeFactory(orvel::testing::FreeTcpPort(), 1500ms);
-        context = std::make_unique<MainWindowContext>(
-            MainWindowContext{settings, dialogs, clock, *windowSystem, instanceLock, *factoryInUse,
-                              fileSystem, version, table, catalogue, themes, true});
-        context->configureComputer = [this](std::int16_t role) {
-            ApplyRoleHostKinds(table, settings, role);
-        };
+        MakeContext(*factoryInUse, *windowSystem, fileSystem);
         context->programStarter = &starter;
         startFolder = fs::current_path();
     }
@@ -134,13 +195,6 @@ TEST_P(LaunchOnX11, EachCategoryLaunchesSeesItsToolRunAndSeesItGo) {
         w.cmdApplication_Click(launch.slot);
         ASSERT_TRUE(dialogs.boxes.empty()) << dialogs.boxes.front().text;
         ASSERT_GT(entry.ProcessId, 0);
-        for (auto slot : launcher::RequiredServersOf(launch.index).startList) {
-            EXPECT_EQ(
-                table[static_cast<std::size_t>(slot)].objServer->GetComponentStatus(slot).value_or(
-                    0),
-                1)
-                << slot;
-        }
         EXPECT_EQ(fs::current_path().string() + "/", entry.Path);
         ASSERT_TRUE(TickUntil(w, [&] { return PanelRunning(launch.slot); }));
         // Under a window manager the window is briefly out of sight while it is
@@ -155,25 +209,39 @@ TEST_P(LaunchOnX11, EachCategoryLaunchesSeesItsToolRunAndSeesItGo) {
         EXPECT_EQ(entry.ProcessId, pid);
         EXPECT_EQ(orvel::testing::ProcessesRunning(entry.Path + entry.FileName).size(), 1u);
 
-        dialogs.ExpectBox("Cannot Exit Orvel Control Center");
-        w.mnuFileExit_Click();
-        EXPECT_TRUE(w.Connected());
-
         windowSystem->PostMessageA(window, platform::WM_CLOSE, 1, 1);
         EXPECT_TRUE(xtest::ProcessEndedWithin(pid, 20s));
         ASSERT_TRUE(TickUntil(w, [&] { return !PanelRunning(launch.slot); }));
         // Ready, or "[Ready]" once the poll has stopped the servers no tool needs.
         EXPECT_THAT(AppPanel(launch.slot)->text().toStdString(),
                     ::testing::AnyOf("Ready", "[Ready]"));
-        dialogs.boxes.clear();
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(X11, LaunchOnX11, ::testing::Values(Manager::None, Manager::Openbox),
-                         [](const ::testing::TestParamInfo<Manager>& info) {
-                             return std::string(info.param == Manager::None ? "BareServer"
-                                                                            : "Openbox");
-                         });
+INSTANTIATE_TEST_SUITE_P(X11, LaunchOnX11, ::testing::Bool(), [](const auto& info) {
+    return std::string(info.param ? "Openbox" : "BareServer");
+});
 
 }  // namespace
 }  // namespace orvel::mainwindow::testing
+
+// The X server comes first: the application connects to it.
+int main(int argc, char** argv) {
+    using orvel::mainwindow::testing::whyNoServer;
+    using orvel::mainwindow::testing::xServer;
+    xServer = orvel::xtest::XServer::Start(whyNoServer);
+    if (xServer != nullptr) {
+        setenv("DISPLAY", xServer->display().c_str(), 1);
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+    } else {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    int result = 0;
+    {
+        QApplication application(argc, argv);
+        ::testing::InitGoogleTest(&argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    xServer.reset();
+    return result;
+}
