@@ -115,8 +115,13 @@ SuiteServerHarness::~SuiteServerHarness() {
         kill(serverPid, SIGCONT);
         StopServer();
     }
-    registry_.reset();
+    // Components outlive their server by design; a test that failed half-way
+    // must not leave them running (they would hold the test runner's output).
     std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(suiteFolder, ignored)) {
+        for (pid_t pid : ProcessesRunning(entry.path().string())) kill(pid, SIGKILL);
+    }
+    registry_.reset();
     fs::remove_all(root, ignored);
 }
 
