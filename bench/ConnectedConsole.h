@@ -14,6 +14,7 @@
 #include "FakeDialogs.h"
 #include "FakeInstanceLock.h"
 #include "MainWindowFixture.h"
+#include "PlacedFileSystem.h"
 #include "SuiteServerHarness.h"
 #include "suite/SuiteServerSettings.h"
 
