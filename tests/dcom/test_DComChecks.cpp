@@ -273,8 +273,9 @@ TEST_F(DComCheckTest, UserWithoutWriteRightsSeesRealValuesAndIsToldWhatWasNotSav
     EXPECT_EQ(TakeSnapshot(store), before);
 }
 
-// Only the first TCP/IP entry moves first, by swapping with the old first one:
-// no entry is lost or written twice, and a list without one stays as it is.
+// Only the first TCP/IP entry moves first, by swapping with the old first one
+// (the report test shows a third entry moved): no entry is lost or written
+// twice, and a list without one stays as it is.
 TEST_F(DComCheckTest, ProtocolCheckMovesTcpFirst) {
     struct Case {
         const char* what;
@@ -284,8 +285,6 @@ TEST_F(DComCheckTest, ProtocolCheckMovesTcpFirst) {
     const Case cases[] = {
         {"tcp first", MultiSz({"ncacn_ip_tcp", "ncadg_ip_udp"}), ""},
         {"upper case", MultiSz({"NCACN_IP_TCP"}), ""},
-        {"tcp third", MultiSz({"ncadg_ip_udp", "ncacn_spx", "ncacn_ip_tcp"}),
-         MultiSz({"ncacn_ip_tcp", "ncacn_spx", "ncadg_ip_udp"})},
         {"two tcp", MultiSz({"ncadg_ip_udp", "ncacn_ip_tcp", "ncacn_spx", "NCACN_IP_TCP"}),
          MultiSz({"ncacn_ip_tcp", "ncadg_ip_udp", "ncacn_spx", "NCACN_IP_TCP"})},
         {"no tcp", MultiSz({"ncadg_ip_udp", "ncacn_spx"}), MultiSz({"ncadg_ip_udp", "ncacn_spx"})},

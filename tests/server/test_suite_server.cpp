@@ -16,13 +16,12 @@
 #include <fstream>
 
 #include "ChildAsNobody.h"
+#include "RunningProgram.h"
 #include "SuiteServerHarness.h"
 #include "platform/VersionInfo.h"
 #include "suite/SuiteServerSettings.h"
 #include "suiteserver/ComponentRecords.h"
 #include "suiteserver/ProcTable.h"
-
-extern char** environ;
 
 namespace orvel::testing {
 namespace {
@@ -131,9 +130,9 @@ TEST(SuiteServerAdoption, ItsOwnComponentsOutliveAKilledServerAndAreAdoptedNoOth
     const std::string state = harness.root + "/run/components.state";
     auto records = suiteserver::ParseComponentRecords(ReadText(state), BootId());
     ASSERT_EQ(records.size(), 2u);
-    pid_t unrelated = 0;
-    char* sleepArgv[] = {const_cast<char*>("sleep"), const_cast<char*>("30"), nullptr};
-    ASSERT_EQ(posix_spawn(&unrelated, "/bin/sleep", nullptr, nullptr, sleepArgv, environ), 0);
+    fakes::RunningProgram sleeper("/bin/sleep", {"30"});
+    const pid_t unrelated = sleeper.pid();
+    ASSERT_GT(unrelated, 0);
     const auto started = suiteserver::ReadProcEntry(unrelated)->startTime;
     records.push_back({2, {unrelated, started}, faultStat});      // another program
     records.push_back({8, {unrelated, started + 1}, clockSync});  // another process
@@ -185,8 +184,6 @@ TEST(SuiteServerAdoption, ItsOwnComponentsOutliveAKilledServerAndAreAdoptedNoOth
     harness.StopServer();
     EXPECT_TRUE(ProcessesRunning(matrixStatus).empty()) << harness.ServerLog();
     EXPECT_EQ(waitpid(unrelated, nullptr, WNOHANG), 0);
-    kill(unrelated, SIGKILL);
-    waitpid(unrelated, nullptr, 0);
     if (foreign > 0) {
         EXPECT_EQ(ProcessesRunning(panelKeys), std::vector<pid_t>{foreign});
         kill(foreign, SIGKILL);

@@ -32,6 +32,25 @@ using platform::HKEY_LOCAL_MACHINE;
 using Stub = orvel::rpc::SuiteServer::Stub;
 namespace fs = std::filesystem;
 
+std::shared_ptr<grpc::ChannelCredentials> BundleCredentials(const std::string& folder,
+                                                            bool withCertificate = true) {
+    grpc::SslCredentialsOptions options;
+    options.pem_root_certs = ReadText(folder + "/ca.crt");
+    if (withCertificate) {
+        options.pem_private_key = ReadText(folder + "/console.key");
+        options.pem_cert_chain = ReadText(folder + "/console.crt");
+    }
+    return grpc::SslCredentials(options);
+}
+
+std::unique_ptr<Stub> StubFor(const std::string& target,
+                              std::shared_ptr<grpc::ChannelCredentials> credentials) {
+    grpc::ChannelArguments arguments;
+    arguments.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
+    return orvel::rpc::SuiteServer::NewStub(
+        grpc::CreateCustomChannel(target, std::move(credentials), arguments));
+}
+
 // A server on loopback with remote use on and its TLS folder made by orvel-cert.
 struct RemoteServer {
     SuiteServerHarness harness;
@@ -53,29 +72,15 @@ struct RemoteServer {
         EXPECT_EQ(code, 0) << output;
         return Bundle(computer);
     }
+    std::string Target() const { return "127.0.0.1:" + std::to_string(port); }
+    // A connection over TCP with the console certificate of the bundle folder.
+    std::unique_ptr<Stub> StubWith(const std::string& bundle) const {
+        return StubFor(Target(), BundleCredentials(bundle));
+    }
     std::unique_ptr<suiteclient::GrpcSuiteServerFactory> Factory() {
         return harness.MakeFactory(port, 3000ms);
     }
 };
-
-std::shared_ptr<grpc::ChannelCredentials> BundleCredentials(const std::string& folder,
-                                                            bool withCertificate = true) {
-    grpc::SslCredentialsOptions options;
-    options.pem_root_certs = ReadText(folder + "/ca.crt");
-    if (withCertificate) {
-        options.pem_private_key = ReadText(folder + "/console.key");
-        options.pem_cert_chain = ReadText(folder + "/console.crt");
-    }
-    return grpc::SslCredentials(options);
-}
-
-std::unique_ptr<Stub> StubFor(const std::string& target,
-                              std::shared_ptr<grpc::ChannelCredentials> credentials) {
-    grpc::ChannelArguments arguments;
-    arguments.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
-    return orvel::rpc::SuiteServer::NewStub(
-        grpc::CreateCustomChannel(target, std::move(credentials), arguments));
-}
 
 grpc::Status CreateOn(Stub& stub, std::string* handle = nullptr) {
     grpc::ClientContext context;
@@ -100,19 +105,17 @@ grpc::Status StatusOn(Stub& stub, const std::string& handle) {
 
 TEST(TransportAdmission, OnlyCertificatesOfTheSiteAuthorityAreServedAndTheNameIsChecked) {
     RemoteServer server;
-    std::string target = "127.0.0.1:" + std::to_string(server.port);
-
-    auto good = StubFor(target, BundleCredentials(server.Bundle("testpc")));
+    auto good = server.StubWith(server.Bundle("testpc"));
     EXPECT_TRUE(CreateOn(*good).ok());
 
-    auto plain = StubFor(target, grpc::InsecureChannelCredentials());
+    auto plain = StubFor(server.Target(), grpc::InsecureChannelCredentials());
     EXPECT_FALSE(CreateOn(*plain).ok()) << "plain text";
 
-    auto anonymous = StubFor(target, BundleCredentials(server.Bundle("testpc"), false));
+    auto anonymous = StubFor(server.Target(), BundleCredentials(server.Bundle("testpc"), false));
     EXPECT_FALSE(CreateOn(*anonymous).ok()) << "no client certificate";
 
     RemoteServer other(false);  // another site's authority and bundle
-    auto stranger = StubFor(target, BundleCredentials(other.Bundle("testpc")));
+    auto stranger = server.StubWith(other.Bundle("testpc"));
     EXPECT_FALSE(CreateOn(*stranger).ok()) << "certificate of another authority";
 
     // The console checks the server's name: 127.0.0.2 reaches the same server,
@@ -133,10 +136,9 @@ TEST(TransportAdmission, OnlyCertificatesOfTheSiteAuthorityAreServedAndTheNameIs
 
 TEST(TransportAdmission, RevocationRefusesNewConnectionsAndEndsOpenOnesWithoutRestart) {
     RemoteServer server;
-    std::string target = "127.0.0.1:" + std::to_string(server.port);
     std::string doomed = server.IssueBundle("doomedpc");
-    auto kept = StubFor(target, BundleCredentials(server.Bundle("testpc")));
-    auto stub = StubFor(target, BundleCredentials(doomed));
+    auto kept = server.StubWith(server.Bundle("testpc"));
+    auto stub = server.StubWith(doomed);
     std::string keptHandle, handle;
     ASSERT_TRUE(CreateOn(*kept, &keptHandle).ok());
     ASSERT_TRUE(CreateOn(*stub, &handle).ok());
@@ -150,7 +152,7 @@ TEST(TransportAdmission, RevocationRefusesNewConnectionsAndEndsOpenOnesWithoutRe
 
     // The open connection's calls stop; a new connection is refused.
     EXPECT_TRUE(WaitUntil([&] { return !StatusOn(*stub, handle).ok(); }, 10s));
-    auto again = StubFor(target, BundleCredentials(doomed));
+    auto again = server.StubWith(doomed);
     EXPECT_FALSE(CreateOn(*again).ok());
     // Nobody else is touched.
     EXPECT_TRUE(StatusOn(*kept, keptHandle).ok());
@@ -189,9 +191,8 @@ TEST(RemoteCallers, MayNotStopNorSendMessagesNorTouchAnotherPeersInstanceNorCrow
     EXPECT_EQ(stopped.error().number, 70);
     EXPECT_TRUE((*remote)->GetComponentStatus(0));
 
-    std::string target = "127.0.0.1:" + std::to_string(server.port);
-    auto a = StubFor(target, BundleCredentials(server.Bundle("testpc")));
-    auto b = StubFor(target, BundleCredentials(server.IssueBundle("otherpc")));
+    auto a = server.StubWith(server.Bundle("testpc"));
+    auto b = server.StubWith(server.IssueBundle("otherpc"));
     grpc::ClientContext messageContext;
     orvel::rpc::OperatorMessage message;
     message.set_str_var("from afar");
@@ -233,7 +234,7 @@ TEST(RemoteCallers, MayNotStopNorSendMessagesNorTouchAnotherPeersInstanceNorCrow
     grpc::Status last;
     int created = 0;
     for (; created < 300; ++created) {
-        connections.push_back(StubFor(target, BundleCredentials(server.Bundle("testpc"))));
+        connections.push_back(server.StubWith(server.Bundle("testpc")));
         if (!(last = CreateOn(*connections.back())).ok()) break;
     }
     EXPECT_EQ(last.error_code(), grpc::StatusCode::RESOURCE_EXHAUSTED);

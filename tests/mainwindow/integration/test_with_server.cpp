@@ -95,24 +95,6 @@ class WithServer : public MainWindowTest {
     std::map<int, std::string> programs;
 };
 
-TEST_F(WithServer, ConnectAndAKilledComponentGoesOffLine) {
-    auto& w = Loaded();
-    w.cmdServerOrvelHost_Click();
-    ASSERT_TRUE(w.Connected()) << harness.ServerLog();
-    EXPECT_EQ(w.LocalClientNumber(), 1);
-    EXPECT_EQ(w.RemoteClientNumber(), 2);
-    // The slots every local connection starts come up; the rows say so.
-    EXPECT_TRUE(Pump([&] { return RowsThatLie().empty() && Running(3) + Running(5) == 2; }));
-    EXPECT_EQ(Panel(0)->text(), "Off Line");
-    EXPECT_EQ(Find<QLabel>("lblOrvelServerOS")->text().left(6), "LINUX ");
-
-    w.cmdServerConnect_Click();
-    EXPECT_TRUE(Pump([&] { return RowsThatLie().empty() && Running(9) == 1; }));
-    // Killed outside the console: "Off Line" through the server's change event.
-    kill(orvel::testing::ProcessesRunning(programs[9]).at(0), SIGKILL);
-    EXPECT_TRUE(Pump([&] { return Panel(9)->text() == "Off Line"; }));
-}
-
 TEST_F(WithServer, ChaosFifteenBlowsTheRowsStayTrueAndTheConsoleComesBack) {
     const unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
