@@ -16,6 +16,14 @@ namespace {
 using platform::vbNo;
 using platform::vbYes;
 
+// A section as the settings write it: its header, its lines, and the "=" line
+// that ends each section.
+std::string Section(std::string_view name, std::initializer_list<std::string_view> lines) {
+    std::string text = "[" + std::string(name) + "]\n";
+    for (std::string_view line : lines) text += std::string(line) + "\n";
+    return text + "=\n";
+}
+
 // The program's own lines, written on every save.
 const std::string kAbout =
     "Title=Orvel Console\n"
@@ -28,30 +36,13 @@ const std::string kAbout =
     "=\n";
 
 const std::string kFirstStartFile =
-    "[Orvel Console]\n"
-    "Created=12.04.2026 15:07:09\n" +
-    kAbout +
-    "[CONFIGURATION]\n"
-    "Current=0\n"
-    "AutoStart=False\n"
-    "=\n"
-    "[REMOTE SERVER]\n"
-    "ServerName=\n"
-    "Selected=No\n"
-    "=\n"
-    "[LOCAL SERVER]\n"
-    "ServerName=\n"
-    "Selected=Yes\n"
-    "=\n"
-    "[APPLICATION]\n"
-    "LastUpdate=04.12.2026 15:07:09\n"
-    "ColorTheme=0\n"
-    "WindowState=0\n"
-    "WindowFormHeight=0\n"
-    "WindowFormWidth=0\n"
-    "WindowFormTop=0\n"
-    "WindowFormLeft=0\n"
-    "=\n";
+    "[Orvel Console]\nCreated=12.04.2026 15:07:09\n" + kAbout +
+    Section("CONFIGURATION", {"Current=0", "AutoStart=False"}) +
+    Section("REMOTE SERVER", {"ServerName=", "Selected=No"}) +
+    Section("LOCAL SERVER", {"ServerName=", "Selected=Yes"}) +
+    Section("APPLICATION",
+            {"LastUpdate=04.12.2026 15:07:09", "ColorTheme=0", "WindowState=0",
+             "WindowFormHeight=0", "WindowFormWidth=0", "WindowFormTop=0", "WindowFormLeft=0"});
 
 class ConsoleSettingsTest : public ::testing::Test {
   protected:
@@ -102,27 +93,13 @@ TEST_F(ConsoleSettingsTest, FirstStartWithoutTheFileReadsNothingAndWritesLater) 
     clock.Advance(std::chrono::seconds(61));
     WriteConsoleConfiguration(context, settings);
     EXPECT_EQ(Contents(), "[Orvel Console]\n" + kAbout +
-                              "[REMOTE SERVER]\n"
-                              "ServerName=ROUTER2\n"
-                              "Selected=Yes\n"
-                              "=\n"
-                              "[LOCAL SERVER]\n"
-                              "ServerName=Local Server\n"
-                              "Selected=No\n"
-                              "=\n"
-                              "[APPLICATION]\n"
-                              "LastUpdate=04.12.2026 15:08:10\n"
-                              "ColorTheme=-3\n"
-                              "WindowState=0\n"
-                              "WindowFormHeight=1234\n"
-                              "WindowFormWidth=0\n"
-                              "WindowFormTop=0\n"
-                              "WindowFormLeft=0\n"
-                              "=\n"
-                              "[CONFIGURATION]\n"
-                              "Current=0\n"
-                              "AutoStart=True\n"
-                              "=\n");
+                              Section("REMOTE SERVER", {"ServerName=ROUTER2", "Selected=Yes"}) +
+                              Section("LOCAL SERVER", {"ServerName=Local Server", "Selected=No"}) +
+                              Section("APPLICATION", {"LastUpdate=04.12.2026 15:08:10",
+                                                      "ColorTheme=-3", "WindowState=0",
+                                                      "WindowFormHeight=1234", "WindowFormWidth=0",
+                                                      "WindowFormTop=0", "WindowFormLeft=0"}) +
+                              Section("CONFIGURATION", {"Current=0", "AutoStart=True"}));
 }
 
 // Numbers are read as the old runtime's Val did and kept only when they fit 16
