@@ -7,7 +7,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <thread>
@@ -31,7 +31,7 @@ struct Outcome {
 };
 
 // Runs a program of the build with ORVEL_ROOT=root; its standard output goes
-// to output, or is captured when output is "".
+// to output, or is kept in the outcome when output is "".
 Outcome RunProgram(const std::string& program, const fs::path& root,
                    const std::vector<std::string>& args, const std::string& output = {}) {
     std::string command = "ORVEL_ROOT='" + root.string() + "' '" ORVEL_BIN_DIR "/" + program + "'";
@@ -40,19 +40,13 @@ Outcome RunProgram(const std::string& program, const fs::path& root,
         for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
         command += " " + quoted + "'";
     }
+    const fs::path outFile = root / "stdout.txt";
     const fs::path errFile = root / "stderr.txt";
-    command += " 2>'" + errFile.string() + "' </dev/null";
-    if (!output.empty()) command += " >'" + output + "'";
-    Outcome outcome;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        outcome.out.append(buffer, n);
-    }
-    const int status = ::pclose(pipe);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    outcome.err = ReadFile(errFile);
-    return outcome;
+    command += " </dev/null 2>'" + errFile.string() + "' >'" +
+               (output.empty() ? outFile.string() : output) + "'";
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output.empty() ? ReadFile(outFile) : "",
+            ReadFile(errFile)};
 }
 
 // Help, usage and reading commands make no store; a damaged store (named),
