@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <filesystem>
+#include <tuple>
 
 #include "FakeClock.h"
 #include "FakeDialogs.h"
@@ -106,40 +108,36 @@ TEST_F(ConsoleSettingsTest, FirstStartWithoutTheFileReadsNothingAndWritesLater) 
 // bits; truth words as its Boolean conversion. nullptr: the key is missing,
 // which gives the read default.
 TEST_F(ConsoleSettingsTest, ConvertsNumbersAndTruthWordsAsTheOldRuntimeDid) {
+    // What the file holds: ColorTheme, WindowFormHeight, the remote server's
+    // Selected and AutoStart; what is read: theme, height, local selection, AutoStart.
     struct Case {
-        const char* colorTheme;
-        const char* height;
-        const char* selected;
-        const char* autoStart;
-        std::int16_t expectedTheme;
-        std::int16_t expectedHeight;
-        bool expectedLocal;
-        bool expectedAutoStart;
+        std::array<const char*, 4> stored;
+        std::tuple<std::int16_t, std::int16_t, bool, bool> read;
     };
     const Case cases[] = {
-        {nullptr, nullptr, nullptr, nullptr, 0, 9500, true, false},
-        {"2.5", "12abc", "yes", "TRUE", 2, 12, true, true},
-        {"3.5", "40000", "Yes, remote", "-1", 4, 777, false, true},
-        {" -2.5e0x", "-32768", "No", "fAlSe", -2, -32768, true, false},
-        {"abc", "32768", "YesYes", "yes", 0, 777, false, true},
-        {"1d2", "-32769", "", "0", 100, 777, true, false},
+        {{nullptr, nullptr, nullptr, nullptr}, {0, 9500, true, false}},
+        {{"2.5", "12abc", "yes", "TRUE"}, {2, 12, true, true}},
+        {{"3.5", "40000", "Yes, remote", "-1"}, {4, 777, false, true}},
+        {{" -2.5e0x", "-32768", "No", "fAlSe"}, {-2, -32768, true, false}},
+        {{"abc", "32768", "YesYes", "yes"}, {0, 777, false, true}},
+        {{"1d2", "-32769", "", "0"}, {100, 777, true, false}},
     };
     auto line = [](const char* key, const char* value) {
         return value != nullptr ? std::string(key) + "=" + value + "\n" : std::string();
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.height != nullptr ? c.height : "missing");
-        Put("[REMOTE SERVER]\n" + line("Selected", c.selected) + "[APPLICATION]\n" +
-            line("ColorTheme", c.colorTheme) + line("WindowFormHeight", c.height) +
-            "[CONFIGURATION]\n" + line("AutoStart", c.autoStart));
+        const auto& [colorTheme, height, selected, autoStart] = c.stored;
+        SCOPED_TRACE(height != nullptr ? height : "missing");
+        Put("[REMOTE SERVER]\n" + line("Selected", selected) + "[APPLICATION]\n" +
+            line("ColorTheme", colorTheme) + line("WindowFormHeight", height) +
+            "[CONFIGURATION]\n" + line("AutoStart", autoStart));
         settings.ColorTheme = 4;
         settings.WindowFormHeight = 777;
         settings.AutoStart = true;
         ReadConsoleConfiguration(context, settings);
-        EXPECT_EQ(settings.ColorTheme, c.expectedTheme);
-        EXPECT_EQ(settings.WindowFormHeight, c.expectedHeight);
-        EXPECT_EQ(settings.LocalServerSelected, c.expectedLocal);
-        EXPECT_EQ(settings.AutoStart, c.expectedAutoStart);
+        EXPECT_EQ(std::tuple(settings.ColorTheme, settings.WindowFormHeight,
+                             settings.LocalServerSelected, settings.AutoStart),
+                  c.read);
     }
 }
 
