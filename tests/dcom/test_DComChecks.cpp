@@ -7,6 +7,7 @@
 #include <cctype>
 #include <clocale>
 #include <cstdlib>
+#include <tuple>
 
 #include "FakeDialogs.h"
 #include "RegistryTestSupport.h"
@@ -155,13 +156,8 @@ TEST_F(DComCheckTest, StoredValuesAreJudgedAsTheOldCheckDid) {
 // The check and the suite server read the two enable values alike: the type
 // stored is not compared, one terminating NUL is dropped, "Y" and "y" say yes.
 TEST_F(DComCheckTest, CheckAndSuiteServerAgreeOnWhatYesIs) {
-    struct Case {
-        const char* what;
-        DWORD type;
-        std::string bytes;
-        bool yes;
-    };
-    const Case cases[] = {
+    // What is stored, its type and bytes, and whether it says yes.
+    const std::tuple<const char*, DWORD, std::string, bool> cases[] = {
         {"string Y", REG_SZ, Sz("Y"), true},
         {"binary Y", REG_BINARY, "Y", true},
         {"binary y with NUL", REG_BINARY, Sz("y"), true},
@@ -172,19 +168,19 @@ TEST_F(DComCheckTest, CheckAndSuiteServerAgreeOnWhatYesIs) {
         {"double word of Y", REG_DWORD, Dword('Y'), false},
     };
     SeedCorrect();
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        SeedOle("EnableDCOM", c.type, c.bytes);
-        SeedOle("EnableRemoteConnect", c.type, c.bytes);
+    for (const auto& [what, type, bytes, yes] : cases) {
+        SCOPED_TRACE(what);
+        SeedOle("EnableDCOM", type, bytes);
+        SeedOle("EnableRemoteConnect", type, bytes);
         dialogs.ExpectBox(
-            c.yes ? "DCom Configuration is Correct" : "DCom Configuration is NOT Correct", vbNo);
+            yes ? "DCom Configuration is Correct" : "DCom Configuration is NOT Correct", vbNo);
         mnuToolsDComConfiguration_Click(context);
         ASSERT_FALSE(dialogs.boxes.empty());
         const std::string& report = dialogs.boxes.back().text;
         const bool checkSaysYes = report.find("\rEnabled: Y\r") != std::string::npos &&
                                   report.find("\rRemote Connect: Y\r") != std::string::npos;
-        EXPECT_EQ(checkSaysYes, c.yes) << report;
-        EXPECT_EQ(suite::RemoteUseEnabled(store), c.yes);
+        EXPECT_EQ(checkSaysYes, yes) << report;
+        EXPECT_EQ(suite::RemoteUseEnabled(store), yes);
     }
     ASSERT_TRUE(dialogs.ScriptDone());
 }
@@ -269,22 +265,19 @@ TEST_F(DComCheckTest, UserWithoutWriteRightsSeesRealValuesAndIsToldWhatWasNotSav
 // (the report test shows a third entry moved): no entry is lost or written
 // twice, and a list without one stays as it is.
 TEST_F(DComCheckTest, ProtocolCheckMovesTcpFirst) {
-    struct Case {
-        const char* what;
-        std::string before;
-        std::string after;  // "" when the check finds it correct and asks nothing
-    };
-    const Case cases[] = {
+    // What the list is, as it is and after the check ("" when the check finds
+    // it correct and asks nothing).
+    const std::tuple<const char*, std::string, std::string> cases[] = {
         {"tcp first", MultiSz({"ncacn_ip_tcp", "ncadg_ip_udp"}), ""},
         {"upper case", MultiSz({"NCACN_IP_TCP"}), ""},
         {"two tcp", MultiSz({"ncadg_ip_udp", "ncacn_ip_tcp", "ncacn_spx", "NCACN_IP_TCP"}),
          MultiSz({"ncacn_ip_tcp", "ncadg_ip_udp", "ncacn_spx", "NCACN_IP_TCP"})},
         {"no tcp", MultiSz({"ncadg_ip_udp", "ncacn_spx"}), MultiSz({"ncadg_ip_udp", "ncacn_spx"})},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        SeedList(c.before);
-        if (c.after.empty()) {
+    for (const auto& [what, before, after] : cases) {
+        SCOPED_TRACE(what);
+        SeedList(before);
+        if (after.empty()) {
             dialogs.ExpectBox("DCom Protocol is Correct");
         } else {
             ExpectCorrection("Protocol");
@@ -292,7 +285,7 @@ TEST_F(DComCheckTest, ProtocolCheckMovesTcpFirst) {
         }
         mnuToolsDComProtocol_Click(context);
         ASSERT_TRUE(dialogs.ScriptDone());
-        EXPECT_EQ(List(), (RawValue{REG_MULTI_SZ, c.after.empty() ? c.before : c.after}));
+        EXPECT_EQ(List(), (RawValue{REG_MULTI_SZ, after.empty() ? before : after}));
     }
 }
 
