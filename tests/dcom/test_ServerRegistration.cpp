@@ -81,6 +81,7 @@ class ServerRegistrationTest : public ::testing::Test {
 
 // A remote PC (role 1) registers the file-server components remote, the server
 // computer (2) all, the standalone computer (0) none; each role undoes the last.
+// The Setup Store's classes go with it.
 TEST_F(ServerRegistrationTest, RolesSwitchBackAndForth) {
     // Left over from an earlier registration: removed for a local component.
     Seed(store, HKEY_CLASSES_ROOT, "AppID\\" + table[0].strAppId, "RemoteServerName", REG_SZ,
@@ -94,6 +95,11 @@ TEST_F(ServerRegistrationTest, RolesSwitchBackAndForth) {
             ExpectSlot(slot, role == 0 || (role == 1 && !IsFileServerSlot(slot)));
             EXPECT_EQ(table[slot].intHostKind, role == 2 || IsFileServerSlot(slot) ? 2 : 1) << slot;
         }
+        // The Setup Store (slot 7) for each of its classes.
+        for (int j = 0; j < suite::kConfigurationClassCount; ++j) {
+            ExpectClassRegistered(std::string(suite::ConfigurationClassIds()[j]),
+                                  orvelPath + "SetupStoreServer.exe", role == 0);
+        }
         EXPECT_EQ(consoleSettings.LocalServerSelected, role == 0);
     }
     EXPECT_EQ(Classes("AppID\\" + table[0].strAppId, "LaunchPermission").type, REG_NONE);
@@ -101,15 +107,6 @@ TEST_F(ServerRegistrationTest, RolesSwitchBackAndForth) {
         EXPECT_EQ(path.find("_LocalServer32"), std::string::npos) << path;
     }
     EXPECT_TRUE(dialogs.boxes.empty());
-}
-
-TEST_F(ServerRegistrationTest, SetupStoreIsRegisteredForEachOfItsClasses) {
-    ConfigureComputer(context, 2);
-    const std::string path = orvelPath + "SetupStoreServer.exe";
-    for (int j = 0; j < suite::kConfigurationClassCount; ++j) {
-        ExpectClassRegistered(std::string(suite::ConfigurationClassIds()[j]), path, false);
-    }
-    EXPECT_EQ(table[7].intHostKind, 2);
 }
 
 TEST_F(ServerRegistrationTest, UnknownRoleAndUninstalledClassesChangeNothing) {

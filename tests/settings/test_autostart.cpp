@@ -24,6 +24,9 @@ class AutostartTest : public ::testing::Test {
     platform::SqliteRegistry registry{":memory:"};
     fakes::FakeDialogs dialogs;
     RegistryContext context{registry, dialogs};
+    // A user who may not write the machine's values.
+    fakes::ReadOnlyStore readOnly{registry};
+    RegistryContext operatorContext{readOnly, dialogs};
     fakes::FakeFileSystem files;
     ConsoleSettings settings;
 };
@@ -51,8 +54,6 @@ TEST_F(AutostartTest, OnOffAndReRegistrationFromAnotherFolder) {
 // the machine's values: a machine without a Run entry is left untouched and
 // shows no box; a stale entry is still removed where removing is allowed.
 TEST_F(AutostartTest, LoadWithAutoStartOffTouchesOnlyAnEntryThatIsThere) {
-    fakes::ReadOnlyStore readOnly(registry);
-    RegistryContext operatorContext{readOnly, dialogs};
     SetAutoStart(operatorContext, files, settings, true, AutoStartToggle::AtLoad);
     SetAutoStart(operatorContext, files, settings, false, AutoStartToggle::AtLoad);
     EXPECT_FALSE(settings.AutoStart);
@@ -71,8 +72,6 @@ TEST_F(AutostartTest, LoadWithAutoStartOffTouchesOnlyAnEntryThatIsThere) {
 TEST_F(AutostartTest, RunEntryIsWrittenOnlyWhenItDiffers) {
     files.executableFolder = "/opt/Quarlen/Console";
     SetAutoStart(context, files, settings, true);
-    fakes::ReadOnlyStore readOnly(registry);
-    RegistryContext operatorContext{readOnly, dialogs};
     settings.AutoStart = true;
     SetAutoStart(operatorContext, files, settings, true, AutoStartToggle::AtLoad);
     SetAutoStart(operatorContext, files, settings, true);

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <filesystem>
+#include <tuple>
 
 #include "FakeClock.h"
 #include "FakeDialogs.h"
@@ -16,6 +18,14 @@ namespace {
 using platform::vbNo;
 using platform::vbYes;
 
+// A section as the settings write it: its header, its lines, and the "=" line
+// that ends each section.
+std::string Section(std::string_view name, std::initializer_list<std::string_view> lines) {
+    std::string text = "[" + std::string(name) + "]\n";
+    for (std::string_view line : lines) text += std::string(line) + "\n";
+    return text + "=\n";
+}
+
 // The program's own lines, written on every save.
 const std::string kAbout =
     "Title=Orvel Console\n"
@@ -28,30 +38,13 @@ const std::string kAbout =
     "=\n";
 
 const std::string kFirstStartFile =
-    "[Orvel Console]\n"
-    "Created=12.04.2026 15:07:09\n" +
-    kAbout +
-    "[CONFIGURATION]\n"
-    "Current=0\n"
-    "AutoStart=False\n"
-    "=\n"
-    "[REMOTE SERVER]\n"
-    "ServerName=\n"
-    "Selected=No\n"
-    "=\n"
-    "[LOCAL SERVER]\n"
-    "ServerName=\n"
-    "Selected=Yes\n"
-    "=\n"
-    "[APPLICATION]\n"
-    "LastUpdate=04.12.2026 15:07:09\n"
-    "ColorTheme=0\n"
-    "WindowState=0\n"
-    "WindowFormHeight=0\n"
-    "WindowFormWidth=0\n"
-    "WindowFormTop=0\n"
-    "WindowFormLeft=0\n"
-    "=\n";
+    "[Orvel Console]\nCreated=12.04.2026 15:07:09\n" + kAbout +
+    Section("CONFIGURATION", {"Current=0", "AutoStart=False"}) +
+    Section("REMOTE SERVER", {"ServerName=", "Selected=No"}) +
+    Section("LOCAL SERVER", {"ServerName=", "Selected=Yes"}) +
+    Section("APPLICATION",
+            {"LastUpdate=04.12.2026 15:07:09", "ColorTheme=0", "WindowState=0",
+             "WindowFormHeight=0", "WindowFormWidth=0", "WindowFormTop=0", "WindowFormLeft=0"});
 
 class ConsoleSettingsTest : public ::testing::Test {
   protected:
@@ -102,67 +95,49 @@ TEST_F(ConsoleSettingsTest, FirstStartWithoutTheFileReadsNothingAndWritesLater) 
     clock.Advance(std::chrono::seconds(61));
     WriteConsoleConfiguration(context, settings);
     EXPECT_EQ(Contents(), "[Orvel Console]\n" + kAbout +
-                              "[REMOTE SERVER]\n"
-                              "ServerName=ROUTER2\n"
-                              "Selected=Yes\n"
-                              "=\n"
-                              "[LOCAL SERVER]\n"
-                              "ServerName=Local Server\n"
-                              "Selected=No\n"
-                              "=\n"
-                              "[APPLICATION]\n"
-                              "LastUpdate=04.12.2026 15:08:10\n"
-                              "ColorTheme=-3\n"
-                              "WindowState=0\n"
-                              "WindowFormHeight=1234\n"
-                              "WindowFormWidth=0\n"
-                              "WindowFormTop=0\n"
-                              "WindowFormLeft=0\n"
-                              "=\n"
-                              "[CONFIGURATION]\n"
-                              "Current=0\n"
-                              "AutoStart=True\n"
-                              "=\n");
+                              Section("REMOTE SERVER", {"ServerName=ROUTER2", "Selected=Yes"}) +
+                              Section("LOCAL SERVER", {"ServerName=Local Server", "Selected=No"}) +
+                              Section("APPLICATION", {"LastUpdate=04.12.2026 15:08:10",
+                                                      "ColorTheme=-3", "WindowState=0",
+                                                      "WindowFormHeight=1234", "WindowFormWidth=0",
+                                                      "WindowFormTop=0", "WindowFormLeft=0"}) +
+                              Section("CONFIGURATION", {"Current=0", "AutoStart=True"}));
 }
 
 // Numbers are read as the old runtime's Val did and kept only when they fit 16
 // bits; truth words as its Boolean conversion. nullptr: the key is missing,
 // which gives the read default.
 TEST_F(ConsoleSettingsTest, ConvertsNumbersAndTruthWordsAsTheOldRuntimeDid) {
+    // What the file holds: ColorTheme, WindowFormHeight, the remote server's
+    // Selected and AutoStart; what is read: theme, height, local selection, AutoStart.
     struct Case {
-        const char* colorTheme;
-        const char* height;
-        const char* selected;
-        const char* autoStart;
-        std::int16_t expectedTheme;
-        std::int16_t expectedHeight;
-        bool expectedLocal;
-        bool expectedAutoStart;
+        std::array<const char*, 4> stored;
+        std::tuple<std::int16_t, std::int16_t, bool, bool> read;
     };
     const Case cases[] = {
-        {nullptr, nullptr, nullptr, nullptr, 0, 9500, true, false},
-        {"2.5", "12abc", "yes", "TRUE", 2, 12, true, true},
-        {"3.5", "40000", "Yes, remote", "-1", 4, 777, false, true},
-        {" -2.5e0x", "-32768", "No", "fAlSe", -2, -32768, true, false},
-        {"abc", "32768", "YesYes", "yes", 0, 777, false, true},
-        {"1d2", "-32769", "", "0", 100, 777, true, false},
+        {{nullptr, nullptr, nullptr, nullptr}, {0, 9500, true, false}},
+        {{"2.5", "12abc", "yes", "TRUE"}, {2, 12, true, true}},
+        {{"3.5", "40000", "Yes, remote", "-1"}, {4, 777, false, true}},
+        {{" -2.5e0x", "-32768", "No", "fAlSe"}, {-2, -32768, true, false}},
+        {{"abc", "32768", "YesYes", "yes"}, {0, 777, false, true}},
+        {{"1d2", "-32769", "", "0"}, {100, 777, true, false}},
     };
     auto line = [](const char* key, const char* value) {
         return value != nullptr ? std::string(key) + "=" + value + "\n" : std::string();
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.height != nullptr ? c.height : "missing");
-        Put("[REMOTE SERVER]\n" + line("Selected", c.selected) + "[APPLICATION]\n" +
-            line("ColorTheme", c.colorTheme) + line("WindowFormHeight", c.height) +
-            "[CONFIGURATION]\n" + line("AutoStart", c.autoStart));
+        const auto& [colorTheme, height, selected, autoStart] = c.stored;
+        SCOPED_TRACE(height != nullptr ? height : "missing");
+        Put("[REMOTE SERVER]\n" + line("Selected", selected) + "[APPLICATION]\n" +
+            line("ColorTheme", colorTheme) + line("WindowFormHeight", height) +
+            "[CONFIGURATION]\n" + line("AutoStart", autoStart));
         settings.ColorTheme = 4;
         settings.WindowFormHeight = 777;
         settings.AutoStart = true;
         ReadConsoleConfiguration(context, settings);
-        EXPECT_EQ(settings.ColorTheme, c.expectedTheme);
-        EXPECT_EQ(settings.WindowFormHeight, c.expectedHeight);
-        EXPECT_EQ(settings.LocalServerSelected, c.expectedLocal);
-        EXPECT_EQ(settings.AutoStart, c.expectedAutoStart);
+        EXPECT_EQ(std::tuple(settings.ColorTheme, settings.WindowFormHeight,
+                             settings.LocalServerSelected, settings.AutoStart),
+                  c.read);
     }
 }
 

@@ -177,12 +177,12 @@ TEST(OrvelRegTool, FullDiskIsReportedAndChangesNothing) {
     Set(registry, "SOFTWARE\\Quarlen", "v", REG_SZ, fakes::Sz("before"));
     const std::string before = Everything(registry);
     const fs::path file = temp.path() / "big.reg";
-    std::ofstream out(file);
-    out << "Windows Registry Editor Version 5.00\n\n[HKLM\\SOFTWARE\\Quarlen]\n\"v\"=\"after\"\n";
+    std::string text =
+        "Windows Registry Editor Version 5.00\n\n[HKLM\\SOFTWARE\\Quarlen]\n\"v\"=\"after\"\n";
     std::string hex = "7f";
     for (int k = 1; k < 4000; ++k) hex += ",7f";
-    for (int i = 0; i < 200; ++i) out << "\"blob" << i << "\"=hex:" << hex << "\n";
-    out.close();
+    for (int i = 0; i < 200; ++i) text += "\"blob" + std::to_string(i) + "\"=hex:" + hex + "\n";
+    fakes::WriteFile(file, text);
     const Outcome imported = Tool(registry, {"import", file.string()}, store);
     EXPECT_EQ(imported.status, 1);
     EXPECT_NE(imported.err.find("There is not enough space on the disk. (registry store " + store),
