@@ -57,8 +57,6 @@ class MissingServer : public ::testing::Test {
         status::FillComponentServerTable(table, "/suite/");
         for (auto& s : local->statuses) s = 1;
         for (auto& s : remote->statuses) s = 1;
-        objLocal = local;
-        objRemote = remote;
     }
     // Stops slot k wherever it is reached.
     void Stop(int k) {
@@ -70,7 +68,7 @@ class MissingServer : public ::testing::Test {
     status::ComponentServerTable table;
     std::shared_ptr<fakes::FakeSuiteServer> local = std::make_shared<fakes::FakeSuiteServer>();
     std::shared_ptr<fakes::FakeSuiteServer> remote = std::make_shared<fakes::FakeSuiteServer>();
-    std::shared_ptr<suiteclient::SuiteServer> objLocal, objRemote;
+    std::shared_ptr<suiteclient::SuiteServer> objLocal = local, objRemote = remote;
 };
 
 TEST_F(MissingServer, TheLastOfTheCombinedListThatIsNotRunning) {

@@ -35,10 +35,6 @@ inline void ApplyRoleHostKinds(status::ComponentServerTable& table,
     settings.LocalServerSelected = role == 0;
 }
 
-inline void AllRunning(fakes::FakeSuiteServer& server) {
-    for (auto& status : server.statuses) status = 1;
-}
-
 class MainWindowTest : public ::testing::Test {
   protected:
     MainWindowTest() {
@@ -98,6 +94,12 @@ class MainWindowTest : public ::testing::Test {
         for (int tick = 0; tick < count; ++tick) window->tmrTimer_Timer();
     }
     std::string BoxText(std::size_t i) { return dialogs.boxes.at(i).text; }
+    QLabel* AppPanel(int s) { return Find<QLabel>(QString("pnlApplication_%1").arg(s)); }
+    // Every component on both servers runs.
+    void AllRunning() {
+        local->statuses.fill(1);
+        remote->statuses.fill(1);
+    }
 
     static QColor Back(QWidget* w) { return w->palette().color(QPalette::Window); }
     static QColor Text(QWidget* w) { return w->palette().color(QPalette::WindowText); }

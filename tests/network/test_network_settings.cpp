@@ -42,7 +42,6 @@ TEST_F(NetworkStore, MulticastChoiceByThisComputersAddresses) {
                   c.primary != nullptr ? c.primary : "0.0.0.0");
         EXPECT_EQ(funct_LongToIPString(settings.lngMulticastSecondary), c.secondary);
     }
-    EXPECT_TRUE(dialogs.boxes.empty());
 
     // Without a primary one, even asked for it, the save writes the secondary.
     dialogs.ExpectBox("Updated Information");
@@ -54,7 +53,6 @@ TEST_F(NetworkStore, MulticastChoiceByThisComputersAddresses) {
 TEST_F(NetworkStore, BaseThatIsNoAddressStaysAsStored) {
     EXPECT_EQ(LoadNetworkSettings(context, settings), MulticastChoice::Secondary);
     EXPECT_FALSE(settings.baseIPAddressValid);  // missing: silently
-    EXPECT_TRUE(dialogs.boxes.empty());
 
     Seed("Base IP Address", String("10.0.x.1"));
     dialogs.ExpectBox("IP Address Error");

@@ -24,6 +24,7 @@ class FrmProcessesTest : public ::testing::Test {
         launcher::FillApplicationRows(catalogue, "/opt/orvel/", "/opt/corvane/bin/", "Shaper.exe");
         status::FillComponentServerTable(table, "/opt/orvel/");
     }
+    ~FrmProcessesTest() override { EXPECT_TRUE(dialogs.ScriptDone()) << "boxes left unshown"; }
 
     ProcessesContext Context(int platformId = platform::VER_PLATFORM_WIN32_NT) {
         ProcessesContext context{catalogue, table, processes, windows, dialogs};
@@ -96,7 +97,6 @@ TEST_F(FrmProcessesTest, LoadUnloadsWhenNothingIsListedOrThePlatformIsUnsupporte
         EXPECT_LE((dialog.frameGeometry().center() - screen.center()).manhattanLength(), 2);
         EXPECT_GT(dialog.frameGeometry().top(), screen.top());
     }
-    EXPECT_TRUE(dialogs.boxes.empty());
 }
 
 TEST_F(FrmProcessesTest, StopSingleApplicationClosesTheSelectedLinesAndRefreshes) {
@@ -128,7 +128,6 @@ TEST_F(FrmProcessesTest, StopSingleApplicationClosesTheSelectedLinesAndRefreshes
     Click(dialog, "cmdCorrect");
     EXPECT_EQ(windows.closed.back(), recorder);
     EXPECT_TRUE(Lines(dialog, "lstApplications").empty());
-    EXPECT_TRUE(dialogs.boxes.empty());
 }
 
 // No keeps the dialog up, and its close box then warns and still closes; Yes
@@ -150,13 +149,11 @@ TEST_F(FrmProcessesTest, ApplyAndExitAsksAndClosingWarnsWhileLinesRemain) {
         EXPECT_FALSE(dialog.isVisible());
         EXPECT_EQ(dialog.result(),
                   answer == platform::vbYes ? QDialog::Accepted : QDialog::Rejected);
-        EXPECT_TRUE(dialogs.ScriptDone());
     }
-    ASSERT_EQ(dialogs.boxes.size(), 2u);
-    EXPECT_EQ(dialogs.boxes[0].text, kWarning + "\r\rDo you want to Continue to exit?");
-    EXPECT_EQ(dialogs.boxes[0].style, 4 + 48 + 256);
-    EXPECT_EQ(dialogs.boxes[1].text, kWarning);
-    EXPECT_EQ(dialogs.boxes[1].style, 48);
+    EXPECT_EQ(dialogs.boxes.at(0).text, kWarning + "\r\rDo you want to Continue to exit?");
+    EXPECT_EQ(dialogs.boxes.at(0).style, 4 + 48 + 256);
+    EXPECT_EQ(dialogs.boxes.at(1).text, kWarning);
+    EXPECT_EQ(dialogs.boxes.at(1).style, 48);
 }
 
 TEST_F(FrmProcessesTest, AutostartClosesTheApplicationsWithoutAsking) {
@@ -166,7 +163,6 @@ TEST_F(FrmProcessesTest, AutostartClosesTheApplicationsWithoutAsking) {
     // Tools only: everything closes, no box at all.
     ShowProcessVerification(Context(), nullptr);
     EXPECT_EQ(windows.closed, (std::vector<platform::HWND>{revero, recorder}));
-    EXPECT_TRUE(dialogs.boxes.empty());
 
     // A component server stays listed: the closing warning, once.
     windows.AddWindow("Recorder");
@@ -174,8 +170,6 @@ TEST_F(FrmProcessesTest, AutostartClosesTheApplicationsWithoutAsking) {
     dialogs.ExpectBox(kTitle);
     ShowProcessVerification(Context(), nullptr);
     EXPECT_EQ(windows.closed.size(), 3u);
-    EXPECT_TRUE(dialogs.ScriptDone());
-    EXPECT_EQ(dialogs.boxes.size(), 1u);
 }
 
 }  // namespace

@@ -28,13 +28,6 @@ bool Has(const ProcessLines& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-// True when some line names process pid.
-bool ListsPid(const ProcessLines& lines, pid_t pid) {
-    const std::string prefix = NtProcessLine(pid, "");
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const std::string& line) { return line.starts_with(prefix); });
-}
-
 TEST(ProcessListTest, MatchesWholeFileNamesInBothLineFormatsAndChoosesByPlatform) {
     fakes::FakeProcessTable processes;
     processes.Add(8, "/opt/orvel/DeskMainServer.exe");
@@ -71,19 +64,17 @@ TEST(ProcessListTest, MatchesWholeFileNamesInBothLineFormatsAndChoosesByPlatform
 // script's interpreter) or cannot be read (file capabilities) is matched by the
 // path it was started by, but only when it is one of this user's.
 TEST(ProcessListTest, OwnProcessesMatchByTheirStartingPathWhenTheExecutableDoesNot) {
+    // pid, executable, snapshot name, starting path
     fakes::FakeProcessTable processes;
-    auto add = [&](pid_t pid, std::optional<std::string> exe, std::optional<std::string> command,
-                   std::string name = "x") {
-        processes.Add(pid, std::move(exe), std::move(name));
-        processes.processes.back().commandPath = std::move(command);
+    processes.processes = {
+        {30, "/usr/lib/orvel/demo-component", "x", "/opt/orvel/DeskMainServer.exe"},  // link
+        {31, "/usr/bin/dash", "x", "/opt/orvel/JournalServer.exe"},                   // script
+        {32, std::nullopt, "x", "/opt/orvel/ClockSyncServer.exe"},  // capabilities
+        {33, std::nullopt, "JournalServer.exe", std::nullopt},      // another user's server
+        {34, "/usr/bin/dash", "x", std::nullopt},
+        {35, "/opt/orvel/DeskMainServer.exe", "x", "/opt/orvel/DeskMainServer.exe"},  // one line
+        {36, "/usr/bin/vi", "x", "/usr/bin/vi"},
     };
-    add(30, "/usr/lib/orvel/demo-component", "/opt/orvel/DeskMainServer.exe");  // link
-    add(31, "/usr/bin/dash", "/opt/orvel/JournalServer.exe");                   // script
-    add(32, std::nullopt, "/opt/orvel/ClockSyncServer.exe");                    // capabilities
-    add(33, std::nullopt, std::nullopt, "JournalServer.exe");  // another user's component server
-    add(34, "/usr/bin/dash", std::nullopt);
-    add(35, "/opt/orvel/DeskMainServer.exe", "/opt/orvel/DeskMainServer.exe");  // one line only
-    add(36, "/usr/bin/vi", "/usr/bin/vi");
 
     ProcessLines lines;
     FillProcessListNT(lines, processes, Table());
@@ -120,7 +111,9 @@ TEST(RealProcessesTest, AnotherUsersProcessIsSkipped) {
         ProcessLines lines;
         FillProcessListNT(lines, processes, Table());
         if (!Has(lines, NtProcessLine(mine.pid(), "JournalServer.exe"))) return 11;
-        if (ListsPid(lines, others.pid())) return 12;
+        const std::string root = NtProcessLine(others.pid(), "");
+        if (std::any_of(lines.begin(), lines.end(), [&](auto& l) { return l.starts_with(root); }))
+            return 12;
         if (!Has(lines, NtProcessLine(mineWithCapabilities.pid(), "ClockSyncServer.exe")))
             return 13;
         return 0;

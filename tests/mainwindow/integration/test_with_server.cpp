@@ -55,16 +55,12 @@ class WithServer : public MainWindowTest {
         return done();
     }
 
-    int Running(int slot) {
-        return static_cast<int>(orvel::testing::ProcessesRunning(programs[slot]).size());
-    }
-
     // Every used row against the processes that really run.
     std::string RowsThatLie() {
         std::string wrong;
         for (auto& [slot, program] : programs) {
             const QString text = Panel(slot)->text();
-            const int running = Running(slot);
+            const int running = static_cast<int>(orvel::testing::ProcessesRunning(program).size());
             if (running > 1) wrong += " slot " + std::to_string(slot) + " runs twice;";
             if ((text == "LOCAL") != (running == 1)) {
                 wrong += " slot " + std::to_string(slot) + " shows '" + text.toStdString() +
@@ -77,14 +73,6 @@ class WithServer : public MainWindowTest {
     int RegistrationsOnServer() {
         auto probe = harness.Factory().CreateLocal();
         return probe ? (*probe)->GetClientCount().value_or(-1) : -1;
-    }
-
-    void KillServerHard() {
-        kill(harness.serverPid, SIGKILL);
-        waitpid(harness.serverPid, nullptr, 0);
-        harness.serverPid = 0;
-        // The components of a killed server outlive it; the restarted server
-        // adopts them, and the checks below count that no slot runs twice.
     }
 
     // The console's own call deadline: a shorter one fails calls on a loaded
@@ -116,7 +104,11 @@ TEST_F(WithServer, ChaosFifteenBlowsTheRowsStayTrueAndTheConsoleComesBack) {
 
         const int blow = static_cast<int>(random() % 3);
         if (blow == 0) {
-            KillServerHard();
+            // The components of a killed server outlive it; the restarted
+            // server adopts them, and the rows' check counts that none runs twice.
+            kill(harness.serverPid, SIGKILL);
+            waitpid(harness.serverPid, nullptr, 0);
+            harness.serverPid = 0;
         } else if (blow == 1) {
             orvel::testing::StopProcess(harness.serverPid);
         } else {
@@ -143,7 +135,6 @@ TEST_F(WithServer, ChaosFifteenBlowsTheRowsStayTrueAndTheConsoleComesBack) {
         EXPECT_TRUE(Pump([&] { return RowsThatLie().empty(); })) << RowsThatLie();
         EXPECT_TRUE(Pump([&] { return RegistrationsOnServer() == 2; }))
             << RegistrationsOnServer() << " registrations";
-        EXPECT_TRUE(dialogs.boxes.empty());
     }
 }
 

@@ -164,10 +164,7 @@ class LaunchOnX11 : public MainWindowTest, public ::testing::WithParamInterface<
             return done();
         });
     }
-    QLabel* AppPanel(int s) { return Find<QLabel>(QString("pnlApplication_%1").arg(s)); }
-    bool PanelRunning(int s) {
-        return AppPanel(s)->palette().color(QPalette::Window) == ToQColor(status::kGreen);
-    }
+    bool PanelRunning(int s) { return Back(AppPanel(s)) == ToQColor(status::kGreen); }
 
     orvel::testing::SuiteServerHarness harness;
     std::unique_ptr<suiteclient::GrpcSuiteServerFactory> factoryInUse;
