@@ -17,9 +17,7 @@ FakeDialogs& FakeDialogs::ExpectInput(std::string answer) {
 int FakeDialogs::MsgBox(std::string_view text, int style, std::string_view title) {
     boxes.push_back({std::string(text), style, std::string(title)});
     if (boxScript_.empty()) {
-        if (!allowUnexpected_) {
-            ADD_FAILURE() << "unexpected box \"" << title << "\": " << text;
-        }
+        if (!allowUnexpected_) ADD_FAILURE() << "unexpected box \"" << title << "\": " << text;
         return platform::vbOK;
     }
     Step step = boxScript_.front();

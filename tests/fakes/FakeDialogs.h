@@ -36,14 +36,13 @@ class FakeDialogs : public platform::Dialogs {
     void Beep() override { ++beeps; }
     int MousePointer() override { return pointer; }
     void SetMousePointer(int value) override { pointer = value; }
-    void DoEvents() override { ++doEvents; }
+    void DoEvents() override {}
 
     std::vector<RecordedBox> boxes;
     std::vector<RecordedBox> inputs;  // prompt in text, default in style-less title pair
     std::vector<std::string> inputDefaults;
     int beeps = 0;
     int pointer = platform::vbDefault;
-    int doEvents = 0;
 
   private:
     struct Step {

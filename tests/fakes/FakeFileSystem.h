@@ -2,12 +2,11 @@
 
 // An in-memory file system: exactly the listed files exist (ResolvePath finds
 // them as written), the program lies in executableFolder as "Orvel_Console",
-// and a change of directory is recorded without touching the process.
+// and a change of directory only moves currentDirectory.
 
 #include <optional>
 #include <set>
 #include <string>
-#include <vector>
 
 #include "platform/FileSystem.h"
 
@@ -18,7 +17,6 @@ class FakeFileSystem : public platform::FileSystem {
     std::set<std::string> files;
     std::string executableFolder = "/opt/console";
     std::string currentDirectory = "/";
-    std::vector<std::string> directoryChanges;
 
     bool FileExists(const std::string& path) override { return files.count(path) > 0; }
     std::optional<std::string> ResolvePath(const std::string& path) override {
@@ -27,7 +25,6 @@ class FakeFileSystem : public platform::FileSystem {
     std::string ExecutableFolder() override { return executableFolder; }
     std::string ExecutableName() override { return "Orvel_Console"; }
     bool ChangeDirectory(const std::string& path) override {
-        directoryChanges.push_back(path);
         currentDirectory = path;
         return true;
     }

@@ -19,24 +19,6 @@ int FakeSuiteServer::CountCalls(const std::string& prefix) const {
     return count;
 }
 
-Outcome<std::int16_t> FakeSuiteServer::GetClientCount() {
-    calls.push_back("GetClientCount");
-    if (auto error = Fails("GetClientCount")) return *error;
-    return clientCount;
-}
-
-Outcome<std::string> FakeSuiteServer::GetActiveSet() {
-    calls.push_back("GetActiveSet");
-    if (auto error = Fails("GetActiveSet")) return *error;
-    return activeSet;
-}
-
-Outcome<std::int16_t> FakeSuiteServer::DisconnectClient() {
-    calls.push_back("DisconnectClient");
-    if (auto error = Fails("DisconnectClient")) return *error;
-    return std::int16_t{0};
-}
-
 Outcome<std::int16_t> FakeSuiteServer::ConnectClient(const std::string& name) {
     calls.push_back("ConnectClient(" + name + ")");
     if (auto error = Fails("ConnectClient")) return *error;
@@ -71,53 +53,7 @@ Outcome<std::int32_t> FakeSuiteServer::StartComponent(std::int16_t index) {
     if (auto error = Fails("StartComponent")) return *error;
     if (index < 0 || index >= 20) return platform::MakeError(platform::kErrInvalidCall);
     if (startStopChangesStatus) statuses[static_cast<std::size_t>(index)] = 1;
-    return startResult;
-}
-
-Outcome<std::int16_t> FakeSuiteServer::GetPlatformId() {
-    calls.push_back("GetPlatformId");
-    if (auto error = Fails("GetPlatformId")) return *error;
-    return platformId;
-}
-
-Outcome<platform::DateTime> FakeSuiteServer::GetServerTime() {
-    calls.push_back("GetServerTime");
-    if (auto error = Fails("GetServerTime")) return *error;
-    return serverTime;
-}
-
-Outcome<std::int16_t> FakeSuiteServer::GetOSBuild() {
-    calls.push_back("GetOSBuild");
-    if (auto error = Fails("GetOSBuild")) return *error;
-    return osBuild;
-}
-
-Outcome<std::int16_t> FakeSuiteServer::GetOSMinorVersion() {
-    calls.push_back("GetOSMinorVersion");
-    if (auto error = Fails("GetOSMinorVersion")) return *error;
-    return osMinor;
-}
-
-Outcome<std::int16_t> FakeSuiteServer::GetOSMajorVersion() {
-    calls.push_back("GetOSMajorVersion");
-    if (auto error = Fails("GetOSMajorVersion")) return *error;
-    return osMajor;
-}
-
-Outcome<std::string> FakeSuiteServer::GetServerName() {
-    calls.push_back("GetServerName");
-    if (auto error = Fails("GetServerName")) return *error;
-    return serverName;
-}
-
-Outcome<std::string> FakeSuiteServer::GetServerVersion() {
-    calls.push_back("GetServerVersion");
-    if (auto error = Fails("GetServerVersion")) return *error;
-    return serverVersion;
-}
-
-void FakeSuiteServer::SetEventHandlers(suiteclient::SuiteServerEvents newHandlers) {
-    handlers = std::move(newHandlers);
+    return 1;
 }
 
 void FakeSuiteServer::RaiseServerChange(std::int16_t index) {
@@ -135,26 +71,10 @@ Outcome<std::shared_ptr<suiteclient::SuiteServer>> FakeSuiteServerFactory::Make(
         creationFailures.erase(creationFailures.begin());
         if (failure) return *failure;
     }
-    std::shared_ptr<FakeSuiteServer> instance;
-    if (!next.empty()) {
-        instance = next.front();
-        next.erase(next.begin());
-    } else {
-        instance = std::make_shared<FakeSuiteServer>();
-    }
+    auto instance = next.empty() ? std::make_shared<FakeSuiteServer>() : next.front();
+    if (!next.empty()) next.erase(next.begin());
     created.push_back(instance);
     return std::shared_ptr<suiteclient::SuiteServer>(instance);
-}
-
-Outcome<std::shared_ptr<suiteclient::SuiteServer>> FakeSuiteServerFactory::CreateLocal() {
-    ++localCreations;
-    return Make();
-}
-
-Outcome<std::shared_ptr<suiteclient::SuiteServer>> FakeSuiteServerFactory::CreateRemote(
-    const std::string& computerName) {
-    remoteNames.push_back(computerName);
-    return Make();
 }
 
 }  // namespace orvel::fakes

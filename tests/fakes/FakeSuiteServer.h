@@ -20,22 +20,22 @@ class FakeSuiteServer : public suiteclient::SuiteServer {
   public:
     FakeSuiteServer();
 
-    Outcome<std::int16_t> GetClientCount() override;
-    Outcome<std::string> GetActiveSet() override;
-    Outcome<std::int16_t> DisconnectClient() override;
+    Outcome<std::int16_t> GetClientCount() override { return Answer(__func__, clientCount); }
+    Outcome<std::string> GetActiveSet() override { return Answer(__func__, activeSet); }
+    Outcome<std::int16_t> DisconnectClient() override { return Answer(__func__, std::int16_t{0}); }
     Outcome<std::int16_t> ConnectClient(const std::string& name) override;
     Outcome<std::string> GetComponentName(std::int16_t index) override;
     Outcome<std::int32_t> GetComponentStatus(std::int16_t index) override;
     Outcome<std::int32_t> StopComponent(std::int16_t index) override;
     Outcome<std::int32_t> StartComponent(std::int16_t index) override;
-    Outcome<std::int16_t> GetPlatformId() override;
-    Outcome<platform::DateTime> GetServerTime() override;
-    Outcome<std::int16_t> GetOSBuild() override;
-    Outcome<std::int16_t> GetOSMinorVersion() override;
-    Outcome<std::int16_t> GetOSMajorVersion() override;
-    Outcome<std::string> GetServerName() override;
-    Outcome<std::string> GetServerVersion() override;
-    void SetEventHandlers(suiteclient::SuiteServerEvents handlers) override;
+    Outcome<std::int16_t> GetPlatformId() override { return Answer(__func__, platformId); }
+    Outcome<platform::DateTime> GetServerTime() override { return Answer(__func__, serverTime); }
+    Outcome<std::int16_t> GetOSBuild() override { return Answer(__func__, osBuild); }
+    Outcome<std::int16_t> GetOSMinorVersion() override { return Answer(__func__, osMinor); }
+    Outcome<std::int16_t> GetOSMajorVersion() override { return Answer(__func__, osMajor); }
+    Outcome<std::string> GetServerName() override { return Answer(__func__, serverName); }
+    Outcome<std::string> GetServerVersion() override { return Answer(__func__, serverVersion); }
+    void SetEventHandlers(suiteclient::SuiteServerEvents events) override { handlers = events; }
     void SetLostHandler(std::function<void()> handler) override {
         lostHandler = std::move(handler);
     }
@@ -58,7 +58,6 @@ class FakeSuiteServer : public suiteclient::SuiteServer {
     std::array<std::string, 20> names{};
     // Start and stop move the slot's status to 1 and 0 unless frozen.
     bool startStopChangesStatus = true;
-    std::int32_t startResult = 1;
     std::int16_t clientCount = 2;  // a console in local mode registers twice
     std::int16_t connectResult = 2;
     std::string activeSet = "Set A";
@@ -73,15 +72,29 @@ class FakeSuiteServer : public suiteclient::SuiteServer {
 
   private:
     std::optional<platform::RuntimeError> Fails(const std::string& operation);
+    // Records the call of operation (the caller's name); answers its scripted
+    // failure, else value.
+    template <typename T>
+    Outcome<T> Answer(const std::string& operation, T value) {
+        calls.push_back(operation);
+        if (auto error = Fails(operation)) return *error;
+        return value;
+    }
 };
 
 // Hands out FakeSuiteServer instances: the next ones scripted by the test, or
 // fresh ones; records which computer each remote one was asked for.
 class FakeSuiteServerFactory : public suiteclient::SuiteServerFactory {
   public:
-    Outcome<std::shared_ptr<suiteclient::SuiteServer>> CreateLocal() override;
+    Outcome<std::shared_ptr<suiteclient::SuiteServer>> CreateLocal() override {
+        ++localCreations;
+        return Make();
+    }
     Outcome<std::shared_ptr<suiteclient::SuiteServer>> CreateRemote(
-        const std::string& computerName) override;
+        const std::string& computerName) override {
+        remoteNames.push_back(computerName);
+        return Make();
+    }
 
     // Instances given out next, in order (local and remote alike); when empty
     // a new default one is made.

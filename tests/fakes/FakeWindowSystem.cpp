@@ -7,9 +7,7 @@ namespace orvel::fakes {
 namespace {
 std::string Upper(std::string_view text) {
     std::string upper(text);
-    for (char& c : upper) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
+    for (char& c : upper) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
     return upper;
 }
 }  // namespace

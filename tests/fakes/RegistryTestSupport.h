@@ -67,11 +67,10 @@ inline RawValue Read(Registry& registry, HKEY root, std::string_view key, std::s
     if (registry.RegOpenKeyExA(root, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return value;
     DWORD size = 0;
     if (registry.RegQueryValueExA(handle, name, &value.type, nullptr, &size) == ERROR_SUCCESS) {
-        std::string bytes(size, '\0');
+        value.bytes.resize(size);
         registry.RegQueryValueExA(handle, name, &value.type,
-                                  reinterpret_cast<std::uint8_t*>(bytes.data()), &size);
-        bytes.resize(size);
-        value.bytes = bytes;
+                                  reinterpret_cast<std::uint8_t*>(value.bytes.data()), &size);
+        value.bytes.resize(size);
     } else {
         value.type = REG_NONE;
     }

@@ -15,12 +15,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
 #include "RegistryTestSupport.h"
+#include "TempDir.h"
+#include "platform/linux/ProcProcessTable.h"
 #include "platform/linux/SqliteRegistry.h"
 #include "suite/ComponentCatalog.h"
 
@@ -33,13 +33,6 @@ using namespace std::chrono_literals;
 
 std::string BinDir() {
     return ORVEL_BIN_DIR;
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
@@ -75,13 +68,6 @@ bool SocketAnswers(const std::string& path) {
     return ok;
 }
 
-std::vector<char*> Pointers(std::vector<std::string>& texts) {
-    std::vector<char*> list;
-    for (auto& text : texts) list.push_back(text.data());
-    list.push_back(nullptr);
-    return list;
-}
-
 // Starts args (args[0] a program of the build) with ORVEL_ROOT=root; 0 when it cannot.
 pid_t SpawnInRoot(const std::string& root, std::vector<std::string> args,
                   const posix_spawn_file_actions_t* actions) {
@@ -98,6 +84,13 @@ pid_t SpawnInRoot(const std::string& root, std::vector<std::string> args,
 }
 
 }  // namespace
+
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
+    std::vector<char*> list;
+    for (auto& text : texts) list.push_back(text.data());
+    list.push_back(nullptr);
+    return list;
+}
 
 SuiteServerHarness::SuiteServerHarness() {
     char pattern[] = "/tmp/orvel-suite-XXXXXX";
@@ -173,7 +166,7 @@ int SuiteServerHarness::StopServer() {
 }
 
 std::string SuiteServerHarness::ServerLog() const {
-    return ReadText(root + "/server.log");
+    return fakes::ReadFile(root + "/server.log");
 }
 
 std::unique_ptr<suiteclient::GrpcSuiteServerFactory> SuiteServerHarness::MakeFactory(
@@ -239,13 +232,10 @@ void StopProcess(pid_t pid) {
 }
 
 std::vector<pid_t> ProcessesRunning(const std::string& path) {
+    platform::ProcProcessTable table;
     std::vector<pid_t> found;
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::error_code error;
-        auto exe = fs::read_symlink(entry.path() / "exe", error);
-        if (!error && exe.string() == path) found.push_back(std::stoi(name));
+    for (pid_t pid : table.EnumProcesses()) {
+        if (table.GetModuleFileNameExA(pid) == path) found.push_back(pid);
     }
     return found;
 }

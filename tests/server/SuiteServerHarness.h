@@ -66,12 +66,13 @@ class SuiteServerHarness {
 };
 
 std::string BinDir();
-std::string ReadText(const std::string& path);
 // Polls done() until it holds or the limit passes; done()'s last answer.
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
 std::uint16_t FreeTcpPort();
 // Processes whose executable is path.
 std::vector<pid_t> ProcessesRunning(const std::string& path);
+// The texts as a null-ended argument list for exec (pointers into texts).
+std::vector<char*> Pointers(std::vector<std::string>& texts);
 // Stops pid, a child of this process (the server), with SIGSTOP and returns
 // once it is stopped, so that no reply of it is still on its way.
 void StopProcess(pid_t pid);

@@ -96,13 +96,6 @@ TEST(SuiteServerComponents, StoppedComponentLeavesNothingBehind) {
     EXPECT_THAT(harness.ServerLog(), HasSubstr("did not end in time; killed"));
 }
 
-std::string BootId() {
-    std::ifstream in("/proc/sys/kernel/random/boot_id");
-    std::string id;
-    std::getline(in, id);
-    return id;
-}
-
 TEST(SuiteServerAdoption, ItsOwnComponentsOutliveAKilledServerAndAreAdoptedNoOtherProcess) {
     SuiteServerHarness harness;
     std::string deviceControl = harness.InstallComponent(0);
@@ -127,8 +120,8 @@ TEST(SuiteServerAdoption, ItsOwnComponentsOutliveAKilledServerAndAreAdoptedNoOth
 
     // Besides the server's own records: an unrelated process that now holds
     // recorded process ids and, as root, a recorded program run by another user.
-    const std::string state = harness.root + "/run/components.state";
-    auto records = suiteserver::ParseComponentRecords(ReadText(state), BootId());
+    suiteserver::ComponentStateFile state(harness.root + "/run/components.state");
+    auto records = state.Load();
     ASSERT_EQ(records.size(), 2u);
     fakes::RunningProgram sleeper("/bin/sleep", {"30"});
     const pid_t unrelated = sleeper.pid();
@@ -151,7 +144,8 @@ TEST(SuiteServerAdoption, ItsOwnComponentsOutliveAKilledServerAndAreAdoptedNoOth
         records.push_back(
             {15, {foreign, suiteserver::ReadProcEntry(foreign)->startTime}, panelKeys});
     }
-    std::ofstream(state) << suiteserver::FormatComponentRecords(records, BootId());
+    std::string why;
+    ASSERT_TRUE(state.Save(records, &why)) << why;
 
     harness.StartServer();
     auto server = CreateOrFail(harness.Factory());

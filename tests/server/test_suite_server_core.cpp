@@ -6,11 +6,9 @@
 #include <signal.h>
 #include <sys/stat.h>
 
-#include <cstdio>
-#include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
+#include <set>
 #include <thread>
 
 #include "FakeClock.h"
@@ -54,7 +52,7 @@ class RecordingLauncher : public ProcessLauncher {
     }
     void Signal(pid_t component, int signalNumber) override {
         std::lock_guard lock(mutex_);
-        signals.emplace_back(component, signalNumber);
+        signals.emplace(component, signalNumber);
         // A process that ends on this signal does so on a thread of its own,
         // as the real watcher reports it.
         if (signalNumber == endsOn && handlers_.count(component) != 0) {
@@ -93,14 +91,10 @@ class RecordingLauncher : public ProcessLauncher {
         }
         handler(pid, status);
     }
-    int SignalCount(pid_t component, int signalNumber) {
-        std::lock_guard lock(mutex_);
-        return static_cast<int>(
-            std::count(signals.begin(), signals.end(), std::pair{component, signalNumber}));
-    }
 
     std::vector<std::string> launched;
-    std::vector<std::pair<pid_t, int>> signals;
+    // Read by the test while no process ends on a thread of its own.
+    std::multiset<std::pair<pid_t, int>> signals;
     std::vector<pid_t> forgotten;
     std::set<pid_t> remaining;
     std::map<pid_t, AdoptVerdict> verdicts;
@@ -160,12 +154,9 @@ class CoreTest : public ::testing::Test {
     void MakeCore() {
         core = std::make_unique<SuiteServerCore>(registry, launcher, records, clock, systemInfo,
                                                  log, options);
-        auto created = core->CreateInstance("unix:", "core_tests");
-        ASSERT_TRUE(created);
-        instance = created.value();
-        auto attached = core->AttachEvents(instance);
-        ASSERT_TRUE(attached);
-        events = attached.value();
+        instance = core->CreateInstance("unix:", "core_tests").value();
+        events = core->AttachEvents(instance).value();
+        ASSERT_TRUE(events);
     }
     // A runnable program in the suite folder, registered as the slot's program
     // under the path given (absolute when empty).
@@ -281,9 +272,9 @@ TEST_F(CoreTest, AComponentEndsWholeAfterItsFirstProcessAndIsKilledAtTheGrace) {
 
     // Still ending when the answer is due: 1, and the whole group is asked.
     EXPECT_EQ(Stop(3), suite::kStatusRunning);
-    EXPECT_EQ(launcher.SignalCount(4000, SIGTERM), 1);
+    EXPECT_EQ(launcher.signals.count({4000, SIGTERM}), 1u);
     EXPECT_EQ(Stop(3), suite::kStatusRunning);  // asked once only
-    EXPECT_EQ(launcher.SignalCount(4000, SIGTERM), 1);
+    EXPECT_EQ(launcher.signals.count({4000, SIGTERM}), 1u);
 
     // The first process ends, a helper ignoring the request lives on: the
     // slot is off but the component is not forgotten.
@@ -292,10 +283,10 @@ TEST_F(CoreTest, AComponentEndsWholeAfterItsFirstProcessAndIsKilledAtTheGrace) {
     EXPECT_EQ(Status(3), suite::kStatusOffLine);
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"change 3"});
     Advance(4900ms);
-    EXPECT_EQ(launcher.SignalCount(4000, SIGKILL), 0);
+    EXPECT_EQ(launcher.signals.count({4000, SIGKILL}), 0u);
     EXPECT_EQ(records.stored.size(), 1u);  // a restarted server would still know it
     Advance(100ms);
-    EXPECT_EQ(launcher.SignalCount(4000, SIGKILL), 1);
+    EXPECT_EQ(launcher.signals.count({4000, SIGKILL}), 1u);
     EXPECT_THAT(log.Text(), HasSubstr("did not end in time; killed"));
 
     launcher.remaining.clear();
@@ -309,10 +300,10 @@ TEST_F(CoreTest, AComponentEndsWholeAfterItsFirstProcessAndIsKilledAtTheGrace) {
     ASSERT_EQ(Start(3), suite::kStatusRunning);
     launcher.remaining.insert(4001);
     launcher.Exit(4001, 0);
-    EXPECT_EQ(launcher.SignalCount(4001, SIGTERM), 1);
+    EXPECT_EQ(launcher.signals.count({4001, SIGTERM}), 1u);
     EXPECT_THAT(log.Text(), HasSubstr("left processes behind"));
     Advance(5000ms);
-    EXPECT_EQ(launcher.SignalCount(4001, SIGKILL), 1);
+    EXPECT_EQ(launcher.signals.count({4001, SIGKILL}), 1u);
     launcher.remaining.clear();
 }
 
@@ -395,8 +386,8 @@ TEST_F(CoreTest, ShutdownEndsComponentsThenStopsTheWatcherBeforeTheCoreGoes) {
     ASSERT_EQ(Start(5), suite::kStatusRunning);
     launcher.endsOn = SIGKILL;  // neither ends on the request
     core.reset();
-    EXPECT_EQ(launcher.SignalCount(4000, SIGTERM), 1);
-    EXPECT_EQ(launcher.SignalCount(4001, SIGKILL), 1);
+    EXPECT_EQ(launcher.signals.count({4000, SIGTERM}), 1u);
+    EXPECT_EQ(launcher.signals.count({4001, SIGKILL}), 1u);
     EXPECT_TRUE(launcher.watchingStopped);
     EXPECT_EQ(launcher.strayEndings, 1);
     EXPECT_THAT(records.stored, IsEmpty());
@@ -524,23 +515,13 @@ TEST(ServerLogText, EachLineHasItsPriorityAndPeersControlCharactersAreEscaped) {
 // Under the journal each line starts with its priority as "<N>"; on a
 // terminal the line is plain. Line breaks inside a text never split a line.
 TEST(ServerLogText, JournalLinesCarryTheirPriorityPrefix) {
-    char path[] = "/tmp/orvel-log-XXXXXX";
-    const int file = mkstemp(path);
-    ASSERT_GE(file, 0);
-    const int savedStderr = dup(STDERR_FILENO);
-    dup2(file, STDERR_FILENO);
+    ::testing::internal::CaptureStderr();
     StderrLog journal(true);
     journal.Line("refused instance for unix:\nsecond line");
     journal.Entry(LogPriority::Error, "cannot listen");
     StderrLog terminal(false);
     terminal.Line("stopped");
-    dup2(savedStderr, STDERR_FILENO);
-    close(savedStderr);
-    close(file);
-    std::ostringstream written;
-    written << std::ifstream(path).rdbuf();
-    std::remove(path);
-    EXPECT_EQ(written.str(),
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "<4>refused instance for unix:\\x0asecond line\n<3>cannot listen\nstopped\n");
 }
 

