@@ -111,9 +111,28 @@ class FloorService final : public orvel::rpc::SuiteServer::Service {
     orvel::suiteserver::SuiteServerCore& core_;
 };
 
+// The floor server starts no component. The real launcher would, on its way
+// out, also end every other child of this process: the harness's server.
+struct NoLauncher : orvel::suiteserver::ProcessLauncher {
+    using Identity = orvel::suiteserver::ProcessIdentity;
+    using Verdict = orvel::suiteserver::AdoptVerdict;
+    orvel::suiteserver::LaunchResult Launch(const std::string&,
+                                            orvel::suiteserver::ExitHandler) override {
+        return {0, 0, "the floor server starts no component"};
+    }
+    Verdict Adopt(Identity, const std::string&, orvel::suiteserver::ExitHandler) override {
+        return Verdict::kGone;
+    }
+    void Signal(pid_t, int) override {}
+    bool Remains(pid_t) override { return false; }
+    void Forget(pid_t) override {}
+    void StopWatching() override {}
+    void EndStrays() override {}
+};
+
 struct PlainTcpServer {
     orvel::platform::SqliteRegistry registry;
-    orvel::suiteserver::ChildProcessLauncher launcher;
+    NoLauncher launcher;
     orvel::suiteserver::ComponentStateFile records;
     orvel::platform::SystemClock clock;
     orvel::platform::LinuxSystemInfo systemInfo;
