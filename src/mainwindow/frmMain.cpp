@@ -238,7 +238,6 @@ bool frmMain::Load() {
     ApplyAutoStart();
     FillApplicationPanel();
     RefreshServerList();
-    loaded_ = true;
     return true;
 }
 

@@ -150,7 +150,6 @@ class frmMain : public QMainWindow {
     std::unique_ptr<frmMessage> waitWindow_;
     bool unloaded_ = false;
     bool terminated_ = false;
-    bool loaded_ = false;
     bool previousInstance_ = false;  // a second copy: it ends without any clean-up
     bool unattended_ = false;        // closing for a system signal: no boxes
     bool messageResent_ = false;     // the server message came again since the last tick
