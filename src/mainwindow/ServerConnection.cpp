@@ -13,7 +13,6 @@
 #include "status/ComponentStatus.h"
 #include "status/LinkedSuiteServer.h"
 #include "status/ServerReferences.h"
-#include "status/StatusPoll.h"
 #include "suite/ServerName.h"
 #include "suite/SuiteServerSettings.h"
 

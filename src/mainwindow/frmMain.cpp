@@ -21,18 +21,18 @@
 
 namespace orvel::mainwindow {
 
-using platform::CR;
 using platform::vbCritical;
-using platform::vbDefaultButton2;
-using platform::vbExclamation;
-using platform::vbInformation;
-using platform::vbQuestion;
-using platform::vbYes;
-using platform::vbYesNo;
 
 namespace {
 
 constexpr int kTimerIntervalMs = 500;
+
+// A menu entry with the object name the tests and the rest of the window find it by.
+QAction* AddNamedAction(QMenu* menu, const char* name, const char* caption) {
+    auto* action = menu->addAction(caption);
+    action->setObjectName(name);
+    return action;
+}
 
 }  // namespace
 
@@ -72,11 +72,6 @@ frmMain::~frmMain() {
 // ---------------------------------------------------------------- layout
 
 void frmMain::BuildMenus() {
-    auto addAction = [](QMenu* menu, const char* name, const char* caption) {
-        auto* action = menu->addAction(caption);
-        action->setObjectName(name);
-        return action;
-    };
     auto addMenu = [this](const char* name, const char* title) {
         auto* menu = menuBar()->addMenu(title);
         menu->setObjectName(name);
@@ -84,9 +79,9 @@ void frmMain::BuildMenus() {
     };
 
     mnuFile_ = addMenu("mnuFile", "&File");
-    connect(addAction(mnuFile_, "mnuFileRestoreSize", "&Restore Size"), &QAction::triggered, this,
-            &frmMain::mnuFileRestoreSize_Click);
-    connect(addAction(mnuFile_, "mnuFileExit", "E&xit"), &QAction::triggered, this,
+    connect(AddNamedAction(mnuFile_, "mnuFileRestoreSize", "&Restore Size"), &QAction::triggered,
+            this, &frmMain::mnuFileRestoreSize_Click);
+    connect(AddNamedAction(mnuFile_, "mnuFileExit", "E&xit"), &QAction::triggered, this,
             &frmMain::mnuFileExit_Click);
 
     mnuConfigure_ = addMenu("mnuConfigure", "Confi&gure");
@@ -110,9 +105,9 @@ void frmMain::BuildMenus() {
         connect(action, &QAction::triggered, this, [this, i] { mnuSetupColorsIndex_Click(i); });
         mnuSetupColorsIndex_[static_cast<std::size_t>(i)] = action;
     }
-    addAction(mnuSetup_, "mnuSetupFonts", "&Fonts");  // no action attached
+    AddNamedAction(mnuSetup_, "mnuSetupFonts", "&Fonts");  // no action attached
     mnuSetupAutoStartOrvelConsole_ =
-        addAction(mnuSetup_, "mnuSetupAutoStartOrvelConsole", "Auto &Start Orvel Console");
+        AddNamedAction(mnuSetup_, "mnuSetupAutoStartOrvelConsole", "Auto &Start Orvel Console");
     mnuSetupAutoStartOrvelConsole_->setCheckable(true);
     connect(mnuSetupAutoStartOrvelConsole_, &QAction::triggered, this, [this](bool checked) {
         if (context_.autoStartChanged) context_.autoStartChanged(checked);
@@ -122,29 +117,24 @@ void frmMain::BuildMenus() {
 }
 
 void frmMain::BuildToolsAndHelpMenus() {
-    auto addAction = [](QMenu* menu, const char* name, const char* caption) {
-        auto* action = menu->addAction(caption);
-        action->setObjectName(name);
-        return action;
-    };
     mnuTools_ = menuBar()->addMenu("&Tools");
     mnuTools_->setObjectName("mnuTools");
-    connect(addAction(mnuTools_, "mnuToolsDComConfiguration", "&DCom Configuration"),
+    connect(AddNamedAction(mnuTools_, "mnuToolsDComConfiguration", "&DCom Configuration"),
             &QAction::triggered, this, [this] {
                 if (context_.dcomConfiguration) context_.dcomConfiguration();
             });
-    connect(addAction(mnuTools_, "mnuToolsDComProtocol", "DCom &Protocol"), &QAction::triggered,
-            this, [this] {
+    connect(AddNamedAction(mnuTools_, "mnuToolsDComProtocol", "DCom &Protocol"),
+            &QAction::triggered, this, [this] {
                 if (context_.dcomProtocol) context_.dcomProtocol();
             });
-    connect(addAction(mnuTools_, "mnuToolsCorvaneSettings", "Corvane Settings"),
+    connect(AddNamedAction(mnuTools_, "mnuToolsCorvaneSettings", "Corvane Settings"),
             &QAction::triggered, this, [this] {
                 if (context_.corvaneSettings) context_.corvaneSettings();
             });
 
     mnuHelp_ = menuBar()->addMenu("&Help");
     mnuHelp_->setObjectName("mnuHelp");
-    connect(addAction(mnuHelp_, "mnuHelpAbout", "&About"), &QAction::triggered, this, [this] {
+    connect(AddNamedAction(mnuHelp_, "mnuHelpAbout", "&About"), &QAction::triggered, this, [this] {
         if (context_.showAbout) context_.showAbout();
     });
 }
