@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/AsciiCase.h"
+#include "platform/FileReplace.h"
 
 namespace orvel::platform {
 
@@ -250,87 +251,32 @@ bool ReadWholeFile(const std::string& path, std::string& text) {
     return ok;
 }
 
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t put = ::write(fd, data.data(), data.size());
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        data.remove_prefix(static_cast<std::size_t>(put));
-    }
-    return true;
-}
-
-std::string FolderOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 // Writable as Windows saw it: the process may write it, and it is not marked
 // read-only (no write bit at all), which holds even for the administrator.
 bool Writable(const std::string& path, const struct stat& info) {
     return (info.st_mode & 0222) != 0 && ::access(path.c_str(), W_OK) == 0;
 }
 
-bool SyncFolder(const std::string& folder) {
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
-}
-
-// Writes text to a new file beside path and renames it over path, so that a
-// reader (or a writer killed half way) only ever sees the old or the new file.
-// An existing file keeps its mode and group; a new one is created
-// group-writable unless the umask takes the group's access away altogether
-// (a settings file in a shared group folder is written by every member).
-// The file and then the folder are synced, so the rename survives a crash.
-// Answers nullopt, leaving nothing behind, when the group cannot be kept.
-std::optional<bool> ReplaceFile(const std::string& path, std::string_view text,
-                                const struct stat* existing) {
-    std::string folder = FolderOf(path);
-    std::string base = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
-    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    // A hidden name unique to this process and moment; the attempt number
-    // tells apart the names tried after a clash.
-    const std::string prefix =
-        folder + "/." + base + "." + std::to_string(::getpid()) + "." + std::to_string(stamp) + ".";
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = prefix;
-        temp += std::to_string(attempt);
-        temp += ".tmp";
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0664);
-        if (fd < 0 && errno != EEXIST) return false;
-    }
-    if (fd < 0) return false;
-    struct stat created {};
-    bool ok = ::fstat(fd, &created) == 0;
-    if (ok && existing != nullptr && created.st_gid != existing->st_gid &&
-        ::fchown(fd, static_cast<uid_t>(-1), existing->st_gid) != 0) {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        return std::nullopt;
-    }
-    // After the group change, which clears the set-group-id bit.
-    mode_t mode = created.st_mode & 07777;
+// Replaces the file through a temporary one, so that a reader (or a writer
+// killed half way) only ever sees the old or the new file. An existing file
+// keeps its mode and group; a new one is created group-writable unless the
+// umask takes the group's access away altogether (a settings file in a shared
+// group folder is written by every member). Answers nullopt, leaving nothing
+// behind, when the group cannot be kept.
+std::optional<bool> ReplaceWhole(const std::string& path, std::string_view text,
+                                 const struct stat* existing) {
+    ReplaceOptions options;
     if (existing != nullptr) {
-        mode = existing->st_mode & 07777;
-    } else if ((mode & S_IRGRP) != 0) {
-        mode |= S_IWGRP;
+        options.mode = existing->st_mode & 07777;
+        options.group = existing->st_gid;
+    } else {
+        mode_t mode = 0664 & ~CurrentUmask();
+        if ((mode & S_IRGRP) != 0) mode |= S_IWGRP;
+        options.mode = mode;
     }
-    ok = ok && WriteAll(fd, text) && ::fchmod(fd, mode) == 0;
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return SyncFolder(folder);
+    const std::error_code failure = ReplaceFile(path, text, options);
+    if (failure == std::errc::operation_not_permitted && options.group) return std::nullopt;
+    return !failure;
 }
 
 // Rewrites the file itself: for a file that is not ours or lies in a folder we
@@ -381,14 +327,14 @@ bool CommitEdits(const IniProfileFile::Target& target) {
         }
         bool ok = true;
         if (fd < 0) {
-            ok = ReplaceFile(path, text, nullptr).value_or(false);
+            ok = ReplaceWhole(path, text, nullptr).value_or(false);
         } else if (changed) {
             struct stat folder {};
             const bool replace = info.st_uid == ::geteuid() &&
                                  ::stat(FolderOf(path).c_str(), &folder) == 0 &&
                                  Writable(FolderOf(path), folder);
             std::optional<bool> replaced;
-            if (replace) replaced = ReplaceFile(path, text, &info);
+            if (replace) replaced = ReplaceWhole(path, text, &info);
             ok = replaced ? *replaced : WriteInPlace(path, text);
         }
         if (fd >= 0) ::close(fd);

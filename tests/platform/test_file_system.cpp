@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "TempDir.h"
+#include "platform/FileReplace.h"
 #include "platform/linux/LinuxFileSystem.h"
 
 namespace orvel::platform {
@@ -50,6 +53,32 @@ TEST_F(FileSystemTest, KnowsItsOwnProgramAndChangesDirectory) {
     EXPECT_FALSE(fileSystem.ChangeDirectory(root + "/nowhere"));
     EXPECT_EQ(fileSystem.CurrentDirectory(), root + "/Corvane/Bin");
     ASSERT_TRUE(fileSystem.ChangeDirectory(before));
+}
+
+// A replaced file has its mode before it has content, a link at the path is
+// replaced itself (its target is never written), and a failed replace leaves
+// the old file and no temporary behind.
+TEST_F(FileSystemTest, ReplaceFileIsWholeAndNeverFollowsALink) {
+    const std::string secret = root + "/secret.key";
+    ASSERT_FALSE(ReplaceFile(secret, "key", ReplaceOptions{.mode = 0600, .group = std::nullopt}));
+    struct stat info {};
+    ASSERT_EQ(::stat(secret.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_EQ(fakes::ReadFile(secret), "key");
+
+    const std::string target = root + "/target";
+    fakes::WriteFile(target, "untouched");
+    std::filesystem::create_symlink(target, root + "/link");
+    ASSERT_FALSE(ReplaceFile(root + "/link", "new"));
+    EXPECT_EQ(fakes::ReadFile(target), "untouched");
+    EXPECT_FALSE(std::filesystem::is_symlink(root + "/link"));
+    EXPECT_EQ(fakes::ReadFile(root + "/link"), "new");
+
+    EXPECT_TRUE(ReplaceFile(root + "/Corvane/Bin", "over a folder"));
+    EXPECT_TRUE(ReplaceFile(root + "/missing/file", "x"));
+    int entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(root)) entries += entry.exists();
+    EXPECT_EQ(entries, 4);  // Corvane, secret.key, target, link: no temporary left
 }
 
 }  // namespace
