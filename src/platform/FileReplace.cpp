@@ -69,6 +69,20 @@ bool WriteAll(int fd, std::string_view data) {
     return true;
 }
 
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return std::nullopt;
+    std::string text;
+    char chunk[16384];
+    for (;;) {
+        ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return std::nullopt;
+        if (got == 0) return text;
+        text.append(chunk, static_cast<std::size_t>(got));
+    }
+}
+
 mode_t CurrentUmask() {
     std::ifstream status("/proc/self/status");
     std::string line;

@@ -32,6 +32,10 @@ mode_t CurrentUmask();
 // The folder part of path ("." for a bare name, "/" for a name in the root).
 std::string FolderOf(const std::string& path);
 
+// The whole content of a file, or nullopt when it cannot be opened or read.
+// Never throws: a file that vanishes or fails half way is an answer.
+std::optional<std::string> ReadWholeFile(const std::string& path);
+
 // Writes all of data to fd, going on after partial writes and EINTR.
 bool WriteAll(int fd, std::string_view data);
 

@@ -12,8 +12,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
-#include <fstream>
+#include <memory>
+
+#include "platform/FileReplace.h"
+#include "suite/CertificateSerial.h"
 
 namespace orvel::suiteserver {
 
@@ -72,39 +74,40 @@ std::string TlsFilesProblem(const TlsFiles& files) {
     return {};
 }
 
-std::string NormalizeSerial(std::string_view text) {
-    if (text.substr(0, 2) == "0x" || text.substr(0, 2) == "0X") text.remove_prefix(2);
-    std::string out;
-    for (char c : text) {
-        if (c == ':' || c == ' ' || c == '\t' || c == '\r') continue;
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return {};
-        if (out.empty() && c == '0') continue;
-        out.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+// OpenSSL objects owned as unique_ptrs, freed on every path.
+template <auto Free>
+struct OpensslFree {
+    template <typename T>
+    void operator()(T* object) const {
+        Free(object);
     }
-    return out.empty() && !text.empty() ? "0" : out;
+};
+using BioPtr = std::unique_ptr<BIO, OpensslFree<BIO_free>>;
+using X509Ptr = std::unique_ptr<X509, OpensslFree<X509_free>>;
+using BignumPtr = std::unique_ptr<BIGNUM, OpensslFree<BN_free>>;
+
+void FreeOpensslText(char* text) {
+    OPENSSL_free(text);
 }
+using OpensslText = std::unique_ptr<char, OpensslFree<FreeOpensslText>>;
 
 CertificateIdentity IdentityOfPem(std::string_view pem) {
     CertificateIdentity identity;
     if (pem.empty()) return identity;
-    BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
-    if (bio == nullptr) return identity;
-    X509* cert = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
-    BIO_free(bio);
-    if (cert == nullptr) return identity;
-    if (BIGNUM* number = ASN1_INTEGER_to_BN(X509_get0_serialNumber(cert), nullptr)) {
-        if (char* hex = BN_bn2hex(number)) {
-            identity.serial = NormalizeSerial(hex);
-            OPENSSL_free(hex);
-        }
-        BN_free(number);
+    BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    if (!bio) return identity;
+    X509Ptr cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+    if (!cert) return identity;
+    BignumPtr number(ASN1_INTEGER_to_BN(X509_get0_serialNumber(cert.get()), nullptr));
+    if (number) {
+        if (OpensslText hex{BN_bn2hex(number.get())})
+            identity.serial = suite::NormalizeSerial(hex.get());
     }
     char name[256] = {};
-    if (X509_NAME_get_text_by_NID(X509_get_subject_name(cert), NID_commonName, name, sizeof name) >
-        0) {
+    if (X509_NAME_get_text_by_NID(X509_get_subject_name(cert.get()), NID_commonName, name,
+                                  sizeof name) > 0) {
         identity.commonName = name;
     }
-    X509_free(cert);
     return identity;
 }
 
@@ -122,14 +125,8 @@ void RevocationList::RefreshLocked() {
         info.st_mtim.tv_nsec == stamp_.tv_nsec) {
         return;
     }
-    std::set<std::string> serials;
-    std::ifstream in(path_);
-    std::string line;
-    while (std::getline(in, line)) {
-        auto end = line.find_first_of(" \t#");
-        std::string serial = NormalizeSerial(line.substr(0, end));
-        if (!serial.empty()) serials.insert(serial);
-    }
+    std::set<std::string> serials =
+        suite::ParseRevokedSerials(platform::ReadWholeFile(path_).value_or(""));
     size_ = info.st_size;
     inode_ = info.st_ino;
     stamp_ = info.st_mtim;

@@ -30,16 +30,13 @@ TlsFiles TlsFilesIn(const std::string& folder);
 // key and certificate are all there and readable).
 std::string TlsFilesProblem(const TlsFiles& files);
 
-// A certificate's serial number (upper-case hexadecimal, no leading zeros)
+// A certificate's serial number (as suite::NormalizeSerial writes it)
 // and common name; serial is empty when the text holds no certificate.
 struct CertificateIdentity {
     std::string serial;
     std::string commonName;
 };
 CertificateIdentity IdentityOfPem(std::string_view pem);
-
-// A serial number as IdentityOfPem writes it: "0x0a:1B" -> "A1B".
-std::string NormalizeSerial(std::string_view text);
 
 // The revoked serial numbers, read again whenever the file changes (checked at
 // every use: one stat). A missing file revokes nothing.

@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gmock/gmock.h>
+#include <grp.h>
 #include <grpcpp/grpcpp.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -16,13 +17,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <regex>
 #include <thread>
 
 #include "ChildAsNobody.h"
 #include "SuiteServerHarness.h"
 #include "TempDir.h"
+#include "suite/CertificateSerial.h"
 #include "suite_server.grpc.pb.h"
 
 namespace orvel::testing {
@@ -135,6 +139,24 @@ TEST(TransportAdmission, OnlyCertificatesOfTheSiteAuthorityAreServedAndTheNameIs
     EXPECT_THAT(server.harness.lastProblem, HasSubstr("no console bundle"));
 }
 
+// Every spelling of a serial that people and tools write reads as one.
+TEST(CertificateSerials, AreReadInOneFormWhateverTheSpelling) {
+    for (const auto& [written, read] :
+         std::vector<std::pair<std::string, std::string>>{{"0x1A2B", "1A2B"},
+                                                          {"1a:2b", "1A2B"},
+                                                          {"001A2B", "1A2B"},
+                                                          {"0X1a 2B", "1A2B"},
+                                                          {"00", "0"},
+                                                          {"0x", ""},
+                                                          {":", ""},
+                                                          {"1G", ""},
+                                                          {"", ""}}) {
+        EXPECT_EQ(suite::NormalizeSerial(written), read) << written;
+    }
+    EXPECT_EQ(suite::ParseRevokedSerials("0x1a2b  # pc1\n\n# note\n00:FF\tpc2\r\nnot-hex\n"),
+              (std::set<std::string>{"1A2B", "FF"}));
+}
+
 TEST(TransportAdmission, RevocationRefusesNewConnectionsAndEndsOpenOnesWithoutRestart) {
     RemoteServer server;
     std::string doomed = server.IssueBundle("doomedpc");
@@ -145,8 +167,16 @@ TEST(TransportAdmission, RevocationRefusesNewConnectionsAndEndsOpenOnesWithoutRe
     ASSERT_TRUE(CreateOn(*stub, &handle).ok());
     ASSERT_TRUE(StatusOn(*stub, handle).ok());
 
+    // Revoked by its serial in another spelling ("0x" and lower case): the
+    // command and the server read serials by one rule.
     int code = -1;
-    std::string output = server.harness.RunProgram({"orvel-cert", "revoke", "doomedpc"}, &code);
+    std::string output = server.harness.RunProgram({"orvel-cert", "list"}, &code);
+    std::smatch serial;
+    ASSERT_TRUE(std::regex_search(output, serial, std::regex("doomedpc  serial ([0-9A-F]+)")));
+    std::string spelled = serial[1].str();
+    std::transform(spelled.begin(), spelled.end(), spelled.begin(),
+                   [](char c) { return c >= 'A' && c <= 'F' ? static_cast<char>(c + 32) : c; });
+    output = server.harness.RunProgram({"orvel-cert", "revoke", "0x" + spelled}, &code);
     ASSERT_EQ(code, 0) << output;
     output = server.harness.RunProgram({"orvel-cert", "list"}, &code);
     EXPECT_THAT(output, ContainsRegex("doomedpc .*expires .*REVOKED"));
@@ -346,10 +376,12 @@ TEST(Listener, AnIdleConnectionIsClosedAndASecondServerCannotTakeThePort) {
 TEST(OrvelCert, KeysAreKeptFromOthersAndBadRequestsChangeNothing) {
     RemoteServer server(false);
     const std::string tls = server.Tls();
+    // Keys are for the suite's group where it exists, else for their owner alone.
+    const fs::perms groupKey = ::getgrnam("orvel") != nullptr ? fs::perms(0640) : fs::perms(0600);
     EXPECT_EQ(fs::status(tls + "/ca.key").permissions(), fs::perms(0600));
-    EXPECT_EQ(fs::status(tls + "/server.key").permissions(), fs::perms(0640));
-    EXPECT_EQ(fs::status(tls + "/bundles/testpc/console.key").permissions(), fs::perms(0640));
-    EXPECT_EQ(fs::status(tls + "/console/console.key").permissions(), fs::perms(0640));
+    EXPECT_EQ(fs::status(tls + "/server.key").permissions(), groupKey);
+    EXPECT_EQ(fs::status(tls + "/bundles/testpc/console.key").permissions(), groupKey);
+    EXPECT_EQ(fs::status(tls + "/console/console.key").permissions(), groupKey);
     EXPECT_EQ(fs::status(tls + "/ca.crt").permissions(), fs::perms(0644));
 
     int code = -1;

@@ -20,6 +20,8 @@
 #include <set>
 #include <sstream>
 
+#include "platform/FileReplace.h"
+#include "suite/CertificateSerial.h"
 #include "suite/ServerName.h"
 #include "suite/SuiteServerSettings.h"
 
@@ -93,29 +95,43 @@ std::optional<gid_t> SuiteGroup() {
     return std::nullopt;
 }
 
+// The group's rights fall back to those of others where the suite's group
+// cannot be given, so a file meant for the group is never opened to the
+// user's own group instead.
+mode_t WithoutGroupRights(mode_t mode) {
+    return (mode & ~static_cast<mode_t>(S_IRWXG)) | ((mode & S_IRWXO) << 3);
+}
+
 // mode, and the suite's group where it exists (the server and the consoles run
 // as operators of that group).
 void Protect(const std::string& path, mode_t mode, bool suiteGroup) {
     if (suiteGroup) {
-        if (auto gid = SuiteGroup()) {
-            if (chown(path.c_str(), static_cast<uid_t>(-1), *gid) != 0) {
-                // not root: the file stays in the user's own group
-            }
+        const std::optional<gid_t> gid = SuiteGroup();
+        if (!gid || chown(path.c_str(), static_cast<uid_t>(-1), *gid) != 0) {
+            mode = WithoutGroupRights(mode);
         }
     }
     chmod(path.c_str(), mode);
 }
 
+// Writes the file whole with its final mode and the suite's group set before
+// any content lands; without the group, as Protect does.
 bool WriteAtomically(const std::string& path, const std::string& text, mode_t mode) {
-    std::string temporary = path + ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out) return false;
+    const std::optional<gid_t> group = SuiteGroup();
+    if (!group) mode = WithoutGroupRights(mode);
+    std::error_code failure = platform::ReplaceFile(path, text, {.mode = mode, .group = group});
+    if (failure == std::errc::operation_not_permitted && group) {
+        failure = platform::ReplaceFile(path, text,
+                                        {.mode = WithoutGroupRights(mode), .group = std::nullopt});
     }
-    chmod(temporary.c_str(), mode);
-    return std::rename(temporary.c_str(), path.c_str()) == 0;
+    return !failure;
+}
+
+// The serial in openssl's words ("serial=0A1B\n" or a bare hexadecimal line).
+std::string SerialFromOpenssl(std::string_view text) {
+    std::size_t equal = text.find('=');
+    if (equal != std::string_view::npos) text.remove_prefix(equal + 1);
+    return suite::NormalizeSerial(text.substr(0, text.find('\n')));
 }
 
 std::string ReadText(const std::string& path) {
@@ -177,9 +193,7 @@ std::string SubjectAltNames(const std::vector<std::string>& names) {
 std::string RandomSerial(const CertContext& context) {
     std::string text;
     if (!Openssl(context, {"rand", "-hex", "16"}, &text)) return {};
-    text.erase(
-        std::remove_if(text.begin(), text.end(), [](unsigned char c) { return !std::isxdigit(c); }),
-        text.end());
+    text = SerialFromOpenssl(text);
     return text.empty() ? std::string() : "0x" + text;
 }
 
@@ -382,10 +396,7 @@ int Bundle(const CertContext& context, const Paths& paths, const Options& option
     if (!WriteAtomically(authority, ReadText(paths.caCert), 0644)) return 1;
     std::string serial;
     if (!Openssl(context, {"x509", "-noout", "-serial", "-in", cert}, &serial)) return 1;
-    serial = serial.substr(serial.find('=') + 1);
-    serial.erase(std::remove_if(serial.begin(), serial.end(),
-                                [](unsigned char c) { return !std::isxdigit(c); }),
-                 serial.end());
+    serial = SerialFromOpenssl(serial);
     WriteAtomically(Join(paths.issued, serial + ".crt"), ReadText(cert), 0644);
     context.out << "console bundle for " << computer << " (serial " << serial << ") in " << folder
                 << "\ncopy this folder to " << computer
@@ -430,21 +441,7 @@ int Install(const CertContext& context, const Paths& paths, const Options& optio
 }
 
 std::set<std::string> RevokedSerials(const Paths& paths) {
-    std::set<std::string> serials;
-    for (const auto& line : Lines(ReadText(paths.revoked))) {
-        std::string serial = line.substr(0, line.find_first_of(" \t#"));
-        std::string upper;
-        for (char c : serial)
-            upper.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-        upper.erase(0, std::min(upper.find_first_not_of('0'), upper.size() ? upper.size() - 1 : 0));
-        if (!upper.empty()) serials.insert(upper);
-    }
-    return serials;
-}
-
-std::string WithoutLeadingZeros(std::string serial) {
-    serial.erase(0, std::min(serial.find_first_not_of('0'), serial.size() ? serial.size() - 1 : 0));
-    return serial;
+    return suite::ParseRevokedSerials(ReadText(paths.revoked));
 }
 
 struct Issued {
@@ -466,7 +463,7 @@ std::vector<Issued> IssuedCertificates(const CertContext& context, const Paths& 
         Issued issued;
         issued.path = entry.path().string();
         for (const auto& line : Lines(text)) {
-            if (line.rfind("serial=", 0) == 0) issued.serial = WithoutLeadingZeros(line.substr(7));
+            if (line.rfind("serial=", 0) == 0) issued.serial = SerialFromOpenssl(line);
             if (line.rfind("notAfter=", 0) == 0) issued.expires = line.substr(9);
             auto cn = line.find("CN=");
             if (cn != std::string::npos) issued.computer = line.substr(cn + 3);
@@ -515,14 +512,13 @@ int Revoke(const CertContext& context, const Paths& paths, const Options& option
         return 2;
     }
     std::string wanted = options.positional[0];
-    std::string wantedSerial;
-    for (char c : wanted)
-        wantedSerial.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-    wantedSerial = WithoutLeadingZeros(wantedSerial);
+    const std::string wantedSerial = suite::NormalizeSerial(wanted);
     auto revoked = RevokedSerials(paths);
     std::vector<Issued> matches;
     for (const auto& issued : IssuedCertificates(context, paths)) {
-        if (issued.serial == wantedSerial || issued.computer == wanted) matches.push_back(issued);
+        if ((!wantedSerial.empty() && issued.serial == wantedSerial) || issued.computer == wanted) {
+            matches.push_back(issued);
+        }
     }
     if (matches.empty()) {
         context.err << "orvel-cert: no issued console certificate has the serial or computer \""
