@@ -1,15 +1,17 @@
 #include "DemoInstallation.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string_view>
 #include <system_error>
 
+#include "platform/FileReplace.h"
 #include "platform/InstallRoot.h"
 #include "platform/Registry.h"
 #include "platform/RegistryKey.h"
@@ -55,14 +57,18 @@ std::optional<fs::path> FindSystemInformationProgram() {
     return std::nullopt;
 }
 
-// Copies through a temporary file and a rename, so a stand-in that is running
-// from the old copy keeps running and the new copy is whole.
+// Replaces the copy whole, so a stand-in that is running from the old copy
+// keeps running and the new copy is never seen half written. The copy keeps
+// the original's mode (the stand-ins are programs).
 std::string InstallCopy(const fs::path& from, const fs::path& to) {
+    const std::optional<std::string> content = platform::ReadWholeFile(from);
+    struct stat info {};
     std::error_code error;
-    fs::path temporary = to;
-    temporary += ".new";
-    fs::copy_file(from, temporary, fs::copy_options::overwrite_existing, error);
-    if (!error) fs::rename(temporary, to, error);
+    if (!content || ::stat(from.c_str(), &info) != 0) {
+        error.assign(errno, std::generic_category());
+    } else {
+        error = platform::ReplaceFile(to, *content, {.mode = info.st_mode & 0777, .group = {}});
+    }
     if (error)
         return "cannot copy " + from.string() + " to " + to.string() + ": " + error.message();
     return {};
