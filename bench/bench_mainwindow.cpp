@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "ConnectedConsole.h"
+#include "FakeDiagnostics.h"
 #include "dcom/ServerRegistration.h"
 #include "platform/IniProfileFile.h"
 #include "platform/linux/LinuxFileSystem.h"
@@ -102,6 +103,7 @@ void BM_StartupToMainWindow(benchmark::State& state) {
     platform::SystemClock clock;
     platform::LinuxSystemInfo systemInfo;
     platform::ProcessRpcSecurity rpcSecurity;
+    fakes::FakeDiagnostics diagnostics;
     fakes::FakeDialogs dialogs;
     dialogs.AllowUnexpected(true);
     fakes::FakeInstanceLock instanceLock;
@@ -112,7 +114,7 @@ void BM_StartupToMainWindow(benchmark::State& state) {
         startup::ProgramState program;
         auto windowsOfConsole = std::make_unique<startup::ConsoleWindows>(startup::ConsoleServices{
             harness.Registry(), dialogs, clock, instanceLock, systemInfo, fileSystem, profile,
-            windows, harness.Factory(), version, configuration});
+            windows, harness.Factory(), version, configuration, diagnostics});
         auto hooks = windowsOfConsole->Hooks();
         hooks.showSplash = [&](startup::ProgramState&) {
             // Built and shown, then closed at once.
@@ -120,8 +122,8 @@ void BM_StartupToMainWindow(benchmark::State& state) {
             splash.show();
             splash.accept();
         };
-        startup::StartupSequence sequence({harness.Registry(), dialogs, rpcSecurity, configuration},
-                                          hooks, program);
+        startup::StartupSequence sequence(
+            {harness.Registry(), dialogs, rpcSecurity, configuration, diagnostics}, hooks, program);
         benchmark::DoNotOptimize(sequence.Run());
         state.PauseTiming();
         windowsOfConsole.reset();

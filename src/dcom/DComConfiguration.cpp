@@ -274,10 +274,8 @@ void RunConfigurationCheck(DComContext& context) {
 void mnuToolsDComConfiguration_Click(DComContext& context) {
     // An unexpected failure (the store lost, memory exhausted) ends the check at
     // once, as the old command did, instead of escaping into the window's event loop.
-    try {
-        RunConfigurationCheck(context);
-    } catch (const std::exception&) {
-    }
+    platform::RunGuarded(context.diagnostics, platform::DiagnosticArea::kDCom,
+                         "the DCom configuration check", [&] { RunConfigurationCheck(context); });
 }
 
 }  // namespace orvel::dcom

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Diagnostics.h"
 #include "settings/RegistryValues.h"
 
 namespace orvel::dcom {
@@ -26,6 +27,8 @@ inline constexpr const char* kRuntimeReleaseEntryPoint = "_ZN4grpc7VersionB5cxx1
 
 struct DComContext {
     settings::RegistryContext& registry;
+    // Where a check that ends on an unexpected failure leaves its line.
+    platform::Diagnostics& diagnostics;
     EntryPointLookup lookupEntryPoint = &LookupLoadedEntryPoint;
 };
 

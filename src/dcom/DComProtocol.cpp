@@ -123,11 +123,9 @@ void RunProtocolCheck(DComContext& context) {
 }  // namespace
 
 void mnuToolsDComProtocol_Click(DComContext& context) {
-    // An unexpected failure ends the check at once, without a message.
-    try {
-        RunProtocolCheck(context);
-    } catch (const std::exception&) {
-    }
+    // An unexpected failure ends the check at once, without a box.
+    platform::RunGuarded(context.diagnostics, platform::DiagnosticArea::kDCom,
+                         "the DCom protocol check", [&] { RunProtocolCheck(context); });
 }
 
 }  // namespace orvel::dcom

@@ -65,11 +65,11 @@ bool ConsoleWindows::ShowMainWindow(ProgramState& state) {
         settings::WriteConsoleConfiguration(services_.configuration, state.ConsoleSettings);
     };
     context.dcomConfiguration = [this] {
-        dcom::DComContext dcomContext{registryValues_};
+        dcom::DComContext dcomContext{registryValues_, services_.diagnostics};
         dcom::mnuToolsDComConfiguration_Click(dcomContext);
     };
     context.dcomProtocol = [this] {
-        dcom::DComContext dcomContext{registryValues_};
+        dcom::DComContext dcomContext{registryValues_, services_.diagnostics};
         dcom::mnuToolsDComProtocol_Click(dcomContext);
     };
     context.corvaneSettings = [this, &state] {

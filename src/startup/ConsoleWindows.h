@@ -10,6 +10,7 @@
 #include "mainwindow/ColourThemes.h"
 #include "mainwindow/frmMain.h"
 #include "platform/Clock.h"
+#include "platform/Diagnostics.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
 #include "platform/InstanceLock.h"
@@ -40,6 +41,7 @@ struct ConsoleServices {
     suiteclient::SuiteServerFactory& servers;
     const platform::VersionInfo& version;
     settings::ConfigurationContext& configuration;
+    platform::Diagnostics& diagnostics;
     // The process walk of the start-up's process verification; none: not shown.
     platform::ProcessTable* processes = nullptr;
     // Starts the catalogue's programs; none: a launch reports that it cannot start.

@@ -20,15 +20,6 @@ constexpr std::int16_t kTypeString = 1;
 constexpr std::int16_t kTypeDword = 4;
 const std::string kIndent = "      ";  // continuation lines: six blanks
 
-// A failure inside one step never ends the start-up: the next step runs.
-template <typename Step>
-void RunStep(Step&& step) {
-    try {
-        step();
-    } catch (const std::exception&) {
-    }
-}
-
 }  // namespace
 
 StartupSequence::StartupSequence(const StartupServices& services, StartupHooks hooks,
@@ -38,35 +29,43 @@ StartupSequence::StartupSequence(const StartupServices& services, StartupHooks h
       state_(state),
       registryValues_{services.registry, services.dialogs} {}
 
+// A failure inside one step never ends the start-up: the next step runs, and
+// the failure leaves a line.
+template <typename Step>
+void StartupSequence::RunStep(std::string_view what, Step&& step) {
+    platform::RunGuarded(services_.diagnostics, platform::DiagnosticArea::kStartup, what,
+                         std::forward<Step>(step));
+}
+
 bool StartupSequence::Run() {
     // 1. No window yet. A damaged registry store is said once; every lookup
     //    below then falls back to its default.
-    RunStep([&] { ReportDamagedStore(); });
-    RunStep([&] { TestAdministrator(); });        // 2
-    RunStep([&] { LookUpServerClass(); });        // 3
-    RunStep([&] { PrepareServerActivation(); });  // 4
-    RunStep([&] { InitializeRpcSecurity(); });    // 5
-    RunStep([&] { LocateFolders(); });            // 6
-    RunStep([&] {                                 // 7
+    RunStep("step 1: the registry store's state", [&] { ReportDamagedStore(); });
+    RunStep("step 2: the administrator test", [&] { TestAdministrator(); });        // 2
+    RunStep("step 3: the server class", [&] { LookUpServerClass(); });              // 3
+    RunStep("step 4: the server activation", [&] { PrepareServerActivation(); });   // 4
+    RunStep("step 5: the remote-call security", [&] { InitializeRpcSecurity(); });  // 5
+    RunStep("step 6: the folders", [&] { LocateFolders(); });                       // 6
+    RunStep("step 7: the colour themes", [&] {                                      // 7
         if (hooks_.fillColourThemes) hooks_.fillColourThemes(state_);
     });
-    RunStep([&] { FillComponentServers(); });  // 8
-    RunStep([&] {                              // 9
+    RunStep("step 8: the component servers", [&] { FillComponentServers(); });  // 8
+    RunStep("step 9: the application catalogue", [&] {                          // 9
         if (hooks_.buildApplicationCatalogue) hooks_.buildApplicationCatalogue(state_);
     });
-    RunStep([&] { SetSettingsDefaults(); });  // 10
-    RunStep([&] {                             // 11
+    RunStep("step 10: the settings defaults", [&] { SetSettingsDefaults(); });  // 10
+    RunStep("step 11: reading the settings", [&] {                              // 11
         settings::ReadConsoleConfiguration(services_.configuration, state_.ConsoleSettings);
     });
-    RunStep([&] {  // 12
+    RunStep("step 12: the splash", [&] {  // 12
         if (hooks_.showSplash) hooks_.showSplash(state_);
     });
     bool running = true;  // 13
-    RunStep([&] {
+    RunStep("step 13: the main window", [&] {
         if (hooks_.showMainWindow) running = hooks_.showMainWindow(state_);
     });
-    if (!running) return false;  // another console runs: no settings write
-    RunStep([&] {                // 14
+    if (!running) return false;                     // another console runs: no settings write
+    RunStep("step 14: writing the settings", [&] {  // 14
         settings::WriteConsoleConfiguration(services_.configuration, state_.ConsoleSettings);
     });
     return true;  // 15

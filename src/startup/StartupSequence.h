@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "platform/Diagnostics.h"
 #include "platform/Dialogs.h"
 #include "platform/Registry.h"
 #include "platform/RpcSecurity.h"
@@ -27,6 +28,7 @@ struct StartupServices {
     platform::Dialogs& dialogs;
     platform::RpcSecurity& rpcSecurity;
     settings::ConfigurationContext& configuration;
+    platform::Diagnostics& diagnostics;
 };
 
 // What the windows and the tables of other parts of the console contribute.
@@ -52,6 +54,8 @@ class StartupSequence {
     settings::RegistryContext& RegistryValues() { return registryValues_; }
 
   private:
+    template <typename Step>
+    void RunStep(std::string_view what, Step&& step);
     void ReportDamagedStore();
     void TestAdministrator();
     void LookUpServerClass();

@@ -25,6 +25,7 @@
 #include "platform/linux/X11DisplayProbe.h"
 #include "platform/linux/X11WindowSystem.h"
 #include "platform/qt/CloseSignals.h"
+#include "platform/qt/QtDiagnostics.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtUiDispatcher.h"
 #include "startup/ConsoleWindows.h"
@@ -95,10 +96,12 @@ int main(int argc, char* argv[]) {
     platform::ProcProcessTable processTable;
     platform::PosixProgramStarter programStarter;
 
+    platform::QtDiagnostics diagnostics;
+
     startup::ConsoleWindows windows({*registry, dialogs, clock, instanceLock, systemInfo,
                                      fileSystem, profile, windowSystem, servers, version,
-                                     configuration, &processTable, &programStarter});
-    startup::StartupSequence sequence({*registry, dialogs, rpcSecurity, configuration},
+                                     configuration, diagnostics, &processTable, &programStarter});
+    startup::StartupSequence sequence({*registry, dialogs, rpcSecurity, configuration, diagnostics},
                                       windows.Hooks(), state);
     // Shutdown, log-out or Ctrl+C: the orderly close, without a question.
     bool closeRequested = false;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <tuple>
 
+#include "FakeDiagnostics.h"
 #include "FakeDialogs.h"
 #include "RegistryTestSupport.h"
 #include "TempDir.h"
@@ -73,10 +74,11 @@ class DComCheckTest : public ::testing::Test {
     SqliteRegistry store{":memory:"};
     FakeDialogs dialogs;
     settings::RegistryContext registryContext{store, dialogs};
-    DComContext context{registryContext, &FakeRuntime};
+    fakes::FakeDiagnostics diagnostics;
+    DComContext context{registryContext, diagnostics, &FakeRuntime};
     ReadOnlyStore readOnly{store};
     settings::RegistryContext readOnlyRegistry{readOnly, dialogs};
-    DComContext readOnlyContext{readOnlyRegistry, &FakeRuntime};
+    DComContext readOnlyContext{readOnlyRegistry, diagnostics, &FakeRuntime};
 
     // The boxes of a correction: check is "Configuration" or "Protocol".
     void ExpectCorrection(const std::string& check, int saveAnswer = vbYes) {
@@ -361,10 +363,15 @@ TEST_F(DComCheckTest, StoreFailureEndsBothChecksQuietly) {
     StoreView failing{store};
     failing.throwOnQuery = true;
     settings::RegistryContext failingRegistry{failing, dialogs};
-    DComContext failingContext{failingRegistry};
+    DComContext failingContext{failingRegistry, diagnostics};
     EXPECT_NO_THROW(mnuToolsDComProtocol_Click(failingContext));
     EXPECT_NO_THROW(mnuToolsDComConfiguration_Click(failingContext));
     EXPECT_TRUE(dialogs.boxes.empty());
+    // Each failure leaves a line of its own for whoever looks into it.
+    ASSERT_EQ(diagnostics.lines.size(), 2u);
+    EXPECT_EQ(diagnostics.lines[0].area, platform::DiagnosticArea::kDCom);
+    EXPECT_NE(diagnostics.lines[0].text.find("protocol check failed"), std::string::npos);
+    EXPECT_NE(diagnostics.lines[1].text.find("configuration check failed"), std::string::npos);
 }
 
 // A fresh store's values show in FreshMachineIsCorrectedAfterTwoYesAndThenReportsCorrect.

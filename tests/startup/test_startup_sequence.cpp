@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "FakeClock.h"
+#include "FakeDiagnostics.h"
 #include "FakeDialogs.h"
 #include "FakeInstanceLock.h"
 #include "FakeRpcSecurity.h"
@@ -36,13 +37,13 @@ class StartupSequenceTest : public ::testing::Test {
     ~StartupSequenceTest() override { EXPECT_TRUE(dialogs.ScriptDone()) << "boxes left unshown"; }
     // With the test's hooks, or with the console's own windows (offscreen).
     bool RunStartup(ConsoleWindows* windows = nullptr) {
-        StartupSequence sequence({registry, dialogs, rpcSecurity, configuration},
+        StartupSequence sequence({registry, dialogs, rpcSecurity, configuration, diagnostics},
                                  windows != nullptr ? windows->Hooks() : hooks, state);
         return sequence.Run();
     }
     ConsoleServices Services() {
-        return {registry, dialogs,      clock,   instanceLock, systemInfo,   fileSystem,
-                profile,  windowSystem, servers, version,      configuration};
+        return {registry, dialogs,      clock,   instanceLock, systemInfo,    fileSystem,
+                profile,  windowSystem, servers, version,      configuration, diagnostics};
     }
 
     void RegisterServerClass(const std::string& classId) {
@@ -67,6 +68,7 @@ class StartupSequenceTest : public ::testing::Test {
     fakes::StoreView registry{store};
     fakes::FakeDialogs dialogs;
     fakes::FakeRpcSecurity rpcSecurity;
+    fakes::FakeDiagnostics diagnostics;
     fakes::FakeSystemInfo systemInfo;
     fakes::FakeInstanceLock instanceLock;
     fakes::FakeSuiteServerFactory servers;
@@ -260,6 +262,8 @@ TEST_F(StartupSequenceTest, StepsRunInOrderOnTheStateSoFar) {
     ExpectFirstStartBoxes();
     EXPECT_TRUE(RunStartup());
     EXPECT_EQ(order, (std::vector<std::string>{"themes", "catalogue", "splash", "main window"}));
+    ASSERT_EQ(diagnostics.lines.size(), 1u) << "the failed step leaves a line";
+    EXPECT_EQ(diagnostics.lines[0].text, "step 7: the colour themes failed: no themes");
     const std::string written = fakes::ReadFile(SettingsFile());
     EXPECT_NE(written.find("[REMOTE SERVER]\nServerName=\nSelected=No\n"), std::string::npos);
     EXPECT_NE(written.find("ColorTheme=3\n"), std::string::npos);
@@ -272,7 +276,8 @@ TEST_F(StartupSequenceTest, DamagedStoreIsNamedOnceAndStartUpGoesOnWithDefaults)
     ASSERT_FALSE(broken.StoreProblem().empty());
     dialogs.ExpectBox("Registry Store Damaged");
     ExpectFirstStartBoxes();
-    StartupSequence sequence({broken, dialogs, rpcSecurity, configuration}, hooks, state);
+    StartupSequence sequence({broken, dialogs, rpcSecurity, configuration, diagnostics}, hooks,
+                             state);
     EXPECT_TRUE(sequence.Run());
     EXPECT_NE(dialogs.boxes.at(0).text.find(damaged), std::string::npos)
         << dialogs.boxes.at(0).text;
