@@ -6,9 +6,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <sstream>
 
+#include "platform/UniqueFd.h"
 #include "suite/ComponentCatalog.h"
 #include "suite/SuiteServerSettings.h"
 #include "suite_server.grpc.pb.h"
@@ -22,16 +24,13 @@ constexpr auto kCallDeadline = std::chrono::seconds(2);
 // True when a connection to the port on this computer is accepted.
 bool AcceptsOnLoopback(int port) {
     if (port <= 0 || port > 65535) return false;
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
+    platform::UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd) return false;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool accepted =
-        connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return accepted;
+    return connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
 class Calls {
@@ -101,9 +100,11 @@ int RunStatusCommand(const platform::InstallRoot& root, platform::Registry& regi
                      std::ostream& out, std::ostream& err) {
     ServerStatus status;
     status.socketPath = root.suiteServerSocket();
-    // A socket this user may not write cannot be connected to.
-    if (access(status.socketPath.c_str(), F_OK) == 0 &&
-        access(status.socketPath.c_str(), W_OK) != 0) {
+    // A socket this user may not write cannot be connected to; one in a
+    // folder this user may not enter (the socket folder is the group orvel's)
+    // cannot even be seen: both are a refusal, not a server that is missing.
+    const bool exists = access(status.socketPath.c_str(), F_OK) == 0;
+    if ((!exists && errno == EACCES) || (exists && access(status.socketPath.c_str(), W_OK) != 0)) {
         err << "Orvel_Server: this user may not use " << status.socketPath
             << " (a member of the group orvel may)\n";
         return kStatusNotPermitted;

@@ -307,6 +307,13 @@ TEST(LocalCallers, AnotherUserIsRefusedWhateverTheSocketsMode) {
     if (fakes::CanSwitchUser()) {
         EXPECT_THAT(harness.ServerLog(), ContainsRegex("local socket: uid [0-9]+ .*refused"));
         EXPECT_TRUE(harness.Factory().CreateLocal()) << "the server's own user is served";
+        // --status says "refused" (4), not "no server" (3), whether the socket
+        // refuses the user or its folder hides it from the user.
+        RunAsNobody(harness.root, {"Orvel_Server", "--status"}, &code);
+        EXPECT_EQ(code, 4);
+        chmod((harness.root + "/run").c_str(), 0750);
+        output = RunAsNobody(harness.root, {"Orvel_Server", "--status"}, &code);
+        EXPECT_EQ(code, 4) << output;
     }
 }
 

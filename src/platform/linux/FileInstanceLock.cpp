@@ -13,23 +13,20 @@ namespace orvel::platform {
 
 FileInstanceLock::FileInstanceLock(std::string lockPath) : lockPath_(std::move(lockPath)) {}
 
-FileInstanceLock::~FileInstanceLock() {
-    if (fd_ >= 0) close(fd_);
-}
+FileInstanceLock::~FileInstanceLock() = default;
 
 bool FileInstanceLock::PreviousInstance() {
-    if (fd_ >= 0) return false;  // this process holds the lock already
+    if (fd_) return false;  // this process holds the lock already
     // O_NOFOLLOW: in a shared /tmp, never follow a link planted by someone else.
-    int fd = open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0 && errno == EACCES) fd = open(lockPath_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return false;
-    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    UniqueFd fd(open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!fd && errno == EACCES)
+        fd.reset(open(lockPath_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd) return false;
+    while (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         if (errno == EINTR) continue;
-        bool held = errno == EWOULDBLOCK;
-        close(fd);
-        return held;
+        return errno == EWOULDBLOCK;
     }
-    fd_ = fd;
+    fd_ = std::move(fd);
     return false;
 }
 

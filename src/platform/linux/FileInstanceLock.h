@@ -4,6 +4,7 @@
 
 #include "platform/InstallRoot.h"
 #include "platform/InstanceLock.h"
+#include "platform/UniqueFd.h"
 
 namespace orvel::platform {
 
@@ -27,7 +28,7 @@ class FileInstanceLock final : public InstanceLock {
 
   private:
     std::string lockPath_;
-    int fd_ = -1;
+    UniqueFd fd_;
 };
 
 }  // namespace orvel::platform
