@@ -361,7 +361,19 @@ EditResult EditText(std::string_view text, std::string_view section,
 
 std::optional<std::string> FindValue(std::string_view bytes, std::string_view section,
                                      std::string_view key) {
-    return FindInText(Decode(bytes).text, section, key);
+    const Decoded decoded = Decode(bytes);
+    std::optional<std::string> value = FindInText(decoded.text, section, key);
+    if (value && decoded.encoding != Encoding::Bytes) {
+        // A lone surrogate has no UTF-8 form: the caller gets '?', as Windows
+        // gives for a character its code page lacks.
+        std::string& text = *value;
+        for (std::size_t i = 0; i + 2 < text.size(); ++i) {
+            if (text[i] == '\xED' && static_cast<unsigned char>(text[i + 1]) >= 0xA0) {
+                text.replace(i, 3, "?");
+            }
+        }
+    }
+    return value;
 }
 
 std::string ReadValue(std::string_view bytes, std::string_view section, std::string_view key,

@@ -87,6 +87,11 @@ TEST(IniText, ReadsAsWindowsDoes) {
         {Utf16(u"[Größe]\r\nWert=\"Ä 😀\"\r\n"), "Größe", "wert", "-", "Ä 😀"},
         {Utf16(u"[S]\r\nk=v\r\n", false), "s", "K", "-", "v"},
         {Utf16(u"[S]\r\nk=v\r\n") + "\x01", "S", "k", "-", "v"},  // an odd last byte
+        {Utf16(u"[S]\r\nk=a\xD800-\xDC00\xDBFF\xDFFF"
+               u"b\r\n"),
+         "S", "k", "-",
+         "a?-?\xF4\x8F\xBF\xBF"
+         "b"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ReadValue(c.bytes, c.section, c.key, c.fallback), c.expected)
