@@ -32,13 +32,6 @@ std::string Utf16(std::u16string_view text, bool little = true) {
     return bytes;
 }
 
-std::string Edit(std::string_view text, std::string_view section,
-                 std::optional<std::string_view> key, std::optional<std::string_view> value) {
-    auto result = ApplyWrite(text, section, key, value);
-    EXPECT_TRUE(result.has_value());
-    return result ? result->text : std::string();
-}
-
 // What a read answers, case by case: the file's bytes, the call, the answer.
 TEST(IniText, ReadsAsWindowsDoes) {
     const std::string lines =
@@ -110,6 +103,7 @@ TEST(IniText, ReadsAsWindowsDoes) {
 // What a write makes of a file, case by case; nullopt: refused, file untouched.
 TEST(IniText, WritesAsWindowsDo) {
     const std::string crlf = kBom + "; top\r\n[Net]\r\n  PORT = 1 \r\n\r\n; tail\r\n[Other]\r\nx=1";
+    const std::string dup = "[A]\nk=1\nj=2\n; c\n[B]\nk=3\n[a]\nk=4\n";
     const struct {
         std::string bytes;
         std::string_view section;
@@ -130,6 +124,15 @@ TEST(IniText, WritesAsWindowsDo) {
         {"[A]\n\n; c\n[B]\n", "a", "k", "v", "[A]\nk=v\n\n; c\n[B]\n"},
         {"[S]\na=1\n", "S", "", "", "[S]\na=1\n=\n"},
         {"[S]\n=\n", "s", "", "x", "[S]\n=x\n"},
+        // Deletes take the first block's key, or its header up to the next one;
+        // deleting what is not there, or writing what is, changes nothing.
+        {dup, "a", "K", std::nullopt, "[A]\nj=2\n; c\n[B]\nk=3\n[a]\nk=4\n"},
+        {dup, "a", std::nullopt, std::nullopt, "[B]\nk=3\n[a]\nk=4\n"},
+        {dup, "b", std::nullopt, "ignored", "[A]\nk=1\nj=2\n; c\n[a]\nk=4\n"},
+        {dup, "C", "k", std::nullopt, dup},
+        {dup, "A", ";k", std::nullopt, dup},
+        {dup, "A", "j", "2", dup},
+        {Utf16(u"[S]\r\nk=1\r\n"), "S", "k", "1", Utf16(u"[S]\r\nk=1\r\n")},
         // Names lose tabs, spaces and Ctrl-Z, so the section is found, not repeated.
         {"[S]\nk=1\n", "\tS \x1A", " k\t", "2", "[S]\nk=2\n"},
         {"[S]\nk=1\n", "S", "\tk\r\n", "3", "[S]\nk=3\n"},
@@ -169,19 +172,6 @@ TEST(IniText, WritesAsWindowsDo) {
         if (result && c.expected) {
             EXPECT_EQ(result->changed, *c.expected != c.bytes);
         }
-    }
-}
-
-TEST(IniText, DeletesKeysAndSectionsAndKnowsWhenNothingChanged) {
-    const std::string text = "[A]\nk=1\nj=2\n; c\n[B]\nk=3\n[a]\nk=4\n";
-    EXPECT_EQ(Edit(text, "a", "K", std::nullopt), "[A]\nj=2\n; c\n[B]\nk=3\n[a]\nk=4\n");
-    EXPECT_EQ(Edit(text, "a", std::nullopt, std::nullopt), "[B]\nk=3\n[a]\nk=4\n");
-    EXPECT_EQ(Edit(text, "b", std::nullopt, "ignored"), "[A]\nk=1\nj=2\n; c\n[a]\nk=4\n");
-    for (const auto& same :
-         {ApplyWrite(text, "C", "k", std::nullopt).value(), ApplyWrite(text, "A", "j", "2").value(),
-          ApplyWrite(text, "", std::nullopt, std::nullopt).value(),
-          ApplyWrite(Utf16(u"[S]\r\nk=1\r\n"), "S", "k", "1").value()}) {
-        EXPECT_FALSE(same.changed);
     }
 }
 
