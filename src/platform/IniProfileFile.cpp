@@ -8,13 +8,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "platform/FileReplace.h"
 #include "platform/IniProfileFormat.h"
+#include "platform/UniqueFd.h"
 
 namespace orvel::platform {
 
@@ -43,11 +42,8 @@ bool ReadFrom(int fd, std::string& text) {
 // Under a shared lock, so that a file another writer rewrites in place is
 // never read half written.
 bool ReadWholeFile(const std::string& path, std::string& text) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = Lock(fd, LOCK_SH) && ReadFrom(fd, text);
-    ::close(fd);
-    return ok;
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return fd && Lock(fd.get(), LOCK_SH) && ReadFrom(fd.get(), text);
 }
 
 // Writable as Windows saw it: the process may write it, and it is not marked
@@ -81,12 +77,12 @@ std::optional<bool> ReplaceWhole(const std::string& path, std::string_view text,
 // Rewrites the file itself: for a file that is not ours or lies in a folder we
 // may not write. The caller holds the file's lock.
 bool WriteInPlace(const std::string& path, std::string_view text) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = WriteAll(fd, text) && ::ftruncate(fd, static_cast<off_t>(text.size())) == 0 &&
-              ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    return ok;
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    if (!fd) return false;
+    const bool ok = WriteAll(fd.get(), text) &&
+                    ::ftruncate(fd.get(), static_cast<off_t>(text.size())) == 0 &&
+                    ::fsync(fd.get()) == 0;
+    return fd.close() && ok;
 }
 
 // Puts the target's edits into the file as it is now: the file is locked and
@@ -95,26 +91,19 @@ bool WriteInPlace(const std::string& path, std::string_view text) {
 bool CommitEdits(const IniProfileFile::Target& target) {
     const std::string& path = target.path;
     for (int attempt = 0; attempt < 10; ++attempt) {
-        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0 && errno != ENOENT) return false;
+        const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd && errno != ENOENT) return false;
         std::string text;
         struct stat info {};
-        if (fd >= 0) {
+        if (fd) {
             struct stat now {};
-            if (!Lock(fd, LOCK_EX) || ::fstat(fd, &info) != 0) {
-                ::close(fd);
-                return false;
-            }
+            if (!Lock(fd.get(), LOCK_EX) || ::fstat(fd.get(), &info) != 0) return false;
             // Replaced by another writer while this one waited: lock the new file.
             if (::stat(path.c_str(), &now) != 0 || now.st_ino != info.st_ino ||
                 now.st_dev != info.st_dev) {
-                ::close(fd);
                 continue;
             }
-            if (!ReadFrom(fd, text)) {
-                ::close(fd);
-                return false;
-            }
+            if (!ReadFrom(fd.get(), text)) return false;
         }
         // An edit the file no longer takes (it became UTF-16 meanwhile) is
         // left out and reported; the others still go in.
@@ -130,7 +119,7 @@ bool CommitEdits(const IniProfileFile::Target& target) {
             changed = changed || result->changed;
             text = std::move(result->text);
         }
-        if (fd < 0) {
+        if (!fd) {
             ok = ReplaceWhole(path, text, nullptr).value_or(false) && ok;
         } else if (changed) {
             struct stat folder {};
@@ -141,7 +130,6 @@ bool CommitEdits(const IniProfileFile::Target& target) {
             if (replace) replaced = ReplaceWhole(path, text, &info);
             ok = (replaced ? *replaced : WriteInPlace(path, text)) && ok;
         }
-        if (fd >= 0) ::close(fd);
         return ok;
     }
     return false;
