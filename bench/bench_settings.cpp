@@ -7,6 +7,7 @@
 #include "PlacedFileSystem.h"
 #include "TempDir.h"
 #include "platform/IniProfileFile.h"
+#include "platform/IniProfileFormat.h"
 #include "platform/linux/SqliteRegistry.h"
 #include "settings/ConsoleSettings.h"
 #include "settings/RegistryValues.h"
@@ -72,6 +73,27 @@ BENCHMARK(BM_WriteConsoleConfiguration)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
+
+// One key rewritten in a settings text of the console's size (27 entries),
+// held as bytes (0) and as UTF-16 (1): the text rules alone, without the file.
+void BM_ProfileTextWrite(benchmark::State& state) {
+    std::string text = "[Orvel Console]\r\n";
+    for (int i = 0; i < 27; ++i) {
+        text += "Key" + std::to_string(i) + "=value " + std::to_string(i) + "\r\n";
+    }
+    if (state.range(0) != 0) {
+        std::string wide = "\xFF\xFE";
+        for (char c : text) wide.append({c, '\0'});
+        text = std::move(wide);
+    }
+    int round = 0;
+    for (auto _ : state) {
+        auto result =
+            platform::ini::ApplyWrite(text, "orvel console", "Key13", std::to_string(++round % 2));
+        benchmark::DoNotOptimize(result);
+    }
+}
+BENCHMARK(BM_ProfileTextWrite)->Arg(0)->Arg(1)->Repetitions(5)->ReportAggregatesOnly(true);
 
 }  // namespace
 

@@ -22,7 +22,9 @@ class ProfileFile {
                                                    const std::string& path) = 0;
 
     // value nullopt deletes the key; key nullopt deletes the whole section.
-    // Returns false when nothing was written: a value holding CR, LF or NUL is
+    // Returns false when nothing was written: a value holding CR, LF or NUL, a
+    // name no read could find again (a section holding ']', a key starting
+    // with ';' or '[' or holding '='), or text a UTF-16 file cannot hold is
     // refused, and a file or folder that cannot be written fails. A file of
     // this user's is replaced atomically (mode and group kept); another
     // user's, or one in a folder this user may not write, is rewritten in

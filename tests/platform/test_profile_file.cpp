@@ -9,112 +9,195 @@
 
 #include "TempDir.h"
 #include "platform/IniProfileFile.h"
+#include "platform/IniProfileFormat.h"
 
 namespace orvel::platform {
 namespace {
 
 using ini::ApplyWrite;
 using ini::FindValue;
+using ini::ReadValue;
+using namespace std::string_literals;
+using namespace std::string_view_literals;
 const std::string kBom = "\xEF\xBB\xBF";
 
-std::string Edit(std::string_view text, std::string_view section,
-                 std::optional<std::string_view> key, std::optional<std::string_view> value) {
-    auto result = ApplyWrite(text, section, key, value);
-    EXPECT_TRUE(result.has_value());
-    return result ? result->text : std::string();
+// A UTF-16 file's bytes: byte-order mark, then the units of text.
+std::string Utf16(std::u16string_view text, bool little = true) {
+    std::string bytes;
+    for (char16_t unit : u"\uFEFF"s + std::u16string(text)) {
+        const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+        bytes += little ? low : high;
+        bytes += little ? high : low;
+    }
+    return bytes;
 }
 
-TEST(IniText, SectionAndEntryRules) {
-    // The lines of section [A], each with the key looked up there and what is found.
+// What a read answers, case by case: the file's bytes, the call, the answer.
+TEST(IniText, ReadsAsWindowsDoes) {
+    const std::string lines =
+        "orphan=1\n[A] trailing]\n; key=comment\n#hash=ordinary\n"
+        "no equals sign\nempty=\ndup=first\ndup=second\neq = a=b;c#d \n"
+        "q1=\"quoted\"\nq2='x'\nq3=\"\nq4=\"mixed'\n"
+        "  \t key with blanks \t=\v\f value \x1A\n"
+        "[open\nafter=still A\n[ B\t]\nk=in b\n[a]\nhidden=second\n"
+        "[]\nbracketed=1\n";
     const struct {
-        std::string_view line, key;
-        std::optional<std::string> found;
-    } entries[] = {{"; key=comment", "key", std::nullopt},
-                   {"#hash=ordinary", "#hash", "ordinary"},
-                   {"no equals sign", "no equals sign", std::nullopt},
-                   {"empty=", "empty", ""},
-                   {"dup=first", "dup", "first"},
-                   {"dup=second", "dup", "first"},
-                   {"eq = a=b;c#d ", "eq", "a=b;c#d"},
-                   {"q1=\"quoted\"", "q1", "quoted"},
-                   {"q2='x'", "q2", "x"},
-                   {"q3=\"", "q3", "\""},
-                   {"q4=\"mixed'", "q4", "\"mixed'"},
-                   {"  \t key with blanks \t=\v value ", "key with blanks", "value"}};
-    std::string text = "orphan=1\n[A] trailing text\n";
-    for (const auto& entry : entries) text += std::string(entry.line) + "\n";
-    text += "[ B\nk=in b\n[a]\nhidden=second block\n[]\nnameless=yes\n";
-    for (const auto& entry : entries) {
-        EXPECT_EQ(FindValue(text, "A", entry.key), entry.found) << entry.line;
+        std::string bytes, section, key;
+        std::optional<std::string_view> fallback;
+        std::string expected;
+    } cases[] = {
+        {lines, "A", "key", "-", "-"},
+        {lines, "A", "#hash", "-", "ordinary"},
+        {lines, "A", "no equals sign", "-", "-"},
+        {lines, "A", "empty", "-", ""},
+        {lines, "A", "dup", "-", "first"},
+        {lines, "A", "eq", "-", "a=b;c#d"},
+        {lines, "A", "q1", "-", "quoted"},
+        {lines, "A", "q2", "-", "x"},
+        {lines, "A", "q3", "-", "\""},
+        {lines, "A", "q4", "-", "\"mixed'"},
+        {lines, "A", "key with blanks", "-", "value"},
+        // "[open" has no ']': no header, its lines stay in [A].
+        {lines, "A", "after", "-", "still A"},
+        {lines, "open", "after", "-", "-"},
+        {lines, "b", "k", "-", "in b"},
+        {lines, "A", "hidden", "-", "-"},  // the second [a] is never reached
+        // The section "" is what stands before the first header; "[]" is never reached.
+        {lines, "", "orphan", "-", "1"},
+        {lines, "", "bracketed", "-", "-"},
+        // The caller's names lose blanks and Ctrl-Z as the file's do.
+        {lines, " \tA\x1A", "\tdup ", "-", "first"},
+        // Ctrl-Z after a value is trimmed; a NUL ends a value, before quotes go.
+        {"[S]\r\nk=v\x1A\r\nz=v\x1A", "S", "z", "-", "v"},
+        {"[S]\nk=a\0b\nq=\"a\0b\"\n"s, "S", "k", "-", "a"},
+        {"[S]\nk=a\0b\nq=\"a\0b\"\n"s, "S", "q", "-", "\"a"},
+        // Defaults lose trailing spaces and outer quotes; NULL is "".
+        {"", "S", "k", "\"q\"  ", "q"},
+        {"", "S", "k", "  'q'", "  'q'"},
+        {"", "S", "k", "\"", "\""},
+        {"", "S", "k", std::nullopt, ""},
+        // UTF-16 files, either byte order, read as UTF-8 text.
+        {Utf16(u"[Größe]\r\nWert=\"Ä 😀\"\r\n"), "Größe", "wert", "-", "Ä 😀"},
+        {Utf16(u"[S]\r\nk=v\r\n", false), "s", "K", "-", "v"},
+        {Utf16(u"[S]\r\nk=v\r\n") + "\x01", "S", "k", "-", "v"},  // an odd last byte
+        {Utf16(u"[S]\r\nk=a\xD800-\xDC00\xDBFF\xDFFF"
+               u"b\r\n"),
+         "S", "k", "-",
+         "a?-?\xF4\x8F\xBF\xBF"
+         "b"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ReadValue(c.bytes, c.section, c.key, c.fallback), c.expected)
+            << "[" << c.section << "] " << c.key << " in " << c.bytes;
     }
-    EXPECT_EQ(FindValue(text, "", "orphan"), std::nullopt);  // before any header
-    EXPECT_EQ(FindValue(text, "b", "k"), "in b");
-    EXPECT_EQ(FindValue(text, "A", "hidden"), std::nullopt);  // second [a] block is invisible
-    EXPECT_EQ(FindValue(text, "", "nameless"), "yes");
 
     // Every line end; a leading byte-order mark is no part of the first header.
     for (std::string_view lineEnd : {"\r\n", "\n", "\r"}) {
-        const std::string lines =
+        const std::string text =
             kBom + "[Net]" + std::string(lineEnd) + "Port = 1234" + std::string(lineEnd) + "Last=x";
-        EXPECT_EQ(FindValue(lines, "NET", "port"), "1234") << "line end " << lineEnd.size();
-        EXPECT_EQ(FindValue(lines, " net ", " LAST "), "x");
+        EXPECT_EQ(FindValue(text, "NET", "port"), "1234") << "line end " << lineEnd.size();
+        EXPECT_EQ(FindValue(text, " net ", " LAST "), "x");
     }
 }
 
-// A write changes only its own line, ends new lines as the text's first line
-// ends, and keeps a byte-order mark; a line break or NUL in what it writes is refused.
-TEST(IniText, WritesInPlaceKeepingOtherBytes) {
-    const std::string text = kBom + "; top\r\n[Net]\r\n  PORT = 1 \r\n\r\n; tail\r\n[Other]\r\nx=1";
-    EXPECT_EQ(Edit(text, "net", "port", "2"),
-              kBom + "; top\r\n[Net]\r\nPORT=2\r\n\r\n; tail\r\n[Other]\r\nx=1");
-    EXPECT_EQ(Edit(text, "NET", "New", "v"),
-              kBom + "; top\r\n[Net]\r\n  PORT = 1 \r\nNew=v\r\n\r\n; tail\r\n[Other]\r\nx=1");
-    // A new key after a last line without line end; a new section at the end.
-    EXPECT_EQ(Edit(text, "other", "y", "2"),
-              kBom + "; top\r\n[Net]\r\n  PORT = 1 \r\n\r\n; tail\r\n[Other]\r\nx=1\r\ny=2\r\n");
-    EXPECT_EQ(Edit("[A]\rk=1\r", " New ", " key ", " v "), "[A]\rk=1\r[New]\rkey= v \r");
-    EXPECT_EQ(Edit("[A]\nk=1", "B", "k", "2"), "[A]\nk=1\n[B]\nk=2\n");
-    EXPECT_EQ(Edit("", "A", "k", "v"), "[A]\nk=v\n");
-    EXPECT_EQ(Edit(kBom, "S", "k", "v"), kBom + "[S]\nk=v\n");
-    // A section without entries takes the key right after its header.
-    EXPECT_EQ(Edit("[A]\n\n; c\n[B]\n", "a", "k", "v"), "[A]\nk=v\n\n; c\n[B]\n");
-    // An empty key is a line of its own.
-    EXPECT_EQ(Edit("[S]\na=1\n", "S", "", ""), "[S]\na=1\n=\n");
-    EXPECT_EQ(Edit("[S]\n=\n", "s", "", "x"), "[S]\n=x\n");
-    EXPECT_FALSE(ApplyWrite("", "S", "k", "a\r\n[Evil]"));
-    EXPECT_FALSE(ApplyWrite("", "S", "k", std::string_view("a\0b", 3)));
-    EXPECT_FALSE(ApplyWrite("", "S", "k\r", "v"));
-    EXPECT_FALSE(ApplyWrite("", "S\n", "k", "v"));
-}
-
-TEST(IniText, DeletesKeysAndSectionsAndKnowsWhenNothingChanged) {
-    const std::string text = "[A]\nk=1\nj=2\n; c\n[B]\nk=3\n[a]\nk=4\n";
-    EXPECT_EQ(Edit(text, "a", "K", std::nullopt), "[A]\nj=2\n; c\n[B]\nk=3\n[a]\nk=4\n");
-    EXPECT_EQ(Edit(text, "a", std::nullopt, std::nullopt), "[B]\nk=3\n[a]\nk=4\n");
-    EXPECT_EQ(Edit(text, "b", std::nullopt, "ignored"), "[A]\nk=1\nj=2\n; c\n[a]\nk=4\n");
-    for (const auto& same : {ApplyWrite(text, "C", "k", std::nullopt).value(),
-                             ApplyWrite(text, "A", "j", "2").value()}) {
-        EXPECT_FALSE(same.changed);
-        EXPECT_EQ(same.text, text);
+// What a write makes of a file, case by case; nullopt: refused, file untouched.
+TEST(IniText, WritesAsWindowsDo) {
+    const std::string crlf = kBom + "; top\r\n[Net]\r\n  PORT = 1 \r\n\r\n; tail\r\n[Other]\r\nx=1";
+    const std::string dup = "[A]\nk=1\nj=2\n; c\n[B]\nk=3\n[a]\nk=4\n";
+    const struct {
+        std::string bytes;
+        std::string_view section;
+        std::optional<std::string_view> key, value;
+        std::optional<std::string> expected;
+    } cases[] = {
+        // Only the written line changes; new lines end as the first line does.
+        {crlf, "net", "port", "2",
+         kBom + "; top\r\n[Net]\r\nPORT=2\r\n\r\n; tail\r\n[Other]\r\nx=1"},
+        {crlf, "NET", "New", "v",
+         kBom + "; top\r\n[Net]\r\n  PORT = 1 \r\nNew=v\r\n\r\n; tail\r\n[Other]\r\nx=1"},
+        {crlf, "other", "y", "2",
+         kBom + "; top\r\n[Net]\r\n  PORT = 1 \r\n\r\n; tail\r\n[Other]\r\nx=1\r\ny=2\r\n"},
+        {"[A]\rk=1\r", " New ", " key ", " v ", "[A]\rk=1\r[New]\rkey= v \r"},
+        {"[A]\nk=1", "B", "k", "2", "[A]\nk=1\n[B]\nk=2\n"},
+        {"", "A", "k", "v", "[A]\nk=v\n"},
+        {kBom, "S", "k", "v", kBom + "[S]\nk=v\n"},
+        {"[A]\n\n; c\n[B]\n", "a", "k", "v", "[A]\nk=v\n\n; c\n[B]\n"},
+        {"[S]\na=1\n", "S", "", "", "[S]\na=1\n=\n"},
+        {"[S]\n=\n", "s", "", "x", "[S]\n=x\n"},
+        // Deletes take the first block's key, or its header up to the next one;
+        // deleting what is not there, or writing what is, changes nothing.
+        {dup, "a", "K", std::nullopt, "[A]\nj=2\n; c\n[B]\nk=3\n[a]\nk=4\n"},
+        {dup, "a", std::nullopt, std::nullopt, "[B]\nk=3\n[a]\nk=4\n"},
+        {dup, "b", std::nullopt, "ignored", "[A]\nk=1\nj=2\n; c\n[a]\nk=4\n"},
+        {dup, "C", "k", std::nullopt, dup},
+        {dup, "A", ";k", std::nullopt, dup},
+        {dup, "A", "j", "2", dup},
+        {Utf16(u"[S]\r\nk=1\r\n"), "S", "k", "1", Utf16(u"[S]\r\nk=1\r\n")},
+        // Names lose tabs, spaces and Ctrl-Z, so the section is found, not repeated.
+        {"[S]\nk=1\n", "\tS \x1A", " k\t", "2", "[S]\nk=2\n"},
+        {"[S]\nk=1\n", "S", "\tk\r\n", "3", "[S]\nk=3\n"},
+        // A "[S" without ']' is no header: the write makes the section.
+        {"[S\n", "S", "k", "v", "[S\n[S]\nk=v\n"},
+        // The section "" is the top of the file, before the first header.
+        {"k=1\n[A]\nx=1\n", "", "j", "2", "k=1\nj=2\n[A]\nx=1\n"},
+        {kBom + "; c\n[A]\n", "", "k", "v", kBom + "k=v\n; c\n[A]\n"},
+        {"k=1\n[A]\nx=1\n", "", "K", "3", "k=3\n[A]\nx=1\n"},
+        {"; c\nk=1\n[A]\n", "", std::nullopt, std::nullopt, "[A]\n"},
+        {"[]\nk=1\n", "", "k", std::nullopt, "[]\nk=1\n"},
+        // Names no read could find again, and line breaks or NULs, are refused.
+        {"[S]\n", "a]b", "k", "v", std::nullopt},
+        {"[S]\n", "S", ";k", "v", std::nullopt},
+        {"[S]\n", "S", " [k]", "v", std::nullopt},
+        {"[S]\n", "S", "a=b", "v", std::nullopt},
+        {"[S]\n", "S", "k", "a\r\n[Evil]", std::nullopt},
+        {"[S]\n", "S", "k", "a\0b"sv, std::nullopt},
+        {"[S]\n", "S", "k\rj", "v", std::nullopt},
+        {"[S]\n", "S\nT", "k", "v", std::nullopt},
+        // UTF-16 files stay UTF-16, and take new lines with CR LF.
+        {Utf16(u"[S]\r\nk=1\r\n"), "S", "k", "Ä😀", Utf16(u"[S]\r\nk=Ä😀\r\n")},
+        {Utf16(u""), "S", "k", "v", Utf16(u"[S]\r\nk=v\r\n")},
+        {Utf16(u"[S]\nk=1\n", false), "T", "j", "2", Utf16(u"[S]\nk=1\n[T]\nj=2\n", false)},
+        // A lone surrogate on a line the write does not touch keeps its units.
+        {Utf16(u"; \xD800!\r\n[S]\r\n"), "S", "k", "v", Utf16(u"; \xD800!\r\n[S]\r\nk=v\r\n")},
+        // What UTF-16 cannot hold, and a file with an odd last byte, are refused.
+        {Utf16(u"[S]\r\n"), "S", "k", "\xE9t\xE9", std::nullopt},
+        {Utf16(u"[S]\r\n"), "S\xFF", "k", "v", std::nullopt},
+        {Utf16(u"[S]\r\n") + "\x01", "S", "k", "v", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto result = ApplyWrite(c.bytes, c.section, c.key, c.value);
+        EXPECT_EQ(result ? std::optional(result->text) : std::nullopt, c.expected)
+            << "[" << c.section << "] " << c.key.value_or("(null)") << "="
+            << c.value.value_or("(null)") << " on " << c.bytes;
+        if (result && c.expected) {
+            EXPECT_EQ(result->changed, *c.expected != c.bytes);
+        }
     }
 }
 
-// Random bytes and random edits: nothing crashes, and a value just written reads back.
+// Random bytes (or UTF-16 units) and random edits: nothing crashes, and a
+// value just written reads back.
 TEST(IniText, RandomInputNeverBreaksReadsOrWrites) {
     std::mt19937 random(20260412);
-    using namespace std::string_view_literals;
-    const std::string_view alphabet = "[]=;#'\" \t\v\r\nabAB\0x\xff"sv;
+    const std::u16string alphabet = u"[]=;#'\" \t\v\r\n\x1A\0abAB\xFF\xD800\xDC00\x20AC"s;
     for (int round = 0; round < 3000; ++round) {
-        std::string text(random() % 200, ' ');
-        for (char& c : text) {
-            c = random() % 4 == 0 ? static_cast<char>(random() % 256)
+        std::u16string units(random() % 200, u' ');
+        for (char16_t& c : units) {
+            c = random() % 4 == 0 ? static_cast<char16_t>(random() % 256)
                                   : alphabet[random() % alphabet.size()];
+        }
+        std::string text;
+        if (round % 4 == 0) {
+            text = Utf16(units, round % 8 == 0);
+        } else {
+            for (char16_t c : units) text += static_cast<char>(c);
+            if (!text.empty() && (text[0] == '\xFF' || text[0] == '\xFE')) text[0] = 'a';
         }
         const std::string section(1, "abAB"[random() % 4]);
         const std::string key(1, "abAB"[random() % 4]);
         (void)FindValue(text, section, key);
         auto written = ApplyWrite(text, section, key, "v");
-        ASSERT_TRUE(written);
+        ASSERT_TRUE(written) << "round " << round;
         ASSERT_EQ(FindValue(written->text, section, key), "v") << "round " << round;
         ASSERT_TRUE(ApplyWrite(written->text, section, key, std::nullopt));
         ASSERT_TRUE(ApplyWrite(written->text, section, std::nullopt, std::nullopt));
@@ -178,6 +261,20 @@ TEST_F(ProfileFileTest, RefusedAndFailedWritesLeaveTheFileAlone) {
     EXPECT_TRUE(Write("S", "k", "2", path));
     EXPECT_EQ(Contents(), "[S]\nk=2\n");
     ::chmod(folder.c_str(), 0755);
+}
+
+// A UTF-16 file is read and written as UTF-16; what it cannot hold is refused
+// and leaves it as it was. A value longer than 65,535 characters stays whole.
+TEST_F(ProfileFileTest, Utf16FilesAndLongValuesStayWhole) {
+    Put(Utf16(u"[Größe]\r\nk=1\r\n"));
+    EXPECT_EQ(Get("größe", "K", "-"), "1");
+    EXPECT_TRUE(Write("Größe", "k", "Ä", path));
+    EXPECT_FALSE(Write("Größe", "j", "\xC4", path));
+    EXPECT_EQ(Contents(), Utf16(u"[Größe]\r\nk=Ä\r\n"));
+
+    const std::string big = std::string(70000, 'x') + "Ä";
+    ASSERT_TRUE(Write("Größe", "big", big, path));
+    EXPECT_EQ(Get("Größe", "big", "-", 80000), big);
 }
 
 // Whose file it is decides how it is written: ours is replaced through its link,
