@@ -135,7 +135,9 @@ TEST(OrvelRegData, EncodesEachType) {
 }
 
 // As UTF-8 with its byte-order mark, and as UTF-16: the text is taken as
-// UTF-8 (surrogate pairs included), hex lists keep their bytes.
+// UTF-8 (surrogate pairs included). The hex(7) list here is no UTF-16 (an odd
+// count), so it keeps its bytes in either file; StoresTheTextOfHexListsAsUtf8
+// has the lists that are converted.
 TEST(OrvelRegFile, ReadsRegeditLayout) {
     const std::string text =
         "Windows Registry Editor Version 5.00\r\n"

@@ -1,7 +1,6 @@
 #include "tools/orvelreg/RegTool.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
