@@ -30,9 +30,10 @@ std::string AnsiText(std::string_view bytes) {
     return IsUtf8(bytes) ? std::string(bytes) : Windows1252ToUtf8(bytes);
 }
 
-// Whether hex bytes of a text type are UTF-16: an even count ending in a
-// UTF-16 NUL (two for a multi-string that is not empty), and no broken
-// character. 8-bit text ends with one NUL byte, a multi-string with two.
+// The text of the hex bytes of a text type where they plainly are UTF-16: an
+// even count ending in a UTF-16 NUL (two for a multi-string that is not
+// empty), no broken character; nullopt otherwise. 8-bit text ends with one
+// NUL byte, an 8-bit multi-string with two.
 std::optional<std::string> PlainlyUtf16(DWORD type, std::string_view bytes) {
     const bool ends = bytes.size() >= 2 && bytes.size() % 2 == 0 &&
                       bytes.substr(bytes.size() - 2) == std::string_view("\0\0", 2);
