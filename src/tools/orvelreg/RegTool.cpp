@@ -1,7 +1,6 @@
 #include "tools/orvelreg/RegTool.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/FileReplace.h"
 #include "platform/RegistryKey.h"
 
 #include "platform/AsciiCase.h"
@@ -229,20 +229,23 @@ int DeleteValues(const Command& command, const Tool& tool) {
     } else {
         names.push_back(*command.valueName);
     }
-    std::string failed;
+    // The value that failed; none when the batch itself could not start.
+    const std::string* failed = nullptr;
     const LONG result = tool.registry.RegApplyBatch([&] {
         for (const std::string& name : names) {
             const LONG deleted = tool.registry.RegDeleteValueA(key.get(), name);
             if (deleted != ERROR_SUCCESS) {
-                failed = name;
+                failed = &name;
                 return deleted;
             }
         }
         return ERROR_SUCCESS;
     });
     if (result != ERROR_SUCCESS) {
-        return tool.Report(result,
-                           "cannot delete " + Shown(failed) + " of " + command.key.FullName());
+        const std::string what = failed != nullptr   ? Shown(*failed)
+                                 : command.allValues ? std::string("the values")
+                                                     : Shown(*command.valueName);
+        return tool.Report(result, "cannot delete " + what + " of " + command.key.FullName());
     }
     return tool.Done();
 }
@@ -267,57 +270,52 @@ int Delete(const Command& command, const Tool& tool) {
     return tool.Done();
 }
 
-// Replaces path with text through a temporary file in the same folder.
-bool WriteFileAtomically(const std::string& path, const std::string& text, std::string* error) {
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        *error = "cannot write beside " + path + ": " + SystemText(errno);
-        return false;
-    }
-    ::fchmod(fd, 0644);
-    std::size_t written = 0;
-    int failure = 0;
-    while (written < text.size()) {
-        const ssize_t count = ::write(fd, text.data() + written, text.size() - written);
-        if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) {
-            failure = count < 0 ? errno : ENOSPC;
-            break;
-        }
-        written += static_cast<std::size_t>(count);
-    }
-    if (failure == 0 && ::fsync(fd) != 0) failure = errno;
-    if (::close(fd) != 0 && failure == 0) failure = errno;
-    if (failure == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) failure = errno;
-    if (failure != 0) {
-        *error = "cannot write " + path + ": " + SystemText(failure);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The file an export replaces: a link is followed, so that the file it names
-// is replaced and the link kept. Only a regular file (or none) may be replaced.
-bool ExportTarget(const std::string& path, bool replace, std::string* target, std::string* error) {
-    *target = path;
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        char resolved[PATH_MAX];
-        if (::realpath(path.c_str(), resolved) == nullptr) {
-            *error = path + " is a link that cannot be followed (" + SystemText(errno) +
-                     "); nothing was written";
-            return false;
+// Whether path is the registry store or its -wal or -shm file, however
+// reached (another spelling, a link, a hard link, a linked folder): by device
+// and inode, and for a file not there yet by its folder and name.
+bool IsStoreFile(const std::string& path, const std::string& storePath) {
+    if (storePath.empty()) return false;
+    struct stat own {
+    }, followed{}, store{}, folder{}, storeFolder{};
+    const bool ownSeen = ::lstat(path.c_str(), &own) == 0;
+    const bool followedSeen = ::stat(path.c_str(), &followed) == 0;
+    const bool sameFolder = ::stat(FolderOf(path).c_str(), &folder) == 0 &&
+                            ::stat(FolderOf(storePath).c_str(), &storeFolder) == 0 &&
+                            SameFile(folder, storeFolder);
+    const std::string name = path.substr(path.rfind('/') + 1);
+    const std::string storeName = storePath.substr(storePath.rfind('/') + 1);
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        const std::string file = storePath + suffix;
+        if (sameFolder && name == storeName + suffix) return true;
+        if (::stat(file.c_str(), &store) != 0) continue;
+        if ((ownSeen && SameFile(own, store)) || (followedSeen && SameFile(followed, store))) {
+            return true;
         }
-        *target = resolved;
     }
-    if (::stat(target->c_str(), &info) != 0) {
+    return false;
+}
+
+// The file an export may replace: never the store; a link is replaced itself
+// and never followed (its target could be any file of the system); otherwise
+// only a regular file, and only with /y.
+bool CheckExportTarget(const std::string& path, bool replace, const std::string& storePath,
+                       std::string* error) {
+    if (IsStoreFile(path, storePath)) {
+        *error = path + " is the registry store " + storePath +
+                 " or one of its files; an export never replaces them";
+        return false;
+    }
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
         if (errno == ENOENT) return true;
         *error = "cannot write " + path + ": " + SystemText(errno);
         return false;
     }
-    if (!S_ISREG(info.st_mode)) {
+    if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) {
         *error = path +
                  " is not a regular file (a folder, device, pipe or socket); an export "
                  "writes files only";
@@ -346,19 +344,21 @@ int Export(const Command& command, const Tool& tool) {
     if (LONG result = CollectTree(tool.registry, command.key, &keys); result != ERROR_SUCCESS) {
         return tool.Report(result, command.key.FullName());
     }
-    for (const RegKeyEntry& entry : keys) {
-        if (entry.key.path.find_first_of("\r\n") != std::string::npos) {
-            tool.err << "ERROR: the key name \"" << entry.key.FullName()
-                     << "\" holds a line break, which a .reg file cannot carry\n";
-            return 1;
-        }
+    std::string error;
+    const std::optional<std::string> text =
+        FormatRegFile(keys, command.windows ? RegFileForm::Windows : RegFileForm::Utf8, &error);
+    if (!text) {
+        tool.err << "ERROR: " << error << "; nothing was written\n";
+        return 1;
     }
-    const std::string text = FormatRegFile(keys);
-    if (command.file == "-") return WriteToStandardOutput(text, tool);
-    std::string target, error;
-    if (!ExportTarget(command.file, command.force, &target, &error) ||
-        !WriteFileAtomically(target, text, &error)) {
+    if (command.file == "-") return WriteToStandardOutput(*text, tool);
+    if (!CheckExportTarget(command.file, command.force, tool.storePath, &error)) {
         tool.err << "ERROR: " << error << "\n";
+        return 1;
+    }
+    if (const std::error_code failure = ReplaceFile(command.file, *text, {0644, std::nullopt})) {
+        tool.err << "ERROR: cannot write " << command.file << ": " << SystemText(failure.value())
+                 << "\n";
         return 1;
     }
     return tool.Done();
@@ -460,8 +460,10 @@ int Import(const Command& command, const Tool& tool) {
         return ERROR_SUCCESS;
     });
     if (result != ERROR_SUCCESS) {
-        tool.err << "ERROR: " << command.file << " line " << failedLine << ": " << failed << ": "
-                 << ResultText(result, tool.storePath) << "; nothing was imported\n";
+        // No line when the batch itself could not start (a busy store).
+        tool.err << "ERROR: " << command.file
+                 << (failedLine > 0 ? " line " + std::to_string(failedLine) + ": " + failed : "")
+                 << ": " << ResultText(result, tool.storePath) << "; nothing was imported\n";
         return 1;
     }
     return tool.Done();
@@ -475,7 +477,8 @@ std::string ResultText(LONG result, const std::string& storePath) {
         case ERROR_FILE_NOT_FOUND:
             return "the registry key or value does not exist";
         case ERROR_ACCESS_DENIED:
-            return "Access is denied. (Writing needs write access to the registry store" + store +
+            return "Access is denied. (Writing needs write access to the registry store" +
+                   (storePath.empty() ? "" : " " + storePath) +
                    "; a key with sub-keys or a protected key is not deleted.)";
         case ERROR_INVALID_PARAMETER:
             return "a key or value name is empty or too long (keys 255, values 16383 "
@@ -488,7 +491,8 @@ std::string ResultText(LONG result, const std::string& storePath) {
                    "busy" +
                    (storePath.empty() ? "" : " " + storePath) + ".)";
         case ERROR_BADDB:
-            return "the registry store is damaged or unreadable" + store;
+            return "the registry store" + (storePath.empty() ? "" : " " + storePath) +
+                   " is damaged or unreadable";
         case kKeyTooDeep:
             return TooDeepText();
         default:
