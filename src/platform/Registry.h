@@ -116,7 +116,8 @@ class Registry {
     // works by names and answers 87 for a key it cannot name, or for a tree
     // deeper than the registry allows.
     virtual LONG RegDeleteTreeA(HKEY key, std::string_view subKey) {
-        if (IsProtectedKey(key, subKey)) return ERROR_ACCESS_DENIED;
+        const bool root = key == HKEY_LOCAL_MACHINE || key == HKEY_CLASSES_ROOT;
+        if (root && IsProtectedKey(key, subKey)) return ERROR_ACCESS_DENIED;
         struct Level {
             HKEY handle;
             std::string name;
