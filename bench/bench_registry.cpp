@@ -211,6 +211,7 @@ BENCHMARK(BM_ImportGrowingFile)
     ->Arg(100000)
     ->Arg(1000000)
     ->Iterations(1)
+    ->Repetitions(3)
     ->Unit(benchmark::kMillisecond);
 
 // A key with many values, as orvel-reg query shows one of them (/v) or all.

@@ -29,9 +29,10 @@ CREATE INDEX IF NOT EXISTS keys_in_order ON keys(parent, id);
 CREATE INDEX IF NOT EXISTS key_values_in_order ON key_values(key, id);
 )sql";
 
-// A transaction this large keeps its pages in memory rather than spilling them
-// into the WAL, where every later look-up would search all the spilled frames.
-const char* const kWriterCache = "PRAGMA cache_size=-65536";  // 64 MB
+// A large transaction (an import) keeps its changed pages in memory rather than
+// spilling them into the WAL mid-transaction, where every later look-up of a
+// page would search all the frames spilled before it.
+const char* const kWriterCache = "PRAGMA cache_size=-65536; PRAGMA cache_spill=OFF";
 
 int Exec(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
