@@ -1,8 +1,22 @@
 #include "platform/linux/StoreStatements.h"
 
+#include <iterator>
+
 namespace orvel::platform::store {
 
 namespace {
+
+// A key's whole subtree by ids, so that no name (not even an empty one made by
+// another program) is needed; UNION ends even on a loop of parents. ?2 is a
+// key of the tree that stays (the top when only its content goes).
+const char* const kDeleteTreeSql =
+    "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION SELECT keys.id FROM keys JOIN tree"
+    " ON keys.parent=tree.id) DELETE FROM keys WHERE id IN tree AND id<>?2";
+
+// Writes a value, replacing one of the same name (any type) in place.
+const char* const kSetValueSql =
+    "INSERT INTO key_values(key, name, type, data) VALUES(?1, ?2, ?3, ?4)"
+    " ON CONFLICT(key, name) DO UPDATE SET type=excluded.type, data=excluded.data";
 
 // Keyed by Sql, in its order.
 const char* const kSql[] = {
@@ -11,15 +25,9 @@ const char* const kSql[] = {
     "INSERT INTO keys(parent, name) VALUES(?1, ?2)",
     "SELECT 1 FROM keys WHERE parent=?1 LIMIT 1",
     "DELETE FROM keys WHERE id=?1",
-    // A key's whole subtree by ids, so that no name (not even an empty one made
-    // by another program) is needed; UNION ends even on a loop of parents.
-    // ?2 is a key of the tree that stays (the top when only its content goes).
-    "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION SELECT keys.id FROM keys JOIN tree"
-    " ON keys.parent=tree.id) DELETE FROM keys WHERE id IN tree AND id<>?2",
+    kDeleteTreeSql,
     "SELECT type, data, name FROM key_values WHERE key=?1 AND name=?2",
-    // Replaces a value of the same name (any type) in place.
-    "INSERT INTO key_values(key, name, type, data) VALUES(?1, ?2, ?3, ?4)"
-    " ON CONFLICT(key, name) DO UPDATE SET type=excluded.type, data=excluded.data",
+    kSetValueSql,
     "DELETE FROM key_values WHERE key=?1 AND name=?2",
     "DELETE FROM key_values WHERE key=?1",
     // Enumeration: the index-th row counted from the first, or the row after the last one seen.
