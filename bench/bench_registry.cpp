@@ -5,8 +5,10 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -42,6 +44,7 @@ class TempStore {
         std::filesystem::remove_all(folder_, ignored);
     }
     SqliteRegistry& registry() { return *registry_; }
+    const std::filesystem::path& Folder() const { return folder_; }
     // The store as orvel-reg's export opens it.
     SqliteRegistry Reader() const {
         return SqliteRegistry((folder_ / "registry.db").string(), StoreAccess::ReadOnly);
@@ -169,6 +172,125 @@ BENCHMARK(BM_ExportGrowingTree)
     ->Arg(100000)
     ->Unit(benchmark::kMillisecond)
     ->Complexity(benchmark::oN);
+
+// Writes a .reg file of count keys in groups of 100, each key with one string.
+std::filesystem::path WriteRegFile(const std::filesystem::path& folder, int count) {
+    std::string text = "Windows Registry Editor Version 5.00\n";
+    for (int i = 0; i < count; ++i) {
+        text += "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Import\\G" + std::to_string(i / 100) + "\\K" +
+                std::to_string(i) + "]\n\"v\"=\"value " + std::to_string(i) + "\"\n";
+    }
+    const std::filesystem::path file = folder / "import.reg";
+    std::ofstream(file, std::ios::binary) << text;
+    return file;
+}
+
+// orvel-reg import FILE into a new store each time: 1M keys should take no more
+// than ten times what 100k take.
+void BM_ImportGrowingFile(benchmark::State& state) {
+    TempStore files;
+    const std::filesystem::path file =
+        WriteRegFile(files.Folder(), static_cast<int>(state.range(0)));
+    std::string error;
+    const auto command = orvel::tools::ParseCommandLine({"import", file.string()}, &error);
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto store = std::make_unique<TempStore>();
+        state.ResumeTiming();
+        std::ostringstream out, err;
+        if (orvel::tools::RunCommand(*command, store->registry(), out, err) != 0) {
+            state.SkipWithError(err.str().c_str());
+            break;
+        }
+        state.PauseTiming();
+        store.reset();
+        state.ResumeTiming();
+    }
+    state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_ImportGrowingFile)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Iterations(1)
+    ->Repetitions(3)
+    // On a shared machine the fastest run is the one least slowed by others.
+    ->ComputeStatistics("min",
+                        [](const std::vector<double>& runs) {
+                            return *std::min_element(runs.begin(), runs.end());
+                        })
+    ->Unit(benchmark::kMillisecond);
+
+// A key with many values, as orvel-reg query shows one of them (/v) or all.
+void BM_QueryOneValueAmongMany(benchmark::State& state) {
+    TempStore store;
+    Registry& registry = store.registry();
+    registry.RegApplyBatch([&] {
+        RegistryKey key(registry);
+        key.Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Many");
+        const std::uint32_t data = 7;
+        for (int i = 0; i < state.range(0); ++i) {
+            registry.RegSetValueExA(key.get(), "V" + std::to_string(i), REG_DWORD,
+                                    reinterpret_cast<const std::uint8_t*>(&data), 4);
+        }
+        return ERROR_SUCCESS;
+    });
+    SqliteRegistry reader = store.Reader();
+    std::string error;
+    const auto command = orvel::tools::ParseCommandLine(
+        {"query", "HKLM\\SOFTWARE\\Many", "/v", "v" + std::to_string(state.range(0) - 1)}, &error);
+    for (auto _ : state) {
+        std::ostringstream out, err;
+        if (orvel::tools::RunCommand(*command, reader, out, err) != 0) {
+            state.SkipWithError(err.str().c_str());
+            break;
+        }
+        benchmark::DoNotOptimize(out.str().size());
+    }
+}
+BENCHMARK(BM_QueryOneValueAmongMany)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// query KEY of a key with many values and sub-keys, against export of the same key.
+void FillWideKey(Registry& registry, int count) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < count; ++i) paths.push_back("SOFTWARE\\Wide\\K" + std::to_string(i));
+    MakeKeys(registry, paths);
+    registry.RegApplyBatch([&] {
+        RegistryKey key(registry);
+        key.Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Wide");
+        const std::string text = "text";
+        for (int i = 0; i < count; ++i) {
+            registry.RegSetValueExA(key.get(), "V" + std::to_string(i), REG_SZ,
+                                    reinterpret_cast<const std::uint8_t*>(text.c_str()),
+                                    static_cast<DWORD>(text.size() + 1));
+        }
+        return ERROR_SUCCESS;
+    });
+}
+
+void BM_QueryWideKey(benchmark::State& state) {
+    TempStore store;
+    FillWideKey(store.registry(), static_cast<int>(state.range(0)));
+    SqliteRegistry reader = store.Reader();
+    std::string error;
+    const auto command = orvel::tools::ParseCommandLine({"query", "HKLM\\SOFTWARE\\Wide"}, &error);
+    for (auto _ : state) {
+        std::ostringstream out, err;
+        if (orvel::tools::RunCommand(*command, reader, out, err) != 0) {
+            state.SkipWithError(err.str().c_str());
+            break;
+        }
+        benchmark::DoNotOptimize(out.str().size());
+    }
+}
+BENCHMARK(BM_QueryWideKey)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+void BM_ExportWideKey(benchmark::State& state) {
+    TempStore store;
+    FillWideKey(store.registry(), static_cast<int>(state.range(0)));
+    SqliteRegistry reader = store.Reader();
+    Export(state, reader, "HKLM\\SOFTWARE\\Wide");
+}
+BENCHMARK(BM_ExportWideKey)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -8,6 +8,9 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/AsciiCase.h"
 
 namespace orvel::platform {
 
@@ -88,6 +91,79 @@ class Registry {
     // one state of the store. Answers work's result, or why the batch could not be
     // kept.
     virtual LONG RegApplyBatch(const std::function<LONG()>& work) = 0;
+
+    // Finds one value by name (any letter case) and answers the name as it was
+    // created, its type and its bytes; 2 when there is none. Implementations
+    // with an index look it up; this one enumerates.
+    virtual LONG RegFindValueA(HKEY key, std::string_view valueName, std::string* storedName,
+                               DWORD* type, std::string* data) {
+        std::string name;
+        for (DWORD index = 0;; ++index) {
+            const LONG result = RegEnumValueA(key, index, &name, type, data);
+            if (result == ERROR_NO_MORE_ITEMS) return ERROR_FILE_NOT_FOUND;
+            if (result != ERROR_SUCCESS) return result;
+            if (EqualIgnoringAsciiCase(name, valueName)) {
+                if (storedName != nullptr) *storedName = name;
+                return ERROR_SUCCESS;
+            }
+        }
+    }
+
+    // As RegDeleteTreeA: deletes the key subKey below key with its sub-keys and
+    // values; with an empty subKey, the sub-keys and values of key itself. A
+    // protected key (or one holding protected keys) is refused with 5.
+    // Implementations that can name keys by more than their names (a sub-key
+    // with an empty name, made by another program) delete those too; this one
+    // works by names and answers 87 for a key it cannot name, or for a tree
+    // deeper than the registry allows.
+    virtual LONG RegDeleteTreeA(HKEY key, std::string_view subKey) {
+        const bool root = key == HKEY_LOCAL_MACHINE || key == HKEY_CLASSES_ROOT;
+        if (root && IsProtectedKey(key, subKey)) return ERROR_ACCESS_DENIED;
+        struct Level {
+            HKEY handle;
+            std::string name;
+        };
+        std::vector<Level> levels;
+        HKEY top = 0;
+        if (LONG result = RegOpenKeyExA(key, subKey, 0, KEY_ALL_ACCESS, &top);
+            result != ERROR_SUCCESS) {
+            return result;
+        }
+        levels.push_back({top, std::string(subKey)});
+        LONG result = ERROR_SUCCESS;
+        while (result == ERROR_SUCCESS && !levels.empty()) {
+            std::string child;
+            result = RegEnumKeyExA(levels.back().handle, 0, &child);
+            if (result == ERROR_SUCCESS) {
+                HKEY handle = 0;
+                if (child.empty() || levels.size() > static_cast<std::size_t>(kMaxKeyDepth)) {
+                    result = ERROR_INVALID_PARAMETER;
+                } else if ((result = RegOpenKeyExA(levels.back().handle, child, 0, KEY_ALL_ACCESS,
+                                                   &handle)) == ERROR_SUCCESS) {
+                    levels.push_back({handle, std::move(child)});
+                }
+                continue;
+            }
+            if (result != ERROR_NO_MORE_ITEMS) break;
+            result = ERROR_SUCCESS;
+            Level done = std::move(levels.back());
+            levels.pop_back();
+            RegCloseKey(done.handle);
+            if (!levels.empty()) {
+                result = RegDeleteKeyA(levels.back().handle, done.name);
+            } else if (!subKey.empty()) {
+                result = RegDeleteKeyA(key, subKey);
+            } else {
+                std::string value;
+                while (result == ERROR_SUCCESS &&
+                       RegEnumValueA(key, 0, &value, nullptr, nullptr) == ERROR_SUCCESS) {
+                    result = RegDeleteValueA(key, value);
+                }
+            }
+        }
+        for (const Level& level : levels) RegCloseKey(level.handle);
+        return result;
+    }
 
     // Empty when the store is healthy; otherwise a one-line message naming the
     // damaged or unreadable file. Every operation then answers ERROR_BADDB or 2.

@@ -2,15 +2,22 @@
 // concurrent writers and killed writers.
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sqlite3.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <initializer_list>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "ChildAsNobody.h"
 #include "RegistryTestSupport.h"
@@ -62,6 +69,42 @@ std::string KeyOf(int i) {
 }
 std::string TextOf(int i) {
     return std::to_string(i) + ":" + std::string(3000, 'v');
+}
+
+// Runs SQL on a store as another program would, past the registry's rules.
+void RawSql(const fs::path& store, const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(store.c_str(), &db), SQLITE_OK);
+    char* message = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK)
+        << (message != nullptr ? message : "");
+    sqlite3_free(message);
+    sqlite3_close(db);
+}
+
+// A chain of levels keys (named L1, L2 ...) below the key parentId, made
+// without the registry's depth limit.
+std::string ChainSql(const std::string& parentId, int levels) {
+    std::string sql =
+        "CREATE TEMP TABLE chain(id INTEGER);"
+        "INSERT INTO chain VALUES(" +
+        parentId + ");";
+    for (int level = 1; level <= levels; ++level) {
+        sql += "INSERT INTO keys(parent, name) SELECT max(id), 'L" + std::to_string(level) +
+               "' FROM chain; INSERT INTO chain VALUES(last_insert_rowid());";
+    }
+    return sql;
+}
+
+// One byte through a pipe, awaited for at most a minute (a peer that died).
+bool Signal(int fd) {
+    const char byte = 1;
+    return ::write(fd, &byte, 1) == 1;
+}
+bool Await(int fd) {
+    pollfd ready{fd, POLLIN, 0};
+    char byte = 0;
+    return ::poll(&ready, 1, 60000) == 1 && ::read(fd, &byte, 1) == 1;
 }
 
 // A writer process of its own (a connection must not be carried across
@@ -259,6 +302,119 @@ TEST(RegistryFileTest, StoreOfAnotherUserIsReadableAndRefusesWrites) {
     SqliteRegistry registry(store.string());
     EXPECT_EQ(ReadString(registry, "SOFTWARE\\Quarlen\\Corvane\\Path", "Root"), Sz("/opt/c"));
     EXPECT_EQ(registry.CheckIntegrity(), "ok");
+}
+
+// A store whose WAL files were removed after it was closed (another program
+// closed it, or registry.db was restored alone) is read by a user who may not
+// write its folder, and that reader sees a writer's changes once a writer has
+// opened the store again, while they are still in its WAL.
+TEST(RegistryFileTest, StoreWithoutItsWalFilesIsReadByThoseWhoMayNotWrite) {
+    if (!fakes::CanSwitchUser()) GTEST_SKIP() << "needs root to act as another user";
+    fakes::TempDir temp;
+    ::chmod(temp.path().c_str(), 0755);
+    const fs::path store = temp.path() / "store" / "registry.db";
+    {
+        SqliteRegistry registry(store.string());
+        ASSERT_EQ(WriteString(registry, "SOFTWARE\\Quarlen", "Root", "/opt/c"), ERROR_SUCCESS);
+    }
+    for (const char* suffix : {"-wal", "-shm"}) fs::remove(store.string() + suffix);
+
+    int toWriter[2], toReader[2];
+    ASSERT_EQ(::pipe(toWriter), 0);
+    ASSERT_EQ(::pipe(toReader), 0);
+    std::thread writer([&] {
+        if (!Await(toWriter[0])) return;
+        SqliteRegistry registry(store.string());
+        WriteString(registry, "SOFTWARE\\Quarlen", "Later", "yes");
+        Signal(toReader[1]);
+        Await(toWriter[0]);  // holds the store (its write still in the WAL) until read
+    });
+    const int verdict = fakes::ChildAsNobody([&] {
+        SqliteRegistry registry(store.string());
+        HKEY key = 0;
+        const bool before =
+            registry.StoreProblem().empty() && !registry.CanWrite() &&
+            ReadString(registry, "SOFTWARE\\Quarlen", "Root") == Sz("/opt/c") &&
+            registry.RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", &key) == ERROR_ACCESS_DENIED;
+        const bool written = Signal(toWriter[1]) && Await(toReader[0]);
+        SqliteRegistry later(store.string());
+        const int failed = FirstFailed({
+            before,
+            written,
+            ReadString(registry, "SOFTWARE\\Quarlen", "Later") == Sz("yes"),
+            ReadString(later, "SOFTWARE\\Quarlen", "Later") == Sz("yes"),
+            registry.CheckIntegrity() == "ok",
+        });
+        Signal(toWriter[1]);
+        return failed;
+    });
+    Signal(toWriter[1]);  // the child may have ended before it let the writer go
+    Signal(toWriter[1]);
+    writer.join();
+    for (int end : {toWriter[0], toWriter[1], toReader[0], toReader[1]}) ::close(end);
+    EXPECT_EQ(verdict, 0) << "the check that failed, counted from 1 in the child";
+}
+
+// A store that cannot be made for want of space says so and leaves no file
+// behind that would later pass for an empty store.
+TEST(RegistryFileTest, NewStoreOnAFullDiskNamesTheCauseAndLeavesNothing) {
+    fakes::TempDir temp;
+    const fs::path disk = temp.path() / "disk";
+    fs::create_directories(disk);
+    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "no small tmpfs can be mounted here: " << std::strerror(errno);
+    }
+    struct Unmount {
+        const fs::path& disk;
+        ~Unmount() { ::umount2(disk.c_str(), MNT_DETACH); }
+    } unmount{disk};
+    {
+        std::ofstream filler(disk / "filler", std::ios::binary);
+        const std::string block(4096, 'f');
+        while (filler.write(block.data(), block.size())) {
+        }
+    }
+    const fs::path store = disk / "registry.db";
+    SqliteRegistry registry(store.string());
+    EXPECT_NE(registry.StoreProblem().find("not enough space on the disk"), std::string::npos)
+        << registry.StoreProblem();
+    EXPECT_EQ(WriteString(registry, "SOFTWARE\\X", "v", "t"), ERROR_BADDB);
+    for (const auto& entry : fs::directory_iterator(disk)) {
+        EXPECT_EQ(entry.path().filename(), "filler") << "left behind: " << entry.path();
+    }
+}
+
+// Keys made by other programs past the registry's rules (a sub-key without a
+// name, a chain deeper than 512 levels) are deleted whole by RegDeleteTreeA;
+// the by-names way of other registries refuses what it cannot name.
+TEST(RegistryFileTest, TreesOfOtherProgramsAreDeletedWhole) {
+    fakes::TempDir temp;
+    const fs::path store = temp.path() / "registry.db";
+    {
+        SqliteRegistry registry(store.string());
+        ASSERT_EQ(WriteString(registry, "SOFTWARE\\Odd", "v", "x"), ERROR_SUCCESS);
+        ASSERT_EQ(WriteString(registry, "SOFTWARE\\Deep", "v", "x"), ERROR_SUCCESS);
+    }
+    RawSql(store,
+           "INSERT INTO keys(parent, name) SELECT id, '' FROM keys WHERE name='Odd';"
+           "INSERT INTO keys(parent, name) SELECT id, 'below' FROM keys WHERE name='';"
+           "INSERT INTO key_values(key, name, type, data) SELECT id, 'w', 1, x'00' FROM keys"
+           " WHERE name='below';");
+    RawSql(store, ChainSql("(SELECT id FROM keys WHERE name='Deep')", 600));
+
+    SqliteRegistry registry(store.string());
+    fakes::StoreView byNames(registry);
+    EXPECT_EQ(byNames.RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Odd"), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(byNames.RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Deep"),
+              ERROR_INVALID_PARAMETER);
+    for (const char* key : {"SOFTWARE\\Odd", "SOFTWARE\\Deep"}) {
+        EXPECT_EQ(registry.RegDeleteTreeA(HKEY_LOCAL_MACHINE, key), ERROR_SUCCESS) << key;
+        EXPECT_FALSE(fakes::KeyExists(registry, HKEY_LOCAL_MACHINE, key)) << key;
+    }
+    EXPECT_EQ(registry.CheckIntegrity(), "ok");
+    std::string name;
+    EXPECT_EQ(registry.RegEnumKeyExA(HKEY_LOCAL_MACHINE, 0, &name), ERROR_SUCCESS);
+    EXPECT_EQ(registry.RegEnumKeyExA(HKEY_LOCAL_MACHINE, 1, &name), ERROR_NO_MORE_ITEMS);
 }
 
 TEST(RegistryFileTest, TwoProcessesWriteAtOnce) {

@@ -270,5 +270,64 @@ TEST_F(RegistryStoreTest, NameAndDepthLimits) {
               ERROR_SUCCESS);
 }
 
+// RegDeleteTreeA takes a key with everything below it, and with an empty
+// sub-key everything below a key but the key itself; never a protected key
+// nor the content of one. The store and the by-names way answer alike.
+TEST_F(RegistryStoreTest, TreeDeleteTakesAllBelowAndSparesProtectedKeys) {
+    fakes::StoreView byNames(registry);
+    for (Registry* view : {static_cast<Registry*>(&registry), static_cast<Registry*>(&byNames)}) {
+        fakes::Seed(registry, HKEY_LOCAL_MACHINE, "SOFTWARE\\App\\A\\B", "v", REG_SZ, "x\0"s);
+        fakes::Seed(registry, HKEY_LOCAL_MACHINE, "SOFTWARE\\App", "Top", REG_SZ, "t\0"s);
+        const HKEY app = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\App");
+        const HKEY below = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\App\\A\\B");
+        EXPECT_EQ(view->RegDeleteTreeA(app, ""), ERROR_SUCCESS);
+        EXPECT_TRUE(fakes::KeyExists(registry, HKEY_LOCAL_MACHINE, "SOFTWARE\\App"));
+        EXPECT_TRUE(SubKeys(app).empty());
+        EXPECT_TRUE(SubKeys(app, true).empty());
+        EXPECT_NE(registry.RegSetValueExA(below, "w", REG_BINARY, nullptr, 0), ERROR_SUCCESS)
+            << "a handle of a deleted key writes nothing";
+
+        fakes::CreateKey(registry, HKEY_LOCAL_MACHINE, "SOFTWARE\\App\\A\\B");
+        EXPECT_EQ(view->RegDeleteTreeA(HKEY_LOCAL_MACHINE, "software\\APP\\"), ERROR_SUCCESS);
+        EXPECT_FALSE(fakes::KeyExists(registry, HKEY_LOCAL_MACHINE, "SOFTWARE\\App"));
+        EXPECT_EQ(view->RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\App"), ERROR_FILE_NOT_FOUND);
+        registry.RegCloseKey(app);
+        registry.RegCloseKey(below);
+    }
+
+    fakes::CreateKey(registry, HKEY_CLASSES_ROOT, "CLSID\\{A}");
+    fakes::CreateKey(registry, HKEY_CLASSES_ROOT, "AppID");
+    const std::pair<HKEY, const char*> refused[] = {
+        {HKEY_LOCAL_MACHINE, ""},
+        {HKEY_LOCAL_MACHINE, "Software"},
+        {HKEY_CLASSES_ROOT, ""},
+        {HKEY_CLASSES_ROOT, "clsid\\"},
+        {HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\AppID"}};
+    for (const auto& [root, path] : refused) {
+        EXPECT_EQ(registry.RegDeleteTreeA(root, path), ERROR_ACCESS_DENIED) << path;
+    }
+    EXPECT_TRUE(fakes::KeyExists(registry, HKEY_CLASSES_ROOT, "CLSID\\{A}"));
+    EXPECT_EQ(registry.RegDeleteTreeA(HKEY_CLASSES_ROOT, "CLSID\\{A}"), ERROR_SUCCESS);
+}
+
+// RegFindValueA answers one value by its name in any case, with the name as
+// it was made, its type and bytes; the store and the by-names way alike.
+TEST_F(RegistryStoreTest, FindValueAnswersTheNameAsMade) {
+    const HKEY key = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Q");
+    SetString(key, "Install Dir", "/opt/q");
+    SetString(key, "", "default");
+    fakes::StoreView byNames(registry);
+    for (Registry* view : {static_cast<Registry*>(&registry), static_cast<Registry*>(&byNames)}) {
+        std::string name, data;
+        DWORD type = 0;
+        EXPECT_EQ(view->RegFindValueA(key, "INSTALL dir", &name, &type, &data), ERROR_SUCCESS);
+        EXPECT_EQ(std::tie(name, type, data), std::make_tuple("Install Dir"s, REG_SZ, "/opt/q\0"s));
+        EXPECT_EQ(view->RegFindValueA(key, "", &name, nullptr, &data), ERROR_SUCCESS);
+        EXPECT_EQ(data, "default\0"s);
+        EXPECT_EQ(view->RegFindValueA(key, "Install", &name, &type, &data), ERROR_FILE_NOT_FOUND);
+        EXPECT_EQ(view->RegFindValueA(0x1234, "x", &name, &type, &data), ERROR_INVALID_HANDLE);
+    }
+}
+
 }  // namespace
 }  // namespace orvel::platform

@@ -14,6 +14,7 @@
 // written: StoreProblem() names it and every operation fails.
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/InstallRoot.h"
@@ -58,6 +59,13 @@ class SqliteRegistry final : public Registry {
     // One transaction; inside it each multi-statement write is a savepoint.
     // Other writers wait for it as for any write (up to 5 s, then 170).
     LONG RegApplyBatch(const std::function<LONG()>& work) override;
+    // An indexed look-up of the name.
+    LONG RegFindValueA(HKEY key, std::string_view valueName, std::string* storedName, DWORD* type,
+                       std::string* data) override;
+    // By the keys' ids in one write: whole or not at all, at any depth, sub-keys
+    // with an empty name included. The content of a protected key is not
+    // deleted this way either (5).
+    LONG RegDeleteTreeA(HKEY key, std::string_view subKey) override;
     std::string StoreProblem() const override;
 
     // Whether this process may write the store (decided when it was opened).
@@ -70,6 +78,8 @@ class SqliteRegistry final : public Registry {
 
   private:
     class Store;
+    // Takes the store's lock (a batch holds it throughout).
+    std::unique_lock<std::recursive_mutex> Enter() const;
     std::unique_ptr<Store> store_;
 };
 

@@ -13,6 +13,7 @@
 
 #include "platform/FileReplace.h"
 #include "platform/RegistryKey.h"
+#include "platform/UniqueFd.h"
 
 #include "platform/AsciiCase.h"
 
@@ -90,7 +91,17 @@ struct Tool {
     }
 };
 
-LONG CollectTreeNow(Registry& registry, const KeyName& name, std::vector<RegKeyEntry>* keys);
+LONG CollectTreeNow(Registry& registry, const KeyName& name, std::vector<RegKeyEntry>* keys,
+                    std::vector<std::string>* skipped);
+
+// Names the keys a listing or an export left out.
+void WarnSkipped(const std::vector<std::string>& skipped, std::ostream& err) {
+    for (const std::string& key : skipped) {
+        err << "WARNING: " << key << " and its sub-keys were left out: "
+            << "a key without a name or deeper than " << kMaxKeyDepth
+            << " levels cannot be written to a .reg file or made again\n";
+    }
+}
 
 int QueryOneKey(const Command& command, const Tool& tool) {
     RegistryKey key(tool.registry);
@@ -98,22 +109,29 @@ int QueryOneKey(const Command& command, const Tool& tool) {
         result != ERROR_SUCCESS) {
         return tool.Report(result, command.key.FullName());
     }
-    tool.out << "\n" << command.key.FullName() << "\n";
     if (command.valueName) {
-        // Found by enumeration, so that the name shows as it was created.
-        for (const RegValueEntry& value : Values(tool.registry, key.get())) {
-            if (SameName(value.name, *command.valueName)) {
-                PrintValue(tool.out, value);
-                return 0;
-            }
+        // Found by its name, shown as it was created.
+        RegValueEntry value;
+        if (LONG result = tool.registry.RegFindValueA(key.get(), *command.valueName, &value.name,
+                                                      &value.type, &value.data);
+            result != ERROR_SUCCESS) {
+            return tool.Report(result,
+                               command.key.FullName() + " value " + Shown(*command.valueName));
         }
-        return tool.Report(ERROR_FILE_NOT_FOUND,
-                           command.key.FullName() + " value " + Shown(*command.valueName));
-    }
-    for (const RegValueEntry& value : Values(tool.registry, key.get())) {
+        tool.out << "\n" << command.key.FullName() << "\n";
         PrintValue(tool.out, value);
+        return 0;
     }
-    const std::vector<std::string> names = SubKeyNames(tool.registry, key.get());
+    // Read in one batch, as an export is: one state of the key, its locks taken once.
+    std::vector<RegValueEntry> values;
+    std::vector<std::string> names;
+    tool.registry.RegApplyBatch([&] {
+        values = Values(tool.registry, key.get());
+        names = SubKeyNames(tool.registry, key.get());
+        return ERROR_SUCCESS;
+    });
+    tool.out << "\n" << command.key.FullName() << "\n";
+    for (const RegValueEntry& value : values) PrintValue(tool.out, value);
     if (!names.empty()) tool.out << "\n";
     for (const std::string& name : names) {
         tool.out << command.key.Child(name).FullName() << "\n";
@@ -124,9 +142,12 @@ int QueryOneKey(const Command& command, const Tool& tool) {
 int Query(const Command& command, const Tool& tool) {
     if (!command.subtree) return QueryOneKey(command, tool);
     std::vector<RegKeyEntry> keys;
-    if (LONG result = CollectTree(tool.registry, command.key, &keys); result != ERROR_SUCCESS) {
+    std::vector<std::string> skipped;
+    if (LONG result = CollectTree(tool.registry, command.key, &keys, &skipped);
+        result != ERROR_SUCCESS) {
         return tool.Report(result, command.key.FullName());
     }
+    WarnSkipped(skipped, tool.err);
     int matches = 0;
     for (const RegKeyEntry& entry : keys) {
         if (!command.valueName) {
@@ -182,37 +203,9 @@ int Add(const Command& command, const Tool& tool) {
     return tool.Done();
 }
 
-// Deletes a key and everything below it, children first. Each key is opened
-// from its parent's handle, so a deep tree costs one step per key.
+// Deletes a key and everything below it, as one write of the store.
 LONG DeleteTree(Registry& registry, const KeyName& name) {
-    struct Level {
-        RegistryKey key;
-        std::string name;
-    };
-    std::vector<Level> levels;
-    levels.push_back({RegistryKey(registry), name.path});
-    if (LONG result = levels.back().key.Open(name.root, name.path, KEY_ALL_ACCESS);
-        result != ERROR_SUCCESS) {
-        return result;
-    }
-    while (!levels.empty()) {
-        std::string child;
-        LONG result = registry.RegEnumKeyExA(levels.back().key.get(), 0, &child);
-        if (result == ERROR_SUCCESS) {
-            RegistryKey childKey(registry);
-            result = childKey.Open(levels.back().key.get(), child, KEY_ALL_ACCESS);
-            if (result != ERROR_SUCCESS) return result;
-            levels.push_back({std::move(childKey), child});
-            continue;
-        }
-        if (result != ERROR_NO_MORE_ITEMS) return result;
-        const std::string done = std::move(levels.back().name);
-        levels.pop_back();
-        result = levels.empty() ? registry.RegDeleteKeyA(name.root, name.path)
-                                : registry.RegDeleteKeyA(levels.back().key.get(), done);
-        if (result != ERROR_SUCCESS) return result;
-    }
-    return ERROR_SUCCESS;
+    return registry.RegDeleteTreeA(name.root, name.path);
 }
 
 int DeleteValues(const Command& command, const Tool& tool) {
@@ -341,9 +334,12 @@ int WriteToStandardOutput(const std::string& text, const Tool& tool) {
 
 int Export(const Command& command, const Tool& tool) {
     std::vector<RegKeyEntry> keys;
-    if (LONG result = CollectTree(tool.registry, command.key, &keys); result != ERROR_SUCCESS) {
+    std::vector<std::string> skipped;
+    if (LONG result = CollectTree(tool.registry, command.key, &keys, &skipped);
+        result != ERROR_SUCCESS) {
         return tool.Report(result, command.key.FullName());
     }
+    WarnSkipped(skipped, tool.err);
     std::string error;
     const std::optional<std::string> text =
         FormatRegFile(keys, command.windows ? RegFileForm::Windows : RegFileForm::Utf8, &error);
@@ -362,39 +358,6 @@ int Export(const Command& command, const Tool& tool) {
         return 1;
     }
     return tool.Done();
-}
-
-// The whole of an import file, read with a bound: a folder, an unreadable file
-// or one larger than an import takes gives a message instead.
-bool ReadImportFile(const std::string& path, std::string* text, std::string* error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        *error = "cannot read " + path + ": " + SystemText(errno);
-        return false;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
-        ::close(fd);
-        *error = path + " is a folder, not a .reg file";
-        return false;
-    }
-    char buffer[65536];
-    int failure = 0;
-    while (text->size() <= kMaxImportBytes) {
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR) continue;
-        if (count < 0) failure = errno;
-        if (count <= 0) break;
-        text->append(buffer, static_cast<std::size_t>(count));
-    }
-    ::close(fd);
-    if (failure != 0) {
-        *error = "cannot read " + path + ": " + SystemText(failure);
-    } else if (text->size() > kMaxImportBytes) {
-        *error = path + " holds more than " + std::to_string(kMaxImportBytes >> 20) +
-                 " MB, the most one import reads";
-    }
-    return failure == 0 && text->size() <= kMaxImportBytes;
 }
 
 // Writes one key of an import: [-KEY] deletes it with its subtree, [KEY] makes it
@@ -471,6 +434,45 @@ int Import(const Command& command, const Tool& tool) {
 
 }  // namespace
 
+bool ReadImportFile(const std::string& path, std::string* text, std::string* error) {
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
+        *error = "cannot read " + path + ": " + SystemText(errno);
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        *error = "cannot read " + path + ": " + SystemText(errno);
+        return false;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        *error = path + " is a folder, not a .reg file";
+        return false;
+    }
+    const bool regular = S_ISREG(info.st_mode);
+    if (regular) text->reserve(static_cast<std::size_t>(info.st_size));
+    char buffer[65536];
+    int failure = 0;
+    while (regular || text->size() <= kMaxImportBytes) {
+        const ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) failure = errno;
+        if (count <= 0) break;
+        text->append(buffer, static_cast<std::size_t>(count));
+    }
+    if (failure != 0) {
+        *error = "cannot read " + path + ": " + SystemText(failure);
+        return false;
+    }
+    if (!regular && text->size() > kMaxImportBytes) {
+        *error = path + " holds more than " + std::to_string(kMaxImportBytes >> 20) +
+                 " MB, the most one import reads from a pipe or device; save it to a file and "
+                 "import that";
+        return false;
+    }
+    return true;
+}
+
 std::string ResultText(LONG result, const std::string& storePath) {
     const std::string store = storePath.empty() ? "" : " (registry store " + storePath + ")";
     switch (result) {
@@ -500,19 +502,27 @@ std::string ResultText(LONG result, const std::string& storePath) {
     }
 }
 
-LONG CollectTree(Registry& registry, const KeyName& name, std::vector<RegKeyEntry>* keys) {
+LONG CollectTree(Registry& registry, const KeyName& name, std::vector<RegKeyEntry>* keys,
+                 std::vector<std::string>* skipped) {
+    std::vector<std::string> ignored;
+    if (skipped == nullptr) skipped = &ignored;
     // One batch that writes nothing: the tree as it stands at one moment.
     return registry.RegApplyBatch([&] {
         const std::size_t start = keys->size();
-        const LONG result = CollectTreeNow(registry, name, keys);
-        if (result != ERROR_SUCCESS) keys->resize(start);
+        const std::size_t skippedStart = skipped->size();
+        const LONG result = CollectTreeNow(registry, name, keys, skipped);
+        if (result != ERROR_SUCCESS) {
+            keys->resize(start);
+            skipped->resize(skippedStart);
+        }
         return result;
     });
 }
 
 namespace {
 
-LONG CollectTreeNow(Registry& registry, const KeyName& name, std::vector<RegKeyEntry>* keys) {
+LONG CollectTreeNow(Registry& registry, const KeyName& name, std::vector<RegKeyEntry>* keys,
+                    std::vector<std::string>* skipped) {
     // Depth first with the open parents on a stack: each key is opened once, from
     // its parent's handle, and listed before its children.
     struct Level {
@@ -537,12 +547,18 @@ LONG CollectTreeNow(Registry& registry, const KeyName& name, std::vector<RegKeyE
             continue;
         }
         if (result != ERROR_SUCCESS) return result;
+        // What no .reg file can bring back is left out, with its subtree, and
+        // named: a key without a name (another program made it) or one deeper
+        // than the registry allows.
+        if (child.empty() || baseDepth + static_cast<int>(levels.size()) > kMaxKeyDepth) {
+            skipped->push_back((*keys)[top.entry].key.FullName() + "\\" + child);
+            continue;
+        }
         RegistryKey childKey(registry);
         result = childKey.Open(top.key.get(), child, KEY_READ);
         // A key another program deleted meanwhile is simply no longer there.
         if (result == ERROR_FILE_NOT_FOUND) continue;
         if (result != ERROR_SUCCESS) return result;
-        if (baseDepth + static_cast<int>(levels.size()) > kMaxKeyDepth) return kKeyTooDeep;
         KeyName childName = (*keys)[top.entry].key.Child(child);
         keys->push_back(RegKeyEntry{std::move(childName), false, Values(registry, childKey.get())});
         levels.push_back({std::move(childKey), keys->size() - 1});
