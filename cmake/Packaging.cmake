@@ -88,9 +88,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Depends from the programs' shared libraries, plus the Qt plug-in that draws
-# the SVG icon (loaded at run time, so no library names it).
+# the SVG icon (loaded at run time, so no library names it) and the openssl
+# program that orvel-cert runs.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, openssl")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/dist/debian/postinst ${PROJECT_SOURCE_DIR}/dist/debian/prerm
     ${PROJECT_SOURCE_DIR}/dist/debian/postrm ${PROJECT_SOURCE_DIR}/dist/debian/conffiles)
