@@ -53,7 +53,6 @@ void ServerPanel::BuildIdentityPanel() {
     lblOrvelServerVersion_ = PlainLabel("lblOrvelServerVersion", fraOrvelServer_);
     for (QLabel* label : {lblOrvelServerName_, lblOrvelServerOS_, lblOrvelServerVersion_}) {
         label->setAlignment(Qt::AlignCenter);
-        label->setMinimumWidth(150);
         // As tall as the lettering needs: the rows below get the rest.
         label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
         labels->addWidget(label);
@@ -109,7 +108,10 @@ bool ServerPanel::eventFilter(QObject* watched, QEvent* event) {
 // Twenty rows, two columns of ten.
 void ServerPanel::BuildRows() {
     auto* rows = new QGridLayout;
-    rows->setSpacing(4);  // narrow gaps: at the minimum size the rows need the room
+    // Narrow gaps between the rows: at the minimum size each row needs every
+    // pixel of its height for its lettering.
+    rows->setHorizontalSpacing(6);
+    rows->setVerticalSpacing(2);
     for (int i = 0; i < suite::kComponentSlots; ++i) {
         auto [row, button, panel] =
             MakeSplitRow(this, "spltServers", "cmdServers", "pnlServers", i);
