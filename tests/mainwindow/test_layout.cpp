@@ -166,6 +166,16 @@ TEST_F(MainWindowTest, StatePanelShortensOnlyWhatDoesNotFit) {
     EXPECT_EQ(panel->ShownText(), caption);
 }
 
+// The server's message in the wait window: a carriage return breaks the line,
+// alone or before a line feed; below "Please Wait ...".
+TEST_F(MainWindowTest, ServerMessageKeepsItsLineBreaks) {
+    auto& w = ConnectedLocal();
+    local->RaiseMessage(0, -1, "Backup running\rPlease wait\r\nabout 5 minutes");
+    ASSERT_NE(w.WaitWindow(), nullptr);
+    EXPECT_EQ(w.WaitWindow()->lblPleaseWait->text(), "Please Wait ...");
+    EXPECT_EQ(w.WaitWindow()->lblMessage->text(), "Backup running\nPlease wait\nabout 5 minutes");
+}
+
 // The window's own screen, given as a fake: a 1920 x 1080 monitor above the
 // primary one, with only 510 pixels of it available.
 TEST_F(MainWindowTest, SnapAndRestoredSizeFollowTheWindowsOwnScreen) {
