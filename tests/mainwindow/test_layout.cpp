@@ -176,6 +176,33 @@ TEST_F(MainWindowTest, ServerMessageKeepsItsLineBreaks) {
     EXPECT_EQ(w.WaitWindow()->lblMessage->text(), "Backup running\nPlease wait\nabout 5 minutes");
 }
 
+// A remote console shows the remote server's date in brackets, says whose
+// date it is, and has no clients panel even when the server counts others
+// (their count is the file server console's concern); a local console shows
+// them.
+TEST_F(MainWindowTest, StatusBarOfARemoteConsoleShowsTheServersDateAndNoClients) {
+    settings.Current = 1;
+    settings.RemoteServerName = "SRV";
+    auto& w = Loaded();
+    remote->serverTime = {2027, 3, 9, 8, 7, 6};
+    local->clientCount = 4;
+    ScriptServers();
+    w.cmdServerOrvelHost_Click();
+    ASSERT_TRUE(w.Connected());
+    w.tmrTimer_Timer();
+    EXPECT_EQ(Status("keyDate")->text(), "(03/09/2027)");
+    EXPECT_EQ(Status("keyDate")->toolTip(), "Date on SRV");
+    EXPECT_TRUE(Status("keyClients")->isHidden());
+    window.reset();
+
+    settings.Current = 0;
+    ConnectedLocal();
+    local->clientCount = 4;
+    window->tmrTimer_Timer();
+    EXPECT_FALSE(Status("keyClients")->isHidden());
+    EXPECT_EQ(Status("keyClients")->text(), "2 Client(s)");
+}
+
 // The window's own screen, given as a fake: a 1920 x 1080 monitor above the
 // primary one, with only 510 pixels of it available.
 TEST_F(MainWindowTest, SnapAndRestoredSizeFollowTheWindowsOwnScreen) {
