@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QFontMetrics>
+#include <QImage>
 #include <QScreen>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -62,7 +63,9 @@ class ScreenTest : public MainWindowTest {
         const QRect frame = window->frameGeometry();
         QGuiApplication::primaryScreen()
             ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
-            .save(QString("%1/%2").arg(folder, name));
+            .toImage()
+            .convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither)
+            .save(QString("%1/%2").arg(folder, name));  // a few colours: small files
     }
 };
 
