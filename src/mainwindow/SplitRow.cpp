@@ -18,6 +18,7 @@ SplitRow MakeSplitRow(QWidget* parent, const char* rowName, const char* buttonNa
     split.button->setObjectName(QString("%1_%2").arg(buttonName).arg(index));
     split.panel = new StatePanel(split.row);
     split.panel->setObjectName(QString("%1_%2").arg(panelName).arg(index));
+    split.panel->SetSubject(split.button);
     split.panel->setTextFormat(Qt::PlainText);
     split.panel->setAlignment(Qt::AlignCenter);
     split.panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);

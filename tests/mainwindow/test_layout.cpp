@@ -160,10 +160,46 @@ TEST_F(MainWindowTest, StatePanelShortensOnlyWhatDoesNotFit) {
     EXPECT_LT(panel->fontMetrics().horizontalAdvance(panel->ShownText()),
               panel->contentsRect().width() + 1);
     EXPECT_EQ(panel->text(), caption);
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(panel)->text(QAccessible::Name), caption);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(panel)->text(QAccessible::Value), caption);
     EXPECT_LT(panel->minimumSizeHint().width(), panel->sizeHint().width());
     panel->resize(panel->sizeHint());
     EXPECT_EQ(panel->ShownText(), caption);
+}
+
+// A screen reader hears each row's state panel as a button named after its
+// row, with the state as value and description, which it can press like a
+// click; the identity labels are named after what they show.
+TEST_F(MainWindowTest, RowsAndIdentityReadAsNamedValues) {
+    local->statuses[4] = 0;
+    local->statuses[5] = 1;
+    ConnectedLocal();
+    auto accessible = [this](const char* name) {
+        return QAccessible::queryAccessibleInterface(Find<QWidget>(name));
+    };
+    QAccessibleInterface* running = accessible("pnlServers_5");
+    EXPECT_EQ(running->role(), QAccessible::Button);
+    EXPECT_EQ(running->text(QAccessible::Name), Find<QPushButton>("cmdServers_5")->text());
+    EXPECT_FALSE(running->text(QAccessible::Name).isEmpty());
+    EXPECT_EQ(running->text(QAccessible::Value), "LOCAL");
+    EXPECT_EQ(running->text(QAccessible::Description), "LOCAL");
+
+    QAccessibleInterface* offLine = accessible("pnlServers_4");
+    EXPECT_EQ(offLine->text(QAccessible::Value), "Off Line");
+    ASSERT_NE(offLine->actionInterface(), nullptr);
+    local->calls.clear();
+    offLine->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(local->CountCalls("StartComponent"), 1);
+    EXPECT_EQ(offLine->text(QAccessible::Value), "LOCAL");
+
+    const std::pair<const char*, const char*> identity[] = {
+        {"lblOrvelServerName", "Server Name"},
+        {"lblOrvelServerOS", "Server Operating System"},
+        {"lblOrvelServerVersion", "Server Version"}};
+    for (const auto& [label, name] : identity) {
+        EXPECT_EQ(accessible(label)->text(QAccessible::Name), name);
+        EXPECT_EQ(accessible(label)->text(QAccessible::Description), Find<QLabel>(label)->text());
+    }
+    EXPECT_EQ(accessible("lblOrvelServerName")->text(QAccessible::Description), "FILESRV");
 }
 
 // The server's message in the wait window: a carriage return breaks the line,
