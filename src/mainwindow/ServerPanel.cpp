@@ -27,6 +27,14 @@ QLabel* PlainLabel(const char* name, QWidget* parent) {
     return label;
 }
 
+// An identity label's text, which is also its accessible description: the
+// label is named after what it shows ("Server Name"), and a screen reader
+// reads the value from the description.
+void ShowValue(QLabel* label, const QString& value) {
+    label->setText(value);
+    label->setAccessibleDescription(value);
+}
+
 QPushButton* Button(const char* name, const char* caption, QWidget* parent) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(name);
@@ -51,9 +59,11 @@ void ServerPanel::BuildIdentityPanel() {
     lblOrvelServerName_ = PlainLabel("lblOrvelServerName", fraOrvelServer_);
     lblOrvelServerOS_ = PlainLabel("lblOrvelServerOS", fraOrvelServer_);
     lblOrvelServerVersion_ = PlainLabel("lblOrvelServerVersion", fraOrvelServer_);
+    lblOrvelServerName_->setAccessibleName("Server Name");
+    lblOrvelServerOS_->setAccessibleName("Server Operating System");
+    lblOrvelServerVersion_->setAccessibleName("Server Version");
     for (QLabel* label : {lblOrvelServerName_, lblOrvelServerOS_, lblOrvelServerVersion_}) {
         label->setAlignment(Qt::AlignCenter);
-        label->setMinimumWidth(150);
         // As tall as the lettering needs: the rows below get the rest.
         label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
         labels->addWidget(label);
@@ -109,7 +119,10 @@ bool ServerPanel::eventFilter(QObject* watched, QEvent* event) {
 // Twenty rows, two columns of ten.
 void ServerPanel::BuildRows() {
     auto* rows = new QGridLayout;
-    rows->setSpacing(4);  // narrow gaps: at the minimum size the rows need the room
+    // Narrow gaps between the rows: at the minimum size each row needs every
+    // pixel of its height for its lettering.
+    rows->setHorizontalSpacing(6);
+    rows->setVerticalSpacing(2);
     for (int i = 0; i < suite::kComponentSlots; ++i) {
         auto [row, button, panel] =
             MakeSplitRow(this, "spltServers", "cmdServers", "pnlServers", i);
@@ -134,7 +147,7 @@ void ServerPanel::ShowRowCaptions() {
 }
 
 void ServerPanel::ShowConnecting() {
-    lblOrvelServerOS_->setText("Connecting...");
+    ShowValue(lblOrvelServerOS_, "Connecting...");
     Paint(lblOrvelServerOS_, status::kYellow, status::kBlack);
 }
 
@@ -178,7 +191,7 @@ void ServerPanel::RefreshServerNameLabel() {
     const auto& remote = services_.connection.Remote();
     if (!remote) {
         lblOrvelServerName_->hide();
-        lblOrvelServerName_->setText("");
+        ShowValue(lblOrvelServerName_, "");
         lblOrvelServerName_->setToolTip("Server Name");
         Paint(lblOrvelServerName_, status::kRed, status::kWhite);
         return;
@@ -187,7 +200,7 @@ void ServerPanel::RefreshServerNameLabel() {
     auto name = remote->GetServerName();
     // Without a name the label keeps its text and its colours.
     if (!name) return;
-    lblOrvelServerName_->setText(Q(*name));
+    ShowValue(lblOrvelServerName_, Q(*name));
     Paint(lblOrvelServerName_, status::kBlack, status::kCyan);
 }
 
@@ -195,7 +208,7 @@ void ServerPanel::RefreshServerOSLabel() {
     const auto& remote = services_.connection.Remote();
     lblOrvelServerOS_->show();
     if (!remote) {
-        lblOrvelServerOS_->setText("Not Connected");
+        ShowValue(lblOrvelServerOS_, "Not Connected");
         lblOrvelServerOS_->setToolTip("Server Operating System");
         Paint(lblOrvelServerOS_, status::kRed, status::kWhite);
         return;
@@ -213,14 +226,14 @@ void ServerPanel::RefreshServerOSLabel() {
         minor = *mi;
         build = *bu;
     }
-    lblOrvelServerOS_->setText(Q(status::ServerOsCaption(*platformId, major, minor, build)));
+    ShowValue(lblOrvelServerOS_, Q(status::ServerOsCaption(*platformId, major, minor, build)));
 }
 
 void ServerPanel::RefreshServerVersionLabel() {
     const auto& remote = services_.connection.Remote();
     if (!remote) {
         lblOrvelServerVersion_->hide();
-        lblOrvelServerVersion_->setText("");
+        ShowValue(lblOrvelServerVersion_, "");
         lblOrvelServerVersion_->setToolTip("Server Version");
         Paint(lblOrvelServerVersion_, status::kRed, status::kWhite);
         return;
@@ -228,7 +241,7 @@ void ServerPanel::RefreshServerVersionLabel() {
     auto version = remote->GetServerVersion();
     if (!version) return;
     lblOrvelServerVersion_->show();
-    lblOrvelServerVersion_->setText(Q(status::ReleaseText(*version)));
+    ShowValue(lblOrvelServerVersion_, Q(status::ReleaseText(*version)));
     Paint(lblOrvelServerVersion_, status::kBlack, status::kCyan);
 }
 

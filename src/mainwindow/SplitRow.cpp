@@ -18,10 +18,12 @@ SplitRow MakeSplitRow(QWidget* parent, const char* rowName, const char* buttonNa
     split.button->setObjectName(QString("%1_%2").arg(buttonName).arg(index));
     split.panel = new StatePanel(split.row);
     split.panel->setObjectName(QString("%1_%2").arg(panelName).arg(index));
+    split.panel->SetSubject(split.button);
     split.panel->setTextFormat(Qt::PlainText);
     split.panel->setAlignment(Qt::AlignCenter);
     split.panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    split.panel->setMinimumWidth(120);
+    // The button keeps the width of its caption; the panel takes the rest and
+    // shortens its caption when that is too little. Spare room goes 3 : 2.
     rowLayout->addWidget(split.button, 3);
     rowLayout->addWidget(split.panel, 2);
     return split;

@@ -37,7 +37,8 @@ ResizeOutcome ApplyResizeRules(std::int16_t windowState, const TwipsGeometry& ge
     if (windowState == kStateNormal && g.top < screenTop) g.top = screenTop;
     g.height = std::max(g.height, kMinimumSizeTwips);
     g.width = std::max(g.width, kMinimumSizeTwips);
-    outcome.letteringPoints = (g.width + g.height) / 2.0 / kTwipsPerLetteringPoint;
+    // The smaller side decides: the rows need room across and down alike.
+    outcome.letteringPoints = std::min(g.width, g.height) / kTwipsPerLetteringPoint;
     return outcome;
 }
 

@@ -38,7 +38,8 @@ struct ResizeOutcome {
 
 // Snaps the top to the top of the window's own screen (screenTop, in the
 // same coordinates as geometry) in the normal state, raises height and width
-// to the minimum, and derives the lettering from the size that results.
+// to the minimum, and derives the lettering from the smaller side of the size
+// that results (10 points at the standard square, 6 at the minimum).
 ResizeOutcome ApplyResizeRules(std::int16_t windowState, const TwipsGeometry& geometry,
                                int screenTop = 0);
 

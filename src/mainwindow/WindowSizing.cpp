@@ -1,5 +1,6 @@
 #include "mainwindow/WindowSizing.h"
 
+#include <QGridLayout>
 #include <QLayout>
 #include <QScreen>
 #include <QVariant>
@@ -28,21 +29,28 @@ std::int16_t StateOf(Qt::WindowStates qtState) {
 constexpr double kStandardLetteringPoints = 10.0;
 
 // Spacing and margins in proportion to the standard size; the standard ones
-// are kept on the layout the first time.
+// are kept on the layout the first time. A grid keeps its two spacings apart.
 void ScaleGaps(QLayout& layout, double scale) {
+    auto* grid = qobject_cast<QGridLayout*>(&layout);
     QVariant base = layout.property("standardGaps");
     if (!base.isValid()) {
         const QMargins m = layout.contentsMargins();
-        base = QVariantList{layout.spacing(), m.left(), m.top(), m.right(), m.bottom()};
+        const int across = grid != nullptr ? grid->horizontalSpacing() : layout.spacing();
+        const int down = grid != nullptr ? grid->verticalSpacing() : layout.spacing();
+        base = QVariantList{across, down, m.left(), m.top(), m.right(), m.bottom()};
         layout.setProperty("standardGaps", base);
     }
     const QVariantList gaps = base.toList();
-    auto scaled = [scale](const QVariant& value) {
-        return std::max(0, static_cast<int>(std::lround(value.toInt() * scale)));
+    auto scaled = [&gaps, scale](int i) {
+        return std::max(0, static_cast<int>(std::lround(gaps.at(i).toInt() * scale)));
     };
-    if (gaps.at(0).toInt() >= 0) layout.setSpacing(scaled(gaps.at(0)));
-    layout.setContentsMargins(scaled(gaps.at(1)), scaled(gaps.at(2)), scaled(gaps.at(3)),
-                              scaled(gaps.at(4)));
+    if (grid != nullptr) {
+        if (gaps.at(0).toInt() >= 0) grid->setHorizontalSpacing(scaled(0));
+        if (gaps.at(1).toInt() >= 0) grid->setVerticalSpacing(scaled(1));
+    } else if (gaps.at(0).toInt() >= 0) {
+        layout.setSpacing(scaled(0));
+    }
+    layout.setContentsMargins(scaled(2), scaled(3), scaled(4), scaled(5));
 }
 
 }  // namespace

@@ -490,7 +490,7 @@ void frmMain::OnServerMessage(std::int16_t intMessage, std::int16_t intVar,
     // is only repainted when the text changed, so it does not flicker.
     messageResent_ = true;
     if (!waitWindow_) waitWindow_ = std::make_unique<frmMessage>(windowIcon());
-    if (waitWindow_->lblMessage->text() != Q(strVar)) waitWindow_->lblMessage->setText(Q(strVar));
+    waitWindow_->SetMessage(strVar);
     waitWindow_->setWindowTitle("Message from Orvel Server");
     if (!waitWindow_->isVisible()) waitWindow_->show();
 }

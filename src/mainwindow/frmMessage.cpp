@@ -4,6 +4,13 @@
 
 namespace orvel::mainwindow {
 
+QString MessageLines(const std::string& text) {
+    QString lines = QString::fromStdString(text);
+    lines.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    lines.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return lines;
+}
+
 frmMessage::frmMessage(const QIcon& icon, QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName("frmMessage");
     setWindowIcon(icon);
@@ -18,6 +25,11 @@ frmMessage::frmMessage(const QIcon& icon, QWidget* parent) : QWidget(parent, Qt:
     layout->addWidget(lblPleaseWait);
     layout->addWidget(lblMessage);
     resize(360, 120);
+}
+
+void frmMessage::SetMessage(const std::string& text) {
+    const QString lines = MessageLines(text);
+    if (lblMessage->text() != lines) lblMessage->setText(lines);
 }
 
 }  // namespace orvel::mainwindow

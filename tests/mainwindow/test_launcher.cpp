@@ -5,7 +5,10 @@
 
 #include "FakeProgramStarter.h"
 #include "MainWindowFixture.h"
+#include "RegistryTestSupport.h"
 #include "mainwindow/ApplicationPanel.h"
+#include "platform/linux/SqliteRegistry.h"
+#include "settings/RegistryValues.h"
 
 namespace orvel::mainwindow::testing {
 namespace {
@@ -88,6 +91,61 @@ TEST_F(LauncherTest, EveryLaunchStateShowsItsCaptionAndColours) {
 
     // A state no scenario reaches: the error look.
     EXPECT_EQ(launcher::LookOfState(-5).caption, "Error");
+}
+
+// The clients button is no category: it hides both frames and leaves every
+// category button released.
+TEST_F(LauncherTest, ClientsButtonHidesBothFramesAndPressesNone) {
+    auto& w = Loaded();
+    ShowTools(w);
+    auto* clients = Find<QAction>("keyOrvelClients");
+    EXPECT_EQ(clients->text(), "Orvel Clicents");
+    clients->trigger();
+    EXPECT_TRUE(w.Applications()->isHidden());
+    EXPECT_TRUE(Find<QWidget>("fraServers")->isHidden());
+    for (const char* key : {"keyOrvelApplications", "keyOrvelTools", "keyOrvelUtilities",
+                            "keyOrvelServers", "keyOrvelClients"}) {
+        EXPECT_FALSE(Find<QAction>(key)->isChecked()) << key;
+    }
+}
+
+// Row 14, the setup editor, lives where the registry's "EditorPath" and
+// "Editor" say, each with its own default; every other row stays in the
+// suite folder.
+TEST(SetupEditorRow, FolderAndFileFromTheRegistryEachWithItsDefault) {
+    const struct {
+        const char* editorPath;  // nullptr: no value
+        const char* editor;
+        const char* path;
+        const char* fileName;
+    } cases[] = {
+        {nullptr, nullptr, "/corvane/bin/", "Shaper.exe"},
+        {"/opt/shaper/", nullptr, "/opt/shaper/", "Shaper.exe"},
+        {nullptr, "Shaper2.exe", "/corvane/bin/", "Shaper2.exe"},
+        {"/opt/shaper/", "Shaper2.exe", "/opt/shaper/", "Shaper2.exe"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << (c.editorPath ? c.editorPath : "-") << " " << (c.editor ? c.editor : "-"));
+        platform::SqliteRegistry registry(":memory:");
+        for (const auto& [name, value] :
+             {std::pair{"EditorPath", c.editorPath}, std::pair{"Editor", c.editor}}) {
+            if (value == nullptr) continue;
+            fakes::Seed(registry, platform::HKEY_LOCAL_MACHINE, "Software\\Quarlen\\Corvane", name,
+                        platform::REG_SZ, fakes::Sz(value));
+        }
+        fakes::FakeDialogs dialogs;
+        settings::RegistryContext context{registry, dialogs};
+        fakes::FakeFileSystem files;
+        files.files.insert(std::string(c.path) + c.fileName);
+        launcher::ApplicationCatalogue catalogue;
+        launcher::BuildApplicationCatalogue(catalogue, context, files, "/suite/", "/corvane/");
+        EXPECT_EQ(catalogue[14].Path, c.path);
+        EXPECT_EQ(catalogue[14].FileName, c.fileName);
+        EXPECT_EQ(catalogue[14].State, launcher::kStateFilePresent);
+        EXPECT_EQ(catalogue[13].Path, "/suite/");
+        EXPECT_TRUE(dialogs.boxes.empty());
+    }
 }
 
 TEST_F(LauncherTest, OneClickStartsServersAndProgramThenTheWindowIsFollowed) {

@@ -1,6 +1,7 @@
 // The window's load, caption and colour themes, the resize rules and the
 // autostart at load.
 
+#include <QAccessible>
 #include <QFont>
 
 #include "MainWindowFixture.h"
@@ -83,6 +84,11 @@ TEST_F(MainWindowTest, DisconnectedPanelAndTheThemesExactColours) {
     EXPECT_TRUE(Find<QAction>("mnuSetupColorsIndex_4")->isChecked());
     EXPECT_EQ(Back(client), QColor(0x40, 0x40, 0x40));
     EXPECT_EQ(button->palette().color(QPalette::Button), QColor(0xF0, 0xF0, 0xF0));
+
+    // Green's element 2 is 0x80CC80, not the pattern's 0x80FF80.
+    w.mnuSetupColorsIndex_Click(kThemeGreen);
+    EXPECT_EQ(w.CurrentColours()[2], 0x80CC80u);
+    EXPECT_EQ(Back(client), QColor(0, 0x80, 0));
 }
 
 // The rules as arithmetic, where the window tests below do not reach: no
@@ -112,15 +118,24 @@ TEST_F(MainWindowTest, ResizeKeepsTheMinimumAndScalesTheLettering) {
     const int onePixel = PixelsToTwips(1, dpiX);
     w.show();
 
-    // Dragged to height 4000, width 8000 twips (outer size, frame included).
+    // Dragged to height 4000, width 8000 twips (outer size, frame included):
+    // the height is raised to the minimum, and the smaller side, the
+    // height, gives the lettering.
     const QSize frame = w.frameGeometry().size() - w.size();
-    w.resize(TwipsToPixels(8000, dpiX) - frame.width(), TwipsToPixels(4000, dpiY) - frame.height());
+    auto dragTo = [&](int width, int height) {
+        w.resize(TwipsToPixels(width, dpiX) - frame.width(),
+                 TwipsToPixels(height, dpiY) - frame.height());
+    };
+    dragTo(8000, 4000);
     EXPECT_EQ(w.frameGeometry().height(), TwipsToPixels(5700, dpiY));
     EXPECT_NEAR(settings.WindowFormHeight, 5700, onePixel);
     EXPECT_NEAR(settings.WindowFormWidth, 8000, onePixel);
-    EXPECT_NEAR(w.LetteringPoints(), 7.2, 0.02);
-    for (const char* name : {"cmdServers_19", "pnlApplication_0"}) {
-        EXPECT_NEAR(Find<QWidget>(name)->font().pointSizeF(), 7.2, 0.02) << name;
+    EXPECT_NEAR(w.LetteringPoints(), 6.0, 0.02);
+    // Narrow and tall: the width decides.
+    dragTo(7600, 12000);
+    EXPECT_NEAR(w.LetteringPoints(), 8.0, 0.02);
+    for (const char* name : {"cmdServers_19", "pnlApplication_0", "cmdServerConnect"}) {
+        EXPECT_NEAR(Find<QWidget>(name)->font().pointSizeF(), 8.0, 0.02) << name;
     }
 
     w.setWindowState(Qt::WindowMaximized);
@@ -130,6 +145,98 @@ TEST_F(MainWindowTest, ResizeKeepsTheMinimumAndScalesTheLettering) {
     EXPECT_NEAR(settings.WindowFormWidth, 9500, onePixel);
     EXPECT_NEAR(settings.WindowFormHeight, 9500, onePixel);
     EXPECT_NEAR(Find<QWidget>("cmdServers_3")->font().pointSizeF(), 10.0, 0.02);
+}
+
+// A row too narrow for its panel's caption (a long remote name) shortens it
+// in the middle; the caption itself, which the window compares and a screen
+// reader reads, stays whole, and it shows whole again once there is room.
+TEST_F(MainWindowTest, StatePanelShortensOnlyWhatDoesNotFit) {
+    Loaded();
+    auto* panel = Find<StatePanel>("pnlServers_0");
+    const QString caption = "( a-remote-server-with-a-long-name.studio.example )";
+    panel->setText(caption);
+    panel->resize(panel->fontMetrics().horizontalAdvance(caption) / 2, 20);
+    EXPECT_TRUE(panel->ShownText().contains(QChar(0x2026))) << panel->ShownText().toStdString();
+    EXPECT_LT(panel->fontMetrics().horizontalAdvance(panel->ShownText()),
+              panel->contentsRect().width() + 1);
+    EXPECT_EQ(panel->text(), caption);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(panel)->text(QAccessible::Value), caption);
+    EXPECT_LT(panel->minimumSizeHint().width(), panel->sizeHint().width());
+    panel->resize(panel->sizeHint());
+    EXPECT_EQ(panel->ShownText(), caption);
+}
+
+// A screen reader hears each row's state panel as a button named after its
+// row, with the state as value and description, which it can press like a
+// click; the identity labels are named after what they show.
+TEST_F(MainWindowTest, RowsAndIdentityReadAsNamedValues) {
+    local->statuses[4] = 0;
+    local->statuses[5] = 1;
+    ConnectedLocal();
+    auto accessible = [this](const char* name) {
+        return QAccessible::queryAccessibleInterface(Find<QWidget>(name));
+    };
+    QAccessibleInterface* running = accessible("pnlServers_5");
+    EXPECT_EQ(running->role(), QAccessible::Button);
+    EXPECT_EQ(running->text(QAccessible::Name), Find<QPushButton>("cmdServers_5")->text());
+    EXPECT_FALSE(running->text(QAccessible::Name).isEmpty());
+    EXPECT_EQ(running->text(QAccessible::Value), "LOCAL");
+    EXPECT_EQ(running->text(QAccessible::Description), "LOCAL");
+
+    QAccessibleInterface* offLine = accessible("pnlServers_4");
+    EXPECT_EQ(offLine->text(QAccessible::Value), "Off Line");
+    ASSERT_NE(offLine->actionInterface(), nullptr);
+    local->calls.clear();
+    offLine->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(local->CountCalls("StartComponent"), 1);
+    EXPECT_EQ(offLine->text(QAccessible::Value), "LOCAL");
+
+    const std::pair<const char*, const char*> identity[] = {
+        {"lblOrvelServerName", "Server Name"},
+        {"lblOrvelServerOS", "Server Operating System"},
+        {"lblOrvelServerVersion", "Server Version"}};
+    for (const auto& [label, name] : identity) {
+        EXPECT_EQ(accessible(label)->text(QAccessible::Name), name);
+        EXPECT_EQ(accessible(label)->text(QAccessible::Description), Find<QLabel>(label)->text());
+    }
+    EXPECT_EQ(accessible("lblOrvelServerName")->text(QAccessible::Description), "FILESRV");
+}
+
+// The server's message in the wait window: a carriage return breaks the line,
+// alone or before a line feed; below "Please Wait ...".
+TEST_F(MainWindowTest, ServerMessageKeepsItsLineBreaks) {
+    auto& w = ConnectedLocal();
+    local->RaiseMessage(0, -1, "Backup running\rPlease wait\r\nabout 5 minutes");
+    ASSERT_NE(w.WaitWindow(), nullptr);
+    EXPECT_EQ(w.WaitWindow()->lblPleaseWait->text(), "Please Wait ...");
+    EXPECT_EQ(w.WaitWindow()->lblMessage->text(), "Backup running\nPlease wait\nabout 5 minutes");
+}
+
+// A remote console shows the remote server's date in brackets, says whose
+// date it is, and has no clients panel even when the server counts others
+// (their count is the file server console's concern); a local console shows
+// them.
+TEST_F(MainWindowTest, StatusBarOfARemoteConsoleShowsTheServersDateAndNoClients) {
+    settings.Current = 1;
+    settings.RemoteServerName = "SRV";
+    auto& w = Loaded();
+    remote->serverTime = {2027, 3, 9, 8, 7, 6};
+    local->clientCount = 4;
+    ScriptServers();
+    w.cmdServerOrvelHost_Click();
+    ASSERT_TRUE(w.Connected());
+    w.tmrTimer_Timer();
+    EXPECT_EQ(Status("keyDate")->text(), "(03/09/2027)");
+    EXPECT_EQ(Status("keyDate")->toolTip(), "Date on SRV");
+    EXPECT_TRUE(Status("keyClients")->isHidden());
+    window.reset();
+
+    settings.Current = 0;
+    ConnectedLocal();
+    local->clientCount = 4;
+    window->tmrTimer_Timer();
+    EXPECT_FALSE(Status("keyClients")->isHidden());
+    EXPECT_EQ(Status("keyClients")->text(), "2 Client(s)");
 }
 
 // The window's own screen, given as a fake: a 1920 x 1080 monitor above the

@@ -225,14 +225,33 @@ TEST_F(SettingsDialog, ValuesAreReachedByKeyboardAndAccessibility) {
     QTest::keyClick(Find("lblRebootPort"), Qt::Key_Return);
     EXPECT_EQ(Text("lblRebootPort"), "1F43");
 
+    // Every value is read as what it is (the name) and the value itself (value
+    // and description, the latter being what the accessibility bus carries).
+    const std::pair<const char*, const char*> values[] = {
+        {"lblCommunicationPort", "Corvane Communication Port (HEX)"},
+        {"lblRebootPort", "Corvane Reboot Port (HEX)"},
+        {"lblMultiCast", "Primary Multicast Interface"},
+        {"lblMulticastSecondary", "Secondary Multicast Interface"},
+        {"lblIPAddress", "Base IP Address"},
+        {"lblRouter1", "Subnet Mask"},
+        {"lblRouter2", "Gateway"}};
+    for (const auto& [value, name] : values) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(Find(value));
+        ASSERT_NE(accessible, nullptr) << value;
+        EXPECT_EQ(accessible->text(QAccessible::Name), name) << value;
+        EXPECT_EQ(accessible->text(QAccessible::Value), Text(value)) << value;
+        EXPECT_EQ(accessible->text(QAccessible::Description), Text(value)) << value;
+    }
+    EXPECT_EQ(Text("lblCommunicationPort"), "1F42");
+    EXPECT_EQ(Text("lblMultiCast"), "192.168.10.20");
+
     QAccessibleInterface* gateway = QAccessible::queryAccessibleInterface(Find("lblRouter2"));
-    ASSERT_NE(gateway, nullptr);
     EXPECT_EQ(gateway->role(), QAccessible::Button);
-    EXPECT_EQ(gateway->text(QAccessible::Name), "Gateway");
-    EXPECT_EQ(gateway->text(QAccessible::Value), "192.168.0.1");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(Find("lblMultiCast"))->role(),
+              QAccessible::StaticText);
     ASSERT_NE(gateway->actionInterface(), nullptr);
     gateway->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-    EXPECT_EQ(Text("lblRouter2"), "192.168.0.254");
+    EXPECT_EQ(gateway->text(QAccessible::Description), "192.168.0.254");
 }
 
 // No base address shows as such (a save keeps it so, as the settings tests

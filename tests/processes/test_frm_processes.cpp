@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
@@ -91,6 +92,14 @@ TEST_F(FrmProcessesTest, LoadUnloadsWhenNothingIsListedOrThePlatformIsUnsupporte
         using Listed = std::vector<std::string>;
         EXPECT_EQ(Lines(dialog, "lstProcesses"), c.processLine ? Listed{c.processLine} : Listed{});
         EXPECT_EQ(Lines(dialog, "lstApplications"), c.tool ? Listed{"Recorder"} : Listed{});
+        // A screen reader names both lists; the frames' captions are not their labels.
+        for (const auto& [list, name] : {std::pair{"lstProcesses", "Running Processes"},
+                                         std::pair{"lstApplications", "Running Applications"}}) {
+            QAccessibleInterface* accessible =
+                QAccessible::queryAccessibleInterface(Control<QListWidget>(dialog, list));
+            ASSERT_NE(accessible, nullptr) << list;
+            EXPECT_EQ(accessible->text(QAccessible::Name), name);
+        }
         // It opens in the middle of its screen, not at the corner.
         dialog.show();
         const QRect screen = dialog.screen()->availableGeometry();

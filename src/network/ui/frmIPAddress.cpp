@@ -64,18 +64,29 @@ QLabel* MakeCaption(const char* objectName, const char* text, QWidget* parent) {
     return label;
 }
 
-// What assistive technology sees of a clickable value: a button named by its
-// accessible name, whose value is the text shown and whose press action does
-// what a click does.
-class ClickableLabelAccessible : public QAccessibleWidget {
+// What assistive technology sees of a value: static text named by its
+// accessible name, whose value and description are the text shown.
+class ValueLabelAccessible : public QAccessibleWidget {
   public:
-    explicit ClickableLabelAccessible(ClickableLabel* label)
-        : QAccessibleWidget(label, QAccessible::Button) {}
+    explicit ValueLabelAccessible(ValueLabel* label,
+                                  QAccessible::Role role = QAccessible::StaticText)
+        : QAccessibleWidget(label, role) {}
 
     QString text(QAccessible::Text t) const override {
-        if (t == QAccessible::Value) return Label()->text();
+        if (t == QAccessible::Value || t == QAccessible::Description) return Label()->text();
         return QAccessibleWidget::text(t);
     }
+
+  protected:
+    ValueLabel* Label() const { return static_cast<ValueLabel*>(widget()); }
+};
+
+// A clickable value is a button whose press action does what a click does.
+class ClickableLabelAccessible : public ValueLabelAccessible {
+  public:
+    explicit ClickableLabelAccessible(ClickableLabel* label)
+        : ValueLabelAccessible(label, QAccessible::Button) {}
+
     QStringList actionNames() const override {
         QStringList names = QAccessibleWidget::actionNames();
         if (Label()->isEnabled()) names.prepend(pressAction());
@@ -83,20 +94,20 @@ class ClickableLabelAccessible : public QAccessibleWidget {
     }
     void doAction(const QString& actionName) override {
         if (actionName == pressAction()) {
-            Label()->Activate();
+            static_cast<ClickableLabel*>(Label())->Activate();
             return;
         }
         QAccessibleWidget::doAction(actionName);
     }
-
-  private:
-    ClickableLabel* Label() const { return static_cast<ClickableLabel*>(widget()); }
 };
 
-QAccessibleInterface* ClickableLabelFactory(const QString& className, QObject* object) {
-    if (className == QLatin1String(ClickableLabel::staticMetaObject.className()) &&
-        object != nullptr && object->isWidgetType()) {
+QAccessibleInterface* ValueLabelFactory(const QString& className, QObject* object) {
+    if (object == nullptr || !object->isWidgetType()) return nullptr;
+    if (className == QLatin1String(ClickableLabel::staticMetaObject.className())) {
         return new ClickableLabelAccessible(static_cast<ClickableLabel*>(object));
+    }
+    if (className == QLatin1String(ValueLabel::staticMetaObject.className())) {
+        return new ValueLabelAccessible(static_cast<ValueLabel*>(object));
     }
     return nullptr;
 }
@@ -108,13 +119,25 @@ QColor WindowsColor(std::uint32_t bgr) {
                   static_cast<int>((bgr >> 16) & 0xFFu));
 }
 
-ClickableLabel::ClickableLabel(QWidget* parent) : QLabel(parent) {
+ValueLabel::ValueLabel(QWidget* parent) : QLabel(parent) {
     // Qt keeps the factories of the whole program; this one goes in once.
     static const bool accessibleFactoryInstalled = [] {
-        QAccessible::installFactory(&ClickableLabelFactory);
+        QAccessible::installFactory(&ValueLabelFactory);
         return true;
     }();
     (void)accessibleFactoryInstalled;
+}
+
+void ValueLabel::SetValue(const QString& value) {
+    if (value == text()) return;
+    setText(value);
+    QAccessibleEvent described(this, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&described);
+    QAccessibleValueChangeEvent changed(this, value);
+    QAccessible::updateAccessibility(&changed);
+}
+
+ClickableLabel::ClickableLabel(QWidget* parent) : ValueLabel(parent) {
     setCursor(Qt::PointingHandCursor);
     // Reached with Tab and changed with Space or Enter, as with a click.
     setFocusPolicy(Qt::StrongFocus);
@@ -216,7 +239,7 @@ void frmIPAddress::BuildControls() {
     fraMultiCast_->setObjectName("fraMultiCast");
     chkMulticast_ = new QCheckBox("Primary", this);
     chkMulticast_->setObjectName("chkMulticast");
-    lblMultiCast_ = MakeValueLabel<QLabel>("lblMultiCast", "Primary Multicast Interface", this);
+    lblMultiCast_ = MakeValueLabel<ValueLabel>("lblMultiCast", "Primary Multicast Interface", this);
     chkMulticastSecondary_ = new QCheckBox("Secondary", this);
     chkMulticastSecondary_->setObjectName("chkMulticastSecondary");
     lblMulticastSecondary_ = MakeValueLabel<ClickableLabel>("lblMulticastSecondary",
@@ -282,7 +305,7 @@ void frmIPAddress::BuildControls() {
 void frmIPAddress::RefreshCommunicationPort() {
     fraCommunicationPort_->setTitle("Co&mmunication Port");
     fraCommunicationPort_->setToolTip(kCommunicationPortTip);
-    lblCommunicationPort_->setText(Text(platform::Hex(settings_.lngCommunicationPort)));
+    lblCommunicationPort_->SetValue(Text(platform::Hex(settings_.lngCommunicationPort)));
     lblCommunicationPort_->setToolTip(kCommunicationPortTip);
     SetValueColours(lblCommunicationPort_, ChangedColour(changedCommunicationPort_));
 }
@@ -290,7 +313,7 @@ void frmIPAddress::RefreshCommunicationPort() {
 void frmIPAddress::RefreshRebootPort() {
     fraRebootPort_->setTitle("&Reboot Port");
     fraRebootPort_->setToolTip(kRebootPortTip);
-    lblRebootPort_->setText(Text(platform::Hex(settings_.lngRebootPort)));
+    lblRebootPort_->SetValue(Text(platform::Hex(settings_.lngRebootPort)));
     lblRebootPort_->setToolTip(kRebootPortTip);
     SetValueColours(lblRebootPort_, ChangedColour(changedRebootPort_));
 }
@@ -301,11 +324,11 @@ void frmIPAddress::RefreshMulticast() {
     chkMulticast_->setEnabled(settings_.multicastInterfaceAvailable);
     chkMulticastSecondary_->setEnabled(true);
     lblMultiCast_->setEnabled(chkMulticast_->isChecked());
-    lblMultiCast_->setText(settings_.multicastInterfaceAvailable
-                               ? Text(funct_LongToIPString(settings_.lngMulticastInterface))
-                               : QString(kNotAvailable));
+    lblMultiCast_->SetValue(settings_.multicastInterfaceAvailable
+                                ? Text(funct_LongToIPString(settings_.lngMulticastInterface))
+                                : QString(kNotAvailable));
     lblMulticastSecondary_->setEnabled(chkMulticastSecondary_->isChecked());
-    lblMulticastSecondary_->setText(
+    lblMulticastSecondary_->SetValue(
         settings_.lngMulticastSecondary == 0
             ? QString(kNotAvailable)
             : Text(funct_LongToIPString(settings_.lngMulticastSecondary)));
@@ -315,18 +338,18 @@ void frmIPAddress::RefreshMulticast() {
 
 void frmIPAddress::RefreshIPAddresses() {
     fraRouters_->setTitle("IP Addresses");
-    lblIPAddress_->setText(Text(BaseAddressText()));
-    lblRouter1_->setText(Text(funct_LongToIPString(settings_.lngRouter1)));
+    lblIPAddress_->SetValue(Text(BaseAddressText()));
+    lblRouter1_->SetValue(Text(funct_LongToIPString(settings_.lngRouter1)));
     // Without a gateway there is no subnet mask either: it shows as 0 and is
     // locked, but the stored mask stays in the record, so a save of another
     // value does not wipe it.
     if (settings_.lngRouter2 == 0) {
         lblRouter1_->setEnabled(false);
-        lblRouter1_->setText("0.0.0.0");
+        lblRouter1_->SetValue("0.0.0.0");
     } else {
         lblRouter1_->setEnabled(true);
     }
-    lblRouter2_->setText(Text(funct_LongToIPString(settings_.lngRouter2)));
+    lblRouter2_->SetValue(Text(funct_LongToIPString(settings_.lngRouter2)));
     const std::uint32_t colour = ChangedColour(changedIPAddresses_);
     SetValueColours(lblIPAddress_, colour);
     SetValueColours(lblRouter1_, colour);

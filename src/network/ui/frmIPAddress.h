@@ -30,10 +30,22 @@ inline constexpr std::uint32_t kColorRed = 255;
 inline constexpr std::uint32_t kColorCyan = 16776960;
 inline constexpr std::uint32_t kColorBlack = 0;
 
-// A label that reports a left click released over it (never while disabled).
-// It takes the keyboard focus, Space and Enter click it, and assistive
-// technology sees a button whose press action clicks it.
-class ClickableLabel : public QLabel {
+// A label that shows a value ("1F40", an address). Assistive technology
+// reads the accessible name as what the value is and the text shown as its
+// value and description (the description is what reaches a screen reader
+// over the accessibility bus); a change is announced.
+class ValueLabel : public QLabel {
+    Q_OBJECT
+  public:
+    explicit ValueLabel(QWidget* parent = nullptr);
+
+    void SetValue(const QString& value);
+};
+
+// A value label that reports a left click released over it (never while
+// disabled). It takes the keyboard focus, Space and Enter click it, and
+// assistive technology sees a button whose press action clicks it.
+class ClickableLabel : public ValueLabel {
     Q_OBJECT
   public:
     explicit ClickableLabel(QWidget* parent = nullptr);
@@ -98,7 +110,7 @@ class frmIPAddress : public QDialog {
     ClickableLabel* lblRebootPort_ = nullptr;
     QGroupBox* fraMultiCast_ = nullptr;
     QCheckBox* chkMulticast_ = nullptr;
-    QLabel* lblMultiCast_ = nullptr;
+    ValueLabel* lblMultiCast_ = nullptr;
     QCheckBox* chkMulticastSecondary_ = nullptr;
     ClickableLabel* lblMulticastSecondary_ = nullptr;
     QGroupBox* fraRouters_ = nullptr;

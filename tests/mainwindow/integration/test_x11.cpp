@@ -8,13 +8,17 @@
 
 #include <QApplication>
 #include <QFontMetrics>
+#include <QImage>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <cstdlib>
 #include <filesystem>
 
 #include "MainWindowFixture.h"
 #include "SuiteServerHarness.h"
 #include "XTestSupport.h"
+#include "mainwindow/StatePanel.h"
 #include "mainwindow/WindowLayout.h"
 #include "platform/linux/LinuxFileSystem.h"
 #include "platform/linux/PosixProgramStarter.h"
@@ -59,7 +63,9 @@ class ScreenTest : public MainWindowTest {
         const QRect frame = window->frameGeometry();
         QGuiApplication::primaryScreen()
             ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
-            .save(QString("%1/%2").arg(folder, name));
+            .toImage()
+            .convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither)
+            .save(QString("%1/%2").arg(folder, name));  // a few colours: small files
     }
 };
 
@@ -79,40 +85,126 @@ TEST_F(ScreenTest, StartUpAndRestoreSizeGiveTheSameOuterSize) {
     EXPECT_NEAR(settings.WindowFormHeight, kStandardSizeTwips, 15);
 }
 
-// At the minimum size every row keeps its caption readable: buttons, state
-// panels, the side and host buttons and the identity labels.
-TEST_F(ScreenTest, MinimumSizeKeepsEveryRowReadable) {
+// Where a control falls short: its caption wider or taller than the box it
+// is drawn in, or its box outside the widget that holds it. Empty: it fits.
+std::string Misfit(const QWidget& control) {
+    const QString name = control.objectName();
+    QString caption;
+    QRect box = control.contentsRect();
+    if (const auto* button = qobject_cast<const QPushButton*>(&control)) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        caption = QString(button->text()).remove('&');
+        // Across, the caption keeps clear of the margins; down, it needs the
+        // room inside the button's frame.
+        const int frame = button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option);
+        const QRect inside = button->rect().marginsRemoved({frame, frame, frame, frame});
+        box = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+        box.setTop(inside.top());
+        box.setBottom(inside.bottom());
+    } else if (const auto* label = qobject_cast<const QLabel*>(&control)) {
+        caption = label->text();
+        if (const auto* panel = qobject_cast<const StatePanel*>(label);
+            panel != nullptr && panel->ShownText() != caption) {
+            return name.toStdString() + " shows \"" + panel->ShownText().toStdString() +
+                   "\" for \"" + caption.toStdString() + "\"";
+        }
+    } else if (const auto* frame = qobject_cast<const QGroupBox*>(&control)) {
+        caption = frame->title().remove('&');
+        box = frame->rect().marginsRemoved({4, 0, 4, 0});  // the title's height is its own
+    }
+    const QFontMetrics metrics(control.font());
+    const int wide = metrics.horizontalAdvance(caption);
+    const QWidget* holder = control.parentWidget();
+    std::string why;
+    if (metrics.height() < 8) why = "lettering of " + std::to_string(metrics.height()) + " px";
+    if (wide > box.width() || metrics.height() > box.height()) {
+        why = "caption " + std::to_string(wide) + " x " + std::to_string(metrics.height()) +
+              " in " + std::to_string(box.width()) + " x " + std::to_string(box.height());
+    }
+    if (!holder->rect().contains(control.geometry())) {
+        why = "box " + std::to_string(control.geometry().right()) + "," +
+              std::to_string(control.geometry().bottom()) + " outside " +
+              holder->objectName().toStdString() + " " + std::to_string(holder->width()) + " x " +
+              std::to_string(holder->height());
+    }
+    return why.empty() ? why : name.toStdString() + ": " + why;
+}
+
+// Every size from the minimum to the whole screen, in both directions: each
+// visible row's button and state panel, each control of the identity panel,
+// each launcher row keeps its caption whole in its box and its box in its
+// row, and the rows stay within their frame.
+TEST_F(ScreenTest, EverySizeKeepsEveryCaptionInItsBoxAndEveryBoxInItsRow) {
     local->statuses[5] = 1;
     auto& w = ShownAndFramed();
+    // The start-up size is applied again once the frame is known: the walk
+    // starts after that, so that it does not undo a size of the walk.
+    const int standard = TwipsToPixels(kStandardSizeTwips, w.logicalDpiY());
+    ASSERT_TRUE(Settle([&] { return w.frameGeometry().height() == standard; }))
+        << w.frameGeometry().height();
     ScriptServers();
     w.cmdServerOrvelHost_Click();  // the rows carry their captions
     ASSERT_TRUE(w.Connected());
-    w.resize(100, 100);
     const int minimum = TwipsToPixels(kMinimumSizeTwips, w.logicalDpiY());
-    ASSERT_TRUE(Settle([&] { return w.frameGeometry().height() == minimum; }))
-        << w.frameGeometry().height();
-    QStringList controls = {"cmdServerLocal",   "cmdServerRemote",     "cmdServerOrvelHost",
-                            "cmdServerConnect", "cmdServerDisconnect", "lblOrvelServerOS"};
+    QStringList serverControls = {"cmdServerLocal",   "cmdServerRemote",       "cmdServerOrvelHost",
+                                  "cmdServerConnect", "cmdServerDisconnect",   "lblOrvelServerName",
+                                  "lblOrvelServerOS", "lblOrvelServerVersion", "fraOrvelServer",
+                                  "fraOrvelServerOS"};
+    QStringList launcherControls = {"fraApplications"};
     for (int i = 0; i < 20; ++i) {
-        controls << QString("cmdServers_%1").arg(i) << QString("pnlServers_%1").arg(i);
+        serverControls << QString("cmdServers_%1").arg(i) << QString("pnlServers_%1").arg(i)
+                       << QString("spltServers_%1").arg(i);
     }
-    // The first visible control lower than its lettering. The frame reaches its
-    // size before the X server reports the client's, so the rows are waited for.
-    auto unreadable = [&]() -> std::string {
+    for (int s = 0; s < 7; ++s) {
+        launcherControls << QString("cmdApplication_%1").arg(s)
+                         << QString("pnlApplication_%1").arg(s)
+                         << QString("spltApplication_%1").arg(s);
+    }
+    auto firstMisfit = [&](const QStringList& controls) -> std::string {
         for (const auto& name : controls) {
             auto* control = Find<QWidget>(name);
             if (control == nullptr) return name.toStdString() + " is missing";
             if (!control->isVisible()) continue;
-            const int lettering = QFontMetrics(control->font()).height();
-            if (lettering < 8 || control->height() < lettering) {
-                return name.toStdString() + ": " + std::to_string(control->height()) +
-                       " px for lettering of " + std::to_string(lettering);
-            }
+            if (auto why = Misfit(*control); !why.empty()) return why;
         }
         return {};
     };
-    EXPECT_TRUE(Settle([&] { return unreadable().empty(); })) << unreadable();
-    Save("mainwindow-minimum-size.png");
+    const struct {
+        const char* name;
+        QSize outer;  // empty: maximised
+        const char* screenshot;
+    } sizes[] = {
+        {"minimum", {minimum, minimum}, "mainwindow-minimum-size.png"},
+        {"380 x 800", {minimum, 800}, "mainwindow-380x800.png"},
+        {"1000 x 380", {1000, minimum}, "mainwindow-1000x380.png"},
+        {"640 x 480", {640, 480}, "mainwindow-640x480.png"},
+        {"1280 x 1024", {1280, 1024}, "mainwindow-1280x1024.png"},
+        {"maximised", {}, "mainwindow-maximised.png"},
+    };
+    for (const auto& size : sizes) {
+        SCOPED_TRACE(size.name);
+        if (size.outer.isEmpty()) {
+            w.showMaximized();
+            ASSERT_TRUE(Settle([&] { return w.isMaximized() && w.width() > 1000; }));
+        } else {
+            const QSize frame = w.frameGeometry().size() - w.size();
+            w.resize(size.outer - frame);
+            // The window manager answers the request; the frame then has the size.
+            ASSERT_TRUE(Settle([&] { return w.frameGeometry().size() == size.outer; }))
+                << w.frameGeometry().width() << " x " << w.frameGeometry().height();
+        }
+        // The layout follows the resize event; the rows are waited for.
+        EXPECT_TRUE(Settle([&] { return firstMisfit(serverControls).empty(); }))
+            << firstMisfit(serverControls);
+        Save(size.screenshot);
+        w.tlbToolBar_ButtonClick("keyOrvelApplications");
+        EXPECT_TRUE(Settle([&] { return firstMisfit(launcherControls).empty(); }))
+            << firstMisfit(launcherControls);
+        w.tlbToolBar_ButtonClick("keyOrvelServers");
+    }
+    w.showNormal();
 }
 
 // The parameter: under openbox, or on the bare server.
