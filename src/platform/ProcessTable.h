@@ -1,6 +1,9 @@
 #pragma once
 
 #include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +13,30 @@ namespace orvel::platform {
 struct ProcessEntry {
     pid_t pid = 0;
     std::string exeFile;  // the snapshot's file name: the command line's first word
+};
+
+// A file as the system tells it apart from every other: its device and inode.
+// Two spellings of one path, a link and its target, a folder reached through
+// a link: all give the same identity.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// A program file as a process running it can be recognised by.
+struct ProgramIdentity {
+    FileIdentity file;  // the program file itself (for a script: the script)
+    // Its path with links, ".", ".." and repeated '/' resolved, as the kernel
+    // names a running file: a program replaced on disk while it runs is
+    // still recognised by the kernel's "PATH (deleted)".
+    std::string canonicalPath;
+    // For a file that begins with "#!": the interpreter the kernel runs it
+    // with (the process's executable), and the command-line word where the
+    // kernel puts the script (1, or 2 after the interpreter's option).
+    std::optional<FileIdentity> interpreter;
+    std::string interpreterCanonicalPath;
+    std::size_t scriptWord = 0;
 };
 
 // The running processes, as EnumProcesses with GetModuleFileNameExA (per
