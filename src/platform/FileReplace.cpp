@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 
 #include "platform/UniqueFd.h"
 
@@ -69,18 +70,26 @@ bool WriteAll(int fd, std::string_view data) {
     return true;
 }
 
+std::optional<std::string> ReadOpenFile(int fd, std::size_t limit) {
+    if (fd < 0) return std::nullopt;
+    std::string text;
+    char buffer[16384];
+    while (text.size() < limit) {
+        const ssize_t n = read(fd, buffer, sizeof(buffer));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return std::nullopt;  // ESRCH: the process ended after the open
+        }
+        if (n == 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (text.size() > limit) text.resize(limit);
+    return text;
+}
+
 std::optional<std::string> ReadWholeFile(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return std::nullopt;
-    std::string text;
-    char chunk[16384];
-    for (;;) {
-        ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return std::nullopt;
-        if (got == 0) return text;
-        text.append(chunk, static_cast<std::size_t>(got));
-    }
+    return ReadOpenFile(fd.get(), std::numeric_limits<std::size_t>::max());
 }
 
 mode_t CurrentUmask() {

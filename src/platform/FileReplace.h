@@ -32,6 +32,10 @@ mode_t CurrentUmask();
 // The folder part of path ("." for a bare name, "/" for a name in the root).
 std::string FolderOf(const std::string& path);
 
+// Up to limit bytes from an open descriptor, from where it stands to its end;
+// nullopt when fd is invalid or a read fails. Never throws.
+std::optional<std::string> ReadOpenFile(int fd, std::size_t limit);
+
 // The whole content of a file, or nullopt when it cannot be opened or read.
 // Never throws: a file that vanishes or fails half way is an answer.
 std::optional<std::string> ReadWholeFile(const std::string& path);

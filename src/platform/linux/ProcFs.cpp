@@ -102,23 +102,6 @@ std::optional<ProcStat> ParseProcStat(std::string_view line) {
     return entry;
 }
 
-std::optional<std::string> ReadOpenFile(int fd, std::size_t limit) {
-    if (fd < 0) return std::nullopt;
-    std::string text;
-    char buffer[4096];
-    while (text.size() < limit) {
-        const ssize_t n = read(fd, buffer, sizeof(buffer));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return std::nullopt;  // ESRCH: the process ended after the open
-        }
-        if (n == 0) break;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    if (text.size() > limit) text.resize(limit);
-    return text;
-}
-
 ProcFs::ProcFs(std::string root)
     : rootPath_(std::move(root)),
       root_(open(rootPath_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}

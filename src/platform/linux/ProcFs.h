@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/FileReplace.h"
 #include "platform/ProcessTable.h"
 #include "platform/UniqueFd.h"
 
@@ -34,10 +35,9 @@ struct ProcStat {
 // blanks and parentheses: the fields after it are counted from the last ')'.
 std::optional<ProcStat> ParseProcStat(std::string_view line);
 
-// Up to limit bytes from an open descriptor, from where it stands to its end.
-// nullopt when a read fails: a /proc file of a process that ended after the
-// open answers ESRCH here, and that is an answer, not an error to throw.
-std::optional<std::string> ReadOpenFile(int fd, std::size_t limit);
+// ReadOpenFile (platform/FileReplace.h) reads /proc files too: a /proc file of
+// a process that ended after the open answers ESRCH there, and that is an
+// answer (nullopt), not an error to throw.
 
 // The status of a /proc entry's file, as fstatat reports it (links followed).
 struct ProcFileStatus {

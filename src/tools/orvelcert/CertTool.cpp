@@ -5,7 +5,6 @@
 #include <grp.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,11 +20,12 @@
 #include <sstream>
 
 #include "platform/FileReplace.h"
+#include "platform/UniqueFd.h"
+#include "platform/linux/ProcFs.h"
+#include "platform/linux/Spawn.h"
 #include "suite/CertificateSerial.h"
 #include "suite/ServerName.h"
 #include "suite/SuiteServerSettings.h"
-
-extern char** environ;
 
 namespace orvel::tools {
 
@@ -42,36 +42,46 @@ std::string Join(const std::string& folder, std::string_view name) {
     return folder + "/" + std::string(name);
 }
 
+// The program as the shell would find it: a name without '/' is looked up
+// along PATH; "" when no executable file of that name is there.
+std::string FindProgram(const std::string& name) {
+    if (name.find('/') != std::string::npos) return name;
+    const char* path = std::getenv("PATH");
+    std::string_view folders = path != nullptr ? path : "/usr/bin:/bin";
+    while (true) {
+        const std::size_t colon = folders.find(':');
+        std::string folder(folders.substr(0, colon));
+        const std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        if (colon == std::string_view::npos) return {};
+        folders.remove_prefix(colon + 1);
+    }
+}
+
 // Runs openssl with args; its standard output and error together, and its exit code.
 int RunOpenssl(const CertContext& context, std::vector<std::string> args, std::string* output) {
-    args.insert(args.begin(), context.openssl);
-    std::vector<char*> argv;
-    argv.reserve(args.size() + 1);
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    pid_t pid = 0;
-    int rc = posix_spawnp(&pid, context.openssl.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    std::string text;
-    char buffer[4096];
-    ssize_t n = 0;
-    while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<std::size_t>(n));
-    close(fds[0]);
-    if (rc != 0) {
-        if (output) *output = "cannot run " + context.openssl + ": " + std::strerror(rc);
+    platform::UniqueFd readEnd(fds[0]), writeEnd(fds[1]);
+    platform::UniqueFd nothing(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    platform::SpawnRequest request;
+    request.program = FindProgram(context.openssl);
+    request.argv0 = context.openssl;
+    request.arguments = std::move(args);
+    request.standardInput = nothing.get();
+    request.standardOutput = writeEnd.get();
+    request.standardError = writeEnd.get();
+    platform::SpawnResult started =
+        request.program.empty() ? platform::SpawnResult{.error = ENOENT} : platform::Spawn(request);
+    writeEnd.reset();
+    if (started.pid <= 0) {
+        if (output) *output = "cannot run " + context.openssl + ": " + std::strerror(started.error);
         return -1;
     }
+    std::string text = platform::ReadOpenFile(readEnd.get(), 1 << 24).value_or("");
     int status = 0;
-    waitpid(pid, &status, 0);
+    while (waitpid(started.pid, &status, 0) < 0 && errno == EINTR) {
+    }
     if (output) *output = text;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
