@@ -90,7 +90,9 @@ void ChildProcessLauncher::StopWatching() {
     if (watcher_.joinable() && watcher_.get_id() != std::this_thread::get_id()) watcher_.join();
 }
 
-LaunchResult ChildProcessLauncher::Launch(const std::string& programPath, ExitHandler onExit) {
+LaunchResult ChildProcessLauncher::Launch(const std::string& programPath,
+                                          const std::vector<std::string>& environment,
+                                          ExitHandler onExit) {
     LaunchResult result;
     std::error_code ignored;
     std::filesystem::path program = std::filesystem::absolute(programPath, ignored);
@@ -118,6 +120,18 @@ LaunchResult ChildProcessLauncher::Launch(const std::string& programPath, ExitHa
 
     std::string argv0 = program.filename().string();
     char* argv[] = {argv0.data(), nullptr};
+    std::vector<std::string> entries = environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        std::string_view text(*entry);
+        bool replaced = std::any_of(environment.begin(), environment.end(), [&](const auto& own) {
+            auto name = own.substr(0, own.find('=') + 1);
+            return text.substr(0, name.size()) == name;
+        });
+        if (!replaced) entries.emplace_back(text);
+    }
+    std::vector<char*> envp;
+    for (auto& entry : entries) envp.push_back(entry.data());
+    envp.push_back(nullptr);
     pid_t pid = 0;
     std::lock_guard lock(mutex_);
     if (stopping_) {
@@ -126,7 +140,7 @@ LaunchResult ChildProcessLauncher::Launch(const std::string& programPath, ExitHa
         result.error = "the server is stopping";
         return result;
     }
-    int rc = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
+    int rc = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (rc != 0) {
