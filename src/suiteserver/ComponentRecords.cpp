@@ -149,8 +149,14 @@ std::vector<ComponentRecord> ComponentStateFile::Load() {
 }
 
 bool ComponentStateFile::Save(const std::vector<ComponentRecord>& records, std::string* why) {
+    // The records mean nothing after a reboot (the boot id says so), so the
+    // replacement need not reach the disk: a rename is atomic for every
+    // process, and a server killed at any point finds the old file or the new.
+    platform::ReplaceOptions options;
+    options.mode = 0600;
+    options.durable = false;
     std::error_code error =
-        platform::ReplaceFile(path_, FormatComponentRecords(records, bootId_), {0600, {}});
+        platform::ReplaceFile(path_, FormatComponentRecords(records, bootId_), options);
     if (!error) return true;
     *why = path_ + ": " + error.message();
     return false;
