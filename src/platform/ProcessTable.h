@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,10 @@ struct FileIdentity {
 
 // A program file as a process running it can be recognised by.
 struct ProgramIdentity {
-    FileIdentity file;  // the program file itself (for a script: the script)
+    // The program file itself (for a script: the script); zero when there is
+    // no file at the path, and then only a running copy of a removed program
+    // is recognised, by canonicalPath.
+    FileIdentity file;
     // Its path with links, ".", ".." and repeated '/' resolved, as the kernel
     // names a running file: a program replaced on disk while it runs is
     // still recognised by the kernel's "PATH (deleted)".
@@ -40,7 +44,8 @@ struct ProgramIdentity {
 };
 
 // The running processes, as EnumProcesses with GetModuleFileNameExA (per
-// process) and the Toolhelp snapshot (one pass) saw them.
+// process) and the Toolhelp snapshot (one pass) saw them, and which of them
+// run a given program.
 class ProcessTable {
   public:
     virtual ~ProcessTable() = default;
@@ -49,15 +54,15 @@ class ProcessTable {
     // (another user's, a kernel thread, one that ended meanwhile).
     virtual std::optional<std::string> GetModuleFileNameExA(pid_t pid) = 0;
     virtual std::vector<ProcessEntry> Snapshot() = 0;
-    // For a process of the user running this program only: the path it was
-    // started by, as its command line gives it (a link's own name, not its
-    // target; for a script the kernel runs through its interpreter, the
-    // script). nullopt for other users' processes and for what cannot be read.
-    virtual std::optional<std::string> OwnCommandPath(pid_t pid) = 0;
-    // The name the kernel gave the process: the file name it was started by,
-    // cut to 15 bytes; "" when it cannot be read. Cheap enough to ask of every
-    // process before the dearer OwnCommandPath.
-    virtual std::string ProcessName(pid_t pid) = 0;
+    // The identity of the program at path; nullopt when there is no such file
+    // and no folder to place it in.
+    virtual std::optional<ProgramIdentity> IdentifyProgram(const std::string& path) = 0;
+    // The indexes (ascending) of the programs that process pid runs, by file
+    // identity: its executable, or for a script the interpreter as the
+    // executable and the script as its command-line word. One look at the
+    // process serves the whole list. Empty for what cannot be read.
+    virtual std::vector<std::size_t> ProgramsRunBy(pid_t pid,
+                                                   std::span<const ProgramIdentity> programs) = 0;
 };
 
 }  // namespace orvel::platform

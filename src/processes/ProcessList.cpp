@@ -1,6 +1,8 @@
 #include "processes/ProcessList.h"
 
 #include <charconv>
+#include <utility>
+#include <vector>
 
 #include "platform/AsciiCase.h"
 #include "platform/SystemInfo.h"
@@ -33,19 +35,24 @@ int AddMatches(ProcessLines& list, std::string_view exePath,
     return added;
 }
 
-// The kernel names a process after the file it was started by, cut to 15
-// bytes: only a process whose name begins some entry's file name can match
-// by the path it was started by. Spares the dearer reads for the others.
-bool MayMatchByName(std::string_view processName, const status::ComponentServerTable& table) {
-    if (processName.empty()) return false;
+// The program file of every used slot, by identity, and the slot each is of:
+// looked up once per walk.
+struct SlotPrograms {
+    std::vector<platform::ProgramIdentity> programs;
+    std::vector<const status::ComponentServerEntry*> entries;
+};
+
+SlotPrograms IdentifySlotPrograms(platform::ProcessTable& processes,
+                                  const status::ComponentServerTable& table) {
+    SlotPrograms slots;
     for (const status::ComponentServerEntry& entry : table) {
-        if (!IsUnusedEntry(entry) && entry.strExeName.size() >= processName.size() &&
-            platform::EqualIgnoringAsciiCase(
-                std::string_view(entry.strExeName).substr(0, processName.size()), processName)) {
-            return true;
+        if (IsUnusedEntry(entry)) continue;
+        if (auto program = processes.IdentifyProgram(entry.strFolder + entry.strExeName)) {
+            slots.programs.push_back(std::move(*program));
+            slots.entries.push_back(&entry);
         }
     }
-    return false;
+    return slots;
 }
 
 }  // namespace
@@ -76,17 +83,17 @@ void FillProcessListNT(ProcessLines& list, platform::ProcessTable& processes,
     const auto makeLine = [](pid_t pid) {
         return [pid](const std::string& exeName) { return NtProcessLine(pid, exeName); };
     };
+    const SlotPrograms slots = IdentifySlotPrograms(processes, table);
     for (pid_t pid : processes.EnumProcesses()) {
         // Unreadable: another user's process, a kernel thread, one that ended
         // meanwhile, or one of ours with file capabilities.
         const std::optional<std::string> path = processes.GetModuleFileNameExA(pid);
         if (path && AddMatches(list, *path, table, makeLine(pid)) > 0) continue;
         // Started through a link or as a script (the executable is the
-        // interpreter), or unreadable: the name it was started by, for our own
-        // processes only.
-        if (!MayMatchByName(processes.ProcessName(pid), table)) continue;
-        if (const std::optional<std::string> command = processes.OwnCommandPath(pid)) {
-            AddMatches(list, *command, table, makeLine(pid));
+        // interpreter), or unreadable: the slots whose program file it runs.
+        if (slots.programs.empty()) continue;
+        for (std::size_t index : processes.ProgramsRunBy(pid, slots.programs)) {
+            list.push_back(NtProcessLine(pid, slots.entries[index]->strExeName));
         }
     }
 }

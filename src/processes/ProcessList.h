@@ -27,8 +27,9 @@ std::string NtProcessLine(pid_t pid, std::string_view exeName);
 
 // Clears list and adds, for every process in the order the table gives them
 // and every table entry it matches (in slot order), the NT line. A process
-// whose executable cannot be read or matches nothing is matched by the path
-// it was started by when it is one of this user's; others are skipped.
+// whose executable cannot be read or matches no name is listed for the slots
+// whose program file (folder and name) it runs by file identity: started
+// through a link, as a script, or (one of this user's) with file capabilities.
 void FillProcessListNT(ProcessLines& list, platform::ProcessTable& processes,
                        const status::ComponentServerTable& table);
 

@@ -13,15 +13,14 @@ namespace orvel::suiteserver {
 
 std::vector<MarkedProcess> ChildProcessLauncher::FindMarked(std::string_view variable,
                                                             std::string_view prefix) {
-    const platform::ProcFs proc;
     const uid_t user = geteuid();
     std::vector<MarkedProcess> found;
-    for (pid_t pid : proc.Pids()) {
+    for (pid_t pid : proc_.Pids()) {
         if (pid == getpid()) continue;
-        auto stat = proc.Stat(pid);
+        auto stat = proc_.Stat(pid);
         if (!stat || stat->state == 'Z' || stat->state == 'X') continue;
         // Another user's process is never looked into (the reader refuses it).
-        auto value = proc.EnvironmentValue(pid, variable, user);
+        auto value = proc_.EnvironmentValue(pid, variable, user);
         if (!value || value->compare(0, prefix.size(), prefix) != 0) continue;
         found.push_back({{pid, stat->startTime}, stat->parent, *value});
     }
@@ -30,11 +29,10 @@ std::vector<MarkedProcess> ChildProcessLauncher::FindMarked(std::string_view var
 
 void ChildProcessLauncher::EndOrphan(ProcessIdentity process) {
     if (process.pid <= 0) return;
-    const platform::ProcFs proc;
     // The handle first: what is checked below is then the process it holds.
     platform::UniqueFd fd(static_cast<int>(syscall(SYS_pidfd_open, process.pid, 0)));
     if (!fd) return;
-    auto stat = proc.Stat(process.pid);
+    auto stat = proc_.Stat(process.pid);
     if (!stat || stat->startTime != process.startTime) return;
     syscall(SYS_pidfd_send_signal, fd.get(), SIGKILL, nullptr, 0);
     if (stat->group == process.pid) kill(-process.pid, SIGKILL);

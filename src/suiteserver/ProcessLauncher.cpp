@@ -1,12 +1,9 @@
 #include "suiteserver/ProcessLauncher.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,19 +15,21 @@
 #include <stdexcept>
 #include <vector>
 
-#include "suiteserver/ProcTable.h"
-
-extern char** environ;
+#include "platform/linux/ProgramIdentity.h"
+#include "platform/linux/Spawn.h"
 
 namespace orvel::suiteserver {
 
 namespace {
 
-int OpenPidFd(pid_t pid) {
-    return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+using platform::ProcStat;
+using platform::UniqueFd;
+
+UniqueFd OpenPidFd(pid_t pid) {
+    return UniqueFd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
 }
 
-bool Alive(const ProcEntry& entry) {
+bool Alive(const ProcStat& entry) {
     return entry.state != 'Z' && entry.state != 'X';
 }
 
@@ -62,9 +61,8 @@ const char* DescribeVerdict(AdoptVerdict verdict) {
     return "unknown";
 }
 
-ChildProcessLauncher::ChildProcessLauncher() {
-    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd_ < 0) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
+ChildProcessLauncher::ChildProcessLauncher() : wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (!wakeFd_) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
     // Orphans of our components become our children instead of init's.
     prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
     watcher_ = std::thread([this] { Watch(); });
@@ -75,10 +73,9 @@ ChildProcessLauncher::~ChildProcessLauncher() {
     // Children still running are no longer watched: reap the ones that have ended.
     for (auto& [fd, process] : watched_) {
         if (process.ownChild) waitpid(process.pid, nullptr, WNOHANG);
-        close(fd);
     }
+    watched_.clear();
     ReapStrays();
-    close(wakeFd_);
 }
 
 void ChildProcessLauncher::StopWatching() {
@@ -96,70 +93,38 @@ LaunchResult ChildProcessLauncher::Launch(const std::string& programPath,
     LaunchResult result;
     std::error_code ignored;
     std::filesystem::path program = std::filesystem::absolute(programPath, ignored);
-    std::string path = program.string();
-    std::string folder = program.parent_path().string();
-    if (folder.empty()) folder = ".";
+    platform::SpawnRequest request;
+    request.program = program.string();
+    request.argv0 = program.filename().string();
+    request.workingFolder = program.parent_path().string();
+    if (request.workingFolder.empty()) request.workingFolder = ".";
+    // Its own process group, so that a stop reaches its helpers too.
+    request.grouping = platform::SpawnRequest::Grouping::kOwnGroup;
+    request.extraEnvironment = environment;
 
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    // Its own process group (so a stop reaches its helpers too), a clean signal
-    // mask and default dispositions whatever this server blocks or ignores.
-    sigset_t empty;
-    sigset_t defaults;
-    sigemptyset(&empty);
-    sigemptyset(&defaults);
-    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGPIPE, SIGCHLD, SIGQUIT}) sigaddset(&defaults, sig);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setsigmask(&attributes, &empty);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(
-        &attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-    std::string argv0 = program.filename().string();
-    char* argv[] = {argv0.data(), nullptr};
-    std::vector<std::string> entries = environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        std::string_view text(*entry);
-        bool replaced = std::any_of(environment.begin(), environment.end(), [&](const auto& own) {
-            auto name = own.substr(0, own.find('=') + 1);
-            return text.substr(0, name.size()) == name;
-        });
-        if (!replaced) entries.emplace_back(text);
-    }
-    std::vector<char*> envp;
-    for (auto& entry : entries) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    pid_t pid = 0;
     std::lock_guard lock(mutex_);
     if (stopping_) {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
         result.error = "the server is stopping";
         return result;
     }
-    int rc = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (rc != 0) {
-        result.error = std::strerror(rc);
+    // Under the lock no stray reaping runs, so the child is not reaped before
+    // its handle is taken and it is watched.
+    platform::SpawnResult started = platform::Spawn(request);
+    if (started.pid <= 0) {
+        result.error = started.errorText;
         return result;
     }
-    int fd = OpenPidFd(pid);
-    // The child is not reaped before the watcher sees it, so its entry is there.
-    auto entry = ReadProcEntry(pid);
-    if (fd < 0 || !entry) {
+    const pid_t pid = started.pid;
+    auto entry = proc_.Stat(pid);
+    if (!started.pidfd || !entry) {
         // Without a pidfd the child could not be watched: end it rather than lose it.
         result.error = std::string("pidfd_open: ") + std::strerror(errno);
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
-        if (fd >= 0) close(fd);
         return result;
     }
-    fcntl(fd, F_SETFD, FD_CLOEXEC);
-    watched_[fd] = Watched{pid, true, std::move(onExit)};
+    const int fd = started.pidfd.get();
+    watched_[fd] = Watched{pid, true, std::move(onExit), std::move(started.pidfd)};
     Component component;
     component.first = {pid, entry->startTime};
     component.group = pid;
@@ -174,41 +139,37 @@ AdoptVerdict ChildProcessLauncher::Adopt(ProcessIdentity process, const std::str
                                          ExitHandler onExit) {
     if (process.pid <= 0) return AdoptVerdict::kGone;
     // The handle first: whatever is checked below is then the process it holds.
-    int fd = OpenPidFd(process.pid);
-    if (fd < 0) return errno == ESRCH ? AdoptVerdict::kGone : AdoptVerdict::kNotWatchable;
-    auto verdict = [&]() {
-        auto entry = ReadProcEntry(process.pid);
-        if (!entry || !Alive(*entry)) return AdoptVerdict::kGone;
-        if (entry->startTime != process.startTime) return AdoptVerdict::kOtherProcess;
-        struct stat owner {};
-        std::string folder = "/proc/" + std::to_string(process.pid);
-        if (stat(folder.c_str(), &owner) != 0) return AdoptVerdict::kGone;
-        if (owner.st_uid != geteuid()) return AdoptVerdict::kOtherOwner;
-        std::error_code error;
-        std::string exe = std::filesystem::read_symlink(folder + "/exe", error).string();
-        if (error) return AdoptVerdict::kOtherOwner;  // not ours to look into
-        // A program replaced on disk while it runs shows as "(deleted)".
-        if (exe != programPath && exe != programPath + " (deleted)") {
-            return AdoptVerdict::kOtherProgram;
-        }
-        if (Readable(fd)) return AdoptVerdict::kGone;
-        std::lock_guard lock(mutex_);
-        if (stopping_) return AdoptVerdict::kNotWatchable;
-        fcntl(fd, F_SETFD, FD_CLOEXEC);
-        watched_[fd] = Watched{process.pid, entry->parent == getpid(), std::move(onExit)};
-        Component component;
-        component.first = process;
-        component.group = entry->group;
-        components_[process.pid] = component;
-        Wake();
-        return AdoptVerdict::kAdopted;
-    }();
-    if (verdict != AdoptVerdict::kAdopted) close(fd);
-    return verdict;
+    UniqueFd handle = OpenPidFd(process.pid);
+    if (!handle) return errno == ESRCH ? AdoptVerdict::kGone : AdoptVerdict::kNotWatchable;
+    auto entry = proc_.Stat(process.pid);
+    if (!entry || !Alive(*entry)) return AdoptVerdict::kGone;
+    if (entry->startTime != process.startTime) return AdoptVerdict::kOtherProcess;
+    const auto owner = proc_.Owner(process.pid);
+    if (!owner) return AdoptVerdict::kGone;
+    if (*owner != geteuid()) return AdoptVerdict::kOtherOwner;
+    // The same program file, however its path is spelled; a program replaced
+    // on disk while it runs still counts.
+    const auto program = platform::IdentifyProgram(programPath);
+    if (!program) return AdoptVerdict::kOtherProgram;
+    const auto runs = platform::ProgramsRunBy(proc_, process.pid, std::span(&*program, 1));
+    if (!runs) return AdoptVerdict::kOtherOwner;  // not ours to look into
+    if (runs->empty()) return AdoptVerdict::kOtherProgram;
+    if (Readable(handle.get())) return AdoptVerdict::kGone;
+    std::lock_guard lock(mutex_);
+    if (stopping_) return AdoptVerdict::kNotWatchable;
+    const int fd = handle.get();
+    watched_[fd] =
+        Watched{process.pid, entry->parent == getpid(), std::move(onExit), std::move(handle)};
+    Component component;
+    component.first = process;
+    component.group = entry->group;
+    components_[process.pid] = component;
+    Wake();
+    return AdoptVerdict::kAdopted;
 }
 
 std::set<ProcessIdentity> ChildProcessLauncher::LiveMembers(Component& component,
-                                                            const std::map<pid_t, ProcEntry>& all) {
+                                                            const std::map<pid_t, ProcStat>& all) {
     auto matches = [&](const ProcessIdentity& process) {
         auto it = all.find(process.pid);
         return it != all.end() && it->second.startTime == process.startTime && Alive(it->second);
@@ -254,8 +215,8 @@ void ChildProcessLauncher::Signal(pid_t component, int signalNumber) {
     if (it == components_.end()) return;
     // Look first, signal after: once the first process has ended its children
     // no longer show as its descendants.
-    auto live = LiveMembers(it->second, ReadAllProcEntries());
-    auto holder = ReadProcEntry(it->second.group);
+    auto live = LiveMembers(it->second, proc_.AllStats());
+    auto holder = proc_.Stat(it->second.group);
     bool groupIsOurs =
         !holder || live.count({holder->pid, holder->startTime}) != 0 ||
         (holder->pid == it->second.first.pid && holder->startTime == it->second.first.startTime);
@@ -273,7 +234,7 @@ bool ChildProcessLauncher::Remains(pid_t component) {
     std::lock_guard lock(mutex_);
     auto it = components_.find(component);
     if (it == components_.end()) return false;
-    auto live = LiveMembers(it->second, ReadAllProcEntries());
+    auto live = LiveMembers(it->second, proc_.AllStats());
     live.erase(it->second.first);
     return !live.empty();
 }
@@ -281,7 +242,7 @@ bool ChildProcessLauncher::Remains(pid_t component) {
 void ChildProcessLauncher::Refresh() {
     std::lock_guard lock(mutex_);
     if (components_.empty()) return;
-    auto all = ReadAllProcEntries();
+    auto all = proc_.AllStats();
     for (auto& [pid, component] : components_) LiveMembers(component, all);
 }
 
@@ -292,13 +253,13 @@ void ChildProcessLauncher::Forget(pid_t component) {
 
 void ChildProcessLauncher::Wake() {
     std::uint64_t one = 1;
-    [[maybe_unused]] auto written = write(wakeFd_, &one, sizeof one);
+    [[maybe_unused]] auto written = write(wakeFd_.get(), &one, sizeof one);
 }
 
 void ChildProcessLauncher::ReapStrays() {
     // Under the lock no child is being started, so every child not watched is a stray.
     std::lock_guard lock(mutex_);
-    for (pid_t child : OwnChildren()) {
+    for (pid_t child : proc_.Children(getpid())) {
         bool watched = std::any_of(watched_.begin(), watched_.end(), [&](const auto& entry) {
             return entry.second.ownChild && entry.second.pid == child;
         });
@@ -312,7 +273,7 @@ void ChildProcessLauncher::EndStrays() {
         std::vector<pid_t> strays;
         {
             std::lock_guard lock(mutex_);
-            for (pid_t child : OwnChildren()) {
+            for (pid_t child : proc_.Children(getpid())) {
                 bool watched = std::any_of(watched_.begin(), watched_.end(), [&](const auto& w) {
                     return w.second.ownChild && w.second.pid == child;
                 });
@@ -329,7 +290,7 @@ void ChildProcessLauncher::Watch() {
     std::vector<pollfd> fds;
     for (;;) {
         fds.clear();
-        fds.push_back({wakeFd_, POLLIN, 0});
+        fds.push_back({wakeFd_.get(), POLLIN, 0});
         {
             std::lock_guard lock(mutex_);
             if (stopping_) return;
@@ -342,7 +303,7 @@ void ChildProcessLauncher::Watch() {
         }
         if (fds[0].revents & POLLIN) {
             std::uint64_t count = 0;
-            [[maybe_unused]] auto got = read(wakeFd_, &count, sizeof count);
+            [[maybe_unused]] auto got = read(wakeFd_.get(), &count, sizeof count);
         }
         for (std::size_t i = 1; i < fds.size(); ++i) {
             if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
@@ -358,7 +319,6 @@ void ChildProcessLauncher::Watch() {
                     if (reaped < 0) status = -1;
                 }
                 ended = std::move(it->second);
-                close(it->first);
                 watched_.erase(it);
                 if (auto component = components_.find(ended.pid); component != components_.end()) {
                     component->second.firstEnded = true;

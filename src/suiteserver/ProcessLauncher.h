@@ -16,7 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "suiteserver/ProcTable.h"
+#include "platform/UniqueFd.h"
+#include "platform/linux/ProcFs.h"
 
 namespace orvel::suiteserver {
 
@@ -130,6 +131,7 @@ class ChildProcessLauncher : public ProcessLauncher {
         pid_t pid = 0;
         bool ownChild = true;
         ExitHandler onExit;
+        platform::UniqueFd handle;  // the pidfd, the key of watched_
     };
     struct Component {
         ProcessIdentity first;
@@ -142,12 +144,13 @@ class ChildProcessLauncher : public ProcessLauncher {
     void ReapStrays();
     // Brings the member list up to date from /proc; the members still alive.
     static std::set<ProcessIdentity> LiveMembers(Component& component,
-                                                 const std::map<pid_t, ProcEntry>& all);
+                                                 const std::map<pid_t, platform::ProcStat>& all);
 
     std::mutex mutex_;
     std::map<int, Watched> watched_;         // by pidfd
     std::map<pid_t, Component> components_;  // by first process id
-    int wakeFd_ = -1;                        // eventfd: the watch list changed, or stop
+    platform::ProcFs proc_;
+    platform::UniqueFd wakeFd_;  // eventfd: the watch list changed, or stop
     bool stopping_ = false;
     std::thread watcher_;
 };

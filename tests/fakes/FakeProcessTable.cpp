@@ -1,5 +1,7 @@
 #include "FakeProcessTable.h"
 
+#include <filesystem>
+#include <functional>
 #include <utility>
 
 namespace orvel::fakes {
@@ -23,21 +25,25 @@ std::optional<std::string> FakeProcessTable::GetModuleFileNameExA(pid_t pid) {
     return std::nullopt;
 }
 
-std::optional<std::string> FakeProcessTable::OwnCommandPath(pid_t pid) {
-    for (const Process& process : processes) {
-        if (process.pid == pid) return process.commandPath;
-    }
-    return std::nullopt;
+std::optional<platform::ProgramIdentity> FakeProcessTable::IdentifyProgram(
+    const std::string& path) {
+    platform::ProgramIdentity program;
+    program.canonicalPath = std::filesystem::path(path).lexically_normal().string();
+    program.file = {1, std::hash<std::string>{}(program.canonicalPath)};
+    return program;
 }
 
-std::string FakeProcessTable::ProcessName(pid_t pid) {
+std::vector<std::size_t> FakeProcessTable::ProgramsRunBy(
+    pid_t pid, std::span<const platform::ProgramIdentity> programs) {
+    std::vector<std::size_t> matches;
     for (const Process& process : processes) {
-        if (process.pid != pid) continue;
-        std::string path = process.commandPath.value_or(process.exeFile);
-        path = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
-        return path.substr(0, 15);
+        if (process.pid != pid || !process.runs) continue;
+        const auto runs = IdentifyProgram(*process.runs);
+        for (std::size_t i = 0; i < programs.size(); ++i) {
+            if (programs[i].file == runs->file) matches.push_back(i);
+        }
     }
-    return {};
+    return matches;
 }
 
 std::vector<platform::ProcessEntry> FakeProcessTable::Snapshot() {

@@ -61,19 +61,20 @@ TEST(ProcessListTest, MatchesWholeFileNamesInBothLineFormatsAndChoosesByPlatform
 }
 
 // A process whose executable does not name a component (a link's target, a
-// script's interpreter) or cannot be read (file capabilities) is matched by the
-// path it was started by, but only when it is one of this user's.
-TEST(ProcessListTest, OwnProcessesMatchByTheirStartingPathWhenTheExecutableDoesNot) {
-    // pid, executable, snapshot name, starting path
+// script's interpreter) or cannot be read (file capabilities) is listed for
+// the slots whose program file it runs, in slot order, once per slot.
+TEST(ProcessListTest, ProcessesRunningASlotsProgramFileAreListedWhenTheNameDoesNotMatch) {
+    // pid, executable, snapshot name, program file it runs by identity
     fakes::FakeProcessTable processes;
     processes.processes = {
         {30, "/usr/lib/orvel/demo-component", "x", "/opt/orvel/DeskMainServer.exe"},  // link
-        {31, "/usr/bin/dash", "x", "/opt/orvel/JournalServer.exe"},                   // script
+        {31, "/usr/bin/dash", "x", "/opt/orvel//./JournalServer.exe"},                // script
         {32, std::nullopt, "x", "/opt/orvel/ClockSyncServer.exe"},  // capabilities
         {33, std::nullopt, "JournalServer.exe", std::nullopt},      // another user's server
         {34, "/usr/bin/dash", "x", std::nullopt},
         {35, "/opt/orvel/DeskMainServer.exe", "x", "/opt/orvel/DeskMainServer.exe"},  // one line
         {36, "/usr/bin/vi", "x", "/usr/bin/vi"},
+        {37, "/usr/bin/dash", "x", "/srv/other/JournalServer.exe"},  // another folder's file
     };
 
     ProcessLines lines;
@@ -109,7 +110,9 @@ TEST(RealProcessesTest, AnotherUsersProcessIsSkipped) {
         StandIn mineWithCapabilities(capable);
         platform::ProcProcessTable processes;
         ProcessLines lines;
-        FillProcessListNT(lines, processes, Table());
+        status::ComponentServerTable table;
+        status::FillComponentServerTable(table, folder.path().string() + "/");
+        FillProcessListNT(lines, processes, table);
         if (!Has(lines, NtProcessLine(mine.pid(), "JournalServer.exe"))) return 11;
         const std::string root = NtProcessLine(others.pid(), "");
         if (std::any_of(lines.begin(), lines.end(), [&](auto& l) { return l.starts_with(root); }))
@@ -120,6 +123,40 @@ TEST(RealProcessesTest, AnotherUsersProcessIsSkipped) {
     });
     EXPECT_EQ(verdict, 0) << "90 user not switched, 11 own stand-in missing, 12 root's stand-in "
                              "listed, 13 own program with file capabilities missing";
+}
+
+// The real walk, as the user itself: a script component (the executable is
+// the shell), a component whose registered file is a link to a program of
+// another name, reached through a linked suite folder; another script of the
+// same shell is not listed.
+TEST(RealProcessesTest, ScriptsAndLinkedProgramsAreListedByTheirFile) {
+    fakes::TempDir temp{"orvel-processes-identity"};
+    const fs::path suite = temp.path() / "suite";
+    fs::create_directories(suite);
+    fs::create_directory_symlink(suite, temp.path() / "linked");
+    const std::string loop = "#!/bin/sh\nwhile :; do sleep 1; done\n";
+    for (const char* script : {"JournalServer.exe", "Other.sh"}) {
+        fakes::WriteFile(suite / script, loop);
+        fs::permissions(suite / script, fs::perms::owner_all);
+    }
+    fs::copy_file(ORVEL_DEMO_COMPONENT, temp.path() / "clock-program");
+    fs::create_symlink(temp.path() / "clock-program", suite / "ClockSyncServer.exe");
+
+    StandIn journal(temp.path() / "linked" / "JournalServer.exe");
+    StandIn other(suite / "Other.sh");
+    StandIn clock(suite / "ClockSyncServer.exe");
+    ASSERT_GT(journal.pid(), 0);
+    ASSERT_GT(clock.pid(), 0);
+    status::ComponentServerTable table;
+    status::FillComponentServerTable(table, (temp.path() / "linked").string() + "//");
+    platform::ProcProcessTable processes;
+    ProcessLines lines;
+    FillProcessListNT(lines, processes, table);
+    EXPECT_TRUE(Has(lines, NtProcessLine(journal.pid(), "JournalServer.exe")));
+    EXPECT_TRUE(Has(lines, NtProcessLine(clock.pid(), "ClockSyncServer.exe")));
+    const std::string otherLine = NtProcessLine(other.pid(), "");
+    EXPECT_FALSE(std::any_of(lines.begin(), lines.end(),
+                             [&](const std::string& line) { return line.starts_with(otherLine); }));
 }
 
 }  // namespace

@@ -371,10 +371,10 @@ TEST_F(CoreTest, StartThatWaitsLongEnoughAnswersWithTheStartedProgram) {
 TEST_F(CoreTest, RecordedComponentsStillRunningAreAdoptedOthersDropped) {
     std::string deviceControl = Install(0);
     std::string matrix = Install(5);
-    records.stored = {{0, {700, 11}, deviceControl},
-                      {5, {701, 12}, matrix},
-                      {0, {702, 13}, deviceControl},
-                      {17, {703, 14}, matrix}};
+    records.stored = {{0, {700, 11}, deviceControl, "", std::nullopt},
+                      {5, {701, 12}, matrix, "", std::nullopt},
+                      {0, {702, 13}, deviceControl, "", std::nullopt},
+                      {17, {703, 14}, matrix, "", std::nullopt}};
     launcher.verdicts = {{700, AdoptVerdict::kAdopted},
                          {701, AdoptVerdict::kOtherProcess},
                          {702, AdoptVerdict::kAdopted}};
@@ -384,7 +384,8 @@ TEST_F(CoreTest, RecordedComponentsStillRunningAreAdoptedOthersDropped) {
     EXPECT_EQ(Start(0), suite::kStatusRunning);
     EXPECT_EQ(Status(5), suite::kStatusOffLine);
     EXPECT_THAT(launcher.launched, IsEmpty());
-    EXPECT_EQ(records.stored, (std::vector<ComponentRecord>{{0, {700, 11}, deviceControl}}));
+    EXPECT_EQ(records.stored,
+              (std::vector<ComponentRecord>{{0, {700, 11}, deviceControl, "", std::nullopt}}));
     std::string text = log.Text();
     EXPECT_THAT(text, HasSubstr("process 700 (" + deviceControl + ") still runs"));
     EXPECT_THAT(text, HasSubstr("dropped: its process id now belongs to another process"));

@@ -7,10 +7,11 @@
 #include <mutex>
 
 #include "platform/ProgramStarter.h"
+#include "platform/UniqueFd.h"
 
 namespace orvel::platform {
 
-// Starts a program with posix_spawn (never through a shell), in the
+// Starts a program with the one spawn recipe (Spawn.h; never through a shell), in the
 // program's folder, in a session of its own (a Ctrl-C or hang-up meant for the
 // console does not reach the tools it started), with default signal
 // handling, an empty signal mask and no descriptor of the console beyond
@@ -25,7 +26,6 @@ namespace orvel::platform {
 class PosixProgramStarter final : public ProgramStarter {
   public:
     PosixProgramStarter() = default;
-    ~PosixProgramStarter() override;
     PosixProgramStarter(const PosixProgramStarter&) = delete;
     PosixProgramStarter& operator=(const PosixProgramStarter&) = delete;
 
@@ -42,7 +42,7 @@ class PosixProgramStarter final : public ProgramStarter {
   private:
     // A process handle (pidfd) for each started process not yet seen ended.
     std::mutex mutex_;
-    std::map<pid_t, int> handles_;
+    std::map<pid_t, UniqueFd> handles_;
 };
 
 }  // namespace orvel::platform

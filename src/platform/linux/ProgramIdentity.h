@@ -36,8 +36,10 @@ bool SameProgram(const ProcFs& proc, pid_t pid, const std::string& programPath);
 
 // The indexes (ascending) of the programs process pid runs, by the rule
 // above: one look at the executable, the command line read only when the
-// executable is one of the scripts' interpreters.
-std::vector<std::size_t> ProgramsRunBy(const ProcFs& proc, pid_t pid,
-                                       std::span<const ProgramIdentity> programs);
+// executable is one of the scripts' interpreters. nullopt when the process's
+// executable cannot be looked at (another user's process, a program that
+// gained rights at exec, a kernel thread, a zombie, one that ended).
+std::optional<std::vector<std::size_t>> ProgramsRunBy(const ProcFs& proc, pid_t pid,
+                                                      std::span<const ProgramIdentity> programs);
 
 }  // namespace orvel::platform
