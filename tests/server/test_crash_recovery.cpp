@@ -8,12 +8,14 @@
 #include <signal.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <random>
 #include <thread>
 
 #include "CrashSupport.h"
 #include "SuiteServerHarness.h"
+#include "suite/ComponentCatalog.h"
 
 namespace orvel::testing {
 namespace {
@@ -21,6 +23,7 @@ namespace {
 using namespace std::chrono_literals;
 using platform::HKEY_LOCAL_MACHINE;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 constexpr int kSlot = 4;      // the demo component
 constexpr int kStubborn = 6;  // a script that ignores SIGTERM
@@ -117,6 +120,54 @@ TEST(ServerCrash, KilledAtEveryStepOfAStartOrAStopNeverRunsAComponentTwice) {
             EXPECT_THAT(site.harness.ServerLog(), HasSubstr("the stop goes on")) << step;
         }
     }
+}
+
+// A registered path spelled otherwise than the kernel names the program: the
+// components outlive a killed server and are adopted, not started twice.
+TEST(ServerCrash, ComponentsRegisteredUnderOtherSpellingsAreAdoptedAfterARestart) {
+    SuiteServerHarness harness;
+    namespace fs = std::filesystem;
+    const std::string linked = harness.root + "/linked-suite";
+    fs::create_directory_symlink(harness.suiteFolder, linked);
+    struct Case {
+        int slot;
+        std::string program;  // as the kernel names it
+    };
+    std::vector<Case> cases;
+    auto spell = [&](int slot, auto respell) {
+        std::string program = harness.InstallComponent(slot);
+        const auto& definition = suite::ComponentDefinitions()[static_cast<std::size_t>(slot)];
+        harness.SetString(platform::HKEY_CLASSES_ROOT,
+                          "CLSID\\" + std::string(definition.classId) + "\\LocalServer32", "",
+                          respell(std::string(definition.exeName)));
+        cases.push_back({slot, program});
+    };
+    spell(0, [&](const std::string& name) { return harness.suiteFolder + "//" + name; });
+    spell(5, [&](const std::string& name) { return harness.suiteFolder + "/./" + name; });
+    spell(8, [&](const std::string& name) { return linked + "/" + name; });
+    cases.push_back({kStubborn, InstallStubbornScript(harness, kStubborn)});
+
+    harness.StartServer();
+    auto server = Connect(harness);
+    ASSERT_TRUE(server);
+    for (const auto& [slot, program] : cases) {
+        ASSERT_EQ(server->StartComponent(static_cast<std::int16_t>(slot)).value_or(0), 1) << slot;
+        ASSERT_EQ(Running(program).size(), 1u) << slot;
+    }
+    kill(harness.serverPid, SIGKILL);
+    ASSERT_TRUE(ServerKilled(harness));
+    harness.StartServer();
+    server = Connect(harness);
+    ASSERT_TRUE(server);
+    for (const auto& [slot, program] : cases) {
+        auto before = Running(program);
+        EXPECT_EQ(server->GetComponentStatus(static_cast<std::int16_t>(slot)).value_or(99), 1)
+            << slot << "\n"
+            << harness.ServerLog();
+        EXPECT_EQ(server->StartComponent(static_cast<std::int16_t>(slot)).value_or(99), 1);
+        EXPECT_EQ(Running(program), before) << slot;
+    }
+    EXPECT_THAT(harness.ServerLog(), Not(HasSubstr("runs another program")));
 }
 
 // Kills at random instants while a connected console connects, starts and
