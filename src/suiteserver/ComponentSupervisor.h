@@ -74,6 +74,16 @@ class ComponentSupervisor {
         std::string pendingProgram;
     };
 
+    class MarkedProcesses;
+    // Takes the process a record names (or its marker finds); false when the
+    // record is dropped.
+    bool TakeRecordedLocked(const ComponentRecord& record, const MarkedProcesses& marked);
+    // Marked processes no slot accounts for: adopted into a free slot, or
+    // returned to be ended.
+    std::vector<ProcessIdentity> SettleUnrecordedLocked(const MarkedProcesses& marked,
+                                                        const std::vector<std::string>& programs);
+    void TakeLocked(int index, ProcessIdentity process, const std::string& program,
+                    const std::string& marker);
     std::int32_t LaunchLocked(int index, const std::string& program, const std::string& note);
     // Marks the slot as ending and records it; the component to send SIGTERM
     // to once the lock is released.
