@@ -28,8 +28,14 @@ using ::testing::Not;
 constexpr int kSlot = 4;      // the demo component
 constexpr int kStubborn = 6;  // a script that ignores SIGTERM
 
-std::shared_ptr<suiteclient::SuiteServer> Connect(SuiteServerHarness& harness) {
-    auto created = harness.Factory().CreateLocal();
+// Calls wait long enough for a loaded machine: a call that fails is a fault.
+std::unique_ptr<suiteclient::GrpcSuiteServerFactory> PatientFactory(SuiteServerHarness& harness) {
+    return harness.MakeFactory(FreeTcpPort(), 10s);
+}
+
+std::shared_ptr<suiteclient::SuiteServer> Connect(SuiteServerHarness& harness,
+                                                  suiteclient::GrpcSuiteServerFactory& factory) {
+    auto created = factory.CreateLocal();
     EXPECT_TRUE(created) << harness.ServerLog();
     return created ? *created : nullptr;
 }
@@ -43,6 +49,7 @@ struct Installation {
                          300);
         program = harness.InstallComponent(kSlot);
         stubborn = InstallStubbornScript(harness, kStubborn);
+        factory = PatientFactory(harness);
         byHand = std::make_unique<Decoy>(program, "");
         foreign = std::make_unique<Decoy>(program, "ORVEL_COMPONENT_MARKER=0000000000000000:4:1");
     }
@@ -55,7 +62,7 @@ struct Installation {
     // The status and the processes agree, and the slot runs as expected; the
     // decoys live. EndOrphan and a resumed stop act a moment after start-up.
     void Expect(const std::string& path, int slot, bool running, const std::string& when) {
-        auto server = Connect(harness);
+        auto server = Connect(harness, *factory);
         ASSERT_TRUE(server) << when;
         std::size_t want = running ? 1 : 0;
         EXPECT_TRUE(WaitUntil([&] { return Copies(path) == want; }, 10s))
@@ -72,6 +79,7 @@ struct Installation {
     SuiteServerHarness harness;
     std::string program;
     std::string stubborn;
+    std::unique_ptr<suiteclient::GrpcSuiteServerFactory> factory;
     std::unique_ptr<Decoy> byHand;
     std::unique_ptr<Decoy> foreign;
 };
@@ -86,14 +94,14 @@ TEST(ServerCrash, KilledAtEveryStepOfAStartOrAStopNeverRunsAComponentTwice) {
         Installation site;
         ASSERT_GT(site.byHand->pid(), 0);
         StartServerDyingAt(site.harness, step.name);
-        auto server = Connect(site.harness);
+        auto server = Connect(site.harness, *site.factory);
         ASSERT_TRUE(server);
         server->StartComponent(kSlot);
         ASSERT_TRUE(ServerKilled(site.harness)) << step.name << site.harness.ServerLog();
         StartServerDyingAt(site.harness, "");
         site.Expect(site.program, kSlot, step.runsAfter, step.name);
         // A start now finds what runs: still one copy.
-        auto again = Connect(site.harness);
+        auto again = Connect(site.harness, *site.factory);
         ASSERT_TRUE(again);
         EXPECT_EQ(again->StartComponent(kSlot).value_or(99), 1);
         EXPECT_EQ(site.Copies(site.program), 1u) << step.name;
@@ -101,7 +109,7 @@ TEST(ServerCrash, KilledAtEveryStepOfAStartOrAStopNeverRunsAComponentTwice) {
     for (const char* step : {"stop-intent", "stop-signalled", "stop-killed", "stop-ended"}) {
         Installation site;
         StartServerDyingAt(site.harness, "");
-        auto server = Connect(site.harness);
+        auto server = Connect(site.harness, *site.factory);
         ASSERT_TRUE(server);
         ASSERT_EQ(server->StartComponent(kStubborn).value_or(0), 1);
         ASSERT_EQ(site.Copies(site.stubborn), 1u);
@@ -109,7 +117,7 @@ TEST(ServerCrash, KilledAtEveryStepOfAStartOrAStopNeverRunsAComponentTwice) {
         kill(site.harness.serverPid, SIGKILL);
         ServerKilled(site.harness);
         StartServerDyingAt(site.harness, step);
-        server = Connect(site.harness);
+        server = Connect(site.harness, *site.factory);
         ASSERT_TRUE(server);
         server->StopComponent(kStubborn);
         ASSERT_TRUE(ServerKilled(site.harness)) << step << site.harness.ServerLog();
@@ -126,6 +134,7 @@ TEST(ServerCrash, KilledAtEveryStepOfAStartOrAStopNeverRunsAComponentTwice) {
 // components outlive a killed server and are adopted, not started twice.
 TEST(ServerCrash, ComponentsRegisteredUnderOtherSpellingsAreAdoptedAfterARestart) {
     SuiteServerHarness harness;
+    auto factory = PatientFactory(harness);
     namespace fs = std::filesystem;
     const std::string linked = harness.root + "/linked-suite";
     fs::create_directory_symlink(harness.suiteFolder, linked);
@@ -148,7 +157,7 @@ TEST(ServerCrash, ComponentsRegisteredUnderOtherSpellingsAreAdoptedAfterARestart
     cases.push_back({kStubborn, InstallStubbornScript(harness, kStubborn)});
 
     harness.StartServer();
-    auto server = Connect(harness);
+    auto server = Connect(harness, *factory);
     ASSERT_TRUE(server);
     for (const auto& [slot, program] : cases) {
         ASSERT_EQ(server->StartComponent(static_cast<std::int16_t>(slot)).value_or(0), 1) << slot;
@@ -157,7 +166,7 @@ TEST(ServerCrash, ComponentsRegisteredUnderOtherSpellingsAreAdoptedAfterARestart
     kill(harness.serverPid, SIGKILL);
     ASSERT_TRUE(ServerKilled(harness));
     harness.StartServer();
-    server = Connect(harness);
+    server = Connect(harness, *factory);
     ASSERT_TRUE(server);
     for (const auto& [slot, program] : cases) {
         auto before = Running(program);
@@ -194,7 +203,7 @@ TEST(ServerCrash, RandomKillsDuringStartsStopsAndConnectsLeaveNoDuplicateOrOrpha
         });
         // The console: connect, register, start or stop each slot at random.
         for (int call = 0; call < 4; ++call) {
-            auto server = site.harness.Factory().CreateLocal();
+            auto server = site.factory->CreateLocal();
             if (!server) break;
             (*server)->ConnectClient("ClientName");
             for (const auto& [slot, path] : slots) {
@@ -208,7 +217,7 @@ TEST(ServerCrash, RandomKillsDuringStartsStopsAndConnectsLeaveNoDuplicateOrOrpha
         killer.join();
         ASSERT_TRUE(ServerKilled(site.harness));
         StartServerDyingAt(site.harness, "");
-        auto server = Connect(site.harness);
+        auto server = Connect(site.harness, *site.factory);
         ASSERT_TRUE(server) << "round " << round;
         for (const auto& [slot, path] : slots) {
             // A stop resumed by the restarted server ends its component within the grace.

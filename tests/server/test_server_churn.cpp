@@ -39,7 +39,9 @@ TEST(ServerChurn, ProcessesVanishingUnderEveryLookNeverCostTheServerOrAStop) {
     SuiteServerHarness harness;
     const std::string program = harness.InstallComponent(4);
     harness.StartServer();
-    auto created = harness.Factory().CreateLocal();
+    // Calls wait long enough for a loaded machine: a call that fails is a fault.
+    auto factory = harness.MakeFactory(FreeTcpPort(), 10s);
+    auto created = factory->CreateLocal();
     ASSERT_TRUE(created) << harness.ServerLog();
     auto server = *created;
 
