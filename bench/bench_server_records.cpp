@@ -19,7 +19,8 @@ namespace {
 
 std::string MakeFolder() {
     const char* base = std::getenv("ORVEL_BENCH_FOLDER");
-    std::string pattern = std::string(base != nullptr ? base : "/dev/shm") + "/orvel-records-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr ? base : "/dev/shm") + "/orvel-records-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) return {};
     return pattern;
 }
