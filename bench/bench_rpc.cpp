@@ -116,10 +116,15 @@ class FloorService final : public orvel::rpc::SuiteServer::Service {
 struct NoLauncher : orvel::suiteserver::ProcessLauncher {
     using Identity = orvel::suiteserver::ProcessIdentity;
     using Verdict = orvel::suiteserver::AdoptVerdict;
-    orvel::suiteserver::LaunchResult Launch(const std::string&,
+    orvel::suiteserver::LaunchResult Launch(const std::string&, const std::vector<std::string>&,
                                             orvel::suiteserver::ExitHandler) override {
         return {0, 0, "the floor server starts no component"};
     }
+    std::vector<orvel::suiteserver::MarkedProcess> FindMarked(std::string_view,
+                                                              std::string_view) override {
+        return {};
+    }
+    void EndOrphan(Identity) override {}
     Verdict Adopt(Identity, const std::string&, orvel::suiteserver::ExitHandler) override {
         return Verdict::kGone;
     }

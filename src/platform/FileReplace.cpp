@@ -120,7 +120,7 @@ std::error_code ReplaceFile(const std::string& path, std::string_view content,
     }
     ok = ok && ::fchmod(fd.get(), mode) == 0;
     ok = ok && WriteAll(fd.get(), content);
-    ok = ok && ::fsync(fd.get()) == 0;
+    ok = ok && (!options.durable || ::fsync(fd.get()) == 0);
     ok = fd.close() && ok;
     ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
     if (!ok) {
@@ -128,7 +128,7 @@ std::error_code ReplaceFile(const std::string& path, std::string_view content,
         ::unlink(temporary.c_str());
         return failure;
     }
-    return SyncFolder(FolderOf(path));
+    return options.durable ? SyncFolder(FolderOf(path)) : std::error_code();
 }
 
 }  // namespace orvel::platform

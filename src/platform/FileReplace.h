@@ -15,6 +15,10 @@ namespace orvel::platform {
 struct ReplaceOptions {
     std::optional<mode_t> mode;  // exact mode bits; none: 0666 less the umask
     std::optional<gid_t> group;  // group of the file; none: as created
+    // False: replaced as atomically for every process, but neither file nor
+    // folder synced. For files a restart of the machine makes meaningless
+    // (records of running processes): a crash of the writer loses nothing.
+    bool durable = true;
 };
 
 // Replaces path with content atomically: a temporary file in the same folder

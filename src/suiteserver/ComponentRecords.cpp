@@ -3,18 +3,21 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <filesystem>
 #include <utility>
+
+#include "platform/FileReplace.h"
+#include "platform/UniqueFd.h"
 
 namespace orvel::suiteserver {
 
 namespace {
 
-constexpr std::string_view kHeader = "orvel-components 1";
+constexpr std::string_view kHeader = "orvel-components 2";
+constexpr std::string_view kFirstHeader = "orvel-components 1";
 
 template <typename T>
 bool Number(std::string_view text, T* value) {
@@ -30,11 +33,24 @@ std::string_view TakeField(std::string_view* line) {
     return field;
 }
 
-std::string ReadBootId() {
-    std::ifstream in("/proc/sys/kernel/random/boot_id");
-    std::string id;
-    std::getline(in, id);
-    return id;
+// A small file read whole; empty when it cannot be read (never throws).
+std::string ReadSmallFile(const std::string& path) {
+    platform::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    std::string text;
+    if (!fd) return text;
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = read(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+        if (text.size() > (1u << 20)) return {};  // not a state file
+    }
+    return text;
+}
+
+bool Blank(std::string_view text) {
+    return text.empty() || text.find_first_of(" \n") != std::string_view::npos;
 }
 
 }  // namespace
@@ -47,8 +63,12 @@ std::string FormatComponentRecords(const std::vector<ComponentRecord>& records,
     text += '\n';
     for (const auto& record : records) {
         if (record.program.find('\n') != std::string::npos) continue;  // cannot be one line
+        if (!record.marker.empty() && Blank(record.marker)) continue;
         text += std::to_string(record.slot) + ' ' + std::to_string(record.process.pid) + ' ' +
-                std::to_string(record.process.startTime) + ' ' + record.program + '\n';
+                std::to_string(record.process.startTime) + ' ' +
+                (record.marker.empty() ? "-" : record.marker) + ' ' +
+                (record.stopDeadline ? std::to_string(*record.stopDeadline) : "-") + ' ' +
+                record.program + '\n';
     }
     return text;
 }
@@ -61,56 +81,84 @@ std::vector<ComponentRecord> ParseComponentRecords(std::string_view text, std::s
         lines.push_back(text.substr(0, end));
         text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     }
-    if (lines.size() < 2 || lines[0] != kHeader || lines[1] != "boot " + std::string(bootId) ||
-        bootId.empty()) {
+    if (lines.size() < 2 || (lines[0] != kHeader && lines[0] != kFirstHeader) ||
+        lines[1] != "boot " + std::string(bootId) || bootId.empty()) {
         return records;
     }
+    const bool marked = lines[0] == kHeader;
     for (std::size_t i = 2; i < lines.size(); ++i) {
         std::string_view line = lines[i];
         ComponentRecord record;
         if (!Number(TakeField(&line), &record.slot) ||
             !Number(TakeField(&line), &record.process.pid) ||
-            !Number(TakeField(&line), &record.process.startTime) || line.empty() ||
-            record.process.pid <= 0) {
+            !Number(TakeField(&line), &record.process.startTime) || record.process.pid < 0) {
             continue;
         }
+        if (marked) {
+            std::string_view marker = TakeField(&line);
+            std::string_view deadline = TakeField(&line);
+            if (marker.empty() || deadline.empty()) continue;
+            if (marker != "-") record.marker = std::string(marker);
+            if (deadline != "-") {
+                std::int64_t at = 0;
+                if (!Number(deadline, &at)) continue;
+                record.stopDeadline = at;
+            }
+        }
+        // A start without its process is known by its marker alone.
+        if (line.empty() || (record.process.pid == 0 && record.marker.empty())) continue;
         record.program = std::string(line);
         records.push_back(std::move(record));
     }
     return records;
 }
 
-ComponentStateFile::ComponentStateFile(std::string path)
-    : path_(std::move(path)), bootId_(ReadBootId()) {}
+std::optional<MarkerParts> ParseMarker(std::string_view text, std::string_view installation) {
+    if (installation.empty() || text.size() <= installation.size() ||
+        text.substr(0, installation.size()) != installation || text[installation.size()] != ':') {
+        return std::nullopt;
+    }
+    text.remove_prefix(installation.size() + 1);
+    auto colon = text.find(':');
+    MarkerParts parts;
+    if (colon == std::string_view::npos || !Number(text.substr(0, colon), &parts.slot) ||
+        colon + 1 >= text.size()) {
+        return std::nullopt;
+    }
+    parts.nonce = std::string(text.substr(colon + 1));
+    return parts;
+}
+
+ComponentStateFile::ComponentStateFile(std::string path) : path_(std::move(path)) {
+    bootId_ = ReadSmallFile("/proc/sys/kernel/random/boot_id");
+    while (!bootId_.empty() && (bootId_.back() == '\n' || bootId_.back() == ' '))
+        bootId_.pop_back();
+    // FNV-1a of the folder as the kernel names it: one name per installation.
+    std::error_code ignored;
+    std::string folder = std::filesystem::weakly_canonical(platform::FolderOf(path_), ignored);
+    if (folder.empty()) folder = platform::FolderOf(path_);
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (unsigned char c : folder) hash = (hash ^ c) * 0x100000001b3ull;
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    installation_ = text;
+}
 
 std::vector<ComponentRecord> ComponentStateFile::Load() {
-    std::ifstream in(path_);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return ParseComponentRecords(text, bootId_);
+    return ParseComponentRecords(ReadSmallFile(path_), bootId_);
 }
 
 bool ComponentStateFile::Save(const std::vector<ComponentRecord>& records, std::string* why) {
-    std::string text = FormatComponentRecords(records, bootId_);
-    std::string temporary = path_ + ".new";
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        *why = temporary + ": " + std::strerror(errno);
-        return false;
-    }
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    bool ok = done == text.size() && fsync(fd) == 0;
-    int error = errno;
-    close(fd);
-    if (ok && rename(temporary.c_str(), path_.c_str()) == 0) return true;
-    if (ok) error = errno;
-    *why = path_ + ": " + std::strerror(error);
-    unlink(temporary.c_str());
+    // The records mean nothing after a reboot (the boot id says so), so the
+    // replacement need not reach the disk: a rename is atomic for every
+    // process, and a server killed at any point finds the old file or the new.
+    platform::ReplaceOptions options;
+    options.mode = 0600;
+    options.durable = false;
+    std::error_code error =
+        platform::ReplaceFile(path_, FormatComponentRecords(records, bootId_), options);
+    if (!error) return true;
+    *why = path_ + ": " + error.message();
     return false;
 }
 

@@ -1,8 +1,14 @@
 #pragma once
 
-// What the server has started, kept where a restarted server finds it: one
-// record per running component (slot, process, program).
+// What the server has started or is about to start or stop, kept where a
+// restarted server finds it: one record per component slot in use. A start
+// is recorded before the program is spawned (no process yet, only the marker
+// the child will carry in its environment), a stop before its first signal
+// (with the moment the grace ends), so a server killed at any step can finish
+// or undo what it was doing.
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,10 +17,17 @@
 
 namespace orvel::suiteserver {
 
+// The environment variable that names a component's start: installation,
+// slot and a number drawn for that one start, "<installation>:<slot>:<nonce>".
+inline constexpr std::string_view kMarkerVariable = "ORVEL_COMPONENT_MARKER";
+
 struct ComponentRecord {
     int slot = 0;
-    ProcessIdentity process;
+    ProcessIdentity process;  // pid 0: the start is recorded, its process not yet
     std::string program;
+    std::string marker;  // empty in the records of an older server
+    // Milliseconds of the monotonic clock when a stop in progress kills.
+    std::optional<std::int64_t> stopDeadline;
     friend bool operator==(const ComponentRecord&, const ComponentRecord&) = default;
 };
 
@@ -25,6 +38,10 @@ class ComponentRecords {
     virtual std::vector<ComponentRecord> Load() = 0;
     // Replaces all records at once; false with the reason when it could not.
     virtual bool Save(const std::vector<ComponentRecord>& records, std::string* why) = 0;
+    // The installation's name in its components' markers: the same for every
+    // run of the server on this installation, another for any other. Empty:
+    // components are not marked.
+    virtual std::string InstallationId() { return {}; }
 };
 
 // The text of the state file. Start times count from the boot, so records of
@@ -32,20 +49,29 @@ class ComponentRecords {
 std::string FormatComponentRecords(const std::vector<ComponentRecord>& records,
                                    std::string_view bootId);
 // The records of text when it was written on bootId; lines that are not
-// records are skipped.
+// records are skipped. Files of the earlier format (no markers) are read too.
 std::vector<ComponentRecord> ParseComponentRecords(std::string_view text, std::string_view bootId);
 
-// The state file in the server's run folder, replaced atomically (a new file
-// renamed over the old one), readable by its owner only.
+// A marker's parts; nullopt when text is not a marker of installation.
+struct MarkerParts {
+    int slot = 0;
+    std::string nonce;
+};
+std::optional<MarkerParts> ParseMarker(std::string_view text, std::string_view installation);
+
+// The state file in the server's run folder, replaced atomically, readable by
+// its owner only. The installation is named after the file's folder.
 class ComponentStateFile : public ComponentRecords {
   public:
     explicit ComponentStateFile(std::string path);
     std::vector<ComponentRecord> Load() override;
     bool Save(const std::vector<ComponentRecord>& records, std::string* why) override;
+    std::string InstallationId() override { return installation_; }
 
   private:
     std::string path_;
     std::string bootId_;
+    std::string installation_;
 };
 
 }  // namespace orvel::suiteserver

@@ -87,7 +87,9 @@ void ChildProcessLauncher::StopWatching() {
     if (watcher_.joinable() && watcher_.get_id() != std::this_thread::get_id()) watcher_.join();
 }
 
-LaunchResult ChildProcessLauncher::Launch(const std::string& programPath, ExitHandler onExit) {
+LaunchResult ChildProcessLauncher::Launch(const std::string& programPath,
+                                          const std::vector<std::string>& environment,
+                                          ExitHandler onExit) {
     LaunchResult result;
     std::error_code ignored;
     std::filesystem::path program = std::filesystem::absolute(programPath, ignored);
@@ -98,6 +100,7 @@ LaunchResult ChildProcessLauncher::Launch(const std::string& programPath, ExitHa
     if (request.workingFolder.empty()) request.workingFolder = ".";
     // Its own process group, so that a stop reaches its helpers too.
     request.grouping = platform::SpawnRequest::Grouping::kOwnGroup;
+    request.extraEnvironment = environment;
 
     std::lock_guard lock(mutex_);
     if (stopping_) {

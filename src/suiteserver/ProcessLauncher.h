@@ -11,8 +11,10 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/UniqueFd.h"
 #include "platform/linux/ProcFs.h"
@@ -44,6 +46,13 @@ enum class AdoptVerdict {
 };
 const char* DescribeVerdict(AdoptVerdict verdict);
 
+// A process of this user that carries a component marker in its environment.
+struct MarkedProcess {
+    ProcessIdentity process;
+    pid_t parent = 0;
+    std::string marker;  // the variable's value
+};
+
 // Called once, on the watcher's thread, when the component's first process has
 // ended; status as waitpid reports it, or -1 when it was not our child (an
 // adopted process) and its exit status is unknown.
@@ -55,13 +64,24 @@ class ProcessLauncher {
   public:
     virtual ~ProcessLauncher() = default;
     // Starts the program without a shell, with its folder as working directory,
-    // in a process group of its own.
-    virtual LaunchResult Launch(const std::string& programPath, ExitHandler onExit) = 0;
+    // in a process group of its own, its environment this process's plus the
+    // "NAME=value" entries given.
+    virtual LaunchResult Launch(const std::string& programPath,
+                                const std::vector<std::string>& environment,
+                                ExitHandler onExit) = 0;
     // Watches a process that an earlier run of the server started: the process
     // must still be alive, started at startTime, run programPath and belong to
     // this user.
     virtual AdoptVerdict Adopt(ProcessIdentity process, const std::string& programPath,
                                ExitHandler onExit) = 0;
+    // The live processes of this user whose environment sets variable to a
+    // value that starts with prefix. Walks every process: never under a lock
+    // that anyone waits on.
+    virtual std::vector<MarkedProcess> FindMarked(std::string_view variable,
+                                                  std::string_view prefix) = 0;
+    // SIGKILL to a process that no component accounts for (and to the group it
+    // leads), unless its id now belongs to another process.
+    virtual void EndOrphan(ProcessIdentity process) = 0;
     // Sends the signal to every process of the component still alive.
     virtual void Signal(pid_t component, int signalNumber) = 0;
     // True while a process of the component other than its ended first
@@ -91,7 +111,11 @@ class ChildProcessLauncher : public ProcessLauncher {
     ChildProcessLauncher(const ChildProcessLauncher&) = delete;
     ChildProcessLauncher& operator=(const ChildProcessLauncher&) = delete;
 
-    LaunchResult Launch(const std::string& programPath, ExitHandler onExit) override;
+    LaunchResult Launch(const std::string& programPath, const std::vector<std::string>& environment,
+                        ExitHandler onExit) override;
+    std::vector<MarkedProcess> FindMarked(std::string_view variable,
+                                          std::string_view prefix) override;
+    void EndOrphan(ProcessIdentity process) override;
     AdoptVerdict Adopt(ProcessIdentity process, const std::string& programPath,
                        ExitHandler onExit) override;
     void Signal(pid_t component, int signalNumber) override;

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -253,6 +254,13 @@ CoreOptions ReadCoreOptions(platform::Registry& registry) {
         suite::ReadDwordValue(registry, platform::HKEY_LOCAL_MACHINE, suite::kServerSettingsKey,
                               suite::kStopGraceValue)
             .value_or(suite::kDefaultStopGraceMs));
+    // For the crash tests only: the server dies at once at the named step of
+    // a start or a stop, as a kill -9 at that instant would end it.
+    if (const char* step = std::getenv("ORVEL_TEST_CRASH_AT"); step != nullptr && *step != 0) {
+        options.reached = [at = std::string(step)](std::string_view reached) {
+            if (reached == at) raise(SIGKILL);
+        };
+    }
     return options;
 }
 

@@ -127,8 +127,9 @@ TEST(SuiteServerAdoption, ItsOwnComponentsOutliveAKilledServerAndAreAdoptedNoOth
     const pid_t unrelated = sleeper.pid();
     ASSERT_GT(unrelated, 0);
     const auto started = suiteserver::ReadProcEntry(unrelated)->startTime;
-    records.push_back({2, {unrelated, started}, faultStat});      // another program
-    records.push_back({8, {unrelated, started + 1}, clockSync});  // another process
+    records.push_back({2, {unrelated, started}, faultStat, "", std::nullopt});  // another program
+    records.push_back(
+        {8, {unrelated, started + 1}, clockSync, "", std::nullopt});  // another process
     pid_t foreign = 0;
     if (fakes::CanSwitchUser()) {
         chmod(harness.root.c_str(), 0755);
@@ -141,8 +142,11 @@ TEST(SuiteServerAdoption, ItsOwnComponentsOutliveAKilledServerAndAreAdoptedNoOth
                   0);
         ASSERT_TRUE(WaitUntil([&] { return ProcessesRunning(panelKeys).size() == 1; }, 5s));
         foreign = ProcessesRunning(panelKeys)[0];
-        records.push_back(
-            {15, {foreign, suiteserver::ReadProcEntry(foreign)->startTime}, panelKeys});
+        records.push_back({15,
+                           {foreign, suiteserver::ReadProcEntry(foreign)->startTime},
+                           panelKeys,
+                           "",
+                           std::nullopt});
     }
     std::string why;
     ASSERT_TRUE(state.Save(records, &why)) << why;

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -36,9 +37,13 @@ class RecordingLauncher : public ProcessLauncher {
   public:
     ~RecordingLauncher() override { StopWatching(); }
 
-    LaunchResult Launch(const std::string& programPath, ExitHandler onExit) override {
+    LaunchResult Launch(const std::string& programPath, const std::vector<std::string>& environment,
+                        ExitHandler onExit) override {
+        if (onLaunch) onLaunch();
         std::lock_guard lock(mutex_);
         launched.push_back(programPath);
+        environments.push_back(environment);
+        if (failLaunch) return {0, 0, "refused by the test"};
         pid_t pid = nextPid_++;
         handlers_[pid] = std::move(onExit);
         return {pid, 5000u + static_cast<std::uint64_t>(pid), {}};
@@ -50,7 +55,15 @@ class RecordingLauncher : public ProcessLauncher {
         if (verdict == AdoptVerdict::kAdopted) handlers_[process.pid] = std::move(onExit);
         return verdict;
     }
+    std::vector<MarkedProcess> FindMarked(std::string_view variable,
+                                          std::string_view prefix) override {
+        EXPECT_EQ(variable, kMarkerVariable);
+        EXPECT_EQ(prefix, "core-test:");
+        return marked;
+    }
+    void EndOrphan(ProcessIdentity process) override { orphansEnded.push_back(process); }
     void Signal(pid_t component, int signalNumber) override {
+        if (onSignal) onSignal(signalNumber);
         std::lock_guard lock(mutex_);
         signals.emplace(component, signalNumber);
         // A process that ends on this signal does so on a thread of its own,
@@ -93,6 +106,12 @@ class RecordingLauncher : public ProcessLauncher {
     }
 
     std::vector<std::string> launched;
+    std::vector<std::vector<std::string>> environments;
+    std::vector<MarkedProcess> marked;
+    std::function<void()> onLaunch;
+    std::function<void(int)> onSignal;
+    bool failLaunch = false;
+    std::vector<ProcessIdentity> orphansEnded;
     // Read by the test while no process ends on a thread of its own.
     std::multiset<std::pair<pid_t, int>> signals;
     std::vector<pid_t> forgotten;
@@ -116,6 +135,7 @@ class MemoryRecords : public ComponentRecords {
         stored = records;
         return true;
     }
+    std::string InstallationId() override { return "core-test"; }
     std::vector<ComponentRecord> stored;
 };
 
@@ -227,7 +247,8 @@ TEST_F(CoreTest, StatusCodesStartRefusalsAndOneProcessPerSlot) {
     EXPECT_EQ(Status(0), suite::kStatusRunning);
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"change 0"});
     ASSERT_EQ(records.stored.size(), 1u);
-    EXPECT_EQ(records.stored[0], (ComponentRecord{0, {4000, 9000}, deviceControl}));
+    EXPECT_EQ(records.stored[0].process, (ProcessIdentity{4000, 9000}));
+    EXPECT_EQ(records.stored[0].program, deviceControl);
 
     // An end nobody asked for is a change; nothing of it remains, so the slot
     // is free and its record gone.
@@ -350,10 +371,10 @@ TEST_F(CoreTest, StartThatWaitsLongEnoughAnswersWithTheStartedProgram) {
 TEST_F(CoreTest, RecordedComponentsStillRunningAreAdoptedOthersDropped) {
     std::string deviceControl = Install(0);
     std::string matrix = Install(5);
-    records.stored = {{0, {700, 11}, deviceControl},
-                      {5, {701, 12}, matrix},
-                      {0, {702, 13}, deviceControl},
-                      {17, {703, 14}, matrix}};
+    records.stored = {{0, {700, 11}, deviceControl, "", std::nullopt},
+                      {5, {701, 12}, matrix, "", std::nullopt},
+                      {0, {702, 13}, deviceControl, "", std::nullopt},
+                      {17, {703, 14}, matrix, "", std::nullopt}};
     launcher.verdicts = {{700, AdoptVerdict::kAdopted},
                          {701, AdoptVerdict::kOtherProcess},
                          {702, AdoptVerdict::kAdopted}};
@@ -363,7 +384,8 @@ TEST_F(CoreTest, RecordedComponentsStillRunningAreAdoptedOthersDropped) {
     EXPECT_EQ(Start(0), suite::kStatusRunning);
     EXPECT_EQ(Status(5), suite::kStatusOffLine);
     EXPECT_THAT(launcher.launched, IsEmpty());
-    EXPECT_EQ(records.stored, (std::vector<ComponentRecord>{{0, {700, 11}, deviceControl}}));
+    EXPECT_EQ(records.stored,
+              (std::vector<ComponentRecord>{{0, {700, 11}, deviceControl, "", std::nullopt}}));
     std::string text = log.Text();
     EXPECT_THAT(text, HasSubstr("process 700 (" + deviceControl + ") still runs"));
     EXPECT_THAT(text, HasSubstr("dropped: its process id now belongs to another process"));
@@ -462,20 +484,158 @@ TEST_F(CoreTest, StandingMessageIsSentAgainUntilWithdrawn) {
     EXPECT_TRUE(core->ReleaseInstance(unattached));
 }
 
+// A start is on record (with the marker its child carries) before the spawn,
+// a stop (with its deadline) before the first signal; a failed spawn undoes
+// its record. The named steps come in the order a killed server must handle.
+TEST_F(CoreTest, StartsAndStopsAreRecordedBeforeTheyAct) {
+    std::string program = Install(4);
+    std::vector<std::string> steps;
+    options.reached = [&](std::string_view step) { steps.emplace_back(step); };
+    MakeCore();
+    std::vector<ComponentRecord> atSpawn;
+    launcher.onLaunch = [&] { atSpawn = records.stored; };
+    ASSERT_EQ(Start(4), suite::kStatusRunning);
+    ASSERT_EQ(atSpawn.size(), 1u);
+    EXPECT_EQ(atSpawn[0].process.pid, 0);
+    EXPECT_EQ(atSpawn[0].program, program);
+    EXPECT_THAT(atSpawn[0].marker, ::testing::StartsWith("core-test:4:"));
+    EXPECT_EQ(launcher.environments.back(),
+              std::vector<std::string>{"ORVEL_COMPONENT_MARKER=" + atSpawn[0].marker});
+    ASSERT_EQ(records.stored.size(), 1u);
+    EXPECT_EQ(records.stored[0].process.pid, 4000);
+    EXPECT_EQ(records.stored[0].marker, atSpawn[0].marker);
+
+    std::vector<ComponentRecord> atTerm;
+    launcher.onSignal = [&](int signalNumber) {
+        if (signalNumber == SIGTERM) atTerm = records.stored;
+    };
+    ASSERT_EQ(Stop(4), suite::kStatusRunning);
+    ASSERT_EQ(atTerm.size(), 1u);
+    auto deadline = std::chrono::duration_cast<std::chrono::milliseconds>(
+        (clock.monotonic + options.stopGrace).time_since_epoch());
+    EXPECT_EQ(atTerm[0].stopDeadline, deadline.count());
+    Advance(options.stopGrace);
+    launcher.Exit(4000, SIGKILL);
+    EXPECT_THAT(records.stored, IsEmpty());
+    EXPECT_EQ(steps, (std::vector<std::string>{"start-intent", "start-spawned", "start-recorded",
+                                               "stop-intent", "stop-signalled", "stop-killed",
+                                               "stop-ended"}));
+
+    // A markerless new marker each start; a spawn that fails leaves no record.
+    launcher.onLaunch = nullptr;
+    launcher.failLaunch = true;
+    EXPECT_EQ(Start(4), suite::kStatusNotAvailable);
+    EXPECT_THAT(records.stored, IsEmpty());
+    EXPECT_NE(launcher.environments[1], launcher.environments[0]);
+}
+
+// What a killed server left: a start whose child runs (found by its marker)
+// is adopted, one whose spawn never happened is undone, a stop in progress
+// goes on to its recorded deadline and the kill.
+TEST_F(CoreTest, RestartFinishesOrUndoesWhatTheKilledServerWasDoing) {
+    std::string deviceControl = Install(0);
+    std::string matrix = Install(5);
+    std::string panel = Install(6);
+    const std::int64_t deadline = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      (clock.monotonic + 2000ms).time_since_epoch())
+                                      .count();
+    records.stored = {{0, {0, 0}, deviceControl, "core-test:0:aa", std::nullopt},
+                      {5, {0, 0}, matrix, "core-test:5:bb", std::nullopt},
+                      {6, {900, 33}, panel, "core-test:6:cc", deadline}};
+    // Slot 0's child and a helper it started; the helper's parent carries the marker.
+    launcher.marked = {{{810, 21}, 1, "core-test:0:aa"},
+                       {{811, 22}, 810, "core-test:0:aa"},
+                       {{900, 33}, 1, "core-test:6:cc"}};
+    launcher.verdicts = {{810, AdoptVerdict::kAdopted}, {900, AdoptVerdict::kAdopted}};
+    MakeCore();
+
+    EXPECT_EQ(Status(0), suite::kStatusRunning);
+    EXPECT_EQ(Status(5), suite::kStatusOffLine);
+    EXPECT_THAT(launcher.orphansEnded, IsEmpty());
+    EXPECT_EQ(launcher.signals.count({900, SIGTERM}), 1u);
+    std::string text = log.Text();
+    EXPECT_THAT(text, HasSubstr("process 810 (" + deviceControl + ") still runs"));
+    EXPECT_THAT(text, HasSubstr("start of " + matrix + " had not begun"));
+    EXPECT_THAT(text, HasSubstr("was being stopped when the server ended"));
+    ASSERT_EQ(records.stored.size(), 2u);
+    EXPECT_EQ(records.stored[0].process, (ProcessIdentity{810, 21}));
+    EXPECT_EQ(records.stored[1].stopDeadline, deadline);
+
+    // The stop keeps its deadline, not a fresh grace.
+    Advance(1900ms);
+    EXPECT_EQ(launcher.signals.count({900, SIGKILL}), 0u);
+    Advance(100ms);
+    EXPECT_EQ(launcher.signals.count({900, SIGKILL}), 1u);
+    launcher.Exit(900, SIGKILL);
+    EXPECT_EQ(Status(6), suite::kStatusOffLine);
+    EXPECT_EQ(Start(5), suite::kStatusRunning);
+    EXPECT_EQ(launcher.launched, std::vector<std::string>{matrix});
+}
+
+// Marked processes no record names: the first of a start is adopted into its
+// free slot when it runs that slot's program; a second copy for a taken slot,
+// one for an unused slot and one running another program are ended, helpers
+// with them. Another installation's markers are never asked for.
+TEST_F(CoreTest, OrphansOfThisInstallationAreAdoptedIntoFreeSlotsOrEnded) {
+    std::string deviceControl = Install(0);
+    Install(3);
+    records.stored = {{0, {700, 11}, deviceControl, "core-test:0:aa", std::nullopt}};
+    launcher.marked = {{{700, 11}, 1, "core-test:0:aa"},
+                       {{720, 30}, 1, "core-test:0:dd"},    // a second copy of slot 0
+                       {{721, 31}, 720, "core-test:0:dd"},  // and its helper
+                       {{730, 40}, 1, "core-test:3:ee"},    // slot 3, free
+                       {{740, 50}, 1, "core-test:16:ff"},   // an unused slot
+                       {{750, 60}, 1, "core-test:3:gg"}};   // slot 3 again: taken by then
+    launcher.verdicts = {{700, AdoptVerdict::kAdopted},
+                         {720, AdoptVerdict::kAdopted},
+                         {730, AdoptVerdict::kAdopted},
+                         {750, AdoptVerdict::kAdopted}};
+    MakeCore();
+
+    EXPECT_EQ(Status(0), suite::kStatusRunning);
+    EXPECT_EQ(Status(3), suite::kStatusRunning);
+    std::set<pid_t> ended;
+    for (const auto& process : launcher.orphansEnded) ended.insert(process.pid);
+    EXPECT_EQ(ended, (std::set<pid_t>{720, 721, 740, 750}));
+    EXPECT_THAT(log.Text(), HasSubstr("process 730"));
+    EXPECT_THAT(log.Text(), HasSubstr("runs without a record; adopted"));
+    EXPECT_THAT(log.Text(), HasSubstr("belongs to no slot; ended"));
+    ASSERT_EQ(records.stored.size(), 2u);
+    EXPECT_EQ(records.stored[1].marker, "core-test:3:ee");
+    EXPECT_THAT(launcher.launched, IsEmpty());
+}
+
 TEST(ComponentRecordsText, RoundTripsAndRefusesAnotherBootOrBrokenLines) {
-    std::vector<ComponentRecord> records = {{0, {1234, 98765}, "/opt/suite/Device Control.exe"},
-                                            {15, {77, 1}, "/opt/suite/PanelKeysServer.exe"}};
+    std::vector<ComponentRecord> records = {
+        {0, {1234, 98765}, "/opt/suite/Device Control.exe", "a1:0:ff", std::nullopt},
+        {3, {0, 0}, "/opt/suite/Starting.exe", "a1:3:0e", std::nullopt},
+        {15, {77, 1}, "/opt/suite/PanelKeysServer.exe", "a1:15:01", 3600123}};
     std::string text = FormatComponentRecords(records, "boot-a");
     EXPECT_EQ(ParseComponentRecords(text, "boot-a"), records);
     EXPECT_THAT(ParseComponentRecords(text, "boot-b"), IsEmpty());
     EXPECT_THAT(ParseComponentRecords(text, ""), IsEmpty());
-    std::string damaged = text + "3 notapid 5 /x\n4 -2 5 /x\n5 9 9\n6 10 11 /ok\n";
+    std::string damaged = text +
+                          "3 notapid 5 m - /x\n4 -2 5 m - /x\n5 9 9 m -\n"
+                          "7 0 0 - - /no-marker-no-process\n8 1 2 m soon /x\n6 10 11 - - /ok\n";
     auto parsed = ParseComponentRecords(damaged, "boot-a");
-    ASSERT_EQ(parsed.size(), 3u);
-    EXPECT_EQ(parsed[2], (ComponentRecord{6, {10, 11}, "/ok"}));
-    // A program path that would break the line is not recorded.
-    EXPECT_EQ(FormatComponentRecords({{1, {2, 3}, "/a\nb"}}, "boot-a"),
+    ASSERT_EQ(parsed.size(), 4u);
+    EXPECT_EQ(parsed[3], (ComponentRecord{6, {10, 11}, "/ok", "", std::nullopt}));
+    // A line that cannot be one line is not written.
+    EXPECT_EQ(FormatComponentRecords(
+                  {{1, {2, 3}, "/a\nb", "", std::nullopt}, {1, {2, 3}, "/a", "m k", std::nullopt}},
+                  "boot-a"),
               FormatComponentRecords({}, "boot-a"));
+    // The earlier file, without markers, is still read.
+    EXPECT_EQ(
+        ParseComponentRecords("orvel-components 1\nboot boot-a\n2 40 50 /opt/a b\n", "boot-a"),
+        (std::vector<ComponentRecord>{{2, {40, 50}, "/opt/a b", "", std::nullopt}}));
+
+    ASSERT_TRUE(ParseMarker("a1:15:01", "a1"));
+    EXPECT_EQ(ParseMarker("a1:15:01", "a1")->slot, 15);
+    for (const char* other : {"a12:1:0", "a1:x:0", "a1:1:", "a1", "b1:1:0"}) {
+        EXPECT_FALSE(ParseMarker(other, "a1")) << other;
+    }
+    EXPECT_FALSE(ParseMarker(":1:0", ""));
 }
 
 TEST(ProcStatLine, FieldsAreCountedFromTheLastParenthesis) {

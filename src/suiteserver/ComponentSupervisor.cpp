@@ -1,0 +1,512 @@
+#include "suiteserver/ComponentSupervisor.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <map>
+#include <set>
+
+#include "suite/ComponentStatusCodes.h"
+
+namespace orvel::suiteserver {
+
+namespace {
+
+using std::chrono::milliseconds;
+using TimePoint = std::chrono::steady_clock::time_point;
+
+bool ValidIndex(int index) {
+    return index >= 0 && index < suite::kComponentSlots;
+}
+
+std::string DescribeExit(int waitStatus) {
+    if (waitStatus < 0) return "exit status unknown: not started by this run of the server";
+    if (WIFEXITED(waitStatus)) return "exit code " + std::to_string(WEXITSTATUS(waitStatus));
+    if (WIFSIGNALED(waitStatus)) return "signal " + std::to_string(WTERMSIG(waitStatus));
+    return "status " + std::to_string(waitStatus);
+}
+
+std::int64_t ToMs(TimePoint at) {
+    return std::chrono::duration_cast<milliseconds>(at.time_since_epoch()).count();
+}
+
+TimePoint FromMs(std::int64_t ms) {
+    return TimePoint(std::chrono::duration_cast<TimePoint::duration>(milliseconds(ms)));
+}
+
+}  // namespace
+
+ComponentSupervisor::ComponentSupervisor(ProcessLauncher& launcher, ComponentRecords& records,
+                                         platform::Clock& clock, ServerLog& log,
+                                         const CoreOptions& options, Hooks hooks)
+    : launcher_(launcher),
+      records_(records),
+      clock_(clock),
+      log_(log),
+      options_(options),
+      hooks_(std::move(hooks)),
+      installation_(records.InstallationId()) {
+    std::random_device seed;
+    nonces_.seed((static_cast<std::uint64_t>(seed()) << 32) ^ seed());
+}
+
+std::string ComponentSupervisor::SlotLabel(int index) {
+    const auto& definition = suite::ComponentDefinitions()[static_cast<std::size_t>(index)];
+    return "slot " + std::to_string(index) + " (" + std::string(definition.displayName) + ")";
+}
+
+void ComponentSupervisor::Reached(std::string_view point) const {
+    if (options_.reached) options_.reached(point);
+}
+
+std::string ComponentSupervisor::NewMarker(int index) {
+    char nonce[17];
+    std::snprintf(nonce, sizeof nonce, "%016llx", static_cast<unsigned long long>(nonces_()));
+    return installation_ + ":" + std::to_string(index) + ":" + nonce;
+}
+
+ExitHandler ComponentSupervisor::HandlerFor(int index) {
+    return [this, index](pid_t pid, int status) {
+        try {
+            OnChildExit(index, pid, status);
+        } catch (const std::exception& error) {
+            log_.Line("component: " + SlotLabel(index) + " end of process " + std::to_string(pid) +
+                      " not handled: " + error.what());
+        }
+    };
+}
+
+bool ComponentSupervisor::Running(int index) {
+    std::lock_guard lock(mutex_);
+    return slots_[static_cast<std::size_t>(index)].pid > 0;
+}
+
+bool ComponentSupervisor::RunsUnstopped(int index) {
+    std::lock_guard lock(mutex_);
+    const Slot& slot = slots_[static_cast<std::size_t>(index)];
+    return slot.pid > 0 && !slot.stopping;
+}
+
+void ComponentSupervisor::Signal(const std::vector<pid_t>& components, int signalNumber) {
+    for (pid_t component : components) launcher_.Signal(component, signalNumber);
+}
+
+std::int32_t ComponentSupervisor::Start(int index, const std::string& program,
+                                        const std::string& note) {
+    std::unique_lock lock(mutex_);
+    Slot& slot = slots_[static_cast<std::size_t>(index)];
+    if (slot.pid > 0 && !slot.stopping) return suite::kStatusRunning;
+    if (slot.component == 0) return LaunchLocked(index, program, note);
+    // The slot is still being stopped: the start runs once nothing of the old
+    // program remains, and the answer says only what is true now.
+    if (!slot.startPending) {
+        log_.Line("component: " + SlotLabel(index) + " start waits until its stop has ended");
+    }
+    slot.startPending = true;
+    slot.pendingProgram = program;
+    changed_.wait_for(lock, options_.startWait, [&] { return !slot.startPending; });
+    if (slot.pid > 0 && !slot.stopping) return suite::kStatusRunning;
+    if (slot.startPending) return suite::kStatusOffLine;
+    return suite::kStatusNotAvailable;  // the pending start could not start the program
+}
+
+std::int32_t ComponentSupervisor::LaunchLocked(int index, const std::string& program,
+                                               const std::string& note) {
+    Slot& slot = slots_[static_cast<std::size_t>(index)];
+    if (shuttingDown_) {
+        log_.Line("component: " + SlotLabel(index) + " not started: the server is stopping");
+        return suite::kStatusOffLine;
+    }
+    // The start is on record before the program runs: a server killed from
+    // here on finds the child by the marker in its environment.
+    slot.marker = NewMarker(index);
+    slot.program = program;
+    slot.starting = true;
+    SaveRecordsLocked();
+    Reached("start-intent");
+    std::vector<std::string> environment;
+    if (!installation_.empty())
+        environment.push_back(std::string(kMarkerVariable) + "=" + slot.marker);
+    // The exit handler takes the slot lock, so launching under it is safe: an
+    // exit can only be recorded once the process id has been stored.
+    LaunchResult launched = launcher_.Launch(program, environment, HandlerFor(index));
+    slot.starting = false;
+    if (launched.pid <= 0) {
+        slot.marker.clear();
+        slot.program.clear();
+        SaveRecordsLocked();
+        log_.Line("component: " + SlotLabel(index) + " could not start " + program + ": " +
+                  launched.error);
+        return suite::kStatusNotAvailable;
+    }
+    Reached("start-spawned");
+    slot.pid = launched.pid;
+    slot.component = launched.pid;
+    slot.startTime = launched.startTime;
+    slot.stopping = false;
+    slot.killed = false;
+    SaveRecordsLocked();
+    Reached("start-recorded");
+    log_.Line("component: " + SlotLabel(index) + " started " + program + " as process " +
+              std::to_string(launched.pid) + (note.empty() ? "" : " (" + note + ")"));
+    hooks_.changed(index);
+    return suite::kStatusRunning;
+}
+
+std::int32_t ComponentSupervisor::Stop(int index) {
+    std::unique_lock lock(mutex_);
+    Slot& slot = slots_[static_cast<std::size_t>(index)];
+    if (slot.startPending) {
+        slot.startPending = false;  // the later wish wins
+        log_.Line("component: " + SlotLabel(index) + " waiting start withdrawn by a stop");
+        changed_.notify_all();
+    }
+    if (slot.pid <= 0) return suite::kStatusOffLine;
+    pid_t pid = slot.pid;
+    if (!slot.stopping) {
+        pid_t component = BeginEndingLocked(index, "asked to end");
+        lock.unlock();
+        launcher_.Signal(component, SIGTERM);
+        Reached("stop-signalled");
+        lock.lock();
+    }
+    // Most programs end at once: wait a little so the answer already says so.
+    changed_.wait_for(lock, options_.stopWait, [&] { return slot.pid != pid; });
+    return slot.pid == pid ? suite::kStatusRunning : suite::kStatusOffLine;
+}
+
+pid_t ComponentSupervisor::BeginEndingLocked(int index, const std::string& why) {
+    Slot& slot = slots_[static_cast<std::size_t>(index)];
+    slot.stopping = true;
+    slot.killed = false;
+    slot.killAt = clock_.Monotonic() + options_.stopGrace;
+    SaveRecordsLocked();  // the stop and its deadline are on record before its first signal
+    Reached("stop-intent");
+    log_.Line("component: " + SlotLabel(index) + " " + why + " (process " +
+              std::to_string(slot.component) + " and its group)");
+    changed_.notify_all();
+    if (hooks_.wake) hooks_.wake();
+    return slot.component;
+}
+
+void ComponentSupervisor::FinishLocked(int index) {
+    Slot& slot = slots_[static_cast<std::size_t>(index)];
+    bool wasStopping = slot.stopping;
+    if (wasStopping) Reached("stop-ended");
+    launcher_.Forget(slot.component);
+    bool startPending = slot.startPending;
+    std::string pendingProgram = std::move(slot.pendingProgram);
+    slot = Slot{};
+    SaveRecordsLocked();
+    if (wasStopping) log_.Line("component: " + SlotLabel(index) + " has ended completely");
+    if (startPending && !shuttingDown_) {
+        LaunchLocked(index, pendingProgram, "start that waited for the stop");
+    }
+    changed_.notify_all();
+}
+
+void ComponentSupervisor::OnChildExit(int index, pid_t pid, int waitStatus) {
+    pid_t component = 0;
+    {
+        std::lock_guard lock(mutex_);
+        Slot& slot = slots_[static_cast<std::size_t>(index)];
+        if (slot.pid != pid) return;
+        slot.pid = 0;
+        component = slot.component;
+        log_.Line("component: " + SlotLabel(index) + " process " + std::to_string(pid) +
+                  " ended (" + DescribeExit(waitStatus) + ")");
+        hooks_.changed(index);
+        changed_.notify_all();
+    }
+    // What it left behind is looked for without the slot lock.
+    bool remains = launcher_.Remains(component);
+    pid_t toSignal = 0;
+    {
+        std::lock_guard lock(mutex_);
+        Slot& slot = slots_[static_cast<std::size_t>(index)];
+        if (slot.component != component || slot.pid != 0) return;
+        if (!remains) {
+            FinishLocked(index);
+        } else if (!slot.stopping) {
+            // Its helpers would live on unwatched: they end as a stop ends them.
+            toSignal =
+                BeginEndingLocked(index, "ended but left processes behind; they are asked to end");
+        }
+        changed_.notify_all();
+    }
+    if (toSignal != 0) launcher_.Signal(toSignal, SIGTERM);
+}
+
+void ComponentSupervisor::SaveRecordsLocked() {
+    std::vector<ComponentRecord> records;
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+        const Slot& slot = slots_[i];
+        if (slot.component == 0 && !slot.starting) continue;
+        ComponentRecord record{static_cast<int>(i),
+                               {slot.component, slot.startTime},
+                               slot.program,
+                               slot.marker,
+                               std::nullopt};
+        if (slot.stopping) record.stopDeadline = ToMs(slot.killAt);
+        records.push_back(std::move(record));
+    }
+    std::string why;
+    if (records_.Save(records, &why)) {
+        if (!lastRecordProblem_.empty()) log_.Line("state file written again");
+        lastRecordProblem_.clear();
+    } else if (why != lastRecordProblem_) {
+        log_.Line(
+            "cannot write the state file (a restarted server would not find its "
+            "components): " +
+            why);
+        lastRecordProblem_ = why;
+    }
+}
+
+// The processes carrying each marker of this installation.
+class ComponentSupervisor::MarkedProcesses {
+  public:
+    explicit MarkedProcesses(std::vector<MarkedProcess> all) : all_(std::move(all)) {
+        for (const auto& process : all_) byMarker_[process.marker].push_back(&process);
+    }
+    const std::map<std::string, std::vector<const MarkedProcess*>>& ByMarker() const {
+        return byMarker_;
+    }
+    // A start's first process: the one whose parent does not carry its marker.
+    const MarkedProcess* FirstOf(const std::string& marker) const {
+        auto it = byMarker_.find(marker);
+        if (it == byMarker_.end()) return nullptr;
+        const auto& carriers = it->second;
+        const MarkedProcess* first = nullptr;
+        for (const MarkedProcess* process : carriers) {
+            bool parentMarked = std::any_of(
+                carriers.begin(), carriers.end(),
+                [&](const MarkedProcess* other) { return other->process.pid == process->parent; });
+            if (!parentMarked &&
+                (first == nullptr || process->process.startTime < first->process.startTime)) {
+                first = process;
+            }
+        }
+        return first;
+    }
+
+  private:
+    std::vector<MarkedProcess> all_;
+    std::map<std::string, std::vector<const MarkedProcess*>> byMarker_;
+};
+
+void ComponentSupervisor::Recover(const std::function<std::string(int index)>& programOf) {
+    auto records = records_.Load();
+    // The look at every process comes first, without any lock.
+    MarkedProcesses marked(installation_.empty()
+                               ? std::vector<MarkedProcess>()
+                               : launcher_.FindMarked(kMarkerVariable, installation_ + ":"));
+    std::vector<std::string> programs(suite::kComponentSlots);
+    for (int i = 0; i < suite::kComponentSlots; ++i) {
+        if (suite::IsUsedSlot(i)) programs[static_cast<std::size_t>(i)] = programOf(i);
+    }
+    std::vector<pid_t> resumedStops;
+    std::vector<ProcessIdentity> orphans;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& record : records) {
+            if (TakeRecordedLocked(record, marked)) {
+                if (record.stopDeadline)
+                    resumedStops.push_back(slots_[static_cast<std::size_t>(record.slot)].component);
+            }
+        }
+        orphans = SettleUnrecordedLocked(marked, programs);
+        SaveRecordsLocked();
+    }
+    for (const auto& orphan : orphans) launcher_.EndOrphan(orphan);
+    Signal(resumedStops, SIGTERM);
+    if (!resumedStops.empty() && hooks_.wake) hooks_.wake();
+}
+
+void ComponentSupervisor::TakeLocked(int index, ProcessIdentity process, const std::string& program,
+                                     const std::string& marker) {
+    Slot& slot = slots_[static_cast<std::size_t>(index)];
+    slot.pid = process.pid;
+    slot.component = process.pid;
+    slot.startTime = process.startTime;
+    slot.program = program;
+    slot.marker = marker;
+    hooks_.changed(index);
+}
+
+bool ComponentSupervisor::TakeRecordedLocked(const ComponentRecord& record,
+                                             const MarkedProcesses& marked) {
+    std::string what =
+        "process " + std::to_string(record.process.pid) + " (" + record.program + ")";
+    if (!ValidIndex(record.slot) || !suite::IsUsedSlot(record.slot)) {
+        log_.Line("component: record of " + what + " for slot " + std::to_string(record.slot) +
+                  " dropped: no such slot");
+        return false;
+    }
+    const int index = record.slot;
+    Slot& slot = slots_[static_cast<std::size_t>(index)];
+    if (slot.component != 0) {
+        log_.Line("component: second record of " + SlotLabel(index) + " (" + what + ") dropped");
+        return false;
+    }
+    ProcessIdentity process = record.process;
+    if (process.pid == 0) {
+        const MarkedProcess* first = marked.FirstOf(record.marker);
+        if (first == nullptr) {
+            log_.Line("component: " + SlotLabel(index) + " start of " + record.program +
+                      " had not begun when the server ended; undone");
+            return false;
+        }
+        process = first->process;
+        what = "process " + std::to_string(process.pid) + " (" + record.program + ")";
+    }
+    AdoptVerdict verdict = launcher_.Adopt(process, record.program, HandlerFor(index));
+    if (verdict != AdoptVerdict::kAdopted) {
+        log_.Line("component: " + SlotLabel(index) + " record of " + what +
+                  " dropped: " + DescribeVerdict(verdict));
+        return false;
+    }
+    if (record.stopDeadline) {
+        slot.stopping = true;
+        slot.killAt = FromMs(*record.stopDeadline);
+        log_.Line("component: " + SlotLabel(index) + " " + what +
+                  " was being stopped when the server ended; the stop goes on");
+    } else {
+        log_.Line("component: " + SlotLabel(index) + " " + what +
+                  " still runs from an earlier run of the server; adopted");
+    }
+    TakeLocked(index, process, record.program, record.marker);
+    return true;
+}
+
+std::vector<ProcessIdentity> ComponentSupervisor::SettleUnrecordedLocked(
+    const MarkedProcesses& marked, const std::vector<std::string>& programs) {
+    std::vector<ProcessIdentity> orphans;
+    for (const auto& entry : marked.ByMarker()) {
+        const std::string& marker = entry.first;
+        bool accounted = std::any_of(slots_.begin(), slots_.end(),
+                                     [&](const Slot& slot) { return slot.marker == marker; });
+        if (accounted) continue;
+        const MarkedProcess* first = marked.FirstOf(marker);
+        auto parts = ParseMarker(marker, installation_);
+        if (first != nullptr && parts && ValidIndex(parts->slot) &&
+            suite::IsUsedSlot(parts->slot) &&
+            slots_[static_cast<std::size_t>(parts->slot)].component == 0) {
+            const std::string& program = programs[static_cast<std::size_t>(parts->slot)];
+            if (!program.empty() &&
+                launcher_.Adopt(first->process, program, HandlerFor(parts->slot)) ==
+                    AdoptVerdict::kAdopted) {
+                log_.Line("component: " + SlotLabel(parts->slot) + " process " +
+                          std::to_string(first->process.pid) + " (" + program +
+                          ") runs without a record; adopted");
+                TakeLocked(parts->slot, first->process, program, marker);
+                continue;
+            }
+        }
+        for (const MarkedProcess* process : entry.second) {
+            log_.Line("component: process " + std::to_string(process->process.pid) +
+                      " started by an earlier run of the server (" + marker +
+                      ") belongs to no slot; ended");
+            orphans.push_back(process->process);
+        }
+    }
+    return orphans;
+}
+
+TimePoint ComponentSupervisor::Housekeep(TimePoint now) {
+    auto next = now + std::chrono::seconds(1);
+    // The look at every process takes a while on a busy machine: not under the slot lock.
+    if (std::unique_lock refresh(refreshMutex_, std::try_to_lock);
+        refresh.owns_lock() && now >= nextRefresh_) {
+        launcher_.Refresh();
+        nextRefresh_ = now + std::chrono::seconds(2);
+    }
+    std::vector<pid_t> toKill;
+    std::vector<pid_t> toCheck;
+    {
+        std::lock_guard lock(mutex_);
+        for (std::size_t i = 0; i < slots_.size(); ++i) {
+            Slot& slot = slots_[i];
+            if (slot.component == 0 || !slot.stopping) continue;
+            if (slot.killAt <= now) {
+                if (!slot.killed) {
+                    log_.Line("component: " + SlotLabel(static_cast<int>(i)) + " process " +
+                              std::to_string(slot.component) +
+                              " or what it started did not end in time; killed");
+                }
+                toKill.push_back(slot.component);
+                slot.killed = true;
+                slot.killAt = now + std::chrono::seconds(1);  // once more if it lingers
+            }
+            // Its first process's end is reported by the watcher; what it left
+            // behind is looked for here.
+            if (slot.pid == 0) toCheck.push_back(slot.component);
+            next = std::min({next, slot.killAt, now + milliseconds(100)});
+        }
+    }
+    Signal(toKill, SIGKILL);
+    if (!toKill.empty()) Reached("stop-killed");
+    std::set<pid_t> ended;
+    for (pid_t component : toCheck) {
+        if (!launcher_.Remains(component)) ended.insert(component);
+    }
+    if (!ended.empty()) {
+        std::lock_guard lock(mutex_);
+        for (std::size_t i = 0; i < slots_.size(); ++i) {
+            const Slot& slot = slots_[i];
+            if (slot.stopping && slot.pid == 0 && ended.count(slot.component) != 0) {
+                FinishLocked(static_cast<int>(i));
+            }
+        }
+    }
+    return next;
+}
+
+void ComponentSupervisor::StopAll() {
+    std::vector<pid_t> asked;
+    {
+        std::lock_guard lock(mutex_);
+        shuttingDown_ = true;
+        for (std::size_t i = 0; i < slots_.size(); ++i) {
+            Slot& slot = slots_[i];
+            slot.startPending = false;
+            if (slot.component != 0 && !slot.stopping) {
+                asked.push_back(
+                    BeginEndingLocked(static_cast<int>(i), "asked to end, server stopping,"));
+            }
+        }
+    }
+    Signal(asked, SIGTERM);
+    auto allEnded = [&] {
+        return std::all_of(slots_.begin(), slots_.end(),
+                           [](const Slot& s) { return s.component == 0; });
+    };
+    // Real time here: the server's own end does not wait on a clock that may stand still.
+    auto waitUntil = [&](TimePoint deadline) {
+        std::unique_lock lock(mutex_);
+        while (!allEnded() && std::chrono::steady_clock::now() < deadline) {
+            lock.unlock();
+            Housekeep(clock_.Monotonic());
+            lock.lock();
+            changed_.wait_for(lock, milliseconds(50), allEnded);
+        }
+    };
+    waitUntil(std::chrono::steady_clock::now() + options_.stopGrace);
+    std::vector<pid_t> left;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& slot : slots_) {
+            if (slot.component != 0) left.push_back(slot.component);
+        }
+    }
+    Signal(left, SIGKILL);
+    waitUntil(std::chrono::steady_clock::now() + std::chrono::seconds(2));
+    launcher_.EndStrays();
+    // No exit handler may run into the supervisor once it is gone.
+    launcher_.StopWatching();
+}
+
+}  // namespace orvel::suiteserver
