@@ -328,6 +328,7 @@ done
 # servers, meet nothing of this machine), and the mounts end with it.
 step "installing into the root and playing the first day (display :$display)"
 export ORVEL_TEST_DISPLAY=":$display" ORVEL_TEST_ROOT="$root" ORVEL_TEST_ARCHIVES="$cache/archives"
+# shellcheck disable=SC2016 # expanded by the inner shell, from the exported names
 unshare --mount --pid --fork --propagation private /bin/sh -euc '
     mount -t proc proc "$ORVEL_TEST_ROOT/proc"
     mount --rbind /dev "$ORVEL_TEST_ROOT/dev"
