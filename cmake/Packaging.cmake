@@ -87,11 +87,14 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Depends from the programs' shared libraries, plus the Qt plug-in that draws
-# the SVG icon (loaded at run time, so no library names it) and the openssl
-# program that orvel-cert runs.
+# Depends from the programs' shared libraries, plus what is loaded or run
+# without a library naming it: the Qt plug-in that draws the SVG icon, the
+# platform plug-ins the console needs to show a window at all (only
+# recommended by Qt, so a root installed without Recommends has none), and
+# the openssl program that orvel-cert runs; groupadd (passwd) for postinst
+# where systemd-sysusers is missing.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, openssl")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, openssl, passwd, qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/dist/debian/postinst ${PROJECT_SOURCE_DIR}/dist/debian/prerm
     ${PROJECT_SOURCE_DIR}/dist/debian/postrm ${PROJECT_SOURCE_DIR}/dist/debian/conffiles)

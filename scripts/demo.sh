@@ -36,10 +36,16 @@ if [ ! -e "$remote_root/tls/console/console.crt" ]; then
         --ini "$top/scripts/demo/CORVANE.INI" >/dev/null
     ORVEL_ROOT="$remote_root" "$programs/orvel-cert" install "$ORVEL_ROOT/tls/bundles/$computer"
 fi
-# The demo's suite server serves remote consoles (what the console's DCOM
-# correction does on a real installation).
-"$programs/orvel-reg" add 'HKLM\SOFTWARE\Microsoft\Ole' /v EnableDCOM /t REG_SZ /d Y /f >/dev/null
-"$programs/orvel-reg" add 'HKLM\SOFTWARE\Microsoft\Ole' /v EnableRemoteConnect /t REG_SZ /d Y /f >/dev/null
+# The remote console's installation has a store of its own: the suite server's
+# class registration goes there too, or that console says the server is missing.
+ORVEL_ROOT="$remote_root" "$programs/Orvel_Server" --regserver >/dev/null
+# The demo's suite server serves remote consoles: the four values the console's
+# DCOM correction writes on a real installation, so its check finds them right.
+ole='HKLM\SOFTWARE\Microsoft\Ole'
+"$programs/orvel-reg" add "$ole" /v EnableDCOM /t REG_SZ /d Y /f >/dev/null
+"$programs/orvel-reg" add "$ole" /v EnableRemoteConnect /t REG_SZ /d Y /f >/dev/null
+"$programs/orvel-reg" add "$ole" /v LegacyAuthenticationLevel /t REG_DWORD /d 1 /f >/dev/null
+"$programs/orvel-reg" add "$ole" /v LegacyImpersonationLevel /t REG_DWORD /d 3 /f >/dev/null
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "The demo installation is ready in $ORVEL_ROOT, but the Orvel Console needs a display."
@@ -60,8 +66,19 @@ done
 echo "Suite server log: $ORVEL_ROOT/suite-server.log"
 
 if [ "${1:-}" = remote ]; then
+    # The remote console first reaches a suite server of its own installation
+    # (as on a Remote PC), then the file server's over TLS.
+    ORVEL_ROOT="$remote_root" "$programs/Orvel_Server" 2>>"$remote_root/suite-server.log" &
+    remote_server_pid=$!
+    trap 'kill "$server_pid" "$remote_server_pid" 2>/dev/null; wait 2>/dev/null || true' EXIT
+    for _ in $(seq 50); do
+        [ -S "$remote_root/run/suite-server.sock" ] && break
+        kill -0 "$remote_server_pid" 2>/dev/null || break
+        sleep 0.1
+    done
     echo "Remote console: choose the remote role, then type 127.0.0.1 or $computer at the"
     echo "remote-name prompt; it connects over TLS with the bundle in $remote_root/tls/console."
+    echo "Its own suite server's log: $remote_root/suite-server.log"
     ORVEL_ROOT="$remote_root" "$remote_root/console/Orvel_Console" &
 fi
 "$ORVEL_ROOT/console/Orvel_Console"

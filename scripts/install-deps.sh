@@ -11,8 +11,9 @@ packages=(
     libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth openbox x11-utils
-    # the Debian package: its build, its check, and the SVG icon plug-in it depends on
-    dpkg-dev file lintian libqt6svg6 systemd python3
+    # the Debian package: its build, its check, the SVG icon plug-in it depends on,
+    # and the fresh Debian 12 root the package test installs it into
+    dpkg-dev file lintian libqt6svg6 systemd python3 debootstrap
 )
 
 missing=()

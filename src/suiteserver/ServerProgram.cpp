@@ -1,6 +1,7 @@
 #include "suiteserver/ServerProgram.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <grpc/support/log.h>
 #include <grpcpp/grpcpp.h>
 #include <poll.h>
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <vector>
 
 #include "platform/VersionInfo.h"
 #include "platform/linux/FileInstanceLock.h"
@@ -212,13 +214,34 @@ sigset_t PrepareProcess(ServerLog& log) {
     return stopSignals;
 }
 
+// The socket folder, made when missing (after a reboot without systemd nothing
+// else recreates /run/orvel). Made by root it gets the rights the package gives
+// it: group orvel, setgid, 2770. Anyone else makes only a folder of an
+// installation root of their own; /run is root's, so the log says what to run.
 bool MakeSocketFolder(const std::string& folder, ServerLog& log) {
     std::error_code error;
     if (std::filesystem::exists(folder, error)) return true;
     std::filesystem::create_directories(folder, error);
     if (error) {
-        log.Line("cannot create the socket folder " + folder + ": " + error.message());
+        std::string line = "cannot create the socket folder " + folder + ": " + error.message();
+        if (error == std::errc::permission_denied) {
+            line += " (as root: install -d -o root -g " + std::string(kSuiteGroup) + " -m 2770 " +
+                    folder + ")";
+        }
+        log.Line(line);
         return false;
+    }
+    if (geteuid() == 0) {
+        std::vector<char> buffer(16384);
+        group entry{};
+        group* found = nullptr;
+        if (getgrnam_r(kSuiteGroup, &entry, buffer.data(), buffer.size(), &found) == 0 &&
+            found != nullptr && chown(folder.c_str(), 0, found->gr_gid) == 0) {
+            chmod(folder.c_str(), 02770);
+            return true;
+        }
+        log.Line("the socket folder " + folder + " has no group " + kSuiteGroup +
+                 ": only root may use this server");
     }
     chmod(folder.c_str(), 0770);
     return true;

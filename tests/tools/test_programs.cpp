@@ -15,6 +15,7 @@
 #include "RegistryTestSupport.h"
 #include "TempDir.h"
 #include "platform/linux/SqliteRegistry.h"
+#include "tools/orvelrun/LogOnUser.h"
 #include "tools/orvelrun/RunList.h"
 
 namespace orvel::tools {
@@ -174,6 +175,40 @@ TEST(OrvelRunProgram, StartsTheRegisteredProgramsAndNamesTheMissingOne) {
     EXPECT_EQ(storeless.status, 1);
     EXPECT_EQ(storeless.err, "orvel-run: store " + store + " not found\n");
     EXPECT_FALSE(fs::exists(store)) << "a missing store is reported, never made";
+}
+
+// The autostart entry runs for every user who logs in; the Run list is for
+// root and the operators' group, reached through the primary group or a
+// supplementary one, and for no one else when the group does not exist.
+TEST(OrvelRunLogOn, RunsForRootAndMembersOfTheOperatorsGroupOnly) {
+    const gid_t operators = 990;
+    const std::vector<gid_t> none;
+    const std::vector<gid_t> withOperators{100, operators, 27};
+    const std::vector<gid_t> others{100, 27};
+    EXPECT_TRUE(IsOperator(0, 0, none, operators));
+    EXPECT_TRUE(IsOperator(0, 0, none, std::nullopt));
+    EXPECT_TRUE(IsOperator(1000, 1000, withOperators, operators));
+    EXPECT_TRUE(IsOperator(1000, operators, none, operators));
+    EXPECT_FALSE(IsOperator(1000, 1000, others, operators));
+    EXPECT_FALSE(IsOperator(1000, 1000, withOperators, std::nullopt));
+    EXPECT_FALSE(IsOperator(1000, 1000, none, operators));
+}
+
+// As root (the package test's case) --log-on starts the Run list as a plain run does.
+TEST(OrvelRunLogOn, RootStartsTheRunList) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root; the package test runs it as a non-member";
+    const fakes::TempDir root("orvel-run-log-on");
+    const fs::path recorder = root.path() / "tool";
+    fakes::WriteFile(recorder, "#!/bin/sh\necho ran > \"$0.tmp\" && mv \"$0.tmp\" \"$0.out\"\n");
+    ::chmod(recorder.c_str(), 0755);
+    {
+        platform::SqliteRegistry registry(root.str("registry.db"));
+        fakes::Seed(registry, platform::HKEY_LOCAL_MACHINE, kRunListKey, "Tool", platform::REG_SZ,
+                    fakes::Sz(recorder.string()));
+    }
+    const Outcome started = RunProgram("orvel-run", root.path(), {"--log-on"}, "/dev/null");
+    EXPECT_EQ(started.status, 0) << started.err;
+    EXPECT_EQ(AwaitLine(recorder.string() + ".out"), "ran\n");
 }
 
 }  // namespace
