@@ -14,6 +14,7 @@
 #include "platform/FileSystem.h"
 #include "platform/InstanceLock.h"
 #include "platform/ProgramStarter.h"
+#include "platform/UiDispatcher.h"
 #include "platform/VersionInfo.h"
 #include "platform/WindowSystem.h"
 #include "settings/ConsoleSettings.h"
@@ -52,6 +53,9 @@ struct MainWindowContext {
     std::function<void()> corvaneSettings{};
     // Starts the catalogue's programs; none: a launch reports that it cannot start.
     platform::ProgramStarter* programStarter = nullptr;
+    // Hands the server worker's results to the user-interface thread; none:
+    // server calls run at once on the caller (logic tested with fake servers).
+    platform::UiDispatcher* dispatcher = nullptr;
     // The screen the window is on; empty: the screen Qt reports.
     WindowSizing::ScreenOf screenOf{};
 };

@@ -46,7 +46,7 @@ frmMain::frmMain(MainWindowContext& context, QWidget* parent)
     connection_ = new ServerConnection(
         {context_.settings, context_.dialogs, context_.clock, context_.windows, context_.fileSystem,
          context_.servers, context_.table, context_.catalogue, context_.version.comments,
-         context_.programStarter},
+         context_.programStarter, context_.dispatcher},
         this);
     BuildMenus();
     BuildToolBar();
@@ -191,6 +191,13 @@ void frmMain::WireConnection() {
         SetMenusDisconnected();
         staGeneral_->ShowDisconnected();
     });
+    // The status bar names the active set with the rows, not a poll cycle later.
+    connect(c, &ServerConnection::connected, this, [this] {
+        staGeneral_->ShowConnected();
+        staGeneral_->ShowKnownActiveSet();
+    });
+    // A refusal's reason is in the status bar as soon as its box is answered.
+    connect(c, &ServerConnection::disconnected, staGeneral_, &GeneralStatusBar::ShowDisconnected);
 }
 
 void frmMain::BuildStatusBar() {
@@ -290,8 +297,7 @@ void frmMain::Unload() {
     connection_->StopRetrying();
     if (connection_->Remote()) {
         if (!unattended_) connection_->WarnOfForcedClose();
-        WithdrawRegistrations();
-        Connected();
+        connection_->WithdrawRegistrations();
     }
     if (context_.writeConfiguration) context_.writeConfiguration();
 }
@@ -301,11 +307,11 @@ void frmMain::Terminate() {
     terminated_ = true;
     tmrTimer_->stop();
     UnloadWaitWindow();
-    WithdrawRegistrations();
+    connection_->StopRetrying();
+    connection_->WithdrawRegistrations();
     if (auto revero = context_.windows.FindWindowA("REVERO"); revero != 0) {
         context_.windows.PostMessageA(revero, platform::WM_CLOSE, 1, 1);
     }
-    Connected();
     if (context_.writeConfiguration) context_.writeConfiguration();
 }
 
@@ -403,7 +409,7 @@ void frmMain::SetConfigureEntry(int index) {
 }
 
 void frmMain::mnuConfigureIndex_Click(int index) {
-    if (Connected()) {
+    if (Connected() || connection_->State() == ConnectionState::Connecting) {
         context_.dialogs.MsgBox("Cannot Reconfigure this Computer while Connected to Servers",
                                 vbCritical, "Configuration NOT allowed at this time");
         // The menu's own toggle is undone: the marks stay as they were.
@@ -430,7 +436,7 @@ void frmMain::mnuConfigureIndex_Click(int index) {
 // ---------------------------------------------------------------- connection
 
 void frmMain::cmdServerLocal_Click() {
-    if (Connected()) return;
+    if (Connected() || connection_->State() == ConnectionState::Connecting) return;
     connection_->StopRetrying();
     context_.settings.LocalServerSelected = true;
     context_.settings.LocalServerName = "Local Server";
@@ -438,7 +444,7 @@ void frmMain::cmdServerLocal_Click() {
 }
 
 void frmMain::cmdServerRemote_Click() {
-    if (Connected()) return;
+    if (Connected() || connection_->State() == ConnectionState::Connecting) return;
     connection_->StopRetrying();
     if (connection_->ChooseRemoteServer()) RefreshServerSelection();
 }
@@ -449,8 +455,8 @@ void frmMain::cmdServerOrvelHost_Click() {
         return;
     }
     if (Connected()) {
-        Disconnect();
-    } else {
+        connection_->Disconnect();
+    } else if (connection_->State() != ConnectionState::Connecting) {
         Connect();
     }
 }

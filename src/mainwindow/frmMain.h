@@ -90,7 +90,7 @@ class frmMain : public QMainWindow {
     void OnServerMessage(std::int16_t intMessage, std::int16_t intVar, const std::string& strVar);
 
     std::int16_t OtherClientCount() { return connection_->OtherClientCount(); }
-    bool Connected() { return connection_->Connected(); }
+    bool Connected() const { return connection_->Connected(); }
 
     // State, for the start-up and the tests.
     const std::shared_ptr<suiteclient::SuiteServer>& objOrvelServerLocal() const {
@@ -129,8 +129,6 @@ class frmMain : public QMainWindow {
     void WireConnection();
 
     void Connect();
-    void Disconnect() { connection_->Disconnect(); }
-    void WithdrawRegistrations() { connection_->WithdrawRegistrations(); }
     void SetMenusDisconnected();
     void ShowConnectedSide();
     void ShowReleaseCaption();

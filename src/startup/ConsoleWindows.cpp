@@ -56,6 +56,7 @@ bool ConsoleWindows::ShowMainWindow(ProgramState& state) {
         state.ComponentServers, catalogue_, themes_, state.IsAdministrator});
     auto& context = *context_;
     context.programStarter = services_.programStarter;
+    context.dispatcher = services_.dispatcher;
     context.configureComputer = [this, &state](std::int16_t role) {
         dcom::RegistrationContext registration{registryValues_, state.ComponentServers,
                                                state.ConsoleSettings, state.strOrvelPath};

@@ -18,6 +18,7 @@
 #include "platform/ProgramStarter.h"
 #include "platform/Registry.h"
 #include "platform/SystemInfo.h"
+#include "platform/UiDispatcher.h"
 #include "platform/VersionInfo.h"
 #include "platform/WindowSystem.h"
 #include "settings/ConsoleSettings.h"
@@ -44,6 +45,8 @@ struct ConsoleServices {
     platform::ProcessTable* processes = nullptr;
     // Starts the catalogue's programs; none: a launch reports that it cannot start.
     platform::ProgramStarter* programStarter = nullptr;
+    // Hands the server worker's results to the user-interface thread.
+    platform::UiDispatcher* dispatcher = nullptr;
 };
 
 class ConsoleWindows {

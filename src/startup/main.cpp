@@ -97,7 +97,7 @@ int main(int argc, char* argv[]) {
 
     startup::ConsoleWindows windows({*registry, dialogs, clock, instanceLock, systemInfo,
                                      fileSystem, profile, windowSystem, servers, version,
-                                     configuration, &processTable, &programStarter});
+                                     configuration, &processTable, &programStarter, &dispatcher});
     startup::StartupSequence sequence({*registry, dialogs, rpcSecurity, configuration},
                                       windows.Hooks(), state);
     // Shutdown, log-out or Ctrl+C: the orderly close, without a question.

@@ -87,11 +87,39 @@ TEST_F(ServerConnectionTest, DComErrorsGiveOneBoxWithTheirReason) {
         connection->Connect();
         EXPECT_EQ(BoxText(0).rfind(reason + "\r\r", 0), 0u) << number;
         EXPECT_EQ(dialogs.boxes.at(0).style, 16);
-        EXPECT_EQ(seen, (Texts{"connecting", "disconnected", "identity", "rows"})) << number;
+        // Every way a connection ends paints the one disconnected look.
+        EXPECT_EQ(seen, (Texts{"connecting", "disconnected", "released", "identity", "rows"}))
+            << number;
     }
     EXPECT_EQ(factory.localCreations, 4);
     const std::string end = "Permissions.\r\r(ActiveX component can't create object)";
     EXPECT_EQ(BoxText(0).substr(BoxText(0).size() - end.size()), end);
+    EXPECT_EQ(connection->StatusNotice().text, "") << "a refusal without a known reason";
+}
+
+// The box keeps its fixed text; the reason the console can tell stays in
+// the status notice after it, until the operator's next connect or choice.
+TEST_F(ServerConnectionTest, ARefusalsReasonOutlivesItsBox) {
+    auto refused = platform::MakeError(70);
+    refused.reason = "permission denied: not in group orvel";
+    factory.creationFailures = {refused};
+    dialogs.ExpectBox("DCom Error: 70");
+    connection->Connect();
+    EXPECT_EQ(BoxText(0).find("orvel"), std::string::npos);
+    EXPECT_EQ(connection->StatusNotice().text,
+              "Not connected: permission denied: not in group orvel");
+    EXPECT_EQ(connection->StatusNotice().toolTip,
+              "DCom Error 70: permission denied: not in group orvel");
+    connection->StopRetrying();
+    EXPECT_EQ(connection->StatusNotice().text, "");
+
+    factory.creationFailures = {refused};
+    dialogs.ExpectBox("DCom Error: 70");
+    connection->Connect();
+    ScriptServers();
+    connection->Connect();
+    EXPECT_TRUE(connection->Connected());
+    EXPECT_EQ(connection->StatusNotice().text, "") << "gone once connected";
 }
 
 // A connect that fails midway withdraws what it registered and stops there:
