@@ -77,15 +77,40 @@ struct ServerConnection::ConnectRun {
     bool Registered() const { return localNumber && remoteNumber; }
 };
 
+namespace {
+
+std::shared_ptr<status::ServerWorker> MakeWorker(const platform::UiDispatcher* dispatcher) {
+    return std::make_shared<status::ServerWorker>(dispatcher ? status::ServerWorker::Mode::Threaded
+                                                             : status::ServerWorker::Mode::Inline);
+}
+
+}  // namespace
+
 ServerConnection::ServerConnection(Services services, QObject* parent)
     : QObject(parent),
       services_(std::move(services)),
-      worker_(std::make_shared<status::ServerWorker>(services_.dispatcher
-                                                         ? status::ServerWorker::Mode::Threaded
-                                                         : status::ServerWorker::Mode::Inline)) {}
+      worker_(MakeWorker(services_.dispatcher)),
+      calls_(MakeWorker(services_.dispatcher)) {
+    if (auto* dispatcher = services_.dispatcher) {
+        QPointer<ServerConnection> self(this);
+        calls_->SetCaughtUp([self, dispatcher] {
+            dispatcher->Post([self] {
+                if (self) self->CatchUp();
+            });
+        });
+    }
+}
 
 ServerConnection::~ServerConnection() {
+    // The withdrawals first: they release references whose last calls are the other's.
     worker_->Stop();
+    calls_->Stop();
+}
+
+void ServerConnection::CatchUp() {
+    if (!Connected() || AnyReferenceLost()) return;
+    emit identityChanged();
+    emit rowsChanged();
 }
 
 bool ServerConnection::BindReferences() {
@@ -352,9 +377,9 @@ void ServerConnection::Publish(ConnectRun& run) {
     // is given up once for both.
     localFate_ = std::make_shared<status::SharedFate>();
     remoteFate_ = run.localMode ? localFate_ : std::make_shared<status::SharedFate>();
-    local_ = std::make_shared<status::LinkedSuiteServer>(std::move(run.local), localFate_, worker_);
+    local_ = std::make_shared<status::LinkedSuiteServer>(std::move(run.local), localFate_, calls_);
     remote_ =
-        std::make_shared<status::LinkedSuiteServer>(std::move(run.remote), remoteFate_, worker_);
+        std::make_shared<status::LinkedSuiteServer>(std::move(run.remote), remoteFate_, calls_);
     AttachEvents();
     BindReferences();
     if (run.localNumber) localClientNumber_ = *run.localNumber;

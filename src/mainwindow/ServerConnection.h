@@ -183,6 +183,9 @@ class ServerConnection : public QObject {
     void ReleaseReferences();
     void ReportDComError(const platform::RuntimeError& error, bool quiet);
     void ShowActiveSetBox();
+    // A call the window stopped waiting for has ended: repaint what its
+    // failure painted.
+    void CatchUp();
     // Leaves the connection: state, menus, application files, side buttons,
     // identity panel and rows, the same for every way a connection ends.
     void EnterDisconnected(ConnectionState next);
@@ -193,7 +196,11 @@ class ServerConnection : public QObject {
     bool AnyReferenceLost() const;
 
     Services services_;
+    // The connect's, the withdrawals' and the releases' calls, in order.
     std::shared_ptr<status::ServerWorker> worker_;
+    // The window's own calls on the references, each waited for a short
+    // budget; apart, so that they never wait behind a connect.
+    std::shared_ptr<status::ServerWorker> calls_;
     ConnectionState state_ = ConnectionState::Disconnected;
     std::shared_ptr<suiteclient::SuiteServer> local_;
     std::shared_ptr<suiteclient::SuiteServer> remote_;

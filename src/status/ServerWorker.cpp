@@ -30,10 +30,6 @@ void ServerWorker::Stop() {
     thread_.join();
 }
 
-bool ServerWorker::OnWorker() const {
-    return !thread_.joinable() || std::this_thread::get_id() == thread_.get_id();
-}
-
 void ServerWorker::Post(std::function<void()> job) {
     if (!thread_.joinable()) {
         job();
@@ -44,6 +40,20 @@ void ServerWorker::Post(std::function<void()> job) {
         state_->jobs.push_back(std::move(job));
     }
     state_->ready.notify_one();
+}
+
+void ServerWorker::SetCaughtUp(std::function<void()> caughtUp) {
+    std::lock_guard lock(state_->mutex);
+    state_->caughtUp = std::move(caughtUp);
+}
+
+void ServerWorker::CaughtUp(State& state) {
+    std::function<void()> caughtUp;
+    {
+        std::lock_guard lock(state.mutex);
+        caughtUp = state.caughtUp;
+    }
+    if (caughtUp) caughtUp();
 }
 
 void ServerWorker::Run(const std::shared_ptr<State>& state) {

@@ -45,12 +45,13 @@ class MainWindowTest : public ::testing::Test {
         settings.LocalServerSelected = true;
         MakeContext(factory, windows, files);
     }
-    // The integration tests bring real servers, windows and files.
+    // The integration tests bring real servers, windows and files, and may
+    // bring a clock that runs.
     void MakeContext(suiteclient::SuiteServerFactory& servers, platform::WindowSystem& windowSystem,
-                     platform::FileSystem& fileSystem) {
-        context = std::make_unique<MainWindowContext>(
-            MainWindowContext{settings, dialogs, clock, windowSystem, instanceLock, servers,
-                              fileSystem, version, table, catalogue, themes, true});
+                     platform::FileSystem& fileSystem, platform::Clock* runningClock = nullptr) {
+        context = std::make_unique<MainWindowContext>(MainWindowContext{
+            settings, dialogs, runningClock ? *runningClock : clock, windowSystem, instanceLock,
+            servers, fileSystem, version, table, catalogue, themes, true});
         context->configureComputer = [this](std::int16_t role) {
             roles.push_back(role);
             ApplyRoleHostKinds(table, settings, role);
