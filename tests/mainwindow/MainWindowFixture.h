@@ -18,6 +18,7 @@
 #include "FakeInstanceLock.h"
 #include "FakeSuiteServer.h"
 #include "FakeWindowSystem.h"
+#include "QueueDispatcher.h"
 #include "mainwindow/frmMain.h"
 #include "mainwindow/frmMessage.h"
 
@@ -117,6 +118,9 @@ class MainWindowTest : public ::testing::Test {
     fakes::FakeSuiteServerFactory factory;
     // No program file until a test lists it.
     fakes::FakeFileSystem files;
+    // The user-interface thread's queue, for a window whose server calls run
+    // on a worker (context->dispatcher); it outlives the window.
+    orvel::testing::QueueDispatcher ui;
     std::unique_ptr<MainWindowContext> context;
     std::unique_ptr<frmMain> window;
     std::vector<std::int16_t> roles;
