@@ -235,12 +235,11 @@ struct LoopConsole {
         suiteclient::SuiteServerEndpoints endpoints;
         endpoints.socketPath = harness.socketPath;
         factory = std::make_unique<suiteclient::GrpcSuiteServerFactory>(endpoints, dispatcher);
+        actions.table = &table;
+        actions.settings = &settings;
         context = std::make_unique<mainwindow::MainWindowContext>(
             mainwindow::MainWindowContext{settings, dialogs, clock, windows, instanceLock, *factory,
-                                          files, version, table, catalogue, themes, true});
-        context->configureComputer = [this](std::int16_t role) {
-            mainwindow::testing::ApplyRoleHostKinds(table, settings, role);
-        };
+                                          files, version, table, catalogue, themes, actions, true});
         context->dispatcher = &dispatcher;
         window = std::make_unique<mainwindow::frmMain>(*context);
         window->Load();
@@ -307,6 +306,7 @@ struct LoopConsole {
     fakes::PlacedFileSystem files{"/opt/console"};
     platform::QtUiDispatcher dispatcher;
     std::unique_ptr<suiteclient::GrpcSuiteServerFactory> factory;
+    mainwindow::testing::RecordingActions actions;
     std::unique_ptr<mainwindow::MainWindowContext> context;
     std::unique_ptr<mainwindow::frmMain> window;
     QTimer probe;

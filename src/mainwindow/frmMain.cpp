@@ -109,9 +109,8 @@ void frmMain::BuildMenus() {
     mnuSetupAutoStartOrvelConsole_ =
         AddNamedAction(mnuSetup_, "mnuSetupAutoStartOrvelConsole", "Auto &Start Orvel Console");
     mnuSetupAutoStartOrvelConsole_->setCheckable(true);
-    connect(mnuSetupAutoStartOrvelConsole_, &QAction::triggered, this, [this](bool checked) {
-        if (context_.autoStartChanged) context_.autoStartChanged(checked);
-    });
+    connect(mnuSetupAutoStartOrvelConsole_, &QAction::triggered, this,
+            [this](bool checked) { context_.actions.AutoStartChanged(checked); });
 
     BuildToolsAndHelpMenus();
 }
@@ -119,24 +118,18 @@ void frmMain::BuildMenus() {
 void frmMain::BuildToolsAndHelpMenus() {
     mnuTools_ = menuBar()->addMenu("&Tools");
     mnuTools_->setObjectName("mnuTools");
+    auto& actions = context_.actions;
     connect(AddNamedAction(mnuTools_, "mnuToolsDComConfiguration", "&DCom Configuration"),
-            &QAction::triggered, this, [this] {
-                if (context_.dcomConfiguration) context_.dcomConfiguration();
-            });
+            &QAction::triggered, this, [&actions] { actions.DComConfiguration(); });
     connect(AddNamedAction(mnuTools_, "mnuToolsDComProtocol", "DCom &Protocol"),
-            &QAction::triggered, this, [this] {
-                if (context_.dcomProtocol) context_.dcomProtocol();
-            });
+            &QAction::triggered, this, [&actions] { actions.DComProtocol(); });
     connect(AddNamedAction(mnuTools_, "mnuToolsCorvaneSettings", "Corvane Settings"),
-            &QAction::triggered, this, [this] {
-                if (context_.corvaneSettings) context_.corvaneSettings();
-            });
+            &QAction::triggered, this, [&actions] { actions.CorvaneSettings(); });
 
     mnuHelp_ = menuBar()->addMenu("&Help");
     mnuHelp_->setObjectName("mnuHelp");
-    connect(AddNamedAction(mnuHelp_, "mnuHelpAbout", "&About"), &QAction::triggered, this, [this] {
-        if (context_.showAbout) context_.showAbout();
-    });
+    connect(AddNamedAction(mnuHelp_, "mnuHelpAbout", "&About"), &QAction::triggered, this,
+            [&actions] { actions.ShowAbout(); });
 }
 
 void frmMain::BuildToolBar() {
@@ -228,10 +221,10 @@ bool frmMain::Load() {
     if (!suite::IsValidServerName(settings.RemoteServerName)) settings.RemoteServerName.clear();
 
     SetConfigureEntry(settings.Current);
-    if (context_.configureComputer) context_.configureComputer(settings.Current);
+    context_.actions.ConfigureComputer(settings.Current);
     settings.LocalServerName = "Local Server";
 
-    if (context_.showProcessVerification) context_.showProcessVerification();
+    context_.actions.ShowProcessVerification();
     ApplyAutoStart();
     FillApplicationPanel();
     RefreshServerList();
@@ -254,15 +247,15 @@ void frmMain::ApplyAutoStart() {
     mnuSetupAutoStartOrvelConsole_->setChecked(false);
     if (settings.AutoStart) {
         mnuSetupAutoStartOrvelConsole_->setChecked(true);
-        if (context_.autoStartChanged) context_.autoStartChanged(true);
+        context_.actions.AutoStartChanged(true);
         if (settings.Current == 0) {
             connection_->ReleaseConnectHold();
             cmdServerOrvelHost_Click();
         }
-    } else if (context_.autoStartChanged) {
+    } else {
         // Checked and unchecked again: a stale log-on entry is removed.
-        context_.autoStartChanged(true);
-        context_.autoStartChanged(false);
+        context_.actions.AutoStartChanged(true);
+        context_.actions.AutoStartChanged(false);
     }
 }
 
@@ -299,7 +292,7 @@ void frmMain::Unload() {
         if (!unattended_) connection_->WarnOfForcedClose();
         connection_->WithdrawRegistrations();
     }
-    if (context_.writeConfiguration) context_.writeConfiguration();
+    context_.actions.WriteConfiguration();
 }
 
 void frmMain::Terminate() {
@@ -312,7 +305,7 @@ void frmMain::Terminate() {
     if (auto revero = context_.windows.FindWindowA("REVERO"); revero != 0) {
         context_.windows.PostMessageA(revero, platform::WM_CLOSE, 1, 1);
     }
-    if (context_.writeConfiguration) context_.writeConfiguration();
+    context_.actions.WriteConfiguration();
 }
 
 void frmMain::mnuFileRestoreSize_Click() {
@@ -429,7 +422,7 @@ void frmMain::mnuConfigureIndex_Click(int index) {
         return;
     }
     context_.settings.Current = static_cast<std::int16_t>(index);
-    if (context_.configureComputer) context_.configureComputer(context_.settings.Current);
+    context_.actions.ConfigureComputer(context_.settings.Current);
     RefreshServerSelection();
 }
 
@@ -462,7 +455,7 @@ void frmMain::cmdServerOrvelHost_Click() {
 }
 
 void frmMain::Connect() {
-    if (context_.configureComputer) context_.configureComputer(context_.settings.Current);
+    context_.actions.ConfigureComputer(context_.settings.Current);
     connection_->Connect();
 }
 

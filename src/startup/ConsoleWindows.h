@@ -62,6 +62,7 @@ class ConsoleWindows {
     const launcher::ApplicationCatalogue& Catalogue() const { return catalogue_; }
 
   private:
+    class Actions;
     bool ShowMainWindow(ProgramState& state);
 
     ConsoleServices services_;
@@ -69,6 +70,7 @@ class ConsoleWindows {
     settings::RegistryContext registryValues_;
     mainwindow::ColourThemes themes_;
     launcher::ApplicationCatalogue catalogue_{};
+    std::unique_ptr<Actions> actions_;
     std::unique_ptr<mainwindow::MainWindowContext> context_;
     std::unique_ptr<mainwindow::frmMain> mainWindow_;
     bool loading_ = false;  // the main window's load runs
