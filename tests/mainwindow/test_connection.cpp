@@ -135,6 +135,22 @@ TEST_F(MainWindowTest, ConnectWithoutANameAsksForASideAndCreatesNothing) {
     EXPECT_NE(Find<QLabel>("lblOrvelServerOS")->text(), "Connecting...");
 }
 
+// The box keeps its fixed text; the status bar names the reason after it.
+TEST_F(MainWindowTest, ARefusalsReasonStaysInTheStatusBarAfterItsBox) {
+    auto& w = Loaded();
+    auto refused = platform::MakeError(429);
+    refused.reason = "certificate revoked";
+    factory.creationFailures = {refused};
+    dialogs.ExpectBox("DCom Error: 429");
+    w.cmdServerOrvelHost_Click();
+    Ticks(2);
+    EXPECT_EQ(Status("keyTimeSource")->text(), "Not connected: certificate revoked");
+    EXPECT_TRUE(Status("keyTimeSource")->toolTip().contains("DCom Error 429: certificate revoked"));
+    w.cmdServerLocal_Click();  // the operator's next choice: the reason is history
+    w.tmrTimer_Timer();
+    EXPECT_EQ(Status("keyTimeSource")->text(), "Disconnected");
+}
+
 // While the connect waits on its server the window runs on and says so,
 // "Connecting..." yellow on black; the active set comes with the rows.
 TEST_F(MainWindowTest, AConnectUnderWayShowsConnectingAndTheActiveSetComesWithTheRows) {
