@@ -37,12 +37,11 @@ struct ConnectedConsole {
         mainwindow::FillColourThemes(themes);
         settings.LocalServerSelected = true;
         dialogs.AllowUnexpected(true);
+        actions.table = &table;
+        actions.settings = &settings;
         context = std::make_unique<mainwindow::MainWindowContext>(mainwindow::MainWindowContext{
             settings, dialogs, clock, windows, instanceLock, harness.Factory(), files, version,
-            table, catalogue, themes, true});
-        context->configureComputer = [this](std::int16_t role) {
-            mainwindow::testing::ApplyRoleHostKinds(table, settings, role);
-        };
+            table, catalogue, themes, actions, true});
         window = std::make_unique<mainwindow::frmMain>(*context);
         window->Timer()->stop();
         window->Load();
@@ -70,6 +69,7 @@ struct ConnectedConsole {
     Windows windows;
     fakes::FakeInstanceLock instanceLock;
     fakes::PlacedFileSystem files{"/opt/console"};
+    mainwindow::testing::RecordingActions actions;
     std::unique_ptr<mainwindow::MainWindowContext> context;
     std::unique_ptr<mainwindow::frmMain> window;
 };

@@ -1,8 +1,11 @@
 // The main window's server work against a real Orvel_Server over its unix
 // socket: the full row refresh, the poll tick over its eleven-tick cycle and
-// its heaviest phase (5), connected in local mode; and, last, the server
-// killed (how soon the loss is shown) and started again (how soon the console
-// is connected again by itself with its rows painted).
+// its heaviest phase (5), connected in local mode; the server killed (how
+// soon the loss is shown) and started again (how soon the console is
+// connected again by itself with its rows painted); and, on a real event
+// loop with the server calls on the worker, the server stopped (the longest
+// stall of the event loop through the loss and the quiet retries) and
+// continued (how soon the console is back with its rows painted).
 
 #include <benchmark/benchmark.h>
 
@@ -10,7 +13,10 @@
 #include <sys/wait.h>
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QLabel>
+#include <QTimer>
+#include <algorithm>
 #include <thread>
 
 #include "ConnectedConsole.h"
@@ -21,6 +27,7 @@
 #include "platform/linux/LinuxSystemInfo.h"
 #include "platform/linux/ProcessRpcSecurity.h"
 #include "platform/linux/SystemClock.h"
+#include "platform/qt/QtUiDispatcher.h"
 #include "startup/ConsoleWindows.h"
 #include "startup/StartupSequence.h"
 #include "startup/frmSplash.h"
@@ -210,6 +217,155 @@ BENCHMARK(BM_ServerBackReconnected)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
+// A console connected in local mode on a real event loop: its own timer, a
+// running clock, the server calls on the worker and their results handed
+// over as queued invocations, as Orvel_Console runs.
+struct LoopConsole {
+    LoopConsole() {
+        for (int slot = 0; slot < 20; ++slot) {
+            if (suite::IsUsedSlot(slot)) harness.InstallComponent(slot);
+        }
+        harness.SetString(platform::HKEY_LOCAL_MACHINE, std::string(suite::kActiveSetKey),
+                          std::string(suite::kActiveSetValue), "Studio A");
+        harness.StartServer();
+        status::FillComponentServerTable(table, harness.suiteFolder + "/");
+        launcher::FillApplicationRows(catalogue, harness.suiteFolder + "/", "/corvane/bin/",
+                                      "Shaper.exe");
+        mainwindow::FillColourThemes(themes);
+        settings.LocalServerSelected = true;
+        dialogs.AllowUnexpected(true);
+        suiteclient::SuiteServerEndpoints endpoints;
+        endpoints.socketPath = harness.socketPath;
+        factory = std::make_unique<suiteclient::GrpcSuiteServerFactory>(endpoints, dispatcher);
+        actions.table = &table;
+        actions.settings = &settings;
+        context = std::make_unique<mainwindow::MainWindowContext>(
+            mainwindow::MainWindowContext{settings, dialogs, clock, windows, instanceLock, *factory,
+                                          files, version, table, catalogue, themes, actions, true});
+        context->dispatcher = &dispatcher;
+        window = std::make_unique<mainwindow::frmMain>(*context);
+        window->Load();
+        window->Timer()->start();
+        window->cmdServerOrvelHost_Click();
+        probe.setTimerType(Qt::PreciseTimer);
+        probe.setInterval(5);
+        QObject::connect(&probe, &QTimer::timeout, [this] {
+            const auto now = std::chrono::steady_clock::now();
+            if (lastProbe != std::chrono::steady_clock::time_point{}) {
+                longestStall =
+                    std::max(longestStall, now - lastProbe - std::chrono::milliseconds(5));
+            }
+            lastProbe = now;
+        });
+    }
+    ~LoopConsole() {
+        window.reset();
+        context.reset();
+        factory.reset();
+    }
+
+    bool BackWithRowsPainted() const {
+        return window->Connected() &&
+               window->findChild<QLabel*>("pnlServers_3")->text() == "LOCAL" &&
+               window->findChild<QLabel*>("pnlServers_5")->text() == "LOCAL";
+    }
+    // Runs the event loop until done() (checked every 10 ms) or the limit;
+    // the time it ran.
+    std::chrono::steady_clock::duration Run(const std::function<bool()>& done,
+                                            std::chrono::milliseconds limit) {
+        const auto start = std::chrono::steady_clock::now();
+        QEventLoop loop;
+        QTimer check;
+        QObject::connect(&check, &QTimer::timeout, [&] {
+            if (done()) loop.quit();
+        });
+        check.start(10);
+        QTimer::singleShot(limit, &loop, &QEventLoop::quit);
+        if (!done()) loop.exec();
+        return std::chrono::steady_clock::now() - start;
+    }
+    // The longest lateness of a 5 ms timer while the loop ran until done.
+    std::chrono::steady_clock::duration LongestStall(const std::function<bool()>& done,
+                                                     std::chrono::milliseconds limit) {
+        longestStall = {};
+        lastProbe = {};
+        probe.start();
+        Run(done, limit);
+        probe.stop();
+        return longestStall;
+    }
+
+    orvel::testing::SuiteServerHarness harness;
+    status::ComponentServerTable table;
+    launcher::ApplicationCatalogue catalogue;
+    mainwindow::ColourThemes themes;
+    platform::VersionInfo version = platform::ProgramVersionInfo();
+    settings::ConsoleSettings settings;
+    fakes::FakeDialogs dialogs;
+    platform::SystemClock clock;
+    fakes::FakeWindowSystem windows;
+    fakes::FakeInstanceLock instanceLock;
+    fakes::PlacedFileSystem files{"/opt/console"};
+    platform::QtUiDispatcher dispatcher;
+    std::unique_ptr<suiteclient::GrpcSuiteServerFactory> factory;
+    mainwindow::testing::RecordingActions actions;
+    std::unique_ptr<mainwindow::MainWindowContext> context;
+    std::unique_ptr<mainwindow::frmMain> window;
+    QTimer probe;
+    std::chrono::steady_clock::time_point lastProbe{};
+    std::chrono::steady_clock::duration longestStall{};
+};
+
+LoopConsole* loopConsole = nullptr;
+
+// Twelve seconds stopped: the loss (the keep-alive breaks the event stream
+// within about two seconds) and two quiet retries, each of which waits a
+// whole creation deadline on the worker. The time reported is the event
+// loop's longest stall over those twelve seconds.
+void BM_StoppedServerLongestStall(benchmark::State& state) {
+    auto& c = *loopConsole;
+    for (auto _ : state) {
+        c.Run([&] { return c.BackWithRowsPainted(); }, std::chrono::seconds(30));
+        orvel::testing::StopProcess(c.harness.serverPid);
+        const auto stall = c.LongestStall([] { return false; }, std::chrono::seconds(12));
+        state.SetIterationTime(std::chrono::duration<double>(stall).count());
+        kill(c.harness.serverPid, SIGCONT);
+    }
+}
+BENCHMARK(BM_StoppedServerLongestStall)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+
+// From SIGCONT to connected with the rows painted, after the loss; it
+// includes the wait for the next quiet retry (every five seconds). The
+// stall counter is the event loop's longest over the same span.
+void BM_ContinuedServerReconnected(benchmark::State& state) {
+    auto& c = *loopConsole;
+    double longest = 0;
+    for (auto _ : state) {
+        c.Run([&] { return c.BackWithRowsPainted(); }, std::chrono::seconds(30));
+        orvel::testing::StopProcess(c.harness.serverPid);
+        c.Run([&] { return !c.window->Connected(); }, std::chrono::seconds(10));
+        kill(c.harness.serverPid, SIGCONT);
+        const auto start = std::chrono::steady_clock::now();
+        const auto stall =
+            c.LongestStall([&] { return c.BackWithRowsPainted(); }, std::chrono::seconds(30));
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        longest = std::max(longest, std::chrono::duration<double, std::milli>(stall).count());
+    }
+    state.counters["longest_stall_ms"] = longest;
+}
+BENCHMARK(BM_ContinuedServerReconnected)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -220,6 +376,8 @@ int main(int argc, char** argv) {
     // The first phase 5 stops what the connection started locally; after that
     // every phase 5 asks each slot's status and stops nothing.
     console = &shared;
+    LoopConsole onLoop;
+    loopConsole = &onLoop;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

@@ -75,19 +75,29 @@ void GeneralStatusBar::ShowDisconnected() {
     QLabel* clients = Panel("keyClients");
     clients->setEnabled(false);
     clients->setVisible(false);
-    // A lost connection is named until it is back or given up.
-    const auto& loss = services_.connection.LossNotice();
-    if (loss.empty()) {
+    // A lost connection, or the reason a connect was refused, is named until
+    // the connection is back or given up.
+    const auto& notice = services_.connection.StatusNotice();
+    if (notice.text.empty()) {
         SetPanel("keyTimeSource", "Disconnected", "Server Disconnected");
     } else {
-        SetPanel("keyTimeSource", loss,
-                 services_.connection.Retrying() ? loss + "; connecting again by itself" : loss);
+        SetPanel("keyTimeSource", notice.text, notice.toolTip);
     }
     const auto now = services_.clock.Now();
     SetPanel("keyTime", status::FormatTime(now), "Time on Local PC");
     SetPanel("keyDate", status::FormatDate(now), "Date on Local PC");
     Panel("keyActiveSet")->setVisible(false);
     SetPanel("keyActiveSet", "- - -", "Active Set Not Available");
+}
+
+void GeneralStatusBar::ShowKnownActiveSet() {
+    const auto& connection = services_.connection;
+    if (connection.ActiveSet().empty()) return;
+    QLabel* activeSet = Panel("keyActiveSet");
+    activeSet->setText(Q(connection.ActiveSet()));
+    if (!connection.ActiveSetServer().empty()) {
+        activeSet->setToolTip(PlainTip("Active Set on " + connection.ActiveSetServer()));
+    }
 }
 
 void GeneralStatusBar::ShowActiveSet() {

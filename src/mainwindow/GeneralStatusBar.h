@@ -35,6 +35,8 @@ class GeneralStatusBar : public QStatusBar {
     void ShowDisconnected();
     // The remote server's active set, when there is one.
     void ShowActiveSet();
+    // The active set the connect found, shown with the rows.
+    void ShowKnownActiveSet();
 
     QLabel* Panel(const char* key) const;
 

@@ -4,7 +4,6 @@
 // and they outlive the window.
 
 #include <cstdint>
-#include <functional>
 
 #include "launcher/ApplicationCatalogue.h"
 #include "mainwindow/ColourThemes.h"
@@ -14,6 +13,7 @@
 #include "platform/FileSystem.h"
 #include "platform/InstanceLock.h"
 #include "platform/ProgramStarter.h"
+#include "platform/UiDispatcher.h"
 #include "platform/VersionInfo.h"
 #include "platform/WindowSystem.h"
 #include "settings/ConsoleSettings.h"
@@ -21,6 +21,26 @@
 #include "suiteclient/SuiteServer.h"
 
 namespace orvel::mainwindow {
+
+// What the main window asks of the other parts of the console. main() gives
+// one implementation with every action: none can be left out unnoticed.
+class ConsoleActions {
+  public:
+    virtual ~ConsoleActions() = default;
+    // The computer role's class registration (ConfigureComputer).
+    virtual void ConfigureComputer(std::int16_t role) = 0;
+    // WriteConsoleConfiguration.
+    virtual void WriteConfiguration() = 0;
+    // The process verification dialog, shown modally at load.
+    virtual void ShowProcessVerification() = 0;
+    // The autostart entry's click: records or removes the log-on entry for
+    // the given checked state.
+    virtual void AutoStartChanged(bool checked) = 0;
+    virtual void ShowAbout() = 0;
+    virtual void DComConfiguration() = 0;
+    virtual void DComProtocol() = 0;
+    virtual void CorvaneSettings() = 0;
+};
 
 struct MainWindowContext {
     settings::ConsoleSettings& settings;
@@ -34,24 +54,14 @@ struct MainWindowContext {
     status::ComponentServerTable& table;
     launcher::ApplicationCatalogue& catalogue;
     const ColourThemes& themes;
+    ConsoleActions& actions;
     bool IsAdministrator = false;
 
-    // Services of other parts of the console, wired by main(); an empty one does nothing.
-    // The computer role's class registration (ConfigureComputer).
-    std::function<void(std::int16_t role)> configureComputer{};
-    // WriteConsoleConfiguration.
-    std::function<void()> writeConfiguration{};
-    // The process verification dialog, shown modally at load.
-    std::function<void()> showProcessVerification{};
-    // The autostart entry's click action: records or removes the log-on entry
-    // for the given checked state.
-    std::function<void(bool checked)> autoStartChanged{};
-    std::function<void()> showAbout{};
-    std::function<void()> dcomConfiguration{};
-    std::function<void()> dcomProtocol{};
-    std::function<void()> corvaneSettings{};
     // Starts the catalogue's programs; none: a launch reports that it cannot start.
     platform::ProgramStarter* programStarter = nullptr;
+    // Hands the server worker's results to the user-interface thread; none:
+    // server calls run at once on the caller (logic tested with fake servers).
+    platform::UiDispatcher* dispatcher = nullptr;
     // The screen the window is on; empty: the screen Qt reports.
     WindowSizing::ScreenOf screenOf{};
 };

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QTimer>
 #include <array>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -45,10 +46,74 @@ std::string DComReason(int number) {
 
 }  // namespace
 
-ServerConnection::ServerConnection(Services services, QObject* parent)
-    : QObject(parent), services_(std::move(services)) {}
+// What one connect asks of the servers and what they answered. The worker
+// fills it; the user-interface thread applies it.
+struct ServerConnection::ConnectRun {
+    // Asked.
+    std::uint64_t attempt = 0;
+    bool localMode = true;
+    std::string remoteName;
+    // Every entry's host kind can be bound to a reference.
+    bool bindable = true;
+    // The components the connection starts: slot and host kind, in slot order.
+    std::vector<std::pair<std::int16_t, std::int16_t>> starts;
+    suiteclient::SuiteServerFactory* servers = nullptr;
 
-bool ServerConnection::Connected() {
+    // Answered.
+    std::optional<platform::RuntimeError> creationError;
+    std::shared_ptr<suiteclient::SuiteServer> local;
+    std::shared_ptr<suiteclient::SuiteServer> remote;
+    platform::Outcome<std::int16_t> localNumber{platform::MakeError(platform::kErrObjectNotSet)};
+    platform::Outcome<std::int16_t> remoteNumber{platform::MakeError(platform::kErrObjectNotSet)};
+    std::vector<platform::RuntimeError> startErrors;
+    std::array<bool, suite::kComponentSlots> started{};
+    std::optional<platform::Outcome<std::string>> activeSet;
+    std::string serverName;
+    // A call ended in 462: the connect cannot stand.
+    bool lost = false;
+    // The worker already withdrew the registrations (and released the references).
+    bool withdrawn = false;
+
+    bool Registered() const { return localNumber && remoteNumber; }
+};
+
+namespace {
+
+std::shared_ptr<status::ServerWorker> MakeWorker(const platform::UiDispatcher* dispatcher) {
+    return std::make_shared<status::ServerWorker>(dispatcher ? status::ServerWorker::Mode::Threaded
+                                                             : status::ServerWorker::Mode::Inline);
+}
+
+}  // namespace
+
+ServerConnection::ServerConnection(Services services, QObject* parent)
+    : QObject(parent),
+      services_(std::move(services)),
+      worker_(MakeWorker(services_.dispatcher)),
+      calls_(MakeWorker(services_.dispatcher)) {
+    if (auto* dispatcher = services_.dispatcher) {
+        QPointer<ServerConnection> self(this);
+        calls_->SetCaughtUp([self, dispatcher] {
+            dispatcher->Post([self] {
+                if (self) self->CatchUp();
+            });
+        });
+    }
+}
+
+ServerConnection::~ServerConnection() {
+    // The withdrawals first: they release references whose last calls are the other's.
+    worker_->Stop();
+    calls_->Stop();
+}
+
+void ServerConnection::CatchUp() {
+    if (!Connected() || AnyReferenceLost()) return;
+    emit identityChanged();
+    emit rowsChanged();
+}
+
+bool ServerConnection::BindReferences() {
     return status::RefreshServerReferences(services_.table, local_, remote_);
 }
 
@@ -77,8 +142,18 @@ std::shared_ptr<suiteclient::SuiteServer> ServerConnection::ReferenceOfKind(
     return nullptr;
 }
 
-void ServerConnection::ReportDComError(const platform::RuntimeError& error) {
-    if (quiet_) return;
+void ServerConnection::ReportDComError(const platform::RuntimeError& error, bool quiet) {
+    // The precise reason of a refusal stays in the status bar after the box.
+    if (!error.reason.empty() && Busy()) {
+        if (quiet) {
+            notice_.toolTip =
+                notice_.text + "; connecting again by itself; last try: " + error.reason;
+        } else {
+            notice_ = {"Not connected: " + error.reason,
+                       "DCom Error " + std::to_string(error.number) + ": " + error.reason};
+        }
+    }
+    if (quiet) return;
     const std::string& p = services_.productName;
     const std::string help = std::string() + CR + CR + "A possible reason is that the " + p +
                              " on the" + CR + "      Orvel File Server is not running. Start the " +
@@ -93,31 +168,23 @@ void ServerConnection::ReportDComError(const platform::RuntimeError& error) {
                              vbCritical, "DCom Error: " + std::to_string(error.number));
 }
 
-// ---------------------------------------------------------------- references
-
-bool ServerConnection::CreateReferences() {
-    const bool localMode = services_.settings.LocalServerSelected;
-    auto local = services_.servers.CreateLocal();
-    if (!local) {
-        // The second creation would fail the same way: one box is enough.
-        ReportDComError(local.error());
-        return false;
+void ServerConnection::OffUi(std::function<void()> job, std::function<void()> apply) {
+    if (!worker_->Threaded() || services_.dispatcher == nullptr) {
+        job();
+        apply();
+        return;
     }
-    auto remote = localMode ? services_.servers.CreateLocal()
-                            : services_.servers.CreateRemote(services_.settings.RemoteServerName);
-    if (!remote) {
-        ReportDComError(remote.error());
-        return false;
-    }
-    // Two instances of one server (local mode) share one fate: a hung server
-    // is given up once for both.
-    localFate_ = std::make_shared<status::SharedFate>();
-    remoteFate_ = localMode ? localFate_ : std::make_shared<status::SharedFate>();
-    local_ = std::make_shared<status::LinkedSuiteServer>(*local, localFate_);
-    remote_ = std::make_shared<status::LinkedSuiteServer>(*remote, remoteFate_);
-    AttachEvents();
-    return true;
+    QPointer<ServerConnection> self(this);
+    auto* dispatcher = services_.dispatcher;
+    worker_->Post([job = std::move(job), apply = std::move(apply), self, dispatcher]() mutable {
+        job();
+        dispatcher->Post([apply = std::move(apply), self] {
+            if (self) apply();
+        });
+    });
 }
+
+// ---------------------------------------------------------------- references
 
 // The handlers hold only a guarded pointer: an event that arrives while the
 // manager goes away does nothing.
@@ -141,180 +208,271 @@ void ServerConnection::AttachEvents() {
     }
 }
 
-void ServerConnection::ReleaseReference(std::shared_ptr<suiteclient::SuiteServer>& reference) {
-    if (!reference) return;
-    reference->SetEventHandlers({});
-    reference->SetLostHandler({});
-    reference.reset();
+// Silences the references and lets them go without a call of their own.
+void ServerConnection::ReleaseReferences() {
+    for (auto* reference : {&local_, &remote_}) {
+        if (!*reference) continue;
+        (*reference)->SetEventHandlers({});
+        (*reference)->SetLostHandler({});
+        reference->reset();
+    }
+    localClientNumber_ = 0;
+    remoteClientNumber_ = 0;
+    startedByConnection_ = {};
+    BindReferences();
 }
 
 void ServerConnection::WithdrawRegistrations() {
     // A withdrawal that fails needs no box: the server drops the registration
-    // of an instance whose connection is gone.
-    WithdrawLocalRegistration();
-    WithdrawRemoteRegistration();
-    status::RefreshServerReferences(services_.table, local_, remote_);
-}
-
-void ServerConnection::WithdrawRemoteRegistration() {
-    if (remote_) remote_->DisconnectClient();
-    remoteClientNumber_ = 0;
-    ReleaseReference(remote_);
-    startedByConnection_ = {};
-    status::RefreshServerReferences(services_.table, local_, remote_);
+    // of an instance whose connection is gone. The calls (and the releases
+    // after them) are the worker's: a stopped server does not hold the window.
+    auto local = local_;
+    auto remote = remote_;
+    ReleaseReferences();
+    if (state_ == ConnectionState::Connected) state_ = ConnectionState::Disconnected;
+    if (!local && !remote) return;
+    worker_->Post([local = std::move(local), remote = std::move(remote)] {
+        if (local) local->DisconnectClient();
+        if (remote) remote->DisconnectClient();
+    });
 }
 
 void ServerConnection::WithdrawLocalRegistration() {
-    if (local_) local_->DisconnectClient();
+    auto local = local_;
+    if (local_) {
+        local_->SetEventHandlers({});
+        local_->SetLostHandler({});
+        local_.reset();
+    }
     localClientNumber_ = 0;
-    ReleaseReference(local_);
+    if (state_ == ConnectionState::Connected) state_ = ConnectionState::Disconnected;
+    if (local) worker_->Post([local = std::move(local)] { local->DisconnectClient(); });
 }
 
 // ---------------------------------------------------------------- connect
 
-bool ServerConnection::Register() {
-    auto localNumber = local_->ConnectClient("ClientName");
-    if (localNumber) localClientNumber_ = *localNumber;
-    auto remoteNumber = localNumber ? remote_->ConnectClient("ClientName") : localNumber;
-    if (remoteNumber) remoteClientNumber_ = *remoteNumber;
-    const bool registered = localNumber && remoteNumber;
-    if (!registered) {
-        // Without a registration on both servers the console is not connected.
-        ReportDComError((localNumber ? remoteNumber : localNumber).error());
+void ServerConnection::Connect() {
+    if (!SelectedSideHasName()) {
+        services_.dialogs.MsgBox("You must select a LOCAL or REMOTE Server before connecting",
+                                 vbExclamation, "Select LOCAL or REMOTE Server");
+        return;
     }
-    return registered;
+    switch (state_) {
+        case ConnectionState::Connecting:
+        case ConnectionState::Connected:
+            return;
+        case ConnectionState::Reconnecting:
+            // The retry under way becomes the operator's connect: its boxes show.
+            state_ = ConnectionState::Connecting;
+            notice_ = {};
+            emit connecting();
+            return;
+        case ConnectionState::Disconnected:
+        case ConnectionState::Lost:
+            BeginConnect(false);
+            return;
+    }
 }
 
-void ServerConnection::StartForLocalConnection() {
+void ServerConnection::BeginConnect(bool quiet) {
+    const auto& settings = services_.settings;
+    state_ = quiet ? ConnectionState::Reconnecting : ConnectionState::Connecting;
+    // The operator's own connect: any earlier loss or refusal is history.
+    if (!quiet) notice_ = {};
+    emit connecting();
+
+    auto run = std::make_shared<ConnectRun>();
+    run->attempt = ++attempt_;
+    run->localMode = settings.LocalServerSelected;
+    run->remoteName = settings.RemoteServerName;
+    run->servers = &services_.servers;
     for (int i = 0; i < suite::kComponentSlots; ++i) {
         const auto& entry = services_.table[static_cast<std::size_t>(i)];
-        if (entry.intStartMode != suite::kStartWithLocalConnection) continue;
-        auto target = ReferenceOfKind(entry.intHostKind);
-        if (!target) continue;
-        auto result = target->StartComponent(static_cast<std::int16_t>(i));
-        if (!result) {
-            ReportDComError(result.error());
-            // A lost server ends the connect at its first failure.
-            if (AnyReferenceLost()) return;
-        } else {
-            startedByConnection_[static_cast<std::size_t>(i)] = true;
+        if (entry.intHostKind < suite::kHostNone || entry.intHostKind > suite::kHostRemote) {
+            run->bindable = false;
         }
+        const bool starts = run->localMode
+                                ? entry.intStartMode == suite::kStartWithLocalConnection &&
+                                      entry.intHostKind != suite::kHostNone
+                                : entry.intStartMode == suite::kStartWithRemoteConnection &&
+                                      entry.intHostKind == suite::kHostLocal;
+        if (starts) run->starts.emplace_back(static_cast<std::int16_t>(i), entry.intHostKind);
     }
+    OffUi([run] { RunConnect(*run); }, [this, run] { FinishConnect(*run); });
 }
 
-void ServerConnection::StartForRemoteConnection() {
-    for (int i = 0; i < suite::kComponentSlots && local_; ++i) {
-        const auto& entry = services_.table[static_cast<std::size_t>(i)];
-        if (entry.intStartMode != suite::kStartWithRemoteConnection ||
-            entry.intHostKind != suite::kHostLocal) {
+namespace {
+
+bool IsLoss(const platform::RuntimeError& error) {
+    return error.number == platform::kErrServerUnavailable;
+}
+
+}  // namespace
+
+// On the worker: every server call of the connect, in the connect's order.
+// The boxes they call for are shown afterwards, in the same order.
+void ServerConnection::RunConnect(ConnectRun& run) {
+    auto local = run.servers->CreateLocal();
+    if (!local) {
+        // The second creation would fail the same way: one box is enough.
+        run.creationError = local.error();
+        return;
+    }
+    auto remote =
+        run.localMode ? run.servers->CreateLocal() : run.servers->CreateRemote(run.remoteName);
+    if (!remote) {
+        run.creationError = remote.error();
+        return;
+    }
+    // Entries that cannot be bound: not connected, both references released.
+    if (!run.bindable) return;
+    run.local = *local;
+    run.remote = *remote;
+
+    run.localNumber = run.local->ConnectClient("ClientName");
+    run.remoteNumber = run.localNumber ? run.remote->ConnectClient("ClientName") : run.localNumber;
+    auto withdraw = [&run](bool remoteFirst) {
+        auto& first = remoteFirst ? run.remote : run.local;
+        auto& second = remoteFirst ? run.local : run.remote;
+        first->DisconnectClient();
+        second->DisconnectClient();
+        run.local.reset();
+        run.remote.reset();
+        run.withdrawn = true;
+    };
+    if (!run.Registered() || (!run.localMode && *run.remoteNumber == 1)) {
+        // Without a registration on both servers the console is not
+        // connected; a server without a host console is left first.
+        withdraw(run.Registered());
+        return;
+    }
+    for (const auto& [slot, hostKind] : run.starts) {
+        auto& target = hostKind == suite::kHostLocal ? run.local : run.remote;
+        auto result = target->StartComponent(slot);
+        if (result) {
+            run.started[static_cast<std::size_t>(slot)] = run.localMode;
             continue;
         }
-        if (auto result = local_->StartComponent(static_cast<std::int16_t>(i)); !result) {
-            ReportDComError(result.error());
-            if (AnyReferenceLost()) return;
+        run.startErrors.push_back(result.error());
+        // A lost server ends the connect at its first failure.
+        if (IsLoss(result.error())) {
+            run.lost = true;
+            break;
         }
     }
-}
-
-// The active set is asked only of a server that is there.
-void ServerConnection::CheckActiveSet() {
-    if (!remote_ || !Connected()) return;
-    auto activeSet = remote_->GetActiveSet();
-    if (!activeSet) {
-        ReportDComError(activeSet.error());
-    } else if (*activeSet == suite::kNoActiveSet && !(quiet_ && activeSetToldThisLoss_)) {
-        activeSetToldThisLoss_ = true;
-        services_.dialogs.MsgBox(
-            std::string("There currently is no Active Set on the Orvel File Server") + CR + CR +
-                "Many Orvel Applications will not run properly" + CR + "without an Active Set !" +
-                CR + CR + "Run the Corvane Compiler and/or" + CR +
-                "Control Center to make your selection.",
-            vbExclamation, "No Active CORVANE Set Selected");
+    if (!run.lost) {
+        // The active set is asked only of a server that is there.
+        run.activeSet = run.remote->GetActiveSet();
+        if (*run.activeSet) {
+            run.serverName = run.remote->GetServerName().value_or("");
+        } else if (IsLoss(run.activeSet->error())) {
+            run.lost = true;
+        }
     }
+    if (run.lost) withdraw(false);
 }
 
-void ServerConnection::Connect() {
-    auto& settings = services_.settings;
-    if (!SelectedSideHasName()) {
-        if (!quiet_) {
-            services_.dialogs.MsgBox("You must select a LOCAL or REMOTE Server before connecting",
-                                     vbExclamation, "Select LOCAL or REMOTE Server");
+void ServerConnection::Publish(ConnectRun& run) {
+    // Two instances of one server (local mode) share one fate: a hung server
+    // is given up once for both.
+    localFate_ = std::make_shared<status::SharedFate>();
+    remoteFate_ = run.localMode ? localFate_ : std::make_shared<status::SharedFate>();
+    local_ = std::make_shared<status::LinkedSuiteServer>(std::move(run.local), localFate_, calls_);
+    remote_ =
+        std::make_shared<status::LinkedSuiteServer>(std::move(run.remote), remoteFate_, calls_);
+    AttachEvents();
+    BindReferences();
+    if (run.localNumber) localClientNumber_ = *run.localNumber;
+    if (run.remoteNumber) remoteClientNumber_ = *run.remoteNumber;
+}
+
+// On the user-interface thread: the connect's steps with what the servers
+// answered, boxes and all.
+void ServerConnection::FinishConnect(ConnectRun& run) {
+    if (run.attempt != attempt_ || !Busy()) {
+        // Given up while it ran: what it registered is withdrawn unseen.
+        if (run.local && run.remote) {
+            worker_->Post([local = std::move(run.local), remote = std::move(run.remote)] {
+                local->DisconnectClient();
+                remote->DisconnectClient();
+            });
         }
         return;
     }
-    if (!quiet_) {
-        // The operator's own connect: any earlier loss is history.
-        retrying_ = false;
-        lossNotice_.clear();
+    const bool quiet = state_ == ConnectionState::Reconnecting;
+    // Where a connect that does not stand leaves the console.
+    const auto failed = quiet ? ConnectionState::Lost : ConnectionState::Disconnected;
+    auto endFailed = [&] {
+        ReleaseReferences();
+        if (quiet) nextRetry_ = services_.clock.Monotonic() + retryInterval_;
+        EnterDisconnected(failed);
+    };
+    if (run.creationError) {
+        ReportDComError(*run.creationError, quiet);
+        endFailed();
+        return;
     }
-    connecting_ = true;
-    struct EndConnecting {
-        bool& flag;
-        ~EndConnecting() { flag = false; }
-    } endConnecting{connecting_};
-    emit connecting();
-    if (!(CreateReferences() && Connected())) {
-        ReleaseReference(local_);
-        ReleaseReference(remote_);
+    if (!run.local && !run.withdrawn) {
+        endFailed();
+        return;
+    }
+    // The worker's withdrawals leave no references: the steps run on none.
+    if (!run.withdrawn) Publish(run);
+    emit registering();
+    if (!run.Registered()) {
+        ReportDComError((run.localNumber ? run.remoteNumber : run.localNumber).error(), quiet);
+        endFailed();
+        return;
+    }
+    if (run.localMode) {
+        for (const auto& error : run.startErrors) ReportDComError(error, quiet);
+        startedByConnection_ = run.started;
+        emit sideLocked(true);
+    } else if (*run.remoteNumber == 1) {
+        if (!quiet) {
+            services_.dialogs.MsgBox(
+                std::string("A Orvel Host application is NOT running on the server !") + CR + CR +
+                    "You CANNOT run a REMOTE session without a Orvel Host running on the "
+                    "server...",
+                vbCritical, "");
+        }
+        endFailed();
+        return;
     } else {
-        emit registering();
-        const bool registered = Register();
-        if (registered && settings.LocalServerSelected) {
-            StartForLocalConnection();
-            emit sideLocked(true);
-        } else if (!registered || remoteClientNumber_ == 1) {
-            if (registered && !quiet_) {
-                services_.dialogs.MsgBox(
-                    std::string("A Orvel Host application is NOT running on the server !") + CR +
-                        CR +
-                        "You CANNOT run a REMOTE session without a Orvel Host running on the "
-                        "server...",
-                    vbCritical, "");
-            }
-            // Withdraw what was registered and leave as a disconnection does.
-            // A server without a host console is left first, then the local one.
-            if (registered) {
-                WithdrawRemoteRegistration();
-                WithdrawLocalRegistration();
-                status::RefreshServerReferences(services_.table, local_, remote_);
-            } else {
-                WithdrawRegistrations();
-            }
-            emit disconnected();
-            emit identityChanged();
-            emit rowsChanged();
-            return;
-        } else {
-            emit sideLocked(false);
-            emit identityChanged();
-            services_.dialogs.DoEvents();
-            StartForRemoteConnection();
-        }
-        if (AnyReferenceLost()) {
-            EndLostConnect();
-            return;
-        }
+        emit sideLocked(false);
+        emit identityChanged();
+        services_.dialogs.DoEvents();
+        for (const auto& error : run.startErrors) ReportDComError(error, quiet);
     }
-    CheckActiveSet();
-    if (AnyReferenceLost()) {
-        EndLostConnect();
+    if (run.activeSet && !*run.activeSet) ReportDComError(run.activeSet->error(), quiet);
+    if (run.lost) {
+        endFailed();
         return;
     }
-    if (!Connected()) emit disconnected();
+    if (run.activeSet && **run.activeSet == suite::kNoActiveSet) ShowActiveSetBox();
+    state_ = ConnectionState::Connected;
+    notice_ = {};
+    activeSet_ = run.activeSet && *run.activeSet ? **run.activeSet : std::string();
+    activeSetServer_ = run.serverName;
+    emit connected();
     emit identityChanged();
     emit rowsChanged();
-    if (Connected()) {
-        // It stands: a later loss is tried again, quietly.
-        retrying_ = true;
-        lossNotice_.clear();
-    }
 }
 
-// A connect that did not stand: what was registered is withdrawn, and the
-// window returns to its disconnected look.
-void ServerConnection::EndLostConnect() {
-    WithdrawRegistrations();
+// The one box a retry shows too: once per connection regained.
+void ServerConnection::ShowActiveSetBox() {
+    services_.dialogs.MsgBox(
+        std::string("There currently is no Active Set on the Orvel File Server") + CR + CR +
+            "Many Orvel Applications will not run properly" + CR + "without an Active Set !" + CR +
+            CR + "Run the Corvane Compiler and/or" + CR + "Control Center to make your selection.",
+        vbExclamation, "No Active CORVANE Set Selected");
+}
+
+void ServerConnection::EnterDisconnected(ConnectionState next) {
+    state_ = next;
+    BindReferences();
     emit disconnected();
+    launcher::CheckApplicationFiles(services_.catalogue, services_.fileSystem);
     emit sidesReleased();
     emit identityChanged();
     emit rowsChanged();
@@ -328,36 +486,32 @@ bool ServerConnection::AnyReferenceLost() const {
 // ---------------------------------------------------------------- lost connection
 
 bool ServerConnection::CheckForLoss() {
-    if (connecting_ || !AnyReferenceLost()) return false;
+    if (state_ != ConnectionState::Connected || !AnyReferenceLost()) return false;
     const auto& settings = services_.settings;
     const std::string name =
         settings.LocalServerSelected ? settings.LocalServerName : settings.RemoteServerName;
     // The lost references answer 462 at once and are released without a
     // call; a reference that still stands has its registration withdrawn.
     WithdrawRegistrations();
-    emit disconnected();
-    launcher::CheckApplicationFiles(services_.catalogue, services_.fileSystem);
-    emit sidesReleased();
-    emit identityChanged();
-    emit rowsChanged();
-    lossNotice_ = "Connection to " + name + " lost";
-    activeSetToldThisLoss_ = false;
+    const std::string loss = "Connection to " + name + " lost";
+    notice_ = {loss, loss + "; connecting again by itself"};
     nextRetry_ = services_.clock.Monotonic() + retryInterval_;
-    emit connectionLost(lossNotice_);
+    EnterDisconnected(ConnectionState::Lost);
+    emit connectionLost(loss);
     return true;
 }
 
 void ServerConnection::RetryIfDue() {
-    if (!retrying_ || connecting_ || local_ || services_.clock.Monotonic() < nextRetry_) return;
-    quiet_ = true;
-    Connect();
-    quiet_ = false;
-    if (!local_) nextRetry_ = services_.clock.Monotonic() + retryInterval_;
+    if (state_ != ConnectionState::Lost || services_.clock.Monotonic() < nextRetry_) return;
+    BeginConnect(true);
 }
 
 void ServerConnection::StopRetrying() {
-    retrying_ = false;
-    lossNotice_.clear();
+    if (state_ == ConnectionState::Lost || state_ == ConnectionState::Reconnecting) {
+        // A retry under way is withdrawn when its answer comes.
+        state_ = ConnectionState::Disconnected;
+    }
+    notice_ = {};
 }
 
 // ---------------------------------------------------------------- disconnect
@@ -373,33 +527,36 @@ bool ServerConnection::ConsentToDisconnect() {
             vbYesNo + vbQuestion + vbDefaultButton2, "Disconnect Server");
         if (answer != vbYes) return false;
     }
-    const auto index = launcher::FindRunningApplication(services_.catalogue, services_.windows);
+    auto& catalogue = services_.catalogue;
+    const auto index = launcher::FindRunningApplication(catalogue, services_.windows);
     if (index <= 0) return true;
-    const auto& app = services_.catalogue[static_cast<std::size_t>(index)];
     const int answer =
-        dialogs.MsgBox(std::string("Cannot Disconnect !") + CR + CR + "'" + app.DisplayName +
+        dialogs.MsgBox(std::string("Cannot Disconnect !") + CR + CR + "'" +
+                           catalogue[static_cast<std::size_t>(index)].DisplayName +
                            "' is still Running" + CR + CR + "Do you want to Close the Application?",
                        vbYesNo + vbCritical, "Cannot Disconnect Orvel Server");
-    if (answer == vbYes) {
-        services_.windows.PostMessageA(app.WindowHandle, platform::WM_CLOSE, 1, 1);
-    } else {
-        services_.windows.ShowWindow(app.WindowHandle, platform::SW_SHOWNORMAL);
-        services_.windows.BringWindowToTop(app.WindowHandle);
+    // The answer acts on the tool's window as it is now: while the box stood
+    // the tool may have closed, or opened another window.
+    const auto now = launcher::FindRunningApplication(catalogue, services_.windows);
+    if (now > 0) {
+        const auto handle = catalogue[static_cast<std::size_t>(now)].WindowHandle;
+        if (answer == vbYes) {
+            services_.windows.PostMessageA(handle, platform::WM_CLOSE, 1, 1);
+        } else {
+            services_.windows.ShowWindow(handle, platform::SW_SHOWNORMAL);
+            services_.windows.BringWindowToTop(handle);
+        }
     }
     return false;
 }
 
 bool ServerConnection::Disconnect() {
+    if (state_ != ConnectionState::Connected) return false;
     if (!ConsentToDisconnect()) return false;
-    StopRetrying();
     WithdrawRegistrations();
-    emit disconnected();
-    launcher::CheckApplicationFiles(services_.catalogue, services_.fileSystem);
-    emit sidesReleased();
+    notice_ = {};
     connectHoldUntil_ = services_.clock.Monotonic() + kConnectHold;
-    emit identityChanged();
-    emit rowsChanged();
-    Connected();
+    EnterDisconnected(ConnectionState::Disconnected);
     return true;
 }
 
@@ -490,14 +647,40 @@ void ServerConnection::WarnOfForcedClose() {
 
 // ---------------------------------------------------------------- component servers
 
+namespace {
+
+// Each slot's reference as the table binds it now, for calls on the worker.
+std::array<std::shared_ptr<suiteclient::SuiteServer>, suite::kComponentSlots> BoundReferences(
+    const status::ComponentServerTable& table) {
+    std::array<std::shared_ptr<suiteclient::SuiteServer>, suite::kComponentSlots> references;
+    for (std::size_t slot = 0; slot < references.size(); ++slot) {
+        references[slot] = table[slot].objServer;
+    }
+    return references;
+}
+
+}  // namespace
+
+// The starts run on the worker, the hourglass shown until the last has ended.
 void ServerConnection::ConnectAll() {
     if (!Connected()) return;
-    for (int slot : {3, 7, 11})
-        status::StartComponentServer(services_.table, slot, services_.dialogs);
-    for (int slot = 0; slot < suite::kComponentSlots; ++slot) {
-        status::StartComponentServer(services_.table, slot, services_.dialogs);
-        services_.table[static_cast<std::size_t>(slot)].blnKeepRunning = true;
-    }
+    for (auto& entry : services_.table) entry.blnKeepRunning = true;
+    auto& dialogs = services_.dialogs;
+    const int pointer = dialogs.MousePointer();
+    dialogs.SetMousePointer(platform::vbHourglass);
+    OffUi(
+        [references = BoundReferences(services_.table)] {
+            for (int slot : {3, 7, 11}) {
+                if (const auto& server = references[static_cast<std::size_t>(slot)]) {
+                    server->StartComponent(static_cast<std::int16_t>(slot));
+                }
+            }
+            for (std::size_t slot = 0; slot < references.size(); ++slot) {
+                if (references[slot])
+                    references[slot]->StartComponent(static_cast<std::int16_t>(slot));
+            }
+        },
+        [&dialogs, pointer] { dialogs.SetMousePointer(pointer); });
 }
 
 void ServerConnection::DisconnectAll() {
@@ -507,10 +690,12 @@ void ServerConnection::DisconnectAll() {
                                  vbInformation, "Applications Are Running");
         return;
     }
-    for (int slot = 0; slot < suite::kComponentSlots; ++slot) {
-        status::StopComponentServer(services_.table, slot);
-        services_.table[static_cast<std::size_t>(slot)].blnKeepRunning = false;
-    }
+    for (auto& entry : services_.table) entry.blnKeepRunning = false;
+    worker_->Post([references = BoundReferences(services_.table)] {
+        for (std::size_t slot = 0; slot < references.size(); ++slot) {
+            if (references[slot]) references[slot]->StopComponent(static_cast<std::int16_t>(slot));
+        }
+    });
 }
 
 void ServerConnection::StopUnneededServers() {

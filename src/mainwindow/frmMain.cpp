@@ -46,7 +46,7 @@ frmMain::frmMain(MainWindowContext& context, QWidget* parent)
     connection_ = new ServerConnection(
         {context_.settings, context_.dialogs, context_.clock, context_.windows, context_.fileSystem,
          context_.servers, context_.table, context_.catalogue, context_.version.comments,
-         context_.programStarter},
+         context_.programStarter, context_.dispatcher},
         this);
     BuildMenus();
     BuildToolBar();
@@ -109,9 +109,8 @@ void frmMain::BuildMenus() {
     mnuSetupAutoStartOrvelConsole_ =
         AddNamedAction(mnuSetup_, "mnuSetupAutoStartOrvelConsole", "Auto &Start Orvel Console");
     mnuSetupAutoStartOrvelConsole_->setCheckable(true);
-    connect(mnuSetupAutoStartOrvelConsole_, &QAction::triggered, this, [this](bool checked) {
-        if (context_.autoStartChanged) context_.autoStartChanged(checked);
-    });
+    connect(mnuSetupAutoStartOrvelConsole_, &QAction::triggered, this,
+            [this](bool checked) { context_.actions.AutoStartChanged(checked); });
 
     BuildToolsAndHelpMenus();
 }
@@ -119,24 +118,18 @@ void frmMain::BuildMenus() {
 void frmMain::BuildToolsAndHelpMenus() {
     mnuTools_ = menuBar()->addMenu("&Tools");
     mnuTools_->setObjectName("mnuTools");
+    auto& actions = context_.actions;
     connect(AddNamedAction(mnuTools_, "mnuToolsDComConfiguration", "&DCom Configuration"),
-            &QAction::triggered, this, [this] {
-                if (context_.dcomConfiguration) context_.dcomConfiguration();
-            });
+            &QAction::triggered, this, [&actions] { actions.DComConfiguration(); });
     connect(AddNamedAction(mnuTools_, "mnuToolsDComProtocol", "DCom &Protocol"),
-            &QAction::triggered, this, [this] {
-                if (context_.dcomProtocol) context_.dcomProtocol();
-            });
+            &QAction::triggered, this, [&actions] { actions.DComProtocol(); });
     connect(AddNamedAction(mnuTools_, "mnuToolsCorvaneSettings", "Corvane Settings"),
-            &QAction::triggered, this, [this] {
-                if (context_.corvaneSettings) context_.corvaneSettings();
-            });
+            &QAction::triggered, this, [&actions] { actions.CorvaneSettings(); });
 
     mnuHelp_ = menuBar()->addMenu("&Help");
     mnuHelp_->setObjectName("mnuHelp");
-    connect(AddNamedAction(mnuHelp_, "mnuHelpAbout", "&About"), &QAction::triggered, this, [this] {
-        if (context_.showAbout) context_.showAbout();
-    });
+    connect(AddNamedAction(mnuHelp_, "mnuHelpAbout", "&About"), &QAction::triggered, this,
+            [&actions] { actions.ShowAbout(); });
 }
 
 void frmMain::BuildToolBar() {
@@ -191,6 +184,13 @@ void frmMain::WireConnection() {
         SetMenusDisconnected();
         staGeneral_->ShowDisconnected();
     });
+    // The status bar names the active set with the rows, not a poll cycle later.
+    connect(c, &ServerConnection::connected, this, [this] {
+        staGeneral_->ShowConnected();
+        staGeneral_->ShowKnownActiveSet();
+    });
+    // A refusal's reason is in the status bar as soon as its box is answered.
+    connect(c, &ServerConnection::disconnected, staGeneral_, &GeneralStatusBar::ShowDisconnected);
 }
 
 void frmMain::BuildStatusBar() {
@@ -221,10 +221,10 @@ bool frmMain::Load() {
     if (!suite::IsValidServerName(settings.RemoteServerName)) settings.RemoteServerName.clear();
 
     SetConfigureEntry(settings.Current);
-    if (context_.configureComputer) context_.configureComputer(settings.Current);
+    context_.actions.ConfigureComputer(settings.Current);
     settings.LocalServerName = "Local Server";
 
-    if (context_.showProcessVerification) context_.showProcessVerification();
+    context_.actions.ShowProcessVerification();
     ApplyAutoStart();
     FillApplicationPanel();
     RefreshServerList();
@@ -247,15 +247,15 @@ void frmMain::ApplyAutoStart() {
     mnuSetupAutoStartOrvelConsole_->setChecked(false);
     if (settings.AutoStart) {
         mnuSetupAutoStartOrvelConsole_->setChecked(true);
-        if (context_.autoStartChanged) context_.autoStartChanged(true);
+        context_.actions.AutoStartChanged(true);
         if (settings.Current == 0) {
             connection_->ReleaseConnectHold();
             cmdServerOrvelHost_Click();
         }
-    } else if (context_.autoStartChanged) {
+    } else {
         // Checked and unchecked again: a stale log-on entry is removed.
-        context_.autoStartChanged(true);
-        context_.autoStartChanged(false);
+        context_.actions.AutoStartChanged(true);
+        context_.actions.AutoStartChanged(false);
     }
 }
 
@@ -290,10 +290,9 @@ void frmMain::Unload() {
     connection_->StopRetrying();
     if (connection_->Remote()) {
         if (!unattended_) connection_->WarnOfForcedClose();
-        WithdrawRegistrations();
-        Connected();
+        connection_->WithdrawRegistrations();
     }
-    if (context_.writeConfiguration) context_.writeConfiguration();
+    context_.actions.WriteConfiguration();
 }
 
 void frmMain::Terminate() {
@@ -301,12 +300,12 @@ void frmMain::Terminate() {
     terminated_ = true;
     tmrTimer_->stop();
     UnloadWaitWindow();
-    WithdrawRegistrations();
+    connection_->StopRetrying();
+    connection_->WithdrawRegistrations();
     if (auto revero = context_.windows.FindWindowA("REVERO"); revero != 0) {
         context_.windows.PostMessageA(revero, platform::WM_CLOSE, 1, 1);
     }
-    Connected();
-    if (context_.writeConfiguration) context_.writeConfiguration();
+    context_.actions.WriteConfiguration();
 }
 
 void frmMain::mnuFileRestoreSize_Click() {
@@ -403,7 +402,7 @@ void frmMain::SetConfigureEntry(int index) {
 }
 
 void frmMain::mnuConfigureIndex_Click(int index) {
-    if (Connected()) {
+    if (Connected() || connection_->State() == ConnectionState::Connecting) {
         context_.dialogs.MsgBox("Cannot Reconfigure this Computer while Connected to Servers",
                                 vbCritical, "Configuration NOT allowed at this time");
         // The menu's own toggle is undone: the marks stay as they were.
@@ -423,14 +422,14 @@ void frmMain::mnuConfigureIndex_Click(int index) {
         return;
     }
     context_.settings.Current = static_cast<std::int16_t>(index);
-    if (context_.configureComputer) context_.configureComputer(context_.settings.Current);
+    context_.actions.ConfigureComputer(context_.settings.Current);
     RefreshServerSelection();
 }
 
 // ---------------------------------------------------------------- connection
 
 void frmMain::cmdServerLocal_Click() {
-    if (Connected()) return;
+    if (Connected() || connection_->State() == ConnectionState::Connecting) return;
     connection_->StopRetrying();
     context_.settings.LocalServerSelected = true;
     context_.settings.LocalServerName = "Local Server";
@@ -438,7 +437,7 @@ void frmMain::cmdServerLocal_Click() {
 }
 
 void frmMain::cmdServerRemote_Click() {
-    if (Connected()) return;
+    if (Connected() || connection_->State() == ConnectionState::Connecting) return;
     connection_->StopRetrying();
     if (connection_->ChooseRemoteServer()) RefreshServerSelection();
 }
@@ -449,14 +448,14 @@ void frmMain::cmdServerOrvelHost_Click() {
         return;
     }
     if (Connected()) {
-        Disconnect();
-    } else {
+        connection_->Disconnect();
+    } else if (connection_->State() != ConnectionState::Connecting) {
         Connect();
     }
 }
 
 void frmMain::Connect() {
-    if (context_.configureComputer) context_.configureComputer(context_.settings.Current);
+    context_.actions.ConfigureComputer(context_.settings.Current);
     connection_->Connect();
 }
 

@@ -70,43 +70,19 @@ class frmMain : public QMainWindow {
     void ApplyColourTheme();
     void RefreshServerPanel() { fraServers_->RefreshServerPanel(); }
     void RefreshServerSelection() { fraServers_->RefreshServerSelection(); }
-    void RefreshServerNameLabel() { fraServers_->RefreshServerNameLabel(); }
-    void RefreshServerOSLabel() { fraServers_->RefreshServerOSLabel(); }
-    void RefreshServerVersionLabel() { fraServers_->RefreshServerVersionLabel(); }
     void RefreshServerList() { fraServers_->RefreshServerList(); }
-    // knownName: the component's name as the entry's server just gave it,
-    // which spares asking for it again.
-    void ShowComponentStatus(int index, std::int32_t code,
-                             const platform::RuntimeError& callError = {},
-                             const std::string* knownName = nullptr) {
-        fraServers_->ShowComponentStatus(index, code, callError, knownName);
-    }
     void StopUnneededServers() { connection_->StopUnneededServers(); }
 
-    // Server events, as delivered by either reference (hostKind 1 local, 2 remote).
-    void OnServerChange(std::int16_t hostKind, std::int16_t idxIndex) {
-        fraServers_->OnServerChange(hostKind, idxIndex);
-    }
+    // A server message, as delivered by either reference.
     void OnServerMessage(std::int16_t intMessage, std::int16_t intVar, const std::string& strVar);
 
-    std::int16_t OtherClientCount() { return connection_->OtherClientCount(); }
-    bool Connected() { return connection_->Connected(); }
+    bool Connected() const { return connection_->Connected(); }
 
     // State, for the start-up and the tests.
-    const std::shared_ptr<suiteclient::SuiteServer>& objOrvelServerLocal() const {
-        return connection_->Local();
-    }
-    const std::shared_ptr<suiteclient::SuiteServer>& objOrvelServerRemote() const {
-        return connection_->Remote();
-    }
-    std::int16_t LocalClientNumber() const { return connection_->LocalClientNumber(); }
-    std::int16_t RemoteClientNumber() const { return connection_->RemoteClientNumber(); }
     std::int16_t TickCounter() const { return tickCounter_; }
-    const ColourTable& CurrentColours() const { return currentColours_; }
     frmMessage* WaitWindow() const { return waitWindow_.get(); }
     QTimer* Timer() const { return tmrTimer_; }
     ApplicationPanel* Applications() const { return fraApplications_; }
-    ServerPanel* Servers() const { return fraServers_; }
     ServerConnection* Connection() const { return connection_; }
 
     // The resize rules: records the placement, keeps the minimum size and
@@ -129,8 +105,6 @@ class frmMain : public QMainWindow {
     void WireConnection();
 
     void Connect();
-    void Disconnect() { connection_->Disconnect(); }
-    void WithdrawRegistrations() { connection_->WithdrawRegistrations(); }
     void SetMenusDisconnected();
     void ShowConnectedSide();
     void ShowReleaseCaption();

@@ -10,6 +10,8 @@ namespace orvel::platform {
 struct RuntimeError {
     int number = 0;
     std::string description;
+    // Why, where the console can tell ("certificate revoked", ...); empty when it cannot.
+    std::string reason{};
 };
 
 inline constexpr int kErrInvalidCall = 5;

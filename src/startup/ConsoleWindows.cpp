@@ -27,8 +27,6 @@ ConsoleWindows::ConsoleWindows(const ConsoleServices& services, int splashTimeou
       splashTimeoutMs_(splashTimeoutMs),
       registryValues_{services.registry, services.dialogs} {}
 
-ConsoleWindows::~ConsoleWindows() = default;
-
 StartupHooks ConsoleWindows::Hooks() {
     StartupHooks hooks;
     hooks.fillColourThemes = [this](ProgramState&) { mainwindow::FillColourThemes(themes_); };
@@ -45,64 +43,83 @@ StartupHooks ConsoleWindows::Hooks() {
     return hooks;
 }
 
+// The other parts of the console, as the main window's menus and load reach them.
+class ConsoleWindows::Actions final : public mainwindow::ConsoleActions {
+  public:
+    Actions(ConsoleWindows& windows, ProgramState& state) : windows_(windows), state_(state) {}
+
+    void ConfigureComputer(std::int16_t role) override {
+        dcom::RegistrationContext registration{windows_.registryValues_, state_.ComponentServers,
+                                               state_.ConsoleSettings, state_.strOrvelPath};
+        dcom::ConfigureComputer(registration, role);
+    }
+    void WriteConfiguration() override {
+        settings::WriteConsoleConfiguration(windows_.services_.configuration,
+                                            state_.ConsoleSettings);
+    }
+    void ShowProcessVerification() override {
+        auto& services = windows_.services_;
+        if (services.processes == nullptr) return;
+        processes::ProcessesContext verification{windows_.catalogue_, state_.ComponentServers,
+                                                 *services.processes, services.windows,
+                                                 services.dialogs};
+        verification.AutoStart = state_.ConsoleSettings.AutoStart;
+        verification.platformId = services.systemInfo.Version().platformId;
+        processes::ShowProcessVerification(verification, windows_.mainWindow_.get());
+    }
+    void AutoStartChanged(bool checked) override {
+        settings::SetAutoStart(windows_.registryValues_, windows_.services_.fileSystem,
+                               state_.ConsoleSettings, checked,
+                               windows_.loading_ ? settings::AutoStartToggle::AtLoad
+                                                 : settings::AutoStartToggle::ByOperator);
+    }
+    void ShowAbout() override {
+        auto& services = windows_.services_;
+        NoProgramStarter none;
+        platform::ProgramStarter& programs =
+            services.programStarter ? *services.programStarter : none;
+        mainwindow::frmAbout about(services.version,
+                                   {services.registry, services.fileSystem, programs,
+                                    services.dialogs, services.version.title},
+                                   windows_.mainWindow_->windowIcon(), windows_.mainWindow_.get());
+        about.exec();
+    }
+    void DComConfiguration() override {
+        dcom::DComContext dcomContext{windows_.registryValues_, windows_.services_.diagnostics};
+        dcom::mnuToolsDComConfiguration_Click(dcomContext);
+    }
+    void DComProtocol() override {
+        dcom::DComContext dcomContext{windows_.registryValues_, windows_.services_.diagnostics};
+        dcom::mnuToolsDComProtocol_Click(dcomContext);
+    }
+    void CorvaneSettings() override {
+        auto& services = windows_.services_;
+        network::frmIPAddress dialog(windows_.registryValues_, services.profile,
+                                     services.fileSystem, services.systemInfo, services.dialogs,
+                                     state_.strCorvanePath, windows_.mainWindow_.get());
+        dialog.exec();
+    }
+
+  private:
+    ConsoleWindows& windows_;
+    ProgramState& state_;
+};
+
+ConsoleWindows::~ConsoleWindows() = default;
+
 bool ConsoleWindows::ShowMainWindow(ProgramState& state) {
     if (mainWindow_) {
         mainWindow_->show();
         return true;
     }
+    actions_ = std::make_unique<Actions>(*this, state);
     context_ = std::make_unique<mainwindow::MainWindowContext>(mainwindow::MainWindowContext{
         state.ConsoleSettings, services_.dialogs, services_.clock, services_.windows,
         services_.instanceLock, services_.servers, services_.fileSystem, services_.version,
-        state.ComponentServers, catalogue_, themes_, state.IsAdministrator});
-    auto& context = *context_;
-    context.programStarter = services_.programStarter;
-    context.configureComputer = [this, &state](std::int16_t role) {
-        dcom::RegistrationContext registration{registryValues_, state.ComponentServers,
-                                               state.ConsoleSettings, state.strOrvelPath};
-        dcom::ConfigureComputer(registration, role);
-    };
-    context.writeConfiguration = [this, &state] {
-        settings::WriteConsoleConfiguration(services_.configuration, state.ConsoleSettings);
-    };
-    context.dcomConfiguration = [this] {
-        dcom::DComContext dcomContext{registryValues_, services_.diagnostics};
-        dcom::mnuToolsDComConfiguration_Click(dcomContext);
-    };
-    context.dcomProtocol = [this] {
-        dcom::DComContext dcomContext{registryValues_, services_.diagnostics};
-        dcom::mnuToolsDComProtocol_Click(dcomContext);
-    };
-    context.corvaneSettings = [this, &state] {
-        network::frmIPAddress dialog(registryValues_, services_.profile, services_.fileSystem,
-                                     services_.systemInfo, services_.dialogs, state.strCorvanePath,
-                                     mainWindow_.get());
-        dialog.exec();
-    };
-    context.showProcessVerification = [this, &state] {
-        if (services_.processes == nullptr) return;
-        processes::ProcessesContext verification{catalogue_, state.ComponentServers,
-                                                 *services_.processes, services_.windows,
-                                                 services_.dialogs};
-        verification.AutoStart = state.ConsoleSettings.AutoStart;
-        verification.platformId = services_.systemInfo.Version().platformId;
-        processes::ShowProcessVerification(verification, mainWindow_.get());
-    };
-    context.autoStartChanged = [this, &state](bool checked) {
-        settings::SetAutoStart(
-            registryValues_, services_.fileSystem, state.ConsoleSettings, checked,
-            loading_ ? settings::AutoStartToggle::AtLoad : settings::AutoStartToggle::ByOperator);
-    };
-    context.showAbout = [this] {
-        NoProgramStarter none;
-        platform::ProgramStarter& programs =
-            services_.programStarter ? *services_.programStarter : none;
-        mainwindow::frmAbout about(services_.version,
-                                   {services_.registry, services_.fileSystem, programs,
-                                    services_.dialogs, services_.version.title},
-                                   mainWindow_->windowIcon(), mainWindow_.get());
-        about.exec();
-    };
-    mainWindow_ = std::make_unique<mainwindow::frmMain>(context);
+        state.ComponentServers, catalogue_, themes_, *actions_, state.IsAdministrator});
+    context_->programStarter = services_.programStarter;
+    context_->dispatcher = services_.dispatcher;
+    mainWindow_ = std::make_unique<mainwindow::frmMain>(*context_);
     loading_ = true;
     const bool loaded = mainWindow_->Load();
     loading_ = false;

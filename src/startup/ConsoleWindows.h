@@ -19,6 +19,7 @@
 #include "platform/ProgramStarter.h"
 #include "platform/Registry.h"
 #include "platform/SystemInfo.h"
+#include "platform/UiDispatcher.h"
 #include "platform/VersionInfo.h"
 #include "platform/WindowSystem.h"
 #include "settings/ConsoleSettings.h"
@@ -46,6 +47,8 @@ struct ConsoleServices {
     platform::ProcessTable* processes = nullptr;
     // Starts the catalogue's programs; none: a launch reports that it cannot start.
     platform::ProgramStarter* programStarter = nullptr;
+    // Hands the server worker's results to the user-interface thread.
+    platform::UiDispatcher* dispatcher = nullptr;
 };
 
 class ConsoleWindows {
@@ -61,6 +64,7 @@ class ConsoleWindows {
     const launcher::ApplicationCatalogue& Catalogue() const { return catalogue_; }
 
   private:
+    class Actions;
     bool ShowMainWindow(ProgramState& state);
 
     ConsoleServices services_;
@@ -68,6 +72,7 @@ class ConsoleWindows {
     settings::RegistryContext registryValues_;
     mainwindow::ColourThemes themes_;
     launcher::ApplicationCatalogue catalogue_{};
+    std::unique_ptr<Actions> actions_;
     std::unique_ptr<mainwindow::MainWindowContext> context_;
     std::unique_ptr<mainwindow::frmMain> mainWindow_;
     bool loading_ = false;  // the main window's load runs

@@ -100,7 +100,8 @@ int main(int argc, char* argv[]) {
 
     startup::ConsoleWindows windows({*registry, dialogs, clock, instanceLock, systemInfo,
                                      fileSystem, profile, windowSystem, servers, version,
-                                     configuration, diagnostics, &processTable, &programStarter});
+                                     configuration, diagnostics, &processTable, &programStarter,
+                                     &dispatcher});
     startup::StartupSequence sequence({*registry, dialogs, rpcSecurity, configuration, diagnostics},
                                       windows.Hooks(), state);
     // Shutdown, log-out or Ctrl+C: the orderly close, without a question.

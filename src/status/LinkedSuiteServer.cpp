@@ -3,11 +3,13 @@
 namespace orvel::status {
 
 LinkedSuiteServer::LinkedSuiteServer(std::shared_ptr<suiteclient::SuiteServer> inner,
-                                     std::shared_ptr<SharedFate> fate)
-    : inner_(std::move(inner)), fate_(std::move(fate)) {}
+                                     std::shared_ptr<SharedFate> fate,
+                                     std::shared_ptr<ServerWorker> worker)
+    : inner_(std::move(inner)), fate_(std::move(fate)), worker_(std::move(worker)) {}
 
 LinkedSuiteServer::~LinkedSuiteServer() {
     if (fate_->lost) inner_->Abandon();
+    worker_->Post([inner = std::move(inner_)] {});
 }
 
 void LinkedSuiteServer::Abandon() {
@@ -15,59 +17,68 @@ void LinkedSuiteServer::Abandon() {
     inner_->Abandon();
 }
 
-template <typename Call>
-auto LinkedSuiteServer::Guarded(Call call) -> decltype(call()) {
+template <typename T>
+platform::Outcome<T> LinkedSuiteServer::Guarded(std::function<platform::Outcome<T>()> call) {
     if (fate_->lost) return platform::MakeError(platform::kErrServerUnavailable);
-    auto result = call();
-    if (!result && result.error().number == platform::kErrServerUnavailable) fate_->lost = true;
-    return result;
+    // Marked where the call ends, also when the window stopped waiting for it.
+    auto marked = [fate = fate_, call = std::move(call)] {
+        auto result = call();
+        if (!result && result.error().number == platform::kErrServerUnavailable) {
+            fate->lost = true;
+        }
+        return result;
+    };
+    auto result = worker_->CallWithin<platform::Outcome<T>>(std::move(marked), kUiCallBudget);
+    if (!result) return platform::MakeError(platform::kErrServerUnavailable);
+    return *result;
 }
 
 platform::Outcome<std::int16_t> LinkedSuiteServer::GetClientCount() {
-    return Guarded([&] { return inner_->GetClientCount(); });
+    return Guarded<std::int16_t>([s = inner_] { return s->GetClientCount(); });
 }
 platform::Outcome<std::string> LinkedSuiteServer::GetActiveSet() {
-    return Guarded([&] { return inner_->GetActiveSet(); });
+    return Guarded<std::string>([s = inner_] { return s->GetActiveSet(); });
 }
 platform::Outcome<std::int16_t> LinkedSuiteServer::DisconnectClient() {
-    return Guarded([&] { return inner_->DisconnectClient(); });
+    return Guarded<std::int16_t>([s = inner_] { return s->DisconnectClient(); });
 }
 platform::Outcome<std::int16_t> LinkedSuiteServer::ConnectClient(const std::string& name) {
-    return Guarded([&] { return inner_->ConnectClient(name); });
+    return Guarded<std::int16_t>([s = inner_, name] { return s->ConnectClient(name); });
 }
 platform::Outcome<std::string> LinkedSuiteServer::GetComponentName(std::int16_t index) {
-    return Guarded([&] { return inner_->GetComponentName(index); });
+    return Guarded<std::string>([s = inner_, index] { return s->GetComponentName(index); });
 }
 platform::Outcome<std::int32_t> LinkedSuiteServer::GetComponentStatus(std::int16_t index) {
-    return Guarded([&] { return inner_->GetComponentStatus(index); });
+    return Guarded<std::int32_t>([s = inner_, index] { return s->GetComponentStatus(index); });
 }
 platform::Outcome<std::int32_t> LinkedSuiteServer::StopComponent(std::int16_t index) {
-    return Guarded([&] { return inner_->StopComponent(index); });
+    return Guarded<std::int32_t>([s = inner_, index] { return s->StopComponent(index); });
 }
 platform::Outcome<std::int32_t> LinkedSuiteServer::StartComponent(std::int16_t index) {
-    return Guarded([&] { return inner_->StartComponent(index); });
+    return Guarded<std::int32_t>([s = inner_, index] { return s->StartComponent(index); });
 }
 platform::Outcome<std::int16_t> LinkedSuiteServer::GetPlatformId() {
-    return Guarded([&] { return inner_->GetPlatformId(); });
+    return Guarded<std::int16_t>([s = inner_] { return s->GetPlatformId(); });
 }
 platform::Outcome<platform::DateTime> LinkedSuiteServer::GetServerTime() {
-    return Guarded([&] { return inner_->GetServerTime(); });
+    return Guarded<platform::DateTime>([s = inner_] { return s->GetServerTime(); });
 }
 platform::Outcome<std::int16_t> LinkedSuiteServer::GetOSBuild() {
-    return Guarded([&] { return inner_->GetOSBuild(); });
+    return Guarded<std::int16_t>([s = inner_] { return s->GetOSBuild(); });
 }
 platform::Outcome<std::int16_t> LinkedSuiteServer::GetOSMinorVersion() {
-    return Guarded([&] { return inner_->GetOSMinorVersion(); });
+    return Guarded<std::int16_t>([s = inner_] { return s->GetOSMinorVersion(); });
 }
 platform::Outcome<std::int16_t> LinkedSuiteServer::GetOSMajorVersion() {
-    return Guarded([&] { return inner_->GetOSMajorVersion(); });
+    return Guarded<std::int16_t>([s = inner_] { return s->GetOSMajorVersion(); });
 }
 platform::Outcome<std::string> LinkedSuiteServer::GetServerName() {
-    return Guarded([&] { return inner_->GetServerName(); });
+    return Guarded<std::string>([s = inner_] { return s->GetServerName(); });
 }
 platform::Outcome<std::string> LinkedSuiteServer::GetServerVersion() {
-    return Guarded([&] { return inner_->GetServerVersion(); });
+    return Guarded<std::string>([s = inner_] { return s->GetServerVersion(); });
 }
+
 void LinkedSuiteServer::SetEventHandlers(suiteclient::SuiteServerEvents handlers) {
     inner_->SetEventHandlers(std::move(handlers));
 }

@@ -55,6 +55,27 @@ bool LocalSocketDeniesUs(const std::string& socketPath) {
     return rc != 0 && (error == EACCES || error == EPERM);
 }
 
+// A run-time error with the reason an operator can act on.
+RuntimeError Refusal(int number, std::string reason) {
+    RuntimeError error = MakeError(number);
+    error.reason = std::move(reason);
+    return error;
+}
+
+// What a failed TLS connection says, in the words an operator can act on.
+std::string TlsReason(const std::string& message) {
+    std::string lower = message;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (lower.find("revoked") != std::string::npos) return "certificate revoked";
+    if (lower.find("certificate_verify_failed") != std::string::npos ||
+        lower.find("certificate verify failed") != std::string::npos) {
+        return "certificate verify failed";
+    }
+    if (lower.find("permission denied") != std::string::npos) return "permission denied";
+    return "server unreachable";
+}
+
 // One suite server instance: its own channel, the calls with their deadline,
 // and a thread that reads its events and posts them to the user-interface thread.
 class GrpcSuiteServer final : public SuiteServer {
@@ -303,7 +324,7 @@ Outcome<std::shared_ptr<SuiteServer>> GrpcSuiteServerFactory::CreateRemote(
     name.erase(0, name.find_first_not_of('\\'));
     if (!suite::IsValidServerName(name)) {
         Report("cannot connect to \"" + computerName + "\": not a computer name");
-        return MakeError(platform::kErrCannotCreateObject);
+        return Refusal(platform::kErrCannotCreateObject, "not a computer name");
     }
     std::string host = name.find(':') != std::string::npos ? "[" + name + "]" : name;
     return Create(host + ":" + std::to_string(endpoints_.tcpPort), false, name);
@@ -341,7 +362,7 @@ Outcome<std::shared_ptr<SuiteServer>> GrpcSuiteServerFactory::Create(
         ConsoleBundle bundle = ReadConsoleBundle(endpoints_.tlsFolder);
         if (!bundle.problem.empty()) {
             Report("cannot connect to \\\\" + computerName + ": " + bundle.problem);
-            return MakeError(platform::kErrCannotCreateObject);
+            return Refusal(platform::kErrCannotCreateObject, "no console bundle");
         }
         grpc::SslCredentialsOptions options;
         options.pem_root_certs = bundle.authorityCert;
@@ -362,17 +383,20 @@ Outcome<std::shared_ptr<SuiteServer>> GrpcSuiteServerFactory::Create(
         // Refused or unreachable alike: the server cannot be created here.
         Report("cannot connect to \\\\" + computerName + " (" + target +
                "): " + status.error_message());
-        return MakeError(platform::kErrCannotCreateObject);
+        return Refusal(platform::kErrCannotCreateObject, TlsReason(status.error_message()));
     }
     if (!status.ok()) {
         if (status.error_code() == grpc::StatusCode::PERMISSION_DENIED) {
-            return MakeError(platform::kErrPermissionDenied);
+            return Refusal(platform::kErrPermissionDenied, "permission denied: not in group orvel");
         }
         if (local && status.error_code() == grpc::StatusCode::UNAVAILABLE &&
             LocalSocketDeniesUs(endpoints_.socketPath)) {
-            return MakeError(platform::kErrPermissionDenied);
+            return Refusal(platform::kErrPermissionDenied, "permission denied: not in group orvel");
         }
-        return MakeError(platform::kErrCannotCreateObject);
+        return Refusal(platform::kErrCannotCreateObject,
+                       status.error_code() == grpc::StatusCode::DEADLINE_EXCEEDED
+                           ? "no answer from the suite server"
+                           : "no suite server running");
     }
     return std::shared_ptr<SuiteServer>(std::make_shared<GrpcSuiteServer>(
         std::move(stub), reply.instance(), endpoints_.callDeadline, endpoints_.createDeadline,

@@ -4,6 +4,7 @@
 // failures, a record of every call, and events raised synchronously.
 
 #include <array>
+#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -87,14 +88,19 @@ class FakeSuiteServer : public suiteclient::SuiteServer {
 class FakeSuiteServerFactory : public suiteclient::SuiteServerFactory {
   public:
     Outcome<std::shared_ptr<suiteclient::SuiteServer>> CreateLocal() override {
+        if (creationGate.valid()) creationGate.wait();
         ++localCreations;
         return Make();
     }
     Outcome<std::shared_ptr<suiteclient::SuiteServer>> CreateRemote(
         const std::string& computerName) override {
+        if (creationGate.valid()) creationGate.wait();
         remoteNames.push_back(computerName);
         return Make();
     }
+    // Holds every creation (on the worker that makes it) until the test opens it.
+    void HoldCreations() { creationGate = opener_.get_future().share(); }
+    void ReleaseCreations() { opener_.set_value(); }
 
     // Instances given out next, in order (local and remote alike); when empty
     // a new default one is made.
@@ -108,6 +114,8 @@ class FakeSuiteServerFactory : public suiteclient::SuiteServerFactory {
 
   private:
     Outcome<std::shared_ptr<suiteclient::SuiteServer>> Make();
+    std::promise<void> opener_;
+    std::shared_future<void> creationGate;
 };
 
 }  // namespace orvel::fakes

@@ -18,6 +18,7 @@
 #include "FakeInstanceLock.h"
 #include "FakeSuiteServer.h"
 #include "FakeWindowSystem.h"
+#include "QueueDispatcher.h"
 #include "mainwindow/frmMain.h"
 #include "mainwindow/frmMessage.h"
 
@@ -35,6 +36,31 @@ inline void ApplyRoleHostKinds(status::ComponentServerTable& table,
     settings.LocalServerSelected = role == 0;
 }
 
+// The other parts of the console as the window reaches them: roles and
+// writes recorded, the rest counted.
+struct RecordingActions final : ConsoleActions {
+    void ConfigureComputer(std::int16_t role) override {
+        if (table != nullptr) ApplyRoleHostKinds(*table, *settings, role);
+        roles.push_back(role);
+    }
+    void WriteConfiguration() override { ++configurationWrites; }
+    void ShowProcessVerification() override { ++verifications; }
+    void AutoStartChanged(bool checked) override { autoStartToggles.push_back(checked); }
+    void ShowAbout() override { ++menuActions; }
+    void DComConfiguration() override { ++menuActions; }
+    void DComProtocol() override { ++menuActions; }
+    void CorvaneSettings() override { ++menuActions; }
+
+    // Where the role's host kinds go; none: the role is only recorded.
+    status::ComponentServerTable* table = nullptr;
+    settings::ConsoleSettings* settings = nullptr;
+    std::vector<std::int16_t> roles;
+    int configurationWrites = 0;
+    int verifications = 0;
+    std::vector<bool> autoStartToggles;
+    int menuActions = 0;
+};
+
 class MainWindowTest : public ::testing::Test {
   protected:
     MainWindowTest() {
@@ -45,17 +71,15 @@ class MainWindowTest : public ::testing::Test {
         settings.LocalServerSelected = true;
         MakeContext(factory, windows, files);
     }
-    // The integration tests bring real servers, windows and files.
+    // The integration tests bring real servers, windows and files, and may
+    // bring a clock that runs.
     void MakeContext(suiteclient::SuiteServerFactory& servers, platform::WindowSystem& windowSystem,
-                     platform::FileSystem& fileSystem) {
-        context = std::make_unique<MainWindowContext>(
-            MainWindowContext{settings, dialogs, clock, windowSystem, instanceLock, servers,
-                              fileSystem, version, table, catalogue, themes, true});
-        context->configureComputer = [this](std::int16_t role) {
-            roles.push_back(role);
-            ApplyRoleHostKinds(table, settings, role);
-        };
-        context->writeConfiguration = [this] { ++configurationWrites; };
+                     platform::FileSystem& fileSystem, platform::Clock* runningClock = nullptr) {
+        actions.table = &table;
+        actions.settings = &settings;
+        context = std::make_unique<MainWindowContext>(MainWindowContext{
+            settings, dialogs, runningClock ? *runningClock : clock, windowSystem, instanceLock,
+            servers, fileSystem, version, table, catalogue, themes, actions, true});
     }
     ~MainWindowTest() override {
         window.reset();
@@ -116,10 +140,14 @@ class MainWindowTest : public ::testing::Test {
     fakes::FakeSuiteServerFactory factory;
     // No program file until a test lists it.
     fakes::FakeFileSystem files;
+    // The user-interface thread's queue, for a window whose server calls run
+    // on a worker (context->dispatcher); it outlives the window.
+    orvel::testing::QueueDispatcher ui;
+    RecordingActions actions;
+    std::vector<std::int16_t>& roles = actions.roles;
+    int& configurationWrites = actions.configurationWrites;
     std::unique_ptr<MainWindowContext> context;
     std::unique_ptr<frmMain> window;
-    std::vector<std::int16_t> roles;
-    int configurationWrites = 0;
     std::shared_ptr<fakes::FakeSuiteServer> local = std::make_shared<fakes::FakeSuiteServer>();
     std::shared_ptr<fakes::FakeSuiteServer> remote = std::make_shared<fakes::FakeSuiteServer>();
 };

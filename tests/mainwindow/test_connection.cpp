@@ -123,12 +123,65 @@ TEST_F(MainWindowTest, RowClickRulesAndTheHoldAfterADisconnection) {
 
 // A standing message shows the wait window until a tick finds it was not sent
 // again; a change event repaints the row its own reference serves.
+TEST_F(MainWindowTest, ConnectWithoutANameAsksForASideAndCreatesNothing) {
+    settings.Current = 1;  // a remote role: the remote side, and no name yet
+    auto& w = Loaded();
+    dialogs.ExpectBox("Select LOCAL or REMOTE Server");
+    w.cmdServerOrvelHost_Click();
+    EXPECT_EQ(BoxText(0), "You must select a LOCAL or REMOTE Server before connecting");
+    EXPECT_EQ(dialogs.boxes.at(0).style, 48);
+    EXPECT_EQ(factory.localCreations, 0);
+    EXPECT_TRUE(factory.remoteNames.empty());
+    EXPECT_NE(Find<QLabel>("lblOrvelServerOS")->text(), "Connecting...");
+}
+
+// The box keeps its fixed text; the status bar names the reason after it.
+TEST_F(MainWindowTest, ARefusalsReasonStaysInTheStatusBarAfterItsBox) {
+    auto& w = Loaded();
+    auto refused = platform::MakeError(429);
+    refused.reason = "certificate revoked";
+    factory.creationFailures = {refused};
+    dialogs.ExpectBox("DCom Error: 429");
+    w.cmdServerOrvelHost_Click();
+    Ticks(2);
+    EXPECT_EQ(Status("keyTimeSource")->text(), "Not connected: certificate revoked");
+    EXPECT_TRUE(Status("keyTimeSource")->toolTip().contains("DCom Error 429: certificate revoked"));
+    w.cmdServerLocal_Click();  // the operator's next choice: the reason is history
+    w.tmrTimer_Timer();
+    EXPECT_EQ(Status("keyTimeSource")->text(), "Disconnected");
+}
+
+// While the connect waits on its server the window runs on and says so,
+// "Connecting..." yellow on black; the active set comes with the rows.
+TEST_F(MainWindowTest, AConnectUnderWayShowsConnectingAndTheActiveSetComesWithTheRows) {
+    context->dispatcher = &ui;
+    factory.HoldCreations();
+    auto& w = Loaded();
+    ScriptServers();
+    remote->activeSet = "Studio B";
+    w.cmdServerOrvelHost_Click();
+    auto* os = Find<QLabel>("lblOrvelServerOS");
+    EXPECT_EQ(os->text(), "Connecting...");
+    EXPECT_EQ(Back(os), QColor(255, 255, 0));
+    EXPECT_EQ(Text(os), QColor(0, 0, 0));
+    w.cmdServerOrvelHost_Click();  // under way: no second connect
+    w.tmrTimer_Timer();
+    factory.ReleaseCreations();
+    ASSERT_TRUE(ui.RunUntil([&] { return w.Connected(); }, std::chrono::seconds(20)));
+    EXPECT_EQ(factory.localCreations, 2);
+    EXPECT_EQ(Status("keyActiveSet")->text(), "Studio B") << "before the poll's active-set phase";
+    EXPECT_EQ(Status("keyActiveSet")->toolTip(), "Active Set on FILESRV");
+    EXPECT_FALSE(Status("keyActiveSet")->isHidden());
+    EXPECT_EQ(Button("cmdServerOrvelHost")->text(), "Di&sconnect");
+}
+
 TEST_F(MainWindowTest, ServerEventsRepaintRowsAndShowTheWaitWindow) {
     auto& w = ConnectedLocal();
     remote->RaiseMessage(0, -1, "first");
     local->RaiseMessage(0, -1, "<b>second</b>");
     ASSERT_NE(w.WaitWindow(), nullptr);
     EXPECT_EQ(w.WaitWindow()->windowTitle(), "Message from Orvel Server");
+    EXPECT_EQ(w.WaitWindow()->findChild<QLabel*>("lblPleaseWait")->text(), "Please Wait ...");
     auto* message = w.WaitWindow()->findChild<QLabel*>("lblMessage");
     EXPECT_EQ(message->text(), "<b>second</b>");
     EXPECT_EQ(message->textFormat(), Qt::PlainText);

@@ -269,13 +269,11 @@ TEST_F(MainWindowTest, AutoStartConnectsAtLoadOnlyAsFileServer) {
     } cases[] = {
         {true, 0, {true}}, {true, 1, {true}}, {true, 2, {true}}, {false, 0, {true, false}}};
     context->IsAdministrator = false;
-    int verifications = 0;
-    context->showProcessVerification = [&] { ++verifications; };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.autoStart << " role " << c.role);
         factory.created.clear();
-        std::vector<bool> toggles;
-        context->autoStartChanged = [&](bool checked) { toggles.push_back(checked); };
+        auto& toggles = actions.autoStartToggles;
+        toggles.clear();
         settings.AutoStart = c.autoStart;
         settings.Current = c.role;
         const bool connects = c.autoStart && c.role == 0;
@@ -289,7 +287,7 @@ TEST_F(MainWindowTest, AutoStartConnectsAtLoadOnlyAsFileServer) {
         EXPECT_FALSE(MenuEnabled("mnuConfigure"));
         window.reset();
     }
-    EXPECT_EQ(verifications, 4);
+    EXPECT_EQ(actions.verifications, 4);
     EXPECT_EQ(local->CountCalls("DisconnectClient"), 1);
 }
 

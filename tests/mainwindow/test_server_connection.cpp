@@ -3,6 +3,8 @@
 // retries, and the component starts and stops.
 
 #include <QObject>
+#include <future>
+#include <utility>
 
 #include "FakeProgramStarter.h"
 #include "MainWindowFixture.h"
@@ -87,11 +89,39 @@ TEST_F(ServerConnectionTest, DComErrorsGiveOneBoxWithTheirReason) {
         connection->Connect();
         EXPECT_EQ(BoxText(0).rfind(reason + "\r\r", 0), 0u) << number;
         EXPECT_EQ(dialogs.boxes.at(0).style, 16);
-        EXPECT_EQ(seen, (Texts{"connecting", "disconnected", "identity", "rows"})) << number;
+        // Every way a connection ends paints the one disconnected look.
+        EXPECT_EQ(seen, (Texts{"connecting", "disconnected", "released", "identity", "rows"}))
+            << number;
     }
     EXPECT_EQ(factory.localCreations, 4);
     const std::string end = "Permissions.\r\r(ActiveX component can't create object)";
     EXPECT_EQ(BoxText(0).substr(BoxText(0).size() - end.size()), end);
+    EXPECT_EQ(connection->StatusNotice().text, "") << "a refusal without a known reason";
+}
+
+// The box keeps its fixed text; the reason the console can tell stays in
+// the status notice after it, until the operator's next connect or choice.
+TEST_F(ServerConnectionTest, ARefusalsReasonOutlivesItsBox) {
+    auto refused = platform::MakeError(70);
+    refused.reason = "permission denied: not in group orvel";
+    factory.creationFailures = {refused};
+    dialogs.ExpectBox("DCom Error: 70");
+    connection->Connect();
+    EXPECT_EQ(BoxText(0).find("orvel"), std::string::npos);
+    EXPECT_EQ(connection->StatusNotice().text,
+              "Not connected: permission denied: not in group orvel");
+    EXPECT_EQ(connection->StatusNotice().toolTip,
+              "DCom Error 70: permission denied: not in group orvel");
+    connection->StopRetrying();
+    EXPECT_EQ(connection->StatusNotice().text, "");
+
+    factory.creationFailures = {refused};
+    dialogs.ExpectBox("DCom Error: 70");
+    connection->Connect();
+    ScriptServers();
+    connection->Connect();
+    EXPECT_TRUE(connection->Connected());
+    EXPECT_EQ(connection->StatusNotice().text, "") << "gone once connected";
 }
 
 // A connect that fails midway withdraws what it registered and stops there:
@@ -182,6 +212,78 @@ TEST_F(ServerConnectionTest, DisconnectAsksOverClientsAndRefusesOverTools) {
     EXPECT_EQ(windows.shown,
               (std::vector<std::pair<platform::HWND, int>>{{77, platform::SW_SHOWNORMAL}}));
     EXPECT_EQ(windows.raised, std::vector<platform::HWND>{77});
+}
+
+// Dialogs whose next box lets the test change the world while it stands.
+class DialogsWithAPause : public fakes::FakeDialogs {
+  public:
+    int MsgBox(std::string_view text, int style, std::string_view title) override {
+        if (whileShown) std::exchange(whileShown, nullptr)();
+        return FakeDialogs::MsgBox(text, style, title);
+    }
+    std::function<void()> whileShown;
+};
+
+// The Cannot Disconnect box's answer acts on the tool's window as it is
+// after the box: a window the tool opened anew, or none once it closed.
+TEST_F(ServerConnectionTest, CannotDisconnectActsOnTheWindowFoundAfterTheBox) {
+    DialogsWithAPause pausing;
+    ServerConnection c({settings, pausing, clock, windows, files, factory, table, catalogue,
+                        "Orvel Control Console", &starter});
+    c.Connect();
+    windows.closeRemovesWindow = false;
+    windows.AddWindow("Card Health", 77);
+    auto reopen = [this](platform::HWND from, platform::HWND to) {
+        return [this, from, to] {
+            windows.RemoveWindow(from);
+            windows.AddWindow("Card Health", to);
+        };
+    };
+    pausing.whileShown = reopen(77, 78);
+    pausing.ExpectBox("Cannot Disconnect Orvel Server", platform::vbYes);
+    EXPECT_FALSE(c.Disconnect());
+    EXPECT_EQ(windows.closed, std::vector<platform::HWND>{78});
+
+    pausing.whileShown = reopen(78, 79);
+    pausing.ExpectBox("Cannot Disconnect Orvel Server", platform::vbNo);
+    EXPECT_FALSE(c.Disconnect());
+    EXPECT_EQ(windows.shown,
+              (std::vector<std::pair<platform::HWND, int>>{{79, platform::SW_SHOWNORMAL}}));
+    EXPECT_EQ(windows.raised, std::vector<platform::HWND>{79});
+
+    // Closed meanwhile: nothing goes to a stale window, and it stays connected.
+    pausing.whileShown = [this] { windows.RemoveWindow(79); };
+    pausing.ExpectBox("Cannot Disconnect Orvel Server", platform::vbYes);
+    EXPECT_FALSE(c.Disconnect());
+    EXPECT_EQ(windows.closed.size(), 1u);
+    EXPECT_TRUE(c.Connected());
+    EXPECT_TRUE(pausing.ScriptDone());
+}
+
+// With a worker the connect's server calls leave the caller at once; the
+// results come back through the dispatcher in the same steps as inline.
+TEST_F(ServerConnectionTest, AThreadedConnectLeavesTheCallerAtOnceAndKeepsItsSteps) {
+    factory.HoldCreations();
+    ServerConnection c({settings, dialogs, clock, windows, files, factory, table, catalogue,
+                        "Orvel Control Console", &starter, &ui});
+    Texts steps;
+    QObject::connect(&c, &ServerConnection::connecting, [&] { steps.push_back("connecting"); });
+    QObject::connect(&c, &ServerConnection::registering, [&] { steps.push_back("registering"); });
+    QObject::connect(&c, &ServerConnection::connected, [&] { steps.push_back("connected"); });
+    QObject::connect(&c, &ServerConnection::rowsChanged, [&] { steps.push_back("rows"); });
+
+    c.Connect();  // returns with the creation still waiting on the worker
+    EXPECT_EQ(c.State(), ConnectionState::Connecting);
+    c.Connect();  // a second click starts nothing
+    factory.ReleaseCreations();
+    ASSERT_TRUE(ui.RunUntil([&] { return c.Connected(); }, std::chrono::seconds(20)));
+    EXPECT_EQ(steps, (Texts{"connecting", "registering", "connected", "rows"}));
+    EXPECT_EQ(factory.localCreations, 2);
+    EXPECT_EQ(c.ActiveSet(), "Set A");
+    EXPECT_EQ(c.ActiveSetServer(), "FILESRV");
+
+    EXPECT_TRUE(c.Disconnect());
+    EXPECT_EQ(c.Local(), nullptr) << "released at once, withdrawn on the worker";
 }
 
 TEST_F(ServerConnectionTest, ConnectAndDisconnectAll) {
