@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -212,6 +213,11 @@ BENCHMARK(BM_ImportGrowingFile)
     ->Arg(1000000)
     ->Iterations(1)
     ->Repetitions(3)
+    // On a shared machine the fastest run is the one least slowed by others.
+    ->ComputeStatistics("min",
+                        [](const std::vector<double>& runs) {
+                            return *std::min_element(runs.begin(), runs.end());
+                        })
     ->Unit(benchmark::kMillisecond);
 
 // A key with many values, as orvel-reg query shows one of them (/v) or all.

@@ -200,6 +200,7 @@ int StoreFile::Connect(bool fileAlone) {
     return SQLITE_OK;
 }
 
+// No WAL file, or one without content: the file alone holds every commit.
 bool StoreFile::WalFilesMissing() const {
     struct stat info {};
     return ::stat((path_ + "-wal").c_str(), &info) != 0 || info.st_size == 0;
@@ -218,7 +219,13 @@ int StoreFile::ReadLayoutOrFileAlone(Layout* layout) {
 }
 
 bool StoreFile::FollowWriters() {
-    if (!fileAlone_ || WalFilesMissing()) return false;
+    // A writer makes both files as it opens the store; until then there is
+    // nothing to connect through.
+    struct stat info {};
+    if (!fileAlone_ || ::stat((path_ + "-wal").c_str(), &info) != 0 ||
+        ::stat((path_ + "-shm").c_str(), &info) != 0) {
+        return false;
+    }
     sqlite3* alone = std::exchange(db_, nullptr);
     Layout layout;
     if (Connect(false) != SQLITE_OK || ReadLayout(db_, &layout) != SQLITE_OK) {
