@@ -84,6 +84,7 @@ class frmMain : public QMainWindow {
     QTimer* Timer() const { return tmrTimer_; }
     ApplicationPanel* Applications() const { return fraApplications_; }
     ServerConnection* Connection() const { return connection_; }
+    const ColourTable& CurrentColours() const { return currentColours_; }
 
     // The resize rules: records the placement, keeps the minimum size and
     // the top snap, and sizes the lettering of the launcher and server rows.
