@@ -16,14 +16,8 @@ namespace orvel::platform {
 
 namespace {
 
-std::string CurrentDirectory() {
-    std::string folder(256, '\0');
-    while (getcwd(folder.data(), folder.size()) == nullptr) {
-        if (errno != ERANGE) return {};
-        folder.resize(folder.size() * 2);
-    }
-    folder.resize(std::strlen(folder.c_str()));
-    return folder;
+folder.resize(std::strlen(folder.c_str()));
+return folder;
 }
 
 // A pidfd turns readable when its process has ended.

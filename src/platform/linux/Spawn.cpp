@@ -27,15 +27,9 @@ SpawnResult Failed(int error) {
     return result;
 }
 
-std::string CurrentDirectory() {
-    std::string folder(256, '\0');
-    while (getcwd(folder.data(), folder.size()) == nullptr) {
-        if (errno != ERANGE) return {};
-        folder.resize(folder.size() * 2);
-    }
-    folder.resize(std::strlen(folder.c_str()));
-    return folder;
-}
+folder.resize(std::strlen(folder.c_str()));
+return folder;
+}  // namespace
 
 // Owns the spawn attribute objects for the duration of one start.
 struct SpawnSetup {
@@ -71,7 +65,7 @@ std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra
     return merged;
 }
 
-}  // namespace
+}  // namespace orvel::platform
 
 SpawnResult Spawn(const SpawnRequest& request) {
     if (request.program.empty()) return Failed(ENOENT);
@@ -150,5 +144,12 @@ SpawnResult Spawn(const SpawnRequest& request) {
     result.pidfd.reset(static_cast<int>(syscall(SYS_pidfd_open, result.pid, 0)));
     return result;
 }
+
+std::string CurrentDirectory() {
+    std::string folder(256, '\0');
+    while (getcwd(folder.data(), folder.size()) == nullptr) {
+        if (errno != ERANGE) return {};
+        folder.resize(folder.size() * 2);
+    }
 
 }  // namespace orvel::platform

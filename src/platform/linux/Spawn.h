@@ -54,4 +54,8 @@ struct SpawnResult {
 // Never throws (but for allocation failure).
 SpawnResult Spawn(const SpawnRequest& request);
 
+// This process's current directory, whatever its length; "" when it cannot be
+// had (removed, or unreadable).
+std::string CurrentDirectory();
+
 }  // namespace orvel::platform

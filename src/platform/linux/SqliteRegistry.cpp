@@ -56,6 +56,7 @@ class SqliteRegistry::Store {
     LONG FindValue(HKEY key, std::string_view name, const std::function<LONG(sqlite3_stmt*)>& read);
     LONG Set(HKEY key, std::string_view name, DWORD type, const std::uint8_t* data, DWORD size);
     LONG DeleteValue(HKEY key, std::string_view name);
+    LONG ValueWriteTarget(HKEY key, std::string_view name, Handle** handle);
     LONG Delete(HKEY key, std::string_view subKey, Removal removal);
     // Steps one enumeration; read takes the row (id, name, ...).
     LONG Enumerate(HKEY key, DWORD index, store::EnumCursor Handle::*cursor,
@@ -133,6 +134,15 @@ LONG SqliteRegistry::Store::FindValue(HKEY key, std::string_view name,
     return result;
 }
 
+// The open key a value write goes to: a valid name, a handle opened for
+// writing on a store this process may write, and no batch lost meanwhile.
+LONG SqliteRegistry::Store::ValueWriteTarget(HKEY key, std::string_view name, Handle** handle) {
+    if (!store::ValidName(name, kMaxValueNameLength)) return ERROR_INVALID_PARAMETER;
+    if (const LONG result = keys.CheckedKeyOf(key, handle); result != ERROR_SUCCESS) return result;
+    if (!(*handle)->write || !file.canWrite()) return ERROR_ACCESS_DENIED;
+    return transactions.Lost();
+}
+
 LONG SqliteRegistry::Store::Set(HKEY key, std::string_view name, DWORD type,
                                 const std::uint8_t* data, DWORD size) {
     if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
@@ -140,12 +150,10 @@ LONG SqliteRegistry::Store::Set(HKEY key, std::string_view name, DWORD type,
     if (file.state() != StoreState::Healthy || key == HKEY_CURRENT_USER) {
         return ERROR_ACCESS_DENIED;
     }
-    if (!store::ValidName(name, kMaxValueNameLength)) return ERROR_INVALID_PARAMETER;
     Handle* handle = nullptr;
-    const LONG result = keys.CheckedKeyOf(key, &handle);
-    if (result != ERROR_SUCCESS) return result;
-    if (!handle->write || !file.canWrite()) return ERROR_ACCESS_DENIED;
-    if (const LONG lost = transactions.Lost(); lost != ERROR_SUCCESS) return lost;
+    if (const LONG result = ValueWriteTarget(key, name, &handle); result != ERROR_SUCCESS) {
+        return result;
+    }
 
     static const std::uint8_t kNoBytes = 0;  // a zero-length blob, never NULL
     sqlite3_stmt* stmt = sql.Use(Sql::SetValue);
@@ -161,12 +169,10 @@ LONG SqliteRegistry::Store::Set(HKEY key, std::string_view name, DWORD type,
 LONG SqliteRegistry::Store::DeleteValue(HKEY key, std::string_view name) {
     if (file.state() == StoreState::Damaged) return ERROR_BADDB;
     if (file.state() != StoreState::Healthy) return ERROR_FILE_NOT_FOUND;
-    if (!store::ValidName(name, kMaxValueNameLength)) return ERROR_INVALID_PARAMETER;
     Handle* handle = nullptr;
-    const LONG result = keys.CheckedKeyOf(key, &handle);
-    if (result != ERROR_SUCCESS) return result;
-    if (!handle->write || !file.canWrite()) return ERROR_ACCESS_DENIED;
-    if (const LONG lost = transactions.Lost(); lost != ERROR_SUCCESS) return lost;
+    if (const LONG result = ValueWriteTarget(key, name, &handle); result != ERROR_SUCCESS) {
+        return result;
+    }
     sqlite3_stmt* stmt = sql.Use(Sql::DeleteValue);
     sqlite3_bind_int64(stmt, 1, handle->id);
     store::BindText(stmt, 2, name);

@@ -139,15 +139,22 @@ int QueryOneKey(const Command& command, const Tool& tool) {
     return 0;
 }
 
-int Query(const Command& command, const Tool& tool) {
-    if (!command.subtree) return QueryOneKey(command, tool);
-    std::vector<RegKeyEntry> keys;
+// The tree under the command's key, with a warning for each key left out;
+// non-zero (the exit code) when the tree cannot be read.
+int CollectReported(const Command& command, const Tool& tool, std::vector<RegKeyEntry>* keys) {
     std::vector<std::string> skipped;
-    if (LONG result = CollectTree(tool.registry, command.key, &keys, &skipped);
+    if (LONG result = CollectTree(tool.registry, command.key, keys, &skipped);
         result != ERROR_SUCCESS) {
         return tool.Report(result, command.key.FullName());
     }
     WarnSkipped(skipped, tool.err);
+    return 0;
+}
+
+int Query(const Command& command, const Tool& tool) {
+    if (!command.subtree) return QueryOneKey(command, tool);
+    std::vector<RegKeyEntry> keys;
+    if (const int failed = CollectReported(command, tool, &keys); failed != 0) return failed;
     int matches = 0;
     for (const RegKeyEntry& entry : keys) {
         if (!command.valueName) {
@@ -334,12 +341,7 @@ int WriteToStandardOutput(const std::string& text, const Tool& tool) {
 
 int Export(const Command& command, const Tool& tool) {
     std::vector<RegKeyEntry> keys;
-    std::vector<std::string> skipped;
-    if (LONG result = CollectTree(tool.registry, command.key, &keys, &skipped);
-        result != ERROR_SUCCESS) {
-        return tool.Report(result, command.key.FullName());
-    }
-    WarnSkipped(skipped, tool.err);
+    if (const int failed = CollectReported(command, tool, &keys); failed != 0) return failed;
     std::string error;
     const std::optional<std::string> text =
         FormatRegFile(keys, command.windows ? RegFileForm::Windows : RegFileForm::Utf8, &error);
