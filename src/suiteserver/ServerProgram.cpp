@@ -140,13 +140,10 @@ void CommonArguments(grpc::ServerBuilder& builder) {
 
 // The local server: no listening port of its own; the local listener hands it
 // each admitted connection.
-std::unique_ptr<grpc::Server> BuildLocalServer(SuiteRpcService& service, std::size_t maxThreads) {
+std::unique_ptr<grpc::Server> BuildLocalServer(SuiteRpcService& service) {
     grpc::ServerBuilder builder;
     builder.RegisterService(&service);
     CommonArguments(builder);
-    grpc::ResourceQuota quota("orvel-suite-server-local");
-    quota.SetMaxThreads(static_cast<int>(maxThreads));
-    builder.SetResourceQuota(quota);
     return builder.BuildAndStart();
 }
 
@@ -160,7 +157,6 @@ std::string TcpAddress(const std::string& bindAddress, int port) {
 // each accepted connection.
 std::unique_ptr<grpc::Server> BuildTcpServer(
     SuiteRpcService& service, std::shared_ptr<grpc::ServerCredentials> credentials,
-    std::size_t maxThreads,
     std::unique_ptr<grpc::experimental::ExternalConnectionAcceptor>* acceptor) {
     grpc::ServerBuilder builder;
     *acceptor = builder.experimental().AddExternalConnectionAcceptor(
@@ -171,7 +167,6 @@ std::unique_ptr<grpc::Server> BuildTcpServer(
     builder.AddChannelArgument(GRPC_ARG_SERVER_HANDSHAKE_TIMEOUT_MS, kHandshakeLimitMs);
     builder.AddChannelArgument(GRPC_ARG_MAX_CONNECTION_IDLE_MS, kIdleLimitMs);
     grpc::ResourceQuota quota("orvel-suite-server-tcp");
-    quota.SetMaxThreads(static_cast<int>(maxThreads));
     quota.Resize(kTcpMemoryQuota);
     builder.SetResourceQuota(quota);
     return builder.BuildAndStart();
@@ -258,7 +253,6 @@ struct Serving {
     TcpListener& tcpListener;
     const TcpPlan& tcp;
     RevocationList& revoked;
-    std::size_t maxThreads;
     std::string socketPath;
     ServerLog& log;
 };
@@ -274,7 +268,7 @@ struct Servers {
 // shut down again, when a listener cannot be opened.
 bool StartServers(const Serving& serving, const std::string& registryStore, Servers& servers) {
     ServerLog& log = serving.log;
-    servers.local = BuildLocalServer(serving.service, serving.maxThreads);
+    servers.local = BuildLocalServer(serving.service);
     if (!servers.local) {
         log.Line("gRPC did not start");
         return false;
@@ -292,7 +286,7 @@ bool StartServers(const Serving& serving, const std::string& registryStore, Serv
         std::unique_ptr<grpc::experimental::ExternalConnectionAcceptor> acceptor;
         servers.tcp = BuildTcpServer(
             serving.service, MakeServerCredentials(serving.tcp.tlsFiles, serving.revoked, log),
-            serving.maxThreads, &acceptor);
+            &acceptor);
         if (!servers.tcp || !acceptor) {
             log.Line("gRPC did not start on TCP");
             servers.local->Shutdown(std::chrono::system_clock::now());
@@ -386,14 +380,8 @@ int ServeUntilSignalled(const platform::InstallRoot& root, platform::Registry& r
         limits.remoteInstances = options.maxInstances - options.maxInstances / 8;
         SuiteRpcService service(core, log, tcp.port > 0 ? &revoked : nullptr, &localListener,
                                 limits);
-        const Serving serving{service,
-                              localListener,
-                              tcpListener,
-                              tcp,
-                              revoked,
-                              options.maxInstances + 64,
-                              root.suiteServerSocket(),
-                              log};
+        const Serving serving{
+            service, localListener, tcpListener, tcp, revoked, root.suiteServerSocket(), log};
         Servers servers;
         if (!StartServers(serving, root.registryStore, servers)) return 1;
         const int received = ServeLoop(stopSignals, serving);

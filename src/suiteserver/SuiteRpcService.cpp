@@ -1,6 +1,7 @@
 #include "suiteserver/SuiteRpcService.h"
 
 #include <chrono>
+#include <exception>
 #include <limits>
 
 #include "platform/Clamp.h"
@@ -43,6 +44,43 @@ grpc::Status PermissionDenied() {
 
 }  // namespace
 
+HandlerPool::HandlerPool(std::size_t threads, std::size_t maxQueued) : maxQueued_(maxQueued) {
+    for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { Loop(); });
+}
+
+HandlerPool::~HandlerPool() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    ready_.notify_all();
+    for (auto& thread : threads_) thread.join();
+}
+
+bool HandlerPool::Run(std::function<void()> work) {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_ || queue_.size() >= maxQueued_) return false;
+        queue_.push_back(std::move(work));
+    }
+    ready_.notify_one();
+    return true;
+}
+
+void HandlerPool::Loop() {
+    for (;;) {
+        std::function<void()> work;
+        {
+            std::unique_lock lock(mutex_);
+            ready_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+            if (queue_.empty()) return;  // stopping, nothing left
+            work = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        work();
+    }
+}
+
 grpc::Status RefusalStatus(Refusal refusal) {
     switch (refusal) {
         case Refusal::kNone:
@@ -61,7 +99,7 @@ grpc::Status RefusalStatus(Refusal refusal) {
     return {grpc::StatusCode::INTERNAL, "unknown refusal"};
 }
 
-grpc::Status SuiteRpcService::Identify(const grpc::ServerContext* context, Caller* caller) {
+grpc::Status SuiteRpcService::Identify(const grpc::ServerContextBase* context, Caller* caller) {
     std::string peer = context->peer();
     if (!IsTcpPeer(peer)) {
         caller->local = true;
@@ -109,8 +147,9 @@ grpc::Status SuiteRpcService::Identify(const grpc::ServerContext* context, Calle
     return grpc::Status::OK;
 }
 
-grpc::Status SuiteRpcService::Resolve(const grpc::ServerContext* context, const std::string& handle,
-                                      InstanceId* id, Caller* callerOut) {
+grpc::Status SuiteRpcService::Resolve(const grpc::ServerContextBase* context,
+                                      const std::string& handle, InstanceId* id,
+                                      Caller* callerOut) {
     Caller caller;
     if (auto status = Identify(context, &caller); !status.ok()) return status;
     {
@@ -161,11 +200,49 @@ std::size_t SuiteRpcService::EndRevoked() {
     return ended.size();
 }
 
-grpc::Status SuiteRpcService::CreateInstance(Ctx* context,
-                                             const orvel::rpc::CreateInstanceRequest* request,
-                                             Ref* reply) {
+SuiteRpcService::Unary* SuiteRpcService::Answer(Ctx* context, const grpc::Status& status) {
+    auto* reactor = context->DefaultReactor();
+    reactor->Finish(status);
+    return reactor;
+}
+
+SuiteRpcService::Unary* SuiteRpcService::Later(Ctx* context, std::function<grpc::Status()> work) {
+    auto* reactor = context->DefaultReactor();
+    // An unforeseen exception costs this call, not the handler thread.
+    auto run = [reactor, work = std::move(work), this] {
+        grpc::Status status;
+        try {
+            status = work();
+        } catch (const std::exception& error) {
+            log_.Line(std::string("call failed: ") + error.what());
+            status = {grpc::StatusCode::INTERNAL, "internal error"};
+        }
+        reactor->Finish(status);
+    };
+    if (!handlers_.Run(std::move(run))) {
+        reactor->Finish({grpc::StatusCode::UNAVAILABLE, "server busy"});
+    }
+    return reactor;
+}
+
+template <typename Request, typename Work>
+SuiteRpcService::Unary* SuiteRpcService::Now(Ctx* context, const Request* request, Work work) {
+    grpc::Status status;
+    try {
+        InstanceId id = 0;
+        status = Resolve(context, request->instance(), &id);
+        if (status.ok()) status = work(id);
+    } catch (const std::exception& error) {
+        log_.Line(std::string("call failed: ") + error.what());
+        status = {grpc::StatusCode::INTERNAL, "internal error"};
+    }
+    return Answer(context, status);
+}
+
+SuiteRpcService::Unary* SuiteRpcService::CreateInstance(
+    Ctx* context, const orvel::rpc::CreateInstanceRequest* request, Ref* reply) {
     Caller caller;
-    if (auto status = Identify(context, &caller); !status.ok()) return status;
+    if (auto status = Identify(context, &caller); !status.ok()) return Answer(context, status);
     std::lock_guard lock(handlesMutex_);
     // Instances the core let go by itself (never attached, shut down) are
     // forgotten here too.
@@ -181,188 +258,315 @@ grpc::Status SuiteRpcService::CreateInstance(Ctx* context,
     if (!caller.local && remote >= limits_.remoteInstances) {
         log_.Line("refused instance for " + caller.label + ": " + std::to_string(remote) +
                   " remote instances exist (the rest is kept for local consoles)");
-        return RefusalStatus(Refusal::kTooManyInstances);
+        return Answer(context, RefusalStatus(Refusal::kTooManyInstances));
     }
     std::string program = EscapeForLog(request->client_program());
     if (!caller.local) program += " of \"" + caller.name + "\"";
     auto answer = core_.CreateInstance(caller.host, program);
-    if (!answer.ok()) return RefusalStatus(answer.error());
+    if (!answer.ok()) return Answer(context, RefusalStatus(answer.error()));
     std::string handle;
     do {
         handle = RandomHandle();
     } while (handles_.count(handle) != 0);
     handles_[handle] = Handle{answer.value(), std::move(caller)};
     reply->set_instance(handle);
-    return grpc::Status::OK;
+    return Answer(context, grpc::Status::OK);
 }
 
-grpc::Status SuiteRpcService::ReleaseInstance(Ctx* context, const Ref* request,
-                                              orvel::rpc::Empty*) {
-    InstanceId id = 0;
-    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
-    Forget(request->instance());
-    return core_.ReleaseInstance(id) ? grpc::Status::OK : RefusalStatus(Refusal::kUnknownInstance);
+SuiteRpcService::Unary* SuiteRpcService::ReleaseInstance(Ctx* context, const Ref* request,
+                                                         orvel::rpc::Empty*) {
+    // A release may end the instance's registration in the store.
+    return Later(context, [this, context, request] {
+        InstanceId id = 0;
+        if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
+        Forget(request->instance());
+        return core_.ReleaseInstance(id) ? grpc::Status::OK
+                                         : RefusalStatus(Refusal::kUnknownInstance);
+    });
 }
 
-grpc::Status SuiteRpcService::Events(Ctx* context, const Ref* request,
-                                     grpc::ServerWriter<orvel::rpc::ServerEvent>* writer) {
-    InstanceId id = 0;
-    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
-    auto attached = core_.AttachEvents(id);
-    if (!attached.ok()) return RefusalStatus(attached.error());
-    const auto& queue = attached.value();
-    // Send the headers now: the client then knows the stream stands.
-    writer->SendInitialMetadata();
-    orvel::rpc::ServerEvent message;
-    for (;;) {
-        bool closed = false;
-        auto events = queue->Wait(std::chrono::milliseconds(200), &closed);
-        if (closed || shuttingDown_) return grpc::Status::OK;
-        if (context->IsCancelled()) break;
-        bool broken = false;
-        for (const auto& event : events) {
-            message.Clear();
-            if (event.isMessage) {
-                auto* body = message.mutable_message();
-                body->set_int_message(event.intMessage);
-                body->set_int_var(event.intVar);
-                body->set_str_var(event.strVar);
-            } else {
-                message.mutable_server_change()->set_idx_index(event.idxIndex);
+// One instance's event stream: each event is written as it comes; the queue's
+// notice starts the next write, and a write's end the one after.
+class SuiteRpcService::EventStream final
+    : public grpc::ServerWriteReactor<orvel::rpc::ServerEvent> {
+  public:
+    EventStream(SuiteRpcService& service, std::string handle, InstanceId id,
+                std::shared_ptr<EventQueue> queue)
+        : service_(service),
+          handle_(std::move(handle)),
+          id_(id),
+          queue_(std::move(queue)),
+          link_(std::make_shared<Link>()) {
+        link_->stream = this;
+        // The headers now: the client then knows the stream stands.
+        StartSendInitialMetadata();
+        queue_->SetNotify([link = link_] {
+            std::lock_guard lock(link->mutex);
+            if (link->stream != nullptr) link->stream->Pump(false);
+        });
+        Pump(false);
+    }
+
+    void OnWriteDone(bool ok) override {
+        {
+            std::lock_guard lock(mutex_);
+            writing_ = false;
+            if (!ok) broken_ = true;
+        }
+        Pump(true);
+    }
+    void OnCancel() override {
+        {
+            std::lock_guard lock(mutex_);
+            broken_ = true;
+        }
+        Pump(true);
+    }
+    void OnDone() override {
+        queue_->SetNotify(nullptr);
+        {
+            std::lock_guard lock(link_->mutex);
+            link_->stream = nullptr;
+        }
+        delete this;
+    }
+
+  private:
+    // The queue's notice reaches the stream through this until the stream is done.
+    struct Link {
+        std::recursive_mutex mutex;
+        EventStream* stream = nullptr;
+    };
+
+    // Writes the next event, or ends the stream: as it was asked (the
+    // instance closed, the server stopping: OK) or broken (the client gone:
+    // CANCELLED, and the instance goes too). Nothing is touched after the
+    // write or the end is started. A break is handled by the reaction that
+    // saw it, never by the queue's notice, which may come from a thread that
+    // holds the core's locks.
+    void Pump(bool reaction) {
+        enum class Step { kNone, kWrite, kEnd, kBroken } step = Step::kNone;
+        {
+            std::lock_guard lock(mutex_);
+            if (finished_ || writing_ || (broken_ && !reaction)) return;
+            bool closed = false;
+            if (pending_.empty()) pending_ = queue_->Take(&closed);
+            if (broken_) {
+                step = Step::kBroken;
+            } else if (closed || service_.shuttingDown_) {
+                step = Step::kEnd;
+            } else if (!pending_.empty()) {
+                Fill(pending_.front());
+                pending_.pop_front();
+                writing_ = true;
+                step = Step::kWrite;
             }
-            if (!writer->Write(message)) {
-                broken = true;
-                break;
+            if (step == Step::kEnd || step == Step::kBroken) finished_ = true;
+        }
+        switch (step) {
+            case Step::kNone:
+                return;
+            case Step::kWrite:
+                StartWrite(&message_);
+                return;
+            case Step::kEnd:
+                Finish(grpc::Status::OK);
+                return;
+            case Step::kBroken: {
+                // The instance goes on a handler thread: this reaction may
+                // run inside a write that the core started.
+                auto forget = [&service = service_, handle = handle_, id = id_] {
+                    service.Forget(handle);
+                    service.core_.EventStreamBroken(id);
+                };
+                if (!service_.handlers_.Run(forget)) forget();
+                Finish(grpc::Status::CANCELLED);
+                return;
             }
         }
-        if (broken) break;
     }
-    Forget(request->instance());
-    core_.EventStreamBroken(id);
-    return grpc::Status::CANCELLED;
+
+    void Fill(const ServerEvent& event) {
+        message_.Clear();
+        if (event.isMessage) {
+            auto* body = message_.mutable_message();
+            body->set_int_message(event.intMessage);
+            body->set_int_var(event.intVar);
+            body->set_str_var(event.strVar);
+        } else {
+            message_.mutable_server_change()->set_idx_index(event.idxIndex);
+        }
+    }
+
+    SuiteRpcService& service_;
+    const std::string handle_;
+    const InstanceId id_;
+    const std::shared_ptr<EventQueue> queue_;
+    const std::shared_ptr<Link> link_;
+    std::mutex mutex_;
+    std::deque<ServerEvent> pending_;
+    orvel::rpc::ServerEvent message_;  // the one being written
+    bool writing_ = false;
+    bool broken_ = false;
+    bool finished_ = false;
+};
+
+namespace {
+
+// A stream refused before it began.
+class RefusedStream final : public grpc::ServerWriteReactor<orvel::rpc::ServerEvent> {
+  public:
+    explicit RefusedStream(const grpc::Status& status) { Finish(status); }
+    void OnDone() override { delete this; }
+};
+
+}  // namespace
+
+grpc::ServerWriteReactor<orvel::rpc::ServerEvent>* SuiteRpcService::Events(Ctx* context,
+                                                                           const Ref* request) {
+    InstanceId id = 0;
+    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) {
+        return new RefusedStream(status);
+    }
+    auto attached = core_.AttachEvents(id);
+    if (!attached.ok()) return new RefusedStream(RefusalStatus(attached.error()));
+    return new EventStream(*this, request->instance(), id, attached.value());
 }
 
-grpc::Status SuiteRpcService::GetClientCount(Ctx* context, const Ref* request, I16* reply) {
-    InstanceId id = 0;
-    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
-    return Deliver(core_.GetClientCount(id), reply);
+SuiteRpcService::Unary* SuiteRpcService::GetClientCount(Ctx* context, const Ref* request,
+                                                        I16* reply) {
+    return Now(context, request,
+               [&](InstanceId id) { return Deliver(core_.GetClientCount(id), reply); });
 }
 
-grpc::Status SuiteRpcService::GetActiveSet(Ctx* context, const Ref* request, Str* reply) {
-    InstanceId id = 0;
-    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
-    return Deliver(core_.GetActiveSet(id), reply);
+SuiteRpcService::Unary* SuiteRpcService::GetActiveSet(Ctx* context, const Ref* request,
+                                                      Str* reply) {
+    return Now(context, request,
+               [&](InstanceId id) { return Deliver(core_.GetActiveSet(id), reply); });
 }
 
-grpc::Status SuiteRpcService::DisconnectClient(Ctx* context, const Ref* request, I16* reply) {
-    InstanceId id = 0;
-    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
-    return Deliver(core_.DisconnectClient(id), reply);
+// Registrations are written to the store: off gRPC's threads.
+SuiteRpcService::Unary* SuiteRpcService::DisconnectClient(Ctx* context, const Ref* request,
+                                                          I16* reply) {
+    return Later(context, [this, context, request, reply] {
+        InstanceId id = 0;
+        if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
+        return Deliver(core_.DisconnectClient(id), reply);
+    });
 }
 
-grpc::Status SuiteRpcService::ConnectClient(Ctx* context,
-                                            const orvel::rpc::ConnectClientRequest* request,
-                                            I16* reply) {
-    InstanceId id = 0;
-    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
-    return Deliver(core_.ConnectClient(id, request->name()), reply);
+SuiteRpcService::Unary* SuiteRpcService::ConnectClient(
+    Ctx* context, const orvel::rpc::ConnectClientRequest* request, I16* reply) {
+    return Later(context, [this, context, request, reply] {
+        InstanceId id = 0;
+        if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
+        return Deliver(core_.ConnectClient(id, request->name()), reply);
+    });
 }
 
-grpc::Status SuiteRpcService::GetComponentName(Ctx* context, const Idx* request, Str* reply) {
-    InstanceId id = 0;
-    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
-    return Deliver(core_.GetComponentName(id, IndexOf(request)), reply);
+SuiteRpcService::Unary* SuiteRpcService::GetComponentName(Ctx* context, const Idx* request,
+                                                          Str* reply) {
+    return Now(context, request, [&](InstanceId id) {
+        return Deliver(core_.GetComponentName(id, IndexOf(request)), reply);
+    });
 }
 
-grpc::Status SuiteRpcService::GetComponentStatus(Ctx* context, const Idx* request, I32* reply) {
-    InstanceId id = 0;
-    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
-    return Deliver(core_.GetComponentStatus(id, IndexOf(request)), reply);
+SuiteRpcService::Unary* SuiteRpcService::GetComponentStatus(Ctx* context, const Idx* request,
+                                                            I32* reply) {
+    return Now(context, request, [&](InstanceId id) {
+        return Deliver(core_.GetComponentStatus(id, IndexOf(request)), reply);
+    });
 }
 
-grpc::Status SuiteRpcService::StopComponent(Ctx* context, const Idx* request, I32* reply) {
-    InstanceId id = 0;
+// A stop waits for the program to end, a start for a stop under way.
+SuiteRpcService::Unary* SuiteRpcService::StopComponent(Ctx* context, const Idx* request,
+                                                       I32* reply) {
+    return Later(context, [this, context, request, reply] {
+        InstanceId id = 0;
+        Caller caller;
+        if (auto status = Resolve(context, request->instance(), &id, &caller); !status.ok()) {
+            return status;
+        }
+        // A remote console never stops a component server; over TCP nobody may.
+        if (!caller.local) {
+            log_.Line("refused StopComponent from " + caller.label +
+                      ": remote callers may not stop");
+            return PermissionDenied();
+        }
+        return Deliver(core_.StopComponent(id, IndexOf(request)), reply);
+    });
+}
+
+SuiteRpcService::Unary* SuiteRpcService::StartComponent(Ctx* context, const Idx* request,
+                                                        I32* reply) {
+    return Later(context, [this, context, request, reply] {
+        InstanceId id = 0;
+        if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
+        return Deliver(core_.StartComponent(id, IndexOf(request)), reply);
+    });
+}
+
+SuiteRpcService::Unary* SuiteRpcService::GetPlatformId(Ctx* context, const Ref* request,
+                                                       I16* reply) {
+    return Now(context, request,
+               [&](InstanceId id) { return Deliver(core_.GetPlatformId(id), reply); });
+}
+
+SuiteRpcService::Unary* SuiteRpcService::GetServerTime(Ctx* context, const Ref* request,
+                                                       orvel::rpc::DateTimeReply* reply) {
+    return Now(context, request, [&](InstanceId id) {
+        auto answer = core_.GetServerTime(id);
+        if (!answer.ok()) return RefusalStatus(answer.error());
+        reply->set_year(answer->year);
+        reply->set_month(answer->month);
+        reply->set_day(answer->day);
+        reply->set_hour(answer->hour);
+        reply->set_minute(answer->minute);
+        reply->set_second(answer->second);
+        return grpc::Status::OK;
+    });
+}
+
+SuiteRpcService::Unary* SuiteRpcService::GetOSBuild(Ctx* context, const Ref* request, I16* reply) {
+    return Now(context, request,
+               [&](InstanceId id) { return Deliver(core_.GetOSBuild(id), reply); });
+}
+
+SuiteRpcService::Unary* SuiteRpcService::GetOSMinorVersion(Ctx* context, const Ref* request,
+                                                           I16* reply) {
+    return Now(context, request,
+               [&](InstanceId id) { return Deliver(core_.GetOSMinorVersion(id), reply); });
+}
+
+SuiteRpcService::Unary* SuiteRpcService::GetOSMajorVersion(Ctx* context, const Ref* request,
+                                                           I16* reply) {
+    return Now(context, request,
+               [&](InstanceId id) { return Deliver(core_.GetOSMajorVersion(id), reply); });
+}
+
+SuiteRpcService::Unary* SuiteRpcService::GetServerName(Ctx* context, const Ref* request,
+                                                       Str* reply) {
+    return Now(context, request,
+               [&](InstanceId id) { return Deliver(core_.GetServerName(id), reply); });
+}
+
+SuiteRpcService::Unary* SuiteRpcService::GetServerVersion(Ctx* context, const Ref* request,
+                                                          Str* reply) {
+    return Now(context, request,
+               [&](InstanceId id) { return Deliver(core_.GetServerVersion(id), reply); });
+}
+
+SuiteRpcService::Unary* SuiteRpcService::SendOperatorMessage(
+    Ctx* context, const orvel::rpc::OperatorMessage* request, orvel::rpc::Empty*) {
     Caller caller;
-    if (auto status = Resolve(context, request->instance(), &id, &caller); !status.ok()) {
-        return status;
-    }
-    // A remote console never stops a component server; over TCP nobody may.
-    if (!caller.local) {
-        log_.Line("refused StopComponent from " + caller.label + ": remote callers may not stop");
-        return PermissionDenied();
-    }
-    return Deliver(core_.StopComponent(id, IndexOf(request)), reply);
-}
-
-grpc::Status SuiteRpcService::StartComponent(Ctx* context, const Idx* request, I32* reply) {
-    InstanceId id = 0;
-    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
-    return Deliver(core_.StartComponent(id, IndexOf(request)), reply);
-}
-
-grpc::Status SuiteRpcService::GetPlatformId(Ctx* context, const Ref* request, I16* reply) {
-    InstanceId id = 0;
-    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
-    return Deliver(core_.GetPlatformId(id), reply);
-}
-
-grpc::Status SuiteRpcService::GetServerTime(Ctx* context, const Ref* request,
-                                            orvel::rpc::DateTimeReply* reply) {
-    InstanceId id = 0;
-    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
-    auto answer = core_.GetServerTime(id);
-    if (!answer.ok()) return RefusalStatus(answer.error());
-    reply->set_year(answer->year);
-    reply->set_month(answer->month);
-    reply->set_day(answer->day);
-    reply->set_hour(answer->hour);
-    reply->set_minute(answer->minute);
-    reply->set_second(answer->second);
-    return grpc::Status::OK;
-}
-
-grpc::Status SuiteRpcService::GetOSBuild(Ctx* context, const Ref* request, I16* reply) {
-    InstanceId id = 0;
-    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
-    return Deliver(core_.GetOSBuild(id), reply);
-}
-
-grpc::Status SuiteRpcService::GetOSMinorVersion(Ctx* context, const Ref* request, I16* reply) {
-    InstanceId id = 0;
-    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
-    return Deliver(core_.GetOSMinorVersion(id), reply);
-}
-
-grpc::Status SuiteRpcService::GetOSMajorVersion(Ctx* context, const Ref* request, I16* reply) {
-    InstanceId id = 0;
-    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
-    return Deliver(core_.GetOSMajorVersion(id), reply);
-}
-
-grpc::Status SuiteRpcService::GetServerName(Ctx* context, const Ref* request, Str* reply) {
-    InstanceId id = 0;
-    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
-    return Deliver(core_.GetServerName(id), reply);
-}
-
-grpc::Status SuiteRpcService::GetServerVersion(Ctx* context, const Ref* request, Str* reply) {
-    InstanceId id = 0;
-    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
-    return Deliver(core_.GetServerVersion(id), reply);
-}
-
-grpc::Status SuiteRpcService::SendOperatorMessage(Ctx* context,
-                                                  const orvel::rpc::OperatorMessage* request,
-                                                  orvel::rpc::Empty*) {
-    Caller caller;
-    if (auto status = Identify(context, &caller); !status.ok()) return status;
+    if (auto status = Identify(context, &caller); !status.ok()) return Answer(context, status);
     if (!caller.local) {
         log_.Line("message refused from " + caller.label + ": local socket only");
-        return PermissionDenied();
+        return Answer(context, PermissionDenied());
     }
-    return RefusalStatus(core_.SendOperatorMessage(platform::ClampToInt16(request->int_message()),
-                                                   platform::ClampToInt16(request->int_var()),
-                                                   request->str_var()));
+    return Answer(context, RefusalStatus(core_.SendOperatorMessage(
+                               platform::ClampToInt16(request->int_message()),
+                               platform::ClampToInt16(request->int_var()), request->str_var())));
 }
 
 }  // namespace orvel::suiteserver
