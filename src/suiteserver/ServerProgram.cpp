@@ -138,37 +138,32 @@ void CommonArguments(grpc::ServerBuilder& builder) {
     builder.AddChannelArgument(GRPC_ARG_HTTP2_MAX_PING_STRIKES, 5);
 }
 
-// The local server: no listening port of its own; the local listener hands it
-// each admitted connection.
-std::unique_ptr<grpc::Server> BuildLocalServer(SuiteRpcService& service) {
-    grpc::ServerBuilder builder;
-    builder.RegisterService(&service);
-    CommonArguments(builder);
-    return builder.BuildAndStart();
-}
-
 std::string TcpAddress(const std::string& bindAddress, int port) {
     std::string host = bindAddress.empty() ? "[::]" : bindAddress;  // [::]: IPv4 and IPv6
     if (host.find(':') != std::string::npos && host.front() != '[') host = "[" + host + "]";
     return host + ":" + std::to_string(port);
 }
 
-// The TLS server: no listening port of its own; the TCP listener hands it
-// each accepted connection.
-std::unique_ptr<grpc::Server> BuildTcpServer(
-    SuiteRpcService& service, std::shared_ptr<grpc::ServerCredentials> credentials,
+// The one gRPC server of both transports, with no listening port of its own:
+// the local listener hands it each admitted connection of the unix socket,
+// the TCP listener (credentials given) each TCP connection, to be served with
+// TLS. One server, so one thread polls for both.
+std::unique_ptr<grpc::Server> BuildServer(
+    AsyncServing& calls, std::shared_ptr<grpc::ServerCredentials> tlsCredentials,
     std::unique_ptr<grpc::experimental::ExternalConnectionAcceptor>* acceptor) {
     grpc::ServerBuilder builder;
-    *acceptor = builder.experimental().AddExternalConnectionAcceptor(
-        grpc::ServerBuilder::experimental_type::ExternalConnectionType::FROM_FD,
-        std::move(credentials));
-    builder.RegisterService(&service);
+    if (tlsCredentials) {
+        *acceptor = builder.experimental().AddExternalConnectionAcceptor(
+            grpc::ServerBuilder::experimental_type::ExternalConnectionType::FROM_FD,
+            std::move(tlsCredentials));
+        builder.AddChannelArgument(GRPC_ARG_SERVER_HANDSHAKE_TIMEOUT_MS, kHandshakeLimitMs);
+        builder.AddChannelArgument(GRPC_ARG_MAX_CONNECTION_IDLE_MS, kIdleLimitMs);
+        grpc::ResourceQuota quota("orvel-suite-server");
+        quota.Resize(kTcpMemoryQuota);
+        builder.SetResourceQuota(quota);
+    }
+    calls.Register(builder);
     CommonArguments(builder);
-    builder.AddChannelArgument(GRPC_ARG_SERVER_HANDSHAKE_TIMEOUT_MS, kHandshakeLimitMs);
-    builder.AddChannelArgument(GRPC_ARG_MAX_CONNECTION_IDLE_MS, kIdleLimitMs);
-    grpc::ResourceQuota quota("orvel-suite-server-tcp");
-    quota.Resize(kTcpMemoryQuota);
-    builder.SetResourceQuota(quota);
     return builder.BuildAndStart();
 }
 
@@ -246,9 +241,10 @@ CoreOptions ReadCoreOptions(platform::Registry& registry) {
     return options;
 }
 
-// What the gRPC servers are built from and serve.
+// What the gRPC server is built from and serves.
 struct Serving {
     SuiteRpcService& service;
+    AsyncServing& calls;
     LocalListener& localListener;
     TcpListener& tcpListener;
     const TcpPlan& tcp;
@@ -257,43 +253,33 @@ struct Serving {
     ServerLog& log;
 };
 
-// The running gRPC servers; the TCP one is destroyed first.
-struct Servers {
-    std::unique_ptr<grpc::Server> local;
-    std::unique_ptr<grpc::Server> tcp;
-};
-
-// Starts the local server, the TCP one when planned, then opens the socket
-// and tells the supervisor the server is ready. False, with what was started
-// shut down again, when a listener cannot be opened.
-bool StartServers(const Serving& serving, const std::string& registryStore, Servers& servers) {
+// Opens the TCP port when planned, starts the gRPC server, then opens the
+// socket and tells the supervisor the server is ready. False, with what was
+// started shut down again, when a listener cannot be opened.
+bool StartServer(const Serving& serving, const std::string& registryStore,
+                 std::unique_ptr<grpc::Server>& server) {
     ServerLog& log = serving.log;
-    servers.local = BuildLocalServer(serving.service);
-    if (!servers.local) {
-        log.Line("gRPC did not start");
-        return false;
-    }
     // TCP first: once the socket is there, the whole server is.
     const int tcpPort = serving.tcp.port;
+    std::shared_ptr<grpc::ServerCredentials> credentials;
     if (tcpPort > 0) {
         std::string problem = serving.tcpListener.Open(serving.tcp.bindAddress, tcpPort);
         if (!problem.empty()) {
             log.Line("cannot listen on TCP " + serving.tcp.address + ": " + problem +
                      " (the port is in use or the address is not this computer's)");
-            servers.local->Shutdown(std::chrono::system_clock::now());
             return false;
         }
-        std::unique_ptr<grpc::experimental::ExternalConnectionAcceptor> acceptor;
-        servers.tcp = BuildTcpServer(
-            serving.service, MakeServerCredentials(serving.tcp.tlsFiles, serving.revoked, log),
-            &acceptor);
-        if (!servers.tcp || !acceptor) {
-            log.Line("gRPC did not start on TCP");
-            servers.local->Shutdown(std::chrono::system_clock::now());
-            return false;
-        }
-        serving.tcpListener.Start(std::move(acceptor));
+        credentials = MakeServerCredentials(serving.tcp.tlsFiles, serving.revoked, log);
     }
+    std::unique_ptr<grpc::experimental::ExternalConnectionAcceptor> acceptor;
+    server = BuildServer(serving.calls, credentials, &acceptor);
+    if (!server || (tcpPort > 0 && !acceptor)) {
+        log.Line("gRPC did not start");
+        serving.tcpListener.Stop();
+        return false;
+    }
+    serving.calls.Start();
+    if (tcpPort > 0) serving.tcpListener.Start(std::move(acceptor));
     // Said before the socket appears: once it answers, this line is in the log.
     log.Line("serving " + serving.socketPath +
              (tcpPort > 0
@@ -307,12 +293,13 @@ bool StartServers(const Serving& serving, const std::string& registryStore, Serv
     if (!problem.empty()) {
         log.Line("cannot listen on " + serving.socketPath + ": " + problem);
         serving.tcpListener.Stop();
-        if (servers.tcp) servers.tcp->Shutdown(std::chrono::system_clock::now());
-        servers.local->Shutdown(std::chrono::system_clock::now());
+        serving.calls.BeginShutdown();
+        server->Shutdown(std::chrono::system_clock::now());
+        serving.calls.Stop();
         return false;
     }
     chmod(serving.socketPath.c_str(), 0660);
-    serving.localListener.Start(*servers.local);
+    serving.localListener.Start(*server);
     NotifyReady(tcpPort > 0 ? "serving the local socket and TCP port " + std::to_string(tcpPort)
                             : "serving the local socket");
     return true;
@@ -330,17 +317,16 @@ int ServeLoop(const sigset_t& stopSignals, const Serving& serving) {
 
 // Refuses new calls, closes the instances and lets the calls under way end
 // (two seconds at most), then takes the socket away.
-void ShutDown(const Serving& serving, SuiteServerCore& core, Servers& servers) {
+void ShutDown(const Serving& serving, SuiteServerCore& core, grpc::Server& server) {
     NotifyStopping();
     serving.service.BeginShutdown();
     core.CloseAllInstances();
     serving.localListener.Stop();
     serving.tcpListener.Stop();
-    auto deadline = std::chrono::system_clock::now() + std::chrono::seconds(2);
-    if (servers.tcp) servers.tcp->Shutdown(deadline);
-    servers.local->Shutdown(deadline);
-    if (servers.tcp) servers.tcp->Wait();
-    servers.local->Wait();
+    serving.calls.BeginShutdown();
+    server.Shutdown(std::chrono::system_clock::now() + std::chrono::seconds(2));
+    serving.calls.Stop();
+    server.Wait();
     std::error_code error;
     std::filesystem::remove(serving.socketPath, error);
 }
@@ -380,13 +366,15 @@ int ServeUntilSignalled(const platform::InstallRoot& root, platform::Registry& r
         limits.remoteInstances = options.maxInstances - options.maxInstances / 8;
         SuiteRpcService service(core, log, tcp.port > 0 ? &revoked : nullptr, &localListener,
                                 limits);
+        std::unique_ptr<grpc::Server> server;  // destroyed after its calls' serving has ended
+        AsyncServing calls(service);
         const Serving serving{
-            service, localListener, tcpListener, tcp, revoked, root.suiteServerSocket(), log};
-        Servers servers;
-        if (!StartServers(serving, root.registryStore, servers)) return 1;
+            service, calls, localListener, tcpListener, tcp, revoked, root.suiteServerSocket(),
+            log};
+        if (!StartServer(serving, root.registryStore, server)) return 1;
         const int received = ServeLoop(stopSignals, serving);
         log.Line(std::string("stopping on signal ") + std::to_string(received));
-        ShutDown(serving, core, servers);
+        ShutDown(serving, core, *server);
     }  // the core stops its components here, then the launcher's watcher
     log.Line("stopped");
     return 0;

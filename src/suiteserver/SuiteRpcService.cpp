@@ -44,43 +44,6 @@ grpc::Status PermissionDenied() {
 
 }  // namespace
 
-HandlerPool::HandlerPool(std::size_t threads, std::size_t maxQueued) : maxQueued_(maxQueued) {
-    for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { Loop(); });
-}
-
-HandlerPool::~HandlerPool() {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-    }
-    ready_.notify_all();
-    for (auto& thread : threads_) thread.join();
-}
-
-bool HandlerPool::Run(std::function<void()> work) {
-    {
-        std::lock_guard lock(mutex_);
-        if (stopping_ || queue_.size() >= maxQueued_) return false;
-        queue_.push_back(std::move(work));
-    }
-    ready_.notify_one();
-    return true;
-}
-
-void HandlerPool::Loop() {
-    for (;;) {
-        std::function<void()> work;
-        {
-            std::unique_lock lock(mutex_);
-            ready_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
-            if (queue_.empty()) return;  // stopping, nothing left
-            work = std::move(queue_.front());
-            queue_.pop_front();
-        }
-        work();
-    }
-}
-
 grpc::Status RefusalStatus(Refusal refusal) {
     switch (refusal) {
         case Refusal::kNone:
@@ -99,7 +62,7 @@ grpc::Status RefusalStatus(Refusal refusal) {
     return {grpc::StatusCode::INTERNAL, "unknown refusal"};
 }
 
-grpc::Status SuiteRpcService::Identify(const grpc::ServerContextBase* context, Caller* caller) {
+grpc::Status SuiteRpcService::Identify(const grpc::ServerContext* context, Caller* caller) {
     std::string peer = context->peer();
     if (!IsTcpPeer(peer)) {
         caller->local = true;
@@ -147,9 +110,8 @@ grpc::Status SuiteRpcService::Identify(const grpc::ServerContextBase* context, C
     return grpc::Status::OK;
 }
 
-grpc::Status SuiteRpcService::Resolve(const grpc::ServerContextBase* context,
-                                      const std::string& handle, InstanceId* id,
-                                      Caller* callerOut) {
+grpc::Status SuiteRpcService::Resolve(const grpc::ServerContext* context, const std::string& handle,
+                                      InstanceId* id, Caller* callerOut) {
     Caller caller;
     if (auto status = Identify(context, &caller); !status.ok()) return status;
     {
@@ -200,49 +162,11 @@ std::size_t SuiteRpcService::EndRevoked() {
     return ended.size();
 }
 
-SuiteRpcService::Unary* SuiteRpcService::Answer(Ctx* context, const grpc::Status& status) {
-    auto* reactor = context->DefaultReactor();
-    reactor->Finish(status);
-    return reactor;
-}
-
-SuiteRpcService::Unary* SuiteRpcService::Later(Ctx* context, std::function<grpc::Status()> work) {
-    auto* reactor = context->DefaultReactor();
-    // An unforeseen exception costs this call, not the handler thread.
-    auto run = [reactor, work = std::move(work), this] {
-        grpc::Status status;
-        try {
-            status = work();
-        } catch (const std::exception& error) {
-            log_.Line(std::string("call failed: ") + error.what());
-            status = {grpc::StatusCode::INTERNAL, "internal error"};
-        }
-        reactor->Finish(status);
-    };
-    if (!handlers_.Run(std::move(run))) {
-        reactor->Finish({grpc::StatusCode::UNAVAILABLE, "server busy"});
-    }
-    return reactor;
-}
-
-template <typename Request, typename Work>
-SuiteRpcService::Unary* SuiteRpcService::Now(Ctx* context, const Request* request, Work work) {
-    grpc::Status status;
-    try {
-        InstanceId id = 0;
-        status = Resolve(context, request->instance(), &id);
-        if (status.ok()) status = work(id);
-    } catch (const std::exception& error) {
-        log_.Line(std::string("call failed: ") + error.what());
-        status = {grpc::StatusCode::INTERNAL, "internal error"};
-    }
-    return Answer(context, status);
-}
-
-SuiteRpcService::Unary* SuiteRpcService::CreateInstance(
-    Ctx* context, const orvel::rpc::CreateInstanceRequest* request, Ref* reply) {
+grpc::Status SuiteRpcService::CreateInstance(Ctx* context,
+                                             const orvel::rpc::CreateInstanceRequest* request,
+                                             Ref* reply) {
     Caller caller;
-    if (auto status = Identify(context, &caller); !status.ok()) return Answer(context, status);
+    if (auto status = Identify(context, &caller); !status.ok()) return status;
     std::lock_guard lock(handlesMutex_);
     // Instances the core let go by itself (never attached, shut down) are
     // forgotten here too.
@@ -258,102 +182,392 @@ SuiteRpcService::Unary* SuiteRpcService::CreateInstance(
     if (!caller.local && remote >= limits_.remoteInstances) {
         log_.Line("refused instance for " + caller.label + ": " + std::to_string(remote) +
                   " remote instances exist (the rest is kept for local consoles)");
-        return Answer(context, RefusalStatus(Refusal::kTooManyInstances));
+        return RefusalStatus(Refusal::kTooManyInstances);
     }
     std::string program = EscapeForLog(request->client_program());
     if (!caller.local) program += " of \"" + caller.name + "\"";
     auto answer = core_.CreateInstance(caller.host, program);
-    if (!answer.ok()) return Answer(context, RefusalStatus(answer.error()));
+    if (!answer.ok()) return RefusalStatus(answer.error());
     std::string handle;
     do {
         handle = RandomHandle();
     } while (handles_.count(handle) != 0);
     handles_[handle] = Handle{answer.value(), std::move(caller)};
     reply->set_instance(handle);
-    return Answer(context, grpc::Status::OK);
+    return grpc::Status::OK;
 }
 
-SuiteRpcService::Unary* SuiteRpcService::ReleaseInstance(Ctx* context, const Ref* request,
-                                                         orvel::rpc::Empty*) {
-    // A release may end the instance's registration in the store.
-    return Later(context, [this, context, request] {
-        InstanceId id = 0;
-        if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
-        Forget(request->instance());
-        return core_.ReleaseInstance(id) ? grpc::Status::OK
-                                         : RefusalStatus(Refusal::kUnknownInstance);
-    });
+grpc::Status SuiteRpcService::ReleaseInstance(Ctx* context, const Ref* request,
+                                              orvel::rpc::Empty*) {
+    InstanceId id = 0;
+    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
+    Forget(request->instance());
+    return core_.ReleaseInstance(id) ? grpc::Status::OK : RefusalStatus(Refusal::kUnknownInstance);
 }
 
-// One instance's event stream: each event is written as it comes; the queue's
-// notice starts the next write, and a write's end the one after.
-class SuiteRpcService::EventStream final
-    : public grpc::ServerWriteReactor<orvel::rpc::ServerEvent> {
+grpc::Status SuiteRpcService::OpenEvents(const Ctx* context, const Ref* request, InstanceId* id,
+                                         std::shared_ptr<EventQueue>* queue) {
+    if (auto status = Resolve(context, request->instance(), id); !status.ok()) return status;
+    auto attached = core_.AttachEvents(*id);
+    if (!attached.ok()) return RefusalStatus(attached.error());
+    *queue = attached.value();
+    return grpc::Status::OK;
+}
+
+void SuiteRpcService::EventsBroken(const std::string& handle, InstanceId id) {
+    Forget(handle);
+    core_.EventStreamBroken(id);
+}
+
+grpc::Status SuiteRpcService::GetClientCount(Ctx* context, const Ref* request, I16* reply) {
+    InstanceId id = 0;
+    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
+    return Deliver(core_.GetClientCount(id), reply);
+}
+
+grpc::Status SuiteRpcService::GetActiveSet(Ctx* context, const Ref* request, Str* reply) {
+    InstanceId id = 0;
+    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
+    return Deliver(core_.GetActiveSet(id), reply);
+}
+
+grpc::Status SuiteRpcService::DisconnectClient(Ctx* context, const Ref* request, I16* reply) {
+    InstanceId id = 0;
+    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
+    return Deliver(core_.DisconnectClient(id), reply);
+}
+
+grpc::Status SuiteRpcService::ConnectClient(Ctx* context,
+                                            const orvel::rpc::ConnectClientRequest* request,
+                                            I16* reply) {
+    InstanceId id = 0;
+    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
+    return Deliver(core_.ConnectClient(id, request->name()), reply);
+}
+
+grpc::Status SuiteRpcService::GetComponentName(Ctx* context, const Idx* request, Str* reply) {
+    InstanceId id = 0;
+    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
+    return Deliver(core_.GetComponentName(id, IndexOf(request)), reply);
+}
+
+grpc::Status SuiteRpcService::GetComponentStatus(Ctx* context, const Idx* request, I32* reply) {
+    InstanceId id = 0;
+    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
+    return Deliver(core_.GetComponentStatus(id, IndexOf(request)), reply);
+}
+
+grpc::Status SuiteRpcService::StopComponent(Ctx* context, const Idx* request, I32* reply) {
+    InstanceId id = 0;
+    Caller caller;
+    if (auto status = Resolve(context, request->instance(), &id, &caller); !status.ok()) {
+        return status;
+    }
+    // A remote console never stops a component server; over TCP nobody may.
+    if (!caller.local) {
+        log_.Line("refused StopComponent from " + caller.label + ": remote callers may not stop");
+        return PermissionDenied();
+    }
+    return Deliver(core_.StopComponent(id, IndexOf(request)), reply);
+}
+
+grpc::Status SuiteRpcService::StartComponent(Ctx* context, const Idx* request, I32* reply) {
+    InstanceId id = 0;
+    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
+    return Deliver(core_.StartComponent(id, IndexOf(request)), reply);
+}
+
+grpc::Status SuiteRpcService::GetPlatformId(Ctx* context, const Ref* request, I16* reply) {
+    InstanceId id = 0;
+    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
+    return Deliver(core_.GetPlatformId(id), reply);
+}
+
+grpc::Status SuiteRpcService::GetServerTime(Ctx* context, const Ref* request,
+                                            orvel::rpc::DateTimeReply* reply) {
+    InstanceId id = 0;
+    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
+    auto answer = core_.GetServerTime(id);
+    if (!answer.ok()) return RefusalStatus(answer.error());
+    reply->set_year(answer->year);
+    reply->set_month(answer->month);
+    reply->set_day(answer->day);
+    reply->set_hour(answer->hour);
+    reply->set_minute(answer->minute);
+    reply->set_second(answer->second);
+    return grpc::Status::OK;
+}
+
+grpc::Status SuiteRpcService::GetOSBuild(Ctx* context, const Ref* request, I16* reply) {
+    InstanceId id = 0;
+    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
+    return Deliver(core_.GetOSBuild(id), reply);
+}
+
+grpc::Status SuiteRpcService::GetOSMinorVersion(Ctx* context, const Ref* request, I16* reply) {
+    InstanceId id = 0;
+    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
+    return Deliver(core_.GetOSMinorVersion(id), reply);
+}
+
+grpc::Status SuiteRpcService::GetOSMajorVersion(Ctx* context, const Ref* request, I16* reply) {
+    InstanceId id = 0;
+    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
+    return Deliver(core_.GetOSMajorVersion(id), reply);
+}
+
+grpc::Status SuiteRpcService::GetServerName(Ctx* context, const Ref* request, Str* reply) {
+    InstanceId id = 0;
+    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
+    return Deliver(core_.GetServerName(id), reply);
+}
+
+grpc::Status SuiteRpcService::GetServerVersion(Ctx* context, const Ref* request, Str* reply) {
+    InstanceId id = 0;
+    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
+    return Deliver(core_.GetServerVersion(id), reply);
+}
+
+grpc::Status SuiteRpcService::SendOperatorMessage(Ctx* context,
+                                                  const orvel::rpc::OperatorMessage* request,
+                                                  orvel::rpc::Empty*) {
+    Caller caller;
+    if (auto status = Identify(context, &caller); !status.ok()) return status;
+    if (!caller.local) {
+        log_.Line("message refused from " + caller.label + ": local socket only");
+        return PermissionDenied();
+    }
+    return RefusalStatus(core_.SendOperatorMessage(platform::ClampToInt16(request->int_message()),
+                                                   platform::ClampToInt16(request->int_var()),
+                                                   request->str_var()));
+}
+
+HandlerPool::HandlerPool(std::size_t threads, std::size_t maxQueued) : maxQueued_(maxQueued) {
+    for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { Loop(); });
+}
+
+HandlerPool::~HandlerPool() {
+    Stop();
+}
+
+void HandlerPool::Stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    ready_.notify_all();
+    for (auto& thread : threads_) {
+        if (thread.joinable()) thread.join();
+    }
+}
+
+bool HandlerPool::Run(std::function<void()> work) {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_ || queue_.size() >= maxQueued_) return false;
+        queue_.push_back(std::move(work));
+    }
+    ready_.notify_one();
+    return true;
+}
+
+void HandlerPool::Loop() {
+    for (;;) {
+        std::function<void()> work;
+        {
+            std::unique_lock lock(mutex_);
+            ready_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+            if (queue_.empty()) return;  // stopping, nothing left
+            work = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        work();
+    }
+}
+
+namespace {
+
+// What the completion queue hands back: the step of a call that completed.
+class Tag {
   public:
-    EventStream(SuiteRpcService& service, std::string handle, InstanceId id,
-                std::shared_ptr<EventQueue> queue)
-        : service_(service),
-          handle_(std::move(handle)),
-          id_(id),
-          queue_(std::move(queue)),
-          link_(std::make_shared<Link>()) {
-        link_->stream = this;
+    virtual ~Tag() = default;
+    virtual void Proceed(bool ok) = 0;
+};
+
+using AsyncService = orvel::rpc::SuiteServer::AsyncService;
+
+// One unary call of one method: awaited, answered, then gone. The next call
+// of the method is awaited as soon as this one arrives.
+template <typename Request, typename Reply>
+class UnaryCall final : public Tag {
+  public:
+    using Await = void (AsyncService::*)(grpc::ServerContext*, Request*,
+                                         grpc::ServerAsyncResponseWriter<Reply>*,
+                                         grpc::CompletionQueue*, grpc::ServerCompletionQueue*,
+                                         void*);
+    using Handler = grpc::Status (SuiteRpcService::*)(grpc::ServerContext*, const Request*, Reply*);
+
+    // Awaits the method's next call; slow: answered on a handler thread.
+    static void Next(AsyncServing& serving, Await await, Handler handler, bool slow) {
+        serving.Await([&] {
+            auto* call = new UnaryCall(serving, await, handler, slow);
+            (serving.Async().*await)(&call->context_, &call->request_, &call->responder_,
+                                     serving.Queue(), serving.Queue(), call);
+        });
+    }
+
+    void Proceed(bool ok) override {
+        if (answered_ || !ok) {  // answered and sent, or the server is shutting down
+            delete this;
+            return;
+        }
+        answered_ = true;
+        Next(serving_, await_, handler_, slow_);
+        if (!slow_) return Answer();
+        if (!serving_.Handlers().Run([this] { Answer(); })) {
+            responder_.FinishWithError({grpc::StatusCode::UNAVAILABLE, "server busy"}, this);
+        }
+    }
+
+  private:
+    UnaryCall(AsyncServing& serving, Await await, Handler handler, bool slow)
+        : serving_(serving), await_(await), handler_(handler), slow_(slow), responder_(&context_) {}
+
+    // An unforeseen exception costs this call, not the server.
+    void Answer() {
+        grpc::Status status;
+        try {
+            status = (serving_.Service().*handler_)(&context_, &request_, &reply_);
+        } catch (const std::exception& error) {
+            status = {grpc::StatusCode::INTERNAL, std::string("internal error: ") + error.what()};
+        }
+        if (status.ok()) {
+            responder_.Finish(reply_, status, this);
+        } else {
+            responder_.FinishWithError(status, this);
+        }
+    }
+
+    AsyncServing& serving_;
+    const Await await_;
+    const Handler handler_;
+    const bool slow_;
+    bool answered_ = false;
+    grpc::ServerContext context_;
+    Request request_;
+    Reply reply_;
+    grpc::ServerAsyncResponseWriter<Reply> responder_;
+};
+
+// One instance's event stream. The queue's notice starts a write; a write's
+// end starts the next. It ends as it was asked (the instance closed, the
+// server stopping: OK) or broken (the client gone: CANCELLED, and the
+// instance goes too). It is gone once gRPC has handed back its end and the
+// call's own end.
+class EventsCall final {
+  public:
+    static void Next(AsyncServing& serving) {
+        serving.Await([&] {
+            auto* call = new EventsCall(serving);
+            call->context_.AsyncNotifyWhenDone(&call->done_);
+            serving.Async().RequestEvents(&call->context_, &call->request_, &call->writer_,
+                                          serving.Queue(), serving.Queue(), &call->arrived_);
+        });
+    }
+
+  private:
+    enum class Kind { kArrived, kWritten, kFinished, kDone };
+    struct Step final : Tag {
+        Step(EventsCall* call, Kind kind) : call(call), kind(kind) {}
+        void Proceed(bool ok) override { call->On(kind, ok); }
+        EventsCall* call;
+        Kind kind;
+    };
+    // The queue's notice reaches the call through this until the call is gone.
+    struct Link {
+        std::recursive_mutex mutex;
+        EventsCall* call = nullptr;
+    };
+
+    explicit EventsCall(AsyncServing& serving)
+        : serving_(serving), writer_(&context_), link_(std::make_shared<Link>()) {}
+
+    // All on the thread that polls the completion queue.
+    void On(Kind kind, bool ok) {
+        switch (kind) {
+            case Kind::kArrived:
+                if (!ok) {  // never matched: no other step comes
+                    delete this;
+                    return;
+                }
+                Next(serving_);
+                Begin();
+                return;
+            case Kind::kWritten: {
+                std::lock_guard lock(mutex_);
+                writing_ = false;
+                if (!ok) broken_ = true;
+                break;
+            }
+            case Kind::kFinished:
+                finishedBack_ = true;
+                break;
+            case Kind::kDone: {
+                doneBack_ = true;
+                std::lock_guard lock(mutex_);
+                if (context_.IsCancelled()) broken_ = true;
+                break;
+            }
+        }
+        if (finishedBack_ && doneBack_) return End();
+        Pump(true);
+    }
+
+    void Begin() {
+        grpc::Status status = serving_.Service().OpenEvents(&context_, &request_, &id_, &queue_);
+        if (!status.ok()) {
+            {
+                std::lock_guard lock(mutex_);
+                finished_ = true;
+            }
+            writer_.Finish(status, &finished_step_);
+            return;
+        }
+        link_->call = this;
+        {
+            std::lock_guard lock(mutex_);
+            writing_ = true;
+        }
         // The headers now: the client then knows the stream stands.
-        StartSendInitialMetadata();
+        writer_.SendInitialMetadata(&written_);
         queue_->SetNotify([link = link_] {
             std::lock_guard lock(link->mutex);
-            if (link->stream != nullptr) link->stream->Pump(false);
+            if (link->call != nullptr) link->call->Pump(false);
         });
-        Pump(false);
     }
 
-    void OnWriteDone(bool ok) override {
-        {
-            std::lock_guard lock(mutex_);
-            writing_ = false;
-            if (!ok) broken_ = true;
-        }
-        Pump(true);
-    }
-    void OnCancel() override {
-        {
-            std::lock_guard lock(mutex_);
-            broken_ = true;
-        }
-        Pump(true);
-    }
-    void OnDone() override {
-        queue_->SetNotify(nullptr);
+    void End() {
+        if (queue_) queue_->SetNotify(nullptr);
         {
             std::lock_guard lock(link_->mutex);
-            link_->stream = nullptr;
+            link_->call = nullptr;
         }
         delete this;
     }
 
-  private:
-    // The queue's notice reaches the stream through this until the stream is done.
-    struct Link {
-        std::recursive_mutex mutex;
-        EventStream* stream = nullptr;
-    };
-
-    // Writes the next event, or ends the stream: as it was asked (the
-    // instance closed, the server stopping: OK) or broken (the client gone:
-    // CANCELLED, and the instance goes too). Nothing is touched after the
-    // write or the end is started. A break is handled by the reaction that
-    // saw it, never by the queue's notice, which may come from a thread that
-    // holds the core's locks.
-    void Pump(bool reaction) {
+    // Writes the next event or ends the stream. A break is handled on the
+    // polling thread only, never by the queue's notice, which may come from
+    // a thread that holds the core's locks.
+    void Pump(bool polling) {
         enum class Step { kNone, kWrite, kEnd, kBroken } step = Step::kNone;
         {
             std::lock_guard lock(mutex_);
-            if (finished_ || writing_ || (broken_ && !reaction)) return;
+            if (finished_ || writing_ || !queue_ || (broken_ && !polling)) return;
             bool closed = false;
             if (pending_.empty()) pending_ = queue_->Take(&closed);
             if (broken_) {
                 step = Step::kBroken;
-            } else if (closed || service_.shuttingDown_) {
+            } else if (closed || serving_.Service().ShuttingDown()) {
                 step = Step::kEnd;
             } else if (!pending_.empty()) {
                 Fill(pending_.front());
@@ -367,20 +581,16 @@ class SuiteRpcService::EventStream final
             case Step::kNone:
                 return;
             case Step::kWrite:
-                StartWrite(&message_);
+                writer_.Write(message_, &written_);
                 return;
             case Step::kEnd:
-                Finish(grpc::Status::OK);
+                writer_.Finish(grpc::Status::OK, &finished_step_);
                 return;
             case Step::kBroken: {
-                // The instance goes on a handler thread: this reaction may
-                // run inside a write that the core started.
-                auto forget = [&service = service_, handle = handle_, id = id_] {
-                    service.Forget(handle);
-                    service.core_.EventStreamBroken(id);
-                };
-                if (!service_.handlers_.Run(forget)) forget();
-                Finish(grpc::Status::CANCELLED);
+                auto forget = [&service = serving_.Service(), handle = request_.instance(),
+                               id = id_] { service.EventsBroken(handle, id); };
+                if (!serving_.Handlers().Run(forget)) forget();
+                writer_.Finish(grpc::Status::CANCELLED, &finished_step_);
                 return;
             }
         }
@@ -398,11 +608,19 @@ class SuiteRpcService::EventStream final
         }
     }
 
-    SuiteRpcService& service_;
-    const std::string handle_;
-    const InstanceId id_;
-    const std::shared_ptr<EventQueue> queue_;
+    AsyncServing& serving_;
+    grpc::ServerContext context_;
+    orvel::rpc::InstanceRef request_;
+    grpc::ServerAsyncWriter<orvel::rpc::ServerEvent> writer_;
+    Step arrived_{this, Kind::kArrived};
+    Step written_{this, Kind::kWritten};
+    Step finished_step_{this, Kind::kFinished};
+    Step done_{this, Kind::kDone};
     const std::shared_ptr<Link> link_;
+    InstanceId id_ = 0;
+    std::shared_ptr<EventQueue> queue_;
+    bool finishedBack_ = false;  // these two on the polling thread only
+    bool doneBack_ = false;
     std::mutex mutex_;
     std::deque<ServerEvent> pending_;
     orvel::rpc::ServerEvent message_;  // the one being written
@@ -411,162 +629,85 @@ class SuiteRpcService::EventStream final
     bool finished_ = false;
 };
 
-namespace {
-
-// A stream refused before it began.
-class RefusedStream final : public grpc::ServerWriteReactor<orvel::rpc::ServerEvent> {
-  public:
-    explicit RefusedStream(const grpc::Status& status) { Finish(status); }
-    void OnDone() override { delete this; }
-};
-
 }  // namespace
 
-grpc::ServerWriteReactor<orvel::rpc::ServerEvent>* SuiteRpcService::Events(Ctx* context,
-                                                                           const Ref* request) {
-    InstanceId id = 0;
-    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) {
-        return new RefusedStream(status);
-    }
-    auto attached = core_.AttachEvents(id);
-    if (!attached.ok()) return new RefusedStream(RefusalStatus(attached.error()));
-    return new EventStream(*this, request->instance(), id, attached.value());
+AsyncServing::AsyncServing(SuiteRpcService& service) : service_(service) {}
+
+AsyncServing::~AsyncServing() {
+    BeginShutdown();
+    Stop();
 }
 
-SuiteRpcService::Unary* SuiteRpcService::GetClientCount(Ctx* context, const Ref* request,
-                                                        I16* reply) {
-    return Now(context, request,
-               [&](InstanceId id) { return Deliver(core_.GetClientCount(id), reply); });
+void AsyncServing::Register(grpc::ServerBuilder& builder) {
+    builder.RegisterService(&async_);
+    queue_ = builder.AddCompletionQueue();
 }
 
-SuiteRpcService::Unary* SuiteRpcService::GetActiveSet(Ctx* context, const Ref* request,
-                                                      Str* reply) {
-    return Now(context, request,
-               [&](InstanceId id) { return Deliver(core_.GetActiveSet(id), reply); });
+void AsyncServing::Await(const std::function<void()>& await) {
+    std::lock_guard lock(awaitMutex_);
+    if (awaiting_) await();
 }
 
-// Registrations are written to the store: off gRPC's threads.
-SuiteRpcService::Unary* SuiteRpcService::DisconnectClient(Ctx* context, const Ref* request,
-                                                          I16* reply) {
-    return Later(context, [this, context, request, reply] {
-        InstanceId id = 0;
-        if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
-        return Deliver(core_.DisconnectClient(id), reply);
+void AsyncServing::Start() {
+    using S = SuiteRpcService;
+    using A = AsyncService;
+    namespace r = orvel::rpc;
+    // Lookups answered on the polling thread.
+    UnaryCall<r::CreateInstanceRequest, r::InstanceRef>::Next(*this, &A::RequestCreateInstance,
+                                                              &S::CreateInstance, false);
+    UnaryCall<r::InstanceRef, r::Int16Reply>::Next(*this, &A::RequestGetClientCount,
+                                                   &S::GetClientCount, false);
+    UnaryCall<r::InstanceRef, r::StringReply>::Next(*this, &A::RequestGetActiveSet,
+                                                    &S::GetActiveSet, false);
+    UnaryCall<r::IndexRequest, r::StringReply>::Next(*this, &A::RequestGetComponentName,
+                                                     &S::GetComponentName, false);
+    UnaryCall<r::IndexRequest, r::Int32Reply>::Next(*this, &A::RequestGetComponentStatus,
+                                                    &S::GetComponentStatus, false);
+    UnaryCall<r::InstanceRef, r::Int16Reply>::Next(*this, &A::RequestGetPlatformId,
+                                                   &S::GetPlatformId, false);
+    UnaryCall<r::InstanceRef, r::DateTimeReply>::Next(*this, &A::RequestGetServerTime,
+                                                      &S::GetServerTime, false);
+    UnaryCall<r::InstanceRef, r::Int16Reply>::Next(*this, &A::RequestGetOSBuild, &S::GetOSBuild,
+                                                   false);
+    UnaryCall<r::InstanceRef, r::Int16Reply>::Next(*this, &A::RequestGetOSMinorVersion,
+                                                   &S::GetOSMinorVersion, false);
+    UnaryCall<r::InstanceRef, r::Int16Reply>::Next(*this, &A::RequestGetOSMajorVersion,
+                                                   &S::GetOSMajorVersion, false);
+    UnaryCall<r::InstanceRef, r::StringReply>::Next(*this, &A::RequestGetServerName,
+                                                    &S::GetServerName, false);
+    UnaryCall<r::InstanceRef, r::StringReply>::Next(*this, &A::RequestGetServerVersion,
+                                                    &S::GetServerVersion, false);
+    UnaryCall<r::OperatorMessage, r::Empty>::Next(*this, &A::RequestSendOperatorMessage,
+                                                  &S::SendOperatorMessage, false);
+    // What may wait for a component or for the store, on the handler threads.
+    UnaryCall<r::InstanceRef, r::Empty>::Next(*this, &A::RequestReleaseInstance,
+                                              &S::ReleaseInstance, true);
+    UnaryCall<r::InstanceRef, r::Int16Reply>::Next(*this, &A::RequestDisconnectClient,
+                                                   &S::DisconnectClient, true);
+    UnaryCall<r::ConnectClientRequest, r::Int16Reply>::Next(*this, &A::RequestConnectClient,
+                                                            &S::ConnectClient, true);
+    UnaryCall<r::IndexRequest, r::Int32Reply>::Next(*this, &A::RequestStopComponent,
+                                                    &S::StopComponent, true);
+    UnaryCall<r::IndexRequest, r::Int32Reply>::Next(*this, &A::RequestStartComponent,
+                                                    &S::StartComponent, true);
+    EventsCall::Next(*this);
+    thread_ = std::thread([this] {
+        void* tag = nullptr;
+        bool ok = false;
+        while (queue_->Next(&tag, &ok)) static_cast<Tag*>(tag)->Proceed(ok);
     });
 }
 
-SuiteRpcService::Unary* SuiteRpcService::ConnectClient(
-    Ctx* context, const orvel::rpc::ConnectClientRequest* request, I16* reply) {
-    return Later(context, [this, context, request, reply] {
-        InstanceId id = 0;
-        if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
-        return Deliver(core_.ConnectClient(id, request->name()), reply);
-    });
+void AsyncServing::BeginShutdown() {
+    std::lock_guard lock(awaitMutex_);
+    awaiting_ = false;
 }
 
-SuiteRpcService::Unary* SuiteRpcService::GetComponentName(Ctx* context, const Idx* request,
-                                                          Str* reply) {
-    return Now(context, request, [&](InstanceId id) {
-        return Deliver(core_.GetComponentName(id, IndexOf(request)), reply);
-    });
-}
-
-SuiteRpcService::Unary* SuiteRpcService::GetComponentStatus(Ctx* context, const Idx* request,
-                                                            I32* reply) {
-    return Now(context, request, [&](InstanceId id) {
-        return Deliver(core_.GetComponentStatus(id, IndexOf(request)), reply);
-    });
-}
-
-// A stop waits for the program to end, a start for a stop under way.
-SuiteRpcService::Unary* SuiteRpcService::StopComponent(Ctx* context, const Idx* request,
-                                                       I32* reply) {
-    return Later(context, [this, context, request, reply] {
-        InstanceId id = 0;
-        Caller caller;
-        if (auto status = Resolve(context, request->instance(), &id, &caller); !status.ok()) {
-            return status;
-        }
-        // A remote console never stops a component server; over TCP nobody may.
-        if (!caller.local) {
-            log_.Line("refused StopComponent from " + caller.label +
-                      ": remote callers may not stop");
-            return PermissionDenied();
-        }
-        return Deliver(core_.StopComponent(id, IndexOf(request)), reply);
-    });
-}
-
-SuiteRpcService::Unary* SuiteRpcService::StartComponent(Ctx* context, const Idx* request,
-                                                        I32* reply) {
-    return Later(context, [this, context, request, reply] {
-        InstanceId id = 0;
-        if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
-        return Deliver(core_.StartComponent(id, IndexOf(request)), reply);
-    });
-}
-
-SuiteRpcService::Unary* SuiteRpcService::GetPlatformId(Ctx* context, const Ref* request,
-                                                       I16* reply) {
-    return Now(context, request,
-               [&](InstanceId id) { return Deliver(core_.GetPlatformId(id), reply); });
-}
-
-SuiteRpcService::Unary* SuiteRpcService::GetServerTime(Ctx* context, const Ref* request,
-                                                       orvel::rpc::DateTimeReply* reply) {
-    return Now(context, request, [&](InstanceId id) {
-        auto answer = core_.GetServerTime(id);
-        if (!answer.ok()) return RefusalStatus(answer.error());
-        reply->set_year(answer->year);
-        reply->set_month(answer->month);
-        reply->set_day(answer->day);
-        reply->set_hour(answer->hour);
-        reply->set_minute(answer->minute);
-        reply->set_second(answer->second);
-        return grpc::Status::OK;
-    });
-}
-
-SuiteRpcService::Unary* SuiteRpcService::GetOSBuild(Ctx* context, const Ref* request, I16* reply) {
-    return Now(context, request,
-               [&](InstanceId id) { return Deliver(core_.GetOSBuild(id), reply); });
-}
-
-SuiteRpcService::Unary* SuiteRpcService::GetOSMinorVersion(Ctx* context, const Ref* request,
-                                                           I16* reply) {
-    return Now(context, request,
-               [&](InstanceId id) { return Deliver(core_.GetOSMinorVersion(id), reply); });
-}
-
-SuiteRpcService::Unary* SuiteRpcService::GetOSMajorVersion(Ctx* context, const Ref* request,
-                                                           I16* reply) {
-    return Now(context, request,
-               [&](InstanceId id) { return Deliver(core_.GetOSMajorVersion(id), reply); });
-}
-
-SuiteRpcService::Unary* SuiteRpcService::GetServerName(Ctx* context, const Ref* request,
-                                                       Str* reply) {
-    return Now(context, request,
-               [&](InstanceId id) { return Deliver(core_.GetServerName(id), reply); });
-}
-
-SuiteRpcService::Unary* SuiteRpcService::GetServerVersion(Ctx* context, const Ref* request,
-                                                          Str* reply) {
-    return Now(context, request,
-               [&](InstanceId id) { return Deliver(core_.GetServerVersion(id), reply); });
-}
-
-SuiteRpcService::Unary* SuiteRpcService::SendOperatorMessage(
-    Ctx* context, const orvel::rpc::OperatorMessage* request, orvel::rpc::Empty*) {
-    Caller caller;
-    if (auto status = Identify(context, &caller); !status.ok()) return Answer(context, status);
-    if (!caller.local) {
-        log_.Line("message refused from " + caller.label + ": local socket only");
-        return Answer(context, PermissionDenied());
-    }
-    return Answer(context, RefusalStatus(core_.SendOperatorMessage(
-                               platform::ClampToInt16(request->int_message()),
-                               platform::ClampToInt16(request->int_var()), request->str_var())));
+void AsyncServing::Stop() {
+    handlers_.Stop();
+    if (queue_) queue_->Shutdown();
+    if (thread_.joinable()) thread_.join();
+    queue_.reset();
 }
 
 }  // namespace orvel::suiteserver

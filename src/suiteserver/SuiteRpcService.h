@@ -1,11 +1,14 @@
 #pragma once
 
-// The suite server's RPC face: each call checked and handed to the core.
-// Calls that only look something up are answered on the gRPC thread that
-// read them; those that may wait (a component's start or stop, a client's
-// registration written to the store) go to a small pool of handler threads.
-// Event streams are written as their events come, with no thread of their own.
+// The suite server's RPC face: each call checked and handed to the core, and
+// the serving of a gRPC server's calls with the asynchronous API. One thread
+// polls the server's completion queue and answers the calls that only look
+// something up right there, with no hand-over to another thread; those that
+// may wait (a component's start or stop, a registration written to the
+// store) go to a small pool of handler threads. An event stream is written
+// as its events come, with no thread of its own.
 
+#include <grpcpp/server_builder.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -13,6 +16,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -54,28 +58,7 @@ class LocalPeers {
     virtual std::optional<LocalPeer> PeerOf(const std::string& peer) = 0;
 };
 
-// Threads that run the handlers that may wait, a bounded queue of them.
-class HandlerPool {
-  public:
-    HandlerPool(std::size_t threads, std::size_t maxQueued);
-    ~HandlerPool();
-    HandlerPool(const HandlerPool&) = delete;
-    HandlerPool& operator=(const HandlerPool&) = delete;
-    // False when the queue is full or the pool stopped: the work is not run.
-    bool Run(std::function<void()> work);
-
-  private:
-    void Loop();
-
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::deque<std::function<void()>> queue_;
-    std::size_t maxQueued_ = 0;
-    bool stopping_ = false;
-    std::vector<std::thread> threads_;
-};
-
-class SuiteRpcService final : public orvel::rpc::SuiteServer::CallbackService {
+class SuiteRpcService {
   public:
     // revoked: the TCP transport's revocation list (nullptr: no TCP).
     SuiteRpcService(SuiteServerCore& core, ServerLog& log, RevocationList* revoked = nullptr,
@@ -89,61 +72,53 @@ class SuiteRpcService final : public orvel::rpc::SuiteServer::CallbackService {
     // event streams end, every further call is refused); the count released.
     std::size_t EndRevoked();
 
-    using Ctx = grpc::CallbackServerContext;
-    using Unary = grpc::ServerUnaryReactor;
+    using Ctx = grpc::ServerContext;
     using Ref = orvel::rpc::InstanceRef;
     using Idx = orvel::rpc::IndexRequest;
     using I16 = orvel::rpc::Int16Reply;
     using I32 = orvel::rpc::Int32Reply;
     using Str = orvel::rpc::StringReply;
 
-    Unary* CreateInstance(Ctx* context, const orvel::rpc::CreateInstanceRequest* request,
-                          Ref* reply) override;
-    Unary* ReleaseInstance(Ctx* context, const Ref* request, orvel::rpc::Empty* reply) override;
-    grpc::ServerWriteReactor<orvel::rpc::ServerEvent>* Events(Ctx* context,
-                                                              const Ref* request) override;
+    grpc::Status CreateInstance(Ctx* context, const orvel::rpc::CreateInstanceRequest* request,
+                                Ref* reply);
+    grpc::Status ReleaseInstance(Ctx* context, const Ref* request, orvel::rpc::Empty* reply);
+    // The instance's event queue for its stream, when this caller may have it.
+    grpc::Status OpenEvents(const Ctx* context, const Ref* request, InstanceId* id,
+                            std::shared_ptr<EventQueue>* queue);
+    // The stream broke (its client went away): the instance goes.
+    void EventsBroken(const std::string& handle, InstanceId id);
+    bool ShuttingDown() const { return shuttingDown_; }
 
-    Unary* GetClientCount(Ctx* context, const Ref* request, I16* reply) override;
-    Unary* GetActiveSet(Ctx* context, const Ref* request, Str* reply) override;
-    Unary* DisconnectClient(Ctx* context, const Ref* request, I16* reply) override;
-    Unary* ConnectClient(Ctx* context, const orvel::rpc::ConnectClientRequest* request,
-                         I16* reply) override;
-    Unary* GetComponentName(Ctx* context, const Idx* request, Str* reply) override;
-    Unary* GetComponentStatus(Ctx* context, const Idx* request, I32* reply) override;
-    Unary* StopComponent(Ctx* context, const Idx* request, I32* reply) override;
-    Unary* StartComponent(Ctx* context, const Idx* request, I32* reply) override;
-    Unary* GetPlatformId(Ctx* context, const Ref* request, I16* reply) override;
-    Unary* GetServerTime(Ctx* context, const Ref* request,
-                         orvel::rpc::DateTimeReply* reply) override;
-    Unary* GetOSBuild(Ctx* context, const Ref* request, I16* reply) override;
-    Unary* GetOSMinorVersion(Ctx* context, const Ref* request, I16* reply) override;
-    Unary* GetOSMajorVersion(Ctx* context, const Ref* request, I16* reply) override;
-    Unary* GetServerName(Ctx* context, const Ref* request, Str* reply) override;
-    Unary* GetServerVersion(Ctx* context, const Ref* request, Str* reply) override;
-    Unary* SendOperatorMessage(Ctx* context, const orvel::rpc::OperatorMessage* request,
-                               orvel::rpc::Empty* reply) override;
+    grpc::Status GetClientCount(Ctx* context, const Ref* request, I16* reply);
+    grpc::Status GetActiveSet(Ctx* context, const Ref* request, Str* reply);
+    grpc::Status DisconnectClient(Ctx* context, const Ref* request, I16* reply);
+    grpc::Status ConnectClient(Ctx* context, const orvel::rpc::ConnectClientRequest* request,
+                               I16* reply);
+    grpc::Status GetComponentName(Ctx* context, const Idx* request, Str* reply);
+    grpc::Status GetComponentStatus(Ctx* context, const Idx* request, I32* reply);
+    grpc::Status StopComponent(Ctx* context, const Idx* request, I32* reply);
+    grpc::Status StartComponent(Ctx* context, const Idx* request, I32* reply);
+    grpc::Status GetPlatformId(Ctx* context, const Ref* request, I16* reply);
+    grpc::Status GetServerTime(Ctx* context, const Ref* request, orvel::rpc::DateTimeReply* reply);
+    grpc::Status GetOSBuild(Ctx* context, const Ref* request, I16* reply);
+    grpc::Status GetOSMinorVersion(Ctx* context, const Ref* request, I16* reply);
+    grpc::Status GetOSMajorVersion(Ctx* context, const Ref* request, I16* reply);
+    grpc::Status GetServerName(Ctx* context, const Ref* request, Str* reply);
+    grpc::Status GetServerVersion(Ctx* context, const Ref* request, Str* reply);
+    grpc::Status SendOperatorMessage(Ctx* context, const orvel::rpc::OperatorMessage* request,
+                                     orvel::rpc::Empty* reply);
 
   private:
     struct Handle {
         InstanceId id = 0;
         Caller caller;
     };
-    class EventStream;
-
     // The caller, or a refusal when it may not call at all.
-    grpc::Status Identify(const grpc::ServerContextBase* context, Caller* caller);
+    grpc::Status Identify(const grpc::ServerContext* context, Caller* caller);
     // The core's instance behind the handle, when this caller created it.
-    grpc::Status Resolve(const grpc::ServerContextBase* context, const std::string& handle,
+    grpc::Status Resolve(const grpc::ServerContext* context, const std::string& handle,
                          InstanceId* id, Caller* caller = nullptr);
     void Forget(const std::string& handle);
-
-    // Answers at once, on the calling thread.
-    static Unary* Answer(Ctx* context, const grpc::Status& status);
-    // Answers from a handler thread with what work returns.
-    Unary* Later(Ctx* context, std::function<grpc::Status()> work);
-    // The instance's call, resolved first, answered at once.
-    template <typename Request, typename Work>
-    Unary* Now(Ctx* context, const Request* request, Work work);
 
     SuiteServerCore& core_;
     ServerLog& log_;
@@ -159,12 +134,68 @@ class SuiteRpcService final : public orvel::rpc::SuiteServer::CallbackService {
     // Certificates already read, by their text: a call costs a lookup, not a parse.
     std::mutex identitiesMutex_;
     std::unordered_map<std::string, CertificateIdentity> identities_;
-
-    // Last: its threads end before anything they use.
-    HandlerPool handlers_{4, 4096};
 };
 
 // The status a refusal travels as.
 grpc::Status RefusalStatus(Refusal refusal);
+
+// Threads that run the handlers that may wait, with a bounded queue.
+class HandlerPool {
+  public:
+    HandlerPool(std::size_t threads, std::size_t maxQueued);
+    ~HandlerPool();
+    HandlerPool(const HandlerPool&) = delete;
+    HandlerPool& operator=(const HandlerPool&) = delete;
+    // False when the queue is full or the pool stopped: the work is not run.
+    bool Run(std::function<void()> work);
+    // Runs what is queued, then ends the threads.
+    void Stop();
+
+  private:
+    void Loop();
+
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<std::function<void()>> queue_;
+    std::size_t maxQueued_ = 0;
+    bool stopping_ = false;
+    std::vector<std::thread> threads_;
+};
+
+// One gRPC server's calls, served with the asynchronous API.
+class AsyncServing {
+  public:
+    explicit AsyncServing(SuiteRpcService& service);
+    ~AsyncServing();
+    AsyncServing(const AsyncServing&) = delete;
+    AsyncServing& operator=(const AsyncServing&) = delete;
+
+    // Before the server is built.
+    void Register(grpc::ServerBuilder& builder);
+    // Once it is built: the calls are awaited and answered.
+    void Start();
+    // Before the server's Shutdown: no new call is awaited.
+    void BeginShutdown();
+    // After the server's Shutdown: handlers end, the queue drains.
+    void Stop();
+
+    // For the calls' own use.
+    SuiteRpcService& Service() { return service_; }
+    orvel::rpc::SuiteServer::AsyncService& Async() { return async_; }
+    grpc::ServerCompletionQueue* Queue() { return queue_.get(); }
+    HandlerPool& Handlers() { return handlers_; }
+    // Runs await() (which asks gRPC for the next call of a method) unless
+    // the server is shutting down.
+    void Await(const std::function<void()>& await);
+
+  private:
+    SuiteRpcService& service_;
+    orvel::rpc::SuiteServer::AsyncService async_;
+    std::unique_ptr<grpc::ServerCompletionQueue> queue_;
+    HandlerPool handlers_{3, 4096};
+    std::mutex awaitMutex_;
+    bool awaiting_ = true;
+    std::thread thread_;
+};
 
 }  // namespace orvel::suiteserver
