@@ -1,5 +1,10 @@
 // Suite server round trips, measured in one run against a real Orvel_Server
-// that this program starts on a temporary installation root.
+// that this program starts on a temporary installation root. Each round trip
+// runs twice: idle (loaded:0) and beside two threads of this program that
+// keep both cores busy (loaded:1). Counters: x_floor, the wall time of a call
+// against its floor in the same load (the bare unix socket for the unix
+// calls, plain-text TCP for TLS); vcsw_per_call, the voluntary context
+// switches of client and server together per call, from /proc.
 
 #include <benchmark/benchmark.h>
 #include <grpcpp/grpcpp.h>
@@ -8,11 +13,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "SuiteServerHarness.h"
 #include "platform/linux/LinuxSystemInfo.h"
@@ -32,8 +40,11 @@ using namespace std::chrono_literals;
 struct Installation {
     orvel::testing::SuiteServerHarness harness;
     std::string component;
+    // The console's instance on the local socket, for the whole run. A remote
+    // one is made where it is measured: each instance a console holds has a
+    // thread waiting for its events, and that thread takes its turn at
+    // polling for the calls of every other instance.
     std::shared_ptr<orvel::suiteclient::SuiteServer> local;
-    std::shared_ptr<orvel::suiteclient::SuiteServer> remote;
 
     Installation() {
         using orvel::platform::HKEY_LOCAL_MACHINE;
@@ -48,16 +59,86 @@ struct Installation {
         target = "127.0.0.1:" + std::to_string(port);
         factory = harness.MakeFactory(port, 2s);
         if (auto created = factory->CreateLocal()) local = *created;
-        if (auto created = factory->CreateRemote("127.0.0.1")) remote = *created;
     }
-    ~Installation() {
-        local.reset();
-        remote.reset();
-    }
+    ~Installation() { local.reset(); }
 
     std::unique_ptr<orvel::suiteclient::GrpcSuiteServerFactory> factory;
     std::string target;  // the server's TLS port on loopback
 };
+
+// Two threads that spin while a loaded benchmark runs.
+class BusyLoad {
+  public:
+    explicit BusyLoad(bool on) {
+        if (!on) return;
+        for (int i = 0; i < 2; ++i) {
+            threads_.emplace_back([this] {
+                std::uint64_t spin = 0;
+                while (!stop_.load(std::memory_order_relaxed)) benchmark::DoNotOptimize(++spin);
+            });
+        }
+    }
+    ~BusyLoad() {
+        stop_ = true;
+        for (auto& thread : threads_) thread.join();
+    }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> threads_;
+};
+
+// Voluntary context switches of every thread of the process.
+long VoluntarySwitches(pid_t pid) {
+    long total = 0;
+    std::error_code error;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+        std::ifstream status(task.path() / "status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) {
+                total += std::atol(line.c_str() + std::strlen("voluntary_ctxt_switches:"));
+            }
+        }
+    }
+    return total;
+}
+
+// Wall time per call and switches per call over one benchmark's loop.
+class CallMeter {
+  public:
+    explicit CallMeter(pid_t server) : server_(server) {
+        switches_ = Switches();
+        start_ = std::chrono::steady_clock::now();
+    }
+    // Sets the counters; the wall time of one call in seconds.
+    double Report(benchmark::State& state, std::int64_t callsPerIteration = 1) {
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        const double calls = static_cast<double>(state.iterations() * callsPerIteration);
+        if (calls <= 0) return 0;
+        state.counters["vcsw_per_call"] = static_cast<double>(Switches() - switches_) / calls;
+        return seconds / calls;
+    }
+
+  private:
+    long Switches() const {
+        return VoluntarySwitches(getpid()) + (server_ > 0 ? VoluntarySwitches(server_) : 0);
+    }
+    pid_t server_;
+    long switches_ = 0;
+    std::chrono::steady_clock::time_point start_;
+};
+
+// Floors of this run, idle and loaded, seconds per round trip.
+double unixFloor[2] = {0, 0};
+double plainTcpFloor[2] = {0, 0};
+
+void AgainstFloor(benchmark::State& state, double perCall, const double floor[2]) {
+    const auto loaded = static_cast<std::size_t>(state.range(0));
+    if (floor[loaded] > 0) state.counters["x_floor"] = perCall / floor[loaded];
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -135,6 +216,12 @@ struct NoLauncher : orvel::suiteserver::ProcessLauncher {
     void EndStrays() override {}
 };
 
+orvel::suiteserver::CoreOptions FloorOptions() {
+    orvel::suiteserver::CoreOptions options;
+    options.unattachedLimit = std::chrono::hours(1);  // its instances have no event stream
+    return options;
+}
+
 struct PlainTcpServer {
     orvel::platform::SqliteRegistry registry;
     NoLauncher launcher;
@@ -150,7 +237,7 @@ struct PlainTcpServer {
     explicit PlainTcpServer(const std::string& root)
         : registry(root + "/plain.db"),
           records(root + "/plain-components.state"),
-          core(registry, launcher, records, clock, systemInfo, log, {}),
+          core(registry, launcher, records, clock, systemInfo, log, FloorOptions()),
           service(core) {
         grpc::ServerBuilder builder;
         int port = 0;
@@ -176,25 +263,46 @@ grpc::Status CreateOn(orvel::rpc::SuiteServer::Stub& stub, std::string* handle) 
     return status;
 }
 
-void StatusLoop(benchmark::State& state, orvel::rpc::SuiteServer::Stub& stub) {
+// GetComponentStatus on one connection; the instance holds its event stream
+// when the server has one (the real server releases an instance without one).
+double StatusLoop(benchmark::State& state, orvel::rpc::SuiteServer::Stub& stub, pid_t server,
+                  bool withEvents) {
     std::string handle;
-    if (!CreateOn(stub, &handle).ok()) return state.SkipWithError("no instance");
+    if (!CreateOn(stub, &handle).ok()) {
+        state.SkipWithError("no instance");
+        return 0;
+    }
+    orvel::rpc::InstanceRef ref;
+    ref.set_instance(handle);
+    grpc::ClientContext eventsContext;
+    std::unique_ptr<grpc::ClientReader<orvel::rpc::ServerEvent>> events;
+    if (withEvents) {
+        events = stub.Events(&eventsContext, ref);
+        events->WaitForInitialMetadata();
+    }
     orvel::rpc::IndexRequest request;
     request.set_instance(handle);
     request.set_index(0);
     orvel::rpc::Int32Reply reply;
+    BusyLoad load(state.range(0) != 0);
+    CallMeter meter(server);
     for (auto _ : state) {
         grpc::ClientContext context;
         if (!stub.GetComponentStatus(&context, request, &reply).ok()) {
-            return state.SkipWithError("call failed");
+            state.SkipWithError("call failed");
+            break;
         }
         benchmark::DoNotOptimize(reply);
     }
+    const double perCall = meter.Report(state);
     grpc::ClientContext context;
-    orvel::rpc::InstanceRef ref;
-    ref.set_instance(handle);
     orvel::rpc::Empty empty;
     stub.ReleaseInstance(&context, ref, &empty);
+    if (events) {
+        eventsContext.TryCancel();
+        events->Finish();
+    }
+    return perCall;
 }
 
 Installation& Shared() {
@@ -214,6 +322,8 @@ void BM_UnixSocketRoundTripFloor(benchmark::State& state) {
     });
     char message[32] = "GetComponentStatus 0";
     char reply[32];
+    BusyLoad load(state.range(0) != 0);
+    CallMeter meter(0);
     for (auto _ : state) {
         if (write(fds[0], message, sizeof message) != sizeof message) break;
         std::size_t got = 0;
@@ -224,41 +334,53 @@ void BM_UnixSocketRoundTripFloor(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(reply);
     }
+    unixFloor[state.range(0)] = meter.Report(state);
     shutdown(fds[0], SHUT_RDWR);
     echo.join();
     close(fds[0]);
     close(fds[1]);
 }
-BENCHMARK(BM_UnixSocketRoundTripFloor);
+BENCHMARK(BM_UnixSocketRoundTripFloor)->ArgName("loaded")->Arg(0)->Arg(1);
 
+// Through the console's client, as the console calls.
 void BM_GetComponentStatusUnix(benchmark::State& state) {
-    auto& server = Shared().local;
+    auto& installation = Shared();
+    auto& server = installation.local;
     if (!server) return state.SkipWithError("no local instance");
+    BusyLoad load(state.range(0) != 0);
+    CallMeter meter(installation.harness.serverPid);
     for (auto _ : state) benchmark::DoNotOptimize(server->GetComponentStatus(0));
+    AgainstFloor(state, meter.Report(state), unixFloor);
 }
-BENCHMARK(BM_GetComponentStatusUnix);
+BENCHMARK(BM_GetComponentStatusUnix)->ArgName("loaded")->Arg(0)->Arg(1);
 
 void BM_GetComponentStatusTcpLoopback(benchmark::State& state) {
-    auto& server = Shared().remote;
-    if (!server) return state.SkipWithError("no remote instance");
+    auto& installation = Shared();
+    auto created = installation.factory->CreateRemote("127.0.0.1");
+    if (!created) return state.SkipWithError("no remote instance");
+    auto& server = *created;
+    BusyLoad load(state.range(0) != 0);
+    CallMeter meter(installation.harness.serverPid);
     for (auto _ : state) benchmark::DoNotOptimize(server->GetComponentStatus(0));
+    meter.Report(state);
 }
-BENCHMARK(BM_GetComponentStatusTcpLoopback);
+BENCHMARK(BM_GetComponentStatusTcpLoopback)->ArgName("loaded")->Arg(0)->Arg(1);
 
 // GetComponentStatus on one connection: plain-text TCP (the floor), then TLS.
 void BM_GetComponentStatusPlainTcpFloor(benchmark::State& state) {
     PlainTcpServer plain(Shared().harness.root);
     auto stub = NewStub(plain.target, grpc::InsecureChannelCredentials());
-    StatusLoop(state, *stub);
+    plainTcpFloor[state.range(0)] = StatusLoop(state, *stub, 0, false);
 }
-BENCHMARK(BM_GetComponentStatusPlainTcpFloor);
+BENCHMARK(BM_GetComponentStatusPlainTcpFloor)->ArgName("loaded")->Arg(0)->Arg(1);
 
 void BM_GetComponentStatusTlsTcp(benchmark::State& state) {
     auto& installation = Shared();
     auto stub = NewStub(installation.target, ConsoleCredentials(installation.harness.root));
-    StatusLoop(state, *stub);
+    AgainstFloor(state, StatusLoop(state, *stub, installation.harness.serverPid, true),
+                 plainTcpFloor);
 }
-BENCHMARK(BM_GetComponentStatusTlsTcp);
+BENCHMARK(BM_GetComponentStatusTlsTcp)->ArgName("loaded")->Arg(0)->Arg(1);
 
 // A whole TLS connect: a new channel, the handshake and the first call.
 void BM_TlsConnectAndFirstCall(benchmark::State& state) {
@@ -281,16 +403,24 @@ void BM_TlsConnectAndFirstCall(benchmark::State& state) {
 BENCHMARK(BM_TlsConnectAndFirstCall)->Unit(benchmark::kMillisecond)->Iterations(50);
 
 void BM_TwentyNameAndStatusPairsUnix(benchmark::State& state) {
-    auto& server = Shared().local;
+    auto& installation = Shared();
+    auto& server = installation.local;
     if (!server) return state.SkipWithError("no local instance");
+    BusyLoad load(state.range(0) != 0);
+    CallMeter meter(installation.harness.serverPid);
     for (auto _ : state) {
         for (std::int16_t i = 0; i < orvel::suite::kComponentSlots; ++i) {
             benchmark::DoNotOptimize(server->GetComponentName(i));
             benchmark::DoNotOptimize(server->GetComponentStatus(i));
         }
     }
+    meter.Report(state, 2 * orvel::suite::kComponentSlots);
 }
-BENCHMARK(BM_TwentyNameAndStatusPairsUnix);
+BENCHMARK(BM_TwentyNameAndStatusPairsUnix)
+    ->ArgName("loaded")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond);
 
 // From the component's end (SIGKILL) to the console's change handler.
 void BM_ComponentExitToEventHandler(benchmark::State& state) {

@@ -7,6 +7,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -34,7 +36,17 @@ class EventQueue {
     std::deque<ServerEvent> Wait(std::chrono::milliseconds timeout, bool* closed);
     void Close();
 
+    // For a stream that nobody waits for: notify is called after each event
+    // and after the close, outside the queue's lock, and collects with Take.
+    // A call under way may still run after SetNotify replaced it.
+    void SetNotify(std::function<void()> notify);
+    // The events waiting, without waiting; closed as for Wait.
+    std::deque<ServerEvent> Take(bool* closed);
+
   private:
+    void Notify(std::unique_lock<std::mutex>& lock);
+
+    std::shared_ptr<const std::function<void()>> notify_;
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<ServerEvent> events_;

@@ -3,8 +3,12 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <grpcpp/server_posix.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -26,6 +30,19 @@ std::optional<gid_t> SuiteGroupId() {
         return std::nullopt;
     }
     return found->gr_gid;
+}
+
+// Descriptors a TCP connection may never take: the local socket's consoles,
+// the component launches and the server's own files keep these.
+constexpr int kDescriptorHeadroom = 64;
+
+int OpenFileLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+        limit.rlim_cur > 1 << 30) {
+        return 1 << 30;
+    }
+    return static_cast<int>(limit.rlim_cur);
 }
 
 }  // namespace
@@ -141,6 +158,127 @@ void LocalListener::AcceptLoop(grpc::Server* server) {
             uids_[fd] = LocalPeer{credentials.uid, allowed};
         }
         grpc::AddInsecureChannelFromFd(server, fd);
+    }
+}
+
+}  // namespace orvel::suiteserver
+
+namespace orvel::suiteserver {
+
+TcpListener::~TcpListener() {
+    Stop();
+}
+
+std::string TcpListener::Open(const std::string& host, int port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    std::string service = std::to_string(port);
+    std::string name = host;
+    if (name.size() > 1 && name.front() == '[' && name.back() == ']') {
+        name = name.substr(1, name.size() - 2);
+    }
+    if (name.empty()) {
+        hints.ai_family = AF_INET6;  // [::] with IPv4 mapped: every address
+    }
+    int rc = getaddrinfo(name.empty() ? nullptr : name.c_str(), service.c_str(), &hints, &found);
+    if (rc != 0 || found == nullptr) return "cannot resolve " + host + ": " + gai_strerror(rc);
+    std::string problem;
+    for (addrinfo* at = found; at != nullptr && listenFd_ < 0; at = at->ai_next) {
+        int fd = socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0) {
+            problem = std::string("socket: ") + std::strerror(errno);
+            continue;
+        }
+        int on = 1;
+        int off = 0;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        if (at->ai_family == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+        if (bind(fd, at->ai_addr, at->ai_addrlen) != 0 || listen(fd, 1024) != 0) {
+            problem = std::strerror(errno);
+            close(fd);
+            continue;
+        }
+        listenFd_ = fd;
+    }
+    freeaddrinfo(found);
+    if (listenFd_ < 0) return problem;
+    reserveFd_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (pipe2(wakeFds_, O_CLOEXEC | O_NONBLOCK) != 0)
+        return "pipe: " + std::string(std::strerror(errno));
+    return {};
+}
+
+void TcpListener::Start(std::unique_ptr<grpc::experimental::ExternalConnectionAcceptor> acceptor) {
+    acceptor_ = std::move(acceptor);
+    thread_ = std::thread([this] { AcceptLoop(); });
+}
+
+void TcpListener::Stop() {
+    if (thread_.joinable()) {
+        char byte = 1;
+        [[maybe_unused]] auto ignored = write(wakeFds_[1], &byte, 1);
+        thread_.join();
+    }
+    for (int& fd : {std::ref(listenFd_), std::ref(reserveFd_), std::ref(wakeFds_[0]),
+                    std::ref(wakeFds_[1])}) {
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
+}
+
+void TcpListener::ShedOne(int error) {
+    // The reserved descriptor makes room to take the waiting connection off
+    // the queue and close it; otherwise the listener would stay readable
+    // with nothing that can be done about it.
+    if (reserveFd_ >= 0) {
+        close(reserveFd_);
+        reserveFd_ = -1;
+    }
+    int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) close(fd);
+    reserveFd_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (shed_++ % 1000 == 0) {
+        log_.Line(std::string("TCP: connection closed at once: ") + std::strerror(error) + " (" +
+                  std::to_string(shed_) + " so far); the connections served keep theirs");
+    }
+    if (fd < 0) poll(nullptr, 0, 10);  // not even the reserve helps: let others free some
+}
+
+void TcpListener::AcceptLoop() {
+    for (;;) {
+        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            log_.Line(std::string("TCP: poll failed: ") + std::strerror(errno));
+            return;
+        }
+        if (fds[1].revents != 0) return;
+        int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                ShedOne(errno);
+            }
+            continue;  // EAGAIN, ECONNABORTED, EINTR: the next one
+        }
+        // Descriptors are handed out lowest first: this one's number says how
+        // many are open. The last ones are kept for the local socket.
+        if (fd >= OpenFileLimit() - kDescriptorHeadroom) {
+            close(fd);
+            if (shed_++ % 1000 == 0) {
+                log_.Line("TCP: connection closed at once: near the open-file limit (" +
+                          std::to_string(shed_) + " so far); the connections served keep theirs");
+            }
+            continue;
+        }
+        int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        grpc::experimental::ExternalConnectionAcceptor::NewConnectionParameters connection;
+        connection.listener_fd = listenFd_;
+        connection.fd = fd;
+        acceptor_->HandleNewConnection(&connection);
     }
 }
 

@@ -1,12 +1,19 @@
 #pragma once
 
-// The unix socket, accepted by the server itself: each caller's credentials
-// are read from the kernel (SO_PEERCRED) before gRPC sees the connection, so
-// only the server's own user, root and members of the suite's group are served,
-// whatever the socket's mode.
+// The sockets the server accepts itself before gRPC sees a connection.
+// The unix socket: each caller's credentials are read from the kernel
+// (SO_PEERCRED), so only the server's own user, root and members of the
+// suite's group are served, whatever the socket's mode.
+// The TCP port: its listening socket stays open for the server's whole run,
+// and a connection that comes when the descriptors run short is closed at
+// once instead of costing the listener or the connections already served.
 
 #include <grpcpp/server.h>
+#include <grpcpp/server_builder.h>
 #include <sys/types.h>
+
+#include <atomic>
+#include <memory>
 
 #include <map>
 #include <mutex>
@@ -50,6 +57,36 @@ class LocalListener final : public LocalPeers {
     std::thread thread_;
     std::mutex mutex_;
     std::map<int, LocalPeer> uids_;  // by the connection's descriptor
+};
+
+class TcpListener {
+  public:
+    explicit TcpListener(ServerLog& log) : log_(log) {}
+    ~TcpListener();
+    TcpListener(const TcpListener&) = delete;
+    TcpListener& operator=(const TcpListener&) = delete;
+
+    // Binds and listens on host:port (host empty: every IPv4 and IPv6
+    // address); the problem, or "" when it listens.
+    std::string Open(const std::string& host, int port);
+    // Accepts until Stop, handing each connection to acceptor (the TLS server's).
+    void Start(std::unique_ptr<grpc::experimental::ExternalConnectionAcceptor> acceptor);
+    void Stop();
+    // Connections closed at once because descriptors ran short.
+    std::size_t Shed() const { return shed_; }
+
+  private:
+    void AcceptLoop();
+    void ShedOne(int error);
+
+    ServerLog& log_;
+    int listenFd_ = -1;
+    int reserveFd_ = -1;  // given up for a moment to accept and close one connection
+    int wakeFds_[2] = {-1, -1};
+    int descriptorLimit_ = 0;
+    std::unique_ptr<grpc::experimental::ExternalConnectionAcceptor> acceptor_;
+    std::thread thread_;
+    std::atomic<std::size_t> shed_{0};
 };
 
 }  // namespace orvel::suiteserver

@@ -4,13 +4,12 @@
 #include <grp.h>
 #include <grpc/support/log.h>
 #include <grpcpp/grpcpp.h>
-#include <poll.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -119,15 +118,10 @@ constexpr std::size_t kTcpMemoryQuota = std::size_t{32} * 1024 * 1024;
 constexpr int kHandshakeLimitMs = 5000;
 constexpr int kIdleLimitMs = 60000;
 
-// gRPC reports a listener it gave up on only in its log ("Failed accept4",
-// typically "Too many open files"), so the server watches for that line. The
-// log hook is a plain function, hence this one flag.
-std::atomic<bool> tcpListenerFailed{false};
-
+// gRPC's errors go to standard error (the journal), one line each.
 void WatchGrpcLog(gpr_log_func_args* args) {
+    if (args->severity < GPR_LOG_SEVERITY_ERROR) return;
     std::string message = args->message != nullptr ? args->message : "";
-    if (message.rfind("Failed accept4", 0) == 0) tcpListenerFailed = true;
-    if (args->severity < GPR_LOG_SEVERITY_ERROR && message.rfind("Failed accept4", 0) != 0) return;
     std::string line = "grpc: " + EscapeForLog(message) + "\n";
     [[maybe_unused]] auto ignored = write(STDERR_FILENO, line.data(), line.size());
 }
@@ -148,43 +142,33 @@ void CommonArguments(grpc::ServerBuilder& builder) {
     builder.AddChannelArgument(GRPC_ARG_HTTP2_MAX_PING_STRIKES, 5);
 }
 
-// The local server: no listening port of its own; the local listener hands it
-// each admitted connection.
-std::unique_ptr<grpc::Server> BuildLocalServer(SuiteRpcService& service, std::size_t maxThreads) {
-    grpc::ServerBuilder builder;
-    builder.RegisterService(&service);
-    CommonArguments(builder);
-    grpc::ResourceQuota quota("orvel-suite-server-local");
-    quota.SetMaxThreads(static_cast<int>(maxThreads));
-    builder.SetResourceQuota(quota);
-    return builder.BuildAndStart();
-}
-
 std::string TcpAddress(const std::string& bindAddress, int port) {
     std::string host = bindAddress.empty() ? "[::]" : bindAddress;  // [::]: IPv4 and IPv6
     if (host.find(':') != std::string::npos && host.front() != '[') host = "[" + host + "]";
     return host + ":" + std::to_string(port);
 }
 
-std::unique_ptr<grpc::Server> BuildTcpServer(SuiteRpcService& service, const std::string& address,
-                                             std::shared_ptr<grpc::ServerCredentials> credentials,
-                                             std::size_t maxThreads) {
+// The one gRPC server of both transports, with no listening port of its own:
+// the local listener hands it each admitted connection of the unix socket,
+// the TCP listener (credentials given) each TCP connection, to be served with
+// TLS. One server, so one thread polls for both.
+std::unique_ptr<grpc::Server> BuildServer(
+    AsyncServing& calls, std::shared_ptr<grpc::ServerCredentials> tlsCredentials,
+    std::unique_ptr<grpc::experimental::ExternalConnectionAcceptor>* acceptor) {
     grpc::ServerBuilder builder;
-    int bound = 0;
-    builder.AddListeningPort(address, std::move(credentials), &bound);
-    builder.RegisterService(&service);
+    if (tlsCredentials) {
+        *acceptor = builder.experimental().AddExternalConnectionAcceptor(
+            grpc::ServerBuilder::experimental_type::ExternalConnectionType::FROM_FD,
+            std::move(tlsCredentials));
+        builder.AddChannelArgument(GRPC_ARG_SERVER_HANDSHAKE_TIMEOUT_MS, kHandshakeLimitMs);
+        builder.AddChannelArgument(GRPC_ARG_MAX_CONNECTION_IDLE_MS, kIdleLimitMs);
+        grpc::ResourceQuota quota("orvel-suite-server");
+        quota.Resize(kTcpMemoryQuota);
+        builder.SetResourceQuota(quota);
+    }
+    calls.Register(builder);
     CommonArguments(builder);
-    // A second server on the same port must fail to bind, not share it.
-    builder.AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
-    builder.AddChannelArgument(GRPC_ARG_SERVER_HANDSHAKE_TIMEOUT_MS, kHandshakeLimitMs);
-    builder.AddChannelArgument(GRPC_ARG_MAX_CONNECTION_IDLE_MS, kIdleLimitMs);
-    grpc::ResourceQuota quota("orvel-suite-server-tcp");
-    quota.SetMaxThreads(static_cast<int>(maxThreads));
-    quota.Resize(kTcpMemoryQuota);
-    builder.SetResourceQuota(quota);
-    auto server = builder.BuildAndStart();
-    if (server && bound == 0) server.reset();
-    return server;
+    return builder.BuildAndStart();
 }
 
 // Many connections need many descriptors: the soft limit goes up to the hard one.
@@ -250,6 +234,7 @@ bool MakeSocketFolder(const std::string& folder, ServerLog& log) {
 // Where the server listens on TCP, with TLS; port 0 when it does not.
 struct TcpPlan {
     int port = 0;
+    std::string bindAddress;  // empty: every address
     std::string address;
     TlsFiles tlsFiles;
     std::string offNote = " (TCP off: remote use not enabled)";
@@ -259,7 +244,8 @@ TcpPlan PlanTcp(const platform::InstallRoot& root, platform::Registry& registry,
     TcpPlan plan;
     const bool remote = suite::RemoteUseEnabled(registry);
     plan.port = remote ? suite::ReadTcpPort(registry) : 0;
-    plan.address = TcpAddress(suite::ReadBindAddress(registry), plan.port);
+    plan.bindAddress = suite::ReadBindAddress(registry);
+    plan.address = TcpAddress(plan.bindAddress, plan.port);
     plan.tlsFiles = TlsFilesIn(suite::TlsFolder(root.registryStore));
     if (plan.port > 0) {
         if (auto problem = TlsFilesProblem(plan.tlsFiles); !problem.empty()) {
@@ -287,50 +273,45 @@ CoreOptions ReadCoreOptions(platform::Registry& registry) {
     return options;
 }
 
-// What the gRPC servers are built from and serve.
+// What the gRPC server is built from and serves.
 struct Serving {
     SuiteRpcService& service;
+    AsyncServing& calls;
     LocalListener& localListener;
+    TcpListener& tcpListener;
     const TcpPlan& tcp;
     RevocationList& revoked;
-    std::size_t maxThreads;
     std::string socketPath;
     ServerLog& log;
 };
 
-// The running gRPC servers; the TCP one is destroyed first.
-struct Servers {
-    std::unique_ptr<grpc::Server> local;
-    std::unique_ptr<grpc::Server> tcp;
-};
-
-std::unique_ptr<grpc::Server> StartTcpServer(const Serving& serving) {
-    return BuildTcpServer(serving.service, serving.tcp.address,
-                          MakeServerCredentials(serving.tcp.tlsFiles, serving.revoked, serving.log),
-                          serving.maxThreads);
-}
-
-// Starts the local server, the TCP one when planned, then opens the socket
-// and tells the supervisor the server is ready. False, with what was started
-// shut down again, when a listener cannot be opened.
-bool StartServers(const Serving& serving, const std::string& registryStore, Servers& servers) {
+// Opens the TCP port when planned, starts the gRPC server, then opens the
+// socket and tells the supervisor the server is ready. False, with what was
+// started shut down again, when a listener cannot be opened.
+bool StartServer(const Serving& serving, const std::string& registryStore,
+                 std::unique_ptr<grpc::Server>& server) {
     ServerLog& log = serving.log;
-    servers.local = BuildLocalServer(serving.service, serving.maxThreads);
-    if (!servers.local) {
-        log.Line("gRPC did not start");
-        return false;
-    }
     // TCP first: once the socket is there, the whole server is.
     const int tcpPort = serving.tcp.port;
+    std::shared_ptr<grpc::ServerCredentials> credentials;
     if (tcpPort > 0) {
-        servers.tcp = StartTcpServer(serving);
-        if (!servers.tcp) {
-            log.Line("cannot listen on TCP " + serving.tcp.address +
-                     ": the port is in use or the address is not this computer's");
-            servers.local->Shutdown(std::chrono::system_clock::now());
+        std::string problem = serving.tcpListener.Open(serving.tcp.bindAddress, tcpPort);
+        if (!problem.empty()) {
+            log.Line("cannot listen on TCP " + serving.tcp.address + ": " + problem +
+                     " (the port is in use or the address is not this computer's)");
             return false;
         }
+        credentials = MakeServerCredentials(serving.tcp.tlsFiles, serving.revoked, log);
     }
+    std::unique_ptr<grpc::experimental::ExternalConnectionAcceptor> acceptor;
+    server = BuildServer(serving.calls, credentials, &acceptor);
+    if (!server || (tcpPort > 0 && !acceptor)) {
+        log.Line("gRPC did not start");
+        serving.tcpListener.Stop();
+        return false;
+    }
+    serving.calls.Start();
+    if (tcpPort > 0) serving.tcpListener.Start(std::move(acceptor));
     // Said before the socket appears: once it answers, this line is in the log.
     log.Line("serving " + serving.socketPath +
              (tcpPort > 0
@@ -343,64 +324,44 @@ bool StartServers(const Serving& serving, const std::string& registryStore, Serv
     umask(previousMask);
     if (!problem.empty()) {
         log.Line("cannot listen on " + serving.socketPath + ": " + problem);
-        if (servers.tcp) servers.tcp->Shutdown(std::chrono::system_clock::now());
-        servers.local->Shutdown(std::chrono::system_clock::now());
+        serving.tcpListener.Stop();
+        serving.calls.BeginShutdown();
+        server->Shutdown(std::chrono::system_clock::now());
+        serving.calls.Stop();
         return false;
     }
     chmod(serving.socketPath.c_str(), 0660);
-    serving.localListener.Start(*servers.local);
+    serving.localListener.Start(*server);
     NotifyReady(tcpPort > 0 ? "serving the local socket and TCP port " + std::to_string(tcpPort)
                             : "serving the local socket");
     return true;
 }
 
-// gRPC stopped accepting on TCP: a new server listens again. False when none
-// can be started within about ten seconds.
-bool ReopenTcpServer(const Serving& serving, Servers& servers) {
-    serving.log.Line("the TCP listener failed; opening it again");
-    servers.tcp->Shutdown(std::chrono::system_clock::now() + std::chrono::seconds(1));
-    servers.tcp->Wait();
-    servers.tcp.reset();
-    for (int attempt = 0; attempt < 50 && !servers.tcp; ++attempt) {
-        servers.tcp = StartTcpServer(serving);
-        if (!servers.tcp) poll(nullptr, 0, 200);
-    }
-    if (!servers.tcp) {
-        serving.log.Line("cannot listen on TCP " + serving.tcp.address +
-                         " again; stopping for the supervisor to restart the server");
-        return false;
-    }
-    serving.log.Line("listening on TCP " + serving.tcp.address + " again");
-    return true;
-}
-
-// Serves until a stop signal comes (answered) or the TCP listener is lost
-// for good (0). Once a second, revoked connections are ended.
-int ServeLoop(const sigset_t& stopSignals, const Serving& serving, Servers& servers) {
-    for (;;) {
-        timespec tick{1, 0};
-        const int received = sigtimedwait(&stopSignals, nullptr, &tick);
+// Serves until a stop signal comes; once a second, revoked connections are
+// ended. Every ten seconds the memory freed since (the buffers of connections
+// that came and went) goes back to the system: the allocator would keep it.
+int ServeLoop(const sigset_t& stopSignals, const Serving& serving) {
+    for (int tick = 1;; ++tick) {
+        timespec second{1, 0};
+        const int received = sigtimedwait(&stopSignals, nullptr, &second);
         if (received > 0) return received;
         serving.service.EndRevoked();
-        if (servers.tcp && tcpListenerFailed.exchange(false) &&
-            !ReopenTcpServer(serving, servers)) {
-            return 0;
-        }
+        if (tick % 10 == 0) malloc_trim(0);
     }
 }
 
 // Refuses new calls, closes the instances and lets the calls under way end
 // (two seconds at most), then takes the socket away.
-void ShutDown(const Serving& serving, SuiteServerCore& core, Servers& servers) {
+void ShutDown(const Serving& serving, SuiteServerCore& core, grpc::Server& server) {
     NotifyStopping();
     serving.service.BeginShutdown();
     core.CloseAllInstances();
     serving.localListener.Stop();
-    auto deadline = std::chrono::system_clock::now() + std::chrono::seconds(2);
-    if (servers.tcp) servers.tcp->Shutdown(deadline);
-    servers.local->Shutdown(deadline);
-    if (servers.tcp) servers.tcp->Wait();
-    servers.local->Wait();
+    serving.tcpListener.Stop();
+    serving.calls.BeginShutdown();
+    server.Shutdown(std::chrono::system_clock::now() + std::chrono::seconds(2));
+    serving.calls.Stop();
+    server.Wait();
     std::error_code error;
     std::filesystem::remove(serving.socketPath, error);
 }
@@ -431,33 +392,27 @@ int ServeUntilSignalled(const platform::InstallRoot& root, platform::Registry& r
     platform::SystemClock clock;
     platform::LinuxSystemInfo systemInfo;
     RevocationList revoked(tcp.tlsFiles.revoked);
-    int exitCode = 0;
+
     {
         SuiteServerCore core(registry, launcher, records, clock, systemInfo, log, options);
         LocalListener localListener(log);
+        TcpListener tcpListener(log);
         ServiceLimits limits;
         limits.remoteInstances = options.maxInstances - options.maxInstances / 8;
         SuiteRpcService service(core, log, tcp.port > 0 ? &revoked : nullptr, &localListener,
                                 limits);
-        const Serving serving{service,
-                              localListener,
-                              tcp,
-                              revoked,
-                              options.maxInstances + 64,
-                              root.suiteServerSocket(),
-                              log};
-        Servers servers;
-        if (!StartServers(serving, root.registryStore, servers)) return 1;
-        const int received = ServeLoop(stopSignals, serving, servers);
-        if (received > 0) {
-            log.Line(std::string("stopping on signal ") + std::to_string(received));
-        } else {
-            exitCode = 1;
-        }
-        ShutDown(serving, core, servers);
+        std::unique_ptr<grpc::Server> server;  // destroyed after its calls' serving has ended
+        AsyncServing calls(service);
+        const Serving serving{
+            service, calls, localListener, tcpListener, tcp, revoked, root.suiteServerSocket(),
+            log};
+        if (!StartServer(serving, root.registryStore, server)) return 1;
+        const int received = ServeLoop(stopSignals, serving);
+        log.Line(std::string("stopping on signal ") + std::to_string(received));
+        ShutDown(serving, core, *server);
     }  // the core stops its components here, then the launcher's watcher
     log.Line("stopped");
-    return exitCode;
+    return 0;
 }
 
 int SendMessageToServer(const std::string& socketPath, std::int16_t intMessage, std::int16_t intVar,

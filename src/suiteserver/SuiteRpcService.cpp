@@ -1,6 +1,7 @@
 #include "suiteserver/SuiteRpcService.h"
 
 #include <chrono>
+#include <exception>
 #include <limits>
 
 #include "platform/Clamp.h"
@@ -204,42 +205,18 @@ grpc::Status SuiteRpcService::ReleaseInstance(Ctx* context, const Ref* request,
     return core_.ReleaseInstance(id) ? grpc::Status::OK : RefusalStatus(Refusal::kUnknownInstance);
 }
 
-grpc::Status SuiteRpcService::Events(Ctx* context, const Ref* request,
-                                     grpc::ServerWriter<orvel::rpc::ServerEvent>* writer) {
-    InstanceId id = 0;
-    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
-    auto attached = core_.AttachEvents(id);
+grpc::Status SuiteRpcService::OpenEvents(const Ctx* context, const Ref* request, InstanceId* id,
+                                         std::shared_ptr<EventQueue>* queue) {
+    if (auto status = Resolve(context, request->instance(), id); !status.ok()) return status;
+    auto attached = core_.AttachEvents(*id);
     if (!attached.ok()) return RefusalStatus(attached.error());
-    const auto& queue = attached.value();
-    // Send the headers now: the client then knows the stream stands.
-    writer->SendInitialMetadata();
-    orvel::rpc::ServerEvent message;
-    for (;;) {
-        bool closed = false;
-        auto events = queue->Wait(std::chrono::milliseconds(200), &closed);
-        if (closed || shuttingDown_) return grpc::Status::OK;
-        if (context->IsCancelled()) break;
-        bool broken = false;
-        for (const auto& event : events) {
-            message.Clear();
-            if (event.isMessage) {
-                auto* body = message.mutable_message();
-                body->set_int_message(event.intMessage);
-                body->set_int_var(event.intVar);
-                body->set_str_var(event.strVar);
-            } else {
-                message.mutable_server_change()->set_idx_index(event.idxIndex);
-            }
-            if (!writer->Write(message)) {
-                broken = true;
-                break;
-            }
-        }
-        if (broken) break;
-    }
-    Forget(request->instance());
+    *queue = attached.value();
+    return grpc::Status::OK;
+}
+
+void SuiteRpcService::EventsBroken(const std::string& handle, InstanceId id) {
+    Forget(handle);
     core_.EventStreamBroken(id);
-    return grpc::Status::CANCELLED;
 }
 
 grpc::Status SuiteRpcService::GetClientCount(Ctx* context, const Ref* request, I16* reply) {
@@ -363,6 +340,374 @@ grpc::Status SuiteRpcService::SendOperatorMessage(Ctx* context,
     return RefusalStatus(core_.SendOperatorMessage(platform::ClampToInt16(request->int_message()),
                                                    platform::ClampToInt16(request->int_var()),
                                                    request->str_var()));
+}
+
+HandlerPool::HandlerPool(std::size_t threads, std::size_t maxQueued) : maxQueued_(maxQueued) {
+    for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { Loop(); });
+}
+
+HandlerPool::~HandlerPool() {
+    Stop();
+}
+
+void HandlerPool::Stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    ready_.notify_all();
+    for (auto& thread : threads_) {
+        if (thread.joinable()) thread.join();
+    }
+}
+
+bool HandlerPool::Run(std::function<void()> work) {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_ || queue_.size() >= maxQueued_) return false;
+        queue_.push_back(std::move(work));
+    }
+    ready_.notify_one();
+    return true;
+}
+
+void HandlerPool::Loop() {
+    for (;;) {
+        std::function<void()> work;
+        {
+            std::unique_lock lock(mutex_);
+            ready_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+            if (queue_.empty()) return;  // stopping, nothing left
+            work = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        work();
+    }
+}
+
+namespace {
+
+// What the completion queue hands back: the step of a call that completed.
+class Tag {
+  public:
+    virtual ~Tag() = default;
+    virtual void Proceed(bool ok) = 0;
+};
+
+using AsyncService = orvel::rpc::SuiteServer::AsyncService;
+
+// One unary call of one method: awaited, answered, then gone. The next call
+// of the method is awaited as soon as this one arrives.
+template <typename Request, typename Reply>
+class UnaryCall final : public Tag {
+  public:
+    using Await = void (AsyncService::*)(grpc::ServerContext*, Request*,
+                                         grpc::ServerAsyncResponseWriter<Reply>*,
+                                         grpc::CompletionQueue*, grpc::ServerCompletionQueue*,
+                                         void*);
+    using Handler = grpc::Status (SuiteRpcService::*)(grpc::ServerContext*, const Request*, Reply*);
+
+    // Awaits the method's next call; slow: answered on a handler thread.
+    static void Next(AsyncServing& serving, Await await, Handler handler, bool slow) {
+        serving.Await([&] {
+            auto* call = new UnaryCall(serving, await, handler, slow);
+            (serving.Async().*await)(&call->context_, &call->request_, &call->responder_,
+                                     serving.Queue(), serving.Queue(), call);
+        });
+    }
+
+    void Proceed(bool ok) override {
+        if (answered_ || !ok) {  // answered and sent, or the server is shutting down
+            delete this;
+            return;
+        }
+        answered_ = true;
+        Next(serving_, await_, handler_, slow_);
+        if (!slow_) return Answer();
+        if (!serving_.Handlers().Run([this] { Answer(); })) {
+            responder_.FinishWithError({grpc::StatusCode::UNAVAILABLE, "server busy"}, this);
+        }
+    }
+
+  private:
+    UnaryCall(AsyncServing& serving, Await await, Handler handler, bool slow)
+        : serving_(serving), await_(await), handler_(handler), slow_(slow), responder_(&context_) {}
+
+    // An unforeseen exception costs this call, not the server.
+    void Answer() {
+        grpc::Status status;
+        try {
+            status = (serving_.Service().*handler_)(&context_, &request_, &reply_);
+        } catch (const std::exception& error) {
+            status = {grpc::StatusCode::INTERNAL, std::string("internal error: ") + error.what()};
+        }
+        if (status.ok()) {
+            responder_.Finish(reply_, status, this);
+        } else {
+            responder_.FinishWithError(status, this);
+        }
+    }
+
+    AsyncServing& serving_;
+    const Await await_;
+    const Handler handler_;
+    const bool slow_;
+    bool answered_ = false;
+    grpc::ServerContext context_;
+    Request request_;
+    Reply reply_;
+    grpc::ServerAsyncResponseWriter<Reply> responder_;
+};
+
+// One instance's event stream. The queue's notice starts a write; a write's
+// end starts the next. It ends as it was asked (the instance closed, the
+// server stopping: OK) or broken (the client gone: CANCELLED, and the
+// instance goes too). It is gone once gRPC has handed back its end and the
+// call's own end.
+class EventsCall final {
+  public:
+    static void Next(AsyncServing& serving) {
+        serving.Await([&] {
+            auto* call = new EventsCall(serving);
+            call->context_.AsyncNotifyWhenDone(&call->done_);
+            serving.Async().RequestEvents(&call->context_, &call->request_, &call->writer_,
+                                          serving.Queue(), serving.Queue(), &call->arrived_);
+        });
+    }
+
+  private:
+    enum class Kind { kArrived, kWritten, kFinished, kDone };
+    struct Step final : Tag {
+        Step(EventsCall* call, Kind kind) : call(call), kind(kind) {}
+        void Proceed(bool ok) override { call->On(kind, ok); }
+        EventsCall* call;
+        Kind kind;
+    };
+    // The queue's notice reaches the call through this until the call is gone.
+    struct Link {
+        std::recursive_mutex mutex;
+        EventsCall* call = nullptr;
+    };
+
+    explicit EventsCall(AsyncServing& serving)
+        : serving_(serving), writer_(&context_), link_(std::make_shared<Link>()) {}
+
+    // All on the thread that polls the completion queue.
+    void On(Kind kind, bool ok) {
+        switch (kind) {
+            case Kind::kArrived:
+                if (!ok) {  // never matched: no other step comes
+                    delete this;
+                    return;
+                }
+                Next(serving_);
+                Begin();
+                return;
+            case Kind::kWritten: {
+                std::lock_guard lock(mutex_);
+                writing_ = false;
+                if (!ok) broken_ = true;
+                break;
+            }
+            case Kind::kFinished:
+                finishedBack_ = true;
+                break;
+            case Kind::kDone: {
+                doneBack_ = true;
+                std::lock_guard lock(mutex_);
+                if (context_.IsCancelled()) broken_ = true;
+                break;
+            }
+        }
+        if (finishedBack_ && doneBack_) return End();
+        Pump(true);
+    }
+
+    void Begin() {
+        grpc::Status status = serving_.Service().OpenEvents(&context_, &request_, &id_, &queue_);
+        if (!status.ok()) {
+            {
+                std::lock_guard lock(mutex_);
+                finished_ = true;
+            }
+            writer_.Finish(status, &finished_step_);
+            return;
+        }
+        link_->call = this;
+        {
+            std::lock_guard lock(mutex_);
+            writing_ = true;
+        }
+        // The headers now: the client then knows the stream stands.
+        writer_.SendInitialMetadata(&written_);
+        queue_->SetNotify([link = link_] {
+            std::lock_guard lock(link->mutex);
+            if (link->call != nullptr) link->call->Pump(false);
+        });
+    }
+
+    void End() {
+        if (queue_) queue_->SetNotify(nullptr);
+        {
+            std::lock_guard lock(link_->mutex);
+            link_->call = nullptr;
+        }
+        delete this;
+    }
+
+    // Writes the next event or ends the stream. A break is handled on the
+    // polling thread only, never by the queue's notice, which may come from
+    // a thread that holds the core's locks.
+    void Pump(bool polling) {
+        enum class Step { kNone, kWrite, kEnd, kBroken } step = Step::kNone;
+        {
+            std::lock_guard lock(mutex_);
+            if (finished_ || writing_ || !queue_ || (broken_ && !polling)) return;
+            bool closed = false;
+            if (pending_.empty()) pending_ = queue_->Take(&closed);
+            if (broken_) {
+                step = Step::kBroken;
+            } else if (closed || serving_.Service().ShuttingDown()) {
+                step = Step::kEnd;
+            } else if (!pending_.empty()) {
+                Fill(pending_.front());
+                pending_.pop_front();
+                writing_ = true;
+                step = Step::kWrite;
+            }
+            if (step == Step::kEnd || step == Step::kBroken) finished_ = true;
+        }
+        switch (step) {
+            case Step::kNone:
+                return;
+            case Step::kWrite:
+                writer_.Write(message_, &written_);
+                return;
+            case Step::kEnd:
+                writer_.Finish(grpc::Status::OK, &finished_step_);
+                return;
+            case Step::kBroken: {
+                auto forget = [&service = serving_.Service(), handle = request_.instance(),
+                               id = id_] { service.EventsBroken(handle, id); };
+                if (!serving_.Handlers().Run(forget)) forget();
+                writer_.Finish(grpc::Status::CANCELLED, &finished_step_);
+                return;
+            }
+        }
+    }
+
+    void Fill(const ServerEvent& event) {
+        message_.Clear();
+        if (event.isMessage) {
+            auto* body = message_.mutable_message();
+            body->set_int_message(event.intMessage);
+            body->set_int_var(event.intVar);
+            body->set_str_var(event.strVar);
+        } else {
+            message_.mutable_server_change()->set_idx_index(event.idxIndex);
+        }
+    }
+
+    AsyncServing& serving_;
+    grpc::ServerContext context_;
+    orvel::rpc::InstanceRef request_;
+    grpc::ServerAsyncWriter<orvel::rpc::ServerEvent> writer_;
+    Step arrived_{this, Kind::kArrived};
+    Step written_{this, Kind::kWritten};
+    Step finished_step_{this, Kind::kFinished};
+    Step done_{this, Kind::kDone};
+    const std::shared_ptr<Link> link_;
+    InstanceId id_ = 0;
+    std::shared_ptr<EventQueue> queue_;
+    bool finishedBack_ = false;  // these two on the polling thread only
+    bool doneBack_ = false;
+    std::mutex mutex_;
+    std::deque<ServerEvent> pending_;
+    orvel::rpc::ServerEvent message_;  // the one being written
+    bool writing_ = false;
+    bool broken_ = false;
+    bool finished_ = false;
+};
+
+}  // namespace
+
+AsyncServing::AsyncServing(SuiteRpcService& service) : service_(service) {}
+
+AsyncServing::~AsyncServing() {
+    BeginShutdown();
+    Stop();
+}
+
+void AsyncServing::Register(grpc::ServerBuilder& builder) {
+    builder.RegisterService(&async_);
+    queue_ = builder.AddCompletionQueue();
+}
+
+void AsyncServing::Await(const std::function<void()>& await) {
+    std::lock_guard lock(awaitMutex_);
+    if (awaiting_) await();
+}
+
+void AsyncServing::Start() {
+    using S = SuiteRpcService;
+    using A = AsyncService;
+    namespace r = orvel::rpc;
+    // Lookups answered on the polling thread.
+    UnaryCall<r::CreateInstanceRequest, r::InstanceRef>::Next(*this, &A::RequestCreateInstance,
+                                                              &S::CreateInstance, false);
+    UnaryCall<r::InstanceRef, r::Int16Reply>::Next(*this, &A::RequestGetClientCount,
+                                                   &S::GetClientCount, false);
+    UnaryCall<r::InstanceRef, r::StringReply>::Next(*this, &A::RequestGetActiveSet,
+                                                    &S::GetActiveSet, false);
+    UnaryCall<r::IndexRequest, r::StringReply>::Next(*this, &A::RequestGetComponentName,
+                                                     &S::GetComponentName, false);
+    UnaryCall<r::IndexRequest, r::Int32Reply>::Next(*this, &A::RequestGetComponentStatus,
+                                                    &S::GetComponentStatus, false);
+    UnaryCall<r::InstanceRef, r::Int16Reply>::Next(*this, &A::RequestGetPlatformId,
+                                                   &S::GetPlatformId, false);
+    UnaryCall<r::InstanceRef, r::DateTimeReply>::Next(*this, &A::RequestGetServerTime,
+                                                      &S::GetServerTime, false);
+    UnaryCall<r::InstanceRef, r::Int16Reply>::Next(*this, &A::RequestGetOSBuild, &S::GetOSBuild,
+                                                   false);
+    UnaryCall<r::InstanceRef, r::Int16Reply>::Next(*this, &A::RequestGetOSMinorVersion,
+                                                   &S::GetOSMinorVersion, false);
+    UnaryCall<r::InstanceRef, r::Int16Reply>::Next(*this, &A::RequestGetOSMajorVersion,
+                                                   &S::GetOSMajorVersion, false);
+    UnaryCall<r::InstanceRef, r::StringReply>::Next(*this, &A::RequestGetServerName,
+                                                    &S::GetServerName, false);
+    UnaryCall<r::InstanceRef, r::StringReply>::Next(*this, &A::RequestGetServerVersion,
+                                                    &S::GetServerVersion, false);
+    UnaryCall<r::OperatorMessage, r::Empty>::Next(*this, &A::RequestSendOperatorMessage,
+                                                  &S::SendOperatorMessage, false);
+    // What may wait for a component or for the store, on the handler threads.
+    UnaryCall<r::InstanceRef, r::Empty>::Next(*this, &A::RequestReleaseInstance,
+                                              &S::ReleaseInstance, true);
+    UnaryCall<r::InstanceRef, r::Int16Reply>::Next(*this, &A::RequestDisconnectClient,
+                                                   &S::DisconnectClient, true);
+    UnaryCall<r::ConnectClientRequest, r::Int16Reply>::Next(*this, &A::RequestConnectClient,
+                                                            &S::ConnectClient, true);
+    UnaryCall<r::IndexRequest, r::Int32Reply>::Next(*this, &A::RequestStopComponent,
+                                                    &S::StopComponent, true);
+    UnaryCall<r::IndexRequest, r::Int32Reply>::Next(*this, &A::RequestStartComponent,
+                                                    &S::StartComponent, true);
+    EventsCall::Next(*this);
+    thread_ = std::thread([this] {
+        void* tag = nullptr;
+        bool ok = false;
+        while (queue_->Next(&tag, &ok)) static_cast<Tag*>(tag)->Proceed(ok);
+    });
+}
+
+void AsyncServing::BeginShutdown() {
+    std::lock_guard lock(awaitMutex_);
+    awaiting_ = false;
+}
+
+void AsyncServing::Stop() {
+    handlers_.Stop();
+    if (queue_) queue_->Shutdown();
+    if (thread_.joinable()) thread_.join();
+    queue_.reset();
 }
 
 }  // namespace orvel::suiteserver

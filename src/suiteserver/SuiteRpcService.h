@@ -1,15 +1,28 @@
 #pragma once
 
-// The suite server's RPC face: each call checked and handed to the core.
+// The suite server's RPC face: each call checked and handed to the core, and
+// the serving of a gRPC server's calls with the asynchronous API. One thread
+// polls the server's completion queue and answers the calls that only look
+// something up right there, with no hand-over to another thread; those that
+// may wait (a component's start or stop, a registration written to the
+// store) go to a small pool of handler threads. An event stream is written
+// as its events come, with no thread of its own.
 
+#include <grpcpp/server_builder.h>
 #include <sys/types.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "suite_server.grpc.pb.h"
 #include "suiteserver/SuiteServerCore.h"
@@ -45,14 +58,15 @@ class LocalPeers {
     virtual std::optional<LocalPeer> PeerOf(const std::string& peer) = 0;
 };
 
-class SuiteRpcService final : public orvel::rpc::SuiteServer::Service {
+class SuiteRpcService {
   public:
     // revoked: the TCP transport's revocation list (nullptr: no TCP).
     SuiteRpcService(SuiteServerCore& core, ServerLog& log, RevocationList* revoked = nullptr,
                     LocalPeers* localPeers = nullptr, ServiceLimits limits = {})
         : core_(core), log_(log), revoked_(revoked), localPeers_(localPeers), limits_(limits) {}
 
-    // Ends every event stream at its next wake-up (at shutdown).
+    // Ends every event stream at its next event; the instances' close (at
+    // shutdown) wakes them all.
     void BeginShutdown() { shuttingDown_ = true; }
     // Releases the instances of certificates revoked since the last look (their
     // event streams end, every further call is refused); the count released.
@@ -66,31 +80,33 @@ class SuiteRpcService final : public orvel::rpc::SuiteServer::Service {
     using Str = orvel::rpc::StringReply;
 
     grpc::Status CreateInstance(Ctx* context, const orvel::rpc::CreateInstanceRequest* request,
-                                Ref* reply) override;
-    grpc::Status ReleaseInstance(Ctx* context, const Ref* request,
-                                 orvel::rpc::Empty* reply) override;
-    grpc::Status Events(Ctx* context, const Ref* request,
-                        grpc::ServerWriter<orvel::rpc::ServerEvent>* writer) override;
+                                Ref* reply);
+    grpc::Status ReleaseInstance(Ctx* context, const Ref* request, orvel::rpc::Empty* reply);
+    // The instance's event queue for its stream, when this caller may have it.
+    grpc::Status OpenEvents(const Ctx* context, const Ref* request, InstanceId* id,
+                            std::shared_ptr<EventQueue>* queue);
+    // The stream broke (its client went away): the instance goes.
+    void EventsBroken(const std::string& handle, InstanceId id);
+    bool ShuttingDown() const { return shuttingDown_; }
 
-    grpc::Status GetClientCount(Ctx* context, const Ref* request, I16* reply) override;
-    grpc::Status GetActiveSet(Ctx* context, const Ref* request, Str* reply) override;
-    grpc::Status DisconnectClient(Ctx* context, const Ref* request, I16* reply) override;
+    grpc::Status GetClientCount(Ctx* context, const Ref* request, I16* reply);
+    grpc::Status GetActiveSet(Ctx* context, const Ref* request, Str* reply);
+    grpc::Status DisconnectClient(Ctx* context, const Ref* request, I16* reply);
     grpc::Status ConnectClient(Ctx* context, const orvel::rpc::ConnectClientRequest* request,
-                               I16* reply) override;
-    grpc::Status GetComponentName(Ctx* context, const Idx* request, Str* reply) override;
-    grpc::Status GetComponentStatus(Ctx* context, const Idx* request, I32* reply) override;
-    grpc::Status StopComponent(Ctx* context, const Idx* request, I32* reply) override;
-    grpc::Status StartComponent(Ctx* context, const Idx* request, I32* reply) override;
-    grpc::Status GetPlatformId(Ctx* context, const Ref* request, I16* reply) override;
-    grpc::Status GetServerTime(Ctx* context, const Ref* request,
-                               orvel::rpc::DateTimeReply* reply) override;
-    grpc::Status GetOSBuild(Ctx* context, const Ref* request, I16* reply) override;
-    grpc::Status GetOSMinorVersion(Ctx* context, const Ref* request, I16* reply) override;
-    grpc::Status GetOSMajorVersion(Ctx* context, const Ref* request, I16* reply) override;
-    grpc::Status GetServerName(Ctx* context, const Ref* request, Str* reply) override;
-    grpc::Status GetServerVersion(Ctx* context, const Ref* request, Str* reply) override;
+                               I16* reply);
+    grpc::Status GetComponentName(Ctx* context, const Idx* request, Str* reply);
+    grpc::Status GetComponentStatus(Ctx* context, const Idx* request, I32* reply);
+    grpc::Status StopComponent(Ctx* context, const Idx* request, I32* reply);
+    grpc::Status StartComponent(Ctx* context, const Idx* request, I32* reply);
+    grpc::Status GetPlatformId(Ctx* context, const Ref* request, I16* reply);
+    grpc::Status GetServerTime(Ctx* context, const Ref* request, orvel::rpc::DateTimeReply* reply);
+    grpc::Status GetOSBuild(Ctx* context, const Ref* request, I16* reply);
+    grpc::Status GetOSMinorVersion(Ctx* context, const Ref* request, I16* reply);
+    grpc::Status GetOSMajorVersion(Ctx* context, const Ref* request, I16* reply);
+    grpc::Status GetServerName(Ctx* context, const Ref* request, Str* reply);
+    grpc::Status GetServerVersion(Ctx* context, const Ref* request, Str* reply);
     grpc::Status SendOperatorMessage(Ctx* context, const orvel::rpc::OperatorMessage* request,
-                                     orvel::rpc::Empty* reply) override;
+                                     orvel::rpc::Empty* reply);
 
   private:
     struct Handle {
@@ -122,5 +138,64 @@ class SuiteRpcService final : public orvel::rpc::SuiteServer::Service {
 
 // The status a refusal travels as.
 grpc::Status RefusalStatus(Refusal refusal);
+
+// Threads that run the handlers that may wait, with a bounded queue.
+class HandlerPool {
+  public:
+    HandlerPool(std::size_t threads, std::size_t maxQueued);
+    ~HandlerPool();
+    HandlerPool(const HandlerPool&) = delete;
+    HandlerPool& operator=(const HandlerPool&) = delete;
+    // False when the queue is full or the pool stopped: the work is not run.
+    bool Run(std::function<void()> work);
+    // Runs what is queued, then ends the threads.
+    void Stop();
+
+  private:
+    void Loop();
+
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<std::function<void()>> queue_;
+    std::size_t maxQueued_ = 0;
+    bool stopping_ = false;
+    std::vector<std::thread> threads_;
+};
+
+// One gRPC server's calls, served with the asynchronous API.
+class AsyncServing {
+  public:
+    explicit AsyncServing(SuiteRpcService& service);
+    ~AsyncServing();
+    AsyncServing(const AsyncServing&) = delete;
+    AsyncServing& operator=(const AsyncServing&) = delete;
+
+    // Before the server is built.
+    void Register(grpc::ServerBuilder& builder);
+    // Once it is built: the calls are awaited and answered.
+    void Start();
+    // Before the server's Shutdown: no new call is awaited.
+    void BeginShutdown();
+    // After the server's Shutdown: handlers end, the queue drains.
+    void Stop();
+
+    // For the calls' own use.
+    SuiteRpcService& Service() { return service_; }
+    orvel::rpc::SuiteServer::AsyncService& Async() { return async_; }
+    grpc::ServerCompletionQueue* Queue() { return queue_.get(); }
+    HandlerPool& Handlers() { return handlers_; }
+    // Runs await() (which asks gRPC for the next call of a method) unless
+    // the server is shutting down.
+    void Await(const std::function<void()>& await);
+
+  private:
+    SuiteRpcService& service_;
+    orvel::rpc::SuiteServer::AsyncService async_;
+    std::unique_ptr<grpc::ServerCompletionQueue> queue_;
+    HandlerPool handlers_{3, 4096};
+    std::mutex awaitMutex_;
+    bool awaiting_ = true;
+    std::thread thread_;
+};
 
 }  // namespace orvel::suiteserver

@@ -11,9 +11,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "ChildAsNobody.h"
 #include "RunningProgram.h"
@@ -94,6 +96,39 @@ TEST(SuiteServerComponents, StoppedComponentLeavesNothingBehind) {
         }
     }
     EXPECT_THAT(harness.ServerLog(), HasSubstr("did not end in time; killed"));
+}
+
+TEST(SuiteServerComponents, AStartThatWaitsForAStopHoldsUpNoOtherCall) {
+    SuiteServerHarness harness;
+    // A component that ignores the request to end: its stop lasts the grace,
+    // longer than the second a start waits for it, and short enough for the
+    // server's own stop at the end.
+    std::ofstream(harness.InstallComponent(12))
+        << "#!/bin/sh\ntrap '' TERM\nwhile :; do sleep 1; done\n";
+    harness.SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Orvel\\Server", "StopGraceMs", 3000);
+    harness.StartServer();
+    auto operatorConsole = CreateOrFail(harness.Factory());
+    auto otherConsole = CreateOrFail(harness.Factory());
+    ASSERT_TRUE(operatorConsole && otherConsole);
+    ASSERT_EQ(operatorConsole->StartComponent(12).value_or(0), 1);
+    ASSERT_TRUE(operatorConsole->StopComponent(12));
+
+    // The start waits (up to a second) for the stop; meanwhile the other
+    // console's calls are answered, not queued behind it.
+    std::atomic<bool> startAnswered{false};
+    std::thread start([&] {
+        operatorConsole->StartComponent(12);
+        startAnswered = true;
+    });
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return harness.ServerLog().find("start waits until its stop has ended") !=
+                   std::string::npos;
+        },
+        10s));
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(otherConsole->GetComponentStatus(12));
+    EXPECT_FALSE(startAnswered);
+    start.join();
 }
 
 TEST(SuiteServerAdoption, ItsOwnComponentsOutliveAKilledServerAndAreAdoptedNoOtherProcess) {

@@ -334,7 +334,18 @@ int OpenIdleConnections(std::uint16_t port, int count, std::vector<int>* fds) {
     return static_cast<int>(fds->size());
 }
 
-TEST(Listener, ServesAgainAfterAFloodOfIdleConnectionsUnderALowFileLimit) {
+bool SomebodyElseCanBind(std::uint16_t port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return bound;
+}
+
+TEST(Listener, AFloodAtTheOpenFileLimitCostsNoServedConsoleNorThePort) {
     rlimit own{};
     getrlimit(RLIMIT_NOFILE, &own);
     if (own.rlim_max < 1300) GTEST_SKIP() << "this test needs 1,300 open files";
@@ -343,19 +354,49 @@ TEST(Listener, ServesAgainAfterAFloodOfIdleConnectionsUnderALowFileLimit) {
     setrlimit(RLIMIT_NOFILE, &raised);
 
     RemoteServer server;
+    auto factory = server.Factory();
+    auto created = factory->CreateRemote("127.0.0.1");
+    ASSERT_TRUE(created) << server.harness.lastProblem;
+    auto remote = *created;
+    bool lost = false;
+    std::vector<std::string> messages;
+    remote->SetLostHandler([&] { lost = true; });
+    remote->SetEventHandlers({{}, [&](std::int16_t, std::int16_t, const std::string& text) {
+                                  messages.push_back(text);
+                              }});
+
     rlimit low{256, 256};  // the server's own limit, lowered from outside
     ASSERT_EQ(prlimit(server.harness.serverPid, RLIMIT_NOFILE, &low, nullptr), 0);
     std::vector<int> flood;
     OpenIdleConnections(server.port, 1100, &flood);
-    std::this_thread::sleep_for(500ms);
-    for (int fd : flood) close(fd);
+    const std::string descriptors = "/proc/" + std::to_string(server.harness.serverPid) + "/fd";
+    auto open = [&] {
+        std::error_code error;
+        auto range = fs::directory_iterator(descriptors, error);
+        return error ? 0 : std::distance(begin(range), end(range));
+    };
+    ASSERT_TRUE(WaitUntil([&] { return open() >= 180; }, 30s)) << open();
+    EXPECT_FALSE(SomebodyElseCanBind(server.port));
 
-    auto factory = server.Factory();
+    // While the descriptors are short, the console served calls and gets its
+    // events, and the local socket still serves.
+    EXPECT_TRUE(remote->GetComponentStatus(0));
+    int code = -1;
+    server.harness.RunProgram({"Orvel_Server", "--message", "still served"}, &code);
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(server.harness.dispatcher.RunUntil(
+        [&] { return !messages.empty() && messages.back() == "still served"; }, 10s));
+
+    for (int fd : flood) close(fd);
+    EXPECT_FALSE(SomebodyElseCanBind(server.port));
     EXPECT_TRUE(
         WaitUntil([&] { return static_cast<bool>(factory->CreateRemote("127.0.0.1")); }, 30s))
         << server.harness.lastProblem << "\n"
         << server.harness.ServerLog();
-    EXPECT_TRUE(server.harness.Factory().CreateLocal());
+    EXPECT_TRUE(remote->GetComponentStatus(0));
+    server.harness.dispatcher.RunUntil([] { return false; }, 100ms);
+    EXPECT_FALSE(lost);
+    EXPECT_THAT(server.harness.ServerLog(), HasSubstr("TCP: connection closed at once"));
     setrlimit(RLIMIT_NOFILE, &own);
 }
 

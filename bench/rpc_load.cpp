@@ -1,0 +1,295 @@
+// The suite server under many consoles, run by hand (it takes a minute):
+//   rpc_load [SECONDS]
+// against a real Orvel_Server on a temporary installation root, over the unix
+// socket and TLS on loopback only. Phases, each bounded in count and time:
+//  1. at rest: the server's threads and resident memory;
+//  2. consoles: as many as the per-caller caps let one computer hold (32 on
+//     the local socket, 32 over TLS from 127.0.0.1 and 32 from ::1), each
+//     with its event stream open, each calling GetComponentStatus for SECONDS
+//     (20 by default): the calls' status codes, the server's peak threads;
+//  3. 1,000 TLS connections more beside them: a new console's
+//     GetComponentStatus (p50, p99) and the server's threads;
+//  4. all of them gone: threads and memory against rest;
+//  5. 2,000 TCP connections that never begin their handshake, held 2 s and
+//     closed: threads and memory against rest again.
+
+#include <arpa/inet.h>
+#include <grpcpp/grpcpp.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SuiteServerHarness.h"
+#include "suite_server.grpc.pb.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Stub = orvel::rpc::SuiteServer::Stub;
+using Clock = std::chrono::steady_clock;
+
+long StatusField(pid_t pid, const std::string& field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field + ":", 0) == 0) return std::atol(line.c_str() + field.size() + 1);
+    }
+    return -1;
+}
+
+struct Sample {
+    long threads = 0;
+    long rssKib = 0;
+};
+
+Sample Take(pid_t pid) {
+    return {StatusField(pid, "Threads"), StatusField(pid, "VmRSS")};
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::shared_ptr<grpc::ChannelCredentials> ConsoleCredentials(const std::string& root) {
+    grpc::SslCredentialsOptions options;
+    options.pem_root_certs = ReadFile(root + "/tls/console/ca.crt");
+    options.pem_private_key = ReadFile(root + "/tls/console/console.key");
+    options.pem_cert_chain = ReadFile(root + "/tls/console/console.crt");
+    return grpc::SslCredentials(options);
+}
+
+std::shared_ptr<grpc::Channel> NewChannel(const std::string& target,
+                                          std::shared_ptr<grpc::ChannelCredentials> credentials) {
+    grpc::ChannelArguments arguments;
+    arguments.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
+    return grpc::CreateCustomChannel(target, std::move(credentials), arguments);
+}
+
+std::chrono::system_clock::time_point In(std::chrono::milliseconds span) {
+    return std::chrono::system_clock::now() + span;
+}
+
+// One console: its connection, its instance and its open event stream.
+struct Console {
+    std::unique_ptr<Stub> stub;
+    std::string handle;
+    grpc::ClientContext eventsContext;
+    std::unique_ptr<grpc::ClientReader<orvel::rpc::ServerEvent>> events;
+
+    bool Open(const std::shared_ptr<grpc::Channel>& channel) {
+        stub = orvel::rpc::SuiteServer::NewStub(channel);
+        grpc::ClientContext context;
+        context.set_deadline(In(5s));
+        orvel::rpc::CreateInstanceRequest request;
+        request.set_client_program("rpc_load");
+        orvel::rpc::InstanceRef reply;
+        if (!stub->CreateInstance(&context, request, &reply).ok()) return false;
+        handle = reply.instance();
+        orvel::rpc::InstanceRef ref;
+        ref.set_instance(handle);
+        events = stub->Events(&eventsContext, ref);
+        events->WaitForInitialMetadata();
+        return true;
+    }
+    grpc::StatusCode Status() {
+        grpc::ClientContext context;
+        context.set_deadline(In(2s));
+        orvel::rpc::IndexRequest request;
+        request.set_instance(handle);
+        request.set_index(0);
+        orvel::rpc::Int32Reply reply;
+        return stub->GetComponentStatus(&context, request, &reply).error_code();
+    }
+    void Close() {
+        grpc::ClientContext context;
+        context.set_deadline(In(2s));
+        orvel::rpc::InstanceRef ref;
+        ref.set_instance(handle);
+        orvel::rpc::Empty empty;
+        stub->ReleaseInstance(&context, ref, &empty);
+        eventsContext.TryCancel();
+        if (events) events->Finish();
+    }
+};
+
+int RawConnection(std::uint16_t port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void Print(const char* phase, const Sample& sample, const Sample& rest) {
+    std::printf("%-34s threads %3ld (rest %ld)  RSS %6.1f MiB (rest %.1f, %+.0f %%)\n", phase,
+                sample.threads, rest.threads, sample.rssKib / 1024.0, rest.rssKib / 1024.0,
+                100.0 * (sample.rssKib - rest.rssKib) / std::max(1L, rest.rssKib));
+}
+
+double Percentile(std::vector<double> values, double share) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, static_cast<std::size_t>(share * values.size()))];
+}
+
+int Run(int seconds) {
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+
+    orvel::testing::SuiteServerHarness harness;
+    using orvel::platform::HKEY_LOCAL_MACHINE;
+    harness.InstallComponent(0);
+    harness.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Ole", "EnableDCOM", "Y");
+    harness.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Ole", "EnableRemoteConnect", "Y");
+    const std::uint16_t port = orvel::testing::FreeTcpPort();
+    harness.SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Orvel\\Server", "TcpPort", port);
+    harness.SetUpTls();
+    harness.StartServer();
+    const pid_t server = harness.serverPid;
+    auto tls = ConsoleCredentials(harness.root);
+    const std::string unixTarget = "unix:" + harness.socketPath;
+    const std::string v4 = "127.0.0.1:" + std::to_string(port);
+    const std::string v6 = "[::1]:" + std::to_string(port);
+
+    std::this_thread::sleep_for(1s);
+    const Sample rest = Take(server);
+    Print("at rest", rest, rest);
+
+    // 2. Consoles calling.
+    std::vector<std::unique_ptr<Console>> consoles;
+    for (const auto& target : {unixTarget, v4, v6}) {
+        auto credentials = target == unixTarget ? grpc::InsecureChannelCredentials() : tls;
+        for (int i = 0; i < 32; ++i) {
+            auto console = std::make_unique<Console>();
+            if (!console->Open(NewChannel(target, credentials))) {
+                std::printf("console %zu on %s could not open\n", consoles.size(), target.c_str());
+                continue;
+            }
+            consoles.push_back(std::move(console));
+        }
+    }
+    std::mutex codesMutex;
+    std::map<grpc::StatusCode, long> codes;
+    std::atomic<bool> stop{false};
+    std::atomic<long> peakThreads{0};
+    std::vector<std::thread> callers;
+    for (auto& console : consoles) {
+        callers.emplace_back([&, c = console.get()] {
+            std::map<grpc::StatusCode, long> own;
+            while (!stop) ++own[c->Status()];
+            std::lock_guard lock(codesMutex);
+            for (auto [code, count] : own) codes[code] += count;
+        });
+    }
+    const auto end = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < end) {
+        peakThreads = std::max(peakThreads.load(), Take(server).threads);
+        std::this_thread::sleep_for(200ms);
+    }
+    stop = true;
+    for (auto& thread : callers) thread.join();
+    long calls = 0;
+    for (auto [code, count] : codes) calls += count;
+    std::printf(
+        "%zu consoles calling %d s: %ld calls, %ld OK, %ld RESOURCE_EXHAUSTED, %ld other; "
+        "server threads peak %ld\n",
+        consoles.size(), seconds, calls, codes[grpc::StatusCode::OK],
+        codes[grpc::StatusCode::RESOURCE_EXHAUSTED],
+        calls - codes[grpc::StatusCode::OK] - codes[grpc::StatusCode::RESOURCE_EXHAUSTED],
+        peakThreads.load());
+    Print("with the consoles", Take(server), rest);
+
+    // 3. A thousand TLS connections more, then a new console.
+    std::vector<std::shared_ptr<grpc::Channel>> idle;
+    for (int i = 0; i < 1000; ++i) {
+        auto channel = NewChannel(i % 2 ? v4 : v6, tls);
+        channel->GetState(true);
+        idle.push_back(channel);
+    }
+    long connected = 0;
+    for (auto& channel : idle) {
+        if (channel->WaitForConnected(In(10s))) ++connected;
+    }
+    // The new console takes the place of one that leaves (the caps are full).
+    consoles.front()->Close();
+    consoles.erase(consoles.begin());
+    Console fresh;
+    std::vector<double> millis;
+    if (fresh.Open(NewChannel(unixTarget, grpc::InsecureChannelCredentials()))) {
+        for (int i = 0; i < 300; ++i) {
+            auto start = Clock::now();
+            fresh.Status();
+            millis.push_back(
+                std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        }
+        fresh.Close();
+    }
+    std::printf(
+        "%ld TLS connections more: a new console's GetComponentStatus p50 %.2f ms, "
+        "p99 %.2f ms (%zu calls)\n",
+        connected, Percentile(millis, 0.5), Percentile(millis, 0.99), millis.size());
+    Print("with 1,000 connections more", Take(server), rest);
+
+    // 4. All gone.
+    for (auto& console : consoles) console->Close();
+    consoles.clear();
+    idle.clear();
+    std::this_thread::sleep_for(3s);
+    Print("after they left", Take(server), rest);
+
+    // 5. Connections that never begin their handshake.
+    std::vector<int> raw;
+    for (int i = 0; i < 2000; ++i) {
+        int fd = RawConnection(port);
+        if (fd >= 0) raw.push_back(fd);
+    }
+    std::this_thread::sleep_for(2s);
+    Print("2,000 without a handshake", Take(server), rest);
+    for (int fd : raw) close(fd);
+    std::this_thread::sleep_for(6s);
+    std::printf("(%zu connected)\n", raw.size());
+    Print("after they were closed", Take(server), rest);
+    std::printf("server threads:");
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(server) + "/task")) {
+        std::string name = ReadFile(task.path().string() + "/comm");
+        std::printf(" %s", name.substr(0, name.find('\n')).c_str());
+    }
+    std::printf("\n");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int seconds = argc > 1 ? std::atoi(argv[1]) : 20;
+    if (seconds <= 0 || seconds > 600) {
+        std::fprintf(stderr, "usage: rpc_load [SECONDS, 1..600]\n");
+        return 2;
+    }
+    return Run(seconds);
+}
