@@ -16,10 +16,6 @@ namespace orvel::platform {
 
 namespace {
 
-folder.resize(std::strlen(folder.c_str()));
-return folder;
-}
-
 // A pidfd turns readable when its process has ended.
 bool Ended(int handle) {
     pollfd entry{handle, POLLIN, 0};

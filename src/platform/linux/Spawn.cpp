@@ -27,10 +27,6 @@ SpawnResult Failed(int error) {
     return result;
 }
 
-folder.resize(std::strlen(folder.c_str()));
-return folder;
-}  // namespace
-
 // Owns the spawn attribute objects for the duration of one start.
 struct SpawnSetup {
     posix_spawn_file_actions_t actions{};
@@ -65,7 +61,7 @@ std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra
     return merged;
 }
 
-}  // namespace orvel::platform
+}  // namespace
 
 SpawnResult Spawn(const SpawnRequest& request) {
     if (request.program.empty()) return Failed(ENOENT);
@@ -151,5 +147,8 @@ std::string CurrentDirectory() {
         if (errno != ERANGE) return {};
         folder.resize(folder.size() * 2);
     }
+    folder.resize(std::strlen(folder.c_str()));
+    return folder;
+}
 
 }  // namespace orvel::platform
