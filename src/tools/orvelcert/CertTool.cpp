@@ -71,8 +71,12 @@ int RunOpenssl(const CertContext& context, std::vector<std::string> args, std::s
     request.standardInput = nothing.get();
     request.standardOutput = writeEnd.get();
     request.standardError = writeEnd.get();
-    platform::SpawnResult started =
-        request.program.empty() ? platform::SpawnResult{.error = ENOENT} : platform::Spawn(request);
+    platform::SpawnResult started;
+    if (request.program.empty()) {
+        started.error = ENOENT;
+    } else {
+        started = platform::Spawn(request);
+    }
     writeEnd.reset();
     if (started.pid <= 0) {
         if (output) *output = "cannot run " + context.openssl + ": " + std::strerror(started.error);
