@@ -83,7 +83,6 @@ class TcpListener {
     int listenFd_ = -1;
     int reserveFd_ = -1;  // given up for a moment to accept and close one connection
     int wakeFds_[2] = {-1, -1};
-    int descriptorLimit_ = 0;
     std::unique_ptr<grpc::experimental::ExternalConnectionAcceptor> acceptor_;
     std::thread thread_;
     std::atomic<std::size_t> shed_{0};

@@ -51,7 +51,7 @@ std::string FindProgram(const std::string& name) {
     while (true) {
         const std::size_t colon = folders.find(':');
         std::string folder(folders.substr(0, colon));
-        const std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
+        std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
         if (access(candidate.c_str(), X_OK) == 0) return candidate;
         if (colon == std::string_view::npos) return {};
         folders.remove_prefix(colon + 1);
