@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "OrvelRegRun.h"
 #include "RegistryTestSupport.h"
 #include "TempDir.h"
 #include "platform/linux/SqliteRegistry.h"
@@ -25,21 +26,6 @@ namespace {
 using namespace platform;
 namespace fs = std::filesystem;
 using fakes::ReadFile;
-
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-Outcome Tool(Registry& registry, std::vector<std::string> args, const std::string& store = {}) {
-    std::string error;
-    const std::optional<Command> command = ParseCommandLine(args, &error);
-    if (!command) return {2, "", error};
-    std::ostringstream out, err;
-    const int status = RunCommand(*command, registry, out, err, store);
-    return {status, out.str(), err.str()};
-}
 
 // UTF-8 text as UTF-16 little-endian, without byte-order mark.
 std::string Utf16Bytes(std::string utf8) {

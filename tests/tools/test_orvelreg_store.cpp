@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "OrvelRegRun.h"
 #include "RegistryTestSupport.h"
 #include "TempDir.h"
 #include "platform/linux/SqliteRegistry.h"
@@ -26,21 +27,6 @@ namespace {
 
 using namespace platform;
 namespace fs = std::filesystem;
-
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-Outcome Tool(Registry& registry, std::vector<std::string> args) {
-    std::string error;
-    const std::optional<Command> command = ParseCommandLine(args, &error);
-    if (!command) return {2, "", error};
-    std::ostringstream out, err;
-    const int status = RunCommand(*command, registry, out, err);
-    return {status, out.str(), err.str()};
-}
 
 // Runs SQL on a store as another program would, past the registry's rules.
 void RawSql(const fs::path& store, const std::string& sql) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "OrvelRegRun.h"
 #include "RegistryTestSupport.h"
 #include "TempDir.h"
 #include "platform/linux/SqliteRegistry.h"
@@ -27,21 +28,6 @@ using namespace platform;
 namespace fs = std::filesystem;
 
 using fakes::ReadFile;
-
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-Outcome Tool(Registry& registry, std::vector<std::string> args, const std::string& store = {}) {
-    std::string error;
-    const std::optional<Command> command = ParseCommandLine(args, &error);
-    if (!command) return {2, "", error};
-    std::ostringstream out, err;
-    const int status = RunCommand(*command, registry, out, err, store);
-    return {status, out.str(), err.str()};
-}
 
 void Set(Registry& registry, const std::string& path, const std::string& name, DWORD type,
          const std::string& data) {
