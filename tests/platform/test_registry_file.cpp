@@ -319,16 +319,21 @@ TEST(RegistryFileTest, StoreWithoutItsWalFilesIsReadByThoseWhoMayNotWrite) {
     }
     for (const char* suffix : {"-wal", "-shm"}) fs::remove(store.string() + suffix);
 
-    int toWriter[2], toReader[2];
+    int toWriter[2], toReader[2], parked[2];
     ASSERT_EQ(::pipe(toWriter), 0);
     ASSERT_EQ(::pipe(toReader), 0);
+    ASSERT_EQ(::pipe(parked), 0);
     std::thread writer([&] {
+        Signal(parked[1]);  // from here on it allocates nothing until the child lets it go
         if (!Await(toWriter[0])) return;
         SqliteRegistry registry(store.string());
         WriteString(registry, "SOFTWARE\\Quarlen", "Later", "yes");
         Signal(toReader[1]);
         Await(toWriter[0]);  // holds the store (its write still in the WAL) until read
     });
+    // The child is forked only once the writer thread waits: a fork while it
+    // held the allocator's lock would leave the child's allocator locked.
+    ASSERT_TRUE(Await(parked[0]));
     const int verdict = fakes::ChildAsNobody([&] {
         SqliteRegistry registry(store.string());
         HKEY key = 0;
@@ -351,7 +356,9 @@ TEST(RegistryFileTest, StoreWithoutItsWalFilesIsReadByThoseWhoMayNotWrite) {
     Signal(toWriter[1]);  // the child may have ended before it let the writer go
     Signal(toWriter[1]);
     writer.join();
-    for (int end : {toWriter[0], toWriter[1], toReader[0], toReader[1]}) ::close(end);
+    for (int end : {toWriter[0], toWriter[1], toReader[0], toReader[1], parked[0], parked[1]}) {
+        ::close(end);
+    }
     EXPECT_EQ(verdict, 0) << "the check that failed, counted from 1 in the child";
 }
 
