@@ -103,14 +103,17 @@ TEST(SuiteServerComponents, AStartThatWaitsForAStopHoldsUpNoOtherCall) {
     // A component that ignores the request to end: its stop lasts the grace,
     // longer than the second a start waits for it, and short enough for the
     // server's own stop at the end.
-    std::ofstream(harness.InstallComponent(12))
-        << "#!/bin/sh\ntrap '' TERM\nwhile :; do sleep 1; done\n";
+    // It says when its trap is set: a stop sent before would end it at once.
+    const std::string program = harness.InstallComponent(12);
+    std::ofstream(program)
+        << "#!/bin/sh\ntrap '' TERM\n: > \"$0.ready\"\nwhile :; do sleep 1; done\n";
     harness.SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Orvel\\Server", "StopGraceMs", 3000);
     harness.StartServer();
     auto operatorConsole = CreateOrFail(harness.Factory());
     auto otherConsole = CreateOrFail(harness.Factory());
     ASSERT_TRUE(operatorConsole && otherConsole);
     ASSERT_EQ(operatorConsole->StartComponent(12).value_or(0), 1);
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(program + ".ready"); }, 30s));
     ASSERT_TRUE(operatorConsole->StopComponent(12));
 
     // The start waits (up to a second) for the stop; meanwhile the other
@@ -120,15 +123,20 @@ TEST(SuiteServerComponents, AStartThatWaitsForAStopHoldsUpNoOtherCall) {
         operatorConsole->StartComponent(12);
         startAnswered = true;
     });
-    ASSERT_TRUE(WaitUntil(
+    const bool waiting = WaitUntil(
         [&] {
             return harness.ServerLog().find("start waits until its stop has ended") !=
                    std::string::npos;
         },
-        10s));
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(otherConsole->GetComponentStatus(12));
-    EXPECT_FALSE(startAnswered);
+        10s);
+    bool answered = true;
+    for (int i = 0; i < 3 && waiting; ++i)
+        answered = answered && otherConsole->GetComponentStatus(12);
+    const bool startStillWaiting = !startAnswered;
     start.join();
+    ASSERT_TRUE(waiting);
+    EXPECT_TRUE(answered);
+    EXPECT_TRUE(startStillWaiting);
 }
 
 TEST(SuiteServerAdoption, ItsOwnComponentsOutliveAKilledServerAndAreAdoptedNoOtherProcess) {
