@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "ChildAsNobody.h"
+#include "RawSql.h"
 #include "RegistryTestSupport.h"
 #include "TempDir.h"
 #include "platform/linux/SqliteRegistry.h"
@@ -71,16 +72,7 @@ std::string TextOf(int i) {
     return std::to_string(i) + ":" + std::string(3000, 'v');
 }
 
-// Runs SQL on a store as another program would, past the registry's rules.
-void RawSql(const fs::path& store, const std::string& sql) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(store.c_str(), &db), SQLITE_OK);
-    char* message = nullptr;
-    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK)
-        << (message != nullptr ? message : "");
-    sqlite3_free(message);
-    sqlite3_close(db);
-}
+using fakes::RawSql;
 
 // A chain of levels keys (named L1, L2 ...) below the key parentId, made
 // without the registry's depth limit.

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "OrvelRegRun.h"
+#include "RawSql.h"
 #include "RegistryTestSupport.h"
 #include "TempDir.h"
 #include "platform/linux/SqliteRegistry.h"
@@ -28,16 +29,7 @@ namespace {
 using namespace platform;
 namespace fs = std::filesystem;
 
-// Runs SQL on a store as another program would, past the registry's rules.
-void RawSql(const fs::path& store, const std::string& sql) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(store.c_str(), &db), SQLITE_OK);
-    char* message = nullptr;
-    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK)
-        << (message != nullptr ? message : "");
-    sqlite3_free(message);
-    sqlite3_close(db);
-}
+using fakes::RawSql;
 
 // A store holding SOFTWARE\Odd with a value and a sub-key without a name
 // (which has a sub-key and a value of its own), and SOFTWARE\Deep with a chain
