@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/RuntimeError.h"
+#include "suiteserver/SuiteEvents.h"
 
 namespace orvel::suiteserver {
 
@@ -36,6 +37,8 @@ struct CoreOptions {
     // "start-spawned", "start-recorded", "stop-intent", "stop-signalled",
     // "stop-killed", "stop-ended"): lets a test end the server exactly there.
     std::function<void(std::string_view point)> reached;
+    // Where what happened is recorded; nothing is kept when null.
+    SuiteEvents* events = nullptr;
 };
 
 // Why the core refused a request.
