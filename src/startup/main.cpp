@@ -34,6 +34,7 @@
 #include "startup/StartupSequence.h"
 #include "suite/SuiteServerSettings.h"
 #include "suiteclient/GrpcSuiteServerFactory.h"
+#include "suiteclient/RpcRuntime.h"
 
 namespace {
 
@@ -63,6 +64,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "Orvel_Console: %s\n", problem->c_str());
         return 2;
     }
+    suiteclient::RpcRuntime rpcRuntime;  // before Qt starts any thread
     QApplication application(argc, argv);
     application.setWindowIcon(
         QIcon::fromTheme("orvel-console", QIcon(":/orvel/orvel-console.svg")));

@@ -11,6 +11,7 @@
 #include "QueueDispatcher.h"
 #include "platform/InstallRoot.h"
 #include "suiteclient/GrpcSuiteServerFactory.h"
+#include "suiteclient/RpcRuntime.h"
 
 int main(int argc, char** argv) {
     const std::string command = argc == 2 ? argv[1] : "";
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: suite_probe create|hold\n");
         return 2;
     }
+    orvel::suiteclient::RpcRuntime runtime;  // as the console holds it
     orvel::testing::QueueDispatcher dispatcher;
     orvel::suiteclient::SuiteServerEndpoints endpoints;
     endpoints.socketPath = orvel::platform::LocateInstallRoot().suiteServerSocket();
