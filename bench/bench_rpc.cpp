@@ -311,6 +311,55 @@ double StatusLoop(benchmark::State& state, orvel::rpc::SuiteServer::Stub& stub, 
     return perCall;
 }
 
+Installation& Shared();
+
+// As the console's instance does it (a thread waiting in its event stream),
+// but with the stream on a connection of its own: what a call costs when the
+// thread waiting for events never reads a reply.
+void BM_GetComponentStatusUnixEventsApart(benchmark::State& state) {
+    auto& installation = Shared();
+    const std::string target = "unix:" + installation.harness.socketPath;
+    auto calls = NewStub(target, grpc::InsecureChannelCredentials());
+    auto events = NewStub(target, grpc::InsecureChannelCredentials());
+    std::string handle;
+    if (!CreateOn(*calls, &handle).ok()) return state.SkipWithError("no instance");
+    orvel::rpc::InstanceRef ref;
+    ref.set_instance(handle);
+    grpc::ClientContext eventsContext;
+    auto reader = events->Events(&eventsContext, ref);
+    reader->WaitForInitialMetadata();
+    std::thread waiting([&reader] {
+        orvel::rpc::ServerEvent event;
+        while (reader->Read(&event)) {
+        }
+    });
+    orvel::rpc::IndexRequest request;
+    request.set_instance(handle);
+    request.set_index(0);
+    orvel::rpc::Int32Reply reply;
+    {
+        BusyLoad load(state.range(0) != 0);
+        CallMeter meter(installation.harness.serverPid);
+        for (auto _ : state) {
+            grpc::ClientContext context;
+            context.set_deadline(std::chrono::system_clock::now() + 2s);
+            if (!calls->GetComponentStatus(&context, request, &reply).ok()) {
+                state.SkipWithError("call failed");
+                break;
+            }
+            benchmark::DoNotOptimize(reply);
+        }
+        AgainstFloor(state, meter.Report(state), unixFloor);
+    }
+    grpc::ClientContext context;
+    context.set_deadline(std::chrono::system_clock::now() + 2s);
+    orvel::rpc::Empty empty;
+    calls->ReleaseInstance(&context, ref, &empty);
+    eventsContext.TryCancel();
+    waiting.join();
+    reader->Finish();
+}
+
 Installation& Shared() {
     static Installation installation;  // one server for the whole benchmark run
     return installation;
@@ -359,6 +408,7 @@ void BM_GetComponentStatusUnix(benchmark::State& state) {
     AgainstFloor(state, meter.Report(state), unixFloor);
 }
 BENCHMARK(BM_GetComponentStatusUnix)->ArgName("loaded")->Arg(0)->Arg(1);
+BENCHMARK(BM_GetComponentStatusUnixEventsApart)->ArgName("loaded")->Arg(0)->Arg(1);
 
 void BM_GetComponentStatusTcpLoopback(benchmark::State& state) {
     auto& installation = Shared();
