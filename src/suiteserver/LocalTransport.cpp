@@ -47,11 +47,11 @@ int OpenFileLimit() {
 }
 
 // The pipe whose byte ends an accept loop; false (errno set) when it failed.
-bool OpenWakePipe(platform::UniqueFd& read, platform::UniqueFd& write) {
+bool OpenWakePipe(platform::UniqueFd& readEnd, platform::UniqueFd& writeEnd) {
     int ends[2] = {-1, -1};
     if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-    read.reset(ends[0]);
-    write.reset(ends[1]);
+    readEnd.reset(ends[0]);
+    writeEnd.reset(ends[1]);
     return true;
 }
 
