@@ -29,29 +29,9 @@ struct Console : bench::ConnectedConsole<platform::X11WindowSystem> {
 
 Console* console = nullptr;
 
-void BM_RefreshServerListX11(benchmark::State& state) {
-    for (auto _ : state) {
-        console->window->RefreshServerList();
-        console->harness.dispatcher.RunPending();
-    }
-}
-BENCHMARK(BM_RefreshServerListX11)
-    ->Unit(benchmark::kMillisecond)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
-
-// One tick, averaged over whole eleven-tick cycles, seven launcher slots shown.
-void BM_PollTickSevenSlots(benchmark::State& state) {
-    for (auto _ : state) {
-        console->window->tmrTimer_Timer();
-        console->harness.dispatcher.RunPending();
-    }
-}
-BENCHMARK(BM_PollTickSevenSlots)
-    ->Unit(benchmark::kMicrosecond)
-    ->Iterations(1100)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
+// The row refresh, and the poll tick with seven launcher slots shown.
+[[maybe_unused]] const bool refreshAndTick =
+    bench::RegisterRefreshAndTick(console, "BM_RefreshServerListX11", "BM_PollTickSevenSlots");
 
 }  // namespace
 

@@ -41,29 +41,8 @@ using Console = bench::ConnectedConsole<fakes::FakeWindowSystem>;
 
 Console* console = nullptr;
 
-void BM_RefreshServerList(benchmark::State& state) {
-    for (auto _ : state) {
-        console->window->RefreshServerList();
-        console->harness.dispatcher.RunPending();
-    }
-}
-BENCHMARK(BM_RefreshServerList)
-    ->Unit(benchmark::kMillisecond)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
-
-// One tick, averaged over whole eleven-tick cycles.
-void BM_PollTick(benchmark::State& state) {
-    for (auto _ : state) {
-        console->window->tmrTimer_Timer();
-        console->harness.dispatcher.RunPending();
-    }
-}
-BENCHMARK(BM_PollTick)
-    ->Unit(benchmark::kMicrosecond)
-    ->Iterations(1100)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
+[[maybe_unused]] const bool refreshAndTick =
+    bench::RegisterRefreshAndTick(console, "BM_RefreshServerList", "BM_PollTick");
 
 // Phase 5: the tick that looks for unneeded components (every slot's status
 // and the catalogue's windows).
@@ -220,31 +199,12 @@ BENCHMARK(BM_ServerBackReconnected)
 // A console connected in local mode on a real event loop: its own timer, a
 // running clock, the server calls on the worker and their results handed
 // over as queued invocations, as Orvel_Console runs.
-struct LoopConsole {
+struct LoopConsole : bench::ConsoleInstallation {
     LoopConsole() {
-        for (int slot = 0; slot < 20; ++slot) {
-            if (suite::IsUsedSlot(slot)) harness.InstallComponent(slot);
-        }
-        harness.SetString(platform::HKEY_LOCAL_MACHINE, std::string(suite::kActiveSetKey),
-                          std::string(suite::kActiveSetValue), "Studio A");
-        harness.StartServer();
-        status::FillComponentServerTable(table, harness.suiteFolder + "/");
-        launcher::FillApplicationRows(catalogue, harness.suiteFolder + "/", "/corvane/bin/",
-                                      "Shaper.exe");
-        mainwindow::FillColourThemes(themes);
-        settings.LocalServerSelected = true;
-        dialogs.AllowUnexpected(true);
         suiteclient::SuiteServerEndpoints endpoints;
         endpoints.socketPath = harness.socketPath;
         factory = std::make_unique<suiteclient::GrpcSuiteServerFactory>(endpoints, dispatcher);
-        actions.table = &table;
-        actions.settings = &settings;
-        context = std::make_unique<mainwindow::MainWindowContext>(
-            mainwindow::MainWindowContext{settings, dialogs, clock, windows, instanceLock, *factory,
-                                          files, version, table, catalogue, themes, actions, true});
-        context->dispatcher = &dispatcher;
-        window = std::make_unique<mainwindow::frmMain>(*context);
-        window->Load();
+        OpenWindow(clock, windows, *factory, &dispatcher);
         window->Timer()->start();
         window->cmdServerOrvelHost_Click();
         probe.setTimerType(Qt::PreciseTimer);
@@ -258,9 +218,10 @@ struct LoopConsole {
             lastProbe = now;
         });
     }
+    LoopConsole(const LoopConsole&) = delete;
+    LoopConsole& operator=(const LoopConsole&) = delete;
     ~LoopConsole() {
-        window.reset();
-        context.reset();
+        CloseWindow();
         factory.reset();
     }
 
@@ -295,22 +256,10 @@ struct LoopConsole {
         return longestStall;
     }
 
-    orvel::testing::SuiteServerHarness harness;
-    status::ComponentServerTable table;
-    launcher::ApplicationCatalogue catalogue;
-    mainwindow::ColourThemes themes;
-    platform::VersionInfo version = platform::ProgramVersionInfo();
-    settings::ConsoleSettings settings;
-    fakes::FakeDialogs dialogs;
     platform::SystemClock clock;
     fakes::FakeWindowSystem windows;
-    fakes::FakeInstanceLock instanceLock;
-    fakes::PlacedFileSystem files{"/opt/console"};
     platform::QtUiDispatcher dispatcher;
     std::unique_ptr<suiteclient::GrpcSuiteServerFactory> factory;
-    mainwindow::testing::RecordingActions actions;
-    std::unique_ptr<mainwindow::MainWindowContext> context;
-    std::unique_ptr<mainwindow::frmMain> window;
     QTimer probe;
     std::chrono::steady_clock::time_point lastProbe{};
     std::chrono::steady_clock::duration longestStall{};

@@ -22,6 +22,11 @@ namespace {
 
 using namespace orvel::platform;
 
+void SetString(Registry& registry, HKEY key, const std::string& name, const std::string& text) {
+    registry.RegSetValueExA(key, name, REG_SZ, reinterpret_cast<const std::uint8_t*>(text.c_str()),
+                            static_cast<DWORD>(text.size() + 1));
+}
+
 class TempStore {
   public:
     TempStore() {
@@ -32,10 +37,7 @@ class TempStore {
         HKEY key = 0;
         registry_->RegCreateKeyA(HKEY_LOCAL_MACHINE,
                                  "SOFTWARE\\Quarlen\\Corvane Network Suite\\1.00.000", &key);
-        const std::string folder = "/opt/Quarlen/Corvane Network Suite";
-        registry_->RegSetValueExA(key, "OrvelPATH", REG_SZ,
-                                  reinterpret_cast<const std::uint8_t*>(folder.c_str()),
-                                  static_cast<DWORD>(folder.size() + 1));
+        SetString(*registry_, key, "OrvelPATH", "/opt/Quarlen/Corvane Network Suite");
         registry_->RegCloseKey(key);
     }
     ~TempStore() {
@@ -99,22 +101,24 @@ BENCHMARK(BM_WriteAndReadBack)->Repetitions(5)->ReportAggregatesOnly(true);
 // Makes keys (each with one string value) in one batch, as an import would.
 void MakeKeys(Registry& registry, const std::vector<std::string>& paths) {
     registry.RegApplyBatch([&] {
-        const std::string text = "value";
         for (const std::string& path : paths) {
             RegistryKey key(registry);
             if (key.Create(HKEY_LOCAL_MACHINE, path) != ERROR_SUCCESS) return ERROR_BADDB;
-            registry.RegSetValueExA(key.get(), "v", REG_SZ,
-                                    reinterpret_cast<const std::uint8_t*>(text.c_str()),
-                                    static_cast<DWORD>(text.size() + 1));
+            SetString(registry, key.get(), "v", "value");
         }
         return ERROR_SUCCESS;
     });
 }
 
-// orvel-reg export KEY -, the text kept in memory.
-void Export(benchmark::State& state, Registry& registry, const std::string& key) {
+// orvel-reg with args against registry, its output kept in memory.
+void RunOrvelReg(benchmark::State& state, Registry& registry,
+                 const std::vector<std::string>& args) {
     std::string error;
-    const auto command = orvel::tools::ParseCommandLine({"export", key, "-"}, &error);
+    const auto command = orvel::tools::ParseCommandLine(args, &error);
+    if (!command) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
     for (auto _ : state) {
         std::ostringstream out, err;
         if (orvel::tools::RunCommand(*command, registry, out, err) != 0) {
@@ -125,14 +129,20 @@ void Export(benchmark::State& state, Registry& registry, const std::string& key)
     }
 }
 
-void BM_ExportSiblingKeys(benchmark::State& state) {
+// The export of key from a new store that holds the keys of paths.
+void ExportNewStore(benchmark::State& state, const std::vector<std::string>& paths,
+                    const std::string& key) {
     TempStore store;
+    MakeKeys(store.registry(), paths);
+    SqliteRegistry reader = store.Reader();
+    RunOrvelReg(state, reader, {"export", key, "-"});
+}
+
+void BM_ExportSiblingKeys(benchmark::State& state) {
     std::vector<std::string> paths;
     for (int i = 0; i < state.range(0); ++i)
         paths.push_back("SOFTWARE\\Wide\\K" + std::to_string(i));
-    MakeKeys(store.registry(), paths);
-    SqliteRegistry reader = store.Reader();
-    Export(state, reader, "HKLM\\SOFTWARE\\Wide");
+    ExportNewStore(state, paths, "HKLM\\SOFTWARE\\Wide");
 }
 BENCHMARK(BM_ExportSiblingKeys)
     ->Arg(10000)
@@ -141,12 +151,9 @@ BENCHMARK(BM_ExportSiblingKeys)
     ->ReportAggregatesOnly(true);
 
 void BM_ExportDeepPath(benchmark::State& state) {
-    TempStore store;
     std::string path = "SOFTWARE\\Deep";
     for (int level = 2; level < state.range(0); ++level) path += "\\L" + std::to_string(level);
-    MakeKeys(store.registry(), {path});
-    SqliteRegistry reader = store.Reader();
-    Export(state, reader, "HKLM\\SOFTWARE\\Deep");
+    ExportNewStore(state, {path}, "HKLM\\SOFTWARE\\Deep");
 }
 BENCHMARK(BM_ExportDeepPath)
     ->Arg(500)
@@ -156,14 +163,11 @@ BENCHMARK(BM_ExportDeepPath)
 
 // Keys in groups of 100 under their parents: the time per key stays the same.
 void BM_ExportGrowingTree(benchmark::State& state) {
-    TempStore store;
     std::vector<std::string> paths;
     for (int i = 0; i < state.range(0); ++i) {
         paths.push_back("SOFTWARE\\Tree\\G" + std::to_string(i / 100) + "\\K" + std::to_string(i));
     }
-    MakeKeys(store.registry(), paths);
-    SqliteRegistry reader = store.Reader();
-    Export(state, reader, "HKLM\\SOFTWARE\\Tree");
+    ExportNewStore(state, paths, "HKLM\\SOFTWARE\\Tree");
     state.SetComplexityN(state.range(0));
 }
 BENCHMARK(BM_ExportGrowingTree)
@@ -235,17 +239,8 @@ void BM_QueryOneValueAmongMany(benchmark::State& state) {
         return ERROR_SUCCESS;
     });
     SqliteRegistry reader = store.Reader();
-    std::string error;
-    const auto command = orvel::tools::ParseCommandLine(
-        {"query", "HKLM\\SOFTWARE\\Many", "/v", "v" + std::to_string(state.range(0) - 1)}, &error);
-    for (auto _ : state) {
-        std::ostringstream out, err;
-        if (orvel::tools::RunCommand(*command, reader, out, err) != 0) {
-            state.SkipWithError(err.str().c_str());
-            break;
-        }
-        benchmark::DoNotOptimize(out.str().size());
-    }
+    RunOrvelReg(state, reader,
+                {"query", "HKLM\\SOFTWARE\\Many", "/v", "v" + std::to_string(state.range(0) - 1)});
 }
 BENCHMARK(BM_QueryOneValueAmongMany)->Arg(100000)->Unit(benchmark::kMillisecond);
 
@@ -257,12 +252,8 @@ void FillWideKey(Registry& registry, int count) {
     registry.RegApplyBatch([&] {
         RegistryKey key(registry);
         key.Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Wide");
-        const std::string text = "text";
-        for (int i = 0; i < count; ++i) {
-            registry.RegSetValueExA(key.get(), "V" + std::to_string(i), REG_SZ,
-                                    reinterpret_cast<const std::uint8_t*>(text.c_str()),
-                                    static_cast<DWORD>(text.size() + 1));
-        }
+        for (int i = 0; i < count; ++i)
+            SetString(registry, key.get(), "V" + std::to_string(i), "text");
         return ERROR_SUCCESS;
     });
 }
@@ -271,16 +262,7 @@ void BM_QueryWideKey(benchmark::State& state) {
     TempStore store;
     FillWideKey(store.registry(), static_cast<int>(state.range(0)));
     SqliteRegistry reader = store.Reader();
-    std::string error;
-    const auto command = orvel::tools::ParseCommandLine({"query", "HKLM\\SOFTWARE\\Wide"}, &error);
-    for (auto _ : state) {
-        std::ostringstream out, err;
-        if (orvel::tools::RunCommand(*command, reader, out, err) != 0) {
-            state.SkipWithError(err.str().c_str());
-            break;
-        }
-        benchmark::DoNotOptimize(out.str().size());
-    }
+    RunOrvelReg(state, reader, {"query", "HKLM\\SOFTWARE\\Wide"});
 }
 BENCHMARK(BM_QueryWideKey)->Arg(10000)->Unit(benchmark::kMillisecond);
 
@@ -288,7 +270,7 @@ void BM_ExportWideKey(benchmark::State& state) {
     TempStore store;
     FillWideKey(store.registry(), static_cast<int>(state.range(0)));
     SqliteRegistry reader = store.Reader();
-    Export(state, reader, "HKLM\\SOFTWARE\\Wide");
+    RunOrvelReg(state, reader, {"export", "HKLM\\SOFTWARE\\Wide", "-"});
 }
 BENCHMARK(BM_ExportWideKey)->Arg(10000)->Unit(benchmark::kMillisecond);
 

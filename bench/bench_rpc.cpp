@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "LoopbackClients.h"
 #include "SuiteServerHarness.h"
 #include "platform/linux/LinuxSystemInfo.h"
 #include "platform/linux/SqliteRegistry.h"
@@ -146,27 +147,9 @@ void AgainstFloor(benchmark::State& state, double perCall, const double floor[2]
     if (floor[loaded] > 0) state.counters["x_floor"] = perCall / floor[loaded];
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
+// The console's TLS credentials as orvel-cert made them for the installation.
 std::shared_ptr<grpc::ChannelCredentials> ConsoleCredentials(const std::string& root) {
-    grpc::SslCredentialsOptions options;
-    options.pem_root_certs = ReadFile(root + "/tls/console/ca.crt");
-    options.pem_private_key = ReadFile(root + "/tls/console/console.key");
-    options.pem_cert_chain = ReadFile(root + "/tls/console/console.crt");
-    return grpc::SslCredentials(options);
-}
-
-std::unique_ptr<orvel::rpc::SuiteServer::Stub> NewStub(
-    const std::string& target, std::shared_ptr<grpc::ChannelCredentials> credentials) {
-    grpc::ChannelArguments arguments;
-    arguments.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
-    return orvel::rpc::SuiteServer::NewStub(
-        grpc::CreateCustomChannel(target, std::move(credentials), arguments));
+    return orvel::testing::BundleCredentials(root + "/tls/console");
 }
 
 // The same core in this process behind plain-text TCP on loopback, with the
@@ -259,14 +242,7 @@ struct PlainTcpServer {
 };
 
 grpc::Status CreateOn(orvel::rpc::SuiteServer::Stub& stub, std::string* handle) {
-    grpc::ClientContext context;
-    context.set_deadline(std::chrono::system_clock::now() + 2s);
-    orvel::rpc::CreateInstanceRequest request;
-    request.set_client_program("bench_rpc");
-    orvel::rpc::InstanceRef reply;
-    auto status = stub.CreateInstance(&context, request, &reply);
-    *handle = reply.instance();
-    return status;
+    return orvel::testing::CreateInstanceOn(stub, "bench_rpc", 2s, handle);
 }
 
 // GetComponentStatus on one connection; the instance holds its event stream
@@ -397,15 +373,28 @@ void BM_UnixSocketRoundTripFloor(benchmark::State& state) {
 }
 BENCHMARK(BM_UnixSocketRoundTripFloor)->ArgName("loaded")->Arg(0)->Arg(1);
 
-// Through the console's client, as the console calls.
-void BM_GetComponentStatusUnix(benchmark::State& state) {
+// Runs calls on the console's local instance, idle or loaded as the
+// benchmark's argument says; the wall time of one of the calls.
+template <typename Calls>
+double MeasureOnLocal(benchmark::State& state, std::int64_t callsPerIteration, Calls calls) {
     auto& installation = Shared();
     auto& server = installation.local;
-    if (!server) return state.SkipWithError("no local instance");
+    if (!server) {
+        state.SkipWithError("no local instance");
+        return 0;
+    }
     BusyLoad load(state.range(0) != 0);
     CallMeter meter(installation.harness.serverPid);
-    for (auto _ : state) benchmark::DoNotOptimize(server->GetComponentStatus(0));
-    AgainstFloor(state, meter.Report(state), unixFloor);
+    for (auto _ : state) calls(*server);
+    return meter.Report(state, callsPerIteration);
+}
+
+// Through the console's client, as the console calls.
+void BM_GetComponentStatusUnix(benchmark::State& state) {
+    const double perCall = MeasureOnLocal(state, 1, [](orvel::suiteclient::SuiteServer& server) {
+        benchmark::DoNotOptimize(server.GetComponentStatus(0));
+    });
+    AgainstFloor(state, perCall, unixFloor);
 }
 BENCHMARK(BM_GetComponentStatusUnix)->ArgName("loaded")->Arg(0)->Arg(1);
 BENCHMARK(BM_GetComponentStatusUnixEventsApart)->ArgName("loaded")->Arg(0)->Arg(1);
@@ -425,14 +414,15 @@ BENCHMARK(BM_GetComponentStatusTcpLoopback)->ArgName("loaded")->Arg(0)->Arg(1);
 // GetComponentStatus on one connection: plain-text TCP (the floor), then TLS.
 void BM_GetComponentStatusPlainTcpFloor(benchmark::State& state) {
     PlainTcpServer plain(Shared().harness.root);
-    auto stub = NewStub(plain.target, grpc::InsecureChannelCredentials());
+    auto stub = orvel::testing::StubFor(plain.target, grpc::InsecureChannelCredentials());
     plainTcpFloor[state.range(0)] = StatusLoop(state, *stub, 0, false);
 }
 BENCHMARK(BM_GetComponentStatusPlainTcpFloor)->ArgName("loaded")->Arg(0)->Arg(1);
 
 void BM_GetComponentStatusTlsTcp(benchmark::State& state) {
     auto& installation = Shared();
-    auto stub = NewStub(installation.target, ConsoleCredentials(installation.harness.root));
+    auto stub =
+        orvel::testing::StubFor(installation.target, ConsoleCredentials(installation.harness.root));
     AgainstFloor(state, StatusLoop(state, *stub, installation.harness.serverPid, true),
                  plainTcpFloor);
 }
@@ -443,7 +433,7 @@ void BM_TlsConnectAndFirstCall(benchmark::State& state) {
     auto& installation = Shared();
     auto credentials = ConsoleCredentials(installation.harness.root);
     for (auto _ : state) {
-        auto stub = NewStub(installation.target, credentials);
+        auto stub = orvel::testing::StubFor(installation.target, credentials);
         std::string handle;
         if (!CreateOn(*stub, &handle).ok()) return state.SkipWithError("connect failed");
         state.PauseTiming();
@@ -459,18 +449,13 @@ void BM_TlsConnectAndFirstCall(benchmark::State& state) {
 BENCHMARK(BM_TlsConnectAndFirstCall)->Unit(benchmark::kMillisecond)->Iterations(50);
 
 void BM_TwentyNameAndStatusPairsUnix(benchmark::State& state) {
-    auto& installation = Shared();
-    auto& server = installation.local;
-    if (!server) return state.SkipWithError("no local instance");
-    BusyLoad load(state.range(0) != 0);
-    CallMeter meter(installation.harness.serverPid);
-    for (auto _ : state) {
-        for (std::int16_t i = 0; i < orvel::suite::kComponentSlots; ++i) {
-            benchmark::DoNotOptimize(server->GetComponentName(i));
-            benchmark::DoNotOptimize(server->GetComponentStatus(i));
-        }
-    }
-    meter.Report(state, 2 * orvel::suite::kComponentSlots);
+    MeasureOnLocal(state, 2 * orvel::suite::kComponentSlots,
+                   [](orvel::suiteclient::SuiteServer& server) {
+                       for (std::int16_t i = 0; i < orvel::suite::kComponentSlots; ++i) {
+                           benchmark::DoNotOptimize(server.GetComponentName(i));
+                           benchmark::DoNotOptimize(server.GetComponentStatus(i));
+                       }
+                   });
 }
 BENCHMARK(BM_TwentyNameAndStatusPairsUnix)
     ->ArgName("loaded")

@@ -13,11 +13,8 @@
 //  5. 2,000 TCP connections that never begin their handshake, held 2 s and
 //     closed: threads and memory against rest again.
 
-#include <arpa/inet.h>
 #include <grpcpp/grpcpp.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,11 +25,11 @@
 #include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "LoopbackClients.h"
 #include "SuiteServerHarness.h"
 #include "suite_server.grpc.pb.h"
 
@@ -60,27 +57,8 @@ Sample Take(pid_t pid) {
     return {StatusField(pid, "Threads"), StatusField(pid, "VmRSS")};
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::shared_ptr<grpc::ChannelCredentials> ConsoleCredentials(const std::string& root) {
-    grpc::SslCredentialsOptions options;
-    options.pem_root_certs = ReadFile(root + "/tls/console/ca.crt");
-    options.pem_private_key = ReadFile(root + "/tls/console/console.key");
-    options.pem_cert_chain = ReadFile(root + "/tls/console/console.crt");
-    return grpc::SslCredentials(options);
-}
-
-std::shared_ptr<grpc::Channel> NewChannel(const std::string& target,
-                                          std::shared_ptr<grpc::ChannelCredentials> credentials) {
-    grpc::ChannelArguments arguments;
-    arguments.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
-    return grpc::CreateCustomChannel(target, std::move(credentials), arguments);
-}
+using orvel::fakes::ReadFile;
+using orvel::testing::OwnChannel;
 
 std::chrono::system_clock::time_point In(std::chrono::milliseconds span) {
     return std::chrono::system_clock::now() + span;
@@ -95,13 +73,7 @@ struct Console {
 
     bool Open(const std::shared_ptr<grpc::Channel>& channel) {
         stub = orvel::rpc::SuiteServer::NewStub(channel);
-        grpc::ClientContext context;
-        context.set_deadline(In(5s));
-        orvel::rpc::CreateInstanceRequest request;
-        request.set_client_program("rpc_load");
-        orvel::rpc::InstanceRef reply;
-        if (!stub->CreateInstance(&context, request, &reply).ok()) return false;
-        handle = reply.instance();
+        if (!orvel::testing::CreateInstanceOn(*stub, "rpc_load", 5s, &handle).ok()) return false;
         orvel::rpc::InstanceRef ref;
         ref.set_instance(handle);
         events = stub->Events(&eventsContext, ref);
@@ -109,13 +81,7 @@ struct Console {
         return true;
     }
     grpc::StatusCode Status() {
-        grpc::ClientContext context;
-        context.set_deadline(In(2s));
-        orvel::rpc::IndexRequest request;
-        request.set_instance(handle);
-        request.set_index(0);
-        orvel::rpc::Int32Reply reply;
-        return stub->GetComponentStatus(&context, request, &reply).error_code();
+        return orvel::testing::FirstStatusOn(*stub, handle, 2s).error_code();
     }
     void Close() {
         grpc::ClientContext context;
@@ -128,19 +94,6 @@ struct Console {
         if (events) events->Finish();
     }
 };
-
-int RawConnection(std::uint16_t port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 void Print(const char* phase, const Sample& sample, const Sample& rest) {
     std::printf("%-34s threads %3ld (rest %ld)  RSS %6.1f MiB (rest %.1f, %+.0f %%)\n", phase,
@@ -170,7 +123,7 @@ int Run(int seconds) {
     harness.SetUpTls();
     harness.StartServer();
     const pid_t server = harness.serverPid;
-    auto tls = ConsoleCredentials(harness.root);
+    auto tls = orvel::testing::BundleCredentials(harness.root + "/tls/console");
     const std::string unixTarget = "unix:" + harness.socketPath;
     const std::string v4 = "127.0.0.1:" + std::to_string(port);
     const std::string v6 = "[::1]:" + std::to_string(port);
@@ -185,7 +138,7 @@ int Run(int seconds) {
         auto credentials = target == unixTarget ? grpc::InsecureChannelCredentials() : tls;
         for (int i = 0; i < 32; ++i) {
             auto console = std::make_unique<Console>();
-            if (!console->Open(NewChannel(target, credentials))) {
+            if (!console->Open(OwnChannel(target, credentials))) {
                 std::printf("console %zu on %s could not open\n", consoles.size(), target.c_str());
                 continue;
             }
@@ -226,7 +179,7 @@ int Run(int seconds) {
     // 3. A thousand TLS connections more, then a new console.
     std::vector<std::shared_ptr<grpc::Channel>> idle;
     for (int i = 0; i < 1000; ++i) {
-        auto channel = NewChannel(i % 2 ? v4 : v6, tls);
+        auto channel = OwnChannel(i % 2 ? v4 : v6, tls);
         channel->GetState(true);
         idle.push_back(channel);
     }
@@ -239,7 +192,7 @@ int Run(int seconds) {
     consoles.erase(consoles.begin());
     Console fresh;
     std::vector<double> millis;
-    if (fresh.Open(NewChannel(unixTarget, grpc::InsecureChannelCredentials()))) {
+    if (fresh.Open(OwnChannel(unixTarget, grpc::InsecureChannelCredentials()))) {
         for (int i = 0; i < 300; ++i) {
             auto start = Clock::now();
             fresh.Status();
@@ -262,16 +215,16 @@ int Run(int seconds) {
     Print("after they left", Take(server), rest);
 
     // 5. Connections that never begin their handshake.
-    std::vector<int> raw;
+    std::vector<orvel::platform::UniqueFd> raw;
     for (int i = 0; i < 2000; ++i) {
-        int fd = RawConnection(port);
-        if (fd >= 0) raw.push_back(fd);
+        if (auto fd = orvel::testing::ConnectLoopback(port)) raw.push_back(std::move(fd));
     }
     std::this_thread::sleep_for(2s);
     Print("2,000 without a handshake", Take(server), rest);
-    for (int fd : raw) close(fd);
+    const std::size_t held = raw.size();
+    raw.clear();
     std::this_thread::sleep_for(6s);
-    std::printf("(%zu connected)\n", raw.size());
+    std::printf("(%zu connected)\n", held);
     Print("after they were closed", Take(server), rest);
     std::printf("server threads:");
     for (const auto& task :

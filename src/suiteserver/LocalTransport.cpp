@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 namespace orvel::suiteserver {
@@ -43,6 +44,26 @@ int OpenFileLimit() {
         return 1 << 30;
     }
     return static_cast<int>(limit.rlim_cur);
+}
+
+// The pipe whose byte ends an accept loop; false (errno set) when it failed.
+bool OpenWakePipe(platform::UniqueFd& readEnd, platform::UniqueFd& writeEnd) {
+    int ends[2] = {-1, -1};
+    if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    readEnd.reset(ends[0]);
+    writeEnd.reset(ends[1]);
+    return true;
+}
+
+// Ends the accept loop of thread (if it runs) and closes every descriptor given.
+void StopAcceptLoop(std::thread& thread, const platform::UniqueFd& wakeWrite,
+                    std::initializer_list<platform::UniqueFd*> descriptors) {
+    if (thread.joinable()) {
+        char byte = 1;
+        [[maybe_unused]] auto ignored = write(wakeWrite.get(), &byte, 1);
+        thread.join();
+    }
+    for (auto* fd : descriptors) fd->reset();
 }
 
 }  // namespace
@@ -80,18 +101,15 @@ std::string LocalListener::Open(const std::string& path) {
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof address.sun_path) return "socket path too long: " + path;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (listenFd_ < 0) return std::string("socket: ") + std::strerror(errno);
+    platform::UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd) return std::string("socket: ") + std::strerror(errno);
     unlink(path.c_str());  // the lock file guarantees no other server uses it
-    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listenFd_, 128) != 0) {
-        std::string problem = "cannot listen on " + path + ": " + std::strerror(errno);
-        close(listenFd_);
-        listenFd_ = -1;
-        return problem;
+    if (bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd.get(), 128) != 0) {
+        return "cannot listen on " + path + ": " + std::strerror(errno);
     }
-    if (pipe2(wakeFds_, O_CLOEXEC | O_NONBLOCK) != 0)
-        return "pipe: " + std::string(std::strerror(errno));
+    if (!OpenWakePipe(wakeRead_, wakeWrite_)) return "pipe: " + std::string(std::strerror(errno));
+    listenFd_ = std::move(fd);
     return {};
 }
 
@@ -100,15 +118,7 @@ void LocalListener::Start(grpc::Server& server) {
 }
 
 void LocalListener::Stop() {
-    if (thread_.joinable()) {
-        char byte = 1;
-        [[maybe_unused]] auto ignored = write(wakeFds_[1], &byte, 1);
-        thread_.join();
-    }
-    for (int& fd : {std::ref(listenFd_), std::ref(wakeFds_[0]), std::ref(wakeFds_[1])}) {
-        if (fd >= 0) close(fd);
-        fd = -1;
-    }
+    StopAcceptLoop(thread_, wakeWrite_, {&listenFd_, &wakeRead_, &wakeWrite_});
 }
 
 std::optional<LocalPeer> LocalListener::PeerOf(const std::string& peer) {
@@ -123,15 +133,16 @@ std::optional<LocalPeer> LocalListener::PeerOf(const std::string& peer) {
 void LocalListener::AcceptLoop(grpc::Server* server) {
     uid_t self = geteuid();
     for (;;) {
-        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};
+        pollfd fds[2] = {{listenFd_.get(), POLLIN, 0}, {wakeRead_.get(), POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
             log_.Line(std::string("local socket: poll failed: ") + std::strerror(errno));
             return;
         }
         if (fds[1].revents != 0) return;
-        int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) {
+        platform::UniqueFd connection(
+            accept4(listenFd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (!connection) {
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                 log_.Line(std::string("local socket: accept failed: ") + std::strerror(errno) +
                           "; trying again");
@@ -141,8 +152,7 @@ void LocalListener::AcceptLoop(grpc::Server* server) {
         }
         ucred credentials{};
         socklen_t length = sizeof credentials;
-        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
-            close(fd);
+        if (getsockopt(connection.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
             continue;
         }
         // A refused caller still gets its answer ("permission denied" on every
@@ -155,9 +165,10 @@ void LocalListener::AcceptLoop(grpc::Server* server) {
         }
         {
             std::lock_guard lock(mutex_);
-            uids_[fd] = LocalPeer{credentials.uid, allowed};
+            uids_[connection.get()] = LocalPeer{credentials.uid, allowed};
         }
-        grpc::AddInsecureChannelFromFd(server, fd);
+        // gRPC owns the connection from here on.
+        grpc::AddInsecureChannelFromFd(server, connection.release());
     }
 }
 
@@ -186,28 +197,29 @@ std::string TcpListener::Open(const std::string& host, int port) {
     int rc = getaddrinfo(name.empty() ? nullptr : name.c_str(), service.c_str(), &hints, &found);
     if (rc != 0 || found == nullptr) return "cannot resolve " + host + ": " + gai_strerror(rc);
     std::string problem;
-    for (addrinfo* at = found; at != nullptr && listenFd_ < 0; at = at->ai_next) {
-        int fd = socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd < 0) {
+    for (addrinfo* at = found; at != nullptr && !listenFd_; at = at->ai_next) {
+        platform::UniqueFd fd(
+            socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        if (!fd) {
             problem = std::string("socket: ") + std::strerror(errno);
             continue;
         }
         int on = 1;
         int off = 0;
-        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        if (at->ai_family == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
-        if (bind(fd, at->ai_addr, at->ai_addrlen) != 0 || listen(fd, 1024) != 0) {
+        setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        if (at->ai_family == AF_INET6) {
+            setsockopt(fd.get(), IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+        }
+        if (bind(fd.get(), at->ai_addr, at->ai_addrlen) != 0 || listen(fd.get(), 1024) != 0) {
             problem = std::strerror(errno);
-            close(fd);
             continue;
         }
-        listenFd_ = fd;
+        listenFd_ = std::move(fd);
     }
     freeaddrinfo(found);
-    if (listenFd_ < 0) return problem;
-    reserveFd_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (pipe2(wakeFds_, O_CLOEXEC | O_NONBLOCK) != 0)
-        return "pipe: " + std::string(std::strerror(errno));
+    if (!listenFd_) return problem;
+    reserveFd_.reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    if (!OpenWakePipe(wakeRead_, wakeWrite_)) return "pipe: " + std::string(std::strerror(errno));
     return {};
 }
 
@@ -217,47 +229,36 @@ void TcpListener::Start(std::unique_ptr<grpc::experimental::ExternalConnectionAc
 }
 
 void TcpListener::Stop() {
-    if (thread_.joinable()) {
-        char byte = 1;
-        [[maybe_unused]] auto ignored = write(wakeFds_[1], &byte, 1);
-        thread_.join();
-    }
-    for (int& fd : {std::ref(listenFd_), std::ref(reserveFd_), std::ref(wakeFds_[0]),
-                    std::ref(wakeFds_[1])}) {
-        if (fd >= 0) close(fd);
-        fd = -1;
-    }
+    StopAcceptLoop(thread_, wakeWrite_, {&listenFd_, &reserveFd_, &wakeRead_, &wakeWrite_});
 }
 
 void TcpListener::ShedOne(int error) {
     // The reserved descriptor makes room to take the waiting connection off
     // the queue and close it; otherwise the listener would stay readable
     // with nothing that can be done about it.
-    if (reserveFd_ >= 0) {
-        close(reserveFd_);
-        reserveFd_ = -1;
-    }
-    int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd >= 0) close(fd);
-    reserveFd_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    reserveFd_.reset();
+    const bool taken =
+        platform::UniqueFd(accept4(listenFd_.get(), nullptr, nullptr, SOCK_CLOEXEC)).valid();
+    reserveFd_.reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
     if (shed_++ % 1000 == 0) {
         log_.Line(std::string("TCP: connection closed at once: ") + std::strerror(error) + " (" +
                   std::to_string(shed_) + " so far); the connections served keep theirs");
     }
-    if (fd < 0) poll(nullptr, 0, 10);  // not even the reserve helps: let others free some
+    if (!taken) poll(nullptr, 0, 10);  // not even the reserve helps: let others free some
 }
 
 void TcpListener::AcceptLoop() {
     for (;;) {
-        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};
+        pollfd fds[2] = {{listenFd_.get(), POLLIN, 0}, {wakeRead_.get(), POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
             log_.Line(std::string("TCP: poll failed: ") + std::strerror(errno));
             return;
         }
         if (fds[1].revents != 0) return;
-        int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) {
+        platform::UniqueFd fd(
+            accept4(listenFd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (!fd) {
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                 ShedOne(errno);
             }
@@ -265,8 +266,7 @@ void TcpListener::AcceptLoop() {
         }
         // Descriptors are handed out lowest first: this one's number says how
         // many are open. The last ones are kept for the local socket.
-        if (fd >= OpenFileLimit() - kDescriptorHeadroom) {
-            close(fd);
+        if (fd.get() >= OpenFileLimit() - kDescriptorHeadroom) {
             if (shed_++ % 1000 == 0) {
                 log_.Line("TCP: connection closed at once: near the open-file limit (" +
                           std::to_string(shed_) + " so far); the connections served keep theirs");
@@ -274,10 +274,10 @@ void TcpListener::AcceptLoop() {
             continue;
         }
         int on = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         grpc::experimental::ExternalConnectionAcceptor::NewConnectionParameters connection;
-        connection.listener_fd = listenFd_;
-        connection.fd = fd;
+        connection.listener_fd = listenFd_.get();
+        connection.fd = fd.release();  // the TLS server's from here on
         acceptor_->HandleNewConnection(&connection);
     }
 }

@@ -21,6 +21,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/UniqueFd.h"
 #include "suiteserver/ServerLog.h"
 #include "suiteserver/SuiteRpcService.h"
 
@@ -52,8 +53,10 @@ class LocalListener final : public LocalPeers {
     void AcceptLoop(grpc::Server* server);
 
     ServerLog& log_;
-    int listenFd_ = -1;
-    int wakeFds_[2] = {-1, -1};
+    platform::UniqueFd listenFd_;
+    // A byte written here wakes the accept loop to end it.
+    platform::UniqueFd wakeRead_;
+    platform::UniqueFd wakeWrite_;
     std::thread thread_;
     std::mutex mutex_;
     std::map<int, LocalPeer> uids_;  // by the connection's descriptor
@@ -80,9 +83,10 @@ class TcpListener {
     void ShedOne(int error);
 
     ServerLog& log_;
-    int listenFd_ = -1;
-    int reserveFd_ = -1;  // given up for a moment to accept and close one connection
-    int wakeFds_[2] = {-1, -1};
+    platform::UniqueFd listenFd_;
+    platform::UniqueFd reserveFd_;  // given up for a moment to accept and close one connection
+    platform::UniqueFd wakeRead_;
+    platform::UniqueFd wakeWrite_;
     std::unique_ptr<grpc::experimental::ExternalConnectionAcceptor> acceptor_;
     std::thread thread_;
     std::atomic<std::size_t> shed_{0};

@@ -1,5 +1,7 @@
 #include <QCoreApplication>
 #include <csignal>
+#include <filesystem>
+#include <iterator>
 
 #include "platform/qt/CloseSignals.h"
 
@@ -177,6 +179,31 @@ TEST_F(MainWindowTest, CloseSignalsRunTheOrderlyCloseWithoutABox) {
     EXPECT_EQ(local->CountCalls("DisconnectClient"), 1);
     EXPECT_EQ(remote->CountCalls("DisconnectClient"), 1);
     EXPECT_EQ(windows.closed, std::vector<platform::HWND>{99});
+}
+
+std::size_t OpenDescriptors() {
+    std::error_code error;
+    auto range = std::filesystem::directory_iterator("/proc/self/fd", error);
+    return error ? 0 : static_cast<std::size_t>(std::distance(begin(range), end(range)));
+}
+
+// One at a time (the handler reaches one pipe): a second while one stands is
+// not installed; once the first is gone its pipe is closed and a new one installs.
+TEST(CloseSignalsTest, OneAtATimeAndItsPipeClosedWhenGone) {
+    {
+        platform::CloseSignals warmUp([](int) {});
+    }  // the event loop's own first descriptors
+    const auto before = OpenDescriptors();
+    {
+        platform::CloseSignals first([](int) {});
+        ASSERT_TRUE(first.Installed());
+        EXPECT_EQ(OpenDescriptors(), before + 2);
+        platform::CloseSignals second([](int) {});
+        EXPECT_FALSE(second.Installed());
+    }
+    EXPECT_EQ(OpenDescriptors(), before);
+    platform::CloseSignals again([](int) {});
+    EXPECT_TRUE(again.Installed());
 }
 
 }  // namespace

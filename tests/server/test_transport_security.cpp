@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "ChildAsNobody.h"
+#include "LoopbackClients.h"
 #include "SuiteServerHarness.h"
 #include "TempDir.h"
 #include "suite/CertificateSerial.h"
@@ -38,25 +39,6 @@ using Stub = orvel::rpc::SuiteServer::Stub;
 namespace fs = std::filesystem;
 using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
-
-std::shared_ptr<grpc::ChannelCredentials> BundleCredentials(const std::string& folder,
-                                                            bool withCertificate = true) {
-    grpc::SslCredentialsOptions options;
-    options.pem_root_certs = fakes::ReadFile(folder + "/ca.crt");
-    if (withCertificate) {
-        options.pem_private_key = fakes::ReadFile(folder + "/console.key");
-        options.pem_cert_chain = fakes::ReadFile(folder + "/console.crt");
-    }
-    return grpc::SslCredentials(options);
-}
-
-std::unique_ptr<Stub> StubFor(const std::string& target,
-                              std::shared_ptr<grpc::ChannelCredentials> credentials) {
-    grpc::ChannelArguments arguments;
-    arguments.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
-    return orvel::rpc::SuiteServer::NewStub(
-        grpc::CreateCustomChannel(target, std::move(credentials), arguments));
-}
 
 // A server on loopback with remote use on and its TLS folder made by orvel-cert.
 struct RemoteServer {
@@ -90,24 +72,11 @@ struct RemoteServer {
 };
 
 grpc::Status CreateOn(Stub& stub, std::string* handle = nullptr) {
-    grpc::ClientContext context;
-    context.set_deadline(std::chrono::system_clock::now() + 3s);
-    orvel::rpc::CreateInstanceRequest request;
-    request.set_client_program("transport_tests");
-    orvel::rpc::InstanceRef reply;
-    auto status = stub.CreateInstance(&context, request, &reply);
-    if (handle) *handle = reply.instance();
-    return status;
+    return CreateInstanceOn(stub, "transport_tests", 3s, handle);
 }
 
 grpc::Status StatusOn(Stub& stub, const std::string& handle) {
-    grpc::ClientContext context;
-    context.set_deadline(std::chrono::system_clock::now() + 3s);
-    orvel::rpc::IndexRequest request;
-    request.set_instance(handle);
-    request.set_index(0);
-    orvel::rpc::Int32Reply reply;
-    return stub.GetComponentStatus(&context, request, &reply);
+    return FirstStatusOn(stub, handle, 3s);
 }
 
 TEST(TransportAdmission, OnlyCertificatesOfTheSiteAuthorityAreServedAndTheNameIsChecked) {
@@ -317,19 +286,11 @@ TEST(LocalCallers, AnotherUserIsRefusedWhateverTheSocketsMode) {
     }
 }
 
-int OpenIdleConnections(std::uint16_t port, int count, std::vector<int>* fds) {
+int OpenIdleConnections(std::uint16_t port, int count, std::vector<platform::UniqueFd>* fds) {
     for (int i = 0; i < count; ++i) {
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) break;
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            close(fd);
-            break;
-        }
-        fds->push_back(fd);
+        auto fd = ConnectLoopback(port);
+        if (!fd) break;
+        fds->push_back(std::move(fd));
     }
     return static_cast<int>(fds->size());
 }
@@ -367,7 +328,7 @@ TEST(Listener, AFloodAtTheOpenFileLimitCostsNoServedConsoleNorThePort) {
 
     rlimit low{256, 256};  // the server's own limit, lowered from outside
     ASSERT_EQ(prlimit(server.harness.serverPid, RLIMIT_NOFILE, &low, nullptr), 0);
-    std::vector<int> flood;
+    std::vector<platform::UniqueFd> flood;
     OpenIdleConnections(server.port, 1100, &flood);
     const std::string descriptors = "/proc/" + std::to_string(server.harness.serverPid) + "/fd";
     auto open = [&] {
@@ -387,7 +348,7 @@ TEST(Listener, AFloodAtTheOpenFileLimitCostsNoServedConsoleNorThePort) {
     EXPECT_TRUE(server.harness.dispatcher.RunUntil(
         [&] { return !messages.empty() && messages.back() == "still served"; }, 10s));
 
-    for (int fd : flood) close(fd);
+    flood.clear();
     EXPECT_FALSE(SomebodyElseCanBind(server.port));
     EXPECT_TRUE(
         WaitUntil([&] { return static_cast<bool>(factory->CreateRemote("127.0.0.1")); }, 30s))
@@ -402,7 +363,7 @@ TEST(Listener, AFloodAtTheOpenFileLimitCostsNoServedConsoleNorThePort) {
 
 TEST(Listener, AnIdleConnectionIsClosedAndASecondServerCannotTakeThePort) {
     RemoteServer first;
-    std::vector<int> idle;
+    std::vector<platform::UniqueFd> idle;
     ASSERT_EQ(OpenIdleConnections(first.port, 1, &idle), 1);
 
     RemoteServer second(false);
@@ -414,11 +375,10 @@ TEST(Listener, AnIdleConnectionIsClosedAndASecondServerCannotTakeThePort) {
     EXPECT_TRUE(first.Factory()->CreateRemote("127.0.0.1")) << first.harness.lastProblem;
 
     // The server's handshake limit is 5 s; the end of the connection shows as end of file.
-    pollfd ready{idle[0], POLLIN, 0};
+    pollfd ready{idle[0].get(), POLLIN, 0};
     char byte = 0;
     ASSERT_EQ(poll(&ready, 1, 30000), 1);
-    EXPECT_EQ(read(idle[0], &byte, 1), 0);
-    close(idle[0]);
+    EXPECT_EQ(read(idle[0].get(), &byte, 1), 0);
 }
 
 TEST(OrvelCert, KeysAreKeptFromOthersAndBadRequestsChangeNothing) {

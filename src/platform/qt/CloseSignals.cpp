@@ -32,9 +32,12 @@ void OnCloseSignal(int signal) {
 
 CloseSignals::CloseSignals(std::function<void(int)> onClose, QObject* parent)
     : QObject(parent), onClose_(std::move(onClose)) {
-    if (gWriteEnd >= 0 || pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    gWriteEnd = pipe_[1];
-    notifier_ = new QSocketNotifier(pipe_[0], QSocketNotifier::Read, this);
+    int ends[2] = {-1, -1};
+    if (gWriteEnd >= 0 || pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    readEnd_.reset(ends[0]);
+    writeEnd_.reset(ends[1]);
+    gWriteEnd = writeEnd_.get();
+    notifier_ = new QSocketNotifier(readEnd_.get(), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &CloseSignals::Drain);
     struct sigaction action {};
     action.sa_handler = OnCloseSignal;
@@ -47,21 +50,20 @@ CloseSignals::CloseSignals(std::function<void(int)> onClose, QObject* parent)
 }
 
 CloseSignals::~CloseSignals() {
-    if (pipe_[1] < 0) return;
+    if (!writeEnd_) return;
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
     for (int signal : kCloseSignals) sigaction(signal, &action, nullptr);
+    // The handler lets go of the pipe before it closes.
     gWriteEnd = -1;
     delete notifier_;
-    close(pipe_[0]);
-    close(pipe_[1]);
 }
 
 void CloseSignals::Drain() {
     unsigned char number = 0;
     int last = 0;
-    while (read(pipe_[0], &number, 1) == 1) last = number;
+    while (read(readEnd_.get(), &number, 1) == 1) last = number;
     // Several requests make one close.
     if (last != 0 && onClose_) onClose_(last);
 }

@@ -9,6 +9,8 @@
 
 #include <QObject>
 
+#include "platform/UniqueFd.h"
+
 class QSocketNotifier;
 
 namespace orvel::platform {
@@ -28,7 +30,9 @@ class CloseSignals final : public QObject {
     void Drain();
 
     std::function<void(int)> onClose_;
-    int pipe_[2] = {-1, -1};
+    // The pipe from the handler to the event loop.
+    UniqueFd readEnd_;
+    UniqueFd writeEnd_;
     QSocketNotifier* notifier_ = nullptr;
     bool installed_ = false;
 };
