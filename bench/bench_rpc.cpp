@@ -295,8 +295,8 @@ Installation& Shared();
 void BM_GetComponentStatusUnixEventsApart(benchmark::State& state) {
     auto& installation = Shared();
     const std::string target = "unix:" + installation.harness.socketPath;
-    auto calls = NewStub(target, grpc::InsecureChannelCredentials());
-    auto events = NewStub(target, grpc::InsecureChannelCredentials());
+    auto calls = orvel::testing::StubFor(target, grpc::InsecureChannelCredentials());
+    auto events = orvel::testing::StubFor(target, grpc::InsecureChannelCredentials());
     std::string handle;
     if (!CreateOn(*calls, &handle).ok()) return state.SkipWithError("no instance");
     orvel::rpc::InstanceRef ref;
