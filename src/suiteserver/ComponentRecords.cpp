@@ -145,7 +145,7 @@ std::string InstallationIdOf(const std::string& socketFolder) {
 }
 
 std::string ComponentStatePath(const std::string& socketFolder, bool relocated) {
-    const std::string inSocketFolder = socketFolder + "/components.state";
+    std::string inSocketFolder = socketFolder + "/components.state";
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (!relocated || runtime == nullptr || runtime[0] != '/') return inSocketFolder;
     const std::string folder = std::string(runtime) + "/orvel";
@@ -159,7 +159,7 @@ std::string ComponentStatePath(const std::string& socketFolder, bool relocated) 
     return folder + "/components-" + InstallationIdOf(socketFolder) + ".state";
 }
 
-ComponentStateFile::ComponentStateFile(std::string path)
+ComponentStateFile::ComponentStateFile(const std::string& path)
     : ComponentStateFile(path, platform::FolderOf(path)) {}
 
 ComponentStateFile::ComponentStateFile(std::string path, const std::string& socketFolder)

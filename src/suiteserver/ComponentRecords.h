@@ -77,7 +77,7 @@ std::string ComponentStatePath(const std::string& socketFolder, bool relocated);
 class ComponentStateFile : public ComponentRecords {
   public:
     // The installation is named after the file's folder.
-    explicit ComponentStateFile(std::string path);
+    explicit ComponentStateFile(const std::string& path);
     // The installation is named after its socket folder, wherever the file is.
     ComponentStateFile(std::string path, const std::string& socketFolder);
     std::vector<ComponentRecord> Load() override;
