@@ -1,9 +1,11 @@
 // What recording a start before its spawn adds to a start: one replacement of
-// the state file (temporary file written and synced, renamed, folder synced)
-// with a slot's record more than before. The state file lies in the server's
-// run folder, /run/orvel in production: a tmpfs. The benchmark writes to
-// /dev/shm (a tmpfs) unless ORVEL_BENCH_FOLDER names another folder (a demo
-// installation's run folder on disk, say). Budget: 1 ms at the median.
+// the state file (temporary file written, renamed over the old one; no sync)
+// with a slot's record more than before. The state file lies on a tmpfs: the
+// system server's /run/orvel, or a relocated installation's runtime folder
+// ($XDG_RUNTIME_DIR/orvel). The benchmark writes to /dev/shm (a tmpfs) unless
+// ORVEL_BENCH_FOLDER names another folder (a disk, to compare: even unsynced,
+// ext4 starts writing back a file renamed over another). Budget: 1 ms at the
+// median.
 
 #include <benchmark/benchmark.h>
 #include <stdlib.h>

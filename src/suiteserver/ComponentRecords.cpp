@@ -1,10 +1,13 @@
 #include "suiteserver/ComponentRecords.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <utility>
@@ -129,19 +132,65 @@ std::optional<MarkerParts> ParseMarker(std::string_view text, std::string_view i
     return parts;
 }
 
-ComponentStateFile::ComponentStateFile(std::string path) : path_(std::move(path)) {
-    bootId_ = ReadSmallFile("/proc/sys/kernel/random/boot_id");
-    while (!bootId_.empty() && (bootId_.back() == '\n' || bootId_.back() == ' '))
-        bootId_.pop_back();
+std::string InstallationIdOf(const std::string& socketFolder) {
     // FNV-1a of the folder as the kernel names it: one name per installation.
     std::error_code ignored;
-    std::string folder = std::filesystem::weakly_canonical(platform::FolderOf(path_), ignored);
-    if (folder.empty()) folder = platform::FolderOf(path_);
+    std::string folder = std::filesystem::weakly_canonical(socketFolder, ignored);
+    if (folder.empty()) folder = socketFolder;
     std::uint64_t hash = 0xcbf29ce484222325ull;
     for (unsigned char c : folder) hash = (hash ^ c) * 0x100000001b3ull;
     char text[17];
     std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
-    installation_ = text;
+    return text;
+}
+
+std::string ComponentStatePath(const std::string& socketFolder, bool relocated) {
+    std::string inSocketFolder = socketFolder + "/components.state";
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (!relocated || runtime == nullptr || runtime[0] != '/') return inSocketFolder;
+    const std::string folder = std::string(runtime) + "/orvel";
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return inSocketFolder;
+    // Only a folder of this user's own that no one else may write to.
+    struct stat info {};
+    if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid() ||
+        (info.st_mode & 022) != 0) {
+        return inSocketFolder;
+    }
+    return folder + "/components-" + InstallationIdOf(socketFolder) + ".state";
+}
+
+ComponentStateFile::ComponentStateFile(const std::string& path)
+    : ComponentStateFile(path, platform::FolderOf(path)) {}
+
+ComponentStateFile::ComponentStateFile(std::string path, const std::string& socketFolder)
+    : path_(std::move(path)), installation_(InstallationIdOf(socketFolder)) {
+    bootId_ = ReadSmallFile("/proc/sys/kernel/random/boot_id");
+    while (!bootId_.empty() && (bootId_.back() == '\n' || bootId_.back() == ' '))
+        bootId_.pop_back();
+}
+
+std::string ComponentStateFile::TakeOver(const std::string& formerPath) {
+    if (formerPath == path_) return {};
+    const std::string text = ReadSmallFile(formerPath);
+    if (text.empty()) {
+        unlink(formerPath.c_str());  // none, or one without records
+        return {};
+    }
+    platform::ReplaceOptions options;
+    options.mode = 0600;
+    options.durable = false;
+    if (std::error_code error = platform::ReplaceFile(path_, text, options)) {
+        std::string line = "cannot move the component records from " + formerPath + " to " + path_ +
+                           " (" + error.message() + "); they stay where they are";
+        path_ = formerPath;
+        return line;
+    }
+    unlink(formerPath.c_str());
+    return "component records moved from " + formerPath + " to " + path_;
+}
+
+void ComponentStateFile::RemoveWhenEmpty() {
+    if (Load().empty()) unlink(path_.c_str());
 }
 
 std::vector<ComponentRecord> ComponentStateFile::Load() {
@@ -152,6 +201,9 @@ bool ComponentStateFile::Save(const std::vector<ComponentRecord>& records, std::
     // The records mean nothing after a reboot (the boot id says so), so the
     // replacement need not reach the disk: a rename is atomic for every
     // process, and a server killed at any point finds the old file or the new.
+    // Unsynced is not free on a disk file system (ext4 starts writing back a
+    // file renamed over another, a few ms): ComponentStatePath puts the file
+    // on a tmpfs wherever it can.
     platform::ReplaceOptions options;
     options.mode = 0600;
     options.durable = false;

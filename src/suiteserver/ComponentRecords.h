@@ -59,14 +59,41 @@ struct MarkerParts {
 };
 std::optional<MarkerParts> ParseMarker(std::string_view text, std::string_view installation);
 
-// The state file in the server's run folder, replaced atomically, readable by
-// its owner only. The installation is named after the file's folder.
+// The installation's name in its components' markers: a hash of its socket
+// folder as the kernel names it.
+std::string InstallationIdOf(const std::string& socketFolder);
+
+// Where the records of the installation served from socketFolder are kept.
+// They only need to outlive a crash of the server, never a reboot (no
+// component survives one, and the boot id in the file voids them), so they
+// belong on a tmpfs, where replacing the file writes nothing to a disk: the
+// system server's socket folder /run/orvel is one. A relocated installation's
+// socket folder ($ORVEL_ROOT/run) is usually on disk, so its records go to
+// the user's runtime folder, $XDG_RUNTIME_DIR/orvel, one file per
+// installation; without a usable runtime folder they stay in the socket folder.
+std::string ComponentStatePath(const std::string& socketFolder, bool relocated);
+
+// The state file, replaced atomically, readable by its owner only.
 class ComponentStateFile : public ComponentRecords {
   public:
-    explicit ComponentStateFile(std::string path);
+    // The installation is named after the file's folder.
+    explicit ComponentStateFile(const std::string& path);
+    // The installation is named after its socket folder, wherever the file is.
+    ComponentStateFile(std::string path, const std::string& socketFolder);
     std::vector<ComponentRecord> Load() override;
     bool Save(const std::vector<ComponentRecord>& records, std::string* why) override;
     std::string InstallationId() override { return installation_; }
+    const std::string& Path() const { return path_; }
+
+    // Moves the records an earlier server kept at formerPath into this file
+    // (an upgrade: its components still run). A former file is always the
+    // newer one, as a server that keeps this file removes it on start. When
+    // this file cannot be written the records stay where they were and this
+    // file is the former one from then on. What happened, for the log; empty
+    // when there was nothing to move.
+    std::string TakeOver(const std::string& formerPath);
+    // Removes the file when it holds no record (after an orderly stop).
+    void RemoveWhenEmpty();
 
   private:
     std::string path_;

@@ -38,6 +38,15 @@ bool Readable(int fd) {
     return poll(&one, 1, 0) > 0;
 }
 
+// Whether one of processes (alive in all) is in group.
+bool AnyInGroup(const std::set<ProcessIdentity>& processes, const std::map<pid_t, ProcStat>& all,
+                pid_t group) {
+    return std::any_of(processes.begin(), processes.end(), [&](const ProcessIdentity& process) {
+        auto entry = all.find(process.pid);
+        return entry != all.end() && entry->second.group == group;
+    });
+}
+
 // How often the watcher looks for ended strays when nothing else wakes it.
 constexpr int kStraySweepMs = 1000;
 
@@ -179,11 +188,19 @@ std::set<ProcessIdentity> ChildProcessLauncher::LiveMembers(Component& component
     for (const auto& member : component.members) {
         if (matches(member)) live.insert(member);
     }
-    // The group's number is ours as long as no other process holds it as its id.
+    // The group's number is ours while the first process holds it as its id
+    // (a zombie too), and once no process does, while a process known to be
+    // ours is still in the group: the kernel gives out no number a live group
+    // uses. Without either the number may belong to a later group (pids wrap
+    // quickly when something forks fast) whose members are strangers.
     auto holder = all.find(component.group);
-    bool groupIsOurs =
-        holder == all.end() || (component.group == component.first.pid &&
-                                holder->second.startTime == component.first.startTime);
+    bool groupIsOurs = false;
+    if (holder == all.end()) {
+        groupIsOurs = AnyInGroup(live, all, component.group);
+    } else {
+        groupIsOurs = component.group == component.first.pid &&
+                      holder->second.startTime == component.first.startTime;
+    }
     for (const auto& [pid, entry] : all) {
         if (groupIsOurs && entry.group == component.group && Alive(entry)) {
             live.insert({pid, entry.startTime});
@@ -215,11 +232,13 @@ void ChildProcessLauncher::Signal(pid_t component, int signalNumber) {
     if (it == components_.end()) return;
     // Look first, signal after: once the first process has ended its children
     // no longer show as its descendants.
-    auto live = LiveMembers(it->second, proc_.AllStats());
+    const auto all = proc_.AllStats();
+    auto live = LiveMembers(it->second, all);
     auto holder = proc_.Stat(it->second.group);
-    bool groupIsOurs =
-        !holder || live.count({holder->pid, holder->startTime}) != 0 ||
-        (holder->pid == it->second.first.pid && holder->startTime == it->second.first.startTime);
+    bool groupIsOurs = holder ? live.count({holder->pid, holder->startTime}) != 0 ||
+                                    (holder->pid == it->second.first.pid &&
+                                     holder->startTime == it->second.first.startTime)
+                              : AnyInGroup(live, all, it->second.group);
     // The first process through its pidfd: that reaches it whatever /proc shows.
     for (const auto& [fd, process] : watched_) {
         if (process.pid == component) syscall(SYS_pidfd_send_signal, fd, signalNumber, nullptr, 0);
@@ -314,6 +333,12 @@ void ChildProcessLauncher::Watch() {
                 auto it = watched_.find(fds[i].fd);
                 if (it == watched_.end()) continue;
                 if (it->second.ownChild) {
+                    // While its zombie still holds the group's number, every
+                    // process in the group is known as the component's.
+                    if (auto component = components_.find(it->second.pid);
+                        component != components_.end()) {
+                        LiveMembers(component->second, proc_.AllStats());
+                    }
                     pid_t reaped = waitpid(it->second.pid, &status, WNOHANG);
                     if (reaped == 0) continue;  // readable but not yet reapable: poll again
                     if (reaped < 0) status = -1;

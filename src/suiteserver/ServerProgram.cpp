@@ -388,7 +388,12 @@ int ServeUntilSignalled(const platform::InstallRoot& root, platform::Registry& r
     const CoreOptions options = ReadCoreOptions(registry);
 
     ChildProcessLauncher launcher;
-    ComponentStateFile records(root.socketFolder + "/components.state");
+    ComponentStateFile records(ComponentStatePath(root.socketFolder, root.relocated),
+                               root.socketFolder);
+    // An earlier server kept the records in the socket folder: its components still run.
+    if (auto moved = records.TakeOver(root.socketFolder + "/components.state"); !moved.empty()) {
+        log.Line(moved);
+    }
     platform::SystemClock clock;
     platform::LinuxSystemInfo systemInfo;
     RevocationList revoked(tcp.tlsFiles.revoked);
@@ -411,6 +416,7 @@ int ServeUntilSignalled(const platform::InstallRoot& root, platform::Registry& r
         log.Line(std::string("stopping on signal ") + std::to_string(received));
         ShutDown(serving, core, *server);
     }  // the core stops its components here, then the launcher's watcher
+    records.RemoveWhenEmpty();
     log.Line("stopped");
     return 0;
 }

@@ -179,6 +179,47 @@ TEST(ServerCrash, ComponentsRegisteredUnderOtherSpellingsAreAdoptedAfterARestart
     EXPECT_THAT(harness.ServerLog(), Not(HasSubstr("runs another program")));
 }
 
+// An upgrade: the server killed while its records lay in the socket folder,
+// restarted by a server that keeps them in the user's runtime folder. The
+// running component is adopted, the stop in progress goes on to its end.
+TEST(ServerCrash, RecordsMovedToTheRuntimeFolderKeepRunningComponentsAndStops) {
+    namespace fs = std::filesystem;
+    Installation site;
+    const char* saved = std::getenv("XDG_RUNTIME_DIR");
+    const std::string savedRuntime = saved != nullptr ? saved : "";
+    unsetenv("XDG_RUNTIME_DIR");
+    StartServerDyingAt(site.harness, "");
+    auto server = Connect(site.harness, *site.factory);
+    ASSERT_TRUE(server);
+    ASSERT_EQ(server->StartComponent(kSlot).value_or(0), 1);
+    ASSERT_EQ(server->StartComponent(kStubborn).value_or(0), 1);
+    server->StopComponent(kStubborn);  // ignores SIGTERM: still ending
+    const std::string former = site.harness.root + "/run/components.state";
+    ASSERT_TRUE(fs::exists(former));
+    kill(site.harness.serverPid, SIGKILL);
+    ASSERT_TRUE(ServerKilled(site.harness));
+
+    const std::string runtime = site.harness.root + "/runtime";
+    fs::create_directory(runtime);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    StartServerDyingAt(site.harness, "");
+    if (saved != nullptr) {
+        setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+    } else {
+        unsetenv("XDG_RUNTIME_DIR");
+    }
+    EXPECT_FALSE(fs::exists(former));
+    std::size_t files = 0;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(runtime + "/orvel", error)) {
+        files += entry.path().extension() == ".state";
+    }
+    EXPECT_EQ(files, 1u) << site.harness.ServerLog();
+    site.Expect(site.program, kSlot, true, "moved records");
+    site.Expect(site.stubborn, kStubborn, false, "moved stop");
+    EXPECT_THAT(site.harness.ServerLog(), HasSubstr("component records moved from " + former));
+}
+
 // Kills at random instants while a connected console connects, starts and
 // stops; after every restart no slot runs twice and no copy runs that the
 // server does not own (it ends or adopts each). ORVEL_CHAOS_KILLS lowers the

@@ -163,7 +163,8 @@ TEST(SuiteServerAdoption, ItsOwnComponentsOutliveAKilledServerAndAreAdoptedNoOth
 
     // Besides the server's own records: an unrelated process that now holds
     // recorded process ids and, as root, a recorded program run by another user.
-    suiteserver::ComponentStateFile state(harness.root + "/run/components.state");
+    suiteserver::ComponentStateFile state(
+        suiteserver::ComponentStatePath(harness.root + "/run", true), harness.root + "/run");
     auto records = state.Load();
     ASSERT_EQ(records.size(), 2u);
     fakes::RunningProgram sleeper("/bin/sleep", {"30"});

@@ -6,6 +6,8 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -603,6 +605,63 @@ TEST_F(CoreTest, OrphansOfThisInstallationAreAdoptedIntoFreeSlotsOrEnded) {
     ASSERT_EQ(records.stored.size(), 2u);
     EXPECT_EQ(records.stored[1].marker, "core-test:3:ee");
     EXPECT_THAT(launcher.launched, IsEmpty());
+}
+
+// The records live on a tmpfs where one can be had: a relocated installation
+// keeps them in the user's runtime folder, one file per installation, and an
+// upgrade moves the file an earlier server left in the socket folder.
+TEST(ComponentStateFile, KeptInTheRuntimeFolderAndMovedThereWithoutLosingARecord) {
+    fakes::TempDir root{"orvel-records"};
+    const std::string socketFolder = root.str("run");
+    const std::string otherSocketFolder = root.str("other/run");
+    std::filesystem::create_directories(socketFolder);
+    std::filesystem::create_directories(root.str("runtime"));
+    const char* saved = std::getenv("XDG_RUNTIME_DIR");
+    const std::string savedRuntime = saved != nullptr ? saved : "";
+    setenv("XDG_RUNTIME_DIR", root.str("runtime").c_str(), 1);
+
+    const std::string path = ComponentStatePath(socketFolder, true);
+    EXPECT_EQ(path.rfind(root.str("runtime") + "/orvel/", 0), 0u) << path;
+    EXPECT_NE(ComponentStatePath(otherSocketFolder, true), path);
+    EXPECT_EQ(ComponentStatePath(socketFolder, false), socketFolder + "/components.state");
+    // A runtime folder others may write to is not used.
+    chmod(root.str("runtime/orvel").c_str(), 0777);
+    EXPECT_EQ(ComponentStatePath(socketFolder, true), socketFolder + "/components.state");
+    chmod(root.str("runtime/orvel").c_str(), 0700);
+    unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(ComponentStatePath(socketFolder, true), socketFolder + "/components.state");
+    if (saved != nullptr) setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+
+    // What an earlier server wrote in the socket folder.
+    const std::string former = socketFolder + "/components.state";
+    ComponentStateFile old(former);
+    const std::vector<ComponentRecord> records = {
+        {4, {4321, 777}, "/opt/suite/Demo.exe", old.InstallationId() + ":4:aa", std::nullopt},
+        {6, {0, 0}, "/opt/suite/Six.exe", old.InstallationId() + ":6:bb", 99}};
+    std::string why;
+    ASSERT_TRUE(old.Save(records, &why)) << why;
+
+    ComponentStateFile moved(path, socketFolder);
+    EXPECT_EQ(moved.InstallationId(), old.InstallationId());  // the markers still match
+    EXPECT_THAT(moved.TakeOver(former), HasSubstr("moved"));
+    EXPECT_EQ(moved.Load(), records);
+    EXPECT_FALSE(std::filesystem::exists(former));
+    EXPECT_EQ(moved.TakeOver(former), "");  // nothing left to move
+    EXPECT_EQ(moved.Load(), records);
+
+    // Where the new place cannot be written, the records stay where they are.
+    ASSERT_TRUE(old.Save(records, &why)) << why;
+    ComponentStateFile nowhere(root.str("missing/components.state"), socketFolder);
+    EXPECT_THAT(nowhere.TakeOver(former), HasSubstr("stay where they are"));
+    EXPECT_EQ(nowhere.Path(), former);
+    EXPECT_EQ(nowhere.Load(), records);
+
+    // After an orderly stop the file goes with its last record.
+    moved.RemoveWhenEmpty();
+    EXPECT_TRUE(std::filesystem::exists(path));
+    ASSERT_TRUE(moved.Save({}, &why)) << why;
+    moved.RemoveWhenEmpty();
+    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 TEST(ComponentRecordsText, RoundTripsAndRefusesAnotherBootOrBrokenLines) {
