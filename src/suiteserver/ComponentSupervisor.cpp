@@ -132,7 +132,10 @@ std::int32_t ComponentSupervisor::LaunchLocked(int index, const std::string& pro
         environment.push_back(std::string(kMarkerVariable) + "=" + slot.marker);
     // The exit handler takes the slot lock, so launching under it is safe: an
     // exit can only be recorded once the process id has been stored.
-    LaunchResult launched = launcher_.Launch(program, environment, HandlerFor(index));
+    const OutputLabel output{
+        index,
+        std::string(suite::ComponentDefinitions()[static_cast<std::size_t>(index)].displayName)};
+    LaunchResult launched = launcher_.Launch(program, environment, output, HandlerFor(index));
     slot.starting = false;
     if (launched.pid <= 0) {
         slot.marker.clear();
@@ -152,6 +155,10 @@ std::int32_t ComponentSupervisor::LaunchLocked(int index, const std::string& pro
     Reached("start-recorded");
     log_.Line("component: " + SlotLabel(index) + " started " + program + " as process " +
               std::to_string(launched.pid) + (note.empty() ? "" : " (" + note + ")"));
+    if (!launched.outputProblem.empty()) {
+        log_.Line("component: " + SlotLabel(index) +
+                  " output goes to the server's own: " + launched.outputProblem);
+    }
     hooks_.changed(index);
     return suite::kStatusRunning;
 }

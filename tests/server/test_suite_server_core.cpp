@@ -38,15 +38,15 @@ class RecordingLauncher : public ProcessLauncher {
     ~RecordingLauncher() override { StopWatching(); }
 
     LaunchResult Launch(const std::string& programPath, const std::vector<std::string>& environment,
-                        ExitHandler onExit) override {
+                        const OutputLabel&, ExitHandler onExit) override {
         if (onLaunch) onLaunch();
         std::lock_guard lock(mutex_);
         launched.push_back(programPath);
         environments.push_back(environment);
-        if (failLaunch) return {0, 0, "refused by the test"};
+        if (failLaunch) return {0, 0, "refused by the test", {}};
         pid_t pid = nextPid_++;
         handlers_[pid] = std::move(onExit);
-        return {pid, 5000u + static_cast<std::uint64_t>(pid), {}};
+        return {pid, 5000u + static_cast<std::uint64_t>(pid), {}, {}};
     }
     AdoptVerdict Adopt(ProcessIdentity process, const std::string&, ExitHandler onExit) override {
         std::lock_guard lock(mutex_);
