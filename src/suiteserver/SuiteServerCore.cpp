@@ -37,7 +37,8 @@ SuiteServerCore::SuiteServerCore(platform::Registry& registry, ProcessLauncher& 
       instances_(clock, log, options_),
       programs_(registry, log),
       components_(launcher, records, clock, log, options_,
-                  {[this](int index) { instances_.SlotChanged(index); }, [this] { Wake(); }}) {
+                  {[this](int index) { instances_.SlotChanged(index); }, [this] { Wake(); },
+                   [this](int index) { return programs_.Resolve(index); }}) {
     programs_.NoteStoreProblem();
     components_.Recover([this](int index) {
         Program program = programs_.Resolve(index);
