@@ -72,6 +72,28 @@ LogFileOutput::LogFileOutput(std::string folder, std::string logPipeProgram, std
     : folder_(std::move(folder)), logPipeProgram_(std::move(logPipeProgram)), maxBytes_(maxBytes) {}
 
 OutputStream LogFileOutput::Open(int /*slot*/, std::string_view name) {
+    std::lock_guard lock(mutex_);
+    const std::string key = ComponentLogName(name);
+    if (auto kept = pipes_.find(key); kept != pipes_.end()) {
+        // A log pipe that still reads: shared. One that ended (killed) would
+        // end the component's first write with SIGPIPE: a new one instead.
+        pollfd one{kept->second.get(), POLLOUT, 0};
+        if (poll(&one, 1, 0) >= 0 && (one.revents & (POLLERR | POLLHUP)) == 0) {
+            OutputStream stream;
+            stream.fd.reset(fcntl(kept->second.get(), F_DUPFD_CLOEXEC, 3));
+            if (stream.fd) return stream;
+        }
+        pipes_.erase(kept);
+    }
+    OutputStream stream = StartLogPipe(name);
+    if (stream.fd) {
+        UniqueFd kept(fcntl(stream.fd.get(), F_DUPFD_CLOEXEC, 3));
+        if (kept) pipes_[key] = std::move(kept);
+    }
+    return stream;
+}
+
+OutputStream LogFileOutput::StartLogPipe(std::string_view name) {
     OutputStream stream;
     if (mkdir(folder_.c_str(), 0750) != 0 && errno != EEXIST) {
         stream.problem = "cannot create " + folder_ + ": " + ErrorText(errno);

@@ -11,7 +11,9 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -57,22 +59,26 @@ class JournalOutput final : public ComponentOutput {
 };
 
 // "<folder>/<ComponentLogName(name)>.log", rotated into ".1" once it holds
-// maxBytes: at most twice maxBytes per component. Each start gets a log pipe
-// process (logPipeProgram) in a session of its own, so neither a stop of the
-// component nor the server's own end reaches it; it ends when its input
-// closes, that is when the component and everything that inherited its
-// output have ended.
+// maxBytes: at most twice maxBytes per component. A slot's first start gets a
+// log pipe process (logPipeProgram) in a session of its own, so neither a
+// stop of the component nor the server's own end reaches it; later starts of
+// the slot share it (a start costs no second process). It ends when its
+// input closes: once this object is gone and every component and helper
+// that inherited the stream has ended.
 class LogFileOutput final : public ComponentOutput {
   public:
     LogFileOutput(std::string folder, std::string logPipeProgram, std::uint64_t maxBytes);
     OutputStream Open(int slot, std::string_view name) override;
     std::string Where() const override { return "log files in " + folder_; }
-    const std::string& Folder() const { return folder_; }
 
   private:
+    OutputStream StartLogPipe(std::string_view name);
+
     std::string folder_;
     std::string logPipeProgram_;
     std::uint64_t maxBytes_;
+    std::mutex mutex_;
+    std::map<std::string, UniqueFd> pipes_;  // the write end of each log file's pipe
 };
 
 inline constexpr std::uint64_t kDefaultComponentLogBytes = std::uint64_t{4} * 1024 * 1024;
