@@ -596,6 +596,7 @@ void ComponentSupervisor::MakeDueRestarts(TimePoint now, TimePoint& next) {
     // The registry is read without the slot lock; a stop or start meanwhile
     // changes the generation and the restart is not made.
     std::vector<Program> programs;
+    programs.reserve(due.size());
     for (const auto& entry : due) programs.push_back(hooks_.program(entry.first));
     std::lock_guard lock(mutex_);
     for (std::size_t i = 0; i < due.size(); ++i) {

@@ -47,7 +47,7 @@ TEST(ComponentOutput, LogNamesKeepOnlySafeCharacters) {
 TEST(ComponentOutput, TheLogPipeRotatesAtItsBoundAndKeepsTheNewestLines) {
     fakes::TempDir folder{"orvel-logpipe"};
     const std::string path = folder.str("component.log");
-    constexpr std::uint64_t kBound = 64 * 1024;
+    constexpr std::uint64_t kBound = std::uint64_t{64} * 1024;
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
     std::thread writer([&] {
