@@ -20,7 +20,9 @@
 #include "SuiteServerHarness.h"
 #include "TempDir.h"
 #include "platform/FileReplace.h"
+#include "platform/Registry.h"
 #include "platform/linux/ComponentOutput.h"
+#include "suite/ComponentCatalog.h"
 
 namespace orvel::testing {
 namespace {
@@ -127,6 +129,39 @@ TEST(ComponentOutput, OutputOfAComponentAdoptedAfterAServerCrashStillReachesItsL
     EXPECT_TRUE(WaitUntil([&] { return SizeOf(log) > atAdoption; }, 20s))
         << "no output after the adoption";
     (*server)->StopComponent(kSlot);
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+// As an operator would see it: a component that fails soon after each start,
+// with restart on, runs again and again, each run's lines in the same log
+// after its own "slot K pid P" line, until a console stops it.
+TEST(ComponentOutput, ARestartedComponentRunsAgainAndKeepsItsLog) {
+    SuiteServerHarness harness;
+    std::string program = harness.InstallComponent(kSlot);
+    std::ofstream(program, std::ios::trunc) << "#!/bin/sh\necho \"run $$\"\nsleep 0.2\nexit 3\n";
+    chmod(program.c_str(), 0755);
+    const auto& definition = suite::ComponentDefinitions()[kSlot];
+    harness.SetDword(platform::HKEY_CLASSES_ROOT,
+                     "CLSID\\" + std::string(definition.classId) + "\\LocalServer32",
+                     "RestartOnFailure", 1);
+    const std::string log = harness.root + "/component-logs/orvel-Matrix-Control.log";
+    harness.StartServer();
+    auto factory = harness.MakeFactory(FreeTcpPort(), 10s);
+    auto server = factory->CreateLocal();
+    ASSERT_TRUE(server) << harness.ServerLog();
+    ASSERT_EQ((*server)->StartComponent(kSlot).value_or(0), 1) << harness.ServerLog();
+    EXPECT_TRUE(WaitUntil([&] { return Count(fakes::ReadFile(log), "run ") >= 3; }, 60s))
+        << fakes::ReadFile(log) << harness.ServerLog();
+    (*server)->StopComponent(kSlot);
+    const std::string text = fakes::ReadFile(log);
+    EXPECT_GE(Count(text, "slot 4 pid "), 3u) << text;
+    EXPECT_THAT(harness.ServerLog(), HasSubstr("restarted on failure (restart 2 of 5"));
+    EXPECT_THAT(harness.ServerLog(), HasSubstr("ended (exit code 3)"));
 }
 
 // Needs a journal this test may read: skipped where there is none (a
