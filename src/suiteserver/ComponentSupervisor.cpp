@@ -148,6 +148,14 @@ std::int32_t ComponentSupervisor::Start(int index, const std::string& program,
     return suite::kStatusNotAvailable;  // the pending start could not start the program
 }
 
+void ComponentSupervisor::Refuse(int index, const std::string& note, const std::string& why) {
+    log_.Line("component: " + SlotLabel(index) + " not started: " + why);
+    SuiteEvent event = EventFor(SuiteEventKind::kComponentRefused, index);
+    event.client = note;
+    event.detail = why;
+    Record(event);
+}
+
 std::int32_t ComponentSupervisor::LaunchLocked(int index, const std::string& program,
                                                const std::string& note, SuiteEventKind kind,
                                                const std::string& detail) {

@@ -67,6 +67,9 @@ class ComponentSupervisor {
     // Starts program in the slot (or once its stop has ended); the slot's
     // status. note names who asked. It ends a restart limit that was hit.
     std::int32_t Start(int index, const std::string& program, const std::string& note);
+    // A start the caller could not make (no program to run): logged and
+    // recorded; note names who asked.
+    void Refuse(int index, const std::string& note, const std::string& why);
     // note names who asked; a restart on failure not yet made is withdrawn.
     std::int32_t Stop(int index, const std::string& note = {});
     // Kills after the grace, finishes ended components and makes the restarts

@@ -791,9 +791,12 @@ TEST_F(RestartTest, AdoptionsAndRefusedStartsAreRecorded) {
 
     launcher.failLaunch = true;
     EXPECT_EQ(Start(4), suite::kStatusNotAvailable);
+    EXPECT_EQ(Start(1), suite::kStatusNotRegistered);  // no program registered
     auto refused = recorded.Of(Kind::kComponentRefused);
-    ASSERT_EQ(refused.size(), 1u);
+    ASSERT_EQ(refused.size(), 2u);
     EXPECT_THAT(refused[0].detail, HasSubstr("refused by the test"));
+    EXPECT_EQ(refused[1].slot, 1);
+    EXPECT_EQ(refused[1].detail, "class not registered");
 }
 
 TEST(ComponentRecordsText, RoundTripsAndRefusesAnotherBootOrBrokenLines) {
