@@ -187,8 +187,9 @@ struct NoLauncher : orvel::suiteserver::ProcessLauncher {
     using Identity = orvel::suiteserver::ProcessIdentity;
     using Verdict = orvel::suiteserver::AdoptVerdict;
     orvel::suiteserver::LaunchResult Launch(const std::string&, const std::vector<std::string>&,
+                                            const orvel::suiteserver::OutputLabel&,
                                             orvel::suiteserver::ExitHandler) override {
-        return {0, 0, "the floor server starts no component"};
+        return {0, 0, "the floor server starts no component", {}};
     }
     std::vector<orvel::suiteserver::MarkedProcess> FindMarked(std::string_view,
                                                               std::string_view) override {

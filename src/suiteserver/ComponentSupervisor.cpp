@@ -37,6 +37,25 @@ TimePoint FromMs(std::int64_t ms) {
     return TimePoint(std::chrono::duration_cast<TimePoint::duration>(milliseconds(ms)));
 }
 
+// An end that restart on failure answers: not a clean exit with code 0.
+bool Failed(int waitStatus) {
+    return !(waitStatus >= 0 && WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0);
+}
+
+void DescribeEnd(SuiteEvent& event, int waitStatus) {
+    if (waitStatus < 0) {
+        event.detail = "exit status unknown: not started by this run of the server";
+    } else if (WIFEXITED(waitStatus)) {
+        event.exitCode = WEXITSTATUS(waitStatus);
+    } else if (WIFSIGNALED(waitStatus)) {
+        event.signal = WTERMSIG(waitStatus);
+    }
+}
+
+std::string Milliseconds(std::chrono::steady_clock::duration span) {
+    return std::to_string(std::chrono::duration_cast<milliseconds>(span).count()) + " ms";
+}
+
 }  // namespace
 
 ComponentSupervisor::ComponentSupervisor(ProcessLauncher& launcher, ComponentRecords& records,
@@ -56,6 +75,19 @@ ComponentSupervisor::ComponentSupervisor(ProcessLauncher& launcher, ComponentRec
 std::string ComponentSupervisor::SlotLabel(int index) {
     const auto& definition = suite::ComponentDefinitions()[static_cast<std::size_t>(index)];
     return "slot " + std::to_string(index) + " (" + std::string(definition.displayName) + ")";
+}
+
+SuiteEvent ComponentSupervisor::EventFor(SuiteEventKind kind, int index) const {
+    SuiteEvent event;
+    event.kind = kind;
+    event.slot = index;
+    event.component =
+        std::string(suite::ComponentDefinitions()[static_cast<std::size_t>(index)].displayName);
+    return event;
+}
+
+void ComponentSupervisor::Record(const SuiteEvent& event) const {
+    if (options_.events != nullptr) options_.events->Record(event);
 }
 
 void ComponentSupervisor::Reached(std::string_view point) const {
@@ -99,6 +131,8 @@ std::int32_t ComponentSupervisor::Start(int index, const std::string& program,
     std::unique_lock lock(mutex_);
     Slot& slot = slots_[static_cast<std::size_t>(index)];
     if (slot.pid > 0 && !slot.stopping) return suite::kStatusRunning;
+    // A start by hand begins restart on failure afresh (also after its limit).
+    WithdrawRestartLocked(index, true);
     if (slot.component == 0) return LaunchLocked(index, program, note);
     // The slot is still being stopped: the start runs once nothing of the old
     // program remains, and the answer says only what is true now.
@@ -107,17 +141,33 @@ std::int32_t ComponentSupervisor::Start(int index, const std::string& program,
     }
     slot.startPending = true;
     slot.pendingProgram = program;
+    slot.pendingNote = note;
     changed_.wait_for(lock, options_.startWait, [&] { return !slot.startPending; });
     if (slot.pid > 0 && !slot.stopping) return suite::kStatusRunning;
     if (slot.startPending) return suite::kStatusOffLine;
     return suite::kStatusNotAvailable;  // the pending start could not start the program
 }
 
+void ComponentSupervisor::Refuse(int index, const std::string& note, const std::string& why) {
+    log_.Line("component: " + SlotLabel(index) + " not started: " + why);
+    SuiteEvent event = EventFor(SuiteEventKind::kComponentRefused, index);
+    event.client = note;
+    event.detail = why;
+    Record(event);
+}
+
 std::int32_t ComponentSupervisor::LaunchLocked(int index, const std::string& program,
-                                               const std::string& note) {
+                                               const std::string& note, SuiteEventKind kind,
+                                               const std::string& detail) {
     Slot& slot = slots_[static_cast<std::size_t>(index)];
+    SuiteEvent event = EventFor(kind, index);
+    event.client = note;
+    event.detail = detail;
     if (shuttingDown_) {
         log_.Line("component: " + SlotLabel(index) + " not started: the server is stopping");
+        event.kind = SuiteEventKind::kComponentRefused;
+        event.detail = "the server is stopping";
+        Record(event);
         return suite::kStatusOffLine;
     }
     // The start is on record before the program runs: a server killed from
@@ -132,7 +182,8 @@ std::int32_t ComponentSupervisor::LaunchLocked(int index, const std::string& pro
         environment.push_back(std::string(kMarkerVariable) + "=" + slot.marker);
     // The exit handler takes the slot lock, so launching under it is safe: an
     // exit can only be recorded once the process id has been stored.
-    LaunchResult launched = launcher_.Launch(program, environment, HandlerFor(index));
+    const OutputLabel output{index, event.component};
+    LaunchResult launched = launcher_.Launch(program, environment, output, HandlerFor(index));
     slot.starting = false;
     if (launched.pid <= 0) {
         slot.marker.clear();
@@ -140,6 +191,9 @@ std::int32_t ComponentSupervisor::LaunchLocked(int index, const std::string& pro
         SaveRecordsLocked();
         log_.Line("component: " + SlotLabel(index) + " could not start " + program + ": " +
                   launched.error);
+        event.kind = SuiteEventKind::kComponentRefused;
+        event.detail = program + ": " + launched.error;
+        Record(event);
         return suite::kStatusNotAvailable;
     }
     Reached("start-spawned");
@@ -148,17 +202,25 @@ std::int32_t ComponentSupervisor::LaunchLocked(int index, const std::string& pro
     slot.startTime = launched.startTime;
     slot.stopping = false;
     slot.killed = false;
+    slot.startedAt = clock_.Monotonic();
     SaveRecordsLocked();
     Reached("start-recorded");
     log_.Line("component: " + SlotLabel(index) + " started " + program + " as process " +
               std::to_string(launched.pid) + (note.empty() ? "" : " (" + note + ")"));
+    if (!launched.outputProblem.empty()) {
+        log_.Line("component: " + SlotLabel(index) +
+                  " output goes to the server's own: " + launched.outputProblem);
+    }
+    event.pid = launched.pid;
+    Record(event);
     hooks_.changed(index);
     return suite::kStatusRunning;
 }
 
-std::int32_t ComponentSupervisor::Stop(int index) {
+std::int32_t ComponentSupervisor::Stop(int index, const std::string& note) {
     std::unique_lock lock(mutex_);
     Slot& slot = slots_[static_cast<std::size_t>(index)];
+    WithdrawRestartLocked(index, false);
     if (slot.startPending) {
         slot.startPending = false;  // the later wish wins
         log_.Line("component: " + SlotLabel(index) + " waiting start withdrawn by a stop");
@@ -167,7 +229,7 @@ std::int32_t ComponentSupervisor::Stop(int index) {
     if (slot.pid <= 0) return suite::kStatusOffLine;
     pid_t pid = slot.pid;
     if (!slot.stopping) {
-        pid_t component = BeginEndingLocked(index, "asked to end");
+        pid_t component = BeginEndingLocked(index, "asked to end", note);
         lock.unlock();
         launcher_.Signal(component, SIGTERM);
         Reached("stop-signalled");
@@ -178,9 +240,11 @@ std::int32_t ComponentSupervisor::Stop(int index) {
     return slot.pid == pid ? suite::kStatusRunning : suite::kStatusOffLine;
 }
 
-pid_t ComponentSupervisor::BeginEndingLocked(int index, const std::string& why) {
+pid_t ComponentSupervisor::BeginEndingLocked(int index, const std::string& why,
+                                             const std::string& note) {
     Slot& slot = slots_[static_cast<std::size_t>(index)];
     slot.stopping = true;
+    slot.stopNote = note;
     slot.killed = false;
     slot.killAt = clock_.Monotonic() + options_.stopGrace;
     SaveRecordsLocked();  // the stop and its deadline are on record before its first signal
@@ -199,11 +263,15 @@ void ComponentSupervisor::FinishLocked(int index) {
     launcher_.Forget(slot.component);
     bool startPending = slot.startPending;
     std::string pendingProgram = std::move(slot.pendingProgram);
+    std::string pendingNote = std::move(slot.pendingNote);
     slot = Slot{};
     SaveRecordsLocked();
     if (wasStopping) log_.Line("component: " + SlotLabel(index) + " has ended completely");
     if (startPending && !shuttingDown_) {
-        LaunchLocked(index, pendingProgram, "start that waited for the stop");
+        WithdrawRestartLocked(index, true);
+        LaunchLocked(index, pendingProgram, pendingNote);
+    } else if (restarts_[static_cast<std::size_t>(index)].wanted && !shuttingDown_) {
+        ScheduleRestartLocked(index);
     }
     changed_.notify_all();
 }
@@ -218,6 +286,21 @@ void ComponentSupervisor::OnChildExit(int index, pid_t pid, int waitStatus) {
         component = slot.component;
         log_.Line("component: " + SlotLabel(index) + " process " + std::to_string(pid) +
                   " ended (" + DescribeExit(waitStatus) + ")");
+        // Ended by a stop of the server's (asked for, or at its shutdown), or on its own.
+        const bool onItsOwn = !slot.stopping;
+        SuiteEvent event = EventFor(
+            onItsOwn ? SuiteEventKind::kComponentExited : SuiteEventKind::kComponentStopped, index);
+        event.pid = pid;
+        event.client = onItsOwn ? std::string() : slot.stopNote;
+        event.runTime =
+            std::chrono::duration_cast<milliseconds>(clock_.Monotonic() - slot.startedAt);
+        DescribeEnd(event, waitStatus);
+        Record(event);
+        if (onItsOwn && Failed(waitStatus)) {
+            Restart& restart = restarts_[static_cast<std::size_t>(index)];
+            restart.wanted = true;
+            restart.lastRun = event.runTime;
+        }
         hooks_.changed(index);
         changed_.notify_all();
     }
@@ -232,8 +315,8 @@ void ComponentSupervisor::OnChildExit(int index, pid_t pid, int waitStatus) {
             FinishLocked(index);
         } else if (!slot.stopping) {
             // Its helpers would live on unwatched: they end as a stop ends them.
-            toSignal =
-                BeginEndingLocked(index, "ended but left processes behind; they are asked to end");
+            toSignal = BeginEndingLocked(
+                index, "ended but left processes behind; they are asked to end", "");
         }
         changed_.notify_all();
     }
@@ -334,6 +417,7 @@ void ComponentSupervisor::TakeLocked(int index, ProcessIdentity process, const s
     slot.startTime = process.startTime;
     slot.program = program;
     slot.marker = marker;
+    slot.startedAt = clock_.Monotonic();
     hooks_.changed(index);
 }
 
@@ -369,9 +453,13 @@ bool ComponentSupervisor::TakeRecordedLocked(const ComponentRecord& record,
                   " dropped: " + DescribeVerdict(verdict));
         return false;
     }
+    SuiteEvent event = EventFor(SuiteEventKind::kComponentAdopted, index);
+    event.pid = process.pid;
     if (record.stopDeadline) {
         slot.stopping = true;
         slot.killAt = FromMs(*record.stopDeadline);
+        slot.stopNote = "a stop begun before the server restarted";
+        event.detail = "it was being stopped; the stop goes on";
         log_.Line("component: " + SlotLabel(index) + " " + what +
                   " was being stopped when the server ended; the stop goes on");
     } else {
@@ -379,6 +467,7 @@ bool ComponentSupervisor::TakeRecordedLocked(const ComponentRecord& record,
                   " still runs from an earlier run of the server; adopted");
     }
     TakeLocked(index, process, record.program, record.marker);
+    Record(event);
     return true;
 }
 
@@ -403,6 +492,10 @@ std::vector<ProcessIdentity> ComponentSupervisor::SettleUnrecordedLocked(
                           std::to_string(first->process.pid) + " (" + program +
                           ") runs without a record; adopted");
                 TakeLocked(parts->slot, first->process, program, marker);
+                SuiteEvent event = EventFor(SuiteEventKind::kComponentAdopted, parts->slot);
+                event.pid = first->process.pid;
+                event.detail = "found without a record";
+                Record(event);
                 continue;
             }
         }
@@ -424,6 +517,7 @@ TimePoint ComponentSupervisor::Housekeep(TimePoint now) {
         launcher_.Refresh();
         nextRefresh_ = now + std::chrono::seconds(2);
     }
+    MakeDueRestarts(now, next);
     std::vector<pid_t> toKill;
     std::vector<pid_t> toCheck;
     {
@@ -465,6 +559,101 @@ TimePoint ComponentSupervisor::Housekeep(TimePoint now) {
     return next;
 }
 
+void ComponentSupervisor::ScheduleRestartLocked(int index) {
+    Restart& restart = restarts_[static_cast<std::size_t>(index)];
+    const RestartPolicy& policy = options_.restart;
+    restart.wanted = false;
+    if (restart.lastRun >= policy.interval) restart.consecutive = 0;
+    auto delay = policy.firstDelay;
+    for (std::size_t i = 0; i < restart.consecutive && delay < policy.maxDelay; ++i) delay *= 2;
+    restart.due = true;
+    restart.at = clock_.Monotonic() + std::min(delay, policy.maxDelay);
+    ++restart.generation;
+    if (hooks_.wake) hooks_.wake();
+}
+
+void ComponentSupervisor::WithdrawRestartLocked(int index, bool forgetHistory) {
+    Restart& restart = restarts_[static_cast<std::size_t>(index)];
+    if (restart.due) {
+        log_.Line("component: " + SlotLabel(index) + " restart on failure withdrawn");
+    }
+    restart.wanted = false;
+    restart.due = false;
+    ++restart.generation;
+    if (forgetHistory) {
+        restart.consecutive = 0;
+        restart.recent.clear();
+    }
+}
+
+void ComponentSupervisor::MakeDueRestarts(TimePoint now, TimePoint& next) {
+    std::vector<std::pair<int, std::uint64_t>> due;
+    {
+        std::lock_guard lock(mutex_);
+        for (std::size_t i = 0; i < restarts_.size(); ++i) {
+            const Restart& restart = restarts_[i];
+            if (!restart.due) continue;
+            if (restart.at <= now) {
+                due.emplace_back(static_cast<int>(i), restart.generation);
+            } else {
+                next = std::min(next, restart.at);
+            }
+        }
+    }
+    if (due.empty() || !hooks_.program) return;
+    // The registry is read without the slot lock; a stop or start meanwhile
+    // changes the generation and the restart is not made.
+    std::vector<Program> programs;
+    programs.reserve(due.size());
+    for (const auto& entry : due) programs.push_back(hooks_.program(entry.first));
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = 0; i < due.size(); ++i) {
+        RestartLocked(due[i].first, due[i].second, programs[i], now);
+    }
+}
+
+void ComponentSupervisor::RestartLocked(int index, std::uint64_t generation, const Program& program,
+                                        TimePoint now) {
+    Restart& restart = restarts_[static_cast<std::size_t>(index)];
+    if (!restart.due || restart.generation != generation) return;
+    restart.due = false;
+    const Slot& slot = slots_[static_cast<std::size_t>(index)];
+    if (slot.component != 0 || shuttingDown_ || !program.restartOnFailure) return;
+    if (program.state != ProgramState::kReady) {
+        const std::string why = program.path.empty() ? std::string("no program registered")
+                                                     : program.path + " cannot be started";
+        log_.Line("component: " + SlotLabel(index) + " not restarted: " + why);
+        SuiteEvent event = EventFor(SuiteEventKind::kComponentRefused, index);
+        event.client = "restart on failure";
+        event.detail = why;
+        Record(event);
+        return;
+    }
+    const RestartPolicy& policy = options_.restart;
+    while (!restart.recent.empty() && restart.recent.front() <= now - policy.interval) {
+        restart.recent.pop_front();
+    }
+    if (restart.recent.size() >= policy.burst) {
+        const std::string why = std::to_string(restart.recent.size()) + " restarts within " +
+                                Milliseconds(policy.interval) +
+                                "; the slot stays down until it is started";
+        log_.Line("component: " + SlotLabel(index) + " restart limit hit: " + why);
+        SuiteEvent event = EventFor(SuiteEventKind::kRestartLimitHit, index);
+        event.detail = why;
+        Record(event);
+        WithdrawRestartLocked(index, true);
+        return;
+    }
+    restart.recent.push_back(now);
+    ++restart.consecutive;
+    const std::string detail = "restart " + std::to_string(restart.recent.size()) + " of " +
+                               std::to_string(policy.burst) + " within " +
+                               Milliseconds(policy.interval);
+    log_.Line("component: " + SlotLabel(index) + " restarted on failure (" + detail + ")");
+    LaunchLocked(index, program.path, "restart on failure", SuiteEventKind::kComponentRestarted,
+                 detail);
+}
+
 void ComponentSupervisor::StopAll() {
     std::vector<pid_t> asked;
     {
@@ -473,9 +662,10 @@ void ComponentSupervisor::StopAll() {
         for (std::size_t i = 0; i < slots_.size(); ++i) {
             Slot& slot = slots_[i];
             slot.startPending = false;
+            WithdrawRestartLocked(static_cast<int>(i), false);
             if (slot.component != 0 && !slot.stopping) {
-                asked.push_back(
-                    BeginEndingLocked(static_cast<int>(i), "asked to end, server stopping,"));
+                asked.push_back(BeginEndingLocked(
+                    static_cast<int>(i), "asked to end, server stopping,", "the server, stopping"));
             }
         }
     }

@@ -16,6 +16,18 @@ namespace orvel::suiteserver {
 
 using InstanceId = std::uint64_t;
 
+// Restart on failure of a component whose registration asks for it: the
+// first restart after firstDelay, each next one after twice the delay before
+// (at most maxDelay; back to firstDelay once it ran for a whole interval); a
+// restart that would be the burst+1st within interval is not made, and the
+// slot stays down until it is started.
+struct RestartPolicy {
+    std::chrono::milliseconds firstDelay{100};
+    std::chrono::milliseconds maxDelay{30000};
+    std::size_t burst = 5;
+    std::chrono::milliseconds interval{60000};
+};
+
 struct CoreOptions {
     std::size_t maxInstances = 256;
     std::size_t maxInstancesPerPeer = 32;
@@ -39,6 +51,7 @@ struct CoreOptions {
     std::function<void(std::string_view point)> reached;
     // Where what happened is recorded; nothing is kept when null.
     SuiteEvents* events = nullptr;
+    RestartPolicy restart;
 };
 
 // Why the core refused a request.

@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/FileReplace.h"
 #include "platform/linux/ProgramIdentity.h"
 #include "platform/linux/Spawn.h"
 
@@ -52,6 +53,21 @@ constexpr int kStraySweepMs = 1000;
 
 }  // namespace
 
+std::unique_ptr<platform::ComponentOutput> MakeComponentOutput(const platform::InstallRoot& root,
+                                                               bool stderrIsJournal) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path self = fs::read_symlink("/proc/self/exe", error);
+    fs::path logPipe = self.parent_path() / "orvel-logpipe";
+    if (!fs::exists(logPipe, error)) {
+        logPipe = (self.parent_path() / ".." / ORVEL_LIBEXEC_DIR / "orvel" / "orvel-logpipe")
+                      .lexically_normal();
+    }
+    return platform::ChooseComponentOutput(
+        stderrIsJournal, platform::FolderOf(root.registryStore) + "/component-logs",
+        logPipe.string());
+}
+
 const char* DescribeVerdict(AdoptVerdict verdict) {
     switch (verdict) {
         case AdoptVerdict::kAdopted:
@@ -70,7 +86,8 @@ const char* DescribeVerdict(AdoptVerdict verdict) {
     return "unknown";
 }
 
-ChildProcessLauncher::ChildProcessLauncher() : wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+ChildProcessLauncher::ChildProcessLauncher(platform::ComponentOutput* output)
+    : output_(output), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     if (!wakeFd_) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
     // Orphans of our components become our children instead of init's.
     prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
@@ -98,7 +115,7 @@ void ChildProcessLauncher::StopWatching() {
 
 LaunchResult ChildProcessLauncher::Launch(const std::string& programPath,
                                           const std::vector<std::string>& environment,
-                                          ExitHandler onExit) {
+                                          const OutputLabel& output, ExitHandler onExit) {
     LaunchResult result;
     std::error_code ignored;
     std::filesystem::path program = std::filesystem::absolute(programPath, ignored);
@@ -117,13 +134,27 @@ LaunchResult ChildProcessLauncher::Launch(const std::string& programPath,
         return result;
     }
     // Under the lock no stray reaping runs, so the child is not reaped before
-    // its handle is taken and it is watched.
+    // its handle is taken and it is watched; nor is a new log pipe taken for a stray.
+    platform::OutputStream stream;
+    if (output_ != nullptr) {
+        stream = output_->Open(output.slot, output.name);
+        if (stream.helper > 0) helpers_.insert(stream.helper);
+        if (!stream.fd) result.outputProblem = stream.problem;
+    }
+    request.standardOutput = stream.fd.get();
+    request.standardError = stream.fd.get();
     platform::SpawnResult started = platform::Spawn(request);
     if (started.pid <= 0) {
         result.error = started.errorText;
-        return result;
+        return result;  // closing the stream ends its log pipe
     }
     const pid_t pid = started.pid;
+    // Whose lines follow: the stream's name says the component, not its slot or process.
+    if (stream.fd) {
+        platform::WriteWithoutWaiting(stream.fd.get(), "slot " + std::to_string(output.slot) +
+                                                           " pid " + std::to_string(pid) + ": " +
+                                                           request.program + "\n");
+    }
     auto entry = proc_.Stat(pid);
     if (!started.pidfd || !entry) {
         // Without a pidfd the child could not be watched: end it rather than lose it.
@@ -276,13 +307,14 @@ void ChildProcessLauncher::Wake() {
 }
 
 void ChildProcessLauncher::ReapStrays() {
-    // Under the lock no child is being started, so every child not watched is a stray.
+    // Under the lock no child is being started, so every child not watched is
+    // a stray or a log pipe.
     std::lock_guard lock(mutex_);
     for (pid_t child : proc_.Children(getpid())) {
         bool watched = std::any_of(watched_.begin(), watched_.end(), [&](const auto& entry) {
             return entry.second.ownChild && entry.second.pid == child;
         });
-        if (!watched) waitpid(child, nullptr, WNOHANG);
+        if (!watched && waitpid(child, nullptr, WNOHANG) == child) helpers_.erase(child);
     }
 }
 
@@ -296,7 +328,9 @@ void ChildProcessLauncher::EndStrays() {
                 bool watched = std::any_of(watched_.begin(), watched_.end(), [&](const auto& w) {
                     return w.second.ownChild && w.second.pid == child;
                 });
-                if (!watched) strays.push_back(child);
+                // A log pipe ends by itself once what writes to it has ended,
+                // and keeps what they wrote last.
+                if (!watched && helpers_.count(child) == 0) strays.push_back(child);
             }
         }
         if (strays.empty()) return;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -16,7 +17,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/InstallRoot.h"
 #include "platform/UniqueFd.h"
+#include "platform/linux/ComponentOutput.h"
 #include "platform/linux/ProcFs.h"
 
 namespace orvel::suiteserver {
@@ -33,6 +36,15 @@ struct LaunchResult {
     pid_t pid = 0;  // > 0 when the program runs
     std::uint64_t startTime = 0;
     std::string error;  // why it could not be started, when pid is 0
+    // Set when the program runs but its output could not be routed: it then
+    // writes to the server's own standard output and error.
+    std::string outputProblem;
+};
+
+// Whose output a component's standard output and error carry.
+struct OutputLabel {
+    int slot = -1;
+    std::string name;  // the slot's name
 };
 
 // Why a recorded process was or was not taken over.
@@ -58,6 +70,13 @@ struct MarkedProcess {
 // adopted process) and its exit status is unknown.
 using ExitHandler = std::function<void(pid_t pid, int waitStatus)>;
 
+// Where the components of the installation at root send their output: the
+// journal when stderrIsJournal, else log files in the state folder's
+// "component-logs", written by the orvel-logpipe beside this program (or in
+// the installation's libexec folder).
+std::unique_ptr<platform::ComponentOutput> MakeComponentOutput(const platform::InstallRoot& root,
+                                                               bool stderrIsJournal);
+
 // A component is its first process, that process's group, and every process
 // seen descending from it; it is named by the first process's id.
 class ProcessLauncher {
@@ -65,10 +84,10 @@ class ProcessLauncher {
     virtual ~ProcessLauncher() = default;
     // Starts the program without a shell, with its folder as working directory,
     // in a process group of its own, its environment this process's plus the
-    // "NAME=value" entries given.
+    // "NAME=value" entries given, its output routed under output's name.
     virtual LaunchResult Launch(const std::string& programPath,
                                 const std::vector<std::string>& environment,
-                                ExitHandler onExit) = 0;
+                                const OutputLabel& output, ExitHandler onExit) = 0;
     // Watches a process that an earlier run of the server started: the process
     // must still be alive, started at startTime, run programPath and belong to
     // this user.
@@ -104,15 +123,18 @@ class ProcessLauncher {
 // an exit is noticed as it happens and every child is reaped. The process is
 // made a child subreaper, so what a component's helpers leave behind becomes
 // this process's child: it is reaped too, and found when the component ends.
+// A component's output goes where output routes it (the server's own
+// standard output and error when null); a log pipe process behind it is
+// reaped when it ends but never ended as a stray.
 class ChildProcessLauncher : public ProcessLauncher {
   public:
-    ChildProcessLauncher();
+    explicit ChildProcessLauncher(platform::ComponentOutput* output = nullptr);
     ~ChildProcessLauncher() override;
     ChildProcessLauncher(const ChildProcessLauncher&) = delete;
     ChildProcessLauncher& operator=(const ChildProcessLauncher&) = delete;
 
     LaunchResult Launch(const std::string& programPath, const std::vector<std::string>& environment,
-                        ExitHandler onExit) override;
+                        const OutputLabel& output, ExitHandler onExit) override;
     std::vector<MarkedProcess> FindMarked(std::string_view variable,
                                           std::string_view prefix) override;
     void EndOrphan(ProcessIdentity process) override;
@@ -146,7 +168,9 @@ class ChildProcessLauncher : public ProcessLauncher {
     static std::set<ProcessIdentity> LiveMembers(Component& component,
                                                  const std::map<pid_t, platform::ProcStat>& all);
 
+    platform::ComponentOutput* output_;
     std::mutex mutex_;
+    std::set<pid_t> helpers_;                // log pipes: children that are never strays
     std::map<int, Watched> watched_;         // by pidfd
     std::map<pid_t, Component> components_;  // by first process id
     platform::ProcFs proc_;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
 
 #include "suite/ComponentCatalog.h"
@@ -58,16 +59,21 @@ std::optional<std::string> ProgramResolver::ActiveSet() {
 
 Program ProgramResolver::Resolve(int index) {
     const auto& definition = suite::ComponentDefinitions()[static_cast<std::size_t>(index)];
+    const std::string key = "CLSID\\" + std::string(definition.classId) + "\\LocalServer32";
     std::optional<std::string> value;
+    std::optional<std::uint32_t> restart;
     {
         std::lock_guard lock(mutex_);
-        value = suite::ReadStringValue(
-            registry_, platform::HKEY_CLASSES_ROOT,
-            "CLSID\\" + std::string(definition.classId) + "\\LocalServer32", "");
+        value = suite::ReadStringValue(registry_, platform::HKEY_CLASSES_ROOT, key, "");
         if (!value) NoteStoreProblemLocked();
+        if (value) {
+            restart = suite::ReadDwordValue(registry_, platform::HKEY_CLASSES_ROOT, key,
+                                            kRestartOnFailureValue);
+        }
     }
     Program program;
     if (!value) return program;
+    program.restartOnFailure = restart.value_or(0) == 1;
     program.path = TrimmedValue(*value);
     if (program.path.empty()) return program;
     namespace fs = std::filesystem;

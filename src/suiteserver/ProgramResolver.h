@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/Registry.h"
 #include "suiteserver/ServerLog.h"
@@ -20,7 +21,13 @@ struct Program {
     ProgramState state = ProgramState::kNotRegistered;
     std::string path;
     std::string note;  // how a relative path was resolved, or why it was refused
+    // RestartOnFailure (REG_DWORD, 1 = on) beside the registered program: the
+    // component is started again when it exits on its own. Off by default.
+    bool restartOnFailure = false;
 };
+
+// The value beside a component's registered program that turns restart on failure on.
+inline constexpr std::string_view kRestartOnFailureValue = "RestartOnFailure";
 
 class ProgramResolver {
   public:

@@ -387,7 +387,9 @@ int ServeUntilSignalled(const platform::InstallRoot& root, platform::Registry& r
     const TcpPlan tcp = PlanTcp(root, registry, log);
     const CoreOptions options = ReadCoreOptions(registry);
 
-    ChildProcessLauncher launcher;
+    const auto output = MakeComponentOutput(root, StderrLog::StderrIsJournal());
+    log.Line("components' output goes to " + output->Where());
+    ChildProcessLauncher launcher(output.get());
     ComponentStateFile records(ComponentStatePath(root.socketFolder, root.relocated),
                                root.socketFolder);
     // An earlier server kept the records in the socket folder: its components still run.

@@ -19,11 +19,6 @@ bool ValidIndex(int index) {
     return index >= 0 && index < suite::kComponentSlots;
 }
 
-std::string SlotLabel(int index) {
-    const auto& definition = suite::ComponentDefinitions()[static_cast<std::size_t>(index)];
-    return "slot " + std::to_string(index) + " (" + std::string(definition.displayName) + ")";
-}
-
 }  // namespace
 
 SuiteServerCore::SuiteServerCore(platform::Registry& registry, ProcessLauncher& launcher,
@@ -37,7 +32,8 @@ SuiteServerCore::SuiteServerCore(platform::Registry& registry, ProcessLauncher& 
       instances_(clock, log, options_),
       programs_(registry, log),
       components_(launcher, records, clock, log, options_,
-                  {[this](int index) { instances_.SlotChanged(index); }, [this] { Wake(); }}) {
+                  {[this](int index) { instances_.SlotChanged(index); }, [this] { Wake(); },
+                   [this](int index) { return programs_.Resolve(index); }}) {
     programs_.NoteStoreProblem();
     components_.Recover([this](int index) {
         Program program = programs_.Resolve(index);
@@ -155,15 +151,15 @@ Outcome<std::int32_t, Refusal> SuiteServerCore::StartComponent(InstanceId id, in
     Program program = programs_.Resolve(index);
     switch (program.state) {
         case ProgramState::kNotRegistered:
-            log_.Line("component: " + SlotLabel(index) + " not started: class not registered");
+            components_.Refuse(index, {}, "class not registered");
             return suite::kStatusNotRegistered;
         case ProgramState::kMissing:
-            log_.Line("component: " + SlotLabel(index) + " not started: " + program.path +
-                      " is missing or not executable" +
-                      (program.note.empty() ? "" : " (" + program.note + ")"));
+            components_.Refuse(index, {},
+                               program.path + " is missing or not executable" +
+                                   (program.note.empty() ? "" : " (" + program.note + ")"));
             return suite::kStatusNotAvailable;
         case ProgramState::kRefused:
-            log_.Line("component: " + SlotLabel(index) + " not started: " + program.note);
+            components_.Refuse(index, {}, program.note);
             return suite::kStatusNotAvailable;
         case ProgramState::kReady:
             break;

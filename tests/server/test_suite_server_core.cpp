@@ -40,15 +40,15 @@ class RecordingLauncher : public ProcessLauncher {
     ~RecordingLauncher() override { StopWatching(); }
 
     LaunchResult Launch(const std::string& programPath, const std::vector<std::string>& environment,
-                        ExitHandler onExit) override {
+                        const OutputLabel&, ExitHandler onExit) override {
         if (onLaunch) onLaunch();
         std::lock_guard lock(mutex_);
         launched.push_back(programPath);
         environments.push_back(environment);
-        if (failLaunch) return {0, 0, "refused by the test"};
+        if (failLaunch) return {0, 0, "refused by the test", {}};
         pid_t pid = nextPid_++;
         handlers_[pid] = std::move(onExit);
-        return {pid, 5000u + static_cast<std::uint64_t>(pid), {}};
+        return {pid, 5000u + static_cast<std::uint64_t>(pid), {}, {}};
     }
     AdoptVerdict Adopt(ProcessIdentity process, const std::string&, ExitHandler onExit) override {
         std::lock_guard lock(mutex_);
@@ -662,6 +662,200 @@ TEST(ComponentStateFile, KeptInTheRuntimeFolderAndMovedThereWithoutLosingARecord
     ASSERT_TRUE(moved.Save({}, &why)) << why;
     moved.RemoveWhenEmpty();
     EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+// What the supervisor records, in order.
+class RecordedEvents : public SuiteEvents {
+  public:
+    void Record(const SuiteEvent& event) override {
+        std::lock_guard lock(mutex_);
+        events_.push_back(event);
+    }
+    std::vector<SuiteEvent> All() {
+        std::lock_guard lock(mutex_);
+        return events_;
+    }
+    std::vector<SuiteEventKind> Kinds() {
+        std::vector<SuiteEventKind> kinds;
+        for (const auto& event : All()) kinds.push_back(event.kind);
+        return kinds;
+    }
+    std::vector<SuiteEvent> Of(SuiteEventKind kind) {
+        std::vector<SuiteEvent> found;
+        for (const auto& event : All()) {
+            if (event.kind == kind) found.push_back(event);
+        }
+        return found;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<SuiteEvent> events_;
+};
+
+constexpr int kExitCode1 = 1 << 8;  // a wait status: exited with code 1
+
+class RestartTest : public CoreTest {
+  protected:
+    RestartTest() { options.events = &recorded; }
+    ~RestartTest() override {
+        launcher.endsOn = SIGTERM;
+        core.reset();  // records its last events before `recorded` goes
+    }
+    void RestartOnFailure(int slot, std::uint32_t value) {
+        const auto& definition = suite::ComponentDefinitions()[static_cast<std::size_t>(slot)];
+        fakes::Seed(registry, platform::HKEY_CLASSES_ROOT,
+                    "CLSID\\" + std::string(definition.classId) + "\\LocalServer32",
+                    kRestartOnFailureValue, platform::REG_DWORD, fakes::Dword(value));
+    }
+    // The process the last launch started.
+    pid_t LastPid() const { return 4000 + static_cast<pid_t>(launcher.launched.size()) - 1; }
+
+    RecordedEvents recorded;
+};
+
+using Kind = SuiteEventKind;
+
+TEST_F(RestartTest, AFailedComponentIsRestartedAfterAGrowingDelayAndRecorded) {
+    Install(4);
+    Install(5);  // restart not asked for
+    RestartOnFailure(4, 1);
+    MakeCore();
+    ASSERT_EQ(Start(4), suite::kStatusRunning);
+    clock.Advance(2000ms);
+    launcher.Exit(4000, kExitCode1);
+    EXPECT_EQ(Status(4), suite::kStatusOffLine);
+    Advance(99ms);
+    EXPECT_EQ(launcher.launched.size(), 1u);
+    Advance(1ms);
+    ASSERT_EQ(launcher.launched.size(), 2u);
+    EXPECT_EQ(Status(4), suite::kStatusRunning);
+
+    // The next failure waits twice as long; a signal nobody sent is a failure.
+    launcher.Exit(4001, SIGSEGV);
+    Advance(199ms);
+    EXPECT_EQ(launcher.launched.size(), 2u);
+    Advance(1ms);
+    ASSERT_EQ(launcher.launched.size(), 3u);
+
+    EXPECT_EQ(recorded.Kinds(),
+              (std::vector<Kind>{Kind::kComponentStarted, Kind::kComponentExited,
+                                 Kind::kComponentRestarted, Kind::kComponentExited,
+                                 Kind::kComponentRestarted}));
+    auto exits = recorded.Of(Kind::kComponentExited);
+    EXPECT_EQ(exits[0].slot, 4);
+    EXPECT_EQ(exits[0].component, "Matrix Control");
+    EXPECT_EQ(exits[0].pid, 4000);
+    EXPECT_EQ(exits[0].exitCode, 1);
+    EXPECT_EQ(exits[0].runTime, 2000ms);
+    EXPECT_EQ(exits[1].signal, SIGSEGV);
+    EXPECT_EQ(recorded.Of(Kind::kComponentRestarted)[1].pid, 4002);
+
+    // An exit with code 0 is not a failure; a slot without the value keeps
+    // today's behaviour; the value turned off before the delay ends wins.
+    launcher.Exit(4002, 0);
+    ASSERT_EQ(Start(5), suite::kStatusRunning);
+    launcher.Exit(LastPid(), kExitCode1);
+    Advance(60s);
+    EXPECT_EQ(launcher.launched.size(), 4u);
+    ASSERT_EQ(Start(4), suite::kStatusRunning);
+    launcher.Exit(LastPid(), kExitCode1);
+    RestartOnFailure(4, 0);
+    Advance(60s);
+    EXPECT_EQ(launcher.launched.size(), 5u);
+    EXPECT_EQ(recorded.Of(Kind::kComponentRestarted).size(), 2u);
+}
+
+TEST_F(RestartTest, TheBurstLimitStopsAComponentThatExitsAtOnceUntilItIsStarted) {
+    Install(4);
+    RestartOnFailure(4, 1);
+    MakeCore();
+    ASSERT_EQ(Start(4), suite::kStatusRunning);
+    // Each restart exits at once: five restarts within the minute, not a sixth.
+    auto delay = options.restart.firstDelay;
+    for (int restart = 1; restart <= 6; ++restart) {
+        launcher.Exit(LastPid(), kExitCode1);
+        Advance(delay);
+        delay *= 2;
+    }
+    EXPECT_EQ(launcher.launched.size(), 6u);
+    Advance(10min);
+    EXPECT_EQ(launcher.launched.size(), 6u);
+    EXPECT_EQ(Status(4), suite::kStatusOffLine);
+    EXPECT_EQ(recorded.Of(Kind::kComponentRestarted).size(), 5u);
+    auto limit = recorded.Of(Kind::kRestartLimitHit);
+    ASSERT_EQ(limit.size(), 1u);
+    EXPECT_THAT(limit[0].detail, HasSubstr("5 restarts within 60000 ms"));
+    EXPECT_EQ(recorded.Kinds().back(), Kind::kRestartLimitHit);
+
+    // A start by hand begins afresh: the first delay again.
+    ASSERT_EQ(Start(4), suite::kStatusRunning);
+    launcher.Exit(LastPid(), kExitCode1);
+    Advance(options.restart.firstDelay);
+    EXPECT_EQ(launcher.launched.size(), 8u);
+}
+
+TEST_F(RestartTest, AStopIsNeverFollowedByARestart) {
+    Install(4);
+    RestartOnFailure(4, 1);
+    MakeCore();
+    // The operator's stop: the component ends on the signal it was sent.
+    ASSERT_EQ(Start(4), suite::kStatusRunning);
+    Stop(4);
+    launcher.Exit(4000, SIGTERM);
+    Advance(60s);
+    EXPECT_EQ(launcher.launched.size(), 1u);
+    auto stopped = recorded.Of(Kind::kComponentStopped);
+    ASSERT_EQ(stopped.size(), 1u);
+    EXPECT_EQ(stopped[0].signal, SIGTERM);
+
+    // A stop while the restart waits for its delay.
+    ASSERT_EQ(Start(4), suite::kStatusRunning);
+    launcher.Exit(4001, kExitCode1);
+    EXPECT_EQ(Stop(4), suite::kStatusOffLine);
+    Advance(60s);
+    EXPECT_EQ(launcher.launched.size(), 2u);
+    EXPECT_THAT(log.Text(), HasSubstr("restart on failure withdrawn"));
+
+    // A stop while what a failed component left behind is being ended.
+    ASSERT_EQ(Start(4), suite::kStatusRunning);
+    launcher.remaining.insert(4002);
+    launcher.Exit(4002, kExitCode1);
+    Stop(4);
+    launcher.remaining.clear();
+    Advance(60s);
+    EXPECT_EQ(launcher.launched.size(), 3u);
+    EXPECT_THAT(recorded.Of(Kind::kComponentRestarted), IsEmpty());
+}
+
+TEST_F(RestartTest, AdoptionsAndRefusedStartsAreRecorded) {
+    std::string matrix = Install(4);
+    records.stored = {{4, {900, 33}, matrix, "core-test:4:aa", std::nullopt}};
+    launcher.verdicts = {{900, AdoptVerdict::kAdopted}};
+    launcher.marked = {{{900, 33}, 1, "core-test:4:aa"}};
+    MakeCore();
+    auto adopted = recorded.Of(Kind::kComponentAdopted);
+    ASSERT_EQ(adopted.size(), 1u);
+    EXPECT_EQ(adopted[0].pid, 900);
+    EXPECT_EQ(adopted[0].slot, 4);
+
+    // An adopted process's exit status is unknown: said, not invented.
+    clock.Advance(1500ms);
+    launcher.Exit(900, -1);
+    auto exited = recorded.Of(Kind::kComponentExited);
+    ASSERT_EQ(exited.size(), 1u);
+    EXPECT_FALSE(exited[0].exitCode || exited[0].signal);
+    EXPECT_THAT(exited[0].detail, HasSubstr("exit status unknown"));
+    EXPECT_EQ(exited[0].runTime, 1500ms);
+
+    launcher.failLaunch = true;
+    EXPECT_EQ(Start(4), suite::kStatusNotAvailable);
+    EXPECT_EQ(Start(1), suite::kStatusNotRegistered);  // no program registered
+    auto refused = recorded.Of(Kind::kComponentRefused);
+    ASSERT_EQ(refused.size(), 2u);
+    EXPECT_THAT(refused[0].detail, HasSubstr("refused by the test"));
+    EXPECT_EQ(refused[1].slot, 1);
+    EXPECT_EQ(refused[1].detail, "class not registered");
 }
 
 TEST(ComponentRecordsText, RoundTripsAndRefusesAnotherBootOrBrokenLines) {
