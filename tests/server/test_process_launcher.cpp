@@ -32,7 +32,7 @@ bool Lives(pid_t pid) {
 // Launches program and waits until its first process has ended and was reaped.
 pid_t LaunchAndWaitForItsEnd(ChildProcessLauncher& launcher, const std::string& program) {
     auto ended = std::make_shared<std::atomic<bool>>(false);
-    auto launched = launcher.Launch(program, {}, [ended](pid_t, int) { *ended = true; });
+    auto launched = launcher.Launch(program, {}, {}, [ended](pid_t, int) { *ended = true; });
     EXPECT_GT(launched.pid, 0) << launched.error;
     EXPECT_TRUE(WaitUntil([&] { return ended->load(); }, 20s));
     return launched.pid;
