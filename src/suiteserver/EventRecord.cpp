@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 
 #include "platform/FileReplace.h"
@@ -308,7 +310,16 @@ void SystemEventJournal::Send(const RecordedEvent& recorded, std::string_view me
 }
 
 std::string EventRecordPath(const platform::InstallRoot& root) {
-    return platform::FolderOf(root.registryStore) + "/suite-events.record";
+    constexpr const char* kName = "/suite-events.record";
+    // A relocated installation and root's server keep it beside the store.
+    if (root.relocated || geteuid() == 0) return platform::FolderOf(root.registryStore) + kName;
+    // An operator's server may not write the store's folder: the operator's
+    // own state folder, where --events of the same operator finds it.
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/') return std::string(state) + "/orvel" + kName;
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') return std::string(home) + "/.local/state/orvel" + kName;
+    return platform::FolderOf(root.registryStore) + kName;
 }
 
 EventRecord::EventRecord(std::string path, EventRecordOptions options, ServerLog& log,
@@ -324,6 +335,9 @@ std::int64_t EventRecord::NowMs() const {
 }
 
 void EventRecord::OpenLocked() {
+    std::error_code ignored;  // a folder that cannot be made shows at the open
+    if (!std::filesystem::exists(platform::FolderOf(path_), ignored))
+        std::filesystem::create_directories(platform::FolderOf(path_), ignored);
     fd_.reset(::open(path_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
     if (!fd_) {
         log_.Line("cannot open the event record " + path_ + ": " + std::strerror(errno) +

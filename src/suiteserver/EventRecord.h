@@ -1,8 +1,8 @@
 #pragma once
 
 // The suite's record: every SuiteEvent with its time (UTC, ms) and a sequence
-// number, kept in an append-only file under the server's state folder and
-// sent to the journal.
+// number, kept in an append-only file in the server's state folder and sent
+// to the journal.
 //
 // The file: an 8-byte header "ORVELEV1", then one record per event, each a
 // 4-byte payload length, a 4-byte CRC-32 of the payload (both little-endian)
@@ -87,8 +87,10 @@ struct EventRecordOptions {
     std::function<std::chrono::system_clock::time_point()> now;
 };
 
-// The record's file: beside the registry store, in the server's state folder
-// (/var/lib/orvel/suite-events.record, or under $ORVEL_ROOT).
+// The record's file: the operator's state folder
+// (~/.local/state/orvel/suite-events.record, $XDG_STATE_HOME when set); for
+// root and a relocated installation beside the registry store
+// (/var/lib/orvel, $ORVEL_ROOT). The server makes the folder when missing.
 std::string EventRecordPath(const platform::InstallRoot& root);
 
 class EventRecord final : public SuiteEvents {
