@@ -64,7 +64,7 @@ constexpr const char* kUsage =
     "  --help           show this text\n"
     "  --version        show the version\n"
     "\n"
-    "ORVEL_ROOT relocates the registry store and the socket folder.\n";
+    "ORVEL_ROOT relocates the registry store, the socket folder and the record.\n";
 
 constexpr int kMaxReceiveBytes = 16 * 1024;
 constexpr int kMaxSendBytes = 64 * 1024;
