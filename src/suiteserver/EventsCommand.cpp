@@ -110,13 +110,13 @@ std::optional<std::int64_t> ParseSinceTime(std::string_view text, std::int64_t n
                 unit = 1000;
                 break;
             case 'm':
-                unit = 60 * 1000;
+                unit = 60'000;
                 break;
             case 'h':
-                unit = 3600 * 1000;
+                unit = 3'600'000;
                 break;
             case 'd':
-                unit = 86400 * 1000;
+                unit = 86'400'000;
                 break;
             default:
                 return std::nullopt;
