@@ -123,6 +123,35 @@ std::string RunTimeText(std::chrono::milliseconds runTime) {
     return text;
 }
 
+struct RecordPlace {
+    std::size_t payload = 0;  // where its payload starts
+    std::uint32_t length = 0;
+};
+
+// The places of the whole, checked records after the header, up to the first
+// that is not; returns where that one starts (the end when all are whole).
+std::size_t CheckedRecords(std::string_view bytes, std::vector<RecordPlace>* places) {
+    places->reserve(bytes.size() / 96 + 1);
+    std::size_t at = kHeader.size();
+    while (bytes.size() - at >= kRecordHead) {
+        PayloadReader head(bytes.substr(at, kRecordHead));
+        auto length = static_cast<std::uint32_t>(*head.Unsigned(4));
+        auto checksum = static_cast<std::uint32_t>(*head.Unsigned(4));
+        if (length > kMaxPayload || bytes.size() - at - kRecordHead < length) break;
+        if (Crc32(bytes.substr(at + kRecordHead, length)) != checksum) break;
+        places->push_back({at + kRecordHead, length});
+        at += kRecordHead + length;
+    }
+    return at;
+}
+
+// The time of a checked record, without decoding the rest.
+std::int64_t TimeOf(std::string_view bytes, const RecordPlace& place) {
+    PayloadReader in(bytes.substr(place.payload, place.length));
+    in.Unsigned(8);
+    return static_cast<std::int64_t>(in.Unsigned(8).value_or(0));
+}
+
 }  // namespace
 
 std::string_view EventKindName(SuiteEventKind kind) {
@@ -242,7 +271,7 @@ std::string EncodeEventRecord(const RecordedEvent& recorded) {
     return record;
 }
 
-EventFileContent ParseEventFile(std::string_view bytes) {
+EventFileContent ParseEventFile(std::string_view bytes, std::size_t newest) {
     EventFileContent content;
     if (bytes.size() < kHeader.size()) {
         // Empty, or a header cut short when the file was made: nothing in it.
@@ -254,39 +283,56 @@ EventFileContent ParseEventFile(std::string_view bytes) {
         content.problem = "not an event record";
         return content;
     }
-    std::size_t at = kHeader.size();
-    while (at < bytes.size()) {
-        if (bytes.size() - at < kRecordHead) break;
-        PayloadReader head(bytes.substr(at, kRecordHead));
-        auto length = static_cast<std::uint32_t>(*head.Unsigned(4));
-        auto checksum = static_cast<std::uint32_t>(*head.Unsigned(4));
-        if (length > kMaxPayload || bytes.size() - at - kRecordHead < length) break;
-        std::string_view payload = bytes.substr(at + kRecordHead, length);
-        if (Crc32(payload) != checksum) break;
-        auto event = DecodePayload(payload);
-        if (!event) break;
+    // First every record's place, checked; then only the newest decoded.
+    std::vector<RecordPlace> records;
+    std::size_t at = CheckedRecords(bytes, &records);
+    std::size_t first = records.size() > newest ? records.size() - newest : 0;
+    content.events.reserve(records.size() - first);
+    for (std::size_t i = first; i < records.size(); ++i) {
+        auto event = DecodePayload(bytes.substr(records[i].payload, records[i].length));
+        if (!event) {
+            // Whole and checked, yet not an event: the record ends before it.
+            at = records[i].payload - kRecordHead;
+            break;
+        }
         content.events.push_back(std::move(*event));
-        at += kRecordHead + length;
     }
     content.goodBytes = at;
     content.torn = at < bytes.size();
     return content;
 }
 
-EventFileContent ReadEventFile(const std::string& path) {
+EventFileContent ReadEventFile(const std::string& path, std::size_t newest) {
     platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    EventFileContent content;
     if (!fd) {
-        EventFileContent content;
         if (errno != ENOENT) content.problem = std::strerror(errno);
         return content;
     }
-    auto bytes = platform::ReadOpenFile(fd.get(), std::size_t{256} * 1024 * 1024);
-    if (!bytes) {
-        EventFileContent content;
+    // One read of the size the file has (more if it grew meanwhile).
+    struct stat info {};
+    std::string bytes;
+    if (fstat(fd.get(), &info) == 0 && info.st_size > 0)
+        bytes.resize(static_cast<std::size_t>(info.st_size));
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd.get(), bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            content.problem = "cannot be read";
+            return content;
+        }
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    bytes.resize(got);
+    auto rest = platform::ReadOpenFile(fd.get(), std::size_t{256} * 1024 * 1024);
+    if (!rest) {
         content.problem = "cannot be read";
         return content;
     }
-    return ParseEventFile(*bytes);
+    bytes += *rest;
+    return ParseEventFile(bytes, newest);
 }
 
 void SystemEventJournal::Send(const RecordedEvent& recorded, std::string_view message) {
@@ -394,17 +440,29 @@ void EventRecord::OpenLocked() {
 }
 
 void EventRecord::CompactLocked(std::int64_t nowMs) {
-    auto bytes = platform::ReadWholeFile(path_);
-    if (!bytes) return;
-    EventFileContent content = ParseEventFile(*bytes);
+    // The file is this object's own: its whole records end at fileBytes_.
+    std::string bytes(fileBytes_, '\0');
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n =
+            ::pread(fd_.get(), bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        got += static_cast<std::size_t>(n);
+    }
+    // The kept tail is copied as it stands: no record is decoded again.
+    std::vector<RecordPlace> records;
+    CheckedRecords(bytes, &records);
     const std::int64_t oldestKept = nowMs - options_.maxAge.count();
-    auto first = std::find_if(content.events.begin(), content.events.end(),
-                              [&](const RecordedEvent& e) { return e.timeMs >= oldestKept; });
-    auto available = static_cast<std::size_t>(content.events.end() - first);
-    if (available > options_.maxEvents)
-        first += static_cast<std::ptrdiff_t>(available - options_.maxEvents);
+    std::size_t first = 0;
+    while (first < records.size() && TimeOf(bytes, records[first]) < oldestKept) ++first;
+    if (records.size() - first > options_.maxEvents) first = records.size() - options_.maxEvents;
     std::string kept(kHeader);
-    for (auto it = first; it != content.events.end(); ++it) kept += EncodeEventRecord(*it);
+    if (first < records.size()) {
+        const std::size_t from = records[first].payload - kRecordHead;
+        const std::size_t to = records.back().payload + records.back().length;
+        kept.append(bytes, from, to - from);
+    }
     struct stat info {};
     platform::ReplaceOptions replace;
     if (fstat(fd_.get(), &info) == 0) replace.mode = info.st_mode & 07777;
@@ -424,8 +482,8 @@ void EventRecord::CompactLocked(std::int64_t nowMs) {
     }
     fd_ = std::move(reopened);
     fileBytes_ = kept.size();
-    fileEvents_ = static_cast<std::size_t>(content.events.end() - first);
-    oldestMs_ = fileEvents_ > 0 ? first->timeMs : nowMs;
+    fileEvents_ = records.size() - first;
+    oldestMs_ = fileEvents_ > 0 ? TimeOf(bytes, records[first]) : nowMs;
 }
 
 void EventRecord::Record(const SuiteEvent& event) {

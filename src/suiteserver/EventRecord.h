@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -60,10 +61,11 @@ struct EventFileContent {
     std::string problem;        // not an event record, or unreadable; empty when fine
 };
 
-// The events of a record file's bytes.
-EventFileContent ParseEventFile(std::string_view bytes);
+// The events of a record file's bytes: every record is checked, the newest
+// ones (all by default) decoded.
+EventFileContent ParseEventFile(std::string_view bytes, std::size_t newest = SIZE_MAX);
 // The events of the file at path; a missing file has none and no problem.
-EventFileContent ReadEventFile(const std::string& path);
+EventFileContent ReadEventFile(const std::string& path, std::size_t newest = SIZE_MAX);
 
 // Where the events also go: the journal, with structured fields.
 class EventJournal {

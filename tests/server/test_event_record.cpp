@@ -201,6 +201,9 @@ TEST(EventRecordTest, CountBoundHoldsOverAHundredThousandEvents) {
     EXPECT_EQ(content.events.size(), record.FileEvents());
     EXPECT_EQ(content.events.back().sequence, 100'000u);
     ExpectIntact(content.events);
+    auto newest = ReadEventFile(path, 10).events;
+    ASSERT_EQ(newest.size(), 10u);
+    EXPECT_EQ(newest.front().sequence, 99'991u);
     // Consoles get the newest from memory, bounded too.
     auto recent = record.Recent(0, 1000);
     ASSERT_EQ(recent.size(), 100u);
