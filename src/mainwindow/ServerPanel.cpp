@@ -321,8 +321,19 @@ void ServerPanel::ShowComponentStatus(int index, std::int32_t code,
     row->setEnabled(paint.rowEnabled);
     panel->setEnabled(paint.panelEnabled);
     panel->setText(Q(paint.caption));
-    panel->setToolTip(PlainTip(paint.toolTip));
+    baseTips_[slot] = paint.toolTip;
+    panel->setToolTip(PlainTip(history_.Tip(paint.toolTip, entry.objServer.get(), index)));
     Paint(panel, paint.back, paint.text);
+    history_.Refresh(entry.objServer, [this] { ShowRowHistory(); });
+}
+
+void ServerPanel::ShowRowHistory() {
+    for (int i = 0; i < suite::kComponentSlots; ++i) {
+        const auto slot = static_cast<std::size_t>(i);
+        const auto& server = services_.table[slot].objServer;
+        if (!server) continue;
+        pnlServers_[slot]->setToolTip(PlainTip(history_.Tip(baseTips_[slot], server.get(), i)));
+    }
 }
 
 void ServerPanel::PaintStatusOutcome(int index, const platform::Outcome<std::int32_t>& status,
@@ -352,6 +363,7 @@ void ServerPanel::RefreshServerList() {
             button->setText("");
             panel->setText("");
             panel->setToolTip("");
+            baseTips_[slot].clear();
             Paint(panel, status::kBlack, status::kCyan);
             // A row its server does not support (-1) stays hidden.
             continue;

@@ -14,7 +14,9 @@
 
 #include "launcher/ApplicationCatalogue.h"
 #include "mainwindow/ColourThemes.h"
+#include "mainwindow/RowHistory.h"
 #include "platform/Dialogs.h"
+#include "platform/UiDispatcher.h"
 #include "platform/WindowSystem.h"
 #include "settings/ConsoleSettings.h"
 #include "status/ComponentServerTable.h"
@@ -40,6 +42,9 @@ class ServerPanel : public QGroupBox {
         ServerConnection& connection;
         // The main window's active colours.
         const ColourTable& colours;
+        // Where the rows' history answers are handed to the window; none:
+        // the rows' tips show no history.
+        platform::UiDispatcher* dispatcher = nullptr;
     };
 
     ServerPanel(Services services, QWidget* parent);
@@ -94,8 +99,13 @@ class ServerPanel : public QGroupBox {
     void BuildIdentityPanel();
     void BuildRows();
     void StopRunningComponent(int index);
+    // Every row's tip again, with what its server's record says.
+    void ShowRowHistory();
 
     Services services_;
+    RowHistory history_{services_.dispatcher};
+    // Each row's tip from its state, before the history is added.
+    std::array<std::string, suite::kComponentSlots> baseTips_{};
     std::int16_t role_ = -1;
     QGroupBox* fraOrvelServer_ = nullptr;
     QGroupBox* fraOrvelServerOS_ = nullptr;

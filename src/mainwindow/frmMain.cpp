@@ -152,7 +152,7 @@ void frmMain::BuildFrames() {
     outer->addWidget(fraApplications_);
     fraServers_ =
         new ServerPanel({context_.table, context_.settings, context_.dialogs, context_.catalogue,
-                         context_.windows, *connection_, currentColours_},
+                         context_.windows, *connection_, currentColours_, context_.dispatcher},
                         centre_);
     outer->addWidget(fraServers_);
     connect(fraServers_, &ServerPanel::localClicked, this, &frmMain::cmdServerLocal_Click);

@@ -79,6 +79,12 @@ platform::Outcome<std::string> LinkedSuiteServer::GetServerVersion() {
     return Guarded<std::string>([s = inner_] { return s->GetServerVersion(); });
 }
 
+platform::Outcome<std::vector<suiteclient::RecordedServerEvent>> LinkedSuiteServer::GetRecentEvents(
+    std::uint64_t sinceSequence, std::uint32_t max) {
+    return Guarded<std::vector<suiteclient::RecordedServerEvent>>(
+        [s = inner_, sinceSequence, max] { return s->GetRecentEvents(sinceSequence, max); });
+}
+
 void LinkedSuiteServer::SetEventHandlers(suiteclient::SuiteServerEvents handlers) {
     inner_->SetEventHandlers(std::move(handlers));
 }

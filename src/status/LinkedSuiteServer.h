@@ -53,6 +53,8 @@ class LinkedSuiteServer final : public suiteclient::SuiteServer {
     platform::Outcome<std::int16_t> GetOSMajorVersion() override;
     platform::Outcome<std::string> GetServerName() override;
     platform::Outcome<std::string> GetServerVersion() override;
+    platform::Outcome<std::vector<suiteclient::RecordedServerEvent>> GetRecentEvents(
+        std::uint64_t sinceSequence, std::uint32_t max) override;
     void SetEventHandlers(suiteclient::SuiteServerEvents handlers) override;
     void SetLostHandler(std::function<void()> handler) override;
     void Abandon() override;

@@ -155,6 +155,47 @@ class GrpcSuiteServer final : public SuiteServer {
     Outcome<std::string> GetServerVersion() override {
         return CallText(&Stub::GetServerVersion, ref_);
     }
+    Outcome<std::vector<RecordedServerEvent>> GetRecentEvents(std::uint64_t sinceSequence,
+                                                              std::uint32_t max) override {
+        orvel::rpc::RecentEventsRequest request;
+        request.set_instance(instance_);
+        request.set_since_sequence(sinceSequence);
+        request.set_max(max);
+        // A server older than the call answers UNIMPLEMENTED: no record to
+        // show, and no sign of a lost server.
+        if (!lost_) {
+            grpc::ClientContext probe;
+            probe.set_deadline(After(deadline_));
+            orvel::rpc::RecentEventsReply reply;
+            grpc::Status status = stub_->GetRecentEvents(&probe, request, &reply);
+            if (status.error_code() == grpc::StatusCode::UNIMPLEMENTED)
+                return MakeError(platform::kErrInvalidCall);
+            if (!status.ok()) return Failure(status);
+            return EventsOf(reply);
+        }
+        return MakeError(platform::kErrServerUnavailable);
+    }
+
+    static std::vector<RecordedServerEvent> EventsOf(const orvel::rpc::RecentEventsReply& reply) {
+        std::vector<RecordedServerEvent> events;
+        events.reserve(static_cast<std::size_t>(reply.events_size()));
+        for (const auto& in : reply.events()) {
+            RecordedServerEvent out;
+            out.sequence = in.sequence();
+            out.timeMs = in.time_ms();
+            out.event = in.event();
+            out.slot = in.slot();
+            out.component = in.component();
+            out.pid = in.pid();
+            out.client = in.client();
+            if (in.has_exit_code()) out.exitCode = in.exit_code();
+            if (in.has_signal()) out.signal = in.signal();
+            out.runTimeMs = in.run_time_ms();
+            out.detail = in.detail();
+            events.push_back(std::move(out));
+        }
+        return events;
+    }
 
     void SetEventHandlers(SuiteServerEvents handlers) override {
         sink_->handlers = std::move(handlers);

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/Clock.h"
 #include "platform/RuntimeError.h"
@@ -21,6 +23,21 @@ struct SuiteServerEvents {
     // EventOrvelMessage(intMessage, intVar, strVar)
     std::function<void(std::int16_t intMessage, std::int16_t intVar, const std::string& strVar)>
         message;
+};
+
+// One event of the server's record, as GetRecentEvents gives it.
+struct RecordedServerEvent {
+    std::uint64_t sequence = 0;
+    std::int64_t timeMs = 0;  // UTC, since the epoch
+    std::string event;        // "component-exited", "component-restarted", ...
+    int slot = -1;
+    std::string component;
+    std::int32_t pid = 0;
+    std::string client;
+    std::optional<int> exitCode;
+    std::optional<int> signal;
+    std::int64_t runTimeMs = 0;
+    std::string detail;
 };
 
 class SuiteServer {
@@ -42,6 +59,14 @@ class SuiteServer {
     virtual Outcome<std::int16_t> GetOSMajorVersion() = 0;
     virtual Outcome<std::string> GetServerName() = 0;
     virtual Outcome<std::string> GetServerVersion() = 0;
+    // The server's record after sinceSequence, oldest first (at most max, the
+    // server may give fewer). An error from a server without the call.
+    virtual Outcome<std::vector<RecordedServerEvent>> GetRecentEvents(std::uint64_t sinceSequence,
+                                                                      std::uint32_t max) {
+        (void)sinceSequence;
+        (void)max;
+        return platform::MakeError(platform::kErrInvalidCall);
+    }
 
     // Handlers run on the user-interface thread. Set them right after creation;
     // releasing the reference (destroying it) stops its events before it goes.

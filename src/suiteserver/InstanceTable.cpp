@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <random>
+#include <string_view>
 #include <vector>
 
 #include "platform/Clamp.h"
@@ -19,6 +20,13 @@ std::uint64_t SplitMix(std::uint64_t* state) {
 
 std::string ShortId(InstanceId id) {
     return std::to_string(id % 100000);
+}
+
+// The client as the record names it: its program, then the user or host of
+// the connection ("uid 1000" on the local socket, the address over TCP).
+std::string ClientText(const std::string& clientProgram, const std::string& peer) {
+    if (clientProgram.empty()) return peer;
+    return clientProgram + " (" + peer + ")";
 }
 
 }  // namespace
@@ -64,6 +72,8 @@ Outcome<InstanceId, Refusal> InstanceTable::Create(const std::string& peer,
 
 bool InstanceTable::Remove(InstanceId id, const char* why) {
     std::shared_ptr<EventQueue> queue;
+    std::string client;
+    bool registered = false;
     {
         std::lock_guard lock(mutex_);
         auto it = instances_.find(id);
@@ -71,6 +81,8 @@ bool InstanceTable::Remove(InstanceId id, const char* why) {
         queue = it->second.queue;
         bool wasRegistered = it->second.registered;
         std::string peer = it->second.peer;
+        client = ClientText(it->second.clientProgram, peer);
+        registered = wasRegistered;
         instances_.erase(it);
         log_.Line(std::string("connection: instance ") + ShortId(id) + " of " + peer +
                   " released (" + why + ")" +
@@ -79,7 +91,29 @@ bool InstanceTable::Remove(InstanceId id, const char* why) {
                                  : std::string()));
     }
     queue->Close();
+    if (registered) {
+        // Released by its own client: a withdrawal; any other end loses it.
+        const bool byClient = std::string_view(why) == "by its client";
+        Note(byClient ? SuiteEventKind::kClientWithdrawn : SuiteEventKind::kClientLost,
+             std::move(client), byClient ? "instance released" : why);
+    }
     return true;
+}
+
+std::string InstanceTable::Describe(InstanceId id) {
+    std::lock_guard lock(mutex_);
+    auto it = instances_.find(id);
+    if (it == instances_.end()) return {};
+    return ClientText(it->second.clientProgram, it->second.peer);
+}
+
+void InstanceTable::Note(SuiteEventKind kind, std::string client, std::string detail) {
+    if (options_.events == nullptr) return;
+    SuiteEvent event;
+    event.kind = kind;
+    event.client = std::move(client);
+    event.detail = std::move(detail);
+    options_.events->Record(event);
 }
 
 void InstanceTable::CloseAll() {
@@ -127,10 +161,16 @@ Outcome<std::int16_t, Refusal> InstanceTable::Register(InstanceId id, const std:
     std::lock_guard lock(mutex_);
     auto it = instances_.find(id);
     if (it == instances_.end()) return Refusal::kUnknownInstance;
+    const bool was = it->second.registered;
     it->second.registered = true;
     std::int16_t count = CountRegisteredLocked();
     log_.Line("registration: instance " + ShortId(id) + " of " + it->second.peer +
               " registered as \"" + name + "\"; " + std::to_string(count) + " clients");
+    if (!was) {
+        Note(SuiteEventKind::kClientRegistered,
+             ClientText(it->second.clientProgram, it->second.peer),
+             name.empty() ? std::string() : "as \"" + name + "\"");
+    }
     return count;
 }
 
@@ -144,6 +184,8 @@ Outcome<std::int16_t, Refusal> InstanceTable::Withdraw(InstanceId id) {
     if (was) {
         log_.Line("registration: instance " + ShortId(id) + " of " + it->second.peer +
                   " withdrawn; " + std::to_string(count) + " clients");
+        Note(SuiteEventKind::kClientWithdrawn,
+             ClientText(it->second.clientProgram, it->second.peer), {});
     }
     return count;
 }

@@ -36,6 +36,10 @@ class InstanceTable {
     Outcome<std::int16_t, Refusal> Register(InstanceId id, const std::string& name);
     Outcome<std::int16_t, Refusal> Withdraw(InstanceId id);
 
+    // The instance's client as the record names it (program, user or host);
+    // empty for an unknown id.
+    std::string Describe(InstanceId id);
+
     void Broadcast(const ServerEvent& event);
     // A change event for the slot to every instance.
     void SlotChanged(int index);
@@ -59,6 +63,8 @@ class InstanceTable {
         std::shared_ptr<EventQueue> queue;
     };
     std::int16_t CountRegisteredLocked() const;
+    // Into the suite's record, when one is kept.
+    void Note(SuiteEventKind kind, std::string client, std::string detail);
     void BroadcastLocked(const ServerEvent& event);
 
     platform::Clock& clock_;

@@ -27,6 +27,8 @@
 #include "suite/SuiteServerSettings.h"
 #include "suite_server.grpc.pb.h"
 #include "suiteserver/ComponentRecords.h"
+#include "suiteserver/EventRecord.h"
+#include "suiteserver/EventsCommand.h"
 #include "suiteserver/LocalTransport.h"
 #include "suiteserver/ProcessLauncher.h"
 #include "suiteserver/ServerRegistration.h"
@@ -54,10 +56,15 @@ constexpr const char* kUsage =
     "  --status         print the running server's slots, clients, active set and\n"
     "                   whether TCP is served; exit status 0 answered, 1 partly\n"
     "                   answered, 3 no server answers, 4 refused for this user\n"
+    "  --events [--since TIME] [--slot K] [--follow] [--json]\n"
+    "                   print the suite's record (starts, stops, exits, clients,\n"
+    "                   refusals) from its file; TIME: YYYY-MM-DD [HH:MM[:SS]],\n"
+    "                   today, yesterday, -10m, -2h, -7d; K: a slot, 0 to 19;\n"
+    "                   --follow waits for more, --json prints JSON lines\n"
     "  --help           show this text\n"
     "  --version        show the version\n"
     "\n"
-    "ORVEL_ROOT relocates the registry store and the socket folder.\n";
+    "ORVEL_ROOT relocates the registry store, the socket folder and the record.\n";
 
 constexpr int kMaxReceiveBytes = 16 * 1024;
 constexpr int kMaxSendBytes = 64 * 1024;
@@ -289,7 +296,7 @@ struct Serving {
 // socket and tells the supervisor the server is ready. False, with what was
 // started shut down again, when a listener cannot be opened.
 bool StartServer(const Serving& serving, const std::string& registryStore,
-                 std::unique_ptr<grpc::Server>& server) {
+                 std::unique_ptr<grpc::Server>& server, SuiteEvents* events) {
     ServerLog& log = serving.log;
     // TCP first: once the socket is there, the whole server is.
     const int tcpPort = serving.tcp.port;
@@ -301,7 +308,7 @@ bool StartServer(const Serving& serving, const std::string& registryStore,
                      " (the port is in use or the address is not this computer's)");
             return false;
         }
-        credentials = MakeServerCredentials(serving.tcp.tlsFiles, serving.revoked, log);
+        credentials = MakeServerCredentials(serving.tcp.tlsFiles, serving.revoked, log, events);
     }
     std::unique_ptr<grpc::experimental::ExternalConnectionAcceptor> acceptor;
     server = BuildServer(serving.calls, credentials, &acceptor);
@@ -385,7 +392,23 @@ int ServeUntilSignalled(const platform::InstallRoot& root, platform::Registry& r
         log.Line("registry store problem: " + problem + "; serving what can be answered");
     }
     const TcpPlan tcp = PlanTcp(root, registry, log);
-    const CoreOptions options = ReadCoreOptions(registry);
+    CoreOptions options = ReadCoreOptions(registry);
+    // The suite's record outlives the core: stopping its components at the
+    // end is recorded too.
+    SystemEventJournal journal;
+    EventRecord record(EventRecordPath(root), {}, log,
+                       StderrLog::StderrIsJournal() ? &journal : nullptr);
+    options.events = &record;
+    {
+        SuiteEvent started;
+        started.kind = SuiteEventKind::kServerStarted;
+        started.pid = getpid();
+        started.detail = "version " + platform::ProgramVersionInfo().releaseMarker;
+        record.Record(started);
+    }
+    SuiteEvent stopped;
+    stopped.kind = SuiteEventKind::kServerStopped;
+    stopped.pid = getpid();
 
     const auto output = MakeComponentOutput(root, StderrLog::StderrIsJournal());
     log.Line("components' output goes to " + output->Where());
@@ -407,18 +430,24 @@ int ServeUntilSignalled(const platform::InstallRoot& root, platform::Registry& r
         ServiceLimits limits;
         limits.remoteInstances = options.maxInstances - options.maxInstances / 8;
         SuiteRpcService service(core, log, tcp.port > 0 ? &revoked : nullptr, &localListener,
-                                limits);
+                                limits, &record);
         std::unique_ptr<grpc::Server> server;  // destroyed after its calls' serving has ended
         AsyncServing calls(service);
         const Serving serving{
             service, calls, localListener, tcpListener, tcp, revoked, root.suiteServerSocket(),
             log};
-        if (!StartServer(serving, root.registryStore, server)) return 1;
+        if (!StartServer(serving, root.registryStore, server, &record)) {
+            stopped.detail = "could not serve";
+            record.Record(stopped);
+            return 1;
+        }
         const int received = ServeLoop(stopSignals, serving);
         log.Line(std::string("stopping on signal ") + std::to_string(received));
+        stopped.detail = "on signal " + std::to_string(received);
         ShutDown(serving, core, *server);
     }  // the core stops its components here, then the launcher's watcher
     records.RemoveWhenEmpty();
+    record.Record(stopped);
     log.Line("stopped");
     return 0;
 }
@@ -465,6 +494,16 @@ int RunServerProgram(int argc, char** argv) {
         return ServeUntilSignalled(root, *registry, log);
     }
     const std::string& option = args[0];
+    if (option == "--events") {
+        std::string why;
+        const auto nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count();
+        auto arguments = ParseEventsArguments({args.begin() + 1, args.end()}, nowMs, &why);
+        if (!arguments) return usageError(why);
+        return RunEventsCommand(EventRecordPath(platform::LocateInstallRoot()), *arguments,
+                                std::cout, std::cerr, [] { return true; });
+    }
     if (option == "--message") {
         if (args.size() != 2) return usageError("--message takes exactly one TEXT");
         return SendMessageToServer(platform::LocateInstallRoot().suiteServerSocket(), 0, -1,

@@ -62,6 +62,15 @@ grpc::Status RefusalStatus(Refusal refusal) {
     return {grpc::StatusCode::INTERNAL, "unknown refusal"};
 }
 
+void SuiteRpcService::RecordRefusal(const std::string& client, const std::string& why) {
+    if (record_ == nullptr) return;
+    SuiteEvent event;
+    event.kind = SuiteEventKind::kTlsRefused;
+    event.client = client;
+    event.detail = why;
+    record_->Record(event);
+}
+
 grpc::Status SuiteRpcService::Identify(const grpc::ServerContext* context, Caller* caller) {
     std::string peer = context->peer();
     if (!IsTcpPeer(peer)) {
@@ -83,6 +92,7 @@ grpc::Status SuiteRpcService::Identify(const grpc::ServerContext* context, Calle
     if (auth) pems = auth->FindPropertyValues("x509_pem_cert");
     if (revoked_ == nullptr || pems.empty()) {
         log_.Line("refused " + peer + ": no verified certificate");
+        RecordRefusal(peer, "no verified certificate");
         return {grpc::StatusCode::UNAUTHENTICATED, "no verified certificate"};
     }
     std::string pem(pems.front().data(), pems.front().size());
@@ -101,6 +111,9 @@ grpc::Status SuiteRpcService::Identify(const grpc::ServerContext* context, Calle
     if (identity.serial.empty() || revoked_->IsRevoked(identity.serial)) {
         log_.Line("refused " + peer + ": certificate " + identity.serial + " of \"" +
                   identity.commonName + "\" is revoked");
+        RecordRefusal(peer + " (certificate " + identity.serial + " of \"" +
+                          EscapeForLog(identity.commonName) + "\")",
+                      "certificate revoked");
         return PermissionDenied();
     }
     caller->owner = "certificate " + identity.serial;
@@ -326,6 +339,44 @@ grpc::Status SuiteRpcService::GetServerVersion(Ctx* context, const Ref* request,
     InstanceId id = 0;
     if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
     return Deliver(core_.GetServerVersion(id), reply);
+}
+
+// At most this many events per answer, and no more bytes than fit the
+// server's largest message with room to spare: a console asks again from the
+// last sequence it got.
+constexpr std::size_t kMaxRecentEvents = 200;
+constexpr std::size_t kMaxRecentBytes = 48 * 1024;
+
+grpc::Status SuiteRpcService::GetRecentEvents(Ctx* context,
+                                              const orvel::rpc::RecentEventsRequest* request,
+                                              orvel::rpc::RecentEventsReply* reply) {
+    InstanceId id = 0;
+    if (auto status = Resolve(context, request->instance(), &id); !status.ok()) return status;
+    if (record_ == nullptr) return grpc::Status::OK;
+    std::size_t max = request->max() == 0 ? kMaxRecentEvents
+                                          : std::min<std::size_t>(request->max(), kMaxRecentEvents);
+    // The oldest first, as asked: the newest are dropped when the bytes run
+    // out, and come with the next call.
+    std::size_t bytes = 0;
+    for (const RecordedEvent& recorded : record_->Recent(request->since_sequence(), max)) {
+        const SuiteEvent& event = recorded.event;
+        orvel::rpc::RecordedEvent out;
+        out.set_sequence(recorded.sequence);
+        out.set_time_ms(recorded.timeMs);
+        out.set_event(std::string(EventKindName(event.kind)));
+        out.set_slot(event.slot);
+        out.set_component(event.component);
+        out.set_pid(static_cast<std::int32_t>(event.pid));
+        out.set_client(event.client);
+        if (event.exitCode) out.set_exit_code(*event.exitCode);
+        if (event.signal) out.set_signal(*event.signal);
+        out.set_run_time_ms(event.runTime.count());
+        out.set_detail(event.detail);
+        bytes += out.ByteSizeLong() + 4;
+        if (bytes > kMaxRecentBytes) break;
+        *reply->add_events() = std::move(out);
+    }
+    return grpc::Status::OK;
 }
 
 grpc::Status SuiteRpcService::SendOperatorMessage(Ctx* context,
@@ -690,6 +741,9 @@ void AsyncServing::Start() {
                                                     &S::StopComponent, true);
     UnaryCall<r::IndexRequest, r::Int32Reply>::Next(*this, &A::RequestStartComponent,
                                                     &S::StartComponent, true);
+    // The record's lock may be held by a compaction for a moment.
+    UnaryCall<r::RecentEventsRequest, r::RecentEventsReply>::Next(*this, &A::RequestGetRecentEvents,
+                                                                  &S::GetRecentEvents, true);
     EventsCall::Next(*this);
     thread_ = std::thread([this] {
         void* tag = nullptr;

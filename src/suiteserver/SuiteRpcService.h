@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "suite_server.grpc.pb.h"
+#include "suiteserver/EventRecord.h"
 #include "suiteserver/SuiteServerCore.h"
 #include "suiteserver/TransportSecurity.h"
 
@@ -61,9 +62,17 @@ class LocalPeers {
 class SuiteRpcService {
   public:
     // revoked: the TCP transport's revocation list (nullptr: no TCP).
+    // record: the suite's record, for GetRecentEvents and the refusals of
+    // callers (nullptr: none kept, GetRecentEvents answers no events).
     SuiteRpcService(SuiteServerCore& core, ServerLog& log, RevocationList* revoked = nullptr,
-                    LocalPeers* localPeers = nullptr, ServiceLimits limits = {})
-        : core_(core), log_(log), revoked_(revoked), localPeers_(localPeers), limits_(limits) {}
+                    LocalPeers* localPeers = nullptr, ServiceLimits limits = {},
+                    EventRecord* record = nullptr)
+        : core_(core),
+          log_(log),
+          revoked_(revoked),
+          localPeers_(localPeers),
+          limits_(limits),
+          record_(record) {}
 
     // Ends every event stream at its next event; the instances' close (at
     // shutdown) wakes them all.
@@ -105,6 +114,8 @@ class SuiteRpcService {
     grpc::Status GetOSMajorVersion(Ctx* context, const Ref* request, I16* reply);
     grpc::Status GetServerName(Ctx* context, const Ref* request, Str* reply);
     grpc::Status GetServerVersion(Ctx* context, const Ref* request, Str* reply);
+    grpc::Status GetRecentEvents(Ctx* context, const orvel::rpc::RecentEventsRequest* request,
+                                 orvel::rpc::RecentEventsReply* reply);
     grpc::Status SendOperatorMessage(Ctx* context, const orvel::rpc::OperatorMessage* request,
                                      orvel::rpc::Empty* reply);
 
@@ -119,12 +130,15 @@ class SuiteRpcService {
     grpc::Status Resolve(const grpc::ServerContext* context, const std::string& handle,
                          InstanceId* id, Caller* caller = nullptr);
     void Forget(const std::string& handle);
+    // A TCP caller refused, into the suite's record.
+    void RecordRefusal(const std::string& client, const std::string& why);
 
     SuiteServerCore& core_;
     ServerLog& log_;
     RevocationList* revoked_ = nullptr;
     LocalPeers* localPeers_ = nullptr;
     ServiceLimits limits_;
+    EventRecord* record_ = nullptr;
     std::atomic<bool> shuttingDown_{false};
 
     std::mutex handlesMutex_;

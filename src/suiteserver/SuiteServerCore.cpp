@@ -164,7 +164,9 @@ Outcome<std::int32_t, Refusal> SuiteServerCore::StartComponent(InstanceId id, in
         case ProgramState::kReady:
             break;
     }
-    return components_.Start(index, program.path, program.note);
+    if (!program.note.empty()) log_.Line("component: " + SlotLabel(index) + ": " + program.note);
+    // The note names who asked, for the log and the suite's record.
+    return components_.Start(index, program.path, instances_.Describe(id));
 }
 
 Outcome<std::int32_t, Refusal> SuiteServerCore::StopComponent(InstanceId id, int index) {

@@ -27,7 +27,8 @@ constexpr unsigned kCertificateRefreshSeconds = 30;
 
 class RevocationVerifier final : public grpc::experimental::ExternalCertificateVerifier {
   public:
-    RevocationVerifier(RevocationList& revoked, ServerLog& log) : revoked_(revoked), log_(log) {}
+    RevocationVerifier(RevocationList& revoked, ServerLog& log, SuiteEvents* events)
+        : revoked_(revoked), log_(log), events_(events) {}
 
     bool Verify(grpc::experimental::TlsCustomVerificationCheckRequest* request,
                 std::function<void(grpc::Status)>, grpc::Status* syncStatus) override {
@@ -38,6 +39,14 @@ class RevocationVerifier final : public grpc::experimental::ExternalCertificateV
         } else if (revoked_.IsRevoked(identity.serial)) {
             log_.Line("TLS: refused the revoked certificate " + identity.serial + " of \"" +
                       identity.commonName + "\"");
+            if (events_ != nullptr) {
+                SuiteEvent event;
+                event.kind = SuiteEventKind::kTlsRefused;
+                event.client = "certificate " + identity.serial + " of \"" +
+                               EscapeForLog(identity.commonName) + "\"";
+                event.detail = "certificate revoked";
+                events_->Record(event);
+            }
             *syncStatus = {grpc::StatusCode::UNAUTHENTICATED, "certificate revoked"};
         } else {
             *syncStatus = grpc::Status::OK;
@@ -49,6 +58,7 @@ class RevocationVerifier final : public grpc::experimental::ExternalCertificateV
   private:
     RevocationList& revoked_;
     ServerLog& log_;
+    SuiteEvents* events_;
 };
 
 bool Readable(const std::string& path) {
@@ -150,7 +160,8 @@ std::uint64_t RevocationList::Generation() {
 
 std::shared_ptr<grpc::ServerCredentials> MakeServerCredentials(const TlsFiles& files,
                                                                RevocationList& revoked,
-                                                               ServerLog& log) {
+                                                               ServerLog& log,
+                                                               SuiteEvents* events) {
     auto provider = std::make_shared<grpc::experimental::FileWatcherCertificateProvider>(
         files.serverKey, files.serverCert, files.authorityCert, kCertificateRefreshSeconds);
     grpc::experimental::TlsServerCredentialsOptions options(provider);
@@ -158,7 +169,8 @@ std::shared_ptr<grpc::ServerCredentials> MakeServerCredentials(const TlsFiles& f
     options.watch_identity_key_cert_pairs();
     options.set_cert_request_type(GRPC_SSL_REQUEST_AND_REQUIRE_CLIENT_CERTIFICATE_AND_VERIFY);
     options.set_certificate_verifier(
-        grpc::experimental::ExternalCertificateVerifier::Create<RevocationVerifier>(revoked, log));
+        grpc::experimental::ExternalCertificateVerifier::Create<RevocationVerifier>(revoked, log,
+                                                                                    events));
     return grpc::experimental::TlsServerCredentials(options);
 }
 

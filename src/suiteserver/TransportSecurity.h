@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "suiteserver/ServerLog.h"
+#include "suiteserver/SuiteEvents.h"
 
 namespace orvel::suiteserver {
 
@@ -61,10 +62,11 @@ class RevocationList {
 
 // TLS 1.2 or later, the server's key and certificate (read again when they are
 // renewed), a client certificate required and verified against the
-// authority, and refused when revoked.
+// authority, and refused when revoked (a refusal recorded in events, when given).
 std::shared_ptr<grpc::ServerCredentials> MakeServerCredentials(const TlsFiles& files,
                                                                RevocationList& revoked,
-                                                               ServerLog& log);
+                                                               ServerLog& log,
+                                                               SuiteEvents* events = nullptr);
 
 // 16 bytes from the kernel's random source.
 std::string RandomHandle();

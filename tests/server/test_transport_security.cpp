@@ -157,6 +157,10 @@ TEST(TransportAdmission, RevocationRefusesNewConnectionsAndEndsOpenOnesWithoutRe
     // Nobody else is touched.
     EXPECT_TRUE(StatusOn(*kept, keptHandle).ok());
     EXPECT_THAT(server.harness.ServerLog(), HasSubstr("revoked"));
+    // The refusals are in the suite's record.
+    output = server.harness.RunProgram({"Orvel_Server", "--events", "--json"}, &code);
+    EXPECT_THAT(output, HasSubstr("\"event\":\"tls-refused\""));
+    EXPECT_THAT(output, HasSubstr("\"detail\":\"certificate revoked\""));
 }
 
 TEST(TransportAdmission, TcpListensOnTheBindAddressOnlyAndNotAtAllWithoutTheServersKey) {
@@ -187,6 +191,11 @@ TEST(RemoteCallers, MayNotStopNorSendMessagesNorTouchAnotherPeersInstanceNorCrow
     ASSERT_TRUE(remote) << server.harness.lastProblem;
     EXPECT_EQ((*remote)->StopComponent(0).error().number, 70);
     EXPECT_TRUE((*remote)->GetComponentStatus(0));
+    // The record is read-only, so remote consoles read it too.
+    auto recent = (*remote)->GetRecentEvents(0, 0);
+    ASSERT_TRUE(recent);
+    ASSERT_FALSE(recent->empty());
+    EXPECT_EQ(recent->front().event, "server-started");
 
     auto a = server.StubWith(server.Bundle("testpc"));
     auto b = server.StubWith(server.IssueBundle("otherpc"));
