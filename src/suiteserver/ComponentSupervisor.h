@@ -79,6 +79,9 @@ class ComponentSupervisor {
     // the launcher's watching.
     void StopAll();
 
+    // "slot K (Name)", as the log names a slot.
+    static std::string SlotLabel(int index);
+
   private:
     struct Slot {
         pid_t pid = 0;        // the first process, while it runs
@@ -139,7 +142,6 @@ class ComponentSupervisor {
     std::string NewMarker(int index);
     void Reached(std::string_view point) const;
     ExitHandler HandlerFor(int index);
-    static std::string SlotLabel(int index);
 
     ProcessLauncher& launcher_;
     ComponentRecords& records_;

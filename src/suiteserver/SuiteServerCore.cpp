@@ -149,30 +149,32 @@ Outcome<std::int32_t, Refusal> SuiteServerCore::StartComponent(InstanceId id, in
     if (!suite::IsUsedSlot(index)) return suite::kStatusUnsupported;
     if (components_.RunsUnstopped(index)) return suite::kStatusRunning;
     Program program = programs_.Resolve(index);
+    // The note names who asked, for the log and the suite's record.
+    const std::string asker = instances_.Describe(id);
     switch (program.state) {
         case ProgramState::kNotRegistered:
-            components_.Refuse(index, {}, "class not registered");
+            components_.Refuse(index, asker, "class not registered");
             return suite::kStatusNotRegistered;
         case ProgramState::kMissing:
-            components_.Refuse(index, {},
+            components_.Refuse(index, asker,
                                program.path + " is missing or not executable" +
                                    (program.note.empty() ? "" : " (" + program.note + ")"));
             return suite::kStatusNotAvailable;
         case ProgramState::kRefused:
-            components_.Refuse(index, {}, program.note);
+            components_.Refuse(index, asker, program.note);
             return suite::kStatusNotAvailable;
         case ProgramState::kReady:
             break;
     }
-    if (!program.note.empty()) log_.Line("component: " + SlotLabel(index) + ": " + program.note);
-    // The note names who asked, for the log and the suite's record.
-    return components_.Start(index, program.path, instances_.Describe(id));
+    if (!program.note.empty())
+        log_.Line("component: " + ComponentSupervisor::SlotLabel(index) + ": " + program.note);
+    return components_.Start(index, program.path, asker);
 }
 
 Outcome<std::int32_t, Refusal> SuiteServerCore::StopComponent(InstanceId id, int index) {
     if (!Known(id)) return Refusal::kUnknownInstance;
     if (!ValidIndex(index)) return Refusal::kBadIndex;
-    return components_.Stop(index);
+    return components_.Stop(index, instances_.Describe(id));
 }
 
 // --- timed work ---------------------------------------------------------------
