@@ -14,6 +14,7 @@
 #include "status/ComponentStatus.h"
 #include "status/LinkedSuiteServer.h"
 #include "status/ServerReferences.h"
+#include "suite/OperatorGroup.h"
 #include "suite/ServerName.h"
 #include "suite/SuiteServerSettings.h"
 
@@ -154,6 +155,14 @@ void ServerConnection::ReportDComError(const platform::RuntimeError& error, bool
         }
     }
     if (quiet) return;
+    // A user outside the operators' group can do nothing about the DCom
+    // advice: they hear what to ask their administrator for instead.
+    if (error.number == platform::kErrPermissionDenied &&
+        error.reason == suite::kNotOperatorReason) {
+        services_.dialogs.MsgBox(suite::NotOperatorMessage(services_.userName), vbExclamation,
+                                 suite::kNotOperatorTitle);
+        return;
+    }
     const std::string& p = services_.productName;
     const std::string help = std::string() + CR + CR + "A possible reason is that the " + p +
                              " on the" + CR + "      Orvel File Server is not running. Start the " +

@@ -85,6 +85,8 @@ int main(int argc, char* argv[]) {
         recordedDialogs ? static_cast<platform::Dialogs&>(*recordedDialogs) : shownDialogs;
 
     startup::ProgramState state;
+    state.IsOperator = startup::IsSuiteOperator(systemInfo, root);
+    state.UserName = systemInfo.UserName();
     settings::ConfigurationContext configuration{profile, fileSystem, dialogs, clock, version};
     platform::QtUiDispatcher dispatcher;
     suiteclient::SuiteServerEndpoints endpoints;
