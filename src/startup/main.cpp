@@ -59,11 +59,14 @@ int main(int argc, char* argv[]) {
                                                        "Orvel_Console", kUsage, std::cout)) {
         return *answered;
     }
-    if (auto problem = startup::MissingDisplayMessage(platform::CanOpenX11Display)) {
+    // The check's connection stays open until Qt has its own: see X11DisplayProbe.h.
+    platform::X11DisplayConnection display;
+    if (auto problem = startup::MissingDisplayMessage([&display] { return display.Open(); })) {
         std::fprintf(stderr, "Orvel_Console: %s\n", problem->c_str());
         return 2;
     }
     QApplication application(argc, argv);
+    display.Close();
     application.setWindowIcon(
         QIcon::fromTheme("orvel-console", QIcon(":/orvel/orvel-console.svg")));
 
