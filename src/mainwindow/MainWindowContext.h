@@ -4,6 +4,7 @@
 // and they outlive the window.
 
 #include <cstdint>
+#include <string>
 
 #include "launcher/ApplicationCatalogue.h"
 #include "mainwindow/ColourThemes.h"
@@ -62,6 +63,8 @@ struct MainWindowContext {
     // Hands the server worker's results to the user-interface thread; none:
     // server calls run at once on the caller (logic tested with fake servers).
     platform::UiDispatcher* dispatcher = nullptr;
+    // This user's log-in name, for the advice to a user the server refuses.
+    std::string userName{};
     // The screen the window is on; empty: the screen Qt reports.
     WindowSizing::ScreenOf screenOf{};
 };

@@ -62,6 +62,9 @@ class ServerConnection : public QObject {
         // Hands the worker's results to the user-interface thread. None: the
         // server calls run at once on the caller (logic tested with fakes).
         platform::UiDispatcher* dispatcher = nullptr;
+        // This user's log-in name, for the advice to a user outside the
+        // operators' group.
+        std::string userName{};
     };
 
     // What the status bar says of a connection that is not there: a loss or

@@ -5,6 +5,7 @@
 
 #include "launcher/ApplicationLaunch.h"
 #include "platform/AsciiCase.h"
+#include "suite/OperatorGroup.h"
 #include "suite/ServerName.h"
 
 namespace orvel::mainwindow {
@@ -46,6 +47,14 @@ void ServerConnection::ReportDComError(const platform::RuntimeError& error, bool
         }
     }
     if (quiet) return;
+    // A user outside the operators' group can do nothing about the DCom
+    // advice: they hear what to ask their administrator for instead.
+    if (error.number == platform::kErrPermissionDenied &&
+        error.reason == suite::kNotOperatorReason) {
+        services_.dialogs.MsgBox(suite::NotOperatorMessage(services_.userName), vbExclamation,
+                                 suite::kNotOperatorTitle);
+        return;
+    }
     const std::string& p = services_.productName;
     const std::string help = std::string() + CR + CR + "A possible reason is that the " + p +
                              " on the" + CR + "      Orvel File Server is not running. Start the " +

@@ -46,7 +46,7 @@ frmMain::frmMain(MainWindowContext& context, QWidget* parent)
     connection_ = new ServerConnection(
         {context_.settings, context_.dialogs, context_.clock, context_.windows, context_.fileSystem,
          context_.servers, context_.table, context_.catalogue, context_.version.comments,
-         context_.programStarter, context_.dispatcher},
+         context_.programStarter, context_.dispatcher, context_.userName},
         this);
     BuildMenus();
     BuildToolBar();

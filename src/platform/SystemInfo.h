@@ -8,6 +8,14 @@ namespace orvel::platform {
 inline constexpr int VER_PLATFORM_WIN32_WINDOWS = 1;
 inline constexpr int VER_PLATFORM_WIN32_NT = 2;
 
+// Whether this process's user belongs to a group, from its own credentials
+// (those of its log-in: a membership granted later counts from the next one).
+enum class GroupMembership {
+    Member,  // root, or the group is the primary or a supplementary one
+    NotMember,
+    NoSuchGroup,  // the group does not exist on this computer
+};
+
 struct OsVersion {
     int platformId = 0;  // 2 on Linux: the family with per-process inspection
     int major = 0;
@@ -25,6 +33,9 @@ class SystemInfo {
     // form, in the order found; empty when there is none.
     virtual std::vector<std::string> LocalIpAddresses() = 0;
     virtual std::string HostName() = 0;
+    // The log-in name of this process's user; "" when it has none.
+    virtual std::string UserName() = 0;
+    virtual GroupMembership MembershipOf(const std::string& group) = 0;
 };
 
 }  // namespace orvel::platform

@@ -163,7 +163,7 @@ class SettingsFile {
 void ReadConsoleConfiguration(ConfigurationContext& context, ConsoleSettings& settings) {
     SettingsFile file(context);
     const std::string& title = context.version.title;
-    if (!context.fileSystem.FileExists(file.Path())) {
+    if (!context.readOnly && !context.fileSystem.FileExists(file.Path())) {
         int answer =
             context.dialogs.MsgBox("The File '" + title + ".ini' needs to be created." +
                                        platform::CR + platform::CR + "Create one now?",
@@ -194,6 +194,7 @@ void ReadConsoleConfiguration(ConfigurationContext& context, ConsoleSettings& se
 }
 
 void WriteConsoleConfiguration(ConfigurationContext& context, const ConsoleSettings& settings) {
+    if (context.readOnly) return;
     SettingsFile file(context);
     // One replacement of the file for the whole record.
     context.profile.BeginBatch(file.Path());

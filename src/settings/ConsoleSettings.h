@@ -36,9 +36,13 @@ struct ConfigurationContext {
     const platform::VersionInfo& version;
     // The box telling that the file cannot be written has been shown this run.
     bool writeFailureShown = false;
+    // The file is not this user's to change (a user outside the operators'
+    // group, told so once already): it is read, never created or written.
+    bool readOnly = false;
 };
 
-// Fills settings from the file; asks to create the file when it is missing.
+// Fills settings from the file; asks to create the file when it is missing
+// (unless the context is read-only).
 void ReadConsoleConfiguration(ConfigurationContext& context, ConsoleSettings& settings);
 // Writes every entry but "Created". A file that cannot be written is said
 // once per run in a box (writeFailureShown remembers it).

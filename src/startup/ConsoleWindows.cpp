@@ -119,6 +119,7 @@ bool ConsoleWindows::ShowMainWindow(ProgramState& state) {
         state.ComponentServers, catalogue_, themes_, *actions_, state.IsAdministrator});
     context_->programStarter = services_.programStarter;
     context_->dispatcher = services_.dispatcher;
+    context_->userName = state.UserName;
     mainWindow_ = std::make_unique<mainwindow::frmMain>(*context_);
     loading_ = true;
     const bool loaded = mainWindow_->Load();

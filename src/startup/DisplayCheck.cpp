@@ -13,7 +13,7 @@ bool IsSet(const char* name) {
 
 }  // namespace
 
-std::optional<std::string> MissingDisplayMessage(bool (*canOpenX11Display)()) {
+std::optional<std::string> MissingDisplayMessage(const std::function<bool()>& canOpenX11Display) {
     if (IsSet("QT_QPA_PLATFORM") || IsSet("WAYLAND_DISPLAY")) return std::nullopt;
     if (!IsSet("DISPLAY")) {
         return "Orvel Console needs a display: set DISPLAY (X11) or WAYLAND_DISPLAY to the "

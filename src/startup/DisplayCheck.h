@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -9,6 +10,6 @@ namespace orvel::startup {
 // named in QT_QPA_PLATFORM) is there. Checked before Qt starts, so the
 // operator reads a clear message instead of Qt's abort. The X server itself is
 // asked through canOpenX11Display.
-std::optional<std::string> MissingDisplayMessage(bool (*canOpenX11Display)());
+std::optional<std::string> MissingDisplayMessage(const std::function<bool()>& canOpenX11Display);
 
 }  // namespace orvel::startup

@@ -12,6 +12,9 @@ namespace orvel::startup {
 
 struct ProgramState {
     bool IsAdministrator = false;
+    // Root or a member of the operators' group (see IsSuiteOperator).
+    bool IsOperator = true;
+    std::string UserName;
     std::string ServerClassId;
     std::string strOrvelPath;    // ends with '/'
     std::string strCorvanePath;  // ends with '/'

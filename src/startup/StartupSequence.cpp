@@ -7,6 +7,7 @@
 #include "platform/Hex.h"
 #include "platform/RegistryKey.h"
 #include "startup/StartupTexts.h"
+#include "suite/OperatorGroup.h"
 
 namespace orvel::startup {
 
@@ -21,6 +22,11 @@ constexpr std::int16_t kTypeDword = 4;
 const std::string kIndent = "      ";  // continuation lines: six blanks
 
 }  // namespace
+
+bool IsSuiteOperator(platform::SystemInfo& system, const platform::InstallRoot& root) {
+    if (root.relocated) return true;
+    return system.MembershipOf(suite::kOperatorGroup) != platform::GroupMembership::NotMember;
+}
 
 StartupSequence::StartupSequence(const StartupServices& services, StartupHooks hooks,
                                  ProgramState& state)
@@ -41,6 +47,7 @@ bool StartupSequence::Run() {
     // 1. No window yet. A damaged registry store is said once; every lookup
     //    below then falls back to its default.
     RunStep("step 1: the registry store's state", [&] { ReportDamagedStore(); });
+    RunStep("a user outside the operators' group", [&] { TellNonOperator(); });
     RunStep("step 2: the administrator test", [&] { TestAdministrator(); });        // 2
     RunStep("step 3: the server class", [&] { LookUpServerClass(); });              // 3
     RunStep("step 4: the server activation", [&] { PrepareServerActivation(); });   // 4
@@ -78,6 +85,17 @@ void StartupSequence::ReportDamagedStore() {
                              platform::vbCritical, "Registry Store Damaged");
 }
 
+// A user the suite server refuses hears it once, with what to ask for, and
+// not through the boxes of each thing that fails for them: the activation
+// values they cannot write and the settings file they can neither create nor
+// save.
+void StartupSequence::TellNonOperator() {
+    if (state_.IsOperator) return;
+    services_.configuration.readOnly = true;
+    services_.dialogs.MsgBox(suite::NotOperatorMessage(state_.UserName), platform::vbExclamation,
+                             suite::kNotOperatorTitle);
+}
+
 // Silent: only the answers of the registry say whether this user may change
 // machine-wide settings.
 void StartupSequence::TestAdministrator() {
@@ -113,6 +131,7 @@ void StartupSequence::LookUpServerClass() {
 // value is written only when the stored one differs, so a machine already set
 // up gives a user without the right to write no "Registry Access" box.
 void StartupSequence::PrepareServerActivation() {
+    if (!state_.IsOperator) return;
     if (state_.ServerClassId != kNotFound) {
         const std::string appId = "AppID\\" + state_.ServerClassId;
         const std::string machineAppId = "SOFTWARE\\Classes\\AppID\\" + state_.ServerClassId;

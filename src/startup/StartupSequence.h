@@ -8,8 +8,10 @@
 
 #include "platform/Diagnostics.h"
 #include "platform/Dialogs.h"
+#include "platform/InstallRoot.h"
 #include "platform/Registry.h"
 #include "platform/RpcSecurity.h"
+#include "platform/SystemInfo.h"
 #include "settings/ConsoleSettings.h"
 #include "settings/RegistryValues.h"
 #include "startup/ProgramState.h"
@@ -20,6 +22,11 @@ inline constexpr const char* kAdministratorTestKey =
     "SOFTWARE\\Quarlen\\OrvelConsole_AdministratorTest";
 inline constexpr const char* kServerClassIdKey = "Orvel_Server.clsOrvel_Server\\Clsid";
 inline constexpr const char* kNotFound = "Not Found";
+
+// Whether this user may use the installed suite: root and the members of the
+// operators' group. An installation root of one's own (ORVEL_ROOT) has a
+// server of its user, and a computer without the group has no rule to tell.
+bool IsSuiteOperator(platform::SystemInfo& system, const platform::InstallRoot& root);
 
 // The platform services start-up uses. The settings context is the
 // program's one, shared with the windows that write the settings later.
@@ -57,6 +64,7 @@ class StartupSequence {
     template <typename Step>
     void RunStep(std::string_view what, Step&& step);
     void ReportDamagedStore();
+    void TellNonOperator();
     void TestAdministrator();
     void LookUpServerClass();
     void PrepareServerActivation();

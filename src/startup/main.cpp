@@ -60,12 +60,15 @@ int main(int argc, char* argv[]) {
                                                        "Orvel_Console", kUsage, std::cout)) {
         return *answered;
     }
-    if (auto problem = startup::MissingDisplayMessage(platform::CanOpenX11Display)) {
+    // The check's connection stays open until Qt has its own: see X11DisplayProbe.h.
+    platform::X11DisplayConnection display;
+    if (auto problem = startup::MissingDisplayMessage([&display] { return display.Open(); })) {
         std::fprintf(stderr, "Orvel_Console: %s\n", problem->c_str());
         return 2;
     }
     suiteclient::RpcRuntime rpcRuntime;  // before Qt starts any thread
     QApplication application(argc, argv);
+    display.Close();
     application.setWindowIcon(
         QIcon::fromTheme("orvel-console", QIcon(":/orvel/orvel-console.svg")));
 
@@ -87,6 +90,8 @@ int main(int argc, char* argv[]) {
         recordedDialogs ? static_cast<platform::Dialogs&>(*recordedDialogs) : shownDialogs;
 
     startup::ProgramState state;
+    state.IsOperator = startup::IsSuiteOperator(systemInfo, root);
+    state.UserName = systemInfo.UserName();
     settings::ConfigurationContext configuration{profile, fileSystem, dialogs, clock, version};
     platform::QtUiDispatcher dispatcher;
     suiteclient::SuiteServerEndpoints endpoints;

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "platform/Clamp.h"
+#include "suite/OperatorGroup.h"
 #include "suite/ServerName.h"
 #include "suite/SuiteServerSettings.h"
 #include "suite_server.grpc.pb.h"
@@ -428,11 +429,11 @@ Outcome<std::shared_ptr<SuiteServer>> GrpcSuiteServerFactory::Create(
     }
     if (!status.ok()) {
         if (status.error_code() == grpc::StatusCode::PERMISSION_DENIED) {
-            return Refusal(platform::kErrPermissionDenied, "permission denied: not in group orvel");
+            return Refusal(platform::kErrPermissionDenied, suite::kNotOperatorReason);
         }
         if (local && status.error_code() == grpc::StatusCode::UNAVAILABLE &&
             LocalSocketDeniesUs(endpoints_.socketPath)) {
-            return Refusal(platform::kErrPermissionDenied, "permission denied: not in group orvel");
+            return Refusal(platform::kErrPermissionDenied, suite::kNotOperatorReason);
         }
         return Refusal(platform::kErrCannotCreateObject,
                        status.error_code() == grpc::StatusCode::DEADLINE_EXCEEDED

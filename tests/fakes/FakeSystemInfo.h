@@ -16,10 +16,14 @@ class FakeSystemInfo : public platform::SystemInfo {
     }
     std::vector<std::string> LocalIpAddresses() override { return ipAddresses; }
     std::string HostName() override { return hostName; }
+    std::string UserName() override { return userName; }
+    platform::GroupMembership MembershipOf(const std::string&) override { return membership; }
 
     platform::OsVersion version{platform::VER_PLATFORM_WIN32_NT, 6, 1, 0};
     std::vector<std::string> ipAddresses{"192.168.10.20"};
     std::string hostName = "ORVELHOST";
+    std::string userName = "operator";
+    platform::GroupMembership membership = platform::GroupMembership::Member;
 };
 
 }  // namespace orvel::fakes

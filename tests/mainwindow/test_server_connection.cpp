@@ -102,26 +102,48 @@ TEST_F(ServerConnectionTest, DComErrorsGiveOneBoxWithTheirReason) {
 // The box keeps its fixed text; the reason the console can tell stays in
 // the status notice after it, until the operator's next connect or choice.
 TEST_F(ServerConnectionTest, ARefusalsReasonOutlivesItsBox) {
-    auto refused = platform::MakeError(70);
-    refused.reason = "permission denied: not in group orvel";
+    auto refused = platform::MakeError(429);
+    refused.reason = "certificate verify failed";
     factory.creationFailures = {refused};
-    dialogs.ExpectBox("DCom Error: 70");
+    dialogs.ExpectBox("DCom Error: 429");
     connection->Connect();
-    EXPECT_EQ(BoxText(0).find("orvel"), std::string::npos);
-    EXPECT_EQ(connection->StatusNotice().text,
-              "Not connected: permission denied: not in group orvel");
-    EXPECT_EQ(connection->StatusNotice().toolTip,
-              "DCom Error 70: permission denied: not in group orvel");
+    EXPECT_EQ(BoxText(0).find("certificate"), std::string::npos);
+    EXPECT_EQ(connection->StatusNotice().text, "Not connected: certificate verify failed");
+    EXPECT_EQ(connection->StatusNotice().toolTip, "DCom Error 429: certificate verify failed");
     connection->StopRetrying();
     EXPECT_EQ(connection->StatusNotice().text, "");
 
     factory.creationFailures = {refused};
-    dialogs.ExpectBox("DCom Error: 70");
+    dialogs.ExpectBox("DCom Error: 429");
     connection->Connect();
     ScriptServers();
     connection->Connect();
     EXPECT_TRUE(connection->Connected());
     EXPECT_EQ(connection->StatusNotice().text, "") << "gone once connected";
+}
+
+// A user outside the operators' group can do nothing with the DCom advice:
+// the refusal names what to ask the administrator for, in the box and after
+// it. Another 70 (a refused registration) keeps its DCom box.
+TEST_F(ServerConnectionTest, ARefusedNonMemberHearsWhatToAskFor) {
+    connection = std::make_unique<ServerConnection>(
+        ServerConnection::Services{settings, dialogs, clock, windows, files, factory, table,
+                                   catalogue, "Orvel Control Console", &starter, nullptr, "guest"});
+    auto refused = platform::MakeError(70);
+    refused.reason = "permission denied: not in group orvel";
+    factory.creationFailures = {refused};
+    dialogs.ExpectBox("Not an Orvel Operator");
+    connection->Connect();
+    ASSERT_EQ(dialogs.boxes.size(), 1u);
+    EXPECT_NE(BoxText(0).find("(adduser guest orvel), then log in again."), std::string::npos)
+        << BoxText(0);
+    EXPECT_EQ(connection->StatusNotice().text,
+              "Not connected: permission denied: not in group orvel");
+
+    ScriptServers();
+    remote->failures["ConnectClient"] = platform::MakeError(70);
+    dialogs.ExpectBox("DCom Error: 70");
+    connection->Connect();
 }
 
 // A connect that fails midway withdraws what it registered and stops there:

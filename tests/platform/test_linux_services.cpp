@@ -1,11 +1,16 @@
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "TempDir.h"
 #include "platform/Hex.h"
@@ -44,6 +49,28 @@ TEST(LinuxSystemInfoTest, RunningSystemAnswers) {
     const DateTime now = SystemClock().Now();
     EXPECT_GE(now.year, 2024);
     EXPECT_TRUE(now.month >= 1 && now.month <= 12 && now.day >= 1 && now.day <= 31);
+}
+
+// The process's own user and groups: its primary group counts, a group it is
+// not in does not (root is in every group), a missing group is told apart.
+TEST(LinuxSystemInfoTest, MembershipComesFromTheProcessCredentials) {
+    LinuxSystemInfo info;
+    const passwd* user = getpwuid(getuid());
+    ASSERT_NE(user, nullptr);
+    EXPECT_EQ(info.UserName(), user->pw_name);
+    const group* own = getgrgid(getegid());
+    ASSERT_NE(own, nullptr);
+    EXPECT_EQ(info.MembershipOf(own->gr_name), GroupMembership::Member);
+    EXPECT_EQ(info.MembershipOf("orvel-test-no-such-group"), GroupMembership::NoSuchGroup);
+    const group* other = getgrnam(getegid() == 0 ? "nogroup" : "root");
+    if (other == nullptr) return;
+    const int count = getgroups(0, nullptr);
+    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(count, 0)));
+    if (count > 0) getgroups(count, groups.data());
+    const bool inOther =
+        geteuid() == 0 || std::find(groups.begin(), groups.end(), other->gr_gid) != groups.end();
+    EXPECT_EQ(info.MembershipOf(other->gr_name),
+              inOther ? GroupMembership::Member : GroupMembership::NotMember);
 }
 
 // Other numbers show in the start-up and network address tests' texts.

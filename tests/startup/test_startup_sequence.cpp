@@ -312,5 +312,60 @@ TEST_F(StartupSequenceTest, WithTheConsoleWindowsASecondCopyEndsWithoutMainWindo
     EXPECT_FALSE(std::filesystem::exists(SettingsFile()));
 }
 
+// --- A user outside the operators' group -----------------------------------------
+
+// The server refuses them and the store and the settings file are not theirs
+// to write: one box says what to ask the administrator for, in place of the
+// "Registry Access" boxes of the activation values, the settings box of the
+// start-up's write and the one of the close's.
+TEST_F(StartupSequenceTest, ANonMemberHearsOnceWhatToAskFor) {
+    registry.readOnly = true;
+    RegisterServerClass(kClassId);                      // its activation values are not stored
+    std::filesystem::create_directory(SettingsFile());  // cannot be written
+    state.IsOperator = false;
+    state.UserName = "guest";
+    dialogs.ExpectBox("Not an Orvel Operator");
+    {
+        ConsoleWindows windows(Services(), 1);
+        EXPECT_TRUE(RunStartup(&windows));
+        ASSERT_NE(windows.MainWindow(), nullptr);
+        windows.MainWindow()->close();
+    }
+    ASSERT_EQ(dialogs.boxes.size(), 1u) << dialogs.boxes.back().title;
+    EXPECT_EQ(dialogs.boxes[0].text,
+              "You are not a member of the group orvel.\r\rAsk your administrator to add you "
+              "(adduser guest orvel), then log in again.");
+    EXPECT_FALSE(RunsAsInteractiveUser(kAppId));
+}
+
+// Everyone else keeps the boxes of each failure.
+TEST_F(StartupSequenceTest, AMemberKeepsTheBoxesOfEachFailure) {
+    registry.readOnly = true;
+    RegisterServerClass(kClassId);
+    std::filesystem::create_directory(SettingsFile());
+    dialogs.AllowUnexpected(true);
+    EXPECT_TRUE(RunStartup());
+    int accessBoxes = 0;
+    for (const auto& box : dialogs.boxes) accessBoxes += box.title == "Registry Access" ? 1 : 0;
+    EXPECT_GT(accessBoxes, 0);
+    EXPECT_EQ(dialogs.boxes.back().title, "Settings Not Saved");
+}
+
+// Membership counts for the installed suite only: an installation root of
+// one's own has a server of its user, and without the group there is no rule.
+TEST(SuiteOperatorTest, OnlyAKnownNonMemberOfTheInstalledSuiteIsOutside) {
+    fakes::FakeSystemInfo system;
+    platform::InstallRoot installed{"/var/lib/orvel/registry.db", "/run/orvel"};
+    platform::InstallRoot relocated = installed;
+    relocated.relocated = true;
+    system.membership = platform::GroupMembership::NotMember;
+    EXPECT_FALSE(IsSuiteOperator(system, installed));
+    EXPECT_TRUE(IsSuiteOperator(system, relocated));
+    system.membership = platform::GroupMembership::NoSuchGroup;
+    EXPECT_TRUE(IsSuiteOperator(system, installed));
+    system.membership = platform::GroupMembership::Member;
+    EXPECT_TRUE(IsSuiteOperator(system, installed));
+}
+
 }  // namespace
 }  // namespace orvel::startup

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 #include "TempDir.h"
 #include "XTestSupport.h"
 #include "platform/linux/PosixProgramStarter.h"
+#include "platform/linux/X11DisplayProbe.h"
 #include "platform/linux/X11WindowSystem.h"
 #include "tools/demotool/ToolTitles.h"
 
@@ -257,6 +259,44 @@ TEST(X11WindowSystemReconnectTest, LostConnectionIsOpenedAgain) {
     xtest::XClient owner(server->display());
     const HWND second = owner.CreateWindow("JournalView");
     EXPECT_EQ(windows.FindWindowA("journalview"), second);
+}
+
+// The console's display check keeps its connection until Qt has its own: an
+// X server without other clients resets when its last client leaves, and a
+// connection made during the reset fails (Qt then aborted the console without
+// a word). What a client made survives the client while the check holds on.
+TEST(X11DisplayConnectionTest, HeldUntilClosedSoTheServerDoesNotReset) {
+    std::string why;
+    auto server = xtest::XServer::Start(why);
+    if (server == nullptr) GTEST_SKIP() << why;
+    const char* before = std::getenv("DISPLAY");
+    const std::string saved = before != nullptr ? before : "";
+    setenv("DISPLAY", server->display().c_str(), 1);
+    X11DisplayConnection held;
+    ASSERT_TRUE(held.Open());
+    {
+        xtest::XClient marker(server->display());
+        ASSERT_TRUE(marker.ok());
+        marker.Atom("ORVEL_DISPLAY_HOLD_MARK");
+    }
+    xtest::XClient later(server->display());
+    ASSERT_TRUE(later.ok());
+    const char* name = "ORVEL_DISPLAY_HOLD_MARK";
+    auto cookie =
+        xcb_intern_atom(later.connection(), 1, static_cast<std::uint16_t>(strlen(name)), name);
+    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&free)> reply(
+        xcb_intern_atom_reply(later.connection(), cookie, nullptr), &free);
+    ASSERT_NE(reply, nullptr);
+    EXPECT_NE(reply->atom, static_cast<xcb_atom_t>(XCB_ATOM_NONE)) << "the server was reset";
+    held.Close();
+
+    setenv("DISPLAY", ":-1", 1);
+    EXPECT_FALSE(held.Open()) << "no such display";
+    if (before != nullptr) {
+        setenv("DISPLAY", saved.c_str(), 1);
+    } else {
+        unsetenv("DISPLAY");
+    }
 }
 
 }  // namespace

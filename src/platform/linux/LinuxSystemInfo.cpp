@@ -1,15 +1,19 @@
 #include "platform/linux/LinuxSystemInfo.h"
 
 #include <arpa/inet.h>
+#include <grp.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <utility>
+#include <vector>
 
 namespace orvel::platform {
 
@@ -75,6 +79,34 @@ std::string LinuxSystemInfo::HostName() {
     std::array<char, 256> name{};
     if (gethostname(name.data(), name.size() - 1) != 0) return {};
     return name.data();
+}
+
+std::string LinuxSystemInfo::UserName() {
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
+        found == nullptr || found->pw_name == nullptr) {
+        return {};
+    }
+    return found->pw_name;
+}
+
+GroupMembership LinuxSystemInfo::MembershipOf(const std::string& name) {
+    std::vector<char> buffer(16384);
+    group entry{};
+    group* found = nullptr;
+    if (getgrnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
+        found == nullptr) {
+        return GroupMembership::NoSuchGroup;
+    }
+    if (geteuid() == 0 || getegid() == found->gr_gid) return GroupMembership::Member;
+    const int count = getgroups(0, nullptr);
+    std::vector<gid_t> groups(count > 0 ? static_cast<std::size_t>(count) : 0);
+    if (count > 0 && getgroups(count, groups.data()) < 0) groups.clear();
+    return std::find(groups.begin(), groups.end(), found->gr_gid) != groups.end()
+               ? GroupMembership::Member
+               : GroupMembership::NotMember;
 }
 
 }  // namespace orvel::platform

@@ -4,11 +4,18 @@
 
 namespace orvel::platform {
 
-bool CanOpenX11Display() {
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    bool failed = xcb_connection_has_error(connection) != 0;
-    xcb_disconnect(connection);
-    return !failed;
+bool X11DisplayConnection::Open() {
+    Close();
+    connection_ = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(connection_) == 0) return true;
+    Close();
+    return false;
+}
+
+void X11DisplayConnection::Close() {
+    if (connection_ == nullptr) return;
+    xcb_disconnect(connection_);
+    connection_ = nullptr;
 }
 
 }  // namespace orvel::platform
