@@ -48,8 +48,13 @@ std::string ComponentHistoryTip(const std::deque<suiteclient::RecordedServerEven
         if (event.slot != slot) continue;
         if (event.event == "component-exited") {
             lastExit = &event;
+        } else if (event.event == "component-started") {
+            limit = nullptr;  // started again since: the limit no longer holds it down
         } else if (SameDay(Calendar(event.timeMs, localTime), today)) {
-            if (event.event == "component-restarted") ++restarts;
+            if (event.event == "component-restarted") {
+                ++restarts;
+                limit = nullptr;
+            }
             if (event.event == "restart-limit-hit") limit = &event;
         }
     }
