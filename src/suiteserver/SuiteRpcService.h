@@ -152,6 +152,8 @@ class SuiteRpcService {
 
 // The status a refusal travels as.
 grpc::Status RefusalStatus(Refusal refusal);
+// The status of a caller that may not make this call.
+grpc::Status PermissionDenied();
 
 // Threads that run the handlers that may wait, with a bounded queue.
 class HandlerPool {
