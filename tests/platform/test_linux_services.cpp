@@ -66,7 +66,9 @@ TEST(LinuxSystemInfoTest, MembershipComesFromTheProcessCredentials) {
     if (other == nullptr) return;
     const int count = getgroups(0, nullptr);
     std::vector<gid_t> groups(static_cast<std::size_t>(std::max(count, 0)));
-    if (count > 0) ASSERT_EQ(getgroups(count, groups.data()), count);
+    if (count > 0) {
+        ASSERT_EQ(getgroups(count, groups.data()), count);
+    }
     const bool inOther =
         geteuid() == 0 || std::find(groups.begin(), groups.end(), other->gr_gid) != groups.end();
     EXPECT_EQ(info.MembershipOf(other->gr_name),
