@@ -24,11 +24,8 @@ void ComponentSupervisor::ScheduleRestartLocked(int index) {
     Restart& restart = restarts_[static_cast<std::size_t>(index)];
     const RestartPolicy& policy = options_.restart;
     restart.wanted = false;
-    if (restart.lastRun >= policy.interval) restart.consecutive = 0;
-    auto delay = policy.firstDelay;
-    for (std::size_t i = 0; i < restart.consecutive && delay < policy.maxDelay; ++i) delay *= 2;
     restart.due = true;
-    restart.at = clock_.Monotonic() + std::min(delay, policy.maxDelay);
+    restart.at = clock_.Monotonic() + restart.schedule.DelayAfter(restart.lastRun, policy);
     ++restart.generation;
     if (hooks_.wake) hooks_.wake();
 }
@@ -41,10 +38,7 @@ void ComponentSupervisor::WithdrawRestartLocked(int index, bool forgetHistory) {
     restart.wanted = false;
     restart.due = false;
     ++restart.generation;
-    if (forgetHistory) {
-        restart.consecutive = 0;
-        restart.recent.clear();
-    }
+    if (forgetHistory) restart.schedule.Forget();
 }
 
 void ComponentSupervisor::MakeDueRestarts(TimePoint now, TimePoint& next) {
@@ -91,11 +85,8 @@ void ComponentSupervisor::RestartLocked(int index, std::uint64_t generation, con
         return;
     }
     const RestartPolicy& policy = options_.restart;
-    while (!restart.recent.empty() && restart.recent.front() <= now - policy.interval) {
-        restart.recent.pop_front();
-    }
-    if (restart.recent.size() >= policy.burst) {
-        const std::string why = std::to_string(restart.recent.size()) + " restarts within " +
+    if (!restart.schedule.Admit(now, policy)) {
+        const std::string why = std::to_string(restart.schedule.Recent()) + " restarts within " +
                                 Milliseconds(policy.interval) +
                                 "; the slot stays down until it is started";
         log_.Line("component: " + SlotLabel(index) + " restart limit hit: " + why);
@@ -105,9 +96,7 @@ void ComponentSupervisor::RestartLocked(int index, std::uint64_t generation, con
         WithdrawRestartLocked(index, true);
         return;
     }
-    restart.recent.push_back(now);
-    ++restart.consecutive;
-    const std::string detail = "restart " + std::to_string(restart.recent.size()) + " of " +
+    const std::string detail = "restart " + std::to_string(restart.schedule.Recent()) + " of " +
                                std::to_string(policy.burst) + " within " +
                                Milliseconds(policy.interval);
     log_.Line("component: " + SlotLabel(index) + " restarted on failure (" + detail + ")");
