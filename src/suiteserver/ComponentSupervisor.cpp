@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
-#include <map>
 #include <set>
 
 #include "suite/ComponentStatusCodes.h"
@@ -18,10 +17,6 @@ namespace {
 using std::chrono::milliseconds;
 using TimePoint = std::chrono::steady_clock::time_point;
 
-bool ValidIndex(int index) {
-    return index >= 0 && index < suite::kComponentSlots;
-}
-
 std::string DescribeExit(int waitStatus) {
     if (waitStatus < 0) return "exit status unknown: not started by this run of the server";
     if (WIFEXITED(waitStatus)) return "exit code " + std::to_string(WEXITSTATUS(waitStatus));
@@ -31,10 +26,6 @@ std::string DescribeExit(int waitStatus) {
 
 std::int64_t ToMs(TimePoint at) {
     return std::chrono::duration_cast<milliseconds>(at.time_since_epoch()).count();
-}
-
-TimePoint FromMs(std::int64_t ms) {
-    return TimePoint(std::chrono::duration_cast<TimePoint::duration>(milliseconds(ms)));
 }
 
 // An end that restart on failure answers: not a clean exit with code 0.
@@ -50,10 +41,6 @@ void DescribeEnd(SuiteEvent& event, int waitStatus) {
     } else if (WIFSIGNALED(waitStatus)) {
         event.signal = WTERMSIG(waitStatus);
     }
-}
-
-std::string Milliseconds(std::chrono::steady_clock::duration span) {
-    return std::to_string(std::chrono::duration_cast<milliseconds>(span).count()) + " ms";
 }
 
 }  // namespace
@@ -349,166 +336,6 @@ void ComponentSupervisor::SaveRecordsLocked() {
     }
 }
 
-// The processes carrying each marker of this installation.
-class ComponentSupervisor::MarkedProcesses {
-  public:
-    explicit MarkedProcesses(std::vector<MarkedProcess> all) : all_(std::move(all)) {
-        for (const auto& process : all_) byMarker_[process.marker].push_back(&process);
-    }
-    const std::map<std::string, std::vector<const MarkedProcess*>>& ByMarker() const {
-        return byMarker_;
-    }
-    // A start's first process: the one whose parent does not carry its marker.
-    const MarkedProcess* FirstOf(const std::string& marker) const {
-        auto it = byMarker_.find(marker);
-        if (it == byMarker_.end()) return nullptr;
-        const auto& carriers = it->second;
-        const MarkedProcess* first = nullptr;
-        for (const MarkedProcess* process : carriers) {
-            bool parentMarked = std::any_of(
-                carriers.begin(), carriers.end(),
-                [&](const MarkedProcess* other) { return other->process.pid == process->parent; });
-            if (!parentMarked &&
-                (first == nullptr || process->process.startTime < first->process.startTime)) {
-                first = process;
-            }
-        }
-        return first;
-    }
-
-  private:
-    std::vector<MarkedProcess> all_;
-    std::map<std::string, std::vector<const MarkedProcess*>> byMarker_;
-};
-
-void ComponentSupervisor::Recover(const std::function<std::string(int index)>& programOf) {
-    auto records = records_.Load();
-    // The look at every process comes first, without any lock.
-    MarkedProcesses marked(installation_.empty()
-                               ? std::vector<MarkedProcess>()
-                               : launcher_.FindMarked(kMarkerVariable, installation_ + ":"));
-    std::vector<std::string> programs(suite::kComponentSlots);
-    for (int i = 0; i < suite::kComponentSlots; ++i) {
-        if (suite::IsUsedSlot(i)) programs[static_cast<std::size_t>(i)] = programOf(i);
-    }
-    std::vector<pid_t> resumedStops;
-    std::vector<ProcessIdentity> orphans;
-    {
-        std::lock_guard lock(mutex_);
-        for (const auto& record : records) {
-            if (TakeRecordedLocked(record, marked)) {
-                if (record.stopDeadline)
-                    resumedStops.push_back(slots_[static_cast<std::size_t>(record.slot)].component);
-            }
-        }
-        orphans = SettleUnrecordedLocked(marked, programs);
-        SaveRecordsLocked();
-    }
-    for (const auto& orphan : orphans) launcher_.EndOrphan(orphan);
-    Signal(resumedStops, SIGTERM);
-    if (!resumedStops.empty() && hooks_.wake) hooks_.wake();
-}
-
-void ComponentSupervisor::TakeLocked(int index, ProcessIdentity process, const std::string& program,
-                                     const std::string& marker) {
-    Slot& slot = slots_[static_cast<std::size_t>(index)];
-    slot.pid = process.pid;
-    slot.component = process.pid;
-    slot.startTime = process.startTime;
-    slot.program = program;
-    slot.marker = marker;
-    slot.startedAt = clock_.Monotonic();
-    hooks_.changed(index);
-}
-
-bool ComponentSupervisor::TakeRecordedLocked(const ComponentRecord& record,
-                                             const MarkedProcesses& marked) {
-    std::string what =
-        "process " + std::to_string(record.process.pid) + " (" + record.program + ")";
-    if (!ValidIndex(record.slot) || !suite::IsUsedSlot(record.slot)) {
-        log_.Line("component: record of " + what + " for slot " + std::to_string(record.slot) +
-                  " dropped: no such slot");
-        return false;
-    }
-    const int index = record.slot;
-    Slot& slot = slots_[static_cast<std::size_t>(index)];
-    if (slot.component != 0) {
-        log_.Line("component: second record of " + SlotLabel(index) + " (" + what + ") dropped");
-        return false;
-    }
-    ProcessIdentity process = record.process;
-    if (process.pid == 0) {
-        const MarkedProcess* first = marked.FirstOf(record.marker);
-        if (first == nullptr) {
-            log_.Line("component: " + SlotLabel(index) + " start of " + record.program +
-                      " had not begun when the server ended; undone");
-            return false;
-        }
-        process = first->process;
-        what = "process " + std::to_string(process.pid) + " (" + record.program + ")";
-    }
-    AdoptVerdict verdict = launcher_.Adopt(process, record.program, HandlerFor(index));
-    if (verdict != AdoptVerdict::kAdopted) {
-        log_.Line("component: " + SlotLabel(index) + " record of " + what +
-                  " dropped: " + DescribeVerdict(verdict));
-        return false;
-    }
-    SuiteEvent event = EventFor(SuiteEventKind::kComponentAdopted, index);
-    event.pid = process.pid;
-    if (record.stopDeadline) {
-        slot.stopping = true;
-        slot.killAt = FromMs(*record.stopDeadline);
-        slot.stopNote = "a stop begun before the server restarted";
-        event.detail = "it was being stopped; the stop goes on";
-        log_.Line("component: " + SlotLabel(index) + " " + what +
-                  " was being stopped when the server ended; the stop goes on");
-    } else {
-        log_.Line("component: " + SlotLabel(index) + " " + what +
-                  " still runs from an earlier run of the server; adopted");
-    }
-    TakeLocked(index, process, record.program, record.marker);
-    Record(event);
-    return true;
-}
-
-std::vector<ProcessIdentity> ComponentSupervisor::SettleUnrecordedLocked(
-    const MarkedProcesses& marked, const std::vector<std::string>& programs) {
-    std::vector<ProcessIdentity> orphans;
-    for (const auto& entry : marked.ByMarker()) {
-        const std::string& marker = entry.first;
-        bool accounted = std::any_of(slots_.begin(), slots_.end(),
-                                     [&](const Slot& slot) { return slot.marker == marker; });
-        if (accounted) continue;
-        const MarkedProcess* first = marked.FirstOf(marker);
-        auto parts = ParseMarker(marker, installation_);
-        if (first != nullptr && parts && ValidIndex(parts->slot) &&
-            suite::IsUsedSlot(parts->slot) &&
-            slots_[static_cast<std::size_t>(parts->slot)].component == 0) {
-            const std::string& program = programs[static_cast<std::size_t>(parts->slot)];
-            if (!program.empty() &&
-                launcher_.Adopt(first->process, program, HandlerFor(parts->slot)) ==
-                    AdoptVerdict::kAdopted) {
-                log_.Line("component: " + SlotLabel(parts->slot) + " process " +
-                          std::to_string(first->process.pid) + " (" + program +
-                          ") runs without a record; adopted");
-                TakeLocked(parts->slot, first->process, program, marker);
-                SuiteEvent event = EventFor(SuiteEventKind::kComponentAdopted, parts->slot);
-                event.pid = first->process.pid;
-                event.detail = "found without a record";
-                Record(event);
-                continue;
-            }
-        }
-        for (const MarkedProcess* process : entry.second) {
-            log_.Line("component: process " + std::to_string(process->process.pid) +
-                      " started by an earlier run of the server (" + marker +
-                      ") belongs to no slot; ended");
-            orphans.push_back(process->process);
-        }
-    }
-    return orphans;
-}
-
 TimePoint ComponentSupervisor::Housekeep(TimePoint now) {
     auto next = now + std::chrono::seconds(1);
     // The look at every process takes a while on a busy machine: not under the slot lock.
@@ -557,101 +384,6 @@ TimePoint ComponentSupervisor::Housekeep(TimePoint now) {
         }
     }
     return next;
-}
-
-void ComponentSupervisor::ScheduleRestartLocked(int index) {
-    Restart& restart = restarts_[static_cast<std::size_t>(index)];
-    const RestartPolicy& policy = options_.restart;
-    restart.wanted = false;
-    if (restart.lastRun >= policy.interval) restart.consecutive = 0;
-    auto delay = policy.firstDelay;
-    for (std::size_t i = 0; i < restart.consecutive && delay < policy.maxDelay; ++i) delay *= 2;
-    restart.due = true;
-    restart.at = clock_.Monotonic() + std::min(delay, policy.maxDelay);
-    ++restart.generation;
-    if (hooks_.wake) hooks_.wake();
-}
-
-void ComponentSupervisor::WithdrawRestartLocked(int index, bool forgetHistory) {
-    Restart& restart = restarts_[static_cast<std::size_t>(index)];
-    if (restart.due) {
-        log_.Line("component: " + SlotLabel(index) + " restart on failure withdrawn");
-    }
-    restart.wanted = false;
-    restart.due = false;
-    ++restart.generation;
-    if (forgetHistory) {
-        restart.consecutive = 0;
-        restart.recent.clear();
-    }
-}
-
-void ComponentSupervisor::MakeDueRestarts(TimePoint now, TimePoint& next) {
-    std::vector<std::pair<int, std::uint64_t>> due;
-    {
-        std::lock_guard lock(mutex_);
-        for (std::size_t i = 0; i < restarts_.size(); ++i) {
-            const Restart& restart = restarts_[i];
-            if (!restart.due) continue;
-            if (restart.at <= now) {
-                due.emplace_back(static_cast<int>(i), restart.generation);
-            } else {
-                next = std::min(next, restart.at);
-            }
-        }
-    }
-    if (due.empty() || !hooks_.program) return;
-    // The registry is read without the slot lock; a stop or start meanwhile
-    // changes the generation and the restart is not made.
-    std::vector<Program> programs;
-    programs.reserve(due.size());
-    for (const auto& entry : due) programs.push_back(hooks_.program(entry.first));
-    std::lock_guard lock(mutex_);
-    for (std::size_t i = 0; i < due.size(); ++i) {
-        RestartLocked(due[i].first, due[i].second, programs[i], now);
-    }
-}
-
-void ComponentSupervisor::RestartLocked(int index, std::uint64_t generation, const Program& program,
-                                        TimePoint now) {
-    Restart& restart = restarts_[static_cast<std::size_t>(index)];
-    if (!restart.due || restart.generation != generation) return;
-    restart.due = false;
-    const Slot& slot = slots_[static_cast<std::size_t>(index)];
-    if (slot.component != 0 || shuttingDown_ || !program.restartOnFailure) return;
-    if (program.state != ProgramState::kReady) {
-        const std::string why = program.path.empty() ? std::string("no program registered")
-                                                     : program.path + " cannot be started";
-        log_.Line("component: " + SlotLabel(index) + " not restarted: " + why);
-        SuiteEvent event = EventFor(SuiteEventKind::kComponentRefused, index);
-        event.client = "restart on failure";
-        event.detail = why;
-        Record(event);
-        return;
-    }
-    const RestartPolicy& policy = options_.restart;
-    while (!restart.recent.empty() && restart.recent.front() <= now - policy.interval) {
-        restart.recent.pop_front();
-    }
-    if (restart.recent.size() >= policy.burst) {
-        const std::string why = std::to_string(restart.recent.size()) + " restarts within " +
-                                Milliseconds(policy.interval) +
-                                "; the slot stays down until it is started";
-        log_.Line("component: " + SlotLabel(index) + " restart limit hit: " + why);
-        SuiteEvent event = EventFor(SuiteEventKind::kRestartLimitHit, index);
-        event.detail = why;
-        Record(event);
-        WithdrawRestartLocked(index, true);
-        return;
-    }
-    restart.recent.push_back(now);
-    ++restart.consecutive;
-    const std::string detail = "restart " + std::to_string(restart.recent.size()) + " of " +
-                               std::to_string(policy.burst) + " within " +
-                               Milliseconds(policy.interval);
-    log_.Line("component: " + SlotLabel(index) + " restarted on failure (" + detail + ")");
-    LaunchLocked(index, program.path, "restart on failure", SuiteEventKind::kComponentRestarted,
-                 detail);
 }
 
 void ComponentSupervisor::StopAll() {

@@ -26,7 +26,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <random>
@@ -39,6 +38,7 @@
 #include "suiteserver/CoreOptions.h"
 #include "suiteserver/ProcessLauncher.h"
 #include "suiteserver/ProgramResolver.h"
+#include "suiteserver/RestartSchedule.h"
 #include "suiteserver/ServerLog.h"
 #include "suiteserver/SuiteEvents.h"
 
@@ -106,8 +106,7 @@ class ComponentSupervisor {
         std::chrono::steady_clock::time_point at{};
         std::uint64_t generation = 0;  // changes with every schedule and withdrawal
         std::chrono::milliseconds lastRun{0};
-        std::size_t consecutive = 0;  // restarts since it last ran a whole interval
-        std::deque<std::chrono::steady_clock::time_point> recent;  // within the interval
+        RestartSchedule schedule;  // its delays and burst limit
     };
 
     class MarkedProcesses;
