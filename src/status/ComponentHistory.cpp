@@ -3,21 +3,11 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/CalendarTime.h"
+
 namespace orvel::status {
 
 namespace {
-
-std::tm Calendar(std::int64_t timeMs, bool localTime) {
-    std::time_t seconds =
-        static_cast<std::time_t>(timeMs >= 0 ? timeMs / 1000 : (timeMs - 999) / 1000);
-    std::tm parts{};
-    if (localTime) {
-        localtime_r(&seconds, &parts);
-    } else {
-        gmtime_r(&seconds, &parts);
-    }
-    return parts;
-}
 
 bool SameDay(const std::tm& a, const std::tm& b) {
     return a.tm_year == b.tm_year && a.tm_yday == b.tm_yday;
@@ -25,7 +15,7 @@ bool SameDay(const std::tm& a, const std::tm& b) {
 
 // "at 03:12:05" today, "on 2026-12-06 at 03:12:05" before.
 std::string When(std::int64_t timeMs, const std::tm& today, bool localTime) {
-    const std::tm at = Calendar(timeMs, localTime);
+    const std::tm at = platform::CalendarOf(timeMs, localTime);
     char text[48];
     if (SameDay(at, today)) {
         std::snprintf(text, sizeof text, "at %02d:%02d:%02d", at.tm_hour, at.tm_min, at.tm_sec);
@@ -40,7 +30,7 @@ std::string When(std::int64_t timeMs, const std::tm& today, bool localTime) {
 
 std::string ComponentHistoryTip(const std::deque<suiteclient::RecordedServerEvent>& events,
                                 int slot, std::int64_t nowMs, bool localTime) {
-    const std::tm today = Calendar(nowMs, localTime);
+    const std::tm today = platform::CalendarOf(nowMs, localTime);
     const suiteclient::RecordedServerEvent* lastExit = nullptr;
     const suiteclient::RecordedServerEvent* limit = nullptr;
     int restarts = 0;
@@ -50,7 +40,7 @@ std::string ComponentHistoryTip(const std::deque<suiteclient::RecordedServerEven
             lastExit = &event;
         } else if (event.event == "component-started") {
             limit = nullptr;  // started again since: the limit no longer holds it down
-        } else if (SameDay(Calendar(event.timeMs, localTime), today)) {
+        } else if (SameDay(platform::CalendarOf(event.timeMs, localTime), today)) {
             if (event.event == "component-restarted") {
                 ++restarts;
                 limit = nullptr;

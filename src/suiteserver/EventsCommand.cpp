@@ -8,6 +8,8 @@
 #include <ctime>
 #include <thread>
 
+#include "platform/CalendarTime.h"
+
 namespace orvel::suiteserver {
 
 namespace {
@@ -32,18 +34,6 @@ std::string JsonString(std::string_view text) {
     return out;
 }
 
-std::tm Calendar(std::int64_t timeMs, bool localTime) {
-    std::time_t seconds =
-        static_cast<std::time_t>(timeMs >= 0 ? timeMs / 1000 : (timeMs - 999) / 1000);
-    std::tm parts{};
-    if (localTime) {
-        localtime_r(&seconds, &parts);
-    } else {
-        gmtime_r(&seconds, &parts);
-    }
-    return parts;
-}
-
 std::optional<int> Number(std::string_view text) {
     int value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -52,7 +42,7 @@ std::optional<int> Number(std::string_view text) {
 }
 
 std::int64_t MidnightMs(std::int64_t nowMs, int daysBack) {
-    std::tm parts = Calendar(nowMs, true);
+    std::tm parts = platform::CalendarOf(nowMs, true);
     parts.tm_mday -= daysBack;
     parts.tm_hour = parts.tm_min = parts.tm_sec = 0;
     parts.tm_isdst = -1;
@@ -68,7 +58,7 @@ bool Matches(const RecordedEvent& event, const EventFilter& filter) {
 }
 
 std::string FormatEventLine(const RecordedEvent& event, bool localTime) {
-    std::tm parts = Calendar(event.timeMs, localTime);
+    std::tm parts = platform::CalendarOf(event.timeMs, localTime);
     char stamp[40];
     std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d ", parts.tm_year + 1900,
                   parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
@@ -77,7 +67,7 @@ std::string FormatEventLine(const RecordedEvent& event, bool localTime) {
 
 std::string FormatEventJson(const RecordedEvent& recorded) {
     const SuiteEvent& event = recorded.event;
-    std::tm parts = Calendar(recorded.timeMs, false);
+    std::tm parts = platform::CalendarOf(recorded.timeMs, false);
     char stamp[48];
     std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900,
                   parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
