@@ -68,9 +68,15 @@ struct Installation {
         EXPECT_TRUE(WaitUntil([&] { return Copies(path) == want; }, 10s))
             << when << ": " << Copies(path) << " copies\n"
             << harness.ServerLog();
-        EXPECT_EQ(server->GetComponentStatus(static_cast<std::int16_t>(slot)).value_or(99),
-                  running ? 1 : 0)
-            << when << "\n"
+        // A running slot reads so at once. An ended one reads so once the
+        // server has learnt of the end, a moment after /proc stops showing it.
+        int status = 99;
+        auto reads = [&](int want) {
+            status = server->GetComponentStatus(static_cast<std::int16_t>(slot)).value_or(99);
+            return status == want;
+        };
+        EXPECT_TRUE(running ? reads(1) : WaitUntil([&] { return reads(0); }, 10s))
+            << when << ": status " << status << "\n"
             << harness.ServerLog();
         EXPECT_TRUE(byHand->Alive()) << when;
         EXPECT_TRUE(foreign->Alive()) << when;
