@@ -28,6 +28,11 @@ inline constexpr std::string_view kBindAddressValue = "BindAddress";
 // Milliseconds a component gets between the request to end and being killed.
 inline constexpr std::string_view kStopGraceValue = "StopGraceMs";
 inline constexpr std::uint32_t kDefaultStopGraceMs = 5000;
+// Instances one local user or one remote address may hold at once (double
+// word, same key): a terminal server with many operators raises it. Never
+// more than the server's cap of 256 for all callers together.
+inline constexpr std::string_view kInstancesPerCallerValue = "MaxInstancesPerCaller";
+inline constexpr std::uint32_t kDefaultInstancesPerCaller = 32;
 
 // The suite folder (HKLM, string): a relative component program path is taken
 // from there.

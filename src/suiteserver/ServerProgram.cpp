@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -270,6 +271,11 @@ CoreOptions ReadCoreOptions(platform::Registry& registry) {
         suite::ReadDwordValue(registry, platform::HKEY_LOCAL_MACHINE, suite::kServerSettingsKey,
                               suite::kStopGraceValue)
             .value_or(suite::kDefaultStopGraceMs));
+    const std::uint32_t perCaller =
+        suite::ReadDwordValue(registry, platform::HKEY_LOCAL_MACHINE, suite::kServerSettingsKey,
+                              suite::kInstancesPerCallerValue)
+            .value_or(suite::kDefaultInstancesPerCaller);
+    options.maxInstancesPerPeer = std::clamp<std::size_t>(perCaller, 1, options.maxInstances);
     // For the crash tests only: the server dies at once at the named step of
     // a start or a stop, as a kill -9 at that instant would end it.
     if (const char* step = std::getenv("ORVEL_TEST_CRASH_AT"); step != nullptr && *step != 0) {

@@ -307,6 +307,19 @@ TEST(SuiteServerSession, ClientsEventsAndTheStatusReportOfARunningServer) {
     EXPECT_EQ(harness.Factory().CreateLocal().error().number, 429);
 }
 
+TEST(SuiteServerSession, ACallersInstanceCapIsReadFromTheRegistry) {
+    SuiteServerHarness harness;
+    harness.SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Orvel\\Server",
+                     "MaxInstancesPerCaller", 3);
+    harness.StartServer();
+    std::vector<std::shared_ptr<SuiteServer>> held;
+    for (int i = 0; i < 3; ++i) held.push_back(CreateOrFail(harness.Factory()));
+    auto fourth = harness.Factory().CreateLocal();
+    EXPECT_FALSE(fourth) << "one user holds three";
+    held.pop_back();
+    EXPECT_TRUE(harness.Factory().CreateLocal()) << "a released place is free again";
+}
+
 TEST(SuiteServerProgram, RegistrationUsageAndDamagedStore) {
     SuiteServerHarness harness;
     int exitCode = -1;
