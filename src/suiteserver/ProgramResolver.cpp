@@ -58,6 +58,14 @@ std::optional<std::string> ProgramResolver::ActiveSet() {
 }
 
 Program ProgramResolver::Resolve(int index) {
+    return Read(index, true);
+}
+
+ProgramState ProgramResolver::StateOf(int index) {
+    return Read(index, false).state;
+}
+
+Program ProgramResolver::Read(int index, bool withRestartSetting) {
     const auto& definition = suite::ComponentDefinitions()[static_cast<std::size_t>(index)];
     const std::string key = "CLSID\\" + std::string(definition.classId) + "\\LocalServer32";
     std::optional<std::string> value;
@@ -66,7 +74,7 @@ Program ProgramResolver::Resolve(int index) {
         std::lock_guard lock(mutex_);
         value = suite::ReadStringValue(registry_, platform::HKEY_CLASSES_ROOT, key, "");
         if (!value) NoteStoreProblemLocked();
-        if (value) {
+        if (value && withRestartSetting) {
             restart = suite::ReadDwordValue(registry_, platform::HKEY_CLASSES_ROOT, key,
                                             kRestartOnFailureValue);
         }

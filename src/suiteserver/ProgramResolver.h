@@ -35,12 +35,16 @@ class ProgramResolver {
 
     // The slot's registered program and whether it can be started.
     Program Resolve(int index);
+    // Only whether it can be started: what every status call asks, without
+    // the restart setting's read.
+    ProgramState StateOf(int index);
     // The active set's name; nullopt when the store cannot be read.
     std::optional<std::string> ActiveSet();
     // Logs a change of the store's problem (or its end).
     void NoteStoreProblem();
 
   private:
+    Program Read(int index, bool withRestartSetting);
     void NoteStoreProblemLocked();
     std::string SuiteFolder();
 

@@ -131,7 +131,7 @@ Outcome<std::int32_t, Refusal> SuiteServerCore::GetComponentStatus(InstanceId id
     if (!ValidIndex(index)) return Refusal::kBadIndex;
     if (!suite::IsUsedSlot(index)) return suite::kStatusUnsupported;
     if (components_.Running(index)) return suite::kStatusRunning;
-    switch (programs_.Resolve(index).state) {
+    switch (programs_.StateOf(index)) {
         case ProgramState::kNotRegistered:
             return suite::kStatusNotRegistered;
         case ProgramState::kMissing:
