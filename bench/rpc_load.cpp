@@ -10,12 +10,17 @@
 //     default): the calls' status codes, the server's peak threads;
 //  3. 1,000 TLS connections more beside them: a new console's
 //     GetComponentStatus (p50, p99) and the server's threads;
-//  4. all of them gone: threads and memory against rest;
+//  4. all of them gone: threads and memory against rest. Phases 2 and 3 run
+//     in a child process of their own, so that "gone" is the kernel closing
+//     every connection at its exit: a gRPC client process keeps a destroyed
+//     channel's connection open for a while;
 //  5. 2,000 TCP connections that never begin their handshake, held 2 s and
 //     closed: threads and memory against rest again.
 
 #include <grpcpp/grpcpp.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,10 +57,11 @@ long StatusField(pid_t pid, const std::string& field) {
 struct Sample {
     long threads = 0;
     long rssKib = 0;
+    long anonKib = 0;  // of it, the heap and stacks (the rest: program and library pages)
 };
 
 Sample Take(pid_t pid) {
-    return {StatusField(pid, "Threads"), StatusField(pid, "VmRSS")};
+    return {StatusField(pid, "Threads"), StatusField(pid, "VmRSS"), StatusField(pid, "RssAnon")};
 }
 
 using orvel::fakes::ReadFile;
@@ -97,9 +103,12 @@ struct Console {
 };
 
 void Print(const char* phase, const Sample& sample, const Sample& rest) {
-    std::printf("%-34s threads %3ld (rest %ld)  RSS %6.1f MiB (rest %.1f, %+.0f %%)\n", phase,
-                sample.threads, rest.threads, sample.rssKib / 1024.0, rest.rssKib / 1024.0,
-                100.0 * (sample.rssKib - rest.rssKib) / std::max(1L, rest.rssKib));
+    std::printf(
+        "%-34s threads %3ld (rest %ld)  RSS %6.1f MiB (rest %.1f, %+.0f %%), anonymous %.1f "
+        "(rest %.1f)\n",
+        phase, sample.threads, rest.threads, sample.rssKib / 1024.0, rest.rssKib / 1024.0,
+        100.0 * (sample.rssKib - rest.rssKib) / std::max(1L, rest.rssKib), sample.anonKib / 1024.0,
+        rest.anonKib / 1024.0);
 }
 
 double Percentile(std::vector<double> values, double share) {
@@ -108,32 +117,21 @@ double Percentile(std::vector<double> values, double share) {
     return values[std::min(values.size() - 1, static_cast<std::size_t>(share * values.size()))];
 }
 
-int Run(int seconds) {
-    rlimit limit{};
-    getrlimit(RLIMIT_NOFILE, &limit);
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
+// Where the child process of phases 2 and 3 finds the server.
+struct Site {
+    pid_t server = 0;
+    std::string unixTarget;
+    std::string v4;
+    std::string v6;
+    std::string bundle;  // the console's TLS bundle folder
+};
 
-    orvel::testing::SuiteServerHarness harness;
-    using orvel::platform::HKEY_LOCAL_MACHINE;
-    harness.InstallComponent(0);
-    harness.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Ole", "EnableDCOM", "Y");
-    harness.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Ole", "EnableRemoteConnect", "Y");
-    const std::uint16_t port = orvel::testing::FreeTcpPort();
-    harness.SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Orvel\\Server", "TcpPort", port);
-    harness.SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Orvel\\Server",
-                     "MaxInstancesPerCaller", 128);
-    harness.SetUpTls();
-    harness.StartServer();
-    const pid_t server = harness.serverPid;
-    auto tls = orvel::testing::BundleCredentials(harness.root + "/tls/console");
-    const std::string unixTarget = "unix:" + harness.socketPath;
-    const std::string v4 = "127.0.0.1:" + std::to_string(port);
-    const std::string v6 = "[::1]:" + std::to_string(port);
-
-    std::this_thread::sleep_for(1s);
-    const Sample rest = Take(server);
-    Print("at rest", rest, rest);
+int Clients(const Site& site, int seconds, const Sample& rest) {
+    const pid_t server = site.server;
+    const std::string& unixTarget = site.unixTarget;
+    const std::string& v4 = site.v4;
+    const std::string& v6 = site.v6;
+    auto tls = orvel::testing::BundleCredentials(site.bundle);
 
     // 2. Consoles calling.
     std::vector<std::unique_ptr<Console>> consoles;
@@ -211,10 +209,65 @@ int Run(int seconds) {
         connected, Percentile(millis, 0.5), Percentile(millis, 0.99), millis.size());
     Print("with 1,000 connections more", Take(server), rest);
 
-    // 4. All gone.
     for (auto& console : consoles) console->Close();
-    consoles.clear();
-    idle.clear();
+    std::fflush(stdout);
+    return 0;
+}
+
+int Run(int seconds) {
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+
+    orvel::testing::SuiteServerHarness harness;
+    using orvel::platform::HKEY_LOCAL_MACHINE;
+    harness.InstallComponent(0);
+    harness.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Ole", "EnableDCOM", "Y");
+    harness.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Ole", "EnableRemoteConnect", "Y");
+    const std::uint16_t port = orvel::testing::FreeTcpPort();
+    harness.SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Orvel\\Server", "TcpPort", port);
+    harness.SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quarlen\\Orvel\\Server",
+                     "MaxInstancesPerCaller", 128);
+    harness.SetUpTls();
+    harness.StartServer();
+    const pid_t server = harness.serverPid;
+    const std::string portText = std::to_string(port);
+
+    std::this_thread::sleep_for(1s);
+    const Sample rest = Take(server);
+    Print("at rest", rest, rest);
+
+    // 2 and 3, in a child process.
+    std::fflush(stdout);
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    const std::vector<std::string> args = {self,
+                                           "--clients",
+                                           std::to_string(server),
+                                           "unix:" + harness.socketPath,
+                                           "127.0.0.1:" + portText,
+                                           "[::1]:" + portText,
+                                           harness.root + "/tls/console",
+                                           std::to_string(seconds),
+                                           std::to_string(rest.threads),
+                                           std::to_string(rest.rssKib),
+                                           std::to_string(rest.anonKib)};
+    std::vector<char*> argv;
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    if (posix_spawn(&child, self.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+        std::fprintf(stderr, "rpc_load: cannot start its client process\n");
+        return 1;
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "rpc_load: its client process failed\n");
+        return 1;
+    }
+
+    // 4. All gone.
     std::this_thread::sleep_for(11s);
     Print("after they left", Take(server), rest);
 
@@ -243,6 +296,11 @@ int Run(int seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 11 && std::string(argv[1]) == "--clients") {
+        Site site{static_cast<pid_t>(std::atol(argv[2])), argv[3], argv[4], argv[5], argv[6]};
+        return Clients(site, std::atoi(argv[7]),
+                       Sample{std::atol(argv[8]), std::atol(argv[9]), std::atol(argv[10])});
+    }
     int seconds = argc > 1 ? std::atoi(argv[1]) : 20;
     if (seconds <= 0 || seconds > 600) {
         std::fprintf(stderr, "usage: rpc_load [SECONDS, 1..600]\n");
