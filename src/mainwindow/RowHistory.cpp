@@ -26,11 +26,7 @@ RowHistory::~RowHistory() {
 }
 
 RowHistory::Source* RowHistory::Find(const suiteclient::SuiteServer* server) {
-    for (auto& source : sources_) {
-        auto held = source->server.lock();
-        if (held.get() == server) return source.get();
-    }
-    return nullptr;
+    return const_cast<Source*>(std::as_const(*this).Find(server));
 }
 
 const RowHistory::Source* RowHistory::Find(const suiteclient::SuiteServer* server) const {

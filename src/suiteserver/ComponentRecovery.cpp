@@ -15,10 +15,6 @@ namespace {
 
 using TimePoint = std::chrono::steady_clock::time_point;
 
-bool ValidIndex(int index) {
-    return index >= 0 && index < suite::kComponentSlots;
-}
-
 TimePoint FromMs(std::int64_t ms) {
     return TimePoint(
         std::chrono::duration_cast<TimePoint::duration>(std::chrono::milliseconds(ms)));
@@ -89,12 +85,9 @@ void ComponentSupervisor::Recover(const std::function<std::string(int index)>& p
 void ComponentSupervisor::TakeLocked(int index, ProcessIdentity process, const std::string& program,
                                      const std::string& marker) {
     Slot& slot = slots_[static_cast<std::size_t>(index)];
-    slot.pid = process.pid;
-    slot.component = process.pid;
-    slot.startTime = process.startTime;
+    slot.Hold(process, clock_.Monotonic());
     slot.program = program;
     slot.marker = marker;
-    slot.startedAt = clock_.Monotonic();
     hooks_.changed(index);
 }
 
@@ -102,7 +95,7 @@ bool ComponentSupervisor::TakeRecordedLocked(const ComponentRecord& record,
                                              const MarkedProcesses& marked) {
     std::string what =
         "process " + std::to_string(record.process.pid) + " (" + record.program + ")";
-    if (!ValidIndex(record.slot) || !suite::IsUsedSlot(record.slot)) {
+    if (!suite::IsUsedSlot(record.slot)) {
         log_.Line("component: record of " + what + " for slot " + std::to_string(record.slot) +
                   " dropped: no such slot");
         return false;
@@ -158,8 +151,7 @@ std::vector<ProcessIdentity> ComponentSupervisor::SettleUnrecordedLocked(
         if (accounted) continue;
         const MarkedProcess* first = marked.FirstOf(marker);
         auto parts = ParseMarker(marker, installation_);
-        if (first != nullptr && parts && ValidIndex(parts->slot) &&
-            suite::IsUsedSlot(parts->slot) &&
+        if (first != nullptr && parts && suite::IsUsedSlot(parts->slot) &&
             slots_[static_cast<std::size_t>(parts->slot)].component == 0) {
             const std::string& program = programs[static_cast<std::size_t>(parts->slot)];
             if (!program.empty() &&

@@ -184,12 +184,7 @@ std::int32_t ComponentSupervisor::LaunchLocked(int index, const std::string& pro
         return suite::kStatusNotAvailable;
     }
     Reached("start-spawned");
-    slot.pid = launched.pid;
-    slot.component = launched.pid;
-    slot.startTime = launched.startTime;
-    slot.stopping = false;
-    slot.killed = false;
-    slot.startedAt = clock_.Monotonic();
+    slot.Hold({launched.pid, launched.startTime}, clock_.Monotonic());
     SaveRecordsLocked();
     Reached("start-recorded");
     log_.Line("component: " + SlotLabel(index) + " started " + program + " as process " +

@@ -98,6 +98,14 @@ class ComponentSupervisor {
         std::string pendingNote;
         std::chrono::steady_clock::time_point startedAt{};  // started or adopted by this run
         std::string stopNote;                               // who asked for the stop under way
+
+        // Holds a running process, started now or adopted; the slot was empty.
+        void Hold(ProcessIdentity process, std::chrono::steady_clock::time_point now) {
+            pid = process.pid;
+            component = process.pid;
+            startTime = process.startTime;
+            startedAt = now;
+        }
     };
     // A slot's restart on failure; kept across the slot's runs.
     struct Restart {
